@@ -1,0 +1,234 @@
+#include "platform/streams.h"
+
+#include "platform/exceptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int64_t TStream::Size()
+{
+    const int64_t position = Seek(0, soCurrent);
+    const int64_t size = Seek(0, soEnd);
+    Seek(position, soBeginning);
+    return size;
+}
+
+int64_t TStream::Remaining()
+{
+    const int64_t rest = Size() - Position();
+    return rest > 0 ? rest : 0;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count)
+{
+    if (count <= 0)
+        return;
+    if (Read(buffer, count) != count)
+        throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count)
+{
+    if (count <= 0)
+        return;
+    if (Write(buffer, count) != count)
+        throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count)
+{
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, 1 << 20)));
+    int64_t left = count;
+    while (left > 0) {
+        const int64_t chunk = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
+        source.ReadBuffer(buffer.data(), chunk);
+        WriteBuffer(buffer.data(), chunk);
+        left -= chunk;
+    }
+    return count;
+}
+
+TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName)
+{
+    if (mode == fmCreate)
+        FHandle = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    else
+        FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FHandle < 0) {
+        const int error = errno;
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(error));
+    }
+    if (mode == fmOpenRead) {
+        struct stat info {};
+        if (::fstat(FHandle, &info) == 0 && S_ISDIR(info.st_mode)) {
+            ::close(FHandle);
+            FHandle = -1;
+            throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(EISDIR));
+        }
+    }
+}
+
+TFileStream::~TFileStream()
+{
+    if (FHandle >= 0)
+        ::close(FHandle);
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count)
+{
+    int64_t done = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::read(FHandle, out + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count)
+{
+    int64_t done = 0;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::write(FHandle, in + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin)
+{
+    const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+    const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+    if (result < 0)
+        return ::lseek(FHandle, 0, SEEK_CUR);
+    return result;
+}
+
+int64_t TFileStream::Size()
+{
+    struct stat info {};
+    if (::fstat(FHandle, &info) == 0)
+        return info.st_size;
+    return TStream::Size();
+}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count)
+{
+    if (count <= 0 || FPosition >= FSize)
+        return 0;
+    const size_t n = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(FSize - FPosition)));
+    std::memcpy(buffer, FData + FPosition, n);
+    FPosition += n;
+    return static_cast<int64_t>(n);
+}
+
+void TMemoryStream::Grow(size_t needed)
+{
+    if (needed > FOwned.size())
+        FOwned.resize(std::max(needed, FOwned.size() + FOwned.size() / 2));
+    FData = FOwned.data();
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count)
+{
+    if (FIsView)
+        throw EWriteError("Stream write error");
+    if (count <= 0)
+        return 0;
+    const size_t end = FPosition + static_cast<size_t>(count);
+    Grow(end);
+    std::memcpy(FOwned.data() + FPosition, buffer, static_cast<size_t>(count));
+    FPosition = end;
+    FSize = std::max(FSize, end);
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
+{
+    int64_t base = 0;
+    if (origin == soCurrent)
+        base = static_cast<int64_t>(FPosition);
+    else if (origin == soEnd)
+        base = static_cast<int64_t>(FSize);
+    const int64_t target = base + offset;
+    if (target >= 0)
+        FPosition = static_cast<size_t>(target);
+    return static_cast<int64_t>(FPosition);
+}
+
+void TMemoryStream::SetView(const void* data, size_t size)
+{
+    FOwned.clear();
+    FOwned.shrink_to_fit();
+    FData = static_cast<const uint8_t*>(data);
+    FSize = size;
+    FPosition = 0;
+    FIsView = true;
+}
+
+void TMemoryStream::LoadFromStream(TStream& source)
+{
+    Clear();
+    source.SetPosition(0);
+    const int64_t size = source.Size();
+    FOwned.resize(static_cast<size_t>(size));
+    source.ReadBuffer(FOwned.data(), size);
+    FData = FOwned.data();
+    FSize = FOwned.size();
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName)
+{
+    TFileStream file(fileName, fmOpenRead);
+    LoadFromStream(file);
+}
+
+void TMemoryStream::Clear()
+{
+    FOwned.clear();
+    FData = nullptr;
+    FSize = 0;
+    FPosition = 0;
+    FIsView = false;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& fileName)
+{
+    const int handle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (handle < 0)
+        RaiseIOError(errno);
+    std::vector<uint8_t> data;
+    uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(handle, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(handle);
+            RaiseIOError(error);
+        }
+        if (n == 0)
+            break;
+        data.insert(data.end(), chunk, chunk + n);
+    }
+    ::close(handle);
+    return data;
+}

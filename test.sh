@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through ctest: the
+# Release build, then the hostile-input tests under ASan and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+pw_install_missing
+
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs")
+
+# The readers and decoders once more with the sanitizers (no GUI needed there).
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DPW_BUILD_GUI=OFF -DPW_BUILD_BENCH=OFF >/dev/null
+cmake --build build-sanitize
+(cd build-sanitize && ctest --output-on-failure -j "$jobs")
