@@ -1,0 +1,884 @@
+// The row routines that ConvertLine dispatches to. Each routine looks at the
+// description once, picks a kernel instantiated for its depths, converters and
+// layout, and the kernel walks raw pointers with fixed steps.
+#include "imaging/color/color_manager.h"
+
+#include "imaging/color/color_arith.h"
+
+#include <cstring>
+#include <type_traits>
+
+using namespace pwcolor;
+
+namespace {
+
+// Byte address of every sample of source pixel 0 and the byte distance from
+// one pixel to the next.
+struct TSourcePlanes {
+    const uint8_t* Sample[4];
+    size_t Step;
+};
+
+// One buffer: interleaved samples, samplesPerPixel apart. Several: one buffer
+// per sample. A planar call with fewer than `needed` (non-null) buffers is
+// refused rather than read out of bounds.
+bool MakePlanes(const void* const* sources, int sourceCount, int needed, size_t samplesPerPixel, size_t bytes,
+                TSourcePlanes& planes)
+{
+    if (sourceCount > 1) {
+        if (sourceCount < needed)
+            return false;
+        for (int k = 0; k < 4; ++k) {
+            if (k < needed && !sources[k])
+                return false;
+            planes.Sample[k] = static_cast<const uint8_t*>(k < needed ? sources[k] : sources[0]);
+        }
+        planes.Step = bytes;
+    } else {
+        const auto* base = static_cast<const uint8_t*>(sources[0]);
+        for (size_t k = 0; k < 4; ++k)
+            planes.Sample[k] = base + k * bytes;
+        planes.Step = samplesPerPixel * bytes;
+    }
+    return true;
+}
+
+template <int Bytes>
+inline void Put(uint8_t* p, uint32_t v)
+{
+    if constexpr (Bytes == 1)
+        *p = static_cast<uint8_t>(v);
+    else
+        Store16(p, v);
+}
+
+// Sample readers.
+struct Read8 {
+    uint32_t operator()(const uint8_t* p) const { return *p; }
+};
+template <bool Swap>
+struct Read16 {
+    uint32_t operator()(const uint8_t* p) const { return Swap ? Swap16(Load16(p)) : Load16(p); }
+};
+// A 16-bit sample brought to 8 bits.
+template <bool Swap>
+struct Read16As8 {
+    uint32_t operator()(const uint8_t* p) const { return Scale16To8(Read16<Swap>()(p)); }
+};
+
+// Per-sample converters; the byte swap of 16-bit sources is done by the reader.
+struct Pass {
+    uint32_t operator()(uint32_t v) const { return v; }
+};
+struct Gamma {
+    const uint8_t* Table;
+    uint32_t operator()(uint32_t v) const { return Table[v]; }
+};
+struct Scale {
+    uint32_t operator()(uint32_t v) const { return Scale16To8(v); }
+};
+struct ScaleGamma {
+    const uint8_t* Table;
+    uint32_t operator()(uint32_t v) const { return Table[Scale16To8(v)]; }
+};
+// 8 to 16 bits: the 8-bit converter, widened, and swapped when the source
+// carries sfSwapBytes (the target keeps the source's byte order).
+template <class Inner, bool Swap>
+struct Widen {
+    Inner Convert;
+    uint32_t operator()(uint32_t v) const
+    {
+        const uint32_t w = Widen8To16(Convert(v));
+        return Swap ? Swap16(w) : w;
+    }
+};
+
+template <int N>
+using Bytes = std::integral_constant<int, N>;
+
+// ---- RGB family ---------------------------------------------------------
+
+template <class Reader, int DB, bool Exchange, bool Alpha, class C, class A>
+void RGBRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, C conv, A aconv)
+{
+    constexpr size_t T0 = (Exchange ? 2 : 0) * DB;
+    constexpr size_t T2 = (Exchange ? 0 : 2) * DB;
+    const Reader read;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        const size_t so = j * s.Step;
+        uint8_t* t = d + i * dstStep;
+        Put<DB>(t + T0, conv(read(s.Sample[0] + so)));
+        Put<DB>(t + DB, conv(read(s.Sample[1] + so)));
+        Put<DB>(t + T2, conv(read(s.Sample[2] + so)));
+        if constexpr (Alpha)
+            Put<DB>(t + 3 * DB, aconv(read(s.Sample[3] + so)));
+    });
+}
+
+// The common case of 8-bit interleaved samples, no gamma, every position:
+// fixed steps known to the compiler so that it can vectorise the shuffle.
+template <size_t SS, size_t DS, bool Exchange, bool Alpha>
+PW_COLOR_KERNEL void RGBRow8Interleaved(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + i * SS;
+        uint8_t* t = d + i * DS;
+        const uint8_t c0 = p[0], c1 = p[1], c2 = p[2];
+        t[Exchange ? 2 : 0] = c0;
+        t[1] = c1;
+        t[Exchange ? 0 : 2] = c2;
+        if constexpr (Alpha)
+            t[3] = p[3];
+    }
+}
+
+// Every position of a run of 16-bit samples brought to 8 bits, in order.
+template <bool Swap>
+PW_COLOR_KERNEL void Words16To8(const uint8_t* __restrict s, uint8_t* __restrict d, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        d[i] = static_cast<uint8_t>(Scale16To8(Read16<Swap>()(s + 2 * i)));
+}
+
+// Exchanges samples 0 and 2 of 3-byte pixels in place.
+PW_COLOR_KERNEL void ExchangeOuterSamples(uint8_t* d, uint32_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t first = d[3 * i];
+        d[3 * i] = d[3 * i + 2];
+        d[3 * i + 2] = first;
+    }
+}
+
+struct TRGBJob {
+    TSourcePlanes Planes;
+    bool Interleaved;
+    uint8_t* Target;
+    size_t TargetStep;
+    uint32_t Count;
+    uint8_t Mask;
+    bool Source16, Target16, Gamma, Swap, BothAlpha, SourceAlpha, TargetAlpha;
+    const uint8_t* Table;
+};
+
+template <bool X>
+void RunRGB(const TRGBJob& job)
+{
+    const auto go = [&](auto reader, auto bytes, auto conv, auto aconv) {
+        using R = decltype(reader);
+        constexpr int DB = decltype(bytes)::value;
+        if (job.BothAlpha)
+            RGBRow<R, DB, X, true>(job.Planes, job.Target, job.TargetStep, job.Count, job.Mask, conv, aconv);
+        else
+            RGBRow<R, DB, X, false>(job.Planes, job.Target, job.TargetStep, job.Count, job.Mask, conv, aconv);
+    };
+    const Gamma gamma{job.Table};
+    if (!job.Source16 && !job.Target16) {
+        if (job.Gamma) {
+            go(Read8{}, Bytes<1>{}, gamma, Pass{});
+        } else if (job.Interleaved && job.Mask == 0xFF) {
+            const uint8_t* s = job.Planes.Sample[0];
+            if (job.BothAlpha)
+                RGBRow8Interleaved<4, 4, X, true>(s, job.Target, job.Count);
+            else if (job.SourceAlpha)
+                RGBRow8Interleaved<4, 3, X, false>(s, job.Target, job.Count);
+            else if (job.TargetAlpha)
+                RGBRow8Interleaved<3, 4, X, false>(s, job.Target, job.Count);
+            else
+                RGBRow8Interleaved<3, 3, X, false>(s, job.Target, job.Count);
+        } else {
+            go(Read8{}, Bytes<1>{}, Pass{}, Pass{});
+        }
+    } else if (!job.Source16) {
+        if (job.Swap) {
+            if (job.Gamma)
+                go(Read8{}, Bytes<2>{}, Widen<Gamma, true>{gamma}, Widen<Pass, true>{});
+            else
+                go(Read8{}, Bytes<2>{}, Widen<Pass, true>{}, Widen<Pass, true>{});
+        } else {
+            if (job.Gamma)
+                go(Read8{}, Bytes<2>{}, Widen<Gamma, false>{gamma}, Widen<Pass, false>{});
+            else
+                go(Read8{}, Bytes<2>{}, Widen<Pass, false>{}, Widen<Pass, false>{});
+        }
+    } else if (!job.Target16) {
+        const ScaleGamma scaleGamma{job.Table};
+        if (!job.Gamma && job.Interleaved && job.Mask == 0xFF && !job.SourceAlpha && !job.TargetAlpha) {
+            // Scale the whole row in order, then put the samples in place.
+            if (job.Swap)
+                Words16To8<true>(job.Planes.Sample[0], job.Target, static_cast<size_t>(job.Count) * 3);
+            else
+                Words16To8<false>(job.Planes.Sample[0], job.Target, static_cast<size_t>(job.Count) * 3);
+            if (X)
+                ExchangeOuterSamples(job.Target, job.Count);
+        } else if (job.Swap) {
+            if (job.Gamma)
+                go(Read16<true>{}, Bytes<1>{}, scaleGamma, Scale{});
+            else
+                go(Read16<true>{}, Bytes<1>{}, Scale{}, Scale{});
+        } else {
+            if (job.Gamma)
+                go(Read16<false>{}, Bytes<1>{}, scaleGamma, Scale{});
+            else
+                go(Read16<false>{}, Bytes<1>{}, Scale{}, Scale{});
+        }
+    } else {
+        if (job.Swap)
+            go(Read16<true>{}, Bytes<2>{}, Pass{}, Pass{});
+        else
+            go(Read16<false>{}, Bytes<2>{}, Pass{}, Pass{});
+    }
+}
+
+// ---- Indexed and grey family --------------------------------------------
+
+// Packed fields of S bits into fields of T bits (both 1, 2, 4 or 8), read and
+// written from the most significant end of each byte. Target bytes are
+// updated field by field so that the bits of skipped positions survive.
+template <unsigned S, unsigned T>
+void PackedRow(const uint8_t* src, uint8_t* dst, uint32_t count, uint8_t mask, const uint16_t* scale,
+               const std::array<uint8_t, 8>* expand)
+{
+    constexpr unsigned SPer = 8 / S, TPer = 8 / T;
+    constexpr unsigned SMask = (1u << S) - 1, TMask = (1u << T) - 1;
+    const auto convert = [&](size_t j, size_t i) {
+        unsigned v;
+        if constexpr (S == 8)
+            v = src[j];
+        else
+            v = (src[j / SPer] >> (8 - S * (j % SPer + 1))) & SMask;
+        const unsigned w = scale[v];
+        if constexpr (T == 8) {
+            dst[i] = static_cast<uint8_t>(w);
+        } else {
+            uint8_t& b = dst[i / TPer];
+            const unsigned shift = 8 - T * (i % TPer + 1);
+            b = static_cast<uint8_t>((b & ~(TMask << shift)) | (w << shift));
+        }
+    };
+    if constexpr (T == 8 && S < 8) {
+        if (mask == 0xFF) {
+            // Whole source bytes through the expansion table, the rest by field.
+            const size_t whole = count / SPer;
+            for (size_t b = 0; b < whole; ++b)
+                std::memcpy(dst + b * SPer, expand[src[b]].data(), SPer);
+            for (size_t i = whole * SPer; i < count; ++i)
+                convert(i, i);
+            return;
+        }
+    }
+    WalkRow(count, mask, convert);
+}
+
+template <unsigned S>
+bool PackedRowTo(unsigned t, const uint8_t* src, uint8_t* dst, uint32_t count, uint8_t mask, const uint16_t* scale,
+                 const std::array<uint8_t, 8>* expand)
+{
+    switch (t) {
+    case 1: PackedRow<S, 1>(src, dst, count, mask, scale, expand); return true;
+    case 2: PackedRow<S, 2>(src, dst, count, mask, scale, expand); return true;
+    case 4: PackedRow<S, 4>(src, dst, count, mask, scale, expand); return true;
+    case 8: PackedRow<S, 8>(src, dst, count, mask, scale, expand); return true;
+    default: return false;
+    }
+}
+
+// 16-bit samples into packed fields of T bits.
+template <unsigned T, bool Swap>
+void Packed16Row(const uint8_t* src, uint8_t* dst, uint32_t count, uint8_t mask)
+{
+    constexpr unsigned TPer = 8 / T, TMask = (1u << T) - 1;
+    const Read16<Swap> read;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        const unsigned w = MulDiv16(read(src + 2 * j), TMask, 65535);
+        if constexpr (T == 8) {
+            dst[i] = static_cast<uint8_t>(w);
+        } else {
+            uint8_t& b = dst[i / TPer];
+            const unsigned shift = 8 - T * (i % TPer + 1);
+            b = static_cast<uint8_t>((b & ~(TMask << shift)) | (w << shift));
+        }
+    });
+}
+
+// Packed fields of S bits into 16-bit words.
+template <unsigned S>
+void PackedTo16Row(const uint8_t* src, uint8_t* dst, uint32_t count, uint8_t mask, const uint16_t* scale, bool swap)
+{
+    constexpr unsigned SPer = 8 / S, SMask = (1u << S) - 1;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        unsigned v;
+        if constexpr (S == 8)
+            v = src[j];
+        else
+            v = (src[j / SPer] >> (8 - S * (j % SPer + 1))) & SMask;
+        const uint32_t w = scale[v];
+        Store16(dst + 2 * i, swap ? Swap16(w) : w);
+    });
+}
+
+template <class Reader, class Convert, int SB, int DB>
+void GrayRow(const uint8_t* src, size_t srcStep, uint8_t* dst, uint32_t count, uint8_t mask, Convert conv)
+{
+    const Reader read;
+    WalkRow(count, mask, [&](size_t j, size_t i) { Put<DB>(dst + i * DB, conv(read(src + j * srcStep))); });
+}
+
+// ---- CMYK -----------------------------------------------------------------
+
+struct Ink8To8 {
+    uint32_t operator()(uint32_t x, uint32_t k) const
+    {
+        return ClampByte(255 - (static_cast<int32_t>(x + k) - static_cast<int32_t>(MulDiv16(x, k, 255))));
+    }
+};
+struct Ink8To16 {
+    uint32_t operator()(uint32_t x, uint32_t k) const { return Widen8To16(Ink8To8()(x, k)); }
+};
+struct Ink16To8 {
+    uint32_t operator()(uint32_t x, uint32_t k) const
+    {
+        const uint32_t u = (x - MulDiv16(x, k, 65535) + k) & 0xFFFFu;
+        return ClampByte(255 - static_cast<int32_t>(MulDiv16(u, 255, 65535)));
+    }
+};
+struct Ink16To16 {
+    uint32_t operator()(uint32_t x, uint32_t k) const { return 65535u - ((x - MulDiv16(x, k, 65535) + k) & 0xFFFFu); }
+};
+
+template <class Reader, int DB, bool BGR, class Ink>
+void CMYKRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask)
+{
+    const Reader read;
+    const Ink ink;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        const size_t so = j * s.Step;
+        const uint32_t k = read(s.Sample[3] + so);
+        const uint32_t red = ink(read(s.Sample[0] + so), k);
+        const uint32_t green = ink(read(s.Sample[1] + so), k);
+        const uint32_t blue = ink(read(s.Sample[2] + so), k);
+        uint8_t* t = d + i * dstStep;
+        Put<DB>(t, BGR ? blue : red);
+        Put<DB>(t + DB, green);
+        Put<DB>(t + 2 * DB, BGR ? red : blue);
+    });
+}
+
+// 8-bit interleaved C, M, Y, K, every position: the same arithmetic as
+// Ink8To8 in 16-bit lanes (x * k <= 65025) so that it vectorises.
+template <bool BGR, size_t DS>
+PW_COLOR_KERNEL void CMYK8Interleaved(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + 4 * i;
+        const uint16_t k = p[3];
+        const auto ink = [k](uint16_t x) {
+            const int v = 255 - (x + k - static_cast<uint16_t>(x * k) / 255);
+            return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        };
+        uint8_t* t = d + i * DS;
+        t[BGR ? 2 : 0] = ink(p[0]);
+        t[1] = ink(p[1]);
+        t[BGR ? 0 : 2] = ink(p[2]);
+    }
+}
+
+template <bool BGR>
+void RunCMYK(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
+             bool source16, bool target16, bool swap)
+{
+    if (!source16 && !target16 && interleaved && mask == 0xFF) {
+        if (dstStep == 4)
+            CMYK8Interleaved<BGR, 4>(s.Sample[0], d, count);
+        else
+            CMYK8Interleaved<BGR, 3>(s.Sample[0], d, count);
+    } else if (!source16) {
+        if (target16)
+            CMYKRow<Read8, 2, BGR, Ink8To16>(s, d, dstStep, count, mask);
+        else
+            CMYKRow<Read8, 1, BGR, Ink8To8>(s, d, dstStep, count, mask);
+    } else if (swap) {
+        if (target16)
+            CMYKRow<Read16<true>, 2, BGR, Ink16To16>(s, d, dstStep, count, mask);
+        else
+            CMYKRow<Read16<true>, 1, BGR, Ink16To8>(s, d, dstStep, count, mask);
+    } else {
+        if (target16)
+            CMYKRow<Read16<false>, 2, BGR, Ink16To16>(s, d, dstStep, count, mask);
+        else
+            CMYKRow<Read16<false>, 1, BGR, Ink16To8>(s, d, dstStep, count, mask);
+    }
+}
+
+// ---- CIE L*a*b* -----------------------------------------------------------
+
+struct TLabInput {
+    bool ByteL;    // L* on 0..255, divided by 2.55
+    bool OffsetAB; // a*, b* unsigned with 128 added
+};
+
+// L*, a*, b* of one pixel at the 8-bit scale.
+struct LabFrom8 {
+    TLabInput In;
+    void operator()(uint32_t l, uint32_t a, uint32_t b, long double& L, long double& A, long double& B) const
+    {
+        L = In.ByteL ? l / 2.55L : static_cast<long double>(l);
+        A = In.OffsetAB ? static_cast<long double>(static_cast<int32_t>(a) - 128) : static_cast<int8_t>(a);
+        B = In.OffsetAB ? static_cast<long double>(static_cast<int32_t>(b) - 128) : static_cast<int8_t>(b);
+    }
+};
+// 16-bit samples are first brought to the 8-bit scale: L* by v * 255 / 65535,
+// a* and b* by v / 256 (signed values, or unsigned ones centred on 32768).
+struct LabFrom16 {
+    TLabInput In;
+    void operator()(uint32_t l, uint32_t a, uint32_t b, long double& L, long double& A, long double& B) const
+    {
+        const long double l8 = l / 257.0L;
+        L = In.ByteL ? l8 / 2.55L : l8;
+        A = In.OffsetAB ? a / 256.0L - 128 : static_cast<int16_t>(a) / 256.0L;
+        B = In.OffsetAB ? b / 256.0L - 128 : static_cast<int16_t>(b) / 256.0L;
+    }
+};
+
+inline uint32_t LabChannel(long double v)
+{
+    return ClampByte(RoundSaturated(255 * v));
+}
+
+template <class Reader, class Input, int DB, bool BGR>
+void LabRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, Input input)
+{
+    const Reader read;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        const size_t so = j * s.Step;
+        long double L, a, b;
+        input(read(s.Sample[0] + so), read(s.Sample[1] + so), read(s.Sample[2] + so), L, a, b);
+        long double X, Y, Z;
+        if (L < 7.9996L) {
+            Y = L / 903.3L;
+            X = Y + a / 3893.5L;
+            Z = Y - b / 1557.4L;
+        } else {
+            const long double f = (L + 16) / 116;
+            const long double fx = f + a / 500;
+            const long double fz = f - b / 200;
+            X = fx * fx * fx;
+            Y = f * f * f;
+            Z = fz * fz * fz;
+        }
+        uint32_t red = LabChannel(2.998L * X - 1.458L * Y - 0.541L * Z);
+        uint32_t green = LabChannel(-0.952L * X + 1.893L * Y + 0.059L * Z);
+        uint32_t blue = LabChannel(0.099L * X - 0.198L * Y + 1.099L * Z);
+        if constexpr (DB == 2) {
+            red = Widen8To16(red);
+            green = Widen8To16(green);
+            blue = Widen8To16(blue);
+        }
+        uint8_t* t = d + i * dstStep;
+        Put<DB>(t, BGR ? blue : red);
+        Put<DB>(t + DB, green);
+        Put<DB>(t + 2 * DB, BGR ? red : blue);
+    });
+}
+
+template <bool BGR>
+void RunLab(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, bool source16,
+            bool target16, bool swap, TLabInput in)
+{
+    if (!source16) {
+        if (target16)
+            LabRow<Read8, LabFrom8, 2, BGR>(s, d, dstStep, count, mask, LabFrom8{in});
+        else
+            LabRow<Read8, LabFrom8, 1, BGR>(s, d, dstStep, count, mask, LabFrom8{in});
+    } else if (swap) {
+        if (target16)
+            LabRow<Read16<true>, LabFrom16, 2, BGR>(s, d, dstStep, count, mask, LabFrom16{in});
+        else
+            LabRow<Read16<true>, LabFrom16, 1, BGR>(s, d, dstStep, count, mask, LabFrom16{in});
+    } else {
+        if (target16)
+            LabRow<Read16<false>, LabFrom16, 2, BGR>(s, d, dstStep, count, mask, LabFrom16{in});
+        else
+            LabRow<Read16<false>, LabFrom16, 1, BGR>(s, d, dstStep, count, mask, LabFrom16{in});
+    }
+}
+
+// ---- YCbCr and Photo-YCC --------------------------------------------------
+
+struct TChromaTables {
+    const int32_t* CrToRed;
+    const int32_t* CbToBlue;
+    const int32_t* CrToGreen;
+    const int32_t* CbToGreen;
+};
+
+// Reader yields 8-bit luma and chroma; the results are 8-bit, widened for a
+// 16-bit target. The sums are formed in 64 bits: table entries of extreme
+// coefficients are saturated 32-bit values.
+template <class Reader, int DB, bool BGR>
+void YCCRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, TChromaTables tables)
+{
+    const Reader read;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        const size_t so = j * s.Step;
+        const int64_t y = read(s.Sample[0] + so);
+        const uint32_t c1 = read(s.Sample[1] + so);
+        const uint32_t c2 = read(s.Sample[2] + so);
+        const auto clamp = [](int64_t v) { return v < 0 ? 0u : v > 255 ? 255u : static_cast<uint32_t>(v); };
+        uint32_t blue = clamp(y + tables.CbToBlue[c1]);
+        uint32_t green = clamp(y + tables.CbToGreen[c1] + tables.CrToGreen[c2]);
+        uint32_t red = clamp(y + tables.CrToRed[c2]);
+        if constexpr (DB == 2) {
+            red = Widen8To16(red);
+            green = Widen8To16(green);
+            blue = Widen8To16(blue);
+        }
+        uint8_t* t = d + i * dstStep;
+        Put<DB>(t, BGR ? blue : red);
+        Put<DB>(t + DB, green);
+        Put<DB>(t + 2 * DB, BGR ? red : blue);
+    });
+}
+
+struct TChromaFixed {
+    int32_t Red, GreenCr, Blue, GreenCb; // fixed-point factors
+    int32_t Shift;
+    int32_t OffsetR, OffsetB;
+};
+
+// 8-bit interleaved samples, every position, with fixed-point factors that
+// give the chroma tables' values exactly (checked when the tables are built).
+template <bool BGR, size_t DS>
+PW_COLOR_KERNEL void YCC8Interleaved(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count,
+                                     TChromaFixed f)
+{
+    const int32_t half = 1 << (f.Shift - 1);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + 3 * i;
+        const int32_t y = p[0], db = p[1] - f.OffsetB, dr = p[2] - f.OffsetR;
+        const int32_t blue = y + ((db * f.Blue + half) >> f.Shift);
+        const int32_t green = y - ((db * f.GreenCb + half) >> f.Shift) - ((dr * f.GreenCr + half) >> f.Shift);
+        const int32_t red = y + ((dr * f.Red + half) >> f.Shift);
+        uint8_t* t = d + i * DS;
+        t[0] = static_cast<uint8_t>(ClampByte(BGR ? blue : red));
+        t[1] = static_cast<uint8_t>(ClampByte(green));
+        t[2] = static_cast<uint8_t>(ClampByte(BGR ? red : blue));
+    }
+}
+
+// 16-bit source to 16-bit target, computed directly and clamped to 0..65535.
+// Photo-YCC uses its luma gain and the chroma offsets 156 and 137 at 16 bits;
+// YCbCr uses the factors of the luma coefficients around 32768.
+template <bool Swap, bool BGR, bool Photo>
+void YCC16Row(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
+              const std::array<float, 4>& f)
+{
+    const Read16<Swap> read;
+    WalkRow(count, mask, [&](size_t j, size_t i) {
+        const size_t so = j * s.Step;
+        const long double y = read(s.Sample[0] + so);
+        const long double c1 = read(s.Sample[1] + so);
+        const long double c2 = read(s.Sample[2] + so);
+        long double red, green, blue;
+        if constexpr (Photo) {
+            const long double yy = y * 1.3584L, cc1 = c1 - 40092, cc2 = c2 - 35209;
+            blue = yy + 2.2179L * cc1;
+            green = yy - 0.9271435L * cc2 - 0.4302726L * cc1;
+            red = yy + 1.8215L * cc2;
+        } else {
+            const long double cb = c1 - 32768, cr = c2 - 32768;
+            red = y + f[0] * cr;
+            green = y - f[1] * cr - f[3] * cb;
+            blue = y + f[2] * cb;
+        }
+        uint8_t* t = d + i * dstStep;
+        Store16(t, ClampWord(RoundSaturated(BGR ? blue : red)));
+        Store16(t + 2, ClampWord(RoundSaturated(green)));
+        Store16(t + 4, ClampWord(RoundSaturated(BGR ? red : blue)));
+    });
+}
+
+template <bool BGR>
+void RunYCC(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
+            bool source16, bool target16, bool swap, bool photo, const TChromaTables& tables,
+            const std::array<float, 4>& f, const TChromaFixed& fixed)
+{
+    if (!source16 && !target16 && interleaved && mask == 0xFF && fixed.Shift > 0) {
+        if (dstStep == 4)
+            YCC8Interleaved<BGR, 4>(s.Sample[0], d, count, fixed);
+        else
+            YCC8Interleaved<BGR, 3>(s.Sample[0], d, count, fixed);
+    } else if (!source16) {
+        if (target16)
+            YCCRow<Read8, 2, BGR>(s, d, dstStep, count, mask, tables);
+        else
+            YCCRow<Read8, 1, BGR>(s, d, dstStep, count, mask, tables);
+    } else if (!target16) {
+        if (swap)
+            YCCRow<Read16As8<true>, 1, BGR>(s, d, dstStep, count, mask, tables);
+        else
+            YCCRow<Read16As8<false>, 1, BGR>(s, d, dstStep, count, mask, tables);
+    } else if (photo) {
+        if (swap)
+            YCC16Row<true, BGR, true>(s, d, dstStep, count, mask, f);
+        else
+            YCC16Row<false, BGR, true>(s, d, dstStep, count, mask, f);
+    } else {
+        if (swap)
+            YCC16Row<true, BGR, false>(s, d, dstStep, count, mask, f);
+        else
+            YCC16Row<false, BGR, false>(s, d, dstStep, count, mask, f);
+    }
+}
+
+inline bool Is8Or16(uint8_t bits)
+{
+    return bits == 8 || bits == 16;
+}
+
+} // namespace
+
+// ---- Indexed and grey routines ----------------------------------------------
+
+void TColorManager::IndexedToIndexed(const void* const* sources, int, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    const auto* src = static_cast<const uint8_t*>(sources[0]);
+    const unsigned s = FSourceBPS, t = FTargetBPS;
+    if (s == t && mask == 0xFF) {
+        std::memcpy(target, src, static_cast<size_t>((static_cast<uint64_t>(count) * s + 7) / 8));
+        return;
+    }
+    const uint16_t* scale = FIndexScale.data();
+    const auto* expand = FIndexExpand.data();
+    switch (s) {
+    case 1: PackedRowTo<1>(t, src, target, count, mask, scale, expand); break;
+    case 2: PackedRowTo<2>(t, src, target, count, mask, scale, expand); break;
+    case 4: PackedRowTo<4>(t, src, target, count, mask, scale, expand); break;
+    case 8: PackedRowTo<8>(t, src, target, count, mask, scale, expand); break;
+    default: break; // fields that straddle bytes are not defined
+    }
+}
+
+void TColorManager::Indexed16ToN(const void* const* sources, int, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    const auto* src = static_cast<const uint8_t*>(sources[0]);
+    const bool swap = FSourceOptions & sfSwapBytes;
+    switch (FTargetBPS) {
+    case 1: swap ? Packed16Row<1, true>(src, target, count, mask) : Packed16Row<1, false>(src, target, count, mask); break;
+    case 2: swap ? Packed16Row<2, true>(src, target, count, mask) : Packed16Row<2, false>(src, target, count, mask); break;
+    case 4: swap ? Packed16Row<4, true>(src, target, count, mask) : Packed16Row<4, false>(src, target, count, mask); break;
+    case 8: swap ? Packed16Row<8, true>(src, target, count, mask) : Packed16Row<8, false>(src, target, count, mask); break;
+    default: break;
+    }
+}
+
+void TColorManager::IndexedNTo16(const void* const* sources, int, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    const auto* src = static_cast<const uint8_t*>(sources[0]);
+    const bool swap = FSourceOptions & sfSwapBytes;
+    const uint16_t* scale = FIndexScale.data();
+    switch (FSourceBPS) {
+    case 1: PackedTo16Row<1>(src, target, count, mask, scale, swap); break;
+    case 2: PackedTo16Row<2>(src, target, count, mask, scale, swap); break;
+    case 4: PackedTo16Row<4>(src, target, count, mask, scale, swap); break;
+    case 8: PackedTo16Row<8>(src, target, count, mask, scale, swap); break;
+    default: break;
+    }
+}
+
+void TColorManager::Indexed16To16(const void* const* sources, int, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    const auto* src = static_cast<const uint8_t*>(sources[0]);
+    if (FSourceOptions & sfSwapBytes)
+        GrayRow<Read16<true>, Pass, 2, 2>(src, 2, target, count, mask, Pass{});
+    else if (mask == 0xFF)
+        std::memcpy(target, src, static_cast<size_t>(count) * 2);
+    else
+        GrayRow<Read16<false>, Pass, 2, 2>(src, 2, target, count, mask, Pass{});
+}
+
+void TColorManager::GrayToGray(const void* const* sources, int sourceCount, uint8_t* target, uint32_t count,
+                               uint8_t mask)
+{
+    if (!Is8Or16(FSourceBPS) || !Is8Or16(FTargetBPS))
+        return;
+    const auto* src = static_cast<const uint8_t*>(sources[0]);
+    const bool source16 = FSourceBPS == 16, target16 = FTargetBPS == 16;
+    const bool swap = FSourceOptions & sfSwapBytes;
+    // Grey and alpha pairs when interleaved; a planar call holds grey alone in
+    // its first buffer.
+    const size_t pairs = (FSourceOptions & sfAlpha) && sourceCount == 1 ? 2 : 1;
+    const size_t step = pairs * (source16 ? 2 : 1);
+    if (!source16 && !target16) {
+        if (step == 1 && mask == 0xFF)
+            std::memcpy(target, src, count);
+        else
+            GrayRow<Read8, Pass, 1, 1>(src, step, target, count, mask, Pass{});
+    } else if (!source16) {
+        GrayRow<Read8, Widen<Pass, false>, 1, 2>(src, step, target, count, mask, Widen<Pass, false>{});
+    } else if (!target16) {
+        if (step == 2 && mask == 0xFF)
+            swap ? Words16To8<true>(src, target, count) : Words16To8<false>(src, target, count);
+        else if (swap)
+            GrayRow<Read16<true>, Scale, 2, 1>(src, step, target, count, mask, Scale{});
+        else
+            GrayRow<Read16<false>, Scale, 2, 1>(src, step, target, count, mask, Scale{});
+    } else {
+        if (swap)
+            GrayRow<Read16<true>, Pass, 2, 2>(src, step, target, count, mask, Pass{});
+        else
+            GrayRow<Read16<false>, Pass, 2, 2>(src, step, target, count, mask, Pass{});
+    }
+}
+
+// ---- Colour routines --------------------------------------------------------
+
+void TColorManager::ConvertRGBFamily(bool exchange, const void* const* sources, int sourceCount, uint8_t* target,
+                                     uint32_t count, uint8_t mask)
+{
+    if (!Is8Or16(FSourceBPS) || !Is8Or16(FTargetBPS))
+        return;
+    TRGBJob job{};
+    job.Source16 = FSourceBPS == 16;
+    job.Target16 = FTargetBPS == 16;
+    job.SourceAlpha = FSourceOptions & sfAlpha;
+    job.TargetAlpha = FTargetOptions & sfAlpha;
+    job.BothAlpha = job.SourceAlpha && job.TargetAlpha;
+    job.Gamma = FTargetOptions & sfGamma;
+    job.Swap = FSourceOptions & sfSwapBytes;
+    job.Table = FGammaTable.data();
+    job.Interleaved = sourceCount == 1;
+    if (!MakePlanes(sources, sourceCount, job.BothAlpha ? 4 : 3, job.SourceAlpha ? 4 : 3, job.Source16 ? 2 : 1,
+                    job.Planes))
+        return;
+    job.Target = target;
+    job.TargetStep = (job.TargetAlpha ? 4 : 3) * (job.Target16 ? 2 : 1);
+    job.Count = count;
+    job.Mask = mask;
+    if (exchange)
+        RunRGB<true>(job);
+    else
+        RunRGB<false>(job);
+}
+
+void TColorManager::RGBToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertRGBFamily(false, sources, n, target, count, mask);
+}
+
+void TColorManager::RGBToBGR(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertRGBFamily(true, sources, n, target, count, mask);
+}
+
+void TColorManager::BGRToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertRGBFamily(true, sources, n, target, count, mask);
+}
+
+void TColorManager::BGRToBGR(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertRGBFamily(false, sources, n, target, count, mask);
+}
+
+void TColorManager::ConvertCMYK(bool bgr, const void* const* sources, int sourceCount, uint8_t* target,
+                                uint32_t count, uint8_t mask)
+{
+    if (!Is8Or16(FSourceBPS) || !Is8Or16(FTargetBPS))
+        return;
+    const bool source16 = FSourceBPS == 16, target16 = FTargetBPS == 16;
+    // Planar only with exactly four buffers; anything else reads the first
+    // buffer as interleaved C, M, Y, K.
+    TSourcePlanes planes;
+    if (!MakePlanes(sources, sourceCount == 4 ? 4 : 1, 4, 4, source16 ? 2 : 1, planes))
+        return;
+    const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
+    const bool swap = FSourceOptions & sfSwapBytes;
+    const bool interleaved = sourceCount != 4;
+    if (bgr)
+        RunCMYK<true>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap);
+    else
+        RunCMYK<false>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap);
+}
+
+void TColorManager::CMYKToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertCMYK(false, sources, n, target, count, mask);
+}
+
+void TColorManager::CMYKToBGR(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertCMYK(true, sources, n, target, count, mask);
+}
+
+void TColorManager::ConvertLab(bool bgr, const void* const* sources, int sourceCount, uint8_t* target,
+                               uint32_t count, uint8_t mask)
+{
+    if (!Is8Or16(FSourceBPS) || !Is8Or16(FTargetBPS))
+        return;
+    const bool source16 = FSourceBPS == 16, target16 = FTargetBPS == 16;
+    TSourcePlanes planes;
+    if (!MakePlanes(sources, sourceCount, 3, 3, source16 ? 2 : 1, planes))
+        return;
+    const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
+    const bool swap = FSourceOptions & sfSwapBytes;
+    const TLabInput in{(FSourceOptions & sfLabByteL) != 0, (FSourceOptions & sfLabOffsetAB) != 0};
+    if (bgr)
+        RunLab<true>(planes, target, dstStep, count, mask, source16, target16, swap, in);
+    else
+        RunLab<false>(planes, target, dstStep, count, mask, source16, target16, swap, in);
+}
+
+void TColorManager::LabToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertLab(false, sources, n, target, count, mask);
+}
+
+void TColorManager::LabToBGR(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertLab(true, sources, n, target, count, mask);
+}
+
+void TColorManager::ConvertYCC(bool bgr, bool photoYCC, const void* const* sources, int sourceCount,
+                               uint8_t* target, uint32_t count, uint8_t mask)
+{
+    if (!Is8Or16(FSourceBPS) || !Is8Or16(FTargetBPS) || FCrToRedTable.size() != 256)
+        return;
+    const bool source16 = FSourceBPS == 16, target16 = FTargetBPS == 16;
+    TSourcePlanes planes;
+    if (!MakePlanes(sources, sourceCount, 3, 3, source16 ? 2 : 1, planes))
+        return;
+    const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
+    const bool swap = FSourceOptions & sfSwapBytes;
+    const TChromaTables tables{FCrToRedTable.data(), FCbToBlueTable.data(), FCrToGreenTable.data(),
+                               FCbToGreenTable.data()};
+    const TChromaFixed fixed{FChromaFixed[0], FChromaFixed[1], FChromaFixed[2], FChromaFixed[3],
+                             FChromaShift, photoYCC ? 137 : 128, photoYCC ? 156 : 128};
+    const bool interleaved = sourceCount == 1;
+    if (bgr)
+        RunYCC<true>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, photoYCC, tables,
+                     FChromaFactors, fixed);
+    else
+        RunYCC<false>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, photoYCC, tables,
+                      FChromaFactors, fixed);
+}
+
+void TColorManager::YCbCrToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertYCC(false, false, sources, n, target, count, mask);
+}
+
+void TColorManager::YCbCrToBGR(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertYCC(true, false, sources, n, target, count, mask);
+}
+
+void TColorManager::PhotoYCCToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertYCC(false, true, sources, n, target, count, mask);
+}
+
+void TColorManager::PhotoYCCToBGR(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)
+{
+    ConvertYCC(true, true, sources, n, target, count, mask);
+}
