@@ -1,0 +1,253 @@
+#include "imaging/compression/ccitt_decoders.h"
+
+#include "imaging/compression/ccitt_codes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr std::array<uint8_t, 256> MakeReversedBytes()
+{
+    std::array<uint8_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = 0;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            if (i & (1u << bit))
+                r |= 0x80u >> bit;
+        table[i] = static_cast<uint8_t>(r);
+    }
+    return table;
+}
+
+constexpr std::array<uint8_t, 256> ReversedBytes = MakeReversedBytes();
+
+} // namespace
+
+TCCITTDecoder::TCCITTDecoder(int Options, bool SwapBits, bool WordAligned, uint32_t Width)
+    : FWordAligned(WordAligned),
+      FOptions(static_cast<uint32_t>(Options)),
+      FSwapBits(SwapBits),
+      FWidth(Width),
+      FRowBytes((static_cast<size_t>(Width) + 7) / 8)
+{
+    for (auto* tree : {&FWhiteTree, &FBlackTree}) {
+        const bool white = tree == &FWhiteTree;
+        tree->reserve(256);
+        tree->emplace_back();
+        const auto& terminating = white ? ccitt::WhiteTerminating : ccitt::BlackTerminating;
+        const auto& makeUp = white ? ccitt::WhiteMakeUp : ccitt::BlackMakeUp;
+        for (int32_t run = 0; run < 64; ++run)
+            AddCode(*tree, terminating[run], run);
+        for (int32_t k = 0; k < 27; ++k)
+            AddCode(*tree, makeUp[k], 64 * (k + 1));
+        for (int32_t k = 0; k < 13; ++k)
+            AddCode(*tree, ccitt::ExtendedMakeUp[k], 64 * (k + 28));
+        AddCode(*tree, ccitt::EndOfLineCode, EndOfLine);
+        for (const char* code : ccitt::InvalidCodes)
+            AddCode(*tree, code, InvalidCode);
+    }
+}
+
+void TCCITTDecoder::AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value)
+{
+    int32_t node = 0;
+    for (const char* bit = Code; *bit; ++bit) {
+        const int b = *bit == '1';
+        if (Tree[node].Child[b] == 0) {
+            Tree[node].Child[b] = static_cast<int32_t>(Tree.size());
+            Tree.emplace_back();
+        }
+        node = Tree[node].Child[b];
+    }
+    Tree[node].Value = Value;
+}
+
+void TCCITTDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& BytesStored)
+{
+    BytesStored = 0;
+}
+
+void TCCITTDecoder::Begin(const uint8_t* Source, size_t SourceCount, uint8_t* Target, size_t TargetCount)
+{
+    FSourceStart = Source;
+    FSource = Source;
+    FSourceEnd = Source + SourceCount;
+    FBits = 0;
+    FBitsLeft = 0;
+    FTarget = Target;
+    FTargetCount = TargetCount;
+    FRowStart = 0;
+    FRestWidth = FWidth;
+    FIsWhite = true;
+    if (TargetCount > 0)
+        std::memset(Target, 0, TargetCount);
+}
+
+inline void TCCITTDecoder::LoadByte()
+{
+    const uint8_t byte = *FSource++;
+    FBits = FSwapBits ? ReversedBytes[byte] : byte;
+    FBitsLeft = 8;
+}
+
+int TCCITTDecoder::ReadBit()
+{
+    if (FBitsLeft == 0) {
+        if (FSource == FSourceEnd)
+            return 0;
+        LoadByte();
+    }
+    --FBitsLeft;
+    return (FBits >> FBitsLeft) & 1;
+}
+
+int64_t TCCITTDecoder::DecodeRun()
+{
+    const TTreeNode* tree = FIsWhite ? FWhiteTree.data() : FBlackTree.data();
+    int64_t sum = 0;
+    int32_t node = 0;
+    for (;;) {
+        if (FBitsLeft == 0) {
+            if (FSource == FSourceEnd) {
+                // The data end right after a code: that code still counts.
+                const int32_t value = tree[node].Value;
+                return value < 0 ? value : sum + value;
+            }
+            LoadByte();
+        }
+        const int bit = (FBits >> (FBitsLeft - 1)) & 1;
+        int32_t child = tree[node].Child[bit];
+        if (child == 0) {
+            // The node ends a code (or the bits are no code, value 0); the
+            // looked-at bit starts the next code.
+            const int32_t value = tree[node].Value;
+            if (value < 0)
+                return value;
+            sum += value;
+            if (value < 64)
+                return sum;
+            child = tree[0].Child[bit];
+        }
+        --FBitsLeft;
+        node = child;
+    }
+}
+
+bool TCCITTDecoder::WriteRun(int64_t Count)
+{
+    if (Count <= 0 || FRestWidth == 0)
+        return FRestWidth == 0;
+    const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(Count, FRestWidth));
+    if (!FIsWhite && FRowStart < FTargetCount) {
+        const size_t first = FWidth - FRestWidth; // pixel positions in the row
+        const size_t last = first + n - 1;
+        uint8_t* row = FTarget + FRowStart;
+        const size_t room = FTargetCount - FRowStart; // the last row may be cut by the target
+        const size_t b0 = first >> 3;
+        const size_t b1 = last >> 3;
+        const uint8_t headMask = static_cast<uint8_t>(0xFFu >> (first & 7));
+        const uint8_t tailMask = static_cast<uint8_t>(0xFFu << (7 - (last & 7)));
+        if (b0 == b1) {
+            if (b0 < room)
+                row[b0] |= headMask & tailMask;
+        } else if (b0 < room) {
+            row[b0] |= headMask;
+            const size_t fullEnd = std::min(b1, room);
+            if (fullEnd > b0 + 1)
+                std::memset(row + b0 + 1, 0xFF, fullEnd - b0 - 1);
+            if (b1 < room)
+                row[b1] |= tailMask;
+        }
+    }
+    FRestWidth -= n;
+    return FRestWidth == 0;
+}
+
+void TCCITTDecoder::RowEnd()
+{
+    FRowStart += FRowBytes;
+    FRestWidth = FWidth;
+    FIsWhite = true;
+}
+
+TExpandResult TCCITTDecoder::Result() const
+{
+    const size_t rows = FRowStart + (RowEmpty() ? 0 : FRowBytes);
+    return {static_cast<size_t>(FSource - FSourceStart), std::min(rows, FTargetCount)};
+}
+
+TExpandResult TCCITTFax3Decoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                                        size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
+{
+    Begin(Source, std::min(SourceSize, PackedSize), Target, std::min(TargetSize, UnpackedSize));
+    if (RowBytes() == 0)
+        return Result();
+    // End-of-line codes met while decoding the previous row: the next row
+    // then follows at once and needs no search for its end-of-line code.
+    int endOfLines = 0;
+    while (!RowsFull() && BitsRemain()) {
+        if (endOfLines == 0) {
+            int zeros = 0;
+            while (zeros < 11 && BitsRemain())
+                zeros = ReadBit() ? 0 : zeros + 1;
+            // Fill bits, then the closing 1 of the end-of-line code.
+            while (BitsRemain() && ReadBit() == 0) {
+            }
+            if (!BitsRemain())
+                break;
+        }
+        endOfLines = 0;
+        FIsWhite = true;
+        // False while the row holds nothing but an end-of-line code (the
+        // repeated codes that close a page) or the fill bits before the
+        // data end: such a row is no row.
+        bool started = false;
+        for (;;) {
+            const int64_t run = DecodeRun();
+            if (run == EndOfLine) {
+                ++endOfLines;
+                break;
+            }
+            started = true;
+            if (run < 0)
+                break;
+            if (run == 0 && !BitsRemain() && RowEmpty())
+                started = false;
+            if (WriteRun(run) || !BitsRemain())
+                break;
+            FIsWhite = !FIsWhite;
+        }
+        if (started)
+            RowEnd();
+    }
+    return Result();
+}
+
+TExpandResult TCCITTMHDecoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                                      size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
+{
+    Begin(Source, std::min(SourceSize, PackedSize), Target, std::min(TargetSize, UnpackedSize));
+    if (RowBytes() == 0)
+        return Result();
+    while (!RowsFull() && BitsRemain()) {
+        const int64_t run = DecodeRun();
+        if (run > 0 && WriteRun(run)) {
+            RowEnd();
+            // Every row starts on a byte boundary, with the word-aligned
+            // option on a 16-bit boundary of the strip.
+            if (BitsLeft() < 8)
+                DropBits();
+            if (FWordAligned && UnreadOffset() % 2 != 0) {
+                if (BitsLeft() == 8)
+                    DropBits();
+                else
+                    SkipByte();
+            }
+            continue;
+        }
+        FIsWhite = !FIsWhite;
+    }
+    return Result();
+}

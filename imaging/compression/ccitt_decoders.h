@@ -1,0 +1,115 @@
+#pragma once
+// Decoders for bilevel images in the one-dimensional modified Huffman code
+// of ITU-T T.4: Group 3 rows introduced by end-of-line codes
+// (TCCITTFax3Decoder) and rows without end-of-line codes that start on byte
+// boundaries (TCCITTMHDecoder).
+//
+// Output: one bit per pixel, most significant bit first, set = black; every
+// row starts on a byte boundary, (Width + 7) / 8 bytes per row.
+//
+// Expand (contract in decoder.h) clears min(UnpackedSize, TargetSize) bytes
+// of the target and decodes rows into them; it reads at most
+// min(PackedSize, SourceSize) source bytes and advances neither pointer.
+// Every code the source holds is decoded, also codes that lie wholly in the
+// last bits of the last byte. A run longer than the rest of its row is cut
+// at the row end; decoding stops once the rows fill the target. The source
+// buffer is never written (bit-reversed data are reversed while read).
+//
+// Two-dimensionally coded Group 3 data (T.4 option bit 0) are not decoded;
+// the TIFF reader refuses them before a decoder is made.
+#include "imaging/compression/decoder.h"
+
+#include <vector>
+
+class TCCITTDecoder : public TDecoder {
+public:
+    // Options: the T.4 options word, kept but not consulted. SwapBits: the
+    // source bytes hold their first bit in the least significant position
+    // (TIFF fill order 2). WordAligned: every row of the MH decoder starts
+    // on a 16-bit boundary of the source (counted from the start of the
+    // strip). Width: pixels per row.
+    TCCITTDecoder(int Options, bool SwapBits, bool WordAligned, uint32_t Width);
+
+    void Compress(const uint8_t* Source, uint8_t* Target, uint32_t Count,
+                  uint32_t& BytesStored) override;
+
+    uint32_t Options() const { return FOptions; }
+
+protected:
+    struct TTreeNode {
+        int32_t Child[2] = {0, 0}; // index into the same tree; 0 = none
+        int32_t Value = 0;
+    };
+    // Values of the special codes.
+    static constexpr int32_t EndOfLine = -1;
+    static constexpr int32_t InvalidCode = -2;
+
+    // Per-call set-up: the source bytes, the target bytes (cleared here).
+    void Begin(const uint8_t* Source, size_t SourceCount, uint8_t* Target, size_t TargetCount);
+    bool BitsRemain() const { return FBitsLeft != 0 || FSource != FSourceEnd; }
+    // The next bit, consumed; 0 when the data have ended.
+    int ReadBit();
+    // A run of the current colour: the sum of its make-up codes and its
+    // terminating code, or EndOfLine / InvalidCode.
+    int64_t DecodeRun();
+    // Writes min(Count, rest of row) pixels of the current colour; true when
+    // the row is complete.
+    bool WriteRun(int64_t Count);
+    // Moves to the start of the next row, colour white.
+    void RowEnd();
+    size_t RowBytes() const { return FRowBytes; }
+    bool RowsFull() const { return FRowStart >= FTargetCount; }
+    bool RowEmpty() const { return FRestWidth == FWidth; }
+    // Unread bits of the current source byte (8: loaded, none read yet).
+    uint32_t BitsLeft() const { return FBitsLeft; }
+    void DropBits() { FBitsLeft = 0; }
+    void SkipByte()
+    {
+        if (FSource != FSourceEnd)
+            ++FSource;
+    }
+    // Offset from the strip start of the first byte with no bit read.
+    size_t UnreadOffset() const
+    {
+        return static_cast<size_t>(FSource - FSourceStart) - (FBitsLeft == 8 ? 1 : 0);
+    }
+    TExpandResult Result() const;
+
+    bool FIsWhite = true;
+    bool FWordAligned;
+
+private:
+    static void AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value);
+    void LoadByte();
+
+    uint32_t FOptions;
+    bool FSwapBits;
+    uint32_t FWidth;
+    size_t FRowBytes;
+    std::vector<TTreeNode> FWhiteTree;
+    std::vector<TTreeNode> FBlackTree;
+
+    const uint8_t* FSourceStart = nullptr;
+    const uint8_t* FSource = nullptr;
+    const uint8_t* FSourceEnd = nullptr;
+    uint32_t FBits = 0;     // the current source byte, in reading order
+    uint32_t FBitsLeft = 0; // its unread bits (0..8), the next one the highest
+    uint8_t* FTarget = nullptr;
+    size_t FTargetCount = 0;
+    size_t FRowStart = 0;   // offset of the current row in the target
+    uint32_t FRestWidth = 0;
+};
+
+class TCCITTFax3Decoder : public TCCITTDecoder {
+public:
+    using TCCITTDecoder::TCCITTDecoder;
+    TExpandResult Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                         size_t TargetSize, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+class TCCITTMHDecoder : public TCCITTDecoder {
+public:
+    using TCCITTDecoder::TCCITTDecoder;
+    TExpandResult Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                         size_t TargetSize, size_t PackedSize, size_t UnpackedSize) override;
+};

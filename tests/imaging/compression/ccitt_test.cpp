@@ -1,0 +1,451 @@
+#include "imaging/compression/ccitt_decoders.h"
+
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Bytes from a string of '0' and '1' (spaces ignored), first bit in the
+// most significant position, the last byte padded with 0 bits.
+Bytes Bits(const std::string& text)
+{
+    Bytes out;
+    int n = 0;
+    for (char c : text) {
+        if (c != '0' && c != '1')
+            continue;
+        if (n % 8 == 0)
+            out.push_back(0);
+        if (c == '1')
+            out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
+        ++n;
+    }
+    return out;
+}
+
+enum class Kind { Fax3, MH, MHWordAligned };
+
+std::unique_ptr<TCCITTDecoder> MakeDecoder(Kind kind, uint32_t width, bool swapBits = false)
+{
+    if (kind == Kind::Fax3)
+        return std::make_unique<TCCITTFax3Decoder>(0, swapBits, false, width);
+    return std::make_unique<TCCITTMHDecoder>(0, swapBits, kind == Kind::MHWordAligned, width);
+}
+
+struct Decoded {
+    Bytes Out;
+    TExpandResult Result;
+};
+
+// Decodes into an exactly sized target that starts out dirty.
+Decoded Decode(TDecoder& decoder, const Bytes& source, size_t targetSize)
+{
+    Bytes target(targetSize, 0xEE);
+    const uint8_t* s = source.data();
+    uint8_t* t = target.data();
+    decoder.ExpandStart();
+    const TExpandResult r = decoder.Expand(s, source.size(), t, target.size(), source.size(), target.size());
+    decoder.ExpandFinish();
+    EXPECT_EQ(s, source.data());
+    EXPECT_EQ(t, target.data());
+    return {target, r};
+}
+
+// Codes used below (white / black):
+//   white 0 00110101, white 2 0111, white 4 1011, white 6 1110, white 64 11011
+//   black 2 11, black 3 10, black 7 00011, black 0 0000110111, black 64 0000001111
+const std::string Eol = "000000000001";
+
+struct BitCase {
+    const char* Name;
+    Kind Decoder;
+    uint32_t Width;
+    std::string Source;
+    size_t TargetSize;
+    Bytes Expected;
+    size_t Produced;
+};
+
+const BitCase BitCases[] = {
+    {"WhiteTwoBlackTwo", Kind::MH, 4, "0111 11", 1, {0x30}, 1},
+    {"MakeUpAndTerminatingAddUp", Kind::MH, 70, "00110101 0000001111 0000110111 1110", 9,
+     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 9},
+    // Each row is one byte: the rest of the byte after a complete row is dropped.
+    {"MHRowsStartOnByteBoundaries", Kind::MH, 4, "0111 11 00 1011 0000 00110101 10 000111", 3, {0x30, 0x00, 0xE0}, 3},
+    // The black run of 2 lies wholly in the last bits of the last byte.
+    {"MHCodesInTheLastBitsCount", Kind::MH, 4, "0111 11 00", 1, {0x30}, 1},
+    {"Fax3CodesInTheLastBitsCount", Kind::Fax3, 4, Eol + "0111 11 00", 1, {0x30}, 1},
+    {"EmptySourceClearsTheTarget", Kind::MH, 16, "", 4, {0, 0, 0, 0}, 0},
+    // A black run of 7 in a row of 4 is cut at the row end; the next row is
+    // unharmed.
+    {"MHRunLongerThanRowIsCut", Kind::MH, 4, "00110101 00011 000 1011", 2, {0xF0, 0x00}, 2},
+    {"Fax3RunLongerThanRowIsCut", Kind::Fax3, 4, Eol + "00110101 00011" + Eol + "0111 10", 2, {0xF0, 0x30}, 2},
+    // Width 12: the second row's black run reaches into bits that the target
+    // does not hold (target of 3 bytes, rows of 2).
+    {"LastRowCutByTarget", Kind::MH, 12, "1011 0000001111 0000110111 0111 0000001111 0000110111", 3,
+     {0x0F, 0xF0, 0x3F}, 3},
+    {"RowsBeyondTargetAreDropped", Kind::Fax3, 4,
+     Eol + "0111 11" + Eol + "00110101 0011" + Eol + "0111 11" + Eol + "0111 11", 2, {0x30, 0xF0}, 2},
+    // Group 3: rows behind end-of-line codes, fill bits before them, the
+    // end-of-page codes after the last row make no rows.
+    {"Fax3Rows", Kind::Fax3, 8, Eol + "0111 10 1011" + "0000" + Eol + "00110101 00011 000111" + Eol + Eol + Eol, 3,
+     {0x38, 0xFE, 0x00}, 2},
+    // A row cut short by an end-of-line code: the next row follows right
+    // after that code.
+    {"EolInsideRowEndsIt", Kind::Fax3, 8, Eol + "0111 10" + Eol + "1011 011", 2, {0x38, 0x0F}, 2},
+    // A make-up code followed by an end-of-line code is no run.
+    {"MakeUpThenEolWritesNothing", Kind::Fax3, 80, Eol + "00110101 0000001111" + Eol + "00110101 11" + "0111", 20,
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 20},
+};
+
+void PrintTo(const BitCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class CCITTBits : public ::testing::TestWithParam<BitCase> {};
+
+TEST_P(CCITTBits, Decode)
+{
+    const BitCase& c = GetParam();
+    auto decoder = MakeDecoder(c.Decoder, c.Width);
+    const Decoded d = Decode(*decoder, Bits(c.Source), c.TargetSize);
+    EXPECT_EQ(d.Out, c.Expected);
+    EXPECT_EQ(d.Result.Produced, c.Produced);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, CCITTBits, ::testing::ValuesIn(BitCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Runs beyond 2560 pixels: make-up codes add up until a terminating code.
+TEST(CCITT, SeveralMakeUpCodesAddUp)
+{
+    auto decoder = MakeDecoder(Kind::MH, 2700);
+    const Decoded d = Decode(*decoder, Bits("00110101 000000011111 000011001000 11 00111"), 338);
+    Bytes expected(338, 0xFF);
+    expected[336] = 0xC0;
+    expected[337] = 0x00;
+    EXPECT_EQ(d.Out, expected);
+}
+
+TEST(CCITT, SwapBitsReadsEachByteReversed)
+{
+    // 0x01 read as 0x80: first bit 1.
+    const Bytes plain = Bits("0111 11 00 1011 0000 00110101 10 000111");
+    Bytes reversed;
+    for (uint8_t b : plain) {
+        uint8_t r = 0;
+        for (int i = 0; i < 8; ++i)
+            if (b & (1 << i))
+                r |= static_cast<uint8_t>(0x80 >> i);
+        reversed.push_back(r);
+    }
+    const Bytes copy = reversed;
+    auto decoder = MakeDecoder(Kind::MH, 4, true);
+    EXPECT_EQ(Decode(*decoder, reversed, 3).Out, (Bytes{0x30, 0x00, 0xE0}));
+    EXPECT_EQ(reversed, copy) << "the source stays as it was";
+}
+
+TEST(CCITT, OptionsAreKept)
+{
+    TCCITTFax3Decoder decoder(4, false, false, 8);
+    EXPECT_EQ(decoder.Options(), 4u);
+}
+
+// ---- Data written by libtiff and tiffcp -------------------------------------
+
+// 1 bit per pixel, rows of (Width + 7) / 8 bytes, set = black.
+struct Bilevel {
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    Bytes Bits;
+    size_t RowBytes() const { return (Width + 7) / 8; }
+    void Set(uint32_t x, uint32_t y) { Bits[y * RowBytes() + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8)); }
+};
+
+Bilevel Blank(uint32_t width, uint32_t height)
+{
+    Bilevel image{width, height, {}};
+    image.Bits.assign(image.RowBytes() * height, 0);
+    return image;
+}
+
+// Runs of every terminating length for both colours, make-up lengths up to
+// 2560 and beyond, laid out row after row (each row starts white).
+Bilevel RunImage(uint32_t width)
+{
+    std::vector<uint32_t> lengths;
+    for (uint32_t n = 1; n <= 130; ++n)
+        lengths.push_back(n);
+    for (uint32_t k = 2; k <= 40; ++k)
+        lengths.push_back(64 * k + (k * 7) % 64);
+    for (uint32_t n : {2560u, 2600u, 4000u, 5000u})
+        lengths.push_back(n);
+    std::vector<bool> pixels;
+    for (uint32_t n : lengths)
+        for (bool black : {false, true})
+            pixels.insert(pixels.end(), n, black);
+    const uint32_t height = static_cast<uint32_t>((pixels.size() + width - 1) / width);
+    Bilevel image = Blank(width, height);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        if (pixels[i])
+            image.Set(static_cast<uint32_t>(i % width), static_cast<uint32_t>(i / width));
+    return image;
+}
+
+Bilevel RandomImage(uint32_t width, uint32_t height, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::geometric_distribution<int> run(0.08);
+    Bilevel image = Blank(width, height);
+    bool black = false;
+    uint32_t x = 0, y = 0;
+    while (y < height) {
+        for (int n = run(rng); n >= 0 && y < height; --n) {
+            if (black)
+                image.Set(x, y);
+            if (++x == width) {
+                x = 0;
+                ++y;
+            }
+        }
+        black = !black;
+    }
+    return image;
+}
+
+// Rows all black and all white in turn.
+Bilevel SolidRows(uint32_t width)
+{
+    Bilevel image = Blank(width, 4);
+    for (uint32_t y : {0u, 2u})
+        for (uint32_t x = 0; x < width; ++x)
+            image.Set(x, y);
+    return image;
+}
+
+void QuietLibtiff()
+{
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+}
+
+void WriteTiff(const std::string& path, const Bilevel& image, uint16_t compression, uint16_t fillOrder,
+               uint32_t rowsPerStrip)
+{
+    QuietLibtiff();
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.Width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.Height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_FILLORDER, fillOrder);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    Bytes row(image.RowBytes());
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        std::copy_n(image.Bits.begin() + y * image.RowBytes(), row.size(), row.begin());
+        ASSERT_GE(TIFFWriteScanline(tif, row.data(), y, 0), 0);
+    }
+    TIFFClose(tif);
+}
+
+struct RawStrips {
+    uint16_t Compression = 0;
+    uint16_t FillOrder = 1;
+    uint32_t T4Options = 0;
+    uint32_t RowsPerStrip = 0;
+    std::vector<Bytes> Strips;
+};
+
+RawStrips ReadRawStrips(const std::string& path)
+{
+    QuietLibtiff();
+    RawStrips raw;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return raw;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &raw.Compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &raw.FillOrder);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &raw.RowsPerStrip);
+    TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &raw.T4Options);
+    uint64_t* counts = nullptr;
+    TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts);
+    for (tstrip_t s = 0; s < TIFFNumberOfStrips(tif); ++s) {
+        Bytes strip(counts[s]);
+        TIFFReadRawStrip(tif, s, strip.data(), static_cast<tmsize_t>(strip.size()));
+        raw.Strips.push_back(strip);
+    }
+    TIFFClose(tif);
+    return raw;
+}
+
+// Decodes strip after strip into the image's rows, as the TIFF reader does.
+Bytes DecodeStrips(const RawStrips& raw, uint32_t width, uint32_t height)
+{
+    const size_t rowBytes = (width + 7) / 8;
+    const bool swap = raw.FillOrder == 2;
+    std::unique_ptr<TDecoder> decoder;
+    if (raw.Compression == COMPRESSION_CCITTFAX3)
+        decoder = std::make_unique<TCCITTFax3Decoder>(raw.T4Options, swap, false, width);
+    else
+        decoder = std::make_unique<TCCITTMHDecoder>(0, swap, raw.Compression == COMPRESSION_CCITTRLEW, width);
+    Bytes out;
+    decoder->ExpandStart();
+    for (size_t s = 0; s < raw.Strips.size(); ++s) {
+        const size_t rows = std::min<size_t>(raw.RowsPerStrip, height - s * raw.RowsPerStrip);
+        Bytes strip(rows * rowBytes, 0xEE);
+        const uint8_t* source = raw.Strips[s].data();
+        uint8_t* target = strip.data();
+        const TExpandResult r =
+            decoder->Expand(source, raw.Strips[s].size(), target, strip.size(), raw.Strips[s].size(), strip.size());
+        EXPECT_EQ(r.Produced, strip.size()) << "strip " << s;
+        out.insert(out.end(), strip.begin(), strip.end());
+    }
+    decoder->ExpandFinish();
+    return out;
+}
+
+enum class Tool { Tiffcp, TiffcpFill, TiffcpLsb2Msb, LibtiffMH, LibtiffMHLsb2Msb, LibtiffMHWordAligned };
+
+struct ToolCase {
+    const char* Name;
+    Tool Encoder;
+    Bilevel (*Make)(uint32_t);
+    uint32_t Width;
+};
+
+Bilevel Random40(uint32_t width) { return RandomImage(width, 40, width); }
+
+const ToolCase ToolCases[] = {
+    {"G3RunLengths", Tool::Tiffcp, RunImage, 5000},
+    {"G3RunLengthsFillBits", Tool::TiffcpFill, RunImage, 5000},
+    {"G3RunLengthsLsb2Msb", Tool::TiffcpLsb2Msb, RunImage, 5000},
+    {"G3Random1", Tool::Tiffcp, Random40, 1},
+    {"G3Random13", Tool::Tiffcp, Random40, 13},
+    {"G3Random1728", Tool::Tiffcp, Random40, 1728},
+    {"G3Random2001Lsb2Msb", Tool::TiffcpLsb2Msb, Random40, 2001},
+    {"G3Solid63", Tool::Tiffcp, SolidRows, 63},
+    {"G3Solid1729", Tool::Tiffcp, SolidRows, 1729},
+    {"G3Solid2561", Tool::Tiffcp, SolidRows, 2561},
+    {"G3Solid5000", Tool::Tiffcp, SolidRows, 5000},
+    {"MHRunLengths", Tool::LibtiffMH, RunImage, 5000},
+    {"MHRunLengthsLsb2Msb", Tool::LibtiffMHLsb2Msb, RunImage, 5000},
+    {"MHRunLengthsWordAligned", Tool::LibtiffMHWordAligned, RunImage, 4999},
+    {"MHRandom7", Tool::LibtiffMH, Random40, 7},
+    {"MHRandom255WordAligned", Tool::LibtiffMHWordAligned, Random40, 255},
+    {"MHRandom1727", Tool::LibtiffMH, Random40, 1727},
+    {"MHSolid1", Tool::LibtiffMH, SolidRows, 1},
+    {"MHSolid64", Tool::LibtiffMH, SolidRows, 64},
+    {"MHSolid2560", Tool::LibtiffMH, SolidRows, 2560},
+    {"MHSolid4999", Tool::LibtiffMHLsb2Msb, SolidRows, 4999},
+    {"MHSolid5000", Tool::LibtiffMH, SolidRows, 5000},
+};
+
+void PrintTo(const ToolCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class CCITTTool : public ::testing::TestWithParam<ToolCase> {};
+
+TEST_P(CCITTTool, DecodesToTheOriginalBits)
+{
+    const ToolCase& c = GetParam();
+    const Bilevel image = c.Make(c.Width);
+    pwtest::TempDir dir;
+    const std::string plain = dir.File("plain.tif"), coded = dir.File("coded.tif");
+    const uint32_t rowsPerStrip = 7;
+    switch (c.Encoder) {
+    case Tool::Tiffcp:
+    case Tool::TiffcpFill:
+    case Tool::TiffcpLsb2Msb: {
+        if (!pwtest::HaveProgram("tiffcp"))
+            GTEST_SKIP() << "tiffcp is not installed";
+        WriteTiff(plain, image, COMPRESSION_NONE, FILLORDER_MSB2LSB, image.Height);
+        std::vector<std::string> argv{"tiffcp", "-r", std::to_string(rowsPerStrip), "-c",
+                                      c.Encoder == Tool::TiffcpFill ? "g3:1d:fill" : "g3:1d"};
+        if (c.Encoder == Tool::TiffcpLsb2Msb)
+            argv.insert(argv.end(), {"-f", "lsb2msb"});
+        argv.insert(argv.end(), {plain, coded});
+        const pwtest::CommandResult run = pwtest::Run(argv);
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        break;
+    }
+    case Tool::LibtiffMH:
+        WriteTiff(coded, image, COMPRESSION_CCITTRLE, FILLORDER_MSB2LSB, rowsPerStrip);
+        break;
+    case Tool::LibtiffMHLsb2Msb:
+        WriteTiff(coded, image, COMPRESSION_CCITTRLE, FILLORDER_LSB2MSB, rowsPerStrip);
+        break;
+    case Tool::LibtiffMHWordAligned:
+        WriteTiff(coded, image, COMPRESSION_CCITTRLEW, FILLORDER_MSB2LSB, rowsPerStrip);
+        break;
+    }
+    const RawStrips raw = ReadRawStrips(coded);
+    ASSERT_FALSE(raw.Strips.empty());
+    ASSERT_EQ(raw.RowsPerStrip, rowsPerStrip);
+    EXPECT_EQ(raw.FillOrder, c.Encoder == Tool::TiffcpLsb2Msb || c.Encoder == Tool::LibtiffMHLsb2Msb ? 2 : 1);
+    EXPECT_EQ(raw.T4Options & 1, 0u) << "one-dimensional data";
+    const Bytes decoded = DecodeStrips(raw, image.Width, image.Height);
+    ASSERT_EQ(decoded.size(), image.Bits.size());
+    size_t first = 0;
+    while (first < decoded.size() && decoded[first] == image.Bits[first])
+        ++first;
+    EXPECT_EQ(first, decoded.size()) << "first difference in row " << first / image.RowBytes() << ", byte "
+                                     << first % image.RowBytes();
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoders, CCITTTool, ::testing::ValuesIn(ToolCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Strips cut anywhere decode their whole rows before the cut as coded; cut
+// or damaged strips never take the decoder outside its buffers.
+TEST(CCITT, TruncatedAndDamagedStrips)
+{
+    const Bilevel image = RandomImage(300, 30, 5);
+    pwtest::TempDir dir;
+    std::mt19937 rng(11);
+    for (uint16_t compression : {COMPRESSION_CCITTFAX3, COMPRESSION_CCITTRLE}) {
+        SCOPED_TRACE(compression);
+        WriteTiff(dir.File("t.tif"), image, compression, FILLORDER_MSB2LSB, image.Height);
+        const RawStrips raw = ReadRawStrips(dir.File("t.tif"));
+        ASSERT_EQ(raw.Strips.size(), 1u);
+        const Bytes& strip = raw.Strips[0];
+        const size_t rowBytes = image.RowBytes();
+        size_t lastRows = 0;
+        for (size_t cut = 0; cut <= strip.size(); ++cut) {
+            RawStrips part = raw;
+            part.Strips[0].assign(strip.begin(), strip.begin() + cut);
+            auto decoder = MakeDecoder(compression == COMPRESSION_CCITTFAX3 ? Kind::Fax3 : Kind::MH, image.Width);
+            const Decoded d = Decode(*decoder, part.Strips[0], image.Bits.size());
+            const size_t rows = d.Result.Produced / rowBytes;
+            ASSERT_GE(rows, lastRows) << "cut at " << cut;
+            lastRows = rows;
+            const size_t good = rows > 0 ? (rows - 1) * rowBytes : 0;
+            ASSERT_TRUE(std::equal(d.Out.begin(), d.Out.begin() + good, image.Bits.begin())) << "cut at " << cut;
+        }
+        EXPECT_EQ(lastRows, image.Height);
+        for (int round = 0; round < 200; ++round) {
+            Bytes damaged = strip;
+            for (int flips = 1 + rng() % 8; flips > 0; --flips)
+                damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            auto decoder = MakeDecoder(compression == COMPRESSION_CCITTFAX3 ? Kind::Fax3 : Kind::MH, image.Width);
+            const Decoded d = Decode(*decoder, damaged, image.Bits.size() - rng() % 100);
+            ASSERT_LE(d.Result.Consumed, damaged.size());
+        }
+    }
+}
+
+} // namespace
