@@ -1,0 +1,58 @@
+#pragma once
+// Map coordinates as the four edit boxes hold them: the text-to-number
+// conversions that Save applies, the numbers the point-file reader writes
+// into the boxes, and the point-file reader itself.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// Replaces the first "," by "."; any further commas stay.
+std::string NormaliseDecimal(const std::string& text);
+
+// Converts a (normalised) map coordinate: optional blanks, optional sign,
+// digits, optional "." and digits, optional exponent, optional blanks. A text
+// of blanks only, or "." alone, gives 0. Anything else raises EConvertError
+// "'TEXT' is not a valid floating point value".
+double ParseCoordinate(const std::string& text);
+// The same conversion without raising; false for a malformed text.
+bool TryParseCoordinate(const std::string& text, double& value);
+
+// The platform's string-to-floating conversion as used for the pixel labels:
+// surrounding blanks allowed, decimalSeparator as the decimal point, at least
+// one digit. Raises EConvertError "'TEXT' is not a valid floating point value".
+double StrToFloat(const std::string& text, char decimalSeparator);
+
+// General floating format with up to 15 significant digits, as a number is
+// shown in an edit box (decimalSeparator from the user's locale).
+std::string FloatToStr(double value, char decimalSeparator);
+
+// One record of a point file: point number, Y, X.
+struct TPointRecord {
+    int Number = 0;
+    double Y = 0;
+    double X = 0;
+};
+
+// Reads a point file record by record. Items are separated by characters
+// with codes 0..32; after the third item of a record the rest of its line is
+// skipped. A number read where the file has ended is 0. Errors are
+// EInOutError: the open error's text ("File not found", ...) or
+// "Invalid numeric input".
+class TPointFileReader {
+public:
+    explicit TPointFileReader(const std::string& fileName);
+    ~TPointFileReader();
+    TPointFileReader(const TPointFileReader&) = delete;
+    TPointFileReader& operator=(const TPointFileReader&) = delete;
+
+    TPointRecord ReadRecord();
+
+private:
+    std::string NextToken();
+    int ReadInteger();
+    double ReadReal();
+    void SkipLine();
+    int Get();
+
+    std::FILE* FFile = nullptr;
+};

@@ -1,0 +1,228 @@
+#include "app/workbench/export_pipeline.h"
+
+#include "app/workbench/converter.h"
+#include "app/workbench/geotiff_check.h"
+#include "platform/exceptions.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <initializer_list>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp"};
+
+// The last non-empty line a converter wrote to stderr, for the error text.
+std::string LastLine(const std::string& text)
+{
+    size_t end = text.size();
+    while (end > 0) {
+        while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' '))
+            --end;
+        const size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
+        const size_t from = start == std::string::npos ? 0 : start + 1;
+        if (end > from)
+            return text.substr(from, end - from);
+        end = from;
+    }
+    return "";
+}
+
+std::string WithDetail(const std::string& message, const std::string& stderrText)
+{
+    const std::string detail = LastLine(stderrText);
+    return detail.empty() ? message : message + ": " + detail;
+}
+
+// Joins the pieces of a parameter string.
+std::string Join(std::initializer_list<std::string> pieces)
+{
+    std::string text;
+    for (const auto& piece : pieces)
+        text += piece;
+    return text;
+}
+
+bool HasContent(const std::string& fileName)
+{
+    struct stat info {};
+    return ::stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+void DeleteFile(const std::string& fileName)
+{
+    if (::unlink(fileName.c_str()) != 0)
+        RaiseIOError(errno);
+}
+
+// A leftover of an earlier run is removed; its absence is no error.
+void DeleteLeftover(const std::string& fileName)
+{
+    if (::unlink(fileName.c_str()) != 0 && errno != ENOENT)
+        RaiseIOError(errno);
+}
+
+// An existing target must be writable, as the user expects to be asked
+// before a write-protected file is replaced.
+void CheckReplaceable(const std::string& fileName)
+{
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno != ENOENT)
+        RaiseIOError(errno);
+}
+
+void RenameFile(const std::string& from, const std::string& to)
+{
+    if (std::rename(from.c_str(), to.c_str()) != 0)
+        RaiseIOError(errno);
+}
+
+void CopyFile(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    if (error)
+        RaiseIOError(error.value());
+}
+
+} // namespace
+
+TExportPipeline::TExportPipeline(std::string startDir) : FStartDir(std::move(startDir)) {}
+
+void TExportPipeline::SplitTargetName(const std::string& fileName)
+{
+    const size_t slash = fileName.rfind('/');
+    const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    FTargetDir = fileName.substr(0, fileName.size() - name.size());
+    const size_t dot = name.rfind('.');
+    FBaseName = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string TExportPipeline::TemporaryFile(const std::string& extension) const
+{
+    return FTargetDir + "temporar" + extension;
+}
+
+void TExportPipeline::CheckSource(const TExportSource& source) const
+{
+    for (const char* extension : TemporaryExtensions) {
+        std::error_code error;
+        if (std::filesystem::equivalent(source.FileName, TemporaryFile(extension), error))
+            throw EInOutError("The image '" + source.FileName +
+                              "' has the name of a temporary file of the export; rename it first");
+    }
+}
+
+void TExportPipeline::RunConverter(const std::string& name, const std::string& parameters,
+                                   const std::string& output)
+{
+    const TConverterResult result = RunConverterProcess(FindConverter(name, FStartDir), parameters);
+    if (!result.Started) {
+        if (ShowMessage)
+            ShowMessage("Error starting module!");
+        throw Exception("Cannot start the converter " + name);
+    }
+    if (!result.Finished)
+        throw Exception(WithDetail("The converter " + name + " did not finish", result.ErrorOutput));
+    if (result.ExitCode != 0)
+        throw Exception(WithDetail("The converter " + name + " failed with exit code " +
+                                       std::to_string(result.ExitCode),
+                                   result.ErrorOutput));
+    if (!HasContent(output))
+        throw Exception(WithDetail("The converter " + name + " made no output file", result.ErrorOutput));
+}
+
+void TExportPipeline::ConvertSource(const TExportSource& source)
+{
+    const std::string bmp = TemporaryFile(".bmp");
+    const std::string tif = TemporaryFile(".tif");
+    DeleteLeftover(bmp);
+    DeleteLeftover(tif);
+    switch (source.FilterIndex) {
+    case 1:
+        RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(source.FileName), " ", QuotePath(tif)}), tif);
+        break;
+    case 2:
+        RunConverter("jpg2bmp", Join({" ", QuotePath(source.FileName), " ", QuotePath(bmp)}), bmp);
+        RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(bmp), " ", QuotePath(tif)}), tif);
+        DeleteFile(bmp);
+        break;
+    case 3:
+        CopyFile(source.FileName, tif);
+        break;
+    default:
+        break;
+    }
+}
+
+void TExportPipeline::MakeGeoTiff(const TWorldTransform& written)
+{
+    const std::string tfw = TemporaryFile(".tfw");
+    const std::string tif = TemporaryFile(".tif");
+    const std::string tmp = TemporaryFile(".tmp");
+    DeleteLeftover(tmp);
+    RunConverter("geotifcp", Join({"-c packbits -e ", QuotePath(tfw), " ", QuotePath(tif), " ", QuotePath(tmp)}),
+                 tmp);
+    // geotifcp ends with status 0 also when it could not use the world file.
+    TGeoTiffPlacement placement;
+    std::string error;
+    if (!ReadGeoTiffPlacement(tmp, placement, error) || !PlacementMatches(placement, written))
+        throw Exception(WithDetail("The converter geotifcp did not store the world file in the GeoTIFF",
+                                   error));
+    DeleteFile(tif);
+
+    const std::string targetTif = FTargetDir + FBaseName + ".tif";
+    const std::string targetTfw = FTargetDir + FBaseName + ".tfw";
+    CheckReplaceable(targetTif);
+    CheckReplaceable(targetTfw);
+    RenameFile(tmp, targetTif);
+    RenameFile(tfw, targetTfw);
+}
+
+void TExportPipeline::MakeJgw()
+{
+    const std::string target = FTargetDir + FBaseName + ".jgw";
+    CheckReplaceable(target);
+    RenameFile(TemporaryFile(".tfw"), target);
+}
+
+void TExportPipeline::RemoveTemporaries() noexcept
+{
+    for (const char* extension : TemporaryExtensions)
+        ::unlink(TemporaryFile(extension).c_str());
+}
+
+std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline)
+{
+    pipeline.SplitTargetName(request.TargetFileName);
+    TControlPoints points = ReadControlPoints(request.Texts);
+    if (request.Negate)
+        NegateMapCoordinates(points);
+    const std::string text = WorldFileText(ComputeWorldTransform(points));
+    if (request.TargetFilterIndex == 1)
+        pipeline.CheckSource(request.Source);
+
+    WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
+    try {
+        if (request.TargetFilterIndex == 1) {
+            TWorldTransform written;
+            ParseWorldFileText(text, written);
+            pipeline.ConvertSource(request.Source);
+            pipeline.MakeGeoTiff(written);
+        } else if (request.TargetFilterIndex == 2) {
+            pipeline.MakeJgw();
+        }
+    } catch (...) {
+        pipeline.RemoveTemporaries();
+        throw;
+    }
+    return text;
+}

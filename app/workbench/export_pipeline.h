@@ -1,0 +1,73 @@
+#pragma once
+// Save after its dialog: the world file under its temporary name, the source
+// image turned into a GeoTIFF by the external converters, and the results
+// moved to their final names. An existing target is replaced only once its
+// replacement is complete; a failure removes the temporaries and leaves the
+// earlier files as they were.
+#include "app/workbench/world_file.h"
+
+#include <functional>
+#include <string>
+
+// The image last opened and the open dialog's filter it was opened under
+// (1 BMP, 2 JPG, 3 TIFF), which decides the conversion.
+struct TExportSource {
+    std::string FileName;
+    int FilterIndex = 0;
+};
+
+class TExportPipeline {
+public:
+    // startDir: where the converters are looked for first.
+    explicit TExportPipeline(std::string startDir);
+
+    // Shows a notice that does not stop the pipeline by itself
+    // ("Error starting module!"); the GUI puts it in a message box.
+    std::function<void(const std::string&)> ShowMessage;
+
+    // TargetDir (with its trailing "/") and BaseName (the file part without
+    // its last extension) of the chosen save name.
+    void SplitTargetName(const std::string& fileName);
+    const std::string& TargetDir() const { return FTargetDir; }
+    const std::string& BaseName() const { return FBaseName; }
+    // TargetDir + "temporar" + extension.
+    std::string TemporaryFile(const std::string& extension) const;
+
+    // Raises when the image itself is one of the temporary files, which the
+    // pipeline would overwrite or delete.
+    void CheckSource(const TExportSource& source) const;
+    // temporar.tif from the source image (bmp2tiff, jpg2bmp then bmp2tiff, or
+    // a copy), replacing any leftover.
+    void ConvertSource(const TExportSource& source);
+    // geotifcp with the world file; checks that the GeoTIFF carries written,
+    // then moves it and the world file to BaseName.tif and BaseName.tfw.
+    void MakeGeoTiff(const TWorldTransform& written);
+    // Moves temporar.tfw to BaseName.jgw.
+    void MakeJgw();
+
+    // Runs the converter name with parameters; raises an error naming it when
+    // it cannot be started, does not end normally with status 0, or leaves
+    // no output file.
+    void RunConverter(const std::string& name, const std::string& parameters, const std::string& output);
+
+    // Removes every temporary file; errors are ignored.
+    void RemoveTemporaries() noexcept;
+
+private:
+    std::string FStartDir;
+    std::string FTargetDir;
+    std::string FBaseName;
+};
+
+struct TSaveRequest {
+    std::string TargetFileName; // the save dialog's file name
+    int TargetFilterIndex = 1;  // 1 "TIFF + TFW", 2 "JGW"
+    TControlTexts Texts;
+    bool Negate = false;        // the sign toggle is pressed
+    TExportSource Source;
+};
+
+// Everything Save does after its dialog and before its closing message:
+// split the target, read the points, compute, write temporar.tfw and export
+// by the target filter index. Returns the world-file text written.
+std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline);

@@ -1,0 +1,115 @@
+#include "app/workbench/geotiff_check.h"
+
+#include <tiffio.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+constexpr ttag_t ModelPixelScaleTag = 33550;
+constexpr ttag_t ModelTiepointTag = 33922;
+
+// Keeps libtiff's complaints about the unknown GeoTIFF tags off stderr and
+// the first real error for the caller.
+int CollectError(TIFF*, void* userData, const char* module, const char* format, va_list args)
+{
+    auto* error = static_cast<std::string*>(userData);
+    if (error->empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        *error = module ? std::string(module) + ": " + text : text;
+    }
+    return 1;
+}
+
+int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
+
+// libtiff keeps tags it does not know as anonymous fields whose count type
+// follows the field's read count.
+std::vector<double> ReadDoubles(TIFF* tif, ttag_t tag)
+{
+    const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
+    if (!field || TIFFFieldDataType(field) != TIFF_DOUBLE || !TIFFFieldPassCount(field))
+        return {};
+    void* data = nullptr;
+    uint32_t count = 0;
+    if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
+        if (!TIFFGetField(tif, tag, &count, &data))
+            return {};
+    } else {
+        uint16_t count16 = 0;
+        if (!TIFFGetField(tif, tag, &count16, &data))
+            return {};
+        count = count16;
+    }
+    if (!data)
+        return {};
+    const auto* values = static_cast<const double*>(data);
+    return std::vector<double>(values, values + count);
+}
+
+bool Near(double a, double b)
+{
+    return std::fabs(a - b) <= 1e-9 * std::fmax(1.0, std::fabs(b));
+}
+
+} // namespace
+
+bool ReadGeoTiffPlacement(const std::string& fileName, TGeoTiffPlacement& placement, std::string& error)
+{
+    placement = {};
+    error.clear();
+    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
+                                                                          &TIFFOpenOptionsFree);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &CollectError, &error);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &IgnoreWarning, nullptr);
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpenExt(fileName.c_str(), "r", options.get()), &TIFFClose);
+    if (!tif) {
+        if (error.empty())
+            error = "Cannot open " + fileName;
+        return false;
+    }
+    placement.PixelScale = ReadDoubles(tif.get(), ModelPixelScaleTag);
+    placement.TiePoint = ReadDoubles(tif.get(), ModelTiepointTag);
+    return true;
+}
+
+bool PlacementMatches(const TGeoTiffPlacement& placement, const TWorldTransform& expected)
+{
+    const auto& scale = placement.PixelScale;
+    const auto& tie = placement.TiePoint;
+    if (scale.size() < 3 || tie.size() < 6)
+        return false;
+    return Near(scale[0], expected.S) && Near(scale[1], expected.S) && scale[2] == 0 &&
+           Near(tie[3], expected.E0 + expected.S * (tie[0] - 0.5)) &&
+           Near(tie[4], expected.N0 - expected.S * (tie[1] - 0.5));
+}
+
+bool ParseWorldFileText(const std::string& text, TWorldTransform& transform)
+{
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    std::istringstream lines(text);
+    std::string line;
+    double values[6];
+    for (double& value : values) {
+        if (!std::getline(lines, line))
+            return false;
+        char* end = nullptr;
+        value = strtod_l(line.c_str(), &end, cLocale);
+        if (end == line.c_str())
+            return false;
+    }
+    transform.S = values[0];
+    transform.E0 = values[4];
+    transform.N0 = values[5];
+    return true;
+}
