@@ -77,7 +77,10 @@ public:
 protected:
     // Reads a DIB (info header, colours, bits) from the stream position; the
     // BMP file header gives the offset of the bits when known (0: packed).
-    void LoadDIB(TStream& stream, int64_t bitsOffset, int64_t dibStart);
+    // iconImage: the DIB of an icon entry, whose header height counts the
+    // colour bits and the AND mask below them; only the colour bits are read.
+    // Uncompressed bits leave the stream just after them.
+    void LoadDIB(TStream& stream, int64_t bitsOffset, int64_t dibStart, bool iconImage = false);
 
 private:
     void Allocate() const;

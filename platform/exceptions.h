@@ -29,6 +29,8 @@ PW_DECLARE_EXCEPTION(EInOutError, Exception)
 PW_DECLARE_EXCEPTION(EConvertError, Exception)
 PW_DECLARE_EXCEPTION(EZeroDivide, Exception)
 PW_DECLARE_EXCEPTION(EInvalidOp, Exception)
+// The silent exception: a progress handler raises it to stop a load quietly.
+PW_DECLARE_EXCEPTION(EAbort, Exception)
 
 #undef PW_DECLARE_EXCEPTION
 

@@ -1,6 +1,8 @@
 #pragma once
-// TIcon: an ICO file shown as its largest image (BMP-coded, or PNG-coded once
-// a PNG reader is registered through SetPngIconDecoder).
+// TIcon: an ICO file shown as its largest image (most pixels, then most bits
+// per pixel). A BMP-coded image becomes a 32-bit bitmap with alpha: its own
+// alpha for 32-bit images, else opaque except where the AND mask is set.
+// PNG-coded images go to the decoder set through SetPngDecoder.
 #include "platform/bitmap.h"
 
 #include <functional>
@@ -19,6 +21,7 @@ public:
     TBitmap& ViewBitmap() override { return *FBitmap; }
 
     // Decoder for PNG-coded icon images: reads a PNG stream into a bitmap.
+    // Without one such an icon raises EInvalidGraphic.
     using TPngDecoder = std::function<void(TStream& png, TBitmap& target)>;
     static void SetPngDecoder(TPngDecoder decoder);
 
