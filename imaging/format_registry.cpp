@@ -1,5 +1,6 @@
 #include "imaging/format_registry.h"
 
+#include "imaging/jpeg_image.h"
 #include "imaging/strings/messages.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
@@ -143,9 +144,14 @@ void RegisterStartupFormats(TFileFormatList& list)
     const TFormatKinds raster = fkRaster;
     list.RegisterFormat("bmp", "Windows bitmaps", "", raster, false, TBitmap::ClassType());
     list.RegisterFormat("ico", "Windows icons", "", raster, false, TIcon::ClassType());
+    list.RegisterFormat("jfif", "JPG images", "JFIF images", raster, false, TJPEGImage::ClassType());
+    list.RegisterFormat("jpg", "", "JPG images", raster, false, TJPEGImage::ClassType());
+    list.RegisterFormat("jpe", "", "JPE images", raster, false, TJPEGImage::ClassType());
+    list.RegisterFormat("jpeg", "", "JPEG images", raster, false, TJPEGImage::ClassType());
     list.RegisterFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", raster, false,
                         TBitmap::ClassType());
     list.RegisterFormat("dib", "", "Device independant Windows bitmaps", raster, false, TBitmap::ClassType());
+    const TFormatKinds multiImage = fkMultiImage | fkRaster;
 }
 
 void UnregisterShutdownFormats(TFileFormatList& list)
@@ -160,6 +166,7 @@ void InitializeImaging()
 {
     if (InitCount++ > 0)
         return;
+    RegisterJPEGImage();
     FileFormatList = new TFileFormatList;
     RegisterStartupFormats(*FileFormatList);
 }
@@ -171,4 +178,5 @@ void FinalizeImaging()
     UnregisterShutdownFormats(*FileFormatList);
     delete FileFormatList;
     FileFormatList = nullptr;
+    UnregisterJPEGImage();
 }

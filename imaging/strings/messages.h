@@ -51,3 +51,85 @@ namespace msg {
 inline constexpr const char* LZ77Error = "LZ77 decompression error.";
 
 } // namespace msg
+
+// ---- JPEG picture and JPEG-in-TIFF strips -----------------------------------
+namespace msg {
+
+inline constexpr const char* JPEGError = "JPEG error #%d";
+inline constexpr const char* JPEGChangeSize = "Cannot change the size of a JPEG image";
+inline constexpr const char* JPEGImageFile = "JPEG Image File";
+inline constexpr const char* JPEGWarningCaption = "Warning";
+inline constexpr const char* JPEGUnexpectedEnd = "JPEG decompression error. Unexpected end of input.";
+inline constexpr const char* JPEGBogusTables = "Bogus JPEG tables field.";
+inline constexpr const char* JPEGStripSize = "Improper JPEG strip/tile size.";
+inline constexpr const char* JPEGComponentCount = "Improper JPEG component count.";
+inline constexpr const char* JPEGDataPrecision = "Improper JPEG data precision.";
+inline constexpr const char* JPEGSamplingFactors = "Improper JPEG sampling factors.";
+inline constexpr const char* JPEGFractionalScanline = "Fractional JPEG scanline unsupported.";
+
+} // namespace msg
+
+// ---- PNG reader -------------------------------------------------------------
+namespace msg {
+
+inline constexpr const char* PNGCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
+inline constexpr const char* PNGDescription = "Portable network graphic images";
+
+} // namespace msg
+
+// ---- TIFF and EPS readers ---------------------------------------------------
+namespace msg {
+
+inline constexpr const char* TIFFDescription = "Tagged image file format images";
+inline constexpr const char* TIFFMacDescription = "Macintosh TIFF images";
+inline constexpr const char* TIFFPCDescription = "PC TIF images";
+inline constexpr const char* FaxDescription = "GFI fax images";
+inline constexpr const char* EPSDescription = "Encapsulated Postscript images";
+// First placeholder of NotSupported for uncompressed YCbCr data with subsampled chroma.
+inline constexpr const char* TIFFSubsampledYCbCr = "Subsampled YCbCr data are";
+
+} // namespace msg
+
+// ---- Targa and PCX readers --------------------------------------------------
+namespace msg {
+
+inline constexpr const char* TargaDescription = "Truevision images";
+inline constexpr const char* PCXDescription = "ZSoft Paintbrush images";
+inline constexpr const char* SCRDescription = "Word 5.x screen capture images";
+
+} // namespace msg
+
+// ---- SGI, RLA and portable any-map readers ----------------------------------
+namespace msg {
+
+inline constexpr const char* SGIDescription = "SGI images";
+inline constexpr const char* SGITrueColorDescription = "SGI true color images";
+inline constexpr const char* SGITrueColorAlphaDescription = "SGI true color images with alpha";
+inline constexpr const char* SGIBlackWhiteDescription = "SGI black/white images";
+inline constexpr const char* RLADescription = "Alias/Wavefront images";
+inline constexpr const char* PortableMapDescription = "Portable map images";
+inline constexpr const char* PortablePixelMapDescription = "Portable pixel map images";
+inline constexpr const char* PortableGrayMapDescription = "Portable gray map images";
+inline constexpr const char* PortableBitmapDescription = "Portable bitmap images";
+inline constexpr const char* StreamReadErrorIn = "Stream read error in %s file.";
+// The platform's integer conversion error, for a magic without its digit.
+inline constexpr const char* InvalidInteger = "'%s' is not a valid integer value";
+
+} // namespace msg
+
+// ---- Photoshop and Paint Shop Pro readers -------------------------------------
+namespace msg {
+
+inline constexpr const char* PSDDescription = "Photoshop images";
+inline constexpr const char* PSPDescription = "Paintshop Pro images";
+
+} // namespace msg
+
+// ---- Dr. Halo, Autodesk and Photo-CD readers --------------------------------
+namespace msg {
+
+inline constexpr const char* CUTDescription = "Dr. Halo images";
+inline constexpr const char* AutodeskDescription = "Autodesk images";
+inline constexpr const char* PCDDescription = "Kodak Photo-CD images";
+
+} // namespace msg

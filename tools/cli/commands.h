@@ -1,6 +1,7 @@
 #pragma once
-// The sub-commands of pinwright-cli. Each returns the process exit status;
-// errors are reported by the caller of main's dispatch.
+// The sub-commands of pinwright-cli. Each gets argv[0] = its own name and
+// its arguments after it, and returns the process exit status; errors are
+// raised as exceptions and reported by main's dispatch (cli_support.h).
 int RunInfoCommand(int argc, char** argv);
 int RunConvertCommand(int argc, char** argv);
 int RunGeorefCommand(int argc, char** argv);

@@ -1,0 +1,113 @@
+#include "tools/cli/cli_support.h"
+
+#include "platform/exceptions.h"
+#include "platform/picture.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace
+
+int RunReportingErrors(const std::function<int()>& body)
+{
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << WithFullStop(e.what()) << std::endl;
+    } catch (...) {
+        std::cerr << "Unknown error." << std::endl;
+    }
+    return 1;
+}
+
+void RaiseUsage(const std::string& usage)
+{
+    throw EUsage("Usage: " + usage);
+}
+
+std::string LowerExtension(const std::string& fileName)
+{
+    std::string extension = PictureExtension(fileName);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+TOutputFile::TOutputFile(const std::string& fileName) : FFileName(fileName)
+{
+    const size_t slash = fileName.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : fileName.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    FTempName = folder + "." + name + ".XXXXXX";
+    const int handle = ::mkstemp(FTempName.data());
+    if (handle < 0) {
+        const int error = errno;
+        FTempName.clear();
+        throw EInOutError("Cannot create file \"" + fileName + "\". " + std::strerror(error));
+    }
+    // mkstemp makes the file private; the result gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(handle, 0666 & ~mask);
+    FFile = ::fdopen(handle, "wb");
+    if (!FFile) {
+        const int error = errno;
+        ::close(handle);
+        ::unlink(FTempName.c_str());
+        FTempName.clear();
+        RaiseIOError(error);
+    }
+}
+
+TOutputFile::~TOutputFile()
+{
+    if (FFile)
+        std::fclose(FFile);
+    if (!FTempName.empty())
+        ::unlink(FTempName.c_str());
+}
+
+int TOutputFile::TryWrite(const void* data, size_t size)
+{
+    if (size == 0 || std::fwrite(data, 1, size, FFile) == size)
+        return 0;
+    return errno ? errno : EIO;
+}
+
+void TOutputFile::Write(const void* data, size_t size)
+{
+    if (const int error = TryWrite(data, size))
+        RaiseIOError(error);
+}
+
+void TOutputFile::Commit()
+{
+    FILE* file = FFile;
+    FFile = nullptr;
+    if (std::fflush(file) != 0) {
+        const int error = errno;
+        std::fclose(file);
+        RaiseIOError(error);
+    }
+    if (std::fclose(file) != 0)
+        RaiseIOError(errno);
+    if (::rename(FTempName.c_str(), FFileName.c_str()) != 0)
+        RaiseIOError(errno);
+    FTempName.clear();
+}

@@ -1,0 +1,148 @@
+// pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
+//                      (--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]
+// Save of the workbench without its window: the points stand where the
+// workbench has its labels and boxes, and the same code computes, writes and
+// exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
+// .jgw the world file alone. Prints the six world-file lines.
+#include "app/workbench/coordinates.h"
+#include "app/workbench/export_pipeline.h"
+#include "platform/exceptions.h"
+#include "tools/cli/cli_support.h"
+#include "tools/cli/commands.h"
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* Usage = "pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
+                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]";
+
+std::vector<std::string> SplitCommas(const std::string& text)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos)
+            return parts;
+        start = comma + 1;
+    }
+}
+
+// A picked pixel: the labels hold decimal integers.
+void ParsePixel(const std::string& text, std::string& col, std::string& row)
+{
+    const auto parts = SplitCommas(text);
+    auto isInteger = [](const std::string& s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (parts.size() != 2 || !isInteger(parts[0]) || !isInteger(parts[1]))
+        throw EConvertError("'" + text + "' is not a pixel position COL,ROW");
+    col = parts[0];
+    row = parts[1];
+}
+
+// The conversion the open dialog's filter would choose for this image.
+int SourceFilterIndex(const std::string& image)
+{
+    const std::string extension = LowerExtension(image);
+    if (extension == "bmp" || extension == "dib")
+        return 1;
+    if (extension == "jpg" || extension == "jpeg")
+        return 2;
+    if (extension == "tif" || extension == "tiff")
+        return 3;
+    throw Exception("Cannot make a GeoTIFF from '" + image + "': the image must be a BMP, JPEG or TIFF file");
+}
+
+std::string Absolute(const std::string& fileName)
+{
+    return std::filesystem::absolute(fileName).lexically_normal().string();
+}
+
+} // namespace
+
+int RunGeorefCommand(int argc, char** argv)
+{
+    std::string image, p1, p2, map, points, target;
+    bool negate = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                RaiseUsage(Usage);
+            return argv[++i];
+        };
+        if (arg == "--p1")
+            p1 = value();
+        else if (arg == "--p2")
+            p2 = value();
+        else if (arg == "--map")
+            map = value();
+        else if (arg == "--points")
+            points = value();
+        else if (arg == "--out")
+            target = value();
+        else if (arg == "--negate")
+            negate = true;
+        else if (arg.rfind("--", 0) == 0 || !image.empty())
+            RaiseUsage(Usage);
+        else
+            image = arg;
+    }
+    if (image.empty() || p1.empty() || p2.empty() || target.empty() || map.empty() == points.empty())
+        RaiseUsage(Usage);
+
+    TSaveRequest request;
+    const std::string targetExtension = LowerExtension(target);
+    if (targetExtension == "tif")
+        request.TargetFilterIndex = 1;
+    else if (targetExtension == "jgw")
+        request.TargetFilterIndex = 2;
+    else
+        throw Exception("The target '" + target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
+    request.TargetFileName = Absolute(target);
+    request.Source.FileName = Absolute(image);
+    if (request.TargetFilterIndex == 1)
+        request.Source.FilterIndex = SourceFilterIndex(image);
+    request.Negate = negate;
+
+    TControlTexts& texts = request.Texts;
+    ParsePixel(p1, texts.Col1, texts.Row1);
+    ParsePixel(p2, texts.Col2, texts.Row2);
+    if (!map.empty()) {
+        const auto values = SplitCommas(map);
+        if (values.size() != 4)
+            throw EConvertError("'" + map + "' is not four map coordinates Y1,X1,Y2,X2");
+        texts.Y1 = values[0];
+        texts.X1 = values[1];
+        texts.Y2 = values[2];
+        texts.X2 = values[3];
+    } else {
+        // As Load file fills the boxes.
+        TPointFileReader reader(points);
+        const TPointRecord first = reader.ReadRecord();
+        const TPointRecord second = reader.ReadRecord();
+        texts.Y1 = FloatToStr(first.Y, '.');
+        texts.X1 = FloatToStr(first.X, '.');
+        texts.Y2 = FloatToStr(second.Y, '.');
+        texts.X2 = FloatToStr(second.X, '.');
+    }
+
+    TExportPipeline pipeline(std::filesystem::current_path().string());
+    pipeline.ShowMessage = [](const std::string& message) { std::cerr << message << std::endl; };
+    const std::string worldFile = WriteWorldFile(request, pipeline);
+
+    std::string line;
+    for (const char c : worldFile) {
+        if (c == '\r')
+            continue;
+        line += c;
+    }
+    std::cout << line << std::flush;
+    return 0;
+}
