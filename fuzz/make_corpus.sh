@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Regenerates the seed corpora in fuzz/corpus/ from small valid files made by
+# independent tools (ImageMagick, netpbm, libtiff tools, cjpeg) and, for the
+# decoder targets, from short byte strings. Small on purpose: seeds, not tests.
+set -euo pipefail
+cd "$(dirname "$0")"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+convert -size 13x9 gradient:red-blue -depth 8 "$work/rgb.ppm"
+convert -size 13x9 gradient:white-black -depth 8 "$work/grey.pgm"
+convert -size 13x9 plasma:fractal -seed 3 -depth 8 "$work/plasma.ppm" 2>/dev/null || cp "$work/rgb.ppm" "$work/plasma.ppm"
+convert "$work/plasma.ppm" -colors 16 "$work/pal16.png"
+convert "$work/plasma.ppm" -alpha set -channel A -evaluate set 50% "$work/rgba.png"
+
+seed() { mkdir -p "corpus/$1"; cp "$2" "corpus/$1/$3"; }
+
+# BMP and icons.
+convert "$work/plasma.ppm" "BMP3:$work/a.bmp"; seed bmp "$work/a.bmp" rgb24.bmp
+convert "$work/pal16.png" -type palette "BMP3:$work/b.bmp"; seed bmp "$work/b.bmp" pal8.bmp
+convert "$work/pal16.png" -type palette -compress RLE "BMP3:$work/c.bmp"; seed bmp "$work/c.bmp" rle8.bmp
+convert "$work/rgba.png" "BMP:$work/d.bmp"; seed bmp "$work/d.bmp" v5alpha.bmp
+convert "$work/plasma.ppm" -monochrome "BMP3:$work/e.bmp"; seed bmp "$work/e.bmp" mono.bmp
+convert "$work/plasma.ppm" -resize 16x16! "$work/a.ico"; seed ico "$work/a.ico" a.ico
+convert "$work/pal16.png" -resize 16x16! -type palette "$work/b.ico"; seed ico "$work/b.ico" pal.ico
+
+# JPEG.
+cjpeg -quality 80 "$work/plasma.ppm" > "$work/a.jpg"; seed jpg "$work/a.jpg" baseline.jpg
+cjpeg -progressive "$work/plasma.ppm" > "$work/b.jpg"; seed jpg "$work/b.jpg" progressive.jpg
+cjpeg -grayscale -restart 1 "$work/grey.pgm" > "$work/c.jpg"; seed jpg "$work/c.jpg" grey_restart.jpg
+cjpeg -sample 1x1 "$work/plasma.ppm" > "$work/d.jpg"; seed jpg "$work/d.jpg" s444.jpg
+
+# TIFF.
+convert "$work/plasma.ppm" -compress none "$work/a.tif"; seed tif "$work/a.tif" none.tif
+convert "$work/plasma.ppm" -compress rle "$work/b.tif"; seed tif "$work/b.tif" packbits.tif
+convert "$work/plasma.ppm" -compress zip -define tiff:predictor=2 "$work/c.tif"; seed tif "$work/c.tif" deflate_pred.tif
+convert "$work/plasma.ppm" -compress jpeg "$work/d.tif"; seed tif "$work/d.tif" jpeg.tif
+convert "$work/plasma.ppm" -monochrome -compress fax "$work/e.tif"; seed tif "$work/e.tif" g3.tif
+convert "$work/pal16.png" -type palette "$work/f.tif"; seed tif "$work/f.tif" palette.tif
+convert "$work/plasma.ppm" -colorspace cmyk "$work/g.tif"; seed tif "$work/g.tif" cmyk.tif
+convert "$work/plasma.ppm" -define tiff:tile-geometry=16x16 "$work/h.tif"; seed tif "$work/h.tif" tiled.tif
+convert "$work/grey.pgm" -depth 16 -endian MSB "$work/i.tif"; seed tif "$work/i.tif" grey16be.tif
+
+# EPS with a TIFF preview: the binary header, a tiny PostScript part and the TIFF.
+/usr/bin/python3 - "$work/a.tif" "$work/a.eps" <<'PY'
+import struct, sys
+tiff = open(sys.argv[1], 'rb').read()
+ps = b"%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 13 9\nshowpage\n"
+header_size = 30
+open(sys.argv[2], 'wb').write(struct.pack('<IIIIIIIH', 0xC6D3D0C5, header_size, len(ps), 0, 0,
+                                          header_size + len(ps), len(tiff), 0xFFFF) + ps + tiff)
+PY
+seed eps "$work/a.eps" preview.eps
+
+# PNG.
+convert "$work/plasma.ppm" "$work/a.png"; seed png "$work/a.png" rgb.png
+convert "$work/plasma.ppm" -interlace PNG "$work/b.png"; seed png "$work/b.png" adam7.png
+seed png "$work/pal16.png" palette.png
+seed png "$work/rgba.png" rgba.png
+convert "$work/grey.pgm" -depth 16 "$work/c.png"; seed png "$work/c.png" grey16.png
+convert "$work/plasma.ppm" -monochrome "$work/d.png"; seed png "$work/d.png" mono.png
+
+# Decoder families: the first bytes choose width, rows and scheme (see decoder_fuzzer.cpp).
+mkdir -p corpus/run_length corpus/ccitt corpus/deflate corpus/thunder
+printf '\x10\x00\x04\x00\xfd\x41\x02\x01\x02\x03\x80\xff\x07' > corpus/run_length/packbits
+printf '\x10\x00\x04\x01\x02\x83\x01\x02\x03\x01\x05\x06' > corpus/run_length/targa
+printf '\x10\x00\x04\x02\xc5\x07\x08\xc1\xc1' > corpus/run_length/pcx
+printf '\x10\x00\x04\x03\x00\x83\x01\x02\x03\x05\x09\x00' > corpus/run_length/sgi
+printf '\x10\x00\x04\x04\x83\x01\x02\x03\x85\x09\x00' > corpus/run_length/cut
+/usr/bin/python3 - <<'PY'
+import zlib
+open('corpus/deflate/stream', 'wb').write(b'\x40\x00\x04\x00' + zlib.compress(bytes(range(64)) * 4))
+open('corpus/ccitt/white_rows', 'wb').write(b'\x0d\x00\x04\x00\x00' + bytes([0x00, 0x01, 0x98, 0x00, 0x19, 0x80]))
+open('corpus/thunder/deltas', 'wb').write(b'\x10\x00\x04\x00' + bytes([0x0f, 0x41, 0x83, 0xc5, 0x00, 0x12]))
+PY
+echo "corpora written to fuzz/corpus/"

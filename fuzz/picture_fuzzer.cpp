@@ -1,0 +1,51 @@
+// Loads the input as a picture of the extension PW_FUZZ_EXTENSION, from
+// memory, through the class the picture list gives for it (the workbench's
+// path without the file), then reads every pixel of the bitmap it shows.
+#include "imaging/format_registry.h"
+#include "platform/bitmap.h"
+#include "platform/exceptions.h"
+#include "platform/picture.h"
+#include "platform/streams.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+volatile uint32_t Sink;
+
+const TGraphicClass& PictureClass()
+{
+    static const TGraphicClass* found = [] {
+        InitializeImaging();
+        const TGraphicClass* c = FindPictureClass(PW_FUZZ_EXTENSION);
+        if (!c || !c->Create)
+            std::abort();
+        return c;
+    }();
+    return *found;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const TGraphicClass& pictureClass = PictureClass();
+    TMemoryStream stream(data, size);
+    try {
+        auto graphic = pictureClass.Create();
+        graphic->LoadFromStream(stream);
+        TBitmap& bitmap = graphic->ViewBitmap();
+        std::vector<uint32_t> row(static_cast<size_t>(bitmap.Width()));
+        uint32_t sum = 0;
+        for (int y = 0; y < bitmap.Height(); ++y) {
+            bitmap.RowToARGB(y, 0, bitmap.Width(), row.data());
+            for (uint32_t v : row)
+                sum += v;
+        }
+        Sink = sum;
+    } catch (const Exception&) {
+        // A clear error is the expected answer to a broken file.
+    }
+    return 0;
+}

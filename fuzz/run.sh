@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Long fuzzing campaign for one target: fuzz/run.sh TARGET SECONDS
+# Builds the libFuzzer programs with clang-14 (ASan+UBSan, no recovery) in
+# build-fuzz/, then fuzzes TARGET with its seed corpus and dictionary. New
+# inputs go to build-fuzz/corpus/TARGET; crashes to build-fuzz/crashes/TARGET
+# (copy each into fuzz/regressions/TARGET/ once it is fixed).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+target=${1:?usage: fuzz/run.sh TARGET SECONDS}
+seconds=${2:?usage: fuzz/run.sh TARGET SECONDS}
+
+flags="-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_FUZZ=ON -DPW_BUILD_GUI=OFF \
+  -DPW_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
+cmake --build build-fuzz --target "fuzz_$target"
+
+mkdir -p "build-fuzz/corpus/$target" "build-fuzz/crashes/$target"
+dict=()
+[ -f "fuzz/dict/$target.dict" ] && dict=(-dict="fuzz/dict/$target.dict")
+exec build-fuzz/fuzz/"fuzz_$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
+  "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
+  -artifact_prefix="build-fuzz/crashes/$target/" -print_final_stats=1
