@@ -1,0 +1,389 @@
+#include "app/main_window.h"
+
+#include "app/application.h"
+#include "app/glyphs.h"
+#include "app/help_hook.h"
+#include "app/html_help.h"
+#include "app/image_view.h"
+#include "app/message_service.h"
+#include "app/zoom_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr int kClientWidth = 579;
+constexpr int kClientHeight = 424;
+constexpr int kTopBarHeight = 54;
+constexpr int kRightPanelWidth = 121;
+constexpr int kStatusBarHeight = 19;
+constexpr int kMessageSlots = 11;
+// Progress handlers let the window repaint at most this often.
+constexpr int kPumpIntervalMs = 100;
+
+const char* const kMemoLines[] = {"version", "Files have been made.", "Fill in all coordinates!"};
+const QString kValueLabelBlank = QStringLiteral("     ");
+
+QToolButton* MakeSpeedButton(QWidget* parent, const QString& caption, const QPixmap& glyph, int x)
+{
+    auto* button = new QToolButton(parent);
+    button->setText(caption);
+    button->setIcon(QIcon(glyph));
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setGeometry(x, 2, 65, 50);
+    return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y)
+{
+    auto* label = new QLabel(caption, parent);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+// A value label keeps room for a six-digit pixel position.
+QLabel* MakeValueLabel(QWidget* parent, int x, int y)
+{
+    auto* label = new QLabel(kValueLabelBlank, parent);
+    label->setGeometry(x, y, 45, 13);
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, int x, int y)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setGeometry(x, y, 73, 21);
+    return edit;
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent)
+{
+    setWindowTitle(kApplicationTitle);
+    setFont(WorkbenchFont());
+    setFixedSize(kClientWidth, kClientHeight);
+
+    BuildTopBar();
+    BuildRightPanel();
+    BuildImageArea();
+    StatusBar1 = new TStatusBar({120, 115, 50}, this);
+    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
+
+    OpenDialog1.Filter = QStringLiteral("BMP (*.bmp)|*.bmp|JPG (*.jpg)|*.jpg|TIFF (*.tif)|*.tif");
+    OpenDialog2.Filter = QStringLiteral("(*.*)|*.*");
+    SaveDialog1.Filter = QStringLiteral("TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw");
+
+    ConnectHandlers();
+    SetMainForm(this);
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy();
+    Image1->Picture().OnProgress = nullptr;
+    if (MainForm() == this)
+        SetMainForm(nullptr);
+}
+
+void TForm1::BuildTopBar()
+{
+    Panel4 = new TPanel(this);
+    Panel4->setGeometry(0, 0, kClientWidth, kTopBarHeight);
+    SpeedButton2 = MakeSpeedButton(Panel4, QStringLiteral("Open"), OpenGlyph(), 2);
+    SpeedButton3 = MakeSpeedButton(Panel4, QStringLiteral("Help"), HelpGlyph(), 80);
+    SpeedButton4 = MakeSpeedButton(Panel4, QStringLiteral("Close"), CloseGlyph(), 147);
+    Memo1 = new QPlainTextEdit(Panel4);
+    Memo1->setGeometry(328, 8, 241, 40);
+    for (const char* line : kMemoLines)
+        Memo1->appendPlainText(QString::fromLatin1(line));
+    Memo1->setVisible(false);
+}
+
+void TForm1::BuildRightPanel()
+{
+    Panel2 = new TPanel(this);
+    Panel2->setGeometry(kClientWidth - kRightPanelWidth, kTopBarHeight, kRightPanelWidth,
+                        kClientHeight - kTopBarHeight - kStatusBarHeight);
+
+    GroupBox6 = new QGroupBox(QStringLiteral(" Local "), Panel2);
+    GroupBox6->setGeometry(8, 8, 105, 161);
+    RadioButton1 = new QRadioButton(QStringLiteral("1. point"), GroupBox6);
+    RadioButton1->setGeometry(8, 16, 89, 17);
+    RadioButton2 = new QRadioButton(QStringLiteral("2. point"), GroupBox6);
+    RadioButton2->setGeometry(8, 72, 89, 17);
+    // The handlers set both buttons themselves, exactly as the point state says.
+    RadioButton1->setAutoExclusive(false);
+    RadioButton2->setAutoExclusive(false);
+    Label20 = MakeLabel(GroupBox6, QStringLiteral("y1 :"), 32, 32);
+    Label22 = MakeLabel(GroupBox6, QStringLiteral("x1 :"), 32, 48);
+    Label26 = MakeLabel(GroupBox6, QStringLiteral("y2 :"), 32, 88);
+    Label28 = MakeLabel(GroupBox6, QStringLiteral("x2 :"), 32, 104);
+    Label21 = MakeValueLabel(GroupBox6, 56, 32);
+    Label23 = MakeValueLabel(GroupBox6, 56, 48);
+    Label27 = MakeValueLabel(GroupBox6, 56, 88);
+    Label29 = MakeValueLabel(GroupBox6, 56, 104);
+
+    Panel3 = new TPanel(GroupBox6);
+    Panel3->setGeometry(8, 129, 89, 24);
+    Panel3->SetBevelInner(bvRaised);
+    Image3 = new TImage(Panel3);
+    Image3->setGeometry(2, 2, 85, 20);
+    Image3->SetPicture(ZoomPicture());
+    Image3->setToolTip(QStringLiteral("Zoom"));
+
+    BuildGlobalGroup();
+
+    Button11 = new QPushButton(QStringLiteral("Save"), Panel2);
+    Button11->setGeometry(8, 324, 105, 25);
+}
+
+void TForm1::BuildGlobalGroup()
+{
+    GroupBox7 = new QGroupBox(QStringLiteral(" Global "), Panel2);
+    GroupBox7->setGeometry(8, 176, 105, 145);
+    Label16 = MakeLabel(GroupBox7, QStringLiteral("Y1"), 8, 24);
+    Edit16 = MakeEdit(GroupBox7, 24, 16);
+    Label17 = MakeLabel(GroupBox7, QStringLiteral("X1"), 8, 44);
+    Edit17 = MakeEdit(GroupBox7, 24, 36);
+    Label18 = MakeLabel(GroupBox7, QStringLiteral("Y2"), 8, 72);
+    Edit18 = MakeEdit(GroupBox7, 24, 64);
+    Label19 = MakeLabel(GroupBox7, QStringLiteral("X2"), 8, 94);
+    Edit19 = MakeEdit(GroupBox7, 24, 86);
+    QWidget::setTabOrder(Edit16, Edit17);
+    QWidget::setTabOrder(Edit17, Edit18);
+    QWidget::setTabOrder(Edit18, Edit19);
+
+    SpeedButton1 = new QToolButton(GroupBox7);
+    SpeedButton1->setGeometry(8, 113, 41, 24);
+    SpeedButton1->setIcon(QIcon(NotepadGlyph()));
+    SpeedButton1->setIconSize(QSize(18, 18));
+    SpeedButton1->setAutoRaise(true);
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    SpeedButton1->setToolTip(QStringLiteral("Load file"));
+
+    Panel1 = new TPanel(GroupBox7);
+    Panel1->setGeometry(56, 113, 41, 24);
+    Panel1->SetBevelInner(bvRaised);
+    Panel1->SetBevelOuter(bvLowered);
+    Image2 = new TImage(Panel1);
+    Image2->setGeometry(2, 2, 37, 20);
+    Image2->SetPicture(SignPicture());
+    Image2->SetCenter(true);
+    // Created disabled; nothing in the window enables the toggle.
+    Image2->setEnabled(false);
+    Panel1->setEnabled(false);
+}
+
+void TForm1::BuildImageArea()
+{
+    Panel5 = new TPanel(this);
+    Panel5->setGeometry(0, kTopBarHeight, kClientWidth - kRightPanelWidth,
+                        kClientHeight - kTopBarHeight - kStatusBarHeight);
+    ScrollBox1 = new QScrollArea(Panel5);
+    ScrollBox1->setGeometry(Panel5->rect().adjusted(1, 1, -1, -1));
+    ScrollBox1->setWidgetResizable(false);
+    // A click on the picture picks a point and leaves the keyboard focus where it was.
+    ScrollBox1->setFocusPolicy(Qt::NoFocus);
+    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette white = ScrollBox1->viewport()->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    ScrollBox1->viewport()->setPalette(white);
+    ScrollBox1->viewport()->setAutoFillBackground(true);
+    Image1 = new TImageView;
+    ScrollBox1->setWidget(Image1);
+}
+
+void TForm1::ConnectHandlers()
+{
+    connect(RadioButton1, &QRadioButton::clicked, this, [this] { RunGuarded([this] { RadioButton1Click(); }); });
+    connect(RadioButton2, &QRadioButton::clicked, this, [this] { RunGuarded([this] { RadioButton2Click(); }); });
+    connect(Image1, &TImageView::mouseDown, this,
+            [this](int x, int y) { RunGuarded([this, x, y] { Image1MouseDown(x, y); }); });
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton2Click(); }); });
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton3Click(); }); });
+    connect(SpeedButton4, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton4Click(); }); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton1Click(); }); });
+    connect(Button11, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button11Click(); }); });
+    connect(Image2, &TImage::clicked, this, [this] { RunGuarded([this] { Image2Click(); }); });
+    connect(Image3, &TImage::clicked, this, [this] { RunGuarded([this] { Image3Click(); }); });
+    connect(Image1, &TImageView::decodeBusy, this, [this](bool busy) { SetBusy(busy); });
+    Image1->Picture().OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect&,
+                                          const std::string& text) { PictureProgress(stage, percent, text); };
+}
+
+void TForm1::FormCreate()
+{
+    MessageTable = Memo1->toPlainText().split(QLatin1Char('\n'));
+    while (MessageTable.size() < kMessageSlots)
+        MessageTable.append(QString());
+
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    StartDir = error ? std::string(".") : current.string();
+
+    RadioButton1->setChecked(true);
+    RadioButton2->setChecked(false);
+    PointState = 1;
+
+    StatusBar1->Panel(0)->setText(MessageTable[0] + QStringLiteral(" 1.3 (01.2007)"));
+
+    FHelpHook = std::make_unique<THelpHook>("helmarq.chm", "", 0);
+}
+
+void TForm1::FormDestroy()
+{
+    if (!FHelpHook)
+        return;
+    FHelpHook.reset();
+    CloseHtmlHelpWindows();
+}
+
+void TForm1::RadioButton1Click()
+{
+    RadioButton1->setChecked(true);
+    RadioButton2->setChecked(false);
+    PointState = 1;
+}
+
+void TForm1::RadioButton2Click()
+{
+    RadioButton2->setChecked(true);
+    RadioButton1->setChecked(false);
+    PointState = 2;
+}
+
+void TForm1::Image1MouseDown(int x, int y)
+{
+    if (PointState == 1) {
+        Label21->setText(QString::number(y));
+        Label23->setText(QString::number(x));
+        RadioButton1->setChecked(false);
+        RadioButton2->setChecked(true);
+        PointState = 2;
+    } else {
+        Label27->setText(QString::number(y));
+        Label29->setText(QString::number(x));
+        Edit16->setFocus();
+    }
+}
+
+void TForm1::SpeedButton2Click()
+{
+    if (!OpenDialog1.Execute(this))
+        return;
+    // A load pumps paint events; no second Open may start inside it.
+    SpeedButton2->setEnabled(false);
+    struct TEnd {
+        TForm1* Form;
+        ~TEnd()
+        {
+            Form->SetBusy(false);
+            Form->SpeedButton2->setEnabled(true);
+        }
+    } end{this};
+    Image1->Picture().LoadFromFile(QFile::encodeName(OpenDialog1.FileName).toStdString());
+}
+
+void TForm1::SpeedButton3Click()
+{
+    if (!HtmlHelpLoaded()) {
+        MessageService().ShowWarning(kApplicationTitle, QString::fromLatin1(kHtmlHelpMissing));
+        return;
+    }
+    HtmlHelp(nullptr, "pinwright.chm", HH_DISPLAY_TOPIC, 0);
+}
+
+void TForm1::SpeedButton4Click()
+{
+    close();
+}
+
+void TForm1::Image2Click()
+{
+    if (Panel1->BevelInner() == bvLowered) {
+        Panel1->SetBevelInner(bvRaised);
+        Panel1->SetBevelOuter(bvRaised);
+    } else {
+        Panel1->SetBevelInner(bvLowered);
+        Panel1->SetBevelOuter(bvLowered);
+    }
+}
+
+void TForm1::Image3Click()
+{
+    if (Form2 && Form2->isVisible()) {
+        Panel3->SetBevelInner(bvRaised);
+        Panel3->SetBevelOuter(bvRaised);
+        Form2->close();
+    } else {
+        Panel3->SetBevelInner(bvLowered);
+        Panel3->SetBevelOuter(bvLowered);
+        if (Form2)
+            Form2->show();
+    }
+}
+
+void TForm1::PictureProgress(TProgressStage stage, int percent, const std::string& text)
+{
+    QProgressBar* bar = StatusBar1->ProgressBar();
+    if (stage == psEnding) {
+        SetBusy(false);
+        return;
+    }
+    bar->setValue(qBound(0, percent, 100));
+    bar->setFormat(text.empty() ? QStringLiteral("%p%") : QString::fromStdString(text) + QStringLiteral(" %p%"));
+    const bool appearing = bar->isHidden();
+    if (appearing)
+        bar->show();
+    if (appearing || !FLastPump.isValid() || FLastPump.elapsed() >= kPumpIntervalMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        FLastPump.restart();
+    }
+}
+
+void TForm1::SetBusy(bool busy)
+{
+    if (!busy)
+        StatusBar1->ProgressBar()->hide();
+    FLastPump.invalidate();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        emit closed();
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (FCentred)
+        return;
+    FCentred = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}

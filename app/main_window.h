@@ -1,0 +1,125 @@
+#pragma once
+// TForm1: the workbench's main window. The image view and point picking, the
+// message table, Open, Close, Help and the two toggles live here; Save and
+// Load file are in main_window_save.cpp.
+#include "app/controls.h"
+#include "app/file_dialogs.h"
+#include "platform/graphic.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QToolButton;
+class TForm2;
+class THelpHook;
+class TImageView;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The magnifier the zoom toggle shows and closes.
+    void SetZoomWindow(TForm2* form) { Form2 = form; }
+
+    // Handlers.
+    void FormCreate();
+    void FormDestroy();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void Image1MouseDown(int x, int y);
+    void SpeedButton2Click();  // Open
+    void SpeedButton3Click();  // Help
+    void SpeedButton4Click();  // Close
+    void SpeedButton1Click();  // Load file (main_window_save.cpp)
+    void Button11Click();      // Save (main_window_save.cpp)
+    void Image2Click();        // sign toggle
+    void Image3Click();        // zoom toggle
+
+    // State.
+    QStringList MessageTable;   // at least 11 slots, the lines of Memo1 first
+    std::string StartDir;       // current directory at start-up, no trailing "/"
+    int PointState = 1;         // the point the next click on the image sets
+
+    // Top bar.
+    TPanel* Panel4;
+    QToolButton* SpeedButton2;
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton4;
+    QPlainTextEdit* Memo1;
+
+    // Right panel, " Local ".
+    TPanel* Panel2;
+    QGroupBox* GroupBox6;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+    QLabel* Label20;            // "y1 :"
+    QLabel* Label22;            // "x1 :"
+    QLabel* Label26;            // "y2 :"
+    QLabel* Label28;            // "x2 :"
+    QLabel* Label21;            // row of point 1
+    QLabel* Label23;            // column of point 1
+    QLabel* Label27;            // row of point 2
+    QLabel* Label29;            // column of point 2
+    TPanel* Panel3;             // zoom toggle
+    TImage* Image3;
+
+    // Right panel, " Global ".
+    QGroupBox* GroupBox7;
+    QLabel* Label16;            // "Y1"
+    QLabel* Label17;            // "X1"
+    QLabel* Label18;            // "Y2"
+    QLabel* Label19;            // "X2"
+    QLineEdit* Edit16;          // Y of point 1
+    QLineEdit* Edit17;          // X of point 1
+    QLineEdit* Edit18;          // Y of point 2
+    QLineEdit* Edit19;          // X of point 2
+    QToolButton* SpeedButton1;  // Load file
+    TPanel* Panel1;             // sign toggle, pressed while its inner bevel is lowered
+    TImage* Image2;
+    QPushButton* Button11;      // Save
+
+    // Image area and status bar.
+    TPanel* Panel5;
+    QScrollArea* ScrollBox1;
+    TImageView* Image1;
+    TStatusBar* StatusBar1;
+
+    // Dialogs.
+    TOpenDialog OpenDialog1;    // image
+    TOpenDialog OpenDialog2;    // point file
+    TSaveDialog SaveDialog1;    // save target
+
+    TForm2* Form2 = nullptr;
+
+signals:
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildTopBar();
+    void BuildRightPanel();
+    void BuildGlobalGroup();
+    void BuildImageArea();
+    void ConnectHandlers();
+    void PictureProgress(TProgressStage stage, int percent, const std::string& text);
+    void SetBusy(bool busy);
+
+    std::unique_ptr<THelpHook> FHelpHook;
+    QElapsedTimer FLastPump;
+    bool FCentred = false;
+};

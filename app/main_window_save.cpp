@@ -1,0 +1,120 @@
+// Save and Load file of the main window: the controls are read and written
+// here, everything else is the workbench logic in app/workbench/.
+#include "app/main_window.h"
+
+#include "app/message_service.h"
+#include "app/workbench/coordinates.h"
+#include "app/workbench/export_pipeline.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPointer>
+#include <QPushButton>
+
+namespace {
+
+// A converter wait pumps events, so Save could be clicked again inside
+// itself; a nested Save would work on the same temporary files.
+bool SaveRunning = false;
+
+// The locale's decimal separator for what the user sees.
+char DecimalSeparator()
+{
+    const QString point = QLocale::system().decimalPoint();
+    return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode()) : '.';
+}
+
+std::string Text(const QLabel* label)
+{
+    return label->text().toStdString();
+}
+
+std::string Text(const QLineEdit* edit)
+{
+    return edit->text().toStdString();
+}
+
+class TSaveRunningScope {
+public:
+    explicit TSaveRunningScope(QPushButton* button) : FButton(button)
+    {
+        SaveRunning = true;
+        FButton->setEnabled(false);
+    }
+    ~TSaveRunningScope()
+    {
+        SaveRunning = false;
+        if (FButton)
+            FButton->setEnabled(true);
+    }
+    TSaveRunningScope(const TSaveRunningScope&) = delete;
+    TSaveRunningScope& operator=(const TSaveRunningScope&) = delete;
+
+private:
+    QPointer<QPushButton> FButton;
+};
+
+void WriteWorldFile(TForm1& form)
+{
+    if (!form.SaveDialog1.Execute(&form))
+        return;
+
+    TSaveRequest request;
+    request.TargetFileName = QFile::encodeName(form.SaveDialog1.FileName).toStdString();
+    request.TargetFilterIndex = form.SaveDialog1.FilterIndex;
+    request.Texts.Row1 = Text(form.Label21);
+    request.Texts.Col1 = Text(form.Label23);
+    request.Texts.Row2 = Text(form.Label27);
+    request.Texts.Col2 = Text(form.Label29);
+    request.Texts.Y1 = Text(form.Edit16);
+    request.Texts.X1 = Text(form.Edit17);
+    request.Texts.Y2 = Text(form.Edit18);
+    request.Texts.X2 = Text(form.Edit19);
+    request.Texts.DecimalSeparator = DecimalSeparator();
+    request.Negate = form.Panel1->BevelInner() == bvLowered;
+    request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
+    request.Source.FilterIndex = form.OpenDialog1.FilterIndex;
+
+    TExportPipeline pipeline(form.StartDir);
+    pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
+    {
+        TSaveRunningScope running(form.Button11);
+        WriteWorldFile(request, pipeline);
+    }
+    MessageService().Beep();
+    MessageService().ShowMessage(form.MessageTable.value(1));
+}
+
+} // namespace
+
+void TForm1::Button11Click()
+{
+    if (SaveRunning)
+        return;
+    int filled = 0;
+    for (const QLineEdit* edit : {Edit16, Edit17, Edit18, Edit19})
+        if (!edit->text().isEmpty())
+            ++filled;
+    if (filled < 4) {
+        MessageService().Beep();
+        MessageService().ShowMessage(MessageTable.value(2));
+        return;
+    }
+    WriteWorldFile(*this);
+}
+
+void TForm1::SpeedButton1Click()
+{
+    if (!OpenDialog2.Execute(this))
+        return;
+    TPointFileReader reader(QFile::encodeName(OpenDialog2.FileName).toStdString());
+    const char separator = DecimalSeparator();
+    auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
+    const TPointRecord first = reader.ReadRecord();
+    Edit16->setText(show(first.Y));
+    Edit17->setText(show(first.X));
+    const TPointRecord second = reader.ReadRecord();
+    Edit18->setText(show(second.Y));
+    Edit19->setText(show(second.X));
+}

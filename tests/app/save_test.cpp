@@ -1,0 +1,307 @@
+// Save and Load file of the main window, through scripted dialogs and the
+// real converters.
+#include "app_fixture.h"
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "../support/test_support.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const SampleWorldFile =
+    "10.000000000000\r\n0.000\r\n0.000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n";
+
+std::string SamplePath(const std::string& name)
+{
+    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
+}
+
+std::set<std::string> Listing(const std::string& dir)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+void WriteProgram(const std::string& fileName, const std::string& text)
+{
+    pwtest::WriteText(fileName, text);
+    ::chmod(fileName.c_str(), 0755);
+}
+
+class SaveTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        Form = std::make_unique<TForm1>();
+        std::filesystem::create_directory(Out);
+        std::filesystem::create_directory(Start);
+        Form->StartDir = Start;
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        AppTest::TearDown();
+    }
+
+    // The sample map as Open leaves it, its two control points picked and
+    // their map coordinates typed.
+    void PrepareSample(const std::string& image = "sample_map.bmp", int filterIndex = 1)
+    {
+        Form->OpenDialog1.FileName = QString::fromStdString(SamplePath(image));
+        Form->OpenDialog1.FilterIndex = filterIndex;
+        Form->Image1MouseDown(100, 100);
+        Form->Image1MouseDown(500, 400);
+        Fill("3501000", "5404000", "3505000", "5401000");
+    }
+    void Fill(const QString& y1, const QString& x1, const QString& y2, const QString& x2)
+    {
+        Form->Edit16->setText(y1);
+        Form->Edit17->setText(x1);
+        Form->Edit18->setText(y2);
+        Form->Edit19->setText(x2);
+    }
+    QStringList Boxes() const
+    {
+        return {Form->Edit16->text(), Form->Edit17->text(), Form->Edit18->text(), Form->Edit19->text()};
+    }
+    void ClickSave() { QTest::mouseClick(Form->Button11, Qt::LeftButton); }
+    void ClickLoadFile() { QTest::mouseClick(Form->SpeedButton1, Qt::LeftButton); }
+    std::string OutFile(const std::string& name) const { return Out + "/" + name; }
+
+    std::unique_ptr<TForm1> Form;
+    pwtest::TempDir Dir;
+    std::string Out = Dir.File("out");
+    std::string Start = Dir.File("start");
+};
+
+TEST_F(SaveTest, CompletenessCheckComesFirst)
+{
+    const struct {
+        const char* Name;
+        QStringList Texts;
+        bool Complete;
+    } cases[] = {
+        {"all empty", {"", "", "", ""}, false},
+        {"three filled", {"1", "2", "3", ""}, false},
+        {"first empty", {"", "2", "3", "4"}, false},
+        {"blanks count as filled", {" ", "2", "3", "  "}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Messages = {};
+        Dialogs.Executed = 0;
+        Fill(c.Texts[0], c.Texts[1], c.Texts[2], c.Texts[3]);
+        if (c.Complete)
+            Dialogs.Cancel();
+        ClickSave();
+        EXPECT_EQ(Dialogs.Executed, c.Complete ? 1 : 0);
+        EXPECT_EQ(Messages.Beeps, c.Complete ? 0 : 1);
+        const std::vector<TRecordedBox> expected =
+            c.Complete ? std::vector<TRecordedBox>{}
+                       : std::vector<TRecordedBox>{{"message", "Pinwright", "Fill in all coordinates!"}};
+        EXPECT_EQ(Messages.Boxes, expected);
+    }
+    EXPECT_TRUE(Listing(Out).empty());
+}
+
+TEST_F(SaveTest, CancelWritesNothing)
+{
+    PrepareSample();
+    Dialogs.Cancel();
+    ClickSave();
+    EXPECT_EQ(Dialogs.Executed, 1);
+    EXPECT_EQ(Messages.Beeps, 0);
+    EXPECT_TRUE(Messages.Boxes.empty());
+    EXPECT_TRUE(Listing(Out).empty());
+}
+
+TEST_F(SaveTest, SuccessForEachTargetType)
+{
+    const struct {
+        const char* Name;
+        const char* Image;
+        int OpenFilter;
+        const char* Target;
+        int SaveFilter;
+        std::set<std::string> Files;
+        const char* WorldFile;
+    } cases[] = {
+        {"BMP to TIFF + TFW", "sample_map.bmp", 1, "map.tif", 1, {"map.tif", "map.tfw"}, "map.tfw"},
+        {"JPEG to TIFF + TFW", "sample_map.jpg", 2, "map.tif", 1, {"map.tif", "map.tfw"}, "map.tfw"},
+        {"JGW", "sample_map.jpg", 2, "map.jgw", 2, {"map.jgw"}, "map.jgw"},
+        {"name without extension", "sample_map.bmp", 1, "map", 1, {"map.tif", "map.tfw"}, "map.tfw"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove_all(Out);
+        std::filesystem::create_directory(Out);
+        Messages = {};
+        PrepareSample(c.Image, c.OpenFilter);
+        Dialogs.Confirm(QString::fromStdString(OutFile(c.Target)), c.SaveFilter);
+        ClickSave();
+        EXPECT_EQ(Messages.Beeps, 1);
+        EXPECT_EQ(Messages.Boxes, (std::vector<TRecordedBox>{{"message", "Pinwright", "Files have been made."}}));
+        EXPECT_EQ(Listing(Out), c.Files);
+        EXPECT_EQ(pwtest::ReadText(OutFile(c.WorldFile)), SampleWorldFile);
+        EXPECT_TRUE(Form->Button11->isEnabled());
+    }
+}
+
+TEST_F(SaveTest, SignTogglePressedNegates)
+{
+    PrepareSample();
+    Fill("1000", "5000", "1200", "5000");
+    Form->Image1MouseDown(10, 20);
+    Form->Image1MouseDown(110, 20); // point 2 again: PointState stays 2
+    Form->RadioButton1Click();
+    Form->Image1MouseDown(10, 20);
+    Form->Panel1->SetBevelInner(bvLowered);
+    Dialogs.Confirm(QString::fromStdString(OutFile("map.jgw")), 2);
+    ClickSave();
+    EXPECT_EQ(pwtest::ReadText(OutFile("map.jgw")),
+              "2.000000000000\r\n0.000\r\n0.000\r\n-2.000000000000\r\n-1020.000\r\n-4960.000\r\n");
+}
+
+TEST_F(SaveTest, ErrorsAreShownAndNothingIsMade)
+{
+    const struct {
+        const char* Name;
+        std::function<void()> Setup;
+        std::string Target;
+        std::vector<TRecordedBox> Boxes; // the error's text is checked from its start
+    } cases[] = {
+        {"point not picked",
+         [this] { Form->Label27->setText("     "); Form->Label29->setText("     "); },
+         "map.tif", {{"error", "Pinwright", "'     ' is not a valid floating point value."}}},
+        {"same pixel", [this] { Form->Image1MouseDown(100, 100); }, "map.tif",
+         {{"error", "Pinwright", "Floating point division by zero."}}},
+        {"same pixel and same map point",
+         [this] { Form->Image1MouseDown(100, 100); Fill("1", "2", "1", "2"); }, "map.tif",
+         {{"error", "Pinwright", "Invalid floating point operation."}}},
+        {"malformed coordinate", [this] { Form->Edit18->setText("1,234,5"); }, "map.jgw",
+         {{"error", "Pinwright", "'1,234,5' is not a valid floating point value."}}},
+        {"target folder missing", [] {}, "missing/map.jgw", {{"error", "Pinwright", "File not found."}}},
+        {"JPEG opened under the BMP filter",
+         [this] { Form->OpenDialog1.FileName = QString::fromStdString(SamplePath("sample_map.jpg")); },
+         "map.tif", {{"error", "Pinwright", "The converter bmp2tiff failed with exit code 1: "}}},
+        {"converter cannot start",
+         [this] {
+             Form->OpenDialog1.FilterIndex = 2;
+             Form->OpenDialog1.FileName = QString::fromStdString(SamplePath("sample_map.jpg"));
+             WriteProgram(Start + "/jpg2bmp", "#!/no/such/shell\n");
+         },
+         "map.tif",
+         {{"message", "Pinwright", "Error starting module!"},
+          {"error", "Pinwright", "Cannot start the converter jpg2bmp."}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove_all(Start);
+        std::filesystem::create_directory(Start);
+        Messages = {};
+        PrepareSample();
+        c.Setup();
+        pwtest::WriteText(OutFile("map.tif"), "old");
+        pwtest::WriteText(OutFile("map.jgw"), "old");
+        Dialogs.Confirm(QString::fromStdString(OutFile(c.Target)), c.Target.ends_with(".jgw") ? 2 : 1);
+        ClickSave();
+        EXPECT_EQ(Messages.Beeps, 0);
+        ASSERT_EQ(Messages.Boxes.size(), c.Boxes.size());
+        for (size_t i = 0; i < c.Boxes.size(); ++i) {
+            EXPECT_EQ(Messages.Boxes[i].Kind, c.Boxes[i].Kind);
+            EXPECT_TRUE(Messages.Boxes[i].Text.startsWith(c.Boxes[i].Text)) << Messages.Boxes[i].Text.toStdString();
+        }
+        EXPECT_EQ(Listing(Out), (std::set<std::string>{"map.tif", "map.jgw"}));
+        EXPECT_EQ(pwtest::ReadText(OutFile("map.tif")), "old");
+        EXPECT_EQ(pwtest::ReadText(OutFile("map.jgw")), "old");
+    }
+}
+
+TEST_F(SaveTest, NoSecondSaveWhileAConverterRuns)
+{
+    // A slow bmp2tiff: the window stays live while Save waits for it.
+    WriteProgram(Start + "/bmp2tiff", "#!/bin/sh\nsleep 0.5\nexec '" + pwtest::BinPath("bmp2tiff") + "' \"$@\"\n");
+    PrepareSample();
+    Dialogs.Confirm(QString::fromStdString(OutFile("map.tif")), 1);
+    bool enabledDuringWait = true;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QTimer::singleShot(200, [&] {
+        enabledDuringWait = Form->Button11->isEnabled();
+        Form->Button11Click();
+    });
+    ClickSave();
+    EXPECT_FALSE(enabledDuringWait);
+    EXPECT_GE(ticks, 10);
+    EXPECT_EQ(Dialogs.Executed, 1);
+    EXPECT_EQ(Messages.Boxes, (std::vector<TRecordedBox>{{"message", "Pinwright", "Files have been made."}}));
+    EXPECT_TRUE(Form->Button11->isEnabled());
+}
+
+TEST_F(SaveTest, LoadFileFillsTheBoxes)
+{
+    const struct {
+        const char* Name;
+        const char* Content; // nullptr: no such file
+        QStringList Boxes;
+        const char* Error;
+    } cases[] = {
+        {"two records", "1 100.5 200.25\r\n2 300 400\r\n", {"100.5", "200.25", "300", "400"}, nullptr},
+        {"one record", "1 3501000 5404000\n", {"3501000", "5404000", "0", "0"}, nullptr},
+        {"record 2 malformed", "1 7 8\n2 3,5 4\n", {"7", "8", "y2", "x2"}, "Invalid numeric input."},
+        {"record 1 malformed", "1 seven 8\n2 3 4\n", {"y1", "x1", "y2", "x2"}, "Invalid numeric input."},
+        {"file missing", nullptr, {"y1", "x1", "y2", "x2"}, "File not found."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Messages = {};
+        Fill("y1", "x1", "y2", "x2");
+        const std::string file = Dir.File("points.txt");
+        std::filesystem::remove(file);
+        if (c.Content)
+            pwtest::WriteText(file, c.Content);
+        Dialogs.Confirm(QString::fromStdString(file));
+        ClickLoadFile();
+        EXPECT_EQ(Boxes(), c.Boxes);
+        if (c.Error)
+            EXPECT_EQ(Messages.Boxes, (std::vector<TRecordedBox>{{"error", "Pinwright", c.Error}}));
+        else
+            EXPECT_TRUE(Messages.Boxes.empty());
+    }
+    Fill("y1", "x1", "y2", "x2");
+    Dialogs.Cancel();
+    ClickLoadFile();
+    EXPECT_EQ(Boxes(), (QStringList{"y1", "x1", "y2", "x2"}));
+}
+
+TEST_F(SaveTest, SampleThroughLoadFileAndSave)
+{
+    Form->OpenDialog1.FileName = QString::fromStdString(SamplePath("sample_map.bmp"));
+    Form->OpenDialog1.FilterIndex = 1;
+    Form->Image1MouseDown(100, 100);
+    Form->Image1MouseDown(500, 400);
+    Dialogs.Confirm(QString::fromStdString(SamplePath("sample_map_points.txt")));
+    ClickLoadFile();
+    Dialogs.Confirm(QString::fromStdString(OutFile("sheet.tif")), 1);
+    ClickSave();
+    EXPECT_EQ(pwtest::ReadText(OutFile("sheet.tfw")), SampleWorldFile);
+    EXPECT_EQ(Listing(Out), (std::set<std::string>{"sheet.tif", "sheet.tfw"}));
+}
+
+} // namespace
