@@ -1,5 +1,18 @@
 #include "imaging/format_registry.h"
 
+#include "imaging/readers/autodesk_graphic.h"
+#include "imaging/readers/cut_graphic.h"
+#include "imaging/readers/eps_graphic.h"
+#include "imaging/readers/pcd_graphic.h"
+#include "imaging/readers/pcx_graphic.h"
+#include "imaging/readers/png_graphic.h"
+#include "imaging/readers/psd_graphic.h"
+#include "imaging/readers/psp_graphic.h"
+#include "imaging/readers/ppm_graphic.h"
+#include "imaging/readers/rla_graphic.h"
+#include "imaging/readers/sgi_graphic.h"
+#include "imaging/readers/targa_graphic.h"
+#include "imaging/readers/tiff_graphic.h"
 #include "imaging/jpeg_image.h"
 #include "imaging/strings/messages.h"
 #include "platform/bitmap.h"
@@ -151,13 +164,58 @@ void RegisterStartupFormats(TFileFormatList& list)
     list.RegisterFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", raster, false,
                         TBitmap::ClassType());
     list.RegisterFormat("dib", "", "Device independant Windows bitmaps", raster, false, TBitmap::ClassType());
+    list.RegisterFormat("win", msg::TargaDescription, "", raster, false, TTargaGraphic::ClassType());
+    list.RegisterFormat("vst", "", "", raster, false, TTargaGraphic::ClassType());
+    list.RegisterFormat("vda", "", "", raster, false, TTargaGraphic::ClassType());
+    list.RegisterFormat("tga", "", "", raster, false, TTargaGraphic::ClassType());
+    list.RegisterFormat("icb", "", "", raster, false, TTargaGraphic::ClassType());
     const TFormatKinds multiImage = fkMultiImage | fkRaster;
+    list.RegisterFormat("tiff", msg::TIFFDescription, msg::TIFFMacDescription, multiImage, false,
+                        TTIFFGraphic::ClassType());
+    list.RegisterFormat("tif", "", msg::TIFFPCDescription, multiImage, false, TTIFFGraphic::ClassType());
+    list.RegisterFormat("fax", "", msg::FaxDescription, multiImage, false, TTIFFGraphic::ClassType());
+    list.RegisterFormat("eps", msg::EPSDescription, "", raster, false, TEPSGraphic::ClassType());
+    list.RegisterFormat("pcx", msg::PCXDescription, "", raster, false, TPCXGraphic::ClassType());
+    list.RegisterFormat("pcc", "", "", raster, false, TPCXGraphic::ClassType());
+    list.RegisterFormat("scr", "", msg::SCRDescription, raster, false, TPCXGraphic::ClassType());
+    list.RegisterFormat("rpf", msg::RLADescription, "", raster, false, TRLAGraphic::ClassType());
+    list.RegisterFormat("rla", "", "", raster, false, TRLAGraphic::ClassType());
+    list.RegisterFormat("sgi", msg::SGIDescription, msg::SGITrueColorDescription, raster, false,
+                        TSGIGraphic::ClassType());
+    list.RegisterFormat("rgba", "", msg::SGITrueColorAlphaDescription, raster, false, TSGIGraphic::ClassType());
+    list.RegisterFormat("rgb", "", msg::SGITrueColorDescription, raster, false, TSGIGraphic::ClassType());
+    list.RegisterFormat("bw", "", msg::SGIBlackWhiteDescription, raster, false, TSGIGraphic::ClassType());
+    const TFormatKinds layered = fkLayered | fkRaster;
+    list.RegisterFormat("psd", msg::PSDDescription, "", layered, false, TPSDGraphic::ClassType());
+    list.RegisterFormat("pdd", "", "", layered, false, TPSDGraphic::ClassType());
+    list.RegisterFormat("ppm", msg::PortableMapDescription, msg::PortablePixelMapDescription, raster, false,
+                        TPPMGraphic::ClassType());
+    list.RegisterFormat("pgm", "", msg::PortableGrayMapDescription, raster, false, TPPMGraphic::ClassType());
+    list.RegisterFormat("pbm", "", msg::PortableBitmapDescription, raster, false, TPPMGraphic::ClassType());
+    list.RegisterFormat("cel", msg::AutodeskDescription, "", raster, false, TAutodeskGraphic::ClassType());
+    list.RegisterFormat("pic", msg::AutodeskDescription, "", raster, false, TAutodeskGraphic::ClassType());
+    list.RegisterFormat("pcd", msg::PCDDescription, "", raster, false, TPCDGraphic::ClassType());
+    list.RegisterFormat("cut", msg::CUTDescription, "", raster, false, TCUTGraphic::ClassType());
+    list.RegisterFormat("psp", msg::PSPDescription, "", fkRaster | fkVector, false, TPSPGraphic::ClassType());
+    list.RegisterFormat("png", msg::PNGDescription, "", raster, false, TPNGGraphic::ClassType());
 }
 
 void UnregisterShutdownFormats(TFileFormatList& list)
 {
+    list.UnregisterFormat("", TPSPGraphic::ClassType());
+    list.UnregisterFormat("", TPSDGraphic::ClassType());
+    list.UnregisterFormat("", TTargaGraphic::ClassType());
+    list.UnregisterFormat("", TTIFFGraphic::ClassType());
+    list.UnregisterFormat("", TSGIGraphic::ClassType());
+    list.UnregisterFormat("", TPCXGraphic::ClassType());
+    list.UnregisterFormat("", TAutodeskGraphic::ClassType());
+    list.UnregisterFormat("", TPCDGraphic::ClassType());
+    list.UnregisterFormat("", TPPMGraphic::ClassType());
+    list.UnregisterFormat("", TCUTGraphic::ClassType());
+    list.UnregisterFormat("", TRLAGraphic::ClassType());
     list.UnregisterFormat("rle", TBitmap::ClassType());
     list.UnregisterFormat("dib", TBitmap::ClassType());
+    list.UnregisterFormat("", TPNGGraphic::ClassType());
 }
 
 } // namespace
@@ -169,12 +227,19 @@ void InitializeImaging()
     RegisterJPEGImage();
     FileFormatList = new TFileFormatList;
     RegisterStartupFormats(*FileFormatList);
+    // PNG-coded icon images load through the PNG reader.
+    TIcon::SetPngDecoder([](TStream& png, TBitmap& target) {
+        TPNGGraphic image;
+        image.LoadFromStream(png);
+        target.Assign(image);
+    });
 }
 
 void FinalizeImaging()
 {
     if (InitCount == 0 || --InitCount > 0)
         return;
+    TIcon::SetPngDecoder(nullptr);
     UnregisterShutdownFormats(*FileFormatList);
     delete FileFormatList;
     FileFormatList = nullptr;

@@ -70,8 +70,9 @@ public:
 
     // Loads the picture from the stream's current position.
     virtual void LoadFromStream(TStream& stream) = 0;
-    // Opens the file for reading and loads it from position 0.
-    void LoadFromFile(const std::string& fileName);
+    // Opens the file for reading and loads it from position 0. Virtual for
+    // readers that also need the name (a side file beside the image).
+    virtual void LoadFromFile(const std::string& fileName);
 
     // The bitmap that shows this picture, made on first request (a JPEG is
     // decoded here); owned by the graphic. May raise the decoder's errors.

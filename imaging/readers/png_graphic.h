@@ -1,0 +1,78 @@
+#pragma once
+// TPNGGraphic: Portable Network Graphics files. Reads the chunks IHDR, PLTE,
+// IDAT, IEND, gAMA, bKGD and tRNS, skips every other ancillary chunk and
+// refuses any other critical one. The image data are inflated row by row
+// straight out of the IDAT chunks, unfiltered in place and handed to the
+// colour manager; Adam7 passes are scattered into the rows by pixel masks.
+#include "imaging/raster_graphic.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TLZ77Decoder;
+
+class TPNGGraphic : public TRasterGraphic {
+    PW_GRAPHIC_CLASS(TPNGGraphic)
+public:
+    TPNGGraphic();
+    ~TPNGGraphic() override;
+
+    // True when more than 8 bytes follow the position and the next 8 are the
+    // PNG signature. The position is left where it was.
+    static bool CanLoadStream(TStream& stream);
+    bool LoadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+    const char* DisplayName() const override { return "PNG"; }
+
+private:
+    // The IHDR fields, width and height in host order.
+    struct THeader {
+        uint32_t Width = 0;
+        uint32_t Height = 0;
+        uint8_t BitDepth = 0;
+        uint8_t ColorType = 0;
+        uint8_t Compression = 0;
+        uint8_t Filter = 0;
+        uint8_t Interlace = 0;
+    };
+
+    void ReadChunkHeader();
+    void LoadChunk();
+    int64_t SkipChunk(); // returns the new position
+    bool IsChunk(const char* name) const;
+    THeader HeaderFromChunk() const;
+    void RunChunkLoop();
+    void FinishLoad();
+
+    uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
+    void DecodeImageData();
+    void DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t firstRow, uint32_t rowStep, uint32_t rowSize,
+                    uint8_t mask, bool lastPass);
+    void ReadRowBytes(uint8_t* buffer, uint32_t count);
+    void ApplyGamma(const uint8_t* data);
+    void ReadBackground();
+    void ReadTransparency();
+    void ResolveGrayKey();
+    void FillRows(uint32_t firstRow, uint32_t lastRow);
+
+    std::unique_ptr<TLZ77Decoder> DeflateDecoder;
+    uint32_t ChunkLength = 0;
+    uint8_t ChunkType[4] = {};
+    uint32_t ChunkCRC = 0;
+    std::vector<uint8_t> ChunkData;
+    uint32_t IDATLeft = 0;
+    const uint8_t* IDATCursor = nullptr;
+    uint32_t PixelBytes = 0;
+    HPALETTE PendingPalette;
+    TColor KeyColor = clNone;
+    TColor FillColor = 0xFFFFFF;
+
+    THeader Header;
+    // Per-load state beyond the members above.
+    bool ColorManagerReady = false; // SetupColorManager has run in this load
+    bool ImageDataSeen = false;     // the IDAT run has been decoded
+    int32_t GrayKeySample = -1;     // tRNS grey sample of a 1, 2 or 4-bit image, resolved once the palette exists
+    uint32_t RowsFilled = 0;        // rows of a non-interlaced image already delivered
+    int64_t StreamSize = 0;
+};

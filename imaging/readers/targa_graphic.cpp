@@ -1,0 +1,249 @@
+#include "imaging/readers/targa_graphic.h"
+
+#include "imaging/byte_reader.h"
+#include "imaging/compression/run_length_decoders.h"
+#include "imaging/image_limits.h"
+#include "imaging/strings/messages.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+PW_DEFINE_GRAPHIC_CLASS(TTargaGraphic, TRasterGraphic)
+
+namespace {
+
+constexpr const char* Name = "TGA";
+constexpr int HeaderSize = 18;
+
+bool IsGrayType(uint8_t imageType)
+{
+    return imageType == 3 || imageType == 11;
+}
+
+bool IsKnownDepth(uint8_t depth)
+{
+    return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+}
+
+// 15-bit pixels and map entries take two bytes like 16-bit ones.
+uint32_t BytesOf(uint32_t bits)
+{
+    return (bits + 7) / 8;
+}
+
+} // namespace
+
+TTargaGraphic::THeader TTargaGraphic::ReadHeader(TStream& stream)
+{
+    TByteReader in(stream);
+    THeader h;
+    h.IDLength = in.U8();
+    h.ColorMapType = in.U8();
+    h.ImageType = in.U8();
+    h.ColorMapStart = in.U16LE();
+    h.ColorMapLength = in.U16LE();
+    h.ColorMapEntrySize = in.U8();
+    h.XOrigin = in.U16LE();
+    h.YOrigin = in.U16LE();
+    h.Width = in.U16LE();
+    h.Height = in.U16LE();
+    h.PixelDepth = in.U8();
+    h.Descriptor = in.U8();
+    return h;
+}
+
+bool TTargaGraphic::CanLoadStream(TStream& stream)
+{
+    const int64_t position = stream.Position();
+    bool result = false;
+    if (stream.Remaining() > HeaderSize) {
+        const THeader h = ReadHeader(stream);
+        const uint8_t type = h.ImageType;
+        const uint8_t entry = h.ColorMapEntrySize;
+        // The entry size means something only when a map is present: writers
+        // leave it 0 in true-colour and grey files.
+        const bool mapOk = h.ColorMapType == 0 || entry == 15 || entry == 16 || entry == 24 || entry == 32;
+        result = (type <= 3 || (type >= 9 && type <= 11)) && h.ColorMapType <= 1 && mapOk &&
+                 IsKnownDepth(h.PixelDepth);
+    }
+    stream.SetPosition(position);
+    return result;
+}
+
+bool TTargaGraphic::LoadProperties(TStream& stream, int imageIndex)
+{
+    TRasterGraphic::LoadProperties(stream, imageIndex);
+    const THeader h = ReadHeader(stream);
+    TImageProperties& p = ImageProperties;
+    p.Width = h.Width;
+    p.Height = h.Height;
+    p.BitsPerSample = 8;
+    switch (h.PixelDepth) {
+    case 8:
+        p.PixelScheme = IsGrayType(h.ImageType) ? psGray : psIndexed;
+        p.SamplesPerPixel = 1;
+        break;
+    case 15:
+    case 16:
+        p.PixelScheme = psRGB;
+        p.BitsPerSample = 5;
+        p.SamplesPerPixel = 3;
+        break;
+    case 24:
+        p.PixelScheme = psRGB;
+        p.SamplesPerPixel = 3;
+        break;
+    case 32:
+        p.PixelScheme = psRGBA;
+        p.SamplesPerPixel = 4;
+        break;
+    default:
+        break;
+    }
+    p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
+    p.CompressionKind = h.ImageType >= 9 && h.ImageType <= 11 ? ckRunLength : ckNone;
+    return true;
+}
+
+void TTargaGraphic::LoadFromStream(TStream& stream)
+{
+    FreeImage();
+    BasePosition = static_cast<int32_t>(stream.Position());
+    LoadProperties(stream, 0);
+
+    stream.SetPosition(BasePosition);
+    ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
+    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
+
+    const THeader h = ReadHeader(stream);
+    const bool topDown = (h.Descriptor & 0x20) != 0;
+    // An identification field cut short leaves nothing to read after it.
+    stream.Seek(std::min<int64_t>(h.IDLength, stream.Remaining()), soCurrent);
+
+    // A depth outside 8, 15, 16, 24 and 32 left the sample count at 0, which
+    // the colour manager refuses here.
+    TColorManager& cm = ColorManager();
+    cm.SetSourceSamples(ImageProperties.SamplesPerPixel);
+    cm.SetTargetSamples(ImageProperties.SamplesPerPixel);
+    cm.SetSourceScheme(ImageProperties.PixelScheme);
+    cm.SetSourceFlags(0);
+    cm.SetTargetScheme(psBGR);
+    cm.SetSourceBits(ImageProperties.BitsPerSample);
+    cm.SetTargetBits(ImageProperties.BitsPerSample);
+    const TBitmapFormat format = cm.BitmapFormatOf(1);
+    CheckImageSize(Name, h.Width, h.Height, static_cast<uint32_t>(BitsPerPixelOf(format)));
+    SetPixelFormat(format);
+
+    if (h.ColorMapType == 1 || IsGrayType(h.ImageType))
+        ReadColorMap(stream, h);
+
+    SetSize(h.Width, h.Height);
+    const uint32_t rowBytes = uint32_t(h.Width) * BytesOf(h.PixelDepth);
+
+    EndProgress();
+    StartProgress(msg::Transfering);
+    if (!Empty()) {
+        switch (h.ImageType) {
+        case 1:
+        case 2:
+        case 3:
+            ReadPlainRows(stream, topDown, rowBytes);
+            break;
+        case 9:
+        case 10:
+        case 11:
+            ReadRunLengthRows(stream, topDown, rowBytes, h.PixelDepth);
+            break;
+        default: // no image data: the bitmap keeps its initial content
+            break;
+        }
+    }
+    EndProgress();
+}
+
+void TTargaGraphic::ReadColorMap(TStream& stream, const THeader& h)
+{
+    TByteReader in(stream);
+    const uint32_t entryBytes = BytesOf(h.ColorMapEntrySize);
+    const uint32_t mapBytes = uint32_t(h.ColorMapLength) * entryBytes;
+    if (IsGrayType(h.ImageType)) {
+        // A grey image shows its samples through a ramp; a map it declares
+        // anyway is passed over so that it is not taken for pixels.
+        if (h.ColorMapType == 1)
+            in.Skip(mapBytes);
+        SetPalette(ColorManager().MakeGrayPalette(false));
+        return;
+    }
+    std::vector<uint8_t> map(mapBytes);
+    in.Bytes(map.data(), mapBytes);
+
+    // Pixel value ColorMapStart + j shows map entry j; values below the
+    // start stay black and values past 255 cannot occur in 8-bit pixels.
+    const uint32_t start = std::min<uint32_t>(h.ColorMapStart, 256);
+    const uint32_t count = std::min<uint32_t>(h.ColorMapLength, 256 - start);
+    switch (h.ColorMapEntrySize) {
+    case 24:
+    case 32: {
+        std::vector<uint8_t> entries(size_t(256) * entryBytes);
+        std::memcpy(entries.data() + size_t(start) * entryBytes, map.data(), size_t(count) * entryBytes);
+        SetPalette(ColorManager().MakeColorPalette({entries.data()},
+                                                   entryBytes == 3 ? plInterleaved8x3 : plInterleaved8x4,
+                                                   start + count, true));
+        break;
+    }
+    case 15:
+    case 16: {
+        std::vector<TPaletteEntry> entries(start + count);
+        for (uint32_t j = 0; j < count; ++j) {
+            const uint16_t w = LoadU16LE(map.data() + 2 * j);
+            TPaletteEntry& e = entries[start + j];
+            e.peBlue = static_cast<uint8_t>((w & 0x1F) << 3);
+            e.peGreen = static_cast<uint8_t>((w & 0x3E0) >> 2);
+            e.peRed = static_cast<uint8_t>((w & 0x7C00) >> 7);
+        }
+        SetPalette(CreatePalette(entries));
+        break;
+    }
+    default: // an entry size no writer uses: the map is passed over
+        break;
+    }
+}
+
+void TTargaGraphic::ReadPlainRows(TStream& stream, bool topDown, uint32_t rowBytes)
+{
+    const uint32_t height = static_cast<uint32_t>(Height());
+    for (uint32_t i = 0; i < height; ++i) {
+        const int row = static_cast<int>(topDown ? i : height - 1 - i);
+        // A short stream raises here; the rows read so far stay in the bitmap.
+        stream.ReadBuffer(ScanLine(row), rowBytes);
+        RowDone(i, height);
+    }
+}
+
+void TTargaGraphic::ReadRunLengthRows(TStream& stream, bool topDown, uint32_t rowBytes, uint8_t depth)
+{
+    const uint32_t height = static_cast<uint32_t>(Height());
+    const uint32_t width = static_cast<uint32_t>(Width());
+    // A row never takes more than twice its size coded: one control byte per
+    // pixel at worst, and a packet crossing the row end is only read up to it.
+    std::vector<uint8_t> buffer(CheckBufferSize(Name, rowBytes, 2));
+    TTargaRLEDecoder decoder(depth);
+    decoder.ExpandStart();
+    for (uint32_t i = 0; i < height; ++i) {
+        const int row = static_cast<int>(topDown ? i : height - 1 - i);
+        const int64_t read = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+        const uint8_t* source = buffer.data();
+        uint8_t* target = ScanLine(row);
+        // Only the bytes really read are decoded: data cut short leaves the
+        // rest of the image as the bitmap starts. A packet that reaches past
+        // the row end carries over into the next row.
+        const TExpandResult done = decoder.Expand(source, static_cast<size_t>(read), target, rowBytes,
+                                                  static_cast<size_t>(read), width);
+        stream.Seek(static_cast<int64_t>(done.Consumed) - read, soCurrent);
+        RowDone(i, height);
+    }
+    decoder.ExpandFinish();
+}

@@ -1,0 +1,685 @@
+#include "imaging/readers/tiff_graphic.h"
+
+#include "imaging/byte_reader.h"
+#include "imaging/compression/ccitt_decoders.h"
+#include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/run_length_decoders.h"
+#include "imaging/compression/thunder_decoder.h"
+#include "imaging/compression/tiff_jpeg_decoder.h"
+#include "imaging/image_limits.h"
+#include "imaging/strings/messages.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+PW_DEFINE_GRAPHIC_CLASS(TTIFFGraphic, TRasterGraphic)
+
+namespace {
+
+// Uncompressed strips are read this many bytes at a time at most, so that a
+// file stored as one huge strip needs no strip-sized buffer.
+constexpr uint64_t DirectChunkBytes = 4u << 20;
+// Tiles up to this side are taken whatever the image size.
+constexpr uint64_t MaxTileSide = 4096;
+
+TCompressionKind CompressionKindOf(uint32_t value)
+{
+    switch (value) {
+    case 1: return ckNone;
+    case 2: return ckCCITTHuffman;
+    case 3: return ckCCITTGroup3;
+    case 4: return ckCCITTGroup4;
+    case 5: return ckLZW;
+    case 6: return ckOldJPEG;
+    case 7: return ckJPEG;
+    case 8: return ckDeflate;
+    case 32766: return ckNeXT;
+    case 32771: return ckCCITTHuffmanW;
+    case 32773: return ckPackBits;
+    case 32809: return ckThunderScan;
+    case 32895: return ckIT8CTPad;
+    case 32896: return ckIT8Linework;
+    case 32897: return ckIT8Monochrome;
+    case 32898: return ckIT8BinaryLineArt;
+    case 32908: return ckPixarFilm;
+    case 32909: return ckPixarLog;
+    case 32946: return ckDeflate;
+    case 32947: return ckKodakDCS;
+    case 34661: return ckJBIG;
+    default: return ckUnknown;
+    }
+}
+
+TPixelScheme PixelSchemeOf(uint32_t photometric, uint32_t samplesPerPixel)
+{
+    switch (photometric) {
+    case 0:
+    case 1: return psGray;
+    case 2: return samplesPerPixel < 4 ? psRGB : psRGBA;
+    case 3: return psIndexed;
+    case 5: return psCMYK;
+    case 6: return psYCbCr;
+    case 8: return psCIELab;
+    default: return psUnknown;
+    }
+}
+
+[[noreturn]] void RaiseInvalidColorFormat()
+{
+    RaiseImageErrorFmt(msg::InvalidColorFormat, TIFFDisplayName);
+}
+
+// Fill order 2 stores the first bit of a byte in its lowest position.
+void ReverseBits(uint8_t* data, size_t count)
+{
+    static const auto table = [] {
+        std::array<uint8_t, 256> t{};
+        for (int i = 0; i < 256; ++i)
+            for (int bit = 0; bit < 8; ++bit)
+                if (i & (1 << bit))
+                    t[size_t(i)] |= static_cast<uint8_t>(0x80 >> bit);
+        return t;
+    }();
+    for (size_t i = 0; i < count; ++i)
+        data[i] = table[data[i]];
+}
+
+uint64_t CeilDiv(uint64_t a, uint64_t b)
+{
+    return (a + b - 1) / b;
+}
+
+void Grow(std::vector<uint8_t>& buffer, uint64_t size)
+{
+    if (buffer.size() < size)
+        buffer.resize(size);
+}
+
+} // namespace
+
+// How the pixel data lie in the file and how they reach the bitmap.
+struct TTIFFGraphic::TLayout {
+    bool Tiled = false;
+    // Planes read per block: 1 for chunky data, the sample count for planar
+    // colour data; planar grey or indexed data use their first plane only.
+    uint32_t Planes = 1;
+    uint32_t PlaneBits = 0;      // bits per pixel within one plane
+    uint32_t PlaneSamples = 0;   // samples per pixel within one plane
+    uint32_t BlockWidth = 0;     // tile width, or the image width
+    uint32_t TileLength = 0;
+    uint64_t BlockRowBytes = 0;
+    uint64_t BlocksPerPlane = 0;
+    uint32_t PredictorBytes = 0; // 0: none; 1 or 2: bytes per sample of the differencing
+    uint32_t BitmapBits = 0;     // bits per pixel of the bitmap
+    // The stored bytes are bit-reversed before decoding (fill order 2; the
+    // CCITT decoders reverse them themselves, JPEG data never are).
+    bool ReverseBits = false;
+    bool Direct = false;         // uncompressed rows that already have the bitmap's layout
+    TCardinalArray Offsets;
+    TCardinalArray ByteCounts;
+    int64_t StreamSize = 0;
+    std::vector<uint8_t> Packed;
+    std::vector<uint8_t> Rows;   // Planes buffers of decoded rows, one after another
+};
+
+bool TTIFFGraphic::CanLoadStream(TStream& stream)
+{
+    const int64_t start = stream.Position();
+    const int64_t remaining = stream.Size() - start;
+    bool result = false;
+    uint8_t header[8];
+    if (remaining > 8 && stream.Read(header, 8) == 8) {
+        const bool big = header[0] == 'M' && header[1] == 'M';
+        const bool little = header[0] == 'I' && header[1] == 'I';
+        if (big || little) {
+            const uint16_t version = big ? LoadU16BE(header + 2) : LoadU16LE(header + 2);
+            const auto first = static_cast<int32_t>(big ? LoadU32BE(header + 4) : LoadU32LE(header + 4));
+            result = version == 42 && first < remaining;
+        }
+    }
+    stream.SetPosition(start);
+    return result;
+}
+
+bool TTIFFGraphic::LoadProperties(TStream& stream, int imageIndex)
+{
+    TRasterGraphic::LoadProperties(stream, imageIndex);
+    TImageProperties& p = ImageProperties;
+
+    TByteReader reader(stream);
+    reader.Seek(BasePosition);
+    uint8_t header[8];
+    reader.Bytes(header, 8);
+    const bool big = header[0] == 'M' && header[1] == 'M';
+    if (big)
+        p.Flags |= ifBigEndian;
+    p.FormatVersion = big ? LoadU16BE(header + 2) : LoadU16LE(header + 2);
+    p.FirstIFDOffset = big ? LoadU32BE(header + 4) : LoadU32LE(header + 4);
+    if (p.FormatVersion != 42)
+        return false;
+
+    uint32_t offset = p.FirstIFDOffset;
+    for (; imageIndex > 0; --imageIndex) {
+        reader.Seek(BasePosition + int64_t(offset));
+        const uint16_t count = reader.U16(big);
+        reader.Skip(int64_t(count) * 12);
+        offset = reader.U32(big);
+        if (offset == 0)
+            return false;
+    }
+    Directory.BigEndian = big;
+    Directory.BasePosition = BasePosition;
+    Directory.Read(stream, offset);
+
+    p.Width = Directory.GetTagValue(tiff::ImageWidth, 0);
+    p.Height = Directory.GetTagValue(tiff::ImageLength, 0);
+    if (p.Width == 0 || p.Height == 0)
+        return false;
+
+    p.RowsPerStrip = Directory.ReadTagIntegers(stream, tiff::RowsPerStrip);
+    if (p.RowsPerStrip.empty() || p.RowsPerStrip[0] == 0xFFFFFFFFu)
+        p.RowsPerStrip = {p.Height};
+
+    p.SamplesPerPixel = static_cast<uint8_t>(std::min<uint32_t>(Directory.GetTagValue(tiff::SamplesPerPixel, 1), 255));
+    const TCardinalArray bits = Directory.ReadTagIntegers(stream, tiff::BitsPerSample);
+    p.BitsPerSample = bits.empty() ? 1 : static_cast<uint8_t>(std::min<uint32_t>(bits[0], 255));
+    p.TileWidth = Directory.GetTagValue(tiff::TileWidth, 0);
+    p.TileLength = Directory.GetTagValue(tiff::TileLength, 0);
+    if (p.TileWidth != 0 && p.TileLength != 0)
+        p.Flags |= ifTiled;
+
+    const uint32_t photometric = Directory.GetTagValue(tiff::PhotometricInterpretation, 0) & 0xFF;
+    const TCardinalArray extra = Directory.ReadTagIntegers(stream, tiff::ExtraSamples);
+    p.AlphaPresent = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
+    p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
+
+    p.CompressionKind = CompressionKindOf(Directory.GetTagValue(tiff::Compression, 0));
+    p.PixelScheme = PixelSchemeOf(photometric, p.SamplesPerPixel);
+    if (photometric == 0)
+        p.Flags |= ifMinIsWhite;
+    if (photometric == 6) {
+        p.YCbCrSubSampling = Directory.ReadTagBytes(stream, tiff::YCbCrSubSampling);
+        if (p.YCbCrSubSampling.empty())
+            p.YCbCrSubSampling = {2, 2};
+        YCbCrPositioning = Directory.GetTagValue(tiff::YCbCrPositioning, 1);
+        YCbCrCoefficients = Directory.ReadTagFloats(stream, tiff::YCbCrCoefficients);
+        if (YCbCrCoefficients.empty())
+            YCbCrCoefficients = {0.299f, 0.587f, 0.114f};
+    }
+
+    p.JPEGColorMode = Directory.GetTagValue(tiff::JPEGColorMode, 0);
+    p.JPEGTablesMode = Directory.GetTagValue(tiff::JPEGTablesMode, 3);
+    // Absent means chunky, the TIFF default; the JPEG decoder tells the two
+    // configurations apart by this value.
+    p.PlanarConfiguration = Directory.GetTagValue(tiff::PlanarConfiguration, 1);
+    p.XResolution = Directory.GetTagFloat(stream, tiff::XResolution, 0);
+    p.YResolution = Directory.GetTagFloat(stream, tiff::YResolution, 0);
+    if (Directory.GetTagValue(tiff::ResolutionUnit, 2) == 3) {
+        p.XResolution = static_cast<float>(static_cast<long double>(p.XResolution) * 2.54L);
+        p.YResolution = static_cast<float>(static_cast<long double>(p.YResolution) * 2.54L);
+    }
+    p.Predictor = Directory.GetTagValue(tiff::Predictor, 0);
+    if (Directory.GetTagValue(tiff::FillOrder, 1) == 2)
+        p.Flags |= ifReversedBitOrder;
+    return true;
+}
+
+void TTIFFGraphic::CheckLayout(const TLayout& layout) const
+{
+    const TImageProperties& p = ImageProperties;
+    const uint32_t bps = p.BitsPerSample;
+    const uint32_t spp = p.SamplesPerPixel;
+    if (bps != 1 && bps != 2 && bps != 4 && bps != 8 && bps != 16)
+        RaiseInvalidColorFormat();
+    switch (p.PixelScheme) {
+    case psGray:
+    case psIndexed:
+        // A second sample (alpha or other extra) is dropped; it needs whole bytes.
+        if (spp == 0 || spp > 2 || (spp == 2 && bps < 8))
+            RaiseInvalidColorFormat();
+        break;
+    case psRGB:
+    case psRGBA:
+    case psCIELab:
+    case psYCbCr:
+        if (spp < 3 || spp > 4 || bps < 8)
+            RaiseInvalidColorFormat();
+        break;
+    case psCMYK:
+        if (spp != 4 || bps < 8)
+            RaiseInvalidColorFormat();
+        break;
+    default:
+        break;
+    }
+    // The conversion of L*a*b* samples is defined for bytes only.
+    if ((p.CompressionKind == ckJPEG && (bps != 8 || p.PixelScheme == psIndexed)) ||
+        (p.PixelScheme == psCIELab && bps != 8))
+        RaiseInvalidColorFormat();
+    // Subsampled chroma arrives in blocks of several rows, which only the
+    // JPEG decoder undoes.
+    if (p.PixelScheme == psYCbCr && p.CompressionKind != ckJPEG && p.YCbCrSubSampling.size() >= 2 &&
+        (p.YCbCrSubSampling[0] != 1 || p.YCbCrSubSampling[1] != 1))
+        RaiseImageErrorFmt(msg::NotSupported, msg::TIFFSubsampledYCbCr, TIFFDisplayName);
+    if (layout.Planes > 4)
+        RaiseInvalidColorFormat();
+    if (layout.Tiled) {
+        if ((uint64_t(p.TileWidth) * layout.BitmapBits) % 8 != 0)
+            RaiseInvalidTIFF();
+        // Tiles may reach past the image, but not by absurd amounts: their
+        // buffer is allocated whole.
+        const auto limit = [](uint32_t side) { return std::max<uint64_t>(CeilDiv(side, 16) * 16, MaxTileSide); };
+        if (p.TileWidth > limit(p.Width) || p.TileLength > limit(p.Height))
+            RaiseInvalidTIFF();
+    }
+}
+
+void TTIFFGraphic::ConfigureColorManager(TLayout& layout)
+{
+    const TImageProperties& p = ImageProperties;
+    TColorManager& cm = ColorManager();
+    const bool fileBigEndian = (p.Flags & ifBigEndian) != 0;
+    TSampleFlags sourceFlags = fileBigEndian != (std::endian::native == std::endian::big) ? sfSwapBytes : 0;
+    const uint8_t sourceBits = p.BitsPerSample;
+    // 16-bit samples are reduced to 8 bits; 2-bit samples go to a 4-bit
+    // bitmap, the smallest that holds them.
+    const uint8_t targetBits = sourceBits == 16 ? 8 : sourceBits == 2 ? 4 : sourceBits;
+
+    TPixelScheme source = p.PixelScheme;
+    uint8_t sourceSamples = p.SamplesPerPixel;
+    // The JPEG decoder delivers three-component data as blue, green, red.
+    if ((p.CompressionKind == ckJPEG || p.CompressionKind == ckOldJPEG) && p.SamplesPerPixel == 3)
+        source = psBGR;
+    if ((source == psGray || source == psIndexed) && sourceSamples == 2) {
+        if (layout.Planes == 1 && p.PlanarConfiguration == 2) {
+            sourceSamples = 1; // only the first plane is read
+        } else {
+            source = psGrayAlpha;
+        }
+    }
+
+    TPixelScheme target;
+    uint8_t targetSamples = sourceSamples;
+    switch (source) {
+    case psIndexed:
+        target = psIndexed;
+        break;
+    case psGrayAlpha:
+        target = p.PixelScheme == psIndexed ? psIndexed : psGray;
+        targetSamples = 1;
+        break;
+    case psRGB:
+        target = psBGR;
+        break;
+    case psRGBA:
+        target = psBGRA;
+        break;
+    case psCMY:
+    case psCMYK:
+    case psCIELab:
+    case psYCbCr:
+        target = psBGR;
+        targetSamples = 3;
+        break;
+    default:
+        target = source;
+        break;
+    }
+    if (source == psCIELab)
+        sourceFlags |= sfLabByteL;
+
+    cm.SetSourceFlags(sourceFlags);
+    cm.SetSourceBits(sourceBits);
+    cm.SetTargetBits(targetBits);
+    cm.SetSourceScheme(source);
+    cm.SetTargetScheme(target);
+    cm.SetSourceSamples(sourceSamples);
+    cm.SetTargetSamples(targetSamples);
+    SetPixelFormat(source == psGrayAlpha ? bf8Bit : cm.BitmapFormatOf(1));
+    layout.BitmapBits = static_cast<uint32_t>(BitsPerPixel());
+    SetAlphaPresent(target == psBGRA && p.AlphaPresent);
+}
+
+void TTIFFGraphic::SetPaletteFor(TStream& stream)
+{
+    const TImageProperties& p = ImageProperties;
+    TColorManager& cm = ColorManager();
+    switch (cm.TargetScheme()) {
+    case psIndexed: {
+        uint32_t count = 0;
+        Directory.GetTagValueAndCount(tiff::ColorMap, count, 0);
+        if (count < 3)
+            break;
+        const TTagEntry* entry = Directory.Find(tiff::ColorMap);
+        if (count > ColorMapData.size() || TypeSize(entry->FieldType) != 2)
+            RaiseInvalidTIFF();
+        const std::vector<uint8_t> raw = Directory.ReadRawValues(stream, *entry);
+        // The values stay in file byte order; sfSwapBytes tells the palette builder.
+        std::memcpy(ColorMapData.data(), raw.data(), raw.size());
+        const uint32_t colors = count / 3;
+        SetPalette(cm.MakeColorPalette({&ColorMapData[0], &ColorMapData[colors], &ColorMapData[2 * colors]},
+                                       plPlanar16x3, colors, false));
+        break;
+    }
+    case psGray:
+        SetPalette(cm.MakeGrayPalette((p.Flags & ifMinIsWhite) != 0));
+        break;
+    default:
+        if (cm.SourceScheme() == psYCbCr) {
+            const TByteArray& sub = p.YCbCrSubSampling;
+            cm.SetChromaParameters(YCbCrCoefficients, sub.size() > 0 ? sub[0] : 2, sub.size() > 1 ? sub[1] : 2);
+        }
+        break;
+    }
+}
+
+std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
+{
+    TImageProperties& p = ImageProperties;
+    const bool swapBits = (p.Flags & ifReversedBitOrder) != 0;
+    const uint32_t options = Directory.GetTagValue(tiff::T4Options, 0);
+    switch (p.CompressionKind) {
+    case ckNone:
+        return nullptr;
+    case ckPackBits:
+        return std::make_unique<TPackbitsRLEDecoder>();
+    case ckCCITTGroup3:
+        // Two-dimensional coding is not decoded; refusing beats a garbled image.
+        if (options & 1)
+            break;
+        return std::make_unique<TCCITTFax3Decoder>(static_cast<int>(options), swapBits, false, p.Width);
+    case ckCCITTHuffman:
+        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, false, p.Width);
+    case ckCCITTHuffmanW:
+        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, true, p.Width);
+    case ckDeflate:
+        return std::make_unique<TLZ77Decoder>(1, true);
+    case ckJPEG:
+        p.JPEGTables = Directory.ReadTagBytes(stream, tiff::JPEGTables);
+        FDecoderProperties = p;
+        return std::make_unique<TTIFFJPEGDecoder>(&FDecoderProperties);
+    case ckThunderScan:
+        return std::make_unique<TThunderDecoder>(static_cast<int>(p.Width));
+    default:
+        break;
+    }
+    RaiseImageErrorFmt(msg::NotSupported, msg::CompressionScheme, TIFFDisplayName);
+}
+
+void TTIFFGraphic::LoadFromStream(TStream& stream)
+{
+    FreeImage();
+    BasePosition = static_cast<int32_t>(stream.Position());
+    if (!LoadProperties(stream, 0))
+        RaiseInvalidTIFF();
+    TImageProperties& p = ImageProperties;
+
+    ProgressRect = TRect{0, 0, 0, 1};
+    StartProgress(msg::Preparing);
+    std::unique_ptr<TDecoder> decoder;
+    try {
+        TLayout layout;
+        layout.Tiled = (p.Flags & ifTiled) != 0;
+        const bool planar = p.PlanarConfiguration == 2 && p.SamplesPerPixel > 1;
+        const bool greyOrIndexed = p.PixelScheme == psGray || p.PixelScheme == psIndexed;
+        layout.Planes = planar && !greyOrIndexed ? p.SamplesPerPixel : 1;
+        layout.PlaneSamples = planar ? 1 : p.SamplesPerPixel;
+        layout.PlaneBits = uint32_t(p.BitsPerSample) * layout.PlaneSamples;
+        layout.BlockWidth = layout.Tiled ? p.TileWidth : p.Width;
+        layout.TileLength = p.TileLength;
+        layout.BlockRowBytes = CeilDiv(uint64_t(layout.BlockWidth) * layout.PlaneBits, 8);
+        layout.StreamSize = stream.Size();
+
+        // An unsupported compression is refused before anything is allocated.
+        decoder = CreateDecoder(stream);
+        ConfigureColorManager(layout);
+        CheckLayout(layout);
+        CheckImageSize(TIFFDisplayName, p.Width, p.Height, layout.BitmapBits);
+        SetSize(static_cast<int>(p.Width), static_cast<int>(p.Height));
+        ProgressRect.Right = static_cast<int32_t>(p.Width);
+        SetPaletteFor(stream);
+        p.RowBytes = static_cast<uint32_t>(CeilDiv(uint64_t(p.BitsPerPixel) * p.Width, 8));
+
+        // Differencing is part of the Deflate coding here; other schemes
+        // do not use it.
+        if (p.Predictor == 2 && p.CompressionKind == ckDeflate) {
+            if (p.BitsPerSample != 8 && p.BitsPerSample != 16)
+                RaiseInvalidTIFF();
+            layout.PredictorBytes = p.BitsPerSample / 8;
+        }
+
+        if (layout.Tiled) {
+            const bool hasTileTags = Directory.Find(tiff::TileOffsets) != nullptr;
+            layout.Offsets = Directory.ReadTagIntegers(stream, hasTileTags ? tiff::TileOffsets : tiff::StripOffsets);
+            layout.ByteCounts =
+                Directory.ReadTagIntegers(stream, hasTileTags ? tiff::TileByteCounts : tiff::StripByteCounts);
+            layout.BlocksPerPlane = CeilDiv(p.Width, p.TileWidth) * CeilDiv(p.Height, p.TileLength);
+        } else {
+            layout.Offsets = Directory.ReadTagIntegers(stream, tiff::StripOffsets);
+            layout.ByteCounts = Directory.ReadTagIntegers(stream, tiff::StripByteCounts);
+            layout.BlocksPerPlane =
+                layout.Planes > 1 ? CeilDiv(p.Height, p.RowsPerStrip[0] ? p.RowsPerStrip[0] : p.Height)
+                                  : layout.Offsets.size();
+        }
+        // Compressed blocks are read by their byte counts, so each needs one.
+        if (decoder && layout.ByteCounts.size() < layout.Offsets.size())
+            RaiseInvalidTIFF();
+        const TCompressionKind kind = p.CompressionKind;
+        layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
+                             kind != ckCCITTHuffmanW && kind != ckJPEG;
+        const TColorManager& cm = ColorManager();
+        layout.Direct = !decoder && !layout.Tiled && layout.Planes == 1 && layout.PlaneSamples == 1 &&
+                        (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
+                        cm.SourceBits() == cm.TargetBits() && RowStride() == int64_t(layout.BlockRowBytes);
+
+        if (decoder)
+            decoder->ExpandStart();
+        EndProgress();
+        StartProgress(msg::Transfering);
+        p.RowIndex = 0;
+        p.StripIndex = 0;
+        p.StripCount = static_cast<uint32_t>(layout.Offsets.size());
+        if (layout.Direct)
+            ReadStripsDirect(stream, layout);
+        else
+            DecodeImage(stream, layout, decoder.get());
+        if (decoder)
+            decoder->ExpandFinish();
+    } catch (...) {
+        try {
+            EndProgress();
+        } catch (...) {
+        }
+        throw;
+    }
+    EndProgress();
+}
+
+void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
+{
+    TImageProperties& p = ImageProperties;
+    const uint64_t rowBytes = layout.BlockRowBytes;
+    for (; p.StripIndex < p.StripCount && p.RowIndex < p.Height; ++p.StripIndex) {
+        const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
+        const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
+        const uint32_t rows = std::min(stripRows, p.Height - p.RowIndex);
+        const int64_t start = BasePosition + int64_t(layout.Offsets[p.StripIndex]);
+        const int64_t available = std::max<int64_t>(0, layout.StreamSize - start);
+        // The bitmap's rows are contiguous and as long as the stored ones:
+        // the strip is read straight into them.
+        const uint64_t bytes = std::min<uint64_t>(uint64_t(rows) * rowBytes, uint64_t(available));
+        if (bytes > 0) {
+            stream.SetPosition(start);
+            uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
+            const int64_t got = stream.Read(target, static_cast<int64_t>(bytes));
+            if (layout.ReverseBits && got > 0)
+                ReverseBits(target, static_cast<size_t>(got));
+        }
+        for (uint32_t r = 0; r < rows; ++r) {
+            ++p.RowIndex;
+            RowDone(p.RowIndex, p.Height);
+        }
+    }
+}
+
+void TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
+                             uint8_t* target, size_t blockBytes, uint32_t decoderRows)
+{
+    size_t filled = 0;
+    if (index < layout.Offsets.size()) {
+        const int64_t start = BasePosition + int64_t(layout.Offsets[index]) + int64_t(skip);
+        const uint64_t available = uint64_t(std::max<int64_t>(0, layout.StreamSize - start));
+        if (!decoder) {
+            // Uncompressed data are read by the size the image gives them.
+            const uint64_t bytes = std::min<uint64_t>(blockBytes, available);
+            if (bytes > 0) {
+                stream.SetPosition(start);
+                filled = static_cast<size_t>(std::max<int64_t>(0, stream.Read(target, static_cast<int64_t>(bytes))));
+                if (layout.ReverseBits)
+                    ReverseBits(target, filled);
+            }
+        } else {
+            const uint64_t packedSize = std::min<uint64_t>(layout.ByteCounts[index], available);
+            Grow(layout.Packed, std::max<uint64_t>(packedSize, 1));
+            size_t got = 0;
+            if (packedSize > 0) {
+                stream.SetPosition(start);
+                got = static_cast<size_t>(
+                    std::max<int64_t>(0, stream.Read(layout.Packed.data(), static_cast<int64_t>(packedSize))));
+                if (layout.ReverseBits)
+                    ReverseBits(layout.Packed.data(), got);
+            }
+            FDecoderProperties.Width = layout.BlockWidth;
+            FDecoderProperties.Height = decoderRows;
+            FDecoderProperties.RowsPerStrip.resize(1);
+            FDecoderProperties.RowsPerStrip[0] = decoderRows;
+            FDecoderProperties.RowIndex = 0;
+            FDecoderProperties.RowBytes = static_cast<uint32_t>(layout.BlockRowBytes);
+            const uint8_t* source = layout.Packed.data();
+            uint8_t* output = target;
+            const TExpandResult result = decoder->Expand(source, got, output, blockBytes, got, blockBytes);
+            filled = std::min(result.Produced, blockBytes);
+        }
+    }
+    if (filled < blockBytes)
+        std::memset(target + filled, 0, blockBytes - filled);
+}
+
+void TTIFFGraphic::UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const
+{
+    if (pixels < 2)
+        return;
+    const uint32_t stride = layout.PlaneSamples;
+    if (layout.PredictorBytes == 1) {
+        switch (stride) {
+        case 1: UndoDifferencing1(row, pixels - 1); return;
+        case 3: UndoDifferencing3(row, pixels - 1); return;
+        case 4: UndoDifferencing4(row, pixels - 1); return;
+        default: break;
+        }
+        const size_t end = size_t(pixels) * stride;
+        for (size_t i = stride; i < end; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
+        return;
+    }
+    // 16-bit samples: the differences are 16-bit values in the file's byte order.
+    const bool big = (ImageProperties.Flags & ifBigEndian) != 0;
+    const size_t end = size_t(pixels) * stride;
+    for (size_t i = stride; i < end; ++i) {
+        uint8_t* v = row + 2 * i;
+        const uint8_t* prev = row + 2 * (i - stride);
+        if (big) {
+            const auto sum = static_cast<uint16_t>(LoadU16BE(v) + LoadU16BE(prev));
+            v[0] = static_cast<uint8_t>(sum >> 8);
+            v[1] = static_cast<uint8_t>(sum);
+        } else {
+            const auto sum = static_cast<uint16_t>(LoadU16LE(v) + LoadU16LE(prev));
+            v[0] = static_cast<uint8_t>(sum);
+            v[1] = static_cast<uint8_t>(sum >> 8);
+        }
+    }
+}
+
+void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decoder)
+{
+    TImageProperties& p = ImageProperties;
+    TColorManager& cm = ColorManager();
+    const uint64_t rowBytes = layout.BlockRowBytes;
+    const uint32_t blockWidth = layout.BlockWidth;
+    const uint64_t blocksAcross = layout.Tiled ? CeilDiv(p.Width, blockWidth) : 1;
+    const size_t bitmapBytesPerBlock = layout.Tiled ? size_t(uint64_t(blockWidth) * layout.BitmapBits / 8) : 0;
+    // Uncompressed strips are read a bounded number of rows at a time;
+    // compressed strips and tiles are decoded whole.
+    const uint32_t chunkRows =
+        decoder || layout.Tiled
+            ? 0xFFFFFFFFu
+            : static_cast<uint32_t>(std::clamp<uint64_t>(DirectChunkBytes / std::max<uint64_t>(rowBytes, 1), 1,
+                                                         0xFFFFFFFFu));
+    const void* sources[4] = {};
+
+    for (uint64_t band = 0; p.RowIndex < p.Height; ++band) {
+        uint32_t bandRows;
+        uint32_t decoderRows;
+        if (layout.Tiled) {
+            if (band * blocksAcross >= layout.Offsets.size())
+                break;
+            bandRows = std::min(p.TileLength, p.Height - p.RowIndex);
+            // Tiles are stored whole, also at the edges; the JPEG decoder
+            // wants all of a tile, the others stop after the rows shown.
+            decoderRows = p.CompressionKind == ckJPEG ? p.TileLength : bandRows;
+        } else {
+            if (band >= layout.BlocksPerPlane || band >= layout.Offsets.size())
+                break;
+            const size_t index = std::min<size_t>(band, p.RowsPerStrip.size() - 1);
+            const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
+            bandRows = std::min(stripRows, p.Height - p.RowIndex);
+            decoderRows = bandRows;
+        }
+        p.StripIndex = static_cast<uint32_t>(band);
+        const uint32_t firstRow = p.RowIndex;
+
+        for (uint64_t across = 0; across < blocksAcross; ++across) {
+            const uint64_t block = band * blocksAcross + across;
+            const uint32_t x = static_cast<uint32_t>(across * (layout.Tiled ? blockWidth : 0));
+            const uint32_t pixels = std::min(blockWidth, p.Width - x);
+            for (uint32_t chunk = 0; chunk < bandRows;) {
+                const uint32_t rows = decoder || layout.Tiled ? decoderRows : std::min(chunkRows, bandRows - chunk);
+                const size_t planeBytes = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, rows, rowBytes));
+                Grow(layout.Rows, CheckBufferSize(TIFFDisplayName, planeBytes, layout.Planes));
+                for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
+                    const uint64_t index = plane * layout.BlocksPerPlane + block;
+                    ReadBlock(stream, layout, decoder, static_cast<size_t>(std::min<uint64_t>(index, SIZE_MAX)),
+                              uint64_t(chunk) * rowBytes, layout.Rows.data() + size_t(plane) * planeBytes, planeBytes,
+                              rows);
+                }
+                const uint32_t visible = std::min(rows, bandRows - chunk);
+                for (uint32_t r = 0; r < visible; ++r) {
+                    for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
+                        uint8_t* row = layout.Rows.data() + size_t(plane) * planeBytes + size_t(r) * rowBytes;
+                        if (layout.PredictorBytes)
+                            UndoPredictor(layout, row, pixels);
+                        sources[plane] = row;
+                    }
+                    uint8_t* line =
+                        ScanLine(static_cast<int>(firstRow + chunk + r)) + size_t(across) * bitmapBytesPerBlock;
+                    cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
+                    if (!layout.Tiled) {
+                        ++p.RowIndex;
+                        RowDone(p.RowIndex, p.Height);
+                    }
+                }
+                chunk += visible;
+            }
+        }
+        if (layout.Tiled) {
+            for (uint32_t r = 0; r < bandRows; ++r) {
+                ++p.RowIndex;
+                RowDone(p.RowIndex, p.Height);
+            }
+        }
+        p.StripIndex = static_cast<uint32_t>(band + 1);
+    }
+}

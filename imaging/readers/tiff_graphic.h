@@ -1,0 +1,59 @@
+#pragma once
+// TTIFFGraphic: the Tagged Image File Format reader. It turns the first
+// image of a TIFF stream into the bitmap: strips or tiles, chunky or planar
+// samples, uncompressed, PackBits, CCITT modified Huffman and Group 3 (one-
+// dimensional), Deflate, JPEG and ThunderScan data. LZW, Group 4, old-style
+// JPEG and the rarer schemes are refused.
+//
+// The container (header, directory, tag values) is in tiff_directory.h.
+#include "imaging/raster_graphic.h"
+#include "imaging/readers/tiff_directory.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TDecoder;
+
+class TTIFFGraphic : public TRasterGraphic {
+    PW_GRAPHIC_CLASS(TTIFFGraphic)
+public:
+    // True when more than 8 bytes remain, the mark is "II" or "MM", the
+    // version 42 and the first directory lies before the end.
+    static bool CanLoadStream(TStream& stream);
+
+    // Reads the header at BasePosition and directory imageIndex into
+    // Directory and ImageProperties. False for a version other than 42, a
+    // missing directory or a zero width or height.
+    bool LoadProperties(TStream& stream, int imageIndex) override;
+    // Decodes the first image from the stream's position.
+    void LoadFromStream(TStream& stream) override;
+    const char* DisplayName() const override { return TIFFDisplayName; }
+
+    // The directory last read, sorted by tag.
+    TTIFFDirectory Directory;
+    // The ColorMap as stored (file byte order): red, green, blue planes.
+    std::array<uint16_t, 3 * 256> ColorMapData{};
+    uint32_t YCbCrPositioning = 0;
+    TFloatArray YCbCrCoefficients;
+
+private:
+    struct TLayout;
+
+    void ConfigureColorManager(TLayout& layout);
+    void SetPaletteFor(TStream& stream);
+    std::unique_ptr<TDecoder> CreateDecoder(TStream& stream);
+    void CheckLayout(const TLayout& layout) const;
+    void DecodeImage(TStream& stream, TLayout& layout, TDecoder* decoder);
+    void ReadStripsDirect(TStream& stream, const TLayout& layout);
+    // Reads data block index (from byte skip on, uncompressed) or decodes it
+    // into target, blockBytes bytes; what the file does not hold is zero.
+    void ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
+                   uint8_t* target, size_t blockBytes, uint32_t decoderRows);
+    void UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const;
+
+    // What the decoders read of the image: the block being decoded (its
+    // width, rows and row bytes), otherwise a copy of ImageProperties.
+    TImageProperties FDecoderProperties;
+};
