@@ -12,7 +12,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs")
 
-# The readers and decoders once more with the sanitizers (no GUI needed there).
+# The library, its readers and decoders once more under ASan and UBSan, with
+# every fuzz corpus and kept crash input replayed (no GUI needed there).
+sanitized="platform_tests color_tests compression_tests imaging_tests reader_tests"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DPW_BUILD_GUI=OFF -DPW_BUILD_BENCH=OFF >/dev/null
-cmake --build build-sanitize
-(cd build-sanitize && ctest --output-on-failure -j "$jobs")
+cmake --build build-sanitize --target $sanitized fuzz_all
+(cd build-sanitize && ctest --output-on-failure -j "$jobs" -L "${sanitized// /|}|fuzz_replay")

@@ -117,7 +117,7 @@ inline Bytes Build(const File& f)
     attr.U16(f.Compression);
     attr.U16(f.Depth);
     attr.U16(f.Depth == 24 ? 3 : 1);
-    attr.U32(f.Depth == 24 ? 1u << 24 : 1u << f.Depth);
+    attr.U32(f.Depth >= 24 ? 1u << 24 : 1u << f.Depth);
     attr.U8(f.Grey);
     attr.Zeros(4 + 4 + 2 + 4);
     Block(file, f.Major, 0, attr.Out);
