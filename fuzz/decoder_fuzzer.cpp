@@ -27,7 +27,7 @@ struct TInput {
     }
 };
 
-std::unique_ptr<TDecoder> MakeDecoder(TInput& in, uint32_t width)
+std::unique_ptr<TDecoder> MakeDecoder(TInput& in, [[maybe_unused]] uint32_t width)
 {
     const uint8_t choice = in.Take();
 #if PW_FUZZ_DECODER == 1

@@ -60,6 +60,37 @@ seed png "$work/rgba.png" rgba.png
 convert "$work/grey.pgm" -depth 16 "$work/c.png"; seed png "$work/c.png" grey16.png
 convert "$work/plasma.ppm" -monochrome "$work/d.png"; seed png "$work/d.png" mono.png
 
+# Targa, PCX, Photoshop, SGI and portable any-maps from ImageMagick and netpbm.
+convert "$work/plasma.ppm" "$work/a.tga"; seed tga "$work/a.tga" rgb24.tga
+convert "$work/plasma.ppm" -compress RLE "$work/b.tga"; seed tga "$work/b.tga" rgb24_rle.tga
+convert "$work/pal16.png" -type palette -compress RLE "$work/c.tga"; seed tga "$work/c.tga" pal8_rle.tga
+convert "$work/grey.pgm" "$work/d.tga"; seed tga "$work/d.tga" grey8.tga
+ppmtopcx -24bit "$work/plasma.ppm" > "$work/a.pcx" 2>/dev/null; seed pcx "$work/a.pcx" rgb24.pcx
+convert "$work/pal16.png" -type palette "$work/b.pcx"; seed pcx "$work/b.pcx" pal8.pcx
+pnmquant 16 "$work/plasma.ppm" 2>/dev/null | ppmtopcx -planes 4 > "$work/c.pcx" 2>/dev/null; seed pcx "$work/c.pcx" planes4.pcx
+convert "$work/plasma.ppm" -monochrome "$work/d.pcx"; seed pcx "$work/d.pcx" mono.pcx
+convert "$work/plasma.ppm" "$work/a.psd"; seed psd "$work/a.psd" rgb.psd
+convert "$work/plasma.ppm" -compress RLE "$work/b.psd"; seed psd "$work/b.psd" rgb_rle.psd
+convert "$work/grey.pgm" -depth 16 "$work/c.psd"; seed psd "$work/c.psd" grey16.psd
+convert "$work/pal16.png" -type palette "$work/d.psd"; seed psd "$work/d.psd" palette.psd
+convert "$work/plasma.ppm" -colorspace cmyk "$work/e.psd"; seed psd "$work/e.psd" cmyk.psd
+convert "$work/plasma.ppm" -compress none "$work/a.sgi"; seed sgi "$work/a.sgi" rgb.sgi
+convert "$work/plasma.ppm" -compress RLE "$work/b.sgi"; seed sgi "$work/b.sgi" rgb_rle.sgi
+convert "$work/grey.pgm" -depth 16 -compress RLE "$work/c.sgi"; seed sgi "$work/c.sgi" grey16_rle.sgi
+convert "$work/rgba.png" "$work/d.sgi"; seed sgi "$work/d.sgi" rgba.sgi
+seed ppm "$work/plasma.ppm" raw.ppm
+pnmtoplainpnm "$work/grey.pgm" > "$work/a.pgm"; seed ppm "$work/a.pgm" plain.pgm
+pgmtopbm "$work/grey.pgm" > "$work/a.pbm" 2>/dev/null; seed ppm "$work/a.pbm" raw.pbm
+pnmtoplainpnm "$work/a.pbm" > "$work/b.pbm"; seed ppm "$work/b.pbm" plain.pbm
+convert "$work/grey.pgm" -depth 16 "$work/b.pgm"; seed ppm "$work/b.pgm" raw16.pgm
+printf 'P3\n# comment\n2 1 255\n255 0 0  0 0 255\n' > corpus/ppm/plain.ppm
+# Photo-CD image packs are large (the base image alone is 768 x 512); the
+# overview file from the seed writer stands for the format.
+
+# Formats no installed tool writes: hand-built by the seed writer.
+g++ -std=c++20 -O1 -I.. make_seeds.cpp -lz -o "$work/make_seeds"
+"$work/make_seeds" corpus
+
 # Decoder families: the first bytes choose width, rows and scheme (see decoder_fuzzer.cpp).
 mkdir -p corpus/run_length corpus/ccitt corpus/deflate corpus/thunder
 printf '\x10\x00\x04\x00\xfd\x41\x02\x01\x02\x03\x80\xff\x07' > corpus/run_length/packbits

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Long fuzzing campaign for one target: fuzz/run.sh TARGET SECONDS
+# Long fuzzing campaign for one target: fuzz/run.sh TARGET SECONDS [RUNS]
+# (stops after SECONDS or after RUNS executions, whichever comes first).
 # Builds the libFuzzer programs with clang-14 (ASan+UBSan, no recovery) in
 # build-fuzz/, then fuzzes TARGET with its seed corpus and dictionary. New
 # inputs go to build-fuzz/corpus/TARGET; crashes to build-fuzz/crashes/TARGET
 # (copy each into fuzz/regressions/TARGET/ once it is fixed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-target=${1:?usage: fuzz/run.sh TARGET SECONDS}
-seconds=${2:?usage: fuzz/run.sh TARGET SECONDS}
+target=${1:?usage: fuzz/run.sh TARGET SECONDS [RUNS]}
+seconds=${2:?usage: fuzz/run.sh TARGET SECONDS [RUNS]}
+runs=${3:--1}
 
 flags="-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_FUZZ=ON -DPW_BUILD_GUI=OFF \
@@ -19,5 +21,5 @@ mkdir -p "build-fuzz/corpus/$target" "build-fuzz/crashes/$target"
 dict=()
 [ -f "fuzz/dict/$target.dict" ] && dict=(-dict="fuzz/dict/$target.dict")
 exec build-fuzz/fuzz/"fuzz_$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
-  "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
+  "${dict[@]}" -max_total_time="$seconds" -runs="$runs" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
   -artifact_prefix="build-fuzz/crashes/$target/" -print_final_stats=1

@@ -5,8 +5,14 @@
 
 // Largest bitmap or work buffer a reader may allocate: 4 GiB admits a
 // 30000 x 30000 24-bit scan and a 20000 x 15000 32-bit one with room to
-// spare. This is the one place to change it.
+// spare. This is the one place to change it. Fuzzing builds lower it (the
+// check stays the same) so that a few bytes of run-length data cannot keep
+// the fuzzer filling gigabytes.
+#ifdef PW_FUZZ_MAX_IMAGE_BYTES
+inline constexpr uint64_t MaxImageBytes = PW_FUZZ_MAX_IMAGE_BYTES;
+#else
 inline constexpr uint64_t MaxImageBytes = uint64_t(4) << 30;
+#endif
 // Largest width or height of any image.
 inline constexpr uint64_t MaxImageSide = 1u << 20;
 

@@ -22,7 +22,11 @@ constexpr const char* UnsupportedCompression = "Bitmap compression %u is not sup
 
 // Refused before any pixel memory is taken; the same limits as the image
 // library's readers.
+#ifdef PW_FUZZ_MAX_IMAGE_BYTES
+constexpr int64_t MaxImageBytes = PW_FUZZ_MAX_IMAGE_BYTES;
+#else
 constexpr int64_t MaxImageBytes = int64_t(4) << 30;
+#endif
 constexpr int64_t MaxImageSide = int64_t(1) << 20;
 
 enum : uint32_t {
