@@ -2,6 +2,7 @@
 #include "imaging/readers/cut_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "tests/support/reader_test_support.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Pixels = std::vector<uint32_t>; // 0xAARRGGBB, top row first
+using pwtest::Bytes;
+using pwtest::Decoded;
+using pwtest::Pixels;
 
 // A CUT file: width, height, a reserved word, then each row (its packets
 // given whole) behind its byte count and closed by a 0, except the last row
@@ -44,18 +46,7 @@ Bytes Pal(uint16_t highest, const std::vector<std::array<uint16_t, 3>>& entries)
     return out;
 }
 
-Pixels Decoded(const TBitmap& bitmap)
-{
-    Pixels out(size_t(bitmap.Width()) * bitmap.Height());
-    for (int y = 0; y < bitmap.Height(); ++y)
-        bitmap.RowToARGB(y, 0, bitmap.Width(), out.data() + size_t(y) * bitmap.Width());
-    return out;
-}
-
-uint32_t Grey(uint8_t v)
-{
-    return 0xFF000000u | v * 0x010101u;
-}
+using pwtest::Grey;
 
 struct Case {
     const char* Name;

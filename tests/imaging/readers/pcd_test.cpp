@@ -2,6 +2,7 @@
 #include "imaging/readers/pcd_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "tests/support/reader_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,7 @@ int Ramp(int x, int y)
 
 uint32_t Grey(int v)
 {
-    return 0xFF000000u | uint32_t(v) * 0x010101u;
+    return pwtest::Grey(uint32_t(v));
 }
 
 // Luma 100; the first chroma 180 in the left half and 156 in the right, the

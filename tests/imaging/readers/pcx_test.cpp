@@ -5,6 +5,7 @@
 #include "imaging/readers/pcx_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "tests/support/reader_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Pixels = std::vector<uint32_t>; // 0xAARRGGBB, top row first
+using pwtest::Bytes;
+using pwtest::Decoded;
+using pwtest::Pixels;
 
 struct Pcx {
     uint8_t Manufacturer = 10, Version = 5, Encoding = 0, Bits = 8, Planes = 1;
@@ -35,26 +37,7 @@ struct Pcx {
     }
 };
 
-Pixels Decoded(TBitmap& bitmap)
-{
-    Pixels out(size_t(bitmap.Width()) * bitmap.Height());
-    for (int y = 0; y < bitmap.Height(); ++y)
-        bitmap.RowToARGB(y, 0, bitmap.Width(), out.data() + size_t(y) * bitmap.Width());
-    return out;
-}
-
-void Load(TPCXGraphic& image, const Bytes& file)
-{
-    TMemoryStream stream(file.data(), file.size());
-    image.LoadFromStream(stream);
-}
-
 constexpr uint32_t Black = 0xFF000000, White = 0xFFFFFFFF;
-
-uint32_t Gray(uint32_t v)
-{
-    return 0xFF000000 | v * 0x010101;
-}
 
 struct Case {
     const char* Name;
@@ -102,7 +85,7 @@ std::vector<Case> Cases()
     Pixels bigColors;
     for (uint32_t i = 0; i < 800; ++i) {
         bigData.push_back(static_cast<uint8_t>(i * 7 % 251));
-        bigColors.push_back(Gray(bigData.back()));
+        bigColors.push_back(pwtest::Grey(bigData.back()));
     }
     Pcx noPalette;
     Pcx screen;
@@ -133,7 +116,7 @@ std::vector<Case> Cases()
           White, White, White, White, White}, ""},
         {"TwoBitIndicesUseTheHeaderPalette", twoBit({0x1B, 0x00}),
          {0xFF3F0000, 0xFF003F00, 0xFF00003F, White, 0xFF3F0000}, ""},
-        {"TwoBitGreyRamp", twoBitGray({0x1B, 0x00}), {Black, Gray(85), Gray(170), White, Black}, ""},
+        {"TwoBitGreyRamp", twoBitGray({0x1B, 0x00}), {Black, pwtest::Grey(85), pwtest::Grey(170), White, Black}, ""},
         {"FourBitPlain", fourBit({0x0F, 0x10}), {Black, 0xFF0000C8, 0xFF070000}, ""},
         {"SixteenColourPlanesOfOddWidth", planes(planeData), planeColors, ""},
         {"VersionThreeShowsTheDefaultPalette", version3(planeData),
@@ -142,11 +125,11 @@ std::vector<Case> Cases()
         {"PaletteBlockAtTheEnd", withBlock(blockData),
          {0xFF3F0102, 0xFF3F0102, 0xFF3F0102, 0xFF090000, 0xFF0A141E, 0xFF0A141E}, ""},
         {"EightBitWithoutBlockKeepsAllItsData", big(bigData), bigColors, ""},
-        {"EightBitWithoutAnyPaletteShowsTheBitmapsGrey", noPalette({7, 0, 255, 0}), {Gray(7), Black, White}, ""},
-        {"ScreenCaptureWithShiftedExtents", screen({1, 2, 3, 0}), {Gray(1), Gray(2), Gray(3)}, ""},
+        {"EightBitWithoutAnyPaletteShowsTheBitmapsGrey", noPalette({7, 0, 255, 0}), {pwtest::Grey(7), Black, White}, ""},
+        {"ScreenCaptureWithShiftedExtents", screen({1, 2, 3, 0}), {pwtest::Grey(1), pwtest::Grey(2), pwtest::Grey(3)}, ""},
         {"UnknownManufacturerLoadsNothing", unknown({1, 2, 3, 4}), {}, ""},
         {"RunLengthDataCutShortGivesAPartialImage", shortRle({0xC4, 0x09}),
-         {Gray(9), Gray(9), Gray(9), Gray(9), Black, Black}, ""},
+         {pwtest::Grey(9), pwtest::Grey(9), pwtest::Grey(9), pwtest::Grey(9), Black, Black}, ""},
         {"PlainDataCutShortGivesAPartialImage", shortPlain({1, 2, 3, 4, 5, 6, 7, 8}),
          {0xFF010305, 0xFF020406, 0xFF070000, 0xFF080000}, ""},
         {"ThreeOneBitPlanesAreRefused", threePlanes(planeData), {}, colorFormat},
@@ -165,7 +148,7 @@ TEST_P(PcxCases, DecodeOrFailExactly)
     const Case& c = GetParam();
     TPCXGraphic image;
     try {
-        Load(image, c.File);
+        pwtest::LoadBytes(image, c.File);
         EXPECT_EQ(c.Error, "") << "no exception";
     } catch (const Exception& e) {
         EXPECT_EQ(e.what(), c.Error);
@@ -215,7 +198,7 @@ TEST(PCX, GarbageNeverCrashes)
     const auto tryLoad = [](const Bytes& bytes) {
         TPCXGraphic image;
         try {
-            Load(image, bytes);
+            pwtest::LoadBytes(image, bytes);
             if (!image.Empty())
                 Decoded(image);
         } catch (const Exception&) {

@@ -7,6 +7,7 @@
 #include "imaging/readers/psp_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "tests/support/reader_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,8 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using pwtest::Bytes;
+using pwtest::Outcome;
 
 struct Psd {
     std::string Signature = "8BPS";
@@ -71,28 +73,6 @@ Bytes Build(const Psd& p)
 }
 
 // The loaded bitmap as 0xAARRGGBB values, or the text of the exception raised.
-struct Outcome {
-    std::vector<uint32_t> Pixels;
-    std::string Error;
-};
-
-Outcome Load(const Bytes& file, TPSDGraphic& image)
-{
-    TMemoryStream stream(file.data(), file.size());
-    Outcome o;
-    try {
-        image.LoadFromStream(stream);
-        for (int y = 0; y < image.Height(); ++y) {
-            std::vector<uint32_t> row(static_cast<size_t>(image.Width()));
-            image.RowToARGB(y, 0, image.Width(), row.data());
-            o.Pixels.insert(o.Pixels.end(), row.begin(), row.end());
-        }
-    } catch (const Exception& e) {
-        o.Error = e.Message();
-    }
-    return o;
-}
-
 Bytes Planar16(std::initializer_list<uint16_t> samples)
 {
     Bytes out;
@@ -176,7 +156,7 @@ TEST(PsdReader, VariantsAndFailures)
         Bytes file = Build(c.File);
         file.resize(file.size() - c.Cut);
         TPSDGraphic image;
-        const Outcome o = Load(file, image);
+        const Outcome o = pwtest::LoadOutcome(image, file);
         EXPECT_EQ(o.Error, c.Error);
         if (c.Error.empty()) {
             EXPECT_EQ(o.Pixels, c.Pixels);
@@ -209,7 +189,7 @@ TEST(PsdReader, SignatureTests)
     TPSDGraphic image;
     TMemoryStream stream(lower.data(), lower.size());
     EXPECT_FALSE(image.LoadProperties(stream, 0));
-    EXPECT_EQ(Load(lower, image).Error, InvalidFormat);
+    EXPECT_EQ(pwtest::LoadOutcome(image, lower).Error, InvalidFormat);
 }
 
 TEST(PsdReader, RegistryRowsOfBothReaders)

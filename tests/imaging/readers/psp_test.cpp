@@ -6,6 +6,7 @@
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 #include "tests/imaging/readers/psp_test_builder.h"
+#include "tests/support/reader_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,30 +15,14 @@
 using psptest::Bytes;
 using psptest::Channel;
 using psptest::Layer;
+using pwtest::Outcome;
 
 namespace {
-
-struct Outcome {
-    std::vector<uint32_t> Pixels; // 0xAARRGGBB
-    std::string Error;
-};
 
 Outcome Load(const Bytes& file)
 {
     TPSPGraphic image;
-    TMemoryStream stream(file.data(), file.size());
-    Outcome o;
-    try {
-        image.LoadFromStream(stream);
-        for (int y = 0; y < image.Height(); ++y) {
-            std::vector<uint32_t> row(static_cast<size_t>(image.Width()));
-            image.RowToARGB(y, 0, image.Width(), row.data());
-            o.Pixels.insert(o.Pixels.end(), row.begin(), row.end());
-        }
-    } catch (const Exception& e) {
-        o.Error = e.Message();
-    }
-    return o;
+    return pwtest::LoadOutcome(image, file);
 }
 
 // A 2 x 1 RGB file of the given layers.

@@ -5,6 +5,7 @@
 #include "imaging/readers/targa_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "tests/support/reader_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Pixels = std::vector<uint32_t>; // 0xAARRGGBB, top row first
+using pwtest::Bytes;
+using pwtest::Decoded;
+using pwtest::Pixels;
 
 struct Tga {
     uint8_t Type = 2, Depth = 24, Descriptor = 0, MapType = 0, MapSize = 0;
@@ -36,20 +38,6 @@ struct Tga {
         return out;
     }
 };
-
-Pixels Decoded(TBitmap& bitmap)
-{
-    Pixels out(size_t(bitmap.Width()) * bitmap.Height());
-    for (int y = 0; y < bitmap.Height(); ++y)
-        bitmap.RowToARGB(y, 0, bitmap.Width(), out.data() + size_t(y) * bitmap.Width());
-    return out;
-}
-
-void Load(TTargaGraphic& image, const Bytes& file)
-{
-    TMemoryStream stream(file.data(), file.size());
-    image.LoadFromStream(stream);
-}
 
 // Six BGR pixels, stored order, and how they show.
 const Bytes Bgr6 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
@@ -136,7 +124,7 @@ TEST_P(TargaCases, DecodeOrFailExactly)
     const Case& c = GetParam();
     TTargaGraphic image;
     try {
-        Load(image, c.File);
+        pwtest::LoadBytes(image, c.File);
         EXPECT_EQ(c.Error, "") << "no exception";
     } catch (const Exception& e) {
         EXPECT_EQ(e.what(), c.Error);
@@ -197,7 +185,7 @@ TEST(Targa, ProgressReportsEveryStoredRow)
         events.push_back(std::to_string(stage) + ":" + std::to_string(percent) + ":" + std::to_string(r.Top) + ":" +
                          std::to_string(r.Right) + msg);
     };
-    Load(image, file);
+    pwtest::LoadBytes(image, file);
     EXPECT_EQ(image.ImageProperties.BitsPerPixel, 15);
     EXPECT_EQ(image.PixelFormat(), bf15Bit);
     const std::vector<std::string> expected = {"0:0:0:2Preparing...", "2:0:0:2", "0:0:0:2Transfering...",
@@ -223,7 +211,7 @@ TEST(Targa, GarbageNeverCrashes)
         const auto tryLoad = [](const Bytes& bytes) {
             TTargaGraphic image;
             try {
-                Load(image, bytes);
+                pwtest::LoadBytes(image, bytes);
                 if (!image.Empty())
                     Decoded(image);
             } catch (const Exception&) {
