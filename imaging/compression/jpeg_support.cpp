@@ -159,6 +159,9 @@ TJPEGDecompressor::TJPEGDecompressor()
         jpeg_destroy_decompress(&FInfo);
         throw;
     }
+    // After creation, which clears all but the error manager and client data.
+    FProgressManager.progress_monitor = &ProgressMonitor;
+    FInfo.progress = &FProgressManager;
 }
 
 TJPEGDecompressor::~TJPEGDecompressor()
@@ -186,6 +189,12 @@ void TJPEGDecompressor::RaiseLibraryError()
 void TJPEGDecompressor::ProgressMonitor(j_common_ptr info)
 {
     TJPEGDecompressor& self = Owner(info);
+    // Each scan of a progressive file is a pass over the whole image, and a
+    // small file can hold thousands; encoders write a dozen or so.
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
+        self.Guarded([] { throw EJPEG(Format(msg::JPEGTooManyScans, std::to_string(MaxScans))); });
+        self.LeaveLibrary();
+    }
     if (self.FProgress && !self.Guarded([&] { self.FProgress(self.FProgressManager); }))
         self.LeaveLibrary();
 }
@@ -193,8 +202,6 @@ void TJPEGDecompressor::ProgressMonitor(j_common_ptr info)
 void TJPEGDecompressor::SetProgress(std::function<void(const jpeg_progress_mgr&)> progress)
 {
     FProgress = std::move(progress);
-    FProgressManager.progress_monitor = &ProgressMonitor;
-    FInfo.progress = FProgress ? &FProgressManager : nullptr;
 }
 
 void TJPEGDecompressor::UseStreamSource(TStream& stream)

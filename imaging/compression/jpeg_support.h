@@ -33,6 +33,10 @@ void ShowJPEGWarning(const std::string& text);
 
 class TJPEGDecompressor {
 public:
+    // Scans a file may hold before the decoder gives up ("JPEG file has more
+    // than 1000 scans.").
+    static constexpr int MaxScans = 1000;
+
     // Creates the decompressor (jpeg_CreateDecompress) with our error manager:
     // fatal errors raise EJPEG, warnings and trace messages are dropped.
     TJPEGDecompressor();
@@ -69,6 +73,7 @@ public:
     size_t SourceBytesConsumed() const;
 
     // Called from libjpeg's progress monitor, between its units of work.
+    // The monitor also ends a decode that reaches more than MaxScans scans.
     // Exceptions it raises end the libjpeg call and come out of Call.
     void SetProgress(std::function<void(const jpeg_progress_mgr&)> progress);
 

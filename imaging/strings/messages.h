@@ -64,6 +64,7 @@ inline constexpr const char* JPEGBogusTables = "Bogus JPEG tables field.";
 inline constexpr const char* JPEGStripSize = "Improper JPEG strip/tile size.";
 inline constexpr const char* JPEGComponentCount = "Improper JPEG component count.";
 inline constexpr const char* JPEGDataPrecision = "Improper JPEG data precision.";
+inline constexpr const char* JPEGTooManyScans = "JPEG file has more than %d scans.";
 inline constexpr const char* JPEGSamplingFactors = "Improper JPEG sampling factors.";
 inline constexpr const char* JPEGFractionalScanline = "Fractional JPEG scanline unsupported.";
 

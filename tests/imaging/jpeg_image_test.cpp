@@ -215,6 +215,37 @@ TEST(JPEGImage, LargePictureLoadsItsHeaderOnlyAndDecodesOnRequest)
     EXPECT_EQ(bitmap.PixelFormat(), bf24Bit);
 }
 
+// A progressive file with its last scan repeated: a few extra scans still
+// decode; past 1000 scans the decoder gives up instead of making one pass
+// over the image per scan.
+TEST(JPEGImage, ProgressiveScansAreBounded)
+{
+    const std::vector<uint8_t> file = pwtest::ReadBytes(Fixture("progressive.jpg"));
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA)
+            lastScan = i;
+    ASSERT_GT(lastScan, 0u);
+    ASSERT_EQ(file[file.size() - 2], 0xFF);
+    ASSERT_EQ(file[file.size() - 1], 0xD9);
+    const auto withRepeats = [&](int repeats) {
+        std::vector<uint8_t> out(file.begin(), file.end() - 2);
+        for (int r = 0; r < repeats; ++r)
+            out.insert(out.end(), file.begin() + long(lastScan), file.end() - 2);
+        out.insert(out.end(), {0xFF, 0xD9});
+        return out;
+    };
+    EXPECT_EQ(LoadBytes(withRepeats(20))->ViewBitmap().Width(), Load(Fixture("progressive.jpg"))->Width());
+    auto image = LoadBytes(withRepeats(1000));
+    try {
+        image->ViewBitmap();
+        FAIL() << "decoded";
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(std::string(e.what()), "JPEG file has more than 1000 scans.");
+    }
+    EXPECT_FALSE(image->HasBitmap());
+}
+
 TEST(JPEGImage, ErrorsCarryTheLibraryMessageNumber)
 {
     const std::vector<uint8_t> png{0x89, 'P', 'N', 'G', 13, 10, 26, 10};
