@@ -191,24 +191,30 @@ bool TPCXGraphic::SetupPalette(TStream& stream, const THeader& h, TBitmapFormat 
 uint64_t TPCXGraphic::ReadPixelData(TStream& stream, int64_t available, uint32_t rowBytes,
                                     std::vector<uint8_t>& data)
 {
-    const uint64_t size = CheckBufferSize(Name, ImageProperties.Height, rowBytes);
+    // Room for the rows the data can fill, not for the rows the header
+    // declares: a two-byte run gives at most 63 bytes, so a short file that
+    // declares a huge image takes no more memory than its data can expand to.
+    const uint64_t held = static_cast<uint64_t>(std::max<int64_t>(available, 0));
+    const uint64_t reach = ImageProperties.CompressionKind == ckRunLength ? held * 32 : held;
+    const uint64_t rows = std::min<uint64_t>(ImageProperties.Height, reach / rowBytes + 1);
+    const uint64_t size = CheckBufferSize(Name, rows, rowBytes);
     data.assign(size, 0);
-    uint64_t held;
+    uint64_t produced;
     if (ImageProperties.CompressionKind == ckRunLength) {
-        std::vector<uint8_t> packed(CheckBufferSize(Name, static_cast<uint64_t>(std::max<int64_t>(available, 0)), 1));
+        std::vector<uint8_t> packed(CheckBufferSize(Name, held, 1));
         stream.ReadBuffer(packed.data(), static_cast<int64_t>(packed.size()));
         const uint8_t* source = packed.data();
         uint8_t* target = data.data();
         TPCXRLEDecoder decoder;
         decoder.ExpandStart();
-        held = decoder.Expand(source, packed.size(), target, data.size(), packed.size(), data.size()).Produced;
+        produced = decoder.Expand(source, packed.size(), target, data.size(), packed.size(), data.size()).Produced;
         decoder.ExpandFinish();
     } else {
-        held = std::min<uint64_t>(size, static_cast<uint64_t>(std::max<int64_t>(available, 0)));
-        stream.ReadBuffer(data.data(), static_cast<int64_t>(held));
+        produced = std::min<uint64_t>(size, held);
+        stream.ReadBuffer(data.data(), static_cast<int64_t>(produced));
     }
     // A row begun counts as held; its missing end stays 0 like a fresh bitmap.
-    return (held + rowBytes - 1) / rowBytes;
+    return (produced + rowBytes - 1) / rowBytes;
 }
 
 void TPCXGraphic::MergePlanes(const uint8_t* row, uint32_t planeBytes, uint8_t* target) const

@@ -182,6 +182,33 @@ TEST(PCX, CanLoadStreamChecksTheHeaderAndKeepsThePosition)
     }
 }
 
+// A few bytes that declare a 30000 x 30000 image: the rows the data reach
+// are decoded (a run carrying over into the second row), the rest stay 0.
+TEST(PCX, ShortDataForAHugeImageFillsWhatItReaches)
+{
+    Pcx huge;
+    huge.XMax = 29999, huge.YMax = 29999, huge.BytesPerLine = 30000, huge.Encoding = 1, huge.PaletteInfo = 2;
+    Bytes data;
+    for (int i = 0; i < 476; ++i)
+        data.insert(data.end(), {0xFF, 9}); // 476 runs of 63: 29988 bytes
+    data.insert(data.end(), {0xD4, 200});   // 20 more: 12 end row 0, 8 start row 1
+    TPCXGraphic image;
+    pwtest::LoadBytes(image, huge(data));
+    ASSERT_EQ(image.Width(), 30000);
+    ASSERT_EQ(image.Height(), 30000);
+    std::vector<uint32_t> row(30000);
+    image.RowToARGB(0, 0, 30000, row.data());
+    EXPECT_EQ(row[0], pwtest::Grey(9));
+    EXPECT_EQ(row[29987], pwtest::Grey(9));
+    EXPECT_EQ(row[29988], pwtest::Grey(200));
+    EXPECT_EQ(row[29999], pwtest::Grey(200));
+    image.RowToARGB(1, 0, 30000, row.data());
+    EXPECT_EQ(row[7], pwtest::Grey(200));
+    EXPECT_EQ(row[8], Black);
+    image.RowToARGB(29999, 0, 30000, row.data());
+    EXPECT_EQ(row[0], Black);
+}
+
 TEST(PCX, GarbageNeverCrashes)
 {
     Pcx planes;
