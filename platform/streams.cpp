@@ -45,6 +45,10 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count)
         source.SetPosition(0);
         count = source.Size();
     }
+    // A memory stream makes room for all of it at once rather than growing
+    // step by step, each step copying what it holds and touching new pages.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(this); memory && count > 0)
+        memory->Reserve(static_cast<size_t>(Position() + std::min(count, source.Remaining())));
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, 1 << 20)));
     int64_t left = count;
     while (left > 0) {
@@ -137,6 +141,14 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count)
     std::memcpy(buffer, FData + FPosition, n);
     FPosition += n;
     return static_cast<int64_t>(n);
+}
+
+void TMemoryStream::Reserve(size_t size)
+{
+    if (!FIsView && size > FOwned.size()) {
+        FOwned.resize(size);
+        FData = FOwned.data();
+    }
 }
 
 void TMemoryStream::Grow(size_t needed)

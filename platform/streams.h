@@ -67,6 +67,9 @@ public:
     int64_t Size() override { return static_cast<int64_t>(FSize); }
 
     void SetView(const void* data, size_t size);
+    // Makes room for size bytes in all without changing the size (an owning
+    // stream only; a view is left as it is).
+    void Reserve(size_t size);
     void LoadFromStream(TStream& source);
     void LoadFromFile(const std::string& fileName);
     void Clear();
