@@ -188,7 +188,8 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const THeader& h)
     case 24:
     case 32: {
         std::vector<uint8_t> entries(size_t(256) * entryBytes);
-        std::memcpy(entries.data() + size_t(start) * entryBytes, map.data(), size_t(count) * entryBytes);
+        if (count > 0) // an empty map has no data to copy from
+            std::memcpy(entries.data() + size_t(start) * entryBytes, map.data(), size_t(count) * entryBytes);
         SetPalette(ColorManager().MakeColorPalette({entries.data()},
                                                    entryBytes == 3 ? plInterleaved8x3 : plInterleaved8x4,
                                                    start + count, true));
