@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (size_t i = 0; i < stride; ++i)
                 sum += bytes[i];
         }
-        const bool small = bitmap.Height() <= 4096 && int64_t(bitmap.Width()) * bitmap.Height() <= (int64_t(1) << 20);
+        const bool small = bitmap.Height() <= 1024 && int64_t(bitmap.Width()) * bitmap.Height() <= (int64_t(1) << 16);
         std::vector<uint32_t> row(static_cast<size_t>(bitmap.Width()));
         for (int y = 0; y < bitmap.Height(); ++y) {
             if (!small && y != 0 && y != bitmap.Height() - 1)
