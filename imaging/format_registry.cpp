@@ -157,6 +157,11 @@ void RegisterStartupFormats(TFileFormatList& list)
     const TFormatKinds raster = fkRaster;
     list.RegisterFormat("bmp", "Windows bitmaps", "", raster, false, TBitmap::ClassType());
     list.RegisterFormat("ico", "Windows icons", "", raster, false, TIcon::ClassType());
+    // The metafile rows stand here whenever the metafile library is linked.
+    if (const TGraphicClass* metafile = MetafileClass()) {
+        list.RegisterFormat("wmf", "Windows metafiles", "", fkVector, false, *metafile);
+        list.RegisterFormat("emf", "Windows metafiles", "Windows enhanced meta files", fkVector, false, *metafile);
+    }
     list.RegisterFormat("jfif", "JPG images", "JFIF images", raster, false, TJPEGImage::ClassType());
     list.RegisterFormat("jpg", "", "JPG images", raster, false, TJPEGImage::ClassType());
     list.RegisterFormat("jpe", "", "JPE images", raster, false, TJPEGImage::ClassType());

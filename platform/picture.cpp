@@ -18,6 +18,12 @@ std::string Lower(std::string text)
     return text;
 }
 
+const TGraphicClass*& InstalledMetafileClass()
+{
+    static const TGraphicClass* metafileClass = nullptr;
+    return metafileClass;
+}
+
 std::vector<TPictureFormatEntry>& FormatList()
 {
     // The platform's own entries exist from first use, as the built-in classes do.
@@ -44,6 +50,27 @@ void UnregisterPictureClass(const TGraphicClass& pictureClass)
     list.erase(std::remove_if(list.begin(), list.end(),
                               [&](const TPictureFormatEntry& e) { return e.Class->InheritsFrom(pictureClass); }),
                list.end());
+}
+
+void SetMetafileClass(const TGraphicClass* metafileClass)
+{
+    const TGraphicClass* previous = InstalledMetafileClass();
+    auto& list = FormatList();
+    if (previous)
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [&](const TPictureFormatEntry& e) {
+                                      return e.Class == previous && (e.Extension == "wmf" || e.Extension == "emf");
+                                  }),
+                   list.end());
+    InstalledMetafileClass() = metafileClass;
+    // The oldest entries of the list, ahead of "ico" and "bmp".
+    if (metafileClass)
+        list.insert(list.begin(), {{"wmf", "Metafiles", metafileClass}, {"emf", "Enhanced Metafiles", metafileClass}});
+}
+
+const TGraphicClass* MetafileClass()
+{
+    return InstalledMetafileClass();
 }
 
 std::vector<TPictureFormatEntry> PictureFormats()

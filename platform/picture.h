@@ -26,6 +26,13 @@ const TGraphicClass* FindPictureClass(const std::string& extension);
 // The extension of a file name without its dot ("" when there is none).
 std::string PictureExtension(const std::string& fileName);
 
+// The platform's metafile class. It draws with the GUI toolkit's painter, so
+// it lives in its own library, which installs it here when it is linked; it
+// then heads the list with the built-in "wmf" and "emf" entries, and the
+// imaging start-up registers its rows. Null while no metafile class is linked.
+void SetMetafileClass(const TGraphicClass* metafileClass);
+const TGraphicClass* MetafileClass();
+
 class TPicture {
 public:
     TPicture() = default;

@@ -11,7 +11,7 @@ PW_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   imagemagick netpbm libtiff-tools libjpeg-turbo-progs python3 python3-pil
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core librsvg2-bin
 )
 
 pw_install_missing() {
