@@ -21,14 +21,16 @@ constexpr int QuantizedColors = 236;
 constexpr JDIMENSION RowsPerCall = 16;
 constexpr auto ProgressInterval = std::chrono::milliseconds(500);
 
-// A decompressor over a picture's data. It reads through a view of its own,
-// since pictures share the data, and keeps the data alive while it runs.
+// A decompressor over a picture's data, which it reads in place (pictures
+// share the data) and keeps alive while it runs. As from a file, empty data
+// are the library's empty-input error and data that end early decode as far
+// as they reach, without a warning.
 class TDataDecompressor : public TJPEGDecompressor {
 public:
-    explicit TDataDecompressor(std::shared_ptr<TJPEGData> data)
-        : FData(std::move(data)), FView(FData->Data.Memory(), static_cast<size_t>(FData->Data.Size()))
+    explicit TDataDecompressor(std::shared_ptr<TJPEGData> data) : FData(std::move(data))
     {
-        UseStreamSource(FView);
+        UseMemorySource(static_cast<const uint8_t*>(FData->Data.Memory()), static_cast<size_t>(FData->Data.Size()),
+                        nullptr, true);
     }
     void ReadHeader()
     {
@@ -37,7 +39,6 @@ public:
 
 private:
     std::shared_ptr<TJPEGData> FData;
-    TMemoryStream FView;
 };
 
 uint8_t InkToLight(unsigned ink, unsigned black)

@@ -23,6 +23,10 @@ constexpr std::array<uint8_t, 256> MakeReversedBytes()
 
 constexpr std::array<uint8_t, 256> ReversedBytes = MakeReversedBytes();
 
+// Bits looked at at once at the start of a code: the longest code and the
+// bit after it.
+constexpr uint32_t CodeWindow = 13;
+
 } // namespace
 
 TCCITTDecoder::TCCITTDecoder(int Options, bool SwapBits, bool WordAligned, uint32_t Width)
@@ -30,24 +34,48 @@ TCCITTDecoder::TCCITTDecoder(int Options, bool SwapBits, bool WordAligned, uint3
       FOptions(static_cast<uint32_t>(Options)),
       FSwapBits(SwapBits),
       FWidth(Width),
-      FRowBytes((static_cast<size_t>(Width) + 7) / 8)
+      FRowBytes((static_cast<size_t>(Width) + 7) / 8),
+      FWhiteTable(&CodeTable(true)),
+      FBlackTable(&CodeTable(false))
 {
-    for (auto* tree : {&FWhiteTree, &FBlackTree}) {
-        const bool white = tree == &FWhiteTree;
-        tree->reserve(256);
-        tree->emplace_back();
+}
+
+const TCCITTDecoder::TCodeTable& TCCITTDecoder::CodeTable(bool White)
+{
+    static const auto make = [](bool white) {
+        TCodeTable table;
+        std::vector<TTreeNode>& tree = table.Tree;
+        tree.reserve(256);
+        tree.emplace_back();
         const auto& terminating = white ? ccitt::WhiteTerminating : ccitt::BlackTerminating;
         const auto& makeUp = white ? ccitt::WhiteMakeUp : ccitt::BlackMakeUp;
         for (int32_t run = 0; run < 64; ++run)
-            AddCode(*tree, terminating[run], run);
+            AddCode(tree, terminating[run], run);
         for (int32_t k = 0; k < 27; ++k)
-            AddCode(*tree, makeUp[k], 64 * (k + 1));
+            AddCode(tree, makeUp[k], 64 * (k + 1));
         for (int32_t k = 0; k < 13; ++k)
-            AddCode(*tree, ccitt::ExtendedMakeUp[k], 64 * (k + 28));
-        AddCode(*tree, ccitt::EndOfLineCode, EndOfLine);
+            AddCode(tree, ccitt::ExtendedMakeUp[k], 64 * (k + 28));
+        AddCode(tree, ccitt::EndOfLineCode, EndOfLine);
         for (const char* code : ccitt::InvalidCodes)
-            AddCode(*tree, code, InvalidCode);
-    }
+            AddCode(tree, code, InvalidCode);
+        table.Codes.assign(size_t(1) << CodeWindow, 0);
+        for (uint32_t bits = 0; bits < (1u << CodeWindow); ++bits) {
+            int32_t at = 0;
+            for (uint32_t taken = 0; taken < CodeWindow; ++taken) {
+                const int32_t child = tree[size_t(at)].Child[(bits >> (CodeWindow - 1 - taken)) & 1];
+                if (child == 0) {
+                    if (taken > 0)
+                        table.Codes[bits] = static_cast<int32_t>(uint32_t(tree[size_t(at)].Value) << 4 | taken);
+                    break;
+                }
+                at = child;
+            }
+        }
+        return table;
+    };
+    static const TCodeTable white = make(true);
+    static const TCodeTable black = make(false);
+    return White ? white : black;
 }
 
 void TCCITTDecoder::AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value)
@@ -105,10 +133,42 @@ int TCCITTDecoder::ReadBit()
 
 int64_t TCCITTDecoder::DecodeRun()
 {
-    const TTreeNode* tree = FIsWhite ? FWhiteTree.data() : FBlackTree.data();
+    const TCodeTable& table = FIsWhite ? *FWhiteTable : *FBlackTable;
+    const TTreeNode* tree = table.Tree.data();
     int64_t sum = 0;
     int32_t node = 0;
     for (;;) {
+        if (node == 0) {
+            // At the start of a code, with the next 13 bits at hand: the
+            // table gives the code and its length at once. The pointers end
+            // as the walk below leaves them: past the code, with the byte
+            // of the bit after it loaded.
+            uint32_t window = FBits & ((1u << FBitsLeft) - 1);
+            uint32_t have = FBitsLeft;
+            for (const uint8_t* p = FSource; have < CodeWindow && p != FSourceEnd; ++p, have += 8)
+                window = window << 8 | (FSwapBits ? ReversedBytes[*p] : *p);
+            const int32_t code = have >= CodeWindow ? table.Codes[(window >> (have - CodeWindow)) &
+                                                                  ((1u << CodeWindow) - 1)]
+                                                    : 0;
+            if (code != 0) {
+                const uint32_t length = uint32_t(code) & 15u;
+                if (length < FBitsLeft) {
+                    FBitsLeft -= length;
+                } else {
+                    const uint32_t beyond = length - FBitsLeft; // bits taken from later bytes
+                    FSource += beyond / 8;
+                    LoadByte();
+                    FBitsLeft = 8 - beyond % 8;
+                }
+                const int32_t value = code >> 4;
+                if (value < 0)
+                    return value;
+                sum += value;
+                if (value < 64)
+                    return sum;
+                continue;
+            }
+        }
         if (FBitsLeft == 0) {
             if (FSource == FSourceEnd) {
                 // The data end right after a code: that code still counts.

@@ -79,6 +79,17 @@ protected:
     bool FWordAligned;
 
 private:
+    // The code tree of one colour and, for every 13 bits that may follow
+    // the start of a code, what the walk from the root through them meets
+    // first: a node without a child for the next bit (a code's end, or bits
+    // that are no code). Entries hold that node's value (high bits) and the
+    // bits before it (low 4 bits); 0 when the 13 bits hold no such node.
+    // Built once, shared by all decoders.
+    struct TCodeTable {
+        std::vector<TTreeNode> Tree;
+        std::vector<int32_t> Codes; // [the 13 bits, first bit highest]
+    };
+    static const TCodeTable& CodeTable(bool White);
     static void AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value);
     void LoadByte();
 
@@ -86,8 +97,8 @@ private:
     bool FSwapBits;
     uint32_t FWidth;
     size_t FRowBytes;
-    std::vector<TTreeNode> FWhiteTree;
-    std::vector<TTreeNode> FBlackTree;
+    const TCodeTable* FWhiteTable;
+    const TCodeTable* FBlackTable;
 
     const uint8_t* FSourceStart = nullptr;
     const uint8_t* FSource = nullptr;

@@ -62,6 +62,7 @@ struct TJPEGDecompressor::TSource {
     const uint8_t* Data = nullptr;
     size_t Size = 0;
     const char* WarningAtEnd = nullptr;
+    bool EmptyIsError = false;
     bool Warned = false;
     bool Exhausted = false;
     JOCTET Buffer[4096];
@@ -121,6 +122,8 @@ struct TJPEGDecompressor::TSource {
     static boolean FillFromMemory(j_decompress_ptr info)
     {
         TSource& source = Of(info);
+        if (source.EmptyIsError && source.Size == 0)
+            ERREXIT(info, JERR_INPUT_EMPTY);
         if (source.WarningAtEnd && !source.Warned) {
             // Once per source: a damaged strip must not bring up a box per request.
             source.Warned = true;
@@ -216,11 +219,13 @@ void TJPEGDecompressor::UseStreamSource(TStream& stream)
     FInfo.src = &FSource->Public;
 }
 
-void TJPEGDecompressor::UseMemorySource(const uint8_t* data, size_t size, const char* warningAtEnd)
+void TJPEGDecompressor::UseMemorySource(const uint8_t* data, size_t size, const char* warningAtEnd,
+                                        bool emptyIsError)
 {
     FSource = std::make_unique<TSource>();
     FSource->Data = data;
     FSource->Size = size;
+    FSource->EmptyIsError = emptyIsError;
     FSource->WarningAtEnd = warningAtEnd && *warningAtEnd ? warningAtEnd : nullptr;
     FSource->Public.init_source = &TSource::InitMemory;
     FSource->Public.fill_input_buffer = &TSource::FillFromMemory;

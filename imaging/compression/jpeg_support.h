@@ -66,8 +66,10 @@ public:
     void UseStreamSource(TStream& stream);
     // Source over bytes the caller keeps alive. When the library wants more
     // than there is, the warning text (when not empty) is shown once for
-    // this source and an end-of-image marker is supplied.
-    void UseMemorySource(const uint8_t* data, size_t size, const char* warningAtEnd);
+    // this source and an end-of-image marker is supplied. With emptyIsError,
+    // no bytes at all are the library's empty-input error, as for a stream
+    // source.
+    void UseMemorySource(const uint8_t* data, size_t size, const char* warningAtEnd, bool emptyIsError = false);
     // Bytes of a memory source that the library has taken (all of them once
     // it ran past the end).
     size_t SourceBytesConsumed() const;

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <new>
+
+#include <libdeflate.h>
 
 namespace {
 uInt ZlibCount(size_t count)
@@ -18,6 +22,8 @@ TLZ77Decoder::~TLZ77Decoder()
 {
     if (FInitialized)
         inflateEnd(&FStream);
+    if (FWhole)
+        libdeflate_free_decompressor(FWhole);
 }
 
 void TLZ77Decoder::ExpandStart()
@@ -63,6 +69,42 @@ TExpandResult TLZ77Decoder::Expand(const uint8_t*& Source, size_t SourceSize, ui
     Source = FStream.next_in;
     Target = FStream.next_out;
     return result;
+}
+
+size_t TLZ77Decoder::ExpandWhole(const uint8_t* Source, size_t SourceSize, uint8_t* Target, size_t TargetSize,
+                                 size_t WholeSize)
+{
+    // The counts Expand gives zlib, so that both ways see the same data.
+    const size_t inCount = ZlibCount(SourceSize);
+    const size_t outCount = ZlibCount(TargetSize);
+    if (FInitialized && FAutoReset && outCount > 0) {
+        if (!FWhole)
+            FWhole = libdeflate_alloc_decompressor();
+        uint8_t* out = Target;
+        size_t outSize = outCount;
+        if (FWhole && WholeSize > outCount) {
+            if (FWholeBufferSize < WholeSize) {
+                FWholeBuffer.reset();
+                FWholeBuffer.reset(new (std::nothrow) uint8_t[WholeSize]);
+                FWholeBufferSize = FWholeBuffer ? WholeSize : 0;
+            }
+            out = FWholeBuffer.get();
+            outSize = WholeSize;
+        }
+        size_t consumed = 0;
+        size_t produced = 0;
+        if (FWhole && out &&
+            libdeflate_zlib_decompress_ex(FWhole, Source, inCount, out, outSize, &consumed, &produced) ==
+                LIBDEFLATE_SUCCESS) {
+            if (out != Target) {
+                produced = std::min(produced, outCount);
+                std::memcpy(Target, out, produced);
+            }
+            FLastResult = Z_STREAM_END;
+            return produced;
+        }
+    }
+    return Expand(Source, SourceSize, Target, TargetSize, SourceSize, TargetSize).Produced;
 }
 
 void TLZ77Decoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& BytesStored)

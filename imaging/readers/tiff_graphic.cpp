@@ -558,10 +558,23 @@ void TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder
             FDecoderProperties.RowsPerStrip[0] = decoderRows;
             FDecoderProperties.RowIndex = 0;
             FDecoderProperties.RowBytes = static_cast<uint32_t>(layout.BlockRowBytes);
-            const uint8_t* source = layout.Packed.data();
-            uint8_t* output = target;
-            const TExpandResult result = decoder->Expand(source, got, output, blockBytes, got, blockBytes);
-            filled = std::min(result.Produced, blockBytes);
+            if (ImageProperties.CompressionKind == ckDeflate) {
+                // The whole strip or tile is in memory: one libdeflate call,
+                // zlib for damaged data. A tile at the bottom edge holds more
+                // rows than are shown; it is inflated whole all the same.
+                auto* lz77 = static_cast<TLZ77Decoder*>(decoder);
+                const uint64_t wholeBytes =
+                    layout.Tiled ? std::max<uint64_t>(uint64_t(layout.TileLength) * layout.BlockRowBytes, blockBytes)
+                                 : blockBytes;
+                filled = std::min(
+                    lz77->ExpandWhole(layout.Packed.data(), got, target, blockBytes, static_cast<size_t>(wholeBytes)),
+                    blockBytes);
+            } else {
+                const uint8_t* source = layout.Packed.data();
+                uint8_t* output = target;
+                const TExpandResult result = decoder->Expand(source, got, output, blockBytes, got, blockBytes);
+                filled = std::min(result.Produced, blockBytes);
+            }
         }
     }
     if (filled < blockBytes)

@@ -1,10 +1,12 @@
 #include "imaging/compression/ccitt_decoders.h"
+#include "imaging/compression/ccitt_codes.h"
 
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -449,3 +451,66 @@ TEST(CCITT, TruncatedAndDamagedStrips)
 }
 
 } // namespace
+
+// Group 3 rows of random runs (long and short codes, make-up codes of every
+// kind), the whole strip shifted by 0 to 7 fill bits so that every code
+// meets every position in its bytes, in both bit orders; and every cut of
+// the strip keeps the rows that lie wholly before the cut.
+TEST(CCITT, CodesAtEveryBitPositionAndEveryCut)
+{
+    const uint32_t width = 2000;
+    const size_t rowBytes = (width + 7) / 8;
+    const size_t rows = 6;
+    std::mt19937 rng(77);
+    std::string bits;
+    std::vector<size_t> rowEnds; // bit offsets just past each row's codes
+    Bytes expected(rows * rowBytes, 0);
+    for (size_t y = 0; y < rows; ++y) {
+        bits += Eol;
+        uint32_t x = 0;
+        bool white = true;
+        while (x < width) {
+            const uint32_t pick = rng() % 4;
+            const uint32_t run = std::min(width - x, pick == 0 ? uint32_t(rng() % 2600) : uint32_t(rng() % 70));
+            if (run >= 64) {
+                const uint32_t units = run / 64;
+                bits += units >= 28 ? ccitt::ExtendedMakeUp[units - 28]
+                                    : (white ? ccitt::WhiteMakeUp : ccitt::BlackMakeUp)[units - 1];
+            }
+            bits += (white ? ccitt::WhiteTerminating : ccitt::BlackTerminating)[run % 64];
+            if (!white)
+                for (uint32_t i = x; i < x + run; ++i)
+                    expected[y * rowBytes + i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+            x += run;
+            white = !white;
+        }
+        rowEnds.push_back(bits.size());
+    }
+    for (const bool swap : {false, true}) {
+        for (size_t shift = 0; shift < 8; ++shift) {
+            SCOPED_TRACE("shift " + std::to_string(shift) + (swap ? ", reversed bytes" : ""));
+            Bytes source = Bits(std::string(shift, '0') + bits);
+            if (swap)
+                for (uint8_t& b : source) {
+                    uint8_t r = 0;
+                    for (int i = 0; i < 8; ++i)
+                        if (b & (1 << i))
+                            r |= static_cast<uint8_t>(0x80 >> i);
+                    b = r;
+                }
+            auto decoder = MakeDecoder(Kind::Fax3, width, swap);
+            const Decoded whole = Decode(*decoder, source, expected.size());
+            ASSERT_EQ(whole.Out, expected);
+            EXPECT_EQ(whole.Result.Produced, expected.size());
+            for (size_t cut = 0; cut < source.size(); ++cut) {
+                const Decoded part = Decode(*decoder, Bytes(source.begin(), source.begin() + cut), expected.size());
+                size_t complete = 0;
+                while (complete < rows && shift + rowEnds[complete] <= cut * 8)
+                    ++complete;
+                ASSERT_TRUE(std::equal(part.Out.begin(), part.Out.begin() + complete * rowBytes, expected.begin()))
+                    << "cut at " << cut;
+                ASSERT_GE(part.Result.Produced, complete * rowBytes) << "cut at " << cut;
+            }
+        }
+    }
+}

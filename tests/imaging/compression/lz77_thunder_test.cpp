@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -186,6 +187,75 @@ TEST(LZ77, TruncatedAndDamagedStreams)
             }
         }
     }
+}
+
+// The one-call inflate of whole strips gives the bytes the streaming
+// inflate gives, for good, cut, damaged, short and overlong streams, with and
+// without a larger whole size (a tile at the image's edge).
+TEST(LZ77, ExpandWholeGivesWhatExpandGives)
+{
+    const Bytes data = SomeData(4000, 9);
+    const Bytes packed = Deflate(data);
+    std::mt19937 rng(10);
+    auto check = [&](const Bytes& source, size_t targetSize, size_t wholeSize, const char* what, size_t n) {
+        Bytes viaZlib(targetSize, 0xEE);
+        Bytes whole(targetSize, 0xEE);
+        TLZ77Decoder streaming(Z_PARTIAL_FLUSH, true);
+        streaming.ExpandStart();
+        const uint8_t* s = source.data();
+        uint8_t* t = viaZlib.data();
+        const size_t expected = streaming.Expand(s, source.size(), t, targetSize, source.size(), targetSize).Produced;
+        TLZ77Decoder decoder(Z_PARTIAL_FLUSH, true);
+        decoder.ExpandStart();
+        // Twice, so that the second call reuses what the first set up.
+        for (int call = 0; call < 2; ++call) {
+            const size_t produced = decoder.ExpandWhole(source.data(), source.size(), whole.data(), targetSize,
+                                                        wholeSize);
+            ASSERT_EQ(produced, expected) << what << ' ' << n << " call " << call;
+            ASSERT_TRUE(std::equal(whole.begin(), whole.begin() + produced, viaZlib.begin()))
+                << what << ' ' << n << " call " << call;
+        }
+        decoder.ExpandFinish();
+    };
+    for (size_t cut = 0; cut <= packed.size(); cut += 3)
+        check(Bytes(packed.begin(), packed.begin() + cut), data.size(), 0, "cut at", cut);
+    for (size_t n = 0; n < 400; ++n) {
+        Bytes damaged = packed;
+        for (size_t flips = 1 + n % 3; flips > 0; --flips)
+            damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        check(damaged, data.size(), 0, "damaged", n);
+        check(damaged, data.size() / 2, data.size(), "damaged, first half wanted", n);
+    }
+    for (const size_t size : {size_t(1), size_t(999), data.size() - 1, data.size(), data.size() + 1}) {
+        check(packed, size, 0, "target size", size);
+        check(packed, size, data.size(), "target size, whole size known", size);
+        check(packed, size, size + 10, "target size, whole size too small", size);
+    }
+    check(Bytes{}, 100, 0, "no data", 0);
+}
+
+// Without auto reset a call continues the stream, as Expand does; before
+// ExpandStart nothing is decoded.
+TEST(LZ77, ExpandWholeOutsideWholeStrips)
+{
+    const Bytes data = SomeData(2000, 11);
+    const Bytes packed = Deflate(data);
+    const size_t half = packed.size() / 2;
+    TLZ77Decoder continuing(Z_PARTIAL_FLUSH, false);
+    continuing.ExpandStart();
+    Bytes out(data.size());
+    const size_t first = continuing.ExpandWhole(packed.data(), half, out.data(), out.size());
+    const size_t second =
+        continuing.ExpandWhole(packed.data() + half, packed.size() - half, out.data() + first, out.size() - first);
+    continuing.ExpandFinish();
+    EXPECT_LT(first, data.size());
+    EXPECT_EQ(first + second, data.size());
+    EXPECT_EQ(out, data);
+
+    TLZ77Decoder unstarted(Z_PARTIAL_FLUSH, true);
+    Bytes untouched(10, 0xEE);
+    EXPECT_EQ(unstarted.ExpandWhole(packed.data(), packed.size(), untouched.data(), untouched.size()), 0u);
+    EXPECT_EQ(untouched, Bytes(10, 0xEE));
 }
 
 TEST(LZ77, ExpandWithoutStartDecodesNothing)
