@@ -14,7 +14,7 @@ cmake --build build
 
 # The library, its readers and decoders once more under ASan and UBSan, with
 # every fuzz corpus and kept crash input replayed (no GUI needed there).
-sanitized="platform_tests color_tests compression_tests imaging_tests reader_tests"
+sanitized="platform_tests color_tests compression_tests imaging_tests reader_tests metafile_tests"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DPW_BUILD_GUI=OFF -DPW_BUILD_BENCH=OFF >/dev/null
 cmake --build build-sanitize --target $sanitized fuzz_all
 (cd build-sanitize && ctest --output-on-failure -j "$jobs" -L "${sanitized// /|}|fuzz_replay")

@@ -207,9 +207,12 @@ void TBitmap::RowToARGB(int y, int x, int count, uint32_t* out) const
     case bf1Bit:
     case bf4Bit:
     case bf8Bit: {
+        // A table of the whole palette pays off on rows longer than the
+        // palette; shorter rows (tall, narrow images) look each pixel up.
         uint32_t lookup[256];
         const int entries = 1 << BitsPerPixel();
-        for (int i = 0; i < entries; ++i)
+        const bool table = count >= entries;
+        for (int i = 0; table && i < entries; ++i)
             lookup[i] = fromEntry(PaletteColor(i));
         for (int i = 0; i < count; ++i) {
             const int c = x + i;
@@ -220,7 +223,7 @@ void TBitmap::RowToARGB(int y, int x, int count, uint32_t* out) const
                 index = (c & 1) ? (row[c >> 1] & 0x0F) : (row[c >> 1] >> 4);
             else
                 index = row[c];
-            out[i] = lookup[index];
+            out[i] = table ? lookup[index] : fromEntry(PaletteColor(index));
         }
         break;
     }
