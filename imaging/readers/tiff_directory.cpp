@@ -179,7 +179,8 @@ uint32_t TTIFFDirectory::IntegerAt(const uint8_t* raw, uint16_t type, uint32_t k
         return bigEndian ? LoadU32BE(raw + 4 * size_t(k)) : LoadU32LE(raw + 4 * size_t(k));
     default: {
         const double v = NumberAt(raw, type, k, bigEndian);
-        return v <= 0 ? 0 : v >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(v);
+        // A FLOAT or DOUBLE field may hold NaN, which reads as 0 like a negative.
+        return !(v > 0) ? 0 : v >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(v);
     }
     }
 }

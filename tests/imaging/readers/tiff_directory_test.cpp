@@ -90,6 +90,17 @@ TEST(TiffDirectory, RationalWithZeroDenominatorReadsAsZero)
     EXPECT_EQ(g->Directory.ReadTagFloats(*stream, 529), (TFloatArray{0.0f, 0.587f, 0.114f}));
 }
 
+// FLOAT fields read as integers: NaN and negatives give 0, as a RATIONAL
+// with a zero denominator does.
+TEST(TiffDirectory, FloatFieldsReadAsIntegersClampNaNToZero)
+{
+    TiffBuilder b = Minimal();
+    b.Tag(311, ftFloat, {0x7FC00000 /* NaN */, 0xC0400000 /* -3 */, 0x40400000 /* 3 */});
+    const auto g = Properties(b);
+    auto stream = b.Stream();
+    EXPECT_EQ(g->Directory.ReadTagIntegers(*stream, 311), (TCardinalArray{0, 0, 3}));
+}
+
 TEST(TiffDirectory, ValuesOutsideTheFileAreRejected)
 {
     TiffBuilder b = Minimal();
