@@ -248,4 +248,20 @@ std::string FirstDifference(const Image& a, const Image& b)
     return {};
 }
 
+std::vector<uint8_t> Bits(const std::string& text)
+{
+    std::vector<uint8_t> out;
+    int n = 0;
+    for (char c : text) {
+        if (c != '0' && c != '1')
+            continue;
+        if (n % 8 == 0)
+            out.push_back(0);
+        if (c == '1')
+            out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
+        ++n;
+    }
+    return out;
+}
+
 } // namespace pwtest

@@ -12,6 +12,10 @@ std::string DataPath(const std::string& name);
 // Path of a built program in build/bin.
 std::string BinPath(const std::string& name);
 
+// Bytes from a string of '0' and '1' (other characters ignored), the first
+// bit in the most significant position, the last byte padded with 0 bits.
+std::vector<uint8_t> Bits(const std::string& text);
+
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 class TempDir {

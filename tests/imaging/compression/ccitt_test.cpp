@@ -15,24 +15,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Bytes from a string of '0' and '1' (spaces ignored), first bit in the
-// most significant position, the last byte padded with 0 bits.
-Bytes Bits(const std::string& text)
-{
-    Bytes out;
-    int n = 0;
-    for (char c : text) {
-        if (c != '0' && c != '1')
-            continue;
-        if (n % 8 == 0)
-            out.push_back(0);
-        if (c == '1')
-            out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
-        ++n;
-    }
-    return out;
-}
+using pwtest::Bits;
 
 enum class Kind { Fax3, MH, MHWordAligned };
 

@@ -2,6 +2,7 @@
 // takes, strips, tiles and planes, built byte by byte.
 #include "imaging/readers/tiff_graphic.h"
 #include "platform/exceptions.h"
+#include "tests/support/test_support.h"
 #include "tiff_test_builder.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Pix = std::vector<uint32_t>;
+using pwtest::Bits;
 
 const std::string NotSupported = "Cannot load image. The compression scheme is not supported for TIF/TIFF files.";
 const std::string Invalid = "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
@@ -25,23 +27,6 @@ Bytes Deflate(const Bytes& data)
     Bytes out(size);
     compress2(out.data(), &size, data.data(), data.size(), 9);
     out.resize(size);
-    return out;
-}
-
-// Bytes from a string of '0' and '1' (spaces ignored), padded with zeros.
-Bytes Bits(const std::string& text)
-{
-    Bytes out;
-    int n = 0;
-    for (char c : text) {
-        if (c != '0' && c != '1')
-            continue;
-        if (n % 8 == 0)
-            out.push_back(0);
-        if (c == '1')
-            out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
-        ++n;
-    }
     return out;
 }
 
