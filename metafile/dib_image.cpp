@@ -2,8 +2,8 @@
 #include "imaging/image_limits.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/metafile_players.h"
-#include "platform/metafile/record_data.h"
+#include "metafile/metafile_players.h"
+#include "metafile/record_data.h"
 #include "platform/streams.h"
 
 #include <algorithm>

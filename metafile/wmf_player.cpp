@@ -2,10 +2,10 @@
 // reverse order of the drawing call's arguments (y before x, bottom before top).
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/gdi_context.h"
-#include "platform/metafile/metafile_messages.h"
-#include "platform/metafile/metafile_players.h"
-#include "platform/metafile/record_data.h"
+#include "metafile/gdi_context.h"
+#include "metafile/metafile_messages.h"
+#include "metafile/metafile_players.h"
+#include "metafile/record_data.h"
 
 #include <QStringDecoder>
 
