@@ -3,11 +3,10 @@
 #include "imaging/byte_reader.h"
 #include "imaging/image_limits.h"
 #include "imaging/strings/messages.h"
-#include "platform/exceptions.h"
 #include "metafile/gdi_context.h"
-#include "metafile/metafile_messages.h"
 #include "metafile/metafile_players.h"
 #include "metafile/record_data.h"
+#include "platform/exceptions.h"
 #include "platform/picture.h"
 #include "platform/streams.h"
 
