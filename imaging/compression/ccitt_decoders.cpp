@@ -421,8 +421,6 @@ constexpr size_t Sentinels = 4;
 TCCITT2DDecoder::TCCITT2DDecoder(int Options, bool SwapBits, uint32_t Width)
     : TCCITTDecoder(Options, SwapBits, false, Width)
 {
-    FReference.reserve(size_t(Width) + 2 + Sentinels);
-    FCoding.reserve(size_t(Width) + 2 + Sentinels);
 }
 
 void TCCITT2DDecoder::ResetReference()
