@@ -400,6 +400,8 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
     TImageProperties& p = ImageProperties;
     const bool swapBits = (p.Flags & ifReversedBitOrder) != 0;
     const uint32_t options = Directory.GetTagValue(tiff::T4Options, 0);
+    // The row decoders code rows of a tile as wide as the tile.
+    const uint32_t width = (p.Flags & ifTiled) ? p.TileWidth : p.Width;
     switch (p.CompressionKind) {
     case ckNone:
         return nullptr;
@@ -407,17 +409,17 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
         return std::make_unique<TPackbitsRLEDecoder>();
     case ckCCITTGroup3:
         if (options & 1)
-            return std::make_unique<TCCITTFax3Decoder2D>(static_cast<int>(options), swapBits, p.Width);
-        return std::make_unique<TCCITTFax3Decoder>(static_cast<int>(options), swapBits, false, p.Width);
+            return std::make_unique<TCCITTFax3Decoder2D>(static_cast<int>(options), swapBits, width);
+        return std::make_unique<TCCITTFax3Decoder>(static_cast<int>(options), swapBits, false, width);
     case ckCCITTGroup4:
         return std::make_unique<TCCITTFax4Decoder>(static_cast<int>(Directory.GetTagValue(tiff::T6Options, 0)),
-                                                   swapBits, p.Width);
+                                                   swapBits, width);
     case ckLZW:
         return std::make_unique<TLZWDecoder>();
     case ckCCITTHuffman:
-        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, false, p.Width);
+        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, false, width);
     case ckCCITTHuffmanW:
-        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, true, p.Width);
+        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, true, width);
     case ckDeflate:
         return std::make_unique<TLZ77Decoder>(1, true);
     case ckJPEG:
@@ -425,7 +427,7 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
         FDecoderProperties = p;
         return std::make_unique<TTIFFJPEGDecoder>(&FDecoderProperties);
     case ckThunderScan:
-        return std::make_unique<TThunderDecoder>(static_cast<int>(p.Width));
+        return std::make_unique<TThunderDecoder>(static_cast<int>(width));
     default:
         break;
     }
