@@ -313,7 +313,9 @@ TExpandResult TCCITTMHDecoder::Expand(const uint8_t*& Source, size_t SourceSize,
     return Result();
 }
 
-uint32_t TCCITTDecoder::PeekBits(uint32_t Count) const
+const std::array<uint8_t, 256> TCCITTDecoder::Reversed = MakeReversedBytes();
+
+uint32_t TCCITTDecoder::PeekLongBits(uint32_t Count) const
 {
     uint32_t window = FBits & ((1u << FBitsLeft) - 1);
     uint32_t have = FBitsLeft;
@@ -329,12 +331,8 @@ uint32_t TCCITTDecoder::PeekBits(uint32_t Count) const
     return (window >> (have - Count)) & ((1u << Count) - 1);
 }
 
-void TCCITTDecoder::SkipBits(uint32_t Count)
+void TCCITTDecoder::SkipLongBits(uint32_t Count)
 {
-    if (Count <= FBitsLeft) {
-        FBitsLeft -= Count;
-        return;
-    }
     Count -= FBitsLeft;
     FBitsLeft = 0;
     const size_t bytes = std::min<size_t>(Count / 8, static_cast<size_t>(FSourceEnd - FSource));
@@ -428,16 +426,6 @@ void TCCITT2DDecoder::ResetReference()
     FReference.assign(Sentinels, Width());
 }
 
-bool TCCITT2DDecoder::AddChange(int64_t Position)
-{
-    // A row has at most Width + 1 changing elements; more is bad data.
-    if (FCoding.size() > size_t(Width()))
-        return false;
-    FCoding.push_back(static_cast<uint32_t>(Position));
-    FEnd = Position;
-    return true;
-}
-
 bool TCCITT2DDecoder::DecodeRow2D()
 {
     FCoding.clear();
@@ -450,7 +438,6 @@ bool TCCITT2DDecoder::DecodeRow2D()
     while (a0 < width) {
         if (!BitsRemain())
             return false;
-        const TModeCode mode = ModeCodes[PeekBits(7)];
         // b1: the first changing element right of a0 whose colour is the
         // opposite of a0's (even entries turn to black); b2 the one after.
         if (b > 0)
@@ -460,6 +447,17 @@ bool TCCITT2DDecoder::DecodeRow2D()
         while (ref[b] <= a0)
             b += 2;
         const int64_t b1 = ref[b];
+        // V0, by far the commonest code: a single 1 bit, a1 = b1 (which lies
+        // right of a0 and within the row).
+        if (NextBitIsOne()) {
+            SkipBits(1);
+            if (!AddChange(b1))
+                return false;
+            a0 = b1;
+            colour ^= 1;
+            continue;
+        }
+        const TModeCode mode = ModeCodes[PeekBits(7)];
         const int64_t b2 = ref[b + 1];
         const int64_t start = std::max<int64_t>(a0, 0);
         switch (mode.Mode) {

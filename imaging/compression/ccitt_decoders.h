@@ -22,6 +22,7 @@
 // reference of the next. Every strip starts with an all-white reference.
 #include "imaging/compression/decoder.h"
 
+#include <array>
 #include <vector>
 
 class TCCITTDecoder : public TDecoder {
@@ -78,9 +79,28 @@ protected:
     }
     TExpandResult Result() const;
     // The next Count (at most 24) bits, first bit highest; bits past the end
-    // of the data read as 0. SkipBits consumes them.
-    uint32_t PeekBits(uint32_t Count) const;
-    void SkipBits(uint32_t Count);
+    // of the data read as 0. SkipBits consumes them. The short cases are
+    // inline: the two-dimensional decoders look at every mode code so.
+    uint32_t PeekBits(uint32_t Count) const
+    {
+        if (Count <= FBitsLeft)
+            return (FBits >> (FBitsLeft - Count)) & ((1u << Count) - 1);
+        if (Count <= 8) {
+            const uint32_t next = FSource == FSourceEnd ? 0u : FSwapBits ? Reversed[*FSource] : *FSource;
+            const uint32_t window = (FBits & ((1u << FBitsLeft) - 1)) << 8 | next;
+            return (window >> (FBitsLeft + 8 - Count)) & ((1u << Count) - 1);
+        }
+        return PeekLongBits(Count);
+    }
+    // True when the next bit is in the current byte and is 1.
+    bool NextBitIsOne() const { return FBitsLeft != 0 && ((FBits >> (FBitsLeft - 1)) & 1) != 0; }
+    void SkipBits(uint32_t Count)
+    {
+        if (Count <= FBitsLeft)
+            FBitsLeft -= Count;
+        else
+            SkipLongBits(Count);
+    }
     uint32_t Width() const { return FWidth; }
     // The current row of the target (nullptr once the rows fill it) and the
     // bytes of it that lie inside the target.
@@ -104,6 +124,10 @@ private:
     static const TCodeTable& CodeTable(bool White);
     static void AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value);
     void LoadByte();
+    uint32_t PeekLongBits(uint32_t Count) const;
+    void SkipLongBits(uint32_t Count);
+    // Each byte with its bits in reverse order (fill order 2).
+    static const std::array<uint8_t, 256> Reversed;
 
     uint32_t FOptions;
     bool FSwapBits;
@@ -163,7 +187,15 @@ protected:
     bool FMetEndOfLine = false;
 
 private:
-    bool AddChange(int64_t Position);
+    bool AddChange(int64_t Position)
+    {
+        // A row has at most Width + 1 changing elements; more is bad data.
+        if (FCoding.size() > size_t(Width()))
+            return false;
+        FCoding.push_back(static_cast<uint32_t>(Position));
+        FEnd = Position;
+        return true;
+    }
     std::vector<uint32_t> FReference; // changing elements, then sentinels at Width
     std::vector<uint32_t> FCoding;
     int64_t FEnd = 0; // how far the row is decoded
