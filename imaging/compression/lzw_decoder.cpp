@@ -1,6 +1,7 @@
 #include "imaging/compression/lzw_decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -12,7 +13,7 @@ constexpr uint32_t TableSize = 4096;
 
 } // namespace
 
-TLZWDecoder::TLZWDecoder() : FOffset(TableSize), FLength(TableSize) {}
+TLZWDecoder::TLZWDecoder() : FEntries(TableSize) {}
 
 void TLZWDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& BytesStored)
 {
@@ -32,21 +33,33 @@ TExpandResult TLZWDecoder::Expand(const uint8_t*& Source, size_t SourceSize, uin
 template <bool OldStyle>
 TExpandResult TLZWDecoder::Decode(const uint8_t* Source, size_t SourceSize, uint8_t* Target, size_t TargetSize)
 {
+    // Offsets are kept in 32 bits; no strip comes near 4 GB.
+    TargetSize = std::min<size_t>(TargetSize, 0xFFFFFFFFu);
     const uint8_t* src = Source;
     const uint8_t* const srcEnd = Source + SourceSize;
     size_t pos = 0;
     uint64_t buffer = 0; // unread bits: the next ones highest (MSB first) or lowest (LSB first)
     uint32_t count = 0;
     uint32_t width = 9;
-    // Code at which the width grows: one early in the TIFF coding.
-    uint32_t limit = OldStyle ? 512 : 511;
     uint32_t next = FirstCode;
-    uint32_t previous = ClearCode; // no previous code after a Clear
-    size_t previousStart = 0;      // where the previous code's string was written
-    size_t* const offset = FOffset.data();
-    uint32_t* const length = FLength.data();
+    uint32_t previousLength = 0; // 0 right after a Clear: no string to extend
+    size_t previousStart = 0;    // where the previous code's string was written
+    uint64_t* const entries = FEntries.data();
 
     for (;;) {
+        if constexpr (!OldStyle) {
+            // Eight bytes at once while they last: the bits already held
+            // stay, the loaded ones below them repeat bits held in part.
+            if (srcEnd - src >= 8) {
+                uint64_t word;
+                std::memcpy(&word, src, 8);
+                if constexpr (std::endian::native == std::endian::little)
+                    word = __builtin_bswap64(word);
+                buffer |= word >> count;
+                src += (63 - count) >> 3;
+                count |= 56;
+            }
+        }
         if (count < width) {
             while (count <= 56 && src != srcEnd) {
                 if constexpr (OldStyle)
@@ -68,36 +81,27 @@ TExpandResult TLZWDecoder::Decode(const uint8_t* Source, size_t SourceSize, uint
         }
         count -= width;
 
-        if (code == ClearCode) {
+        if (code - ClearCode < 2) {
+            if (code == EndCode)
+                break;
             width = 9;
-            limit = OldStyle ? 512 : 511;
             next = FirstCode;
-            previous = ClearCode;
+            previousLength = 0;
             continue;
         }
-        if (code == EndCode)
-            break;
         if (pos >= TargetSize)
             break;
 
-        if (previous == ClearCode) {
-            // The first code after a Clear stands for itself.
-            if (code > 255)
-                break;
-            Target[pos] = static_cast<uint8_t>(code);
-            previous = code;
-            previousStart = pos;
-            ++pos;
-            continue;
-        }
-
-        const uint32_t previousLength = previous < 256 ? 1 : length[previous];
         const size_t start = pos;
+        uint32_t length;
         if (code < 256) {
             Target[pos++] = static_cast<uint8_t>(code);
+            length = 1;
         } else if (code < next) {
-            const size_t from = offset[code];
-            const size_t n = std::min<size_t>(length[code], TargetSize - pos);
+            const uint64_t entry = entries[code];
+            const size_t from = static_cast<uint32_t>(entry);
+            length = static_cast<uint32_t>(entry >> 32);
+            const size_t n = std::min<size_t>(length, TargetSize - pos);
             // Most strings are short: one fixed copy when the room allows;
             // from lies before pos, at least a string's length back.
             if (n <= 16 && pos + 16 <= TargetSize && pos - from >= 16)
@@ -105,10 +109,11 @@ TExpandResult TLZWDecoder::Decode(const uint8_t* Source, size_t SourceSize, uint
             else
                 std::memmove(Target + pos, Target + from, n);
             pos += n;
-        } else if (code == next && next < TableSize) {
+        } else if (code == next && previousLength != 0 && next < TableSize) {
             // The string of the previous code and its own first byte: copied
             // byte by byte, the last byte being the first one just written.
-            const size_t n = std::min<size_t>(previousLength + 1, TargetSize - pos);
+            length = previousLength + 1;
+            const size_t n = std::min<size_t>(length, TargetSize - pos);
             for (size_t i = 0; i < n; ++i)
                 Target[pos + i] = Target[previousStart + i];
             pos += n;
@@ -116,21 +121,17 @@ TExpandResult TLZWDecoder::Decode(const uint8_t* Source, size_t SourceSize, uint
             break; // a code that is not defined yet
         }
 
-        if (next < TableSize) {
+        if (previousLength != 0 && next < TableSize) {
             // The new string is the previous one and the first byte of this
             // one, which follows it in the target.
-            offset[next] = previousStart;
-            length[next] = previousLength + 1;
+            entries[next] = previousStart | uint64_t(previousLength + 1) << 32;
             ++next;
-            if (next >= limit && width < 12) {
+            // The width grows one code early in the TIFF coding.
+            if (next >= (1u << width) - (OldStyle ? 0u : 1u) && width < 12)
                 ++width;
-                limit = (limit + 1) * 2 - (OldStyle ? 0 : 1);
-            }
         }
-        previous = code;
+        previousLength = length;
         previousStart = start;
-        if (pos >= TargetSize)
-            break;
     }
     const size_t unread = count / 8;
     return {static_cast<size_t>(src - Source) - unread, pos};

@@ -29,8 +29,8 @@ private:
     template <bool OldStyle>
     TExpandResult Decode(const uint8_t* Source, size_t SourceSize, uint8_t* Target, size_t TargetSize);
 
-    // Where the string of each code was first written in the target, and its
-    // length: a code's string is copied from there (entries 0..255 unused).
-    std::vector<size_t> FOffset;
-    std::vector<uint32_t> FLength;
+    // Where the string of each code was first written in the target (low 32
+    // bits) and its length (high 32 bits): a code's string is copied from
+    // there. Entries 0..257 are unused.
+    std::vector<uint64_t> FEntries;
 };
