@@ -194,6 +194,6 @@ std::string GeoKeyMetadataText(const TCrs& crs)
 
 std::string PamAuxXmlText(const TCrs& crs)
 {
-    return "<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"" + std::string(crs.Geographic ? "2,1" : "1,2") +
-           "\">" + XmlEscape(crs.Wkt) + "</SRS>\n</PAMDataset>\n";
+    // Without an axis mapping GDAL takes the traditional GIS order, east first.
+    return "<PAMDataset>\n  <SRS>" + XmlEscape(crs.Wkt) + "</SRS>\n</PAMDataset>\n";
 }
