@@ -157,15 +157,15 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
     DeleteLeftover(bmp);
     DeleteLeftover(tif);
     switch (source.FilterIndex) {
-    case 1:
+    case TSourceFilter::BMP:
         RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(source.FileName), " ", QuotePath(tif)}), tif);
         break;
-    case 2:
+    case TSourceFilter::JPG:
         RunConverter("jpg2bmp", Join({" ", QuotePath(source.FileName), " ", QuotePath(bmp)}), bmp);
         RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(bmp), " ", QuotePath(tif)}), tif);
         DeleteFile(bmp);
         break;
-    case 3:
+    case TSourceFilter::TIFF:
         // geotifcp would copy the source's placement and keys beside the new ones.
         CopyFile(source.FileName, tif);
         StripGeoTiffTags(tif);
@@ -249,17 +249,17 @@ std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipelin
     const TControlPoints points = SavePoints(request);
     const std::string text = request.Rotate ? WorldFileText(ComputeSimilarityTransform(points))
                                             : WorldFileText(ComputeWorldTransform(points));
-    if (request.TargetFilterIndex == 1)
+    if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         pipeline.CheckSource(request.Source);
 
     WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
     try {
-        if (request.TargetFilterIndex == 1) {
+        if (request.TargetFilterIndex == TTargetFilter::TiffTfw) {
             TAffineTransform written;
             ParseWorldFileText(text, written);
             pipeline.ConvertSource(request.Source);
             pipeline.MakeGeoTiff(written, request.Crs);
-        } else if (request.TargetFilterIndex == 2) {
+        } else if (request.TargetFilterIndex == TTargetFilter::JGW) {
             pipeline.MakeJgw(request.Crs, ImageExtension(request.Source.FileName));
         }
     } catch (...) {
