@@ -96,7 +96,8 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
     const std::string bmp = SamplePath("sample_map.bmp");
     const std::string map = "3501000,5404000,3505000,5401000";
     const std::string usage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate].";
+                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] "
+                              "[--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points].";
     const struct {
         const char* Name;
         std::vector<std::string> Args; // --out DIR/map.tif follows unless an --out is given
@@ -119,6 +120,11 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
         {"image that cannot become a GeoTIFF", {SamplePath("sample_map.png"), "--p1", "1,1", "--p2", "2,2", "--map", map},
          "Cannot make a GeoTIFF from '" + SamplePath("sample_map.png") +
              "': the image must be a BMP, JPEG or TIFF file."},
+        {"point 2 off by more than --max-misfit",
+         {bmp, "--p1", "0,0", "--p2", "3,4", "--map", "100,200,106,208", "--max-misfit", "7.5"},
+         "Point 2 lies 8 pixels from its coordinates, more than the 7.5 that --max-misfit allows."},
+        {"unknown system", {bmp, "--p1", "100,100", "--p2", "500,400", "--map", map, "--crs", "EPSG:99999"},
+         "Unknown coordinate reference system 'EPSG:99999'."},
         {"JPEG behind a BMP name", {"JPEG.bmp", "--p1", "100,100", "--p2", "500,400", "--map", map}, ""},
     };
     for (const auto& c : cases) {
