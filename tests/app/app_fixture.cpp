@@ -1,5 +1,7 @@
 #include "app_fixture.h"
 
+#include <QStandardPaths>
+
 #include "app/application.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
@@ -34,6 +36,8 @@ void EnsureApplication()
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
     if (!TApplicationEnvironment::Application) {
+        // Settings the workbench remembers go to a test folder, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         TApplicationEnvironment::Application = std::make_unique<TApplication>(argc, argv);
