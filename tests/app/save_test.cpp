@@ -50,6 +50,8 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
+        // No system remembered from an earlier test.
+        QSettings(QStringLiteral("Pinwright"), QStringLiteral("pinwright")).clear();
         Form = std::make_unique<TForm1>();
         std::filesystem::create_directory(Out);
         std::filesystem::create_directory(Start);
@@ -350,7 +352,6 @@ TEST_F(SaveTest, CheckMarkersAndCursorFollowThePoints)
 
 TEST_F(SaveTest, PointsFileSystemAndRotationReachTheOutputs)
 {
-    QSettings(QStringLiteral("Pinwright"), QStringLiteral("pinwright")).clear();
     Form->OpenDialog1.FileName = QString::fromStdString(SamplePath("sample_map.jpg"));
     Form->CrsEdit->setText("EPSG:99999");
     Form->Image1MouseDown(100, 100);
