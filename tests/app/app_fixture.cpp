@@ -1,6 +1,7 @@
 #include "app_fixture.h"
 
-#include <QStandardPaths>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include "app/application.h"
 #include "platform/exceptions.h"
@@ -36,8 +37,10 @@ void EnsureApplication()
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
     if (!TApplicationEnvironment::Application) {
-        // Settings the workbench remembers go to a test folder, not the user's.
-        QStandardPaths::setTestModeEnabled(true);
+        // Settings the workbench remembers go to a folder of this test
+        // program's own, neither the user's nor another test's.
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         TApplicationEnvironment::Application = std::make_unique<TApplication>(argc, argv);
