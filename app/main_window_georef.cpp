@@ -58,7 +58,7 @@ void TForm1::BuildGisControls()
 {
     // The top bar's free room right of the three buttons.
     CrsCaption = new QLabel(QStringLiteral("System"), Panel4);
-    CrsCaption->setGeometry(218, 8, 40, 13);
+    CrsCaption->setGeometry(214, 8, 43, 13);
     CrsEdit = new QLineEdit(Panel4);
     CrsEdit->setGeometry(258, 4, 90, 21);
     CrsEdit->setPlaceholderText(QStringLiteral("EPSG code"));
