@@ -82,9 +82,14 @@ void WriteWorldFile(TForm1& form)
     request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
     request.Source.FilterIndex = static_cast<TSourceFilter>(form.OpenDialog1.FilterIndex);
 
-    TExportPipeline pipeline(form.StartDir);
-    pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
-    {
+    if (request.TargetFilterIndex == TTargetFilter::Points) {
+        // The same checks as a save of the world file, then the points alone.
+        const TControlPoints points = SavePoints(request);
+        ComputeSaveTransform(points, request.Rotate);
+        WriteTextFile(request.TargetFileName, GcpPointsText(points, crs));
+    } else {
+        TExportPipeline pipeline(form.StartDir);
+        pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
         TSaveRunningScope running(form.Button11);
         WriteWorldFile(request, pipeline);
     }

@@ -378,6 +378,12 @@ TEST_F(SaveTest, PointsFileSystemAndRotationReachTheOutputs)
               "10.000000000000\r\n0.000000000000\r\n0.000000000000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n");
     EXPECT_EQ(Listing(Out), (std::set<std::string>{"sheet.jgw", "sheet.prj", "sheet.jpg.aux.xml"}));
     EXPECT_EQ(pwtest::ReadText(OutFile("sheet.prj")).rfind("PROJCS[\"DHDN_3_Degree_Gauss_Zone_3\"", 0), 0u);
+    // Saved as control points: the file they were loaded from.
+    Form->RotateCheck->setChecked(false);
+    Dialogs.Confirm(QString::fromStdString(OutFile("sheet.points")), 3);
+    ClickSave();
+    EXPECT_EQ(pwtest::ReadText(OutFile("sheet.points")),
+              pwtest::ReadText(std::string(PW_TEST_DATA) + "/georef/sample_map_31467.points"));
     // The next run starts with the system used last.
     EXPECT_EQ(TForm1().CrsNameLabel->text(), "DHDN / 3-degree Gauss-Kruger zone 3");
 }
