@@ -106,6 +106,16 @@ TEST(GeorefForGis, GdalAndListgeoReadTheSystemAndOnlyTheNewPlacement)
     }
 }
 
+TEST(GeorefForGis, PointsFileWrittenBackIsTheOneRead)
+{
+    pwtest::TempDir dir;
+    const std::string points = SamplePath("../tests/data/georef/sample_map_31467.points");
+    const auto made = Georef({SamplePath("sample_map.jpg"), "--points", points, "--out", dir.File("map.jgw"),
+                              "--write-points", dir.File("again.points")});
+    ASSERT_EQ(made.ExitCode, 0) << made.Err;
+    EXPECT_EQ(pwtest::ReadText(dir.File("again.points")), pwtest::ReadText(points));
+}
+
 // Pixel (c, r) of the sample after ImageMagick turned it by degrees
 // clockwise about its centre (pixel centres at c + 0.5, r + 0.5).
 void Turned(double degrees, int& col, int& row)

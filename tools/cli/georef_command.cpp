@@ -18,6 +18,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -169,14 +170,17 @@ int RunGeorefCommand(int argc, char** argv)
         throw Exception("Point 2 lies " + FloatToStr(std::round(check.PixelMisfit * 1000) / 1000, '.') +
                         " pixels from its coordinates, more than the " + maxMisfit + " that --max-misfit allows");
 
+    // Written aside first, so that a failed export leaves no point file either.
+    std::unique_ptr<TOutputFile> pointsFile;
+    if (!writePoints.empty()) {
+        pointsFile = std::make_unique<TOutputFile>(writePoints);
+        pointsFile->Write(GcpPointsText(controlPoints, request.Crs));
+    }
     TExportPipeline pipeline(std::filesystem::current_path().string());
     pipeline.ShowMessage = [](const std::string& message) { std::cerr << message << std::endl; };
     const std::string worldFile = WriteWorldFile(request, pipeline);
-    if (!writePoints.empty()) {
-        TOutputFile file(writePoints);
-        file.Write(GcpPointsText(controlPoints, request.Crs));
-        file.Commit();
-    }
+    if (pointsFile)
+        pointsFile->Commit();
 
     std::string line;
     for (const char c : worldFile) {
