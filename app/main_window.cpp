@@ -89,6 +89,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1 = new TStatusBar({120, 115, 50}, this);
     StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
+    BuildGisControls();
 
     OpenDialog1.Filter = QString::fromLatin1(SourceFilterText);
     OpenDialog2.Filter = QStringLiteral("(*.*)|*.*");
@@ -287,6 +288,7 @@ void TForm1::Image1MouseDown(int x, int y)
         Label29->setText(QString::number(x));
         Edit16->setFocus();
     }
+    UpdatePointCheck();
 }
 
 void TForm1::SpeedButton2Click()
@@ -329,6 +331,7 @@ void TForm1::Image2Click()
         Panel1->SetBevelInner(bvLowered);
         Panel1->SetBevelOuter(bvLowered);
     }
+    UpdatePointCheck();
 }
 
 void TForm1::Image3Click()
