@@ -74,7 +74,7 @@ int RunGeorefCommand(int argc, char** argv)
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= argc)
-                RaiseUsage(Usage);
+                RaiseUsage(Usage, "option " + arg + " needs a value");
             return argv[++i];
         };
         if (arg == "--p1")
@@ -89,13 +89,17 @@ int RunGeorefCommand(int argc, char** argv)
             target = value();
         else if (arg == "--negate")
             negate = true;
-        else if (arg.rfind("--", 0) == 0 || !image.empty())
-            RaiseUsage(Usage);
+        else if (arg.rfind("--", 0) == 0)
+            RaiseUsage(Usage, "unknown option " + arg);
+        else if (!image.empty())
+            RaiseUsage(Usage, "a second image " + arg);
         else
             image = arg;
     }
-    if (image.empty() || p1.empty() || p2.empty() || target.empty() || map.empty() == points.empty())
-        RaiseUsage(Usage);
+    if (image.empty() || p1.empty() || p2.empty() || target.empty())
+        RaiseUsage(Usage, "georef needs an image, --p1, --p2 and --out");
+    if (map.empty() == points.empty())
+        RaiseUsage(Usage, "georef needs either --map or --points");
 
     TSaveRequest request;
     const std::string targetExtension = LowerExtension(target);
