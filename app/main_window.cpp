@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -288,10 +289,25 @@ void TForm1::Image1MouseDown(int x, int y)
     }
 }
 
+void TForm1::OpenFile(const QString& fileName)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    OpenDialog1.FileName = fileName;
+    OpenDialog1.FilterIndex = extension == QLatin1String("jpg") || extension == QLatin1String("jpeg") ? 2
+                              : extension == QLatin1String("tif") || extension == QLatin1String("tiff") ? 3
+                                                                                                          : 1;
+    OpenChosenFile();
+}
+
 void TForm1::SpeedButton2Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
+    OpenChosenFile();
+}
+
+void TForm1::OpenChosenFile()
+{
     // A load pumps paint events; no second Open may start inside it.
     SpeedButton2->setEnabled(false);
     struct TEnd {
