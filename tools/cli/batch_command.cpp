@@ -338,7 +338,7 @@ public:
                 // others are not begun.
                 FStopping = true;
                 for (const auto& [pid, running] : FRunning)
-                    ::kill(pid, SIGTERM);
+                    ::kill(-pid, SIGTERM);
                 for (; next < FSheets.size(); ++next)
                     Report(next, "failed: stopped before it began");
             }
@@ -409,8 +409,15 @@ private:
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, fileno(running.Errors), STDERR_FILENO);
+        // A process group of its own, so that stopping the sheet stops its
+        // converters too.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
         pid_t pid = 0;
-        const int error = ::posix_spawn(&pid, FSelf.c_str(), &actions, nullptr, argv.data(), environ);
+        const int error = ::posix_spawn(&pid, FSelf.c_str(), &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
             std::fclose(running.Errors);
