@@ -294,9 +294,12 @@ void TForm1::OpenFile(const QString& fileName)
 {
     const QString extension = QFileInfo(fileName).suffix().toLower();
     OpenDialog1.FileName = fileName;
-    OpenDialog1.FilterIndex = extension == QLatin1String("jpg") || extension == QLatin1String("jpeg") ? 2
-                              : extension == QLatin1String("tif") || extension == QLatin1String("tiff") ? 3
-                                                                                                          : 1;
+    TSourceFilter filter = TSourceFilter::BMP;
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        filter = TSourceFilter::JPG;
+    else if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
+        filter = TSourceFilter::TIFF;
+    OpenDialog1.FilterIndex = static_cast<int>(filter);
     OpenChosenFile();
 }
 
