@@ -395,6 +395,8 @@ private:
             Report(index, "failed: " + WithFullStop(IOErrorText(errno)));
             return;
         }
+        // Only this sheet's process gets it (as its standard error).
+        ::fcntl(fileno(running.Errors), F_SETFD, FD_CLOEXEC);
 
         std::vector<std::string> arguments = sheet.Arguments;
         arguments.insert(arguments.begin(), FSelf);
