@@ -10,10 +10,8 @@
 
 namespace {
 
-std::string SamplePath(const std::string& name)
-{
-    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
-}
+using pwtest::Listing;
+using pwtest::SamplePath;
 
 pwtest::CommandResult Cli(std::vector<std::string> args)
 {
@@ -52,14 +50,6 @@ std::string Difference(const std::set<std::string>& actual, const std::set<std::
         if (!actual.count(line))
             text += "- " + line + "\n";
     return text;
-}
-
-std::set<std::string> Listing(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
 }
 
 TEST(CliHelpAndUsage, ExitStatusAndTexts)
