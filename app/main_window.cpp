@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -291,10 +292,28 @@ void TForm1::Image1MouseDown(int x, int y)
     UpdatePointCheck();
 }
 
+void TForm1::OpenFile(const QString& fileName)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    OpenDialog1.FileName = fileName;
+    TSourceFilter filter = TSourceFilter::BMP;
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        filter = TSourceFilter::JPG;
+    else if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
+        filter = TSourceFilter::TIFF;
+    OpenDialog1.FilterIndex = static_cast<int>(filter);
+    OpenChosenFile();
+}
+
 void TForm1::SpeedButton2Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
+    OpenChosenFile();
+}
+
+void TForm1::OpenChosenFile()
+{
     // A load pumps paint events; no second Open may start inside it.
     SpeedButton2->setEnabled(false);
     struct TEnd {

@@ -44,6 +44,9 @@ public:
     void RadioButton2Click();
     void Image1MouseDown(int x, int y);
     void SpeedButton2Click();  // Open
+    // Opens fileName as Open does, under the filter its extension picks
+    // (a file given on the command line, as the desktop entry passes it).
+    void OpenFile(const QString& fileName);
     void SpeedButton3Click();  // Help
     void SpeedButton4Click();  // Close
     void SpeedButton1Click();  // Load file (main_window_save.cpp)
@@ -144,6 +147,7 @@ private:
     void BuildGisControls();
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);
+    void OpenChosenFile();
 
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;

@@ -82,7 +82,7 @@ int RunGeorefCommand(int argc, char** argv)
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= argc)
-                RaiseUsage(Usage);
+                RaiseUsage(Usage, "option " + arg + " needs a value");
             return argv[++i];
         };
         if (arg == "--p1")
@@ -105,14 +105,18 @@ int RunGeorefCommand(int argc, char** argv)
             maxMisfit = value();
         else if (arg == "--write-points")
             writePoints = value();
-        else if (arg.rfind("--", 0) == 0 || !image.empty())
-            RaiseUsage(Usage);
+        else if (arg.rfind("--", 0) == 0)
+            RaiseUsage(Usage, "unknown option " + arg);
+        else if (!image.empty())
+            RaiseUsage(Usage, "a second image " + arg);
         else
             image = arg;
     }
     const bool gcpFile = !points.empty() && IsGcpPointsFile(points);
-    if (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty() || map.empty() == points.empty())
-        RaiseUsage(Usage);
+    if (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty())
+        RaiseUsage(Usage, "georef needs an image, --p1, --p2 and --out");
+    if (map.empty() == points.empty())
+        RaiseUsage(Usage, "georef needs either --map or --points");
     double maxPixels = -1;
     if (!maxMisfit.empty() && (!TryParseCoordinate(maxMisfit, maxPixels) || maxPixels < 0))
         throw EConvertError("'" + maxMisfit + "' is not a number of pixels for --max-misfit");
