@@ -91,7 +91,7 @@ same "package contents" "$expected_files" \
 same "package name" "pinwright" "$(dpkg-deb --field "$deb" Package)"
 depends=$(dpkg-deb --field "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort -u | tr '\n' ' ')
 for needed in geotiff-bin libc6 libjpeg62-turbo libpng16-16 libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6 \
-              libtiff6 zlib1g; do
+              libproj25 libtiff6 zlib1g; do
   case " $depends" in *" $needed "*) ;; *) fail "Depends lacks $needed: $depends" ;; esac
 done
 same "package section" "science" "$(dpkg-deb --field "$deb" Section)"
