@@ -1,6 +1,8 @@
 #include "app/image_view.h"
 
 #include "app/application.h"
+#include "app/overview_pyramid.h"
+#include "app/view_geometry.h"
 #include "platform/bitmap.h"
 
 #include <QImage>
@@ -10,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // Rows converted per band: bounds the temporary image whatever the exposure.
@@ -24,12 +27,80 @@ TImageView::TImageView(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     resize(kDesignSize, kDesignSize);
     FPicture.OnChange = [this](TGraphic*) { PictureChanged(); };
+    FPicture.OnChanging = [this](TGraphic*) { StopOverview(); };
 }
 
 TImageView::~TImageView()
 {
+    StopOverview();
     FPicture.OnChange = nullptr;
+    FPicture.OnChanging = nullptr;
     FPicture.OnProgress = nullptr;
+}
+
+void TImageView::StopOverview()
+{
+    if (FOverviewThread.joinable()) {
+        FStopOverview = true;
+        FOverviewThread.join();
+    }
+    FOverview.reset();
+}
+
+void TImageView::StartOverview()
+{
+    StopOverview();
+    if (!FBitmap || FBitmap->Empty() || TOverviewPyramid::LevelCount(FBitmap->Width(), FBitmap->Height()) == 0)
+        return;
+    FStopOverview = false;
+    auto overview = std::make_shared<TOverviewPyramid>();
+    FOverview = overview;
+    const TBitmap* bitmap = FBitmap;
+    FOverviewThread = std::thread([this, overview, bitmap] {
+        overview->Build(*bitmap, FStopOverview);
+        if (FStopOverview)
+            return;
+        // Runs on the GUI thread; dropped when the view is gone by then.
+        QMetaObject::invokeMethod(this, [this, overview] {
+            if (FOverview != overview)
+                return;
+            if (FScale < 1.0)
+                update();
+            emit overviewReady();
+        }, Qt::QueuedConnection);
+    });
+}
+
+const TOverviewPyramid* TImageView::Overview() const
+{
+    return FOverview && FOverview->ReadyLevels() == FOverview->Levels() ? FOverview.get() : nullptr;
+}
+
+void TImageView::WaitForOverview()
+{
+    if (FOverviewThread.joinable())
+        FOverviewThread.join();
+}
+
+void TImageView::SetScale(double scale)
+{
+    FScale = scale;
+    FitToScale();
+    update();
+}
+
+void TImageView::FitToScale()
+{
+    const int width = FPicture.Width();
+    const int height = FPicture.Height();
+    // An empty picture leaves the control as it was.
+    if (width > 0 && height > 0)
+        resize(ViewExtent(width, FScale), ViewExtent(height, FScale));
+}
+
+QPointF TImageView::ViewOfPixel(int column, int row) const
+{
+    return {ViewOfPixelCentre(column, FScale), ViewOfPixelCentre(row, FScale)};
 }
 
 void TImageView::PictureChanged()
@@ -41,10 +112,11 @@ void TImageView::PictureChanged()
         FBitmap = dynamic_cast<TBitmap*>(graphic);
         FDecodeFailed = false;
         FPaintFailed = false;
+        if (FBitmap)
+            StartOverview();
+        emit pictureReplaced();
     }
-    // An empty picture leaves the control as it was.
-    if (graphic && graphic->Width() > 0 && graphic->Height() > 0)
-        resize(graphic->Width(), graphic->Height());
+    FitToScale();
     update();
 }
 
@@ -72,8 +144,10 @@ void TImageView::DecodeNow()
     } end{this};
     try {
         TBitmap& bitmap = graphic->ViewBitmap();
-        if (graphic == FGraphic)
+        if (graphic == FGraphic) {
             FBitmap = &bitmap;
+            StartOverview();
+        }
     } catch (...) {
         // Shown once by the caller; the picture stays blank rather than
         // failing again at every paint.
@@ -96,12 +170,16 @@ void TImageView::paintEvent(QPaintEvent* event)
     }
     if (FBitmap->Empty())
         return;
-    const QRect exposed = event->rect() & QRect(0, 0, FBitmap->Width(), FBitmap->Height());
+    const QRect exposed = event->rect() & QRect(0, 0, ViewExtent(FBitmap->Width(), FScale),
+                                                ViewExtent(FBitmap->Height(), FScale));
     if (exposed.isEmpty())
         return;
     QPainter painter(this);
     try {
-        PaintBitmap(painter, *FBitmap, exposed);
+        if (FScale >= 1.0)
+            PaintBitmap(painter, *FBitmap, exposed);
+        else
+            PaintReduced(painter, *FBitmap, exposed);
     } catch (const std::exception& error) {
         // No box inside a paint: it is shown once, right after.
         if (!FPaintFailed) {
@@ -126,8 +204,54 @@ void TImageView::PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRe
     }
 }
 
+// From the overview level at least as fine as the scale, or from the finest
+// level built so far while the rest is still being made.
+void TImageView::PaintReduced(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+{
+    const int ready = FOverview ? FOverview->ReadyLevels() : 0;
+    const int level = std::min(OverviewLevelFor(FScale, TOverviewPyramid::kMaxLevels), ready);
+    if (level == 0) {
+        PaintSampled(painter, bitmap, exposed);
+        return;
+    }
+    const TOverviewLevel& overview = FOverview->Level(level);
+    static constexpr QImage::Format kFormats[] = {QImage::Format_Invalid, QImage::Format_Grayscale8,
+                                                  QImage::Format_Invalid, QImage::Format_RGB888,
+                                                  QImage::Format_ARGB32};
+    const QImage image(overview.Pixels.data(), overview.Width, overview.Height,
+                       qsizetype(overview.Width) * overview.BytesPerPixel, kFormats[overview.BytesPerPixel]);
+    const double factor = 1.0 / (FScale * (1 << level));
+    if (std::abs(factor - 1.0) < 1e-9) {
+        painter.drawImage(exposed.topLeft(), image, exposed);
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    const QRectF source(exposed.x() * factor, exposed.y() * factor, exposed.width() * factor,
+                        exposed.height() * factor);
+    painter.drawImage(QRectF(exposed), image, source);
+}
+
+// Nearest pixels straight from the bitmap, until the overview is there.
+void TImageView::PaintSampled(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+{
+    QImage band(exposed.width(), 1, QImage::Format_RGB32);
+    auto* out = reinterpret_cast<uint32_t*>(band.scanLine(0));
+    for (int y = exposed.top(); y <= exposed.bottom(); ++y) {
+        const int row = ImagePixelAt(y, FScale, bitmap.Height());
+        for (int x = 0; x < exposed.width(); ++x)
+            bitmap.RowToARGB(row, ImagePixelAt(exposed.left() + x, FScale, bitmap.Width()), 1, out + x);
+        painter.drawImage(QPoint(exposed.left(), y), band);
+    }
+}
+
 void TImageView::mousePressEvent(QMouseEvent* event)
 {
-    const QPoint at = event->position().toPoint();
-    emit mouseDown(at.x(), at.y());
+    const QPointF at = event->position();
+    const int width = FPicture.Width();
+    const int height = FPicture.Height();
+    if (width <= 0 || height <= 0) {
+        emit mouseDown(at.toPoint().x(), at.toPoint().y());
+        return;
+    }
+    emit mouseDown(ImagePixelAt(std::floor(at.x()), FScale, width), ImagePixelAt(std::floor(at.y()), FScale, height));
 }

@@ -7,12 +7,15 @@
 #include "platform/graphic.h"
 
 #include <QElapsedTimer>
+#include <QPoint>
 #include <QStringList>
 #include <QWidget>
 
 #include <memory>
 #include <string>
 
+class QComboBox;
+class QWheelEvent;
 class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -46,6 +49,15 @@ public:
     void Button11Click();      // Save (main_window_save.cpp)
     void Image2Click();        // sign toggle
     void Image3Click();        // zoom toggle
+
+    // The desk additions (main_window_view.cpp): a resizable window that
+    // remembers its place, zoom levels, keyboard and wheel scrolling, files
+    // dropped on the window, and the open dialog's folder.
+    void ZoomTo(int level, QPoint anchor);   // anchor: point of the viewport kept in place
+    void ZoomTo(int level);                  // about the viewport's centre
+    int ZoomLevel() const { return FZoomLevel; }
+    // Loads a picture as Open does once the dialog has given the name.
+    void OpenImageFile(const QString& fileName);
 
     // State.
     QStringList MessageTable;   // at least 11 slots, the lines of Memo1 first
@@ -95,6 +107,7 @@ public:
     QScrollArea* ScrollBox1;
     TImageView* Image1;
     TStatusBar* StatusBar1;
+    QComboBox* ZoomBox = nullptr;       // the zoom level, right end of the status bar
 
     // Dialogs.
     TOpenDialog OpenDialog1;    // image
@@ -109,6 +122,10 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildTopBar();
@@ -118,8 +135,18 @@ private:
     void ConnectHandlers();
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);
+    void BuildDeskAdditions();
+    void LayOut();
+    void WatchKeys();
+    bool ScrollKey(int key);
+    bool WheelOverImage(QWheelEvent* event);
+    bool RestorePlace();
+    void RememberPlace();
+    void RememberFolder(const QString& fileName);
+    double FitScaleNow() const;
 
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;
     bool FCentred = false;
+    int FZoomLevel = 1;
 };

@@ -74,7 +74,7 @@ void WriteWorldFile(TForm1& form)
     request.Texts.DecimalSeparator = DecimalSeparator();
     request.Negate = form.Panel1->BevelInner() == bvLowered;
     request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    request.Source.FilterIndex = static_cast<TSourceFilter>(form.OpenDialog1.FilterIndex);
+    request.Source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, request.Source.FileName);
 
     TExportPipeline pipeline(form.StartDir);
     pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };

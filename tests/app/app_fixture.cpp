@@ -6,6 +6,9 @@
 #include "platform/streams.h"
 #include "../support/test_support.h"
 
+#include <QSettings>
+#include <QStandardPaths>
+
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -36,6 +39,8 @@ void EnsureApplication()
     if (!TApplicationEnvironment::Application) {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Settings go to a test folder, never the user's.
+        QStandardPaths::setTestModeEnabled(true);
         TApplicationEnvironment::Application = std::make_unique<TApplication>(argc, argv);
     }
 }
@@ -78,6 +83,10 @@ void AppTest::SetUp()
 {
     EnsureApplication();
     RegisterTestPictures();
+    // Each test starts as a first run: no window place, no open folder.
+    QSettings settings(QStringLiteral("Pinwright"), QStringLiteral("pinwright"));
+    settings.remove(QStringLiteral("window"));
+    settings.remove(QStringLiteral("open"));
     FPrevious = SetMessageService(&Messages);
 }
 
