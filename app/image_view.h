@@ -2,7 +2,9 @@
 // Image1: the picture at its natural size or reduced, painted only where it
 // is exposed: at 1:1 row by row from the bitmap's own memory, reduced from
 // the overview, which a background thread builds once the bitmap is known.
-// A press reports the image's pixel column and row under the cursor.
+// A press reports the image's pixel column and row under the cursor, and so
+// does every move. The two picked points are marked over the picture (not
+// drawn into it), on their pixels at every scale.
 #include "platform/picture.h"
 
 #include <QPointF>
@@ -10,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 class TOverviewPyramid;
@@ -39,6 +42,9 @@ public:
     const TOverviewPyramid* Overview() const;
     // Waits for the overview (tests and measurements).
     void WaitForOverview();
+    // The pixel (column, row) of control point 1 or 2, or none.
+    void SetMarker(int point, std::optional<QPointF> pixel);
+    std::optional<QPointF> Marker(int point) const { return FMarkers[point == 1 ? 0 : 1]; }
 
 signals:
     // Any mouse button pressed at pixel column x, row y.
@@ -49,10 +55,15 @@ signals:
     void pictureReplaced();
     // Every level of the overview is built.
     void overviewReady();
+    // The cursor moved onto pixel column x, row y; left: it left the picture.
+    void mouseMove(int x, int y);
+    void mouseLeft();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     void PictureChanged();
@@ -62,6 +73,7 @@ private:
     void StartOverview();
     void StopOverview();
     void FitToScale();
+    void PaintMarkers(QPainter& painter) const;
 
     TPicture FPicture;
     TGraphic* FGraphic = nullptr;   // the graphic the fields below describe
@@ -74,4 +86,5 @@ private:
     std::shared_ptr<TOverviewPyramid> FOverview;
     std::atomic<bool> FStopOverview{false};
     std::thread FOverviewThread;
+    std::optional<QPointF> FMarkers[2];
 };

@@ -92,6 +92,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1 = new TStatusBar({120, 115, 50}, this);
     StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
+    BuildGisControls();
     BuildDeskAdditions();
 
     OpenDialog1.Filter = QString::fromLatin1(SourceFilterText) + QLatin1Char('|') +
@@ -236,6 +237,7 @@ void TForm1::LayOut()
     ScrollBox1->setGeometry(Panel5->rect().adjusted(1, 1, -1, -1));
     StatusBar1->setGeometry(0, h - kStatusBarHeight, w, kStatusBarHeight);
     ZoomBox->setGeometry(w - ZoomBox->width() - 1, 1, ZoomBox->width(), kStatusBarHeight - 2);
+    CursorPanel->resize(ZoomBox->x() - CursorPanel->x() - 2, CursorPanel->height());
 }
 
 void TForm1::ConnectHandlers()
@@ -310,6 +312,7 @@ void TForm1::Image1MouseDown(int x, int y)
         Label29->setText(QString::number(x));
         Edit16->setFocus();
     }
+    UpdatePointCheck();
 }
 
 void TForm1::SpeedButton2Click()
@@ -358,6 +361,7 @@ void TForm1::Image2Click()
         Panel1->SetBevelInner(bvLowered);
         Panel1->SetBevelOuter(bvLowered);
     }
+    UpdatePointCheck();
 }
 
 void TForm1::Image3Click()

@@ -1,13 +1,13 @@
 #include "app_fixture.h"
 
+#include <QSettings>
+#include <QTemporaryDir>
+
 #include "app/application.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 #include "platform/streams.h"
 #include "../support/test_support.h"
-
-#include <QSettings>
-#include <QStandardPaths>
 
 #include <cstring>
 #include <memory>
@@ -37,10 +37,12 @@ void EnsureApplication()
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
     if (!TApplicationEnvironment::Application) {
+        // Settings the workbench remembers go to a folder of this test
+        // program's own, neither the user's nor another test's.
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Settings go to a test folder, never the user's.
-        QStandardPaths::setTestModeEnabled(true);
         TApplicationEnvironment::Application = std::make_unique<TApplication>(argc, argv);
     }
 }

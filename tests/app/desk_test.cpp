@@ -114,8 +114,9 @@ TEST_F(DeskTest, ZoomingKeepsThePointUnderTheCursor)
         EXPECT_EQ(Form->ZoomBox->currentText(), step.Level);
         const double scale = Form->Image1->Scale();
         const int level = ZoomFromText(step.Level);
-        if (level != kZoomFit)
+        if (level != kZoomFit) {
             EXPECT_DOUBLE_EQ(scale, 1.0 / level);
+        }
         EXPECT_EQ(Form->Image1->size(), QSize(ViewExtent(4000, scale), ViewExtent(3000, scale)));
         // The point stays while the picture is larger than the view (1:4 and up).
         if (step.Delta != 0 && scale >= 0.25) {
@@ -154,6 +155,28 @@ TEST_F(DeskTest, AClickAtOneToFourPicksTheImagePixelAClickAtOneToOneDoes)
         EXPECT_EQ(Form->Label23->text(), QString::number(c.Pixel.x()));
         EXPECT_EQ(Form->Label27->text(), Form->Label21->text());
         EXPECT_EQ(Form->Label29->text(), Form->Label23->text());
+    }
+}
+
+TEST_F(DeskTest, TheMarkersStayOnTheirPixelsAtEveryLevel)
+{
+    OpenPicture(1200, 900);
+    const QPoint pixels[] = {{148, 100}, {1001, 803}};
+    Form->Image1MouseDown(pixels[0].x(), pixels[0].y());
+    Form->Image1MouseDown(pixels[1].x(), pixels[1].y());
+    for (int level : {1, 2, 4, 8, 16, kZoomFit}) {
+        SCOPED_TRACE(ZoomText(level));
+        Form->ZoomTo(level);
+        Form->Image1->WaitForOverview();
+        const QImage shown = Form->Image1->grab().toImage();
+        for (const QPoint& pixel : pixels) {
+            const QPointF at = Form->Image1->ViewOfPixel(pixel.x(), pixel.y());
+            const QPoint centre(int(at.x()), int(at.y()));
+            // The cross's arms, three view pixels out; the picture itself is dark blue.
+            EXPECT_EQ(shown.pixelColor(centre + QPoint(3, 0)), QColor(Qt::red));
+            EXPECT_EQ(shown.pixelColor(centre + QPoint(0, 3)), QColor(Qt::red));
+            EXPECT_EQ(shown.pixelColor(centre + QPoint(-3, 0)), QColor(Qt::red));
+        }
     }
 }
 
