@@ -117,6 +117,7 @@ void TImageView::PictureChanged()
         FBitmap = dynamic_cast<TBitmap*>(graphic);
         FDecodeFailed = false;
         FPaintFailed = false;
+        FScaled = QImage();
         if (FBitmap)
             StartOverview();
         emit pictureReplaced();
@@ -200,6 +201,13 @@ void TImageView::PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRe
 {
     const bool alpha = bitmap.AlphaPresent() && bitmap.BitsPerPixel() == 32;
     const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    // Direct colour rows are drawn from the bitmap's memory as they are.
+    if (bitmap.PixelFormat() == bf24Bit || bitmap.PixelFormat() == bf32Bit) {
+        const QImage rows(bitmap.ScanLine(0), bitmap.Width(), bitmap.Height(), bitmap.RowStride(),
+                          bitmap.PixelFormat() == bf24Bit ? QImage::Format_BGR888 : format);
+        painter.drawImage(exposed.topLeft(), rows, exposed);
+        return;
+    }
     const int bandRows = std::min(kBandRows, exposed.height());
     QImage band(exposed.width(), bandRows, format);
     for (int top = exposed.top(); top <= exposed.bottom(); top += bandRows) {
@@ -222,7 +230,7 @@ void TImageView::PaintReduced(QPainter& painter, const TBitmap& bitmap, const QR
     }
     const TOverviewLevel& overview = FOverview->Level(level);
     static constexpr QImage::Format kFormats[] = {QImage::Format_Invalid, QImage::Format_Grayscale8,
-                                                  QImage::Format_Invalid, QImage::Format_RGB888,
+                                                  QImage::Format_Invalid, QImage::Format_BGR888,
                                                   QImage::Format_ARGB32};
     const QImage image(overview.Pixels.data(), overview.Width, overview.Height,
                        qsizetype(overview.Width) * overview.BytesPerPixel, kFormats[overview.BytesPerPixel]);
@@ -231,10 +239,19 @@ void TImageView::PaintReduced(QPainter& painter, const TBitmap& bitmap, const QR
         painter.drawImage(exposed.topLeft(), image, exposed);
         return;
     }
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    const QRectF source(exposed.x() * factor, exposed.y() * factor, exposed.width() * factor,
-                        exposed.height() * factor);
-    painter.drawImage(QRectF(exposed), image, source);
+    // Between levels (fit): the whole view is scaled once, smoothly, and kept
+    // for the repaints that follow; it is no larger than the view's window.
+    const QSize size(ViewExtent(bitmap.Width(), FScale), ViewExtent(bitmap.Height(), FScale));
+    if (FScaled.size() != size || FScaledLevel != level) {
+        FScaled = QImage(size, overview.BytesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        FScaled.fill(Qt::white);
+        QPainter scaler(&FScaled);
+        scaler.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        scaler.drawImage(QRectF(0, 0, size.width(), size.height()), image,
+                         QRectF(0, 0, size.width() * factor, size.height() * factor));
+        FScaledLevel = level;
+    }
+    painter.drawImage(exposed.topLeft(), FScaled, exposed);
 }
 
 // Nearest pixels straight from the bitmap, until the overview is there.
@@ -290,6 +307,29 @@ void TImageView::SetMarker(int point, std::optional<QPointF> pixel)
     marker = pixel;
     if (marker)
         update(area(*marker));
+}
+
+bool TImageView::PixelAt(const QPoint& screen, QPoint& pixel, QSize& size)
+{
+    if (FScale >= 1.0 || !FBitmap || FBitmap->Empty() || !isVisible())
+        return false;
+    const QPoint at = mapFromGlobal(screen);
+    if (!visibleRegion().contains(at))
+        return false;
+    pixel = QPoint(ImagePixelAt(at.x(), FScale, FBitmap->Width()), ImagePixelAt(at.y(), FScale, FBitmap->Height()));
+    size = QSize(FBitmap->Width(), FBitmap->Height());
+    return true;
+}
+
+QImage TImageView::Pixels(const QRect& rect)
+{
+    QImage pixels(rect.size(), QImage::Format_RGB32);
+    pixels.fill(Qt::white);
+    const QRect inside = rect & QRect(0, 0, FBitmap ? FBitmap->Width() : 0, FBitmap ? FBitmap->Height() : 0);
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        FBitmap->RowToARGB(y, inside.left(), inside.width(),
+                           reinterpret_cast<uint32_t*>(pixels.scanLine(y - rect.top())) + (inside.left() - rect.left()));
+    return pixels;
 }
 
 void TImageView::mousePressEvent(QMouseEvent* event)

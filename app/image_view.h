@@ -5,8 +5,10 @@
 // A press reports the image's pixel column and row under the cursor, and so
 // does every move. The two picked points are marked over the picture (not
 // drawn into it), on their pixels at every scale.
+#include "app/zoom_window.h"
 #include "platform/picture.h"
 
+#include <QImage>
 #include <QPointF>
 #include <QWidget>
 
@@ -19,7 +21,7 @@ class TOverviewPyramid;
 
 class TBitmap;
 
-class TImageView : public QWidget {
+class TImageView : public QWidget, public TZoomPicture {
     Q_OBJECT
 public:
     explicit TImageView(QWidget* parent = nullptr);
@@ -42,6 +44,10 @@ public:
     const TOverviewPyramid* Overview() const;
     // Waits for the overview (tests and measurements).
     void WaitForOverview();
+
+    // For the magnifier: the real pixels under the cursor while reduced.
+    bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) override;
+    QImage Pixels(const QRect& rect) override;
     // The pixel (column, row) of control point 1 or 2, or none.
     void SetMarker(int point, std::optional<QPointF> pixel);
     std::optional<QPointF> Marker(int point) const { return FMarkers[point == 1 ? 0 : 1]; }
@@ -86,5 +92,7 @@ private:
     std::shared_ptr<TOverviewPyramid> FOverview;
     std::atomic<bool> FStopOverview{false};
     std::thread FOverviewThread;
+    QImage FScaled;                 // the view at a scale between levels
+    int FScaledLevel = 0;           // the overview level it was made from
     std::optional<QPointF> FMarkers[2];
 };

@@ -38,7 +38,8 @@ public:
     ~TForm1() override;
 
     // The magnifier the zoom toggle shows and closes.
-    void SetZoomWindow(TForm2* form) { Form2 = form; }
+    // It enlarges the picture's own pixels while the view shows it reduced.
+    void SetZoomWindow(TForm2* form);
 
     // Handlers.
     void FormCreate();

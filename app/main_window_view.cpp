@@ -7,6 +7,7 @@
 #include "app/image_view.h"
 #include "app/view_geometry.h"
 #include "app/workbench/dialog_filters.h"
+#include "app/zoom_window.h"
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
@@ -57,6 +58,13 @@ bool TakesText(QObject* object)
 }
 
 } // namespace
+
+void TForm1::SetZoomWindow(TForm2* form)
+{
+    Form2 = form;
+    if (Form2)
+        Form2->SetPicture(Image1, Image1);
+}
 
 void TForm1::BuildDeskAdditions()
 {

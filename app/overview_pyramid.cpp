@@ -30,9 +30,9 @@ void PackRow(const uint32_t* argb, int width, int bytesPerPixel, uint8_t* out)
         break;
     case 3:
         for (int x = 0; x < width; ++x) {
-            out[3 * x] = static_cast<uint8_t>(argb[x] >> 16);
+            out[3 * x] = static_cast<uint8_t>(argb[x]);
             out[3 * x + 1] = static_cast<uint8_t>(argb[x] >> 8);
-            out[3 * x + 2] = static_cast<uint8_t>(argb[x]);
+            out[3 * x + 2] = static_cast<uint8_t>(argb[x] >> 16);
         }
         break;
     default:
@@ -96,7 +96,11 @@ void TOverviewPyramid::Build(const TBitmap& bitmap, const std::atomic<bool>& sto
             const int y1 = std::min(2 * y + 1, sourceHeight - 1);
             const uint8_t* a;
             const uint8_t* b;
-            if (level == 0) {
+            if (level == 0 && bitmap.PixelFormat() == bf24Bit) {
+                // Already in the overview's layout.
+                a = bitmap.ScanLine(y0);
+                b = bitmap.ScanLine(y1);
+            } else if (level == 0) {
                 bitmap.RowToARGB(y0, 0, width, argb.data());
                 PackRow(argb.data(), width, bytesPerPixel, upper.data());
                 bitmap.RowToARGB(y1, 0, width, argb.data());

@@ -14,7 +14,7 @@ class TBitmap;
 struct TOverviewLevel {
     int Width = 0;
     int Height = 0;
-    int BytesPerPixel = 0;            // 1 grey, 3 R G B, 4 B G R A (0xAARRGGBB words)
+    int BytesPerPixel = 0;            // 1 grey, 3 B G R, 4 B G R A (0xAARRGGBB words)
     std::vector<uint8_t> Pixels;      // rows of Width * BytesPerPixel bytes, top row first
     const uint8_t* Row(int y) const { return Pixels.data() + size_t(y) * Width * BytesPerPixel; }
 };

@@ -5,6 +5,8 @@
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/view_geometry.h"
+#include "app/zoom_window.h"
+#include "platform/bitmap.h"
 #include "../support/test_support.h"
 
 #include <QComboBox>
@@ -128,12 +130,15 @@ TEST_F(DeskTest, ZoomingKeepsThePointUnderTheCursor)
     EXPECT_LE(Form->Image1->width(), Form->ScrollBox1->viewport()->width());
     EXPECT_LE(Form->Image1->height(), Form->ScrollBox1->viewport()->height());
 
-    // Reduced levels paint the picture's own colour from the overview.
-    Form->ZoomTo(4);
+    // Reduced levels paint the picture's own colour from the overview, as
+    // it is (1:4) or scaled (fit).
     Form->Image1->WaitForOverview();
     QCoreApplication::processEvents();
     ASSERT_NE(Form->Image1->Overview(), nullptr);
-    EXPECT_EQ(Form->Image1->grab(QRect(10, 10, 1, 1)).toImage().pixelColor(0, 0), QColor(0x10, 0x20, 0x30));
+    for (int level : {4, kZoomFit}) {
+        Form->ZoomTo(level);
+        EXPECT_EQ(Form->Image1->grab(QRect(10, 10, 1, 1)).toImage().pixelColor(0, 0), QColor(0x10, 0x20, 0x30));
+    }
 }
 
 TEST_F(DeskTest, AClickAtOneToFourPicksTheImagePixelAClickAtOneToOneDoes)
@@ -178,6 +183,56 @@ TEST_F(DeskTest, TheMarkersStayOnTheirPixelsAtEveryLevel)
             EXPECT_EQ(shown.pixelColor(centre + QPoint(-3, 0)), QColor(Qt::red));
         }
     }
+}
+
+// The cursor where the test puts it; the screen itself is never wanted.
+class TCursorOnly : public TZoomScreen {
+public:
+    QPoint At;
+    QPoint CursorPos() override { return At; }
+    QSize ScreenSize() override { return {4000, 3000}; }
+    QImage Grab(const QRect& rect) override
+    {
+        QImage grey(rect.size(), QImage::Format_RGB32);
+        grey.fill(Qt::gray);
+        return grey;
+    }
+};
+
+TEST_F(DeskTest, TheMagnifierShowsThePicturesOwnPixelsWhileReduced)
+{
+    Form->Image1->Picture().LoadFromFile(std::string(PW_TEST_DATA) + "/../../samples/sample_map.bmp");
+    TForm2 zoom;
+    TCursorOnly screen;
+    zoom.SetScreen(&screen);
+    zoom.setGeometry(3000, 2000, 150, 150);
+    Form->SetZoomWindow(&zoom);
+    const TBitmap& bitmap = Form->Image1->Picture().Graphic()->ViewBitmap();
+    struct TCase {
+        int Level;
+        QPoint At;        // in the view
+        QPoint Corner;    // image pixel at the picture's top left (a 76 x 76 source for 2 x)
+    };
+    const TCase cases[] = {{4, {25, 25}, {62, 62}}, {2, {100, 60}, {162, 82}}, {4, {1, 1}, {0, 0}}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.At.x());
+        Form->ZoomTo(c.Level);
+        Form->ScrollBox1->ensureVisible(0, 0);
+        screen.At = Form->Image1->mapToGlobal(c.At);
+        zoom.Timer1Timer();
+        const QImage& shown = zoom.Image1->Picture;
+        ASSERT_EQ(shown.size(), QSize(150, 150));
+        for (const QPoint& offset : {QPoint(0, 0), QPoint(5, 1), QPoint(20, 9)}) {
+            uint32_t expected = 0;
+            bitmap.RowToARGB(c.Corner.y() + offset.y(), c.Corner.x() + offset.x(), 1, &expected);
+            EXPECT_EQ(shown.pixel(2 * offset.x(), 2 * offset.y()), expected) << offset.x() << "," << offset.y();
+        }
+    }
+    // At 1:1 it is the screen again.
+    Form->ZoomTo(1);
+    zoom.Timer1Timer();
+    EXPECT_EQ(zoom.Image1->Picture.pixelColor(0, 0), QColor(Qt::gray));
+    Form->SetZoomWindow(nullptr);
 }
 
 TEST_F(DeskTest, KeysAndTheWheelScrollWithoutTouchingThePointChoice)

@@ -94,7 +94,7 @@ TEST(OverviewPyramid, EachLevelIsTheRoundedMeanOfTwoByTwoPixels)
     // Level 2 (2 x 1): pixel (0, 0) is the mean of level 1's (0..1, 0..1).
     const TCase cases[] = {
         {"grey 8-bit", bf8Bit, false, 1, {160}, {90}},
-        {"colour 24-bit", bf24Bit, false, 3, {162, 161, 160}, {92, 91, 90}},
+        {"colour 24-bit", bf24Bit, false, 3, {160, 161, 162}, {90, 91, 92}},
         {"colour with alpha", bf32Bit, true, 4, {160, 161, 162, 163}, {90, 91, 92, 93}},
     };
     for (const TCase& c : cases) {
