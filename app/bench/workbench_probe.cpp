@@ -4,13 +4,13 @@
 // peak resident memory the open added, against the size of the picture's
 // bitmap. Usage:
 //   workbench_probe IMAGE [--zoom] [--cursor X,Y] [--hold MS] [--levels]
-//                   [--shot FILE --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
+//                   [--shot FILE --size W,H --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
 // --zoom shows the magnifier; --cursor puts the cursor at X,Y of the main
 // window (default: over the picture); --hold keeps the windows up for a
 // screenshot. --levels also times the overview and the repaints at fit, 1:4
 // and 1:1 in a 1600 x 1000 window. --shot picks the two points, types the
-// sample's coordinates and saves a screen grab of the window at the given
-// level (the file name gets the level's name: shot-fit.png, shot-1-1.png).
+// sample's coordinates and saves a screen grab of the window, resized to
+// W x H, at each given level (the file name gets the level's name: shot-fit.png, shot-1-1.png).
 #include "app/application.h"
 #include "app/controls.h"
 #include "app/image_view.h"
@@ -122,8 +122,11 @@ void MeasureLevelRepaints(TForm1& form)
 
 // The two points picked, the sample's coordinates typed, and a grab of the
 // window from the screen at each level asked for.
-void TakeShots(TForm1& form, const QString& file, const QList<int>& points, const QStringList& levels)
+void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList<int>& points,
+               const QStringList& levels)
 {
+    if (size.isValid())
+        form.resize(size);
     if (points.size() == 4) {
         form.RadioButton1Click();
         form.Image1MouseDown(points[0], points[1]);
@@ -164,6 +167,7 @@ int main(int argc, char** argv)
     QString shot;
     QList<int> points;
     QStringList shotLevels;
+    QSize shotSize;
     int holdMs = 0;
     QPoint cursor(250, 250);
     for (int i = 2; i < argc; ++i) {
@@ -173,7 +177,11 @@ int main(int argc, char** argv)
             levels = true;
         else if (std::strcmp(argv[i], "--shot") == 0 && i + 1 < argc)
             shot = QString::fromLocal8Bit(argv[++i]);
-        else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            const QStringList wh = QString::fromLatin1(argv[++i]).split(QLatin1Char(','));
+            if (wh.size() == 2)
+                shotSize = QSize(wh[0].toInt(), wh[1].toInt());
+        } else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc)
             shotLevels << QString::fromLatin1(argv[++i]);
         else if (std::strcmp(argv[i], "--points") == 0 && i + 1 < argc) {
             for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
@@ -272,7 +280,7 @@ int main(int argc, char** argv)
             MeasureLevelRepaints(form1);
         }
         if (!shot.isEmpty())
-            TakeShots(form1, shot, points, shotLevels);
+            TakeShots(form1, shot, shotSize, points, shotLevels);
 
         if (zoom) {
             form1.Image3Click();
