@@ -36,6 +36,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -102,8 +103,7 @@ void MeasureLevelRepaints(TForm1& form)
         area->verticalScrollBar()->setValue(0);
         QCoreApplication::processEvents();
         constexpr int kSteps = 100;
-        double total = 0;
-        double worst = 0;
+        std::vector<double> times;
         for (int i = 0; i < kSteps; ++i) {
             area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->value() + 40);
             area->verticalScrollBar()->setValue(area->verticalScrollBar()->value() + 40);
@@ -111,12 +111,15 @@ void MeasureLevelRepaints(TForm1& form)
             timer.start();
             // The picture's visible part, whatever the view around it.
             form.Image1->repaint(form.Image1->visibleRegion());
-            const double ms = Milliseconds(timer);
-            total += ms;
-            worst = std::max(worst, ms);
+            times.push_back(Milliseconds(timer));
         }
-        std::printf("repaint at %s, %dx%d view, scrolling: mean %.2f ms, worst %.2f ms\n", ZoomText(level),
-                    area->viewport()->width(), area->viewport()->height(), total / kSteps, worst);
+        std::sort(times.begin(), times.end());
+        double total = 0;
+        for (double ms : times)
+            total += ms;
+        std::printf("repaint at %s, %dx%d view, scrolling: mean %.2f ms, median %.2f, 95th %.2f, worst %.2f ms\n",
+                    ZoomText(level), area->viewport()->width(), area->viewport()->height(), total / kSteps,
+                    times[kSteps / 2], times[kSteps * 95 / 100], times.back());
     }
 }
 
