@@ -315,6 +315,13 @@ void TForm1::Image1MouseDown(int x, int y)
     UpdatePointCheck();
 }
 
+void TForm1::OpenFile(const QString& fileName)
+{
+    OpenDialog1.FileName = fileName;
+    OpenDialog1.FilterIndex = SourceFilterIndexFor(QFile::encodeName(fileName).toStdString());
+    OpenImageFile(fileName);
+}
+
 void TForm1::SpeedButton2Click()
 {
     if (!OpenDialog1.Execute(this))

@@ -48,6 +48,10 @@ public:
     void RadioButton2Click();
     void Image1MouseDown(int x, int y);
     void SpeedButton2Click();  // Open
+    // Opens fileName as Open does, under the filter its extension picks
+    // (a file given on the command line, as the desktop entry passes it, or
+    // dropped on the window); "All pictures" for the other types.
+    void OpenFile(const QString& fileName);
     void SpeedButton3Click();  // Help
     void SpeedButton4Click();  // Close
     void SpeedButton1Click();  // Load file (main_window_save.cpp)

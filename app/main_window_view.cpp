@@ -208,9 +208,7 @@ void TForm1::dropEvent(QDropEvent* event)
     if (fileName.isEmpty() || !SpeedButton2->isEnabled())
         return;
     event->acceptProposedAction();
-    OpenDialog1.FileName = fileName;
-    OpenDialog1.FilterIndex = SourceFilterIndexFor(QFile::encodeName(fileName).toStdString());
-    RunGuarded([&] { OpenImageFile(fileName); });
+    RunGuarded([&] { OpenFile(fileName); });
 }
 
 void TForm1::RememberFolder(const QString& fileName)

@@ -1,4 +1,4 @@
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -7,7 +7,7 @@
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 #include "platform/streams.h"
-#include "../support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <cstring>
 #include <memory>

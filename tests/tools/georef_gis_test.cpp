@@ -13,10 +13,7 @@
 
 namespace {
 
-std::string SamplePath(const std::string& name)
-{
-    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
-}
+using pwtest::SamplePath;
 
 pwtest::CommandResult Georef(std::vector<std::string> args)
 {
@@ -67,7 +64,7 @@ TEST(GeorefForGis, GdalAndListgeoReadTheSystemAndOnlyTheNewPlacement)
         {"GeoTIFF source with a model transformation", "turned.tif", {"--map", SampleMap, "--out", "@/out.tif"},
          "out.tif", {ul31467, lr31467}, {"ModelPixelScaleTag"}, {"ModelTransformationTag"}},
         {"points and system from a .points file", "sample_map.bmp",
-         {"--points", SamplePath("../tests/data/georef/sample_map_31467.points"), "--out", "@/map.tif"}, "map.tif",
+         {"--points", pwtest::DataPath("georef/sample_map_31467.points"), "--out", "@/map.tif"}, "map.tif",
          {"ID[\"EPSG\",31467]]", ul31467, lr31467}, {"ProjectedCSTypeGeoKey (Short,1): Code-31467"}, {}},
     };
     for (const auto& c : cases) {
@@ -104,6 +101,16 @@ TEST(GeorefForGis, GdalAndListgeoReadTheSystemAndOnlyTheNewPlacement)
         for (const auto& text : c.NotInListgeo)
             EXPECT_EQ(listgeo.Out.find(text), std::string::npos) << text << "\n" << listgeo.Out;
     }
+}
+
+TEST(GeorefForGis, PointsFileWrittenBackIsTheOneRead)
+{
+    pwtest::TempDir dir;
+    const std::string points = pwtest::DataPath("georef/sample_map_31467.points");
+    const auto made = Georef({SamplePath("sample_map.jpg"), "--points", points, "--out", dir.File("map.jgw"),
+                              "--write-points", dir.File("again.points")});
+    ASSERT_EQ(made.ExitCode, 0) << made.Err;
+    EXPECT_EQ(pwtest::ReadText(dir.File("again.points")), pwtest::ReadText(points));
 }
 
 // Pixel (c, r) of the sample after ImageMagick turned it by degrees

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,7 @@ int RunGeorefCommand(int argc, char** argv)
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= argc)
-                RaiseUsage(Usage);
+                RaiseUsage(Usage, "option " + arg + " needs a value");
             return argv[++i];
         };
         if (arg == "--p1")
@@ -104,14 +105,18 @@ int RunGeorefCommand(int argc, char** argv)
             maxMisfit = value();
         else if (arg == "--write-points")
             writePoints = value();
-        else if (arg.rfind("--", 0) == 0 || !image.empty())
-            RaiseUsage(Usage);
+        else if (arg.rfind("--", 0) == 0)
+            RaiseUsage(Usage, "unknown option " + arg);
+        else if (!image.empty())
+            RaiseUsage(Usage, "a second image " + arg);
         else
             image = arg;
     }
     const bool gcpFile = !points.empty() && IsGcpPointsFile(points);
-    if (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty() || map.empty() == points.empty())
-        RaiseUsage(Usage);
+    if (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty())
+        RaiseUsage(Usage, "georef needs an image, --p1, --p2 and --out");
+    if (map.empty() == points.empty())
+        RaiseUsage(Usage, "georef needs either --map or --points");
     double maxPixels = -1;
     if (!maxMisfit.empty() && (!TryParseCoordinate(maxMisfit, maxPixels) || maxPixels < 0))
         throw EConvertError("'" + maxMisfit + "' is not a number of pixels for --max-misfit");
@@ -169,14 +174,17 @@ int RunGeorefCommand(int argc, char** argv)
         throw Exception("Point 2 lies " + FloatToStr(std::round(check.PixelMisfit * 1000) / 1000, '.') +
                         " pixels from its coordinates, more than the " + maxMisfit + " that --max-misfit allows");
 
+    // Written aside first, so that a failed export leaves no point file either.
+    std::unique_ptr<TOutputFile> pointsFile;
+    if (!writePoints.empty()) {
+        pointsFile = std::make_unique<TOutputFile>(writePoints);
+        pointsFile->Write(GcpPointsText(controlPoints, request.Crs));
+    }
     TExportPipeline pipeline(std::filesystem::current_path().string());
     pipeline.ShowMessage = [](const std::string& message) { std::cerr << message << std::endl; };
     const std::string worldFile = WriteWorldFile(request, pipeline);
-    if (!writePoints.empty()) {
-        TOutputFile file(writePoints);
-        file.Write(GcpPointsText(controlPoints, request.Crs));
-        file.Commit();
-    }
+    if (pointsFile)
+        pointsFile->Commit();
 
     std::string line;
     for (const char c : worldFile) {

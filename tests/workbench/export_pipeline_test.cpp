@@ -18,29 +18,10 @@
 
 namespace {
 
-// The sample's control points: 10 units per pixel, column 0 at Y 3500000,
-// row 0 at X 5405000.
-const std::string SampleWorldFile =
-    "10.000000000000\r\n0.000\r\n0.000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n";
-
-std::string SamplePath(const std::string& name)
-{
-    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
-}
-
-std::set<std::string> Listing(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
-void WriteProgram(const std::string& fileName, const std::string& text)
-{
-    pwtest::WriteText(fileName, text);
-    ::chmod(fileName.c_str(), 0755);
-}
+using pwtest::Listing;
+using pwtest::SamplePath;
+using pwtest::SampleWorldFile;
+using pwtest::WriteProgram;
 
 struct TTiffFacts {
     uint32_t Width = 0, Height = 0;
