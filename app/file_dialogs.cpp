@@ -61,7 +61,7 @@ bool TFileDialog::RunQtDialog(QWidget* parent)
         dialog.setDirectory(info.absolutePath());
         dialog.selectFile(info.fileName());
     } else {
-        dialog.setDirectory(QDir::currentPath());
+        dialog.setDirectory(InitialDir.isEmpty() ? QDir::currentPath() : InitialDir);
     }
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -24,6 +24,8 @@ public:
     QString Filter;
     int FilterIndex = 1;
     QString Title;
+    // Where the dialog starts while FileName is empty (else the current folder).
+    QString InitialDir;
 
     // The dialog's filter as Qt writes it, one entry per pair of Filter.
     QStringList QtFilters() const;

@@ -1,6 +1,8 @@
 #include "app/image_view.h"
 
 #include "app/application.h"
+#include "app/overview_pyramid.h"
+#include "app/view_geometry.h"
 #include "platform/bitmap.h"
 
 #include <QImage>
@@ -11,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // Rows converted per band: bounds the temporary image whatever the exposure.
@@ -29,12 +32,80 @@ TImageView::TImageView(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     resize(kDesignSize, kDesignSize);
     FPicture.OnChange = [this](TGraphic*) { PictureChanged(); };
+    FPicture.OnChanging = [this](TGraphic*) { StopOverview(); };
 }
 
 TImageView::~TImageView()
 {
+    StopOverview();
     FPicture.OnChange = nullptr;
+    FPicture.OnChanging = nullptr;
     FPicture.OnProgress = nullptr;
+}
+
+void TImageView::StopOverview()
+{
+    if (FOverviewThread.joinable()) {
+        FStopOverview = true;
+        FOverviewThread.join();
+    }
+    FOverview.reset();
+}
+
+void TImageView::StartOverview()
+{
+    StopOverview();
+    if (!FBitmap || FBitmap->Empty() || TOverviewPyramid::LevelCount(FBitmap->Width(), FBitmap->Height()) == 0)
+        return;
+    FStopOverview = false;
+    auto overview = std::make_shared<TOverviewPyramid>();
+    FOverview = overview;
+    const TBitmap* bitmap = FBitmap;
+    FOverviewThread = std::thread([this, overview, bitmap] {
+        overview->Build(*bitmap, FStopOverview);
+        if (FStopOverview)
+            return;
+        // Runs on the GUI thread; dropped when the view is gone by then.
+        QMetaObject::invokeMethod(this, [this, overview] {
+            if (FOverview != overview)
+                return;
+            if (FScale < 1.0)
+                update();
+            emit overviewReady();
+        }, Qt::QueuedConnection);
+    });
+}
+
+const TOverviewPyramid* TImageView::Overview() const
+{
+    return FOverview && FOverview->ReadyLevels() == FOverview->Levels() ? FOverview.get() : nullptr;
+}
+
+void TImageView::WaitForOverview()
+{
+    if (FOverviewThread.joinable())
+        FOverviewThread.join();
+}
+
+void TImageView::SetScale(double scale)
+{
+    FScale = scale;
+    FitToScale();
+    update();
+}
+
+void TImageView::FitToScale()
+{
+    const int width = FPicture.Width();
+    const int height = FPicture.Height();
+    // An empty picture leaves the control as it was.
+    if (width > 0 && height > 0)
+        resize(ViewExtent(width, FScale), ViewExtent(height, FScale));
+}
+
+QPointF TImageView::ViewOfPixel(int column, int row) const
+{
+    return {ViewOfPixelCentre(column, FScale), ViewOfPixelCentre(row, FScale)};
 }
 
 void TImageView::PictureChanged()
@@ -46,10 +117,12 @@ void TImageView::PictureChanged()
         FBitmap = dynamic_cast<TBitmap*>(graphic);
         FDecodeFailed = false;
         FPaintFailed = false;
+        FScaled = QImage();
+        if (FBitmap)
+            StartOverview();
+        emit pictureReplaced();
     }
-    // An empty picture leaves the control as it was.
-    if (graphic && graphic->Width() > 0 && graphic->Height() > 0)
-        resize(graphic->Width(), graphic->Height());
+    FitToScale();
     update();
 }
 
@@ -77,8 +150,10 @@ void TImageView::DecodeNow()
     } end{this};
     try {
         TBitmap& bitmap = graphic->ViewBitmap();
-        if (graphic == FGraphic)
+        if (graphic == FGraphic) {
             FBitmap = &bitmap;
+            StartOverview();
+        }
     } catch (...) {
         // Shown once by the caller; the picture stays blank rather than
         // failing again at every paint.
@@ -101,12 +176,16 @@ void TImageView::paintEvent(QPaintEvent* event)
     }
     if (FBitmap->Empty())
         return;
-    const QRect exposed = event->rect() & QRect(0, 0, FBitmap->Width(), FBitmap->Height());
+    const QRect exposed = event->rect() & QRect(0, 0, ViewExtent(FBitmap->Width(), FScale),
+                                                ViewExtent(FBitmap->Height(), FScale));
     if (exposed.isEmpty())
         return;
     QPainter painter(this);
     try {
-        PaintBitmap(painter, *FBitmap, exposed);
+        if (FScale >= 1.0)
+            PaintBitmap(painter, *FBitmap, exposed);
+        else
+            PaintReduced(painter, *FBitmap, exposed);
         PaintMarkers(painter);
     } catch (const std::exception& error) {
         // No box inside a paint: it is shown once, right after.
@@ -122,6 +201,13 @@ void TImageView::PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRe
 {
     const bool alpha = bitmap.AlphaPresent() && bitmap.BitsPerPixel() == 32;
     const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    // Direct colour rows are drawn from the bitmap's memory as they are.
+    if (bitmap.PixelFormat() == bf24Bit || bitmap.PixelFormat() == bf32Bit) {
+        const QImage rows(bitmap.ScanLine(0), bitmap.Width(), bitmap.Height(), bitmap.RowStride(),
+                          bitmap.PixelFormat() == bf24Bit ? QImage::Format_BGR888 : format);
+        painter.drawImage(exposed.topLeft(), rows, exposed);
+        return;
+    }
     const int bandRows = std::min(kBandRows, exposed.height());
     QImage band(exposed.width(), bandRows, format);
     for (int top = exposed.top(); top <= exposed.bottom(); top += bandRows) {
@@ -129,6 +215,55 @@ void TImageView::PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRe
         for (int i = 0; i < rows; ++i)
             bitmap.RowToARGB(top + i, exposed.left(), exposed.width(), reinterpret_cast<uint32_t*>(band.scanLine(i)));
         painter.drawImage(QPoint(exposed.left(), top), band, QRect(0, 0, exposed.width(), rows));
+    }
+}
+
+// From the overview level at least as fine as the scale, or from the finest
+// level built so far while the rest is still being made.
+void TImageView::PaintReduced(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+{
+    const int ready = FOverview ? FOverview->ReadyLevels() : 0;
+    const int level = std::min(OverviewLevelFor(FScale, TOverviewPyramid::kMaxLevels), ready);
+    if (level == 0) {
+        PaintSampled(painter, bitmap, exposed);
+        return;
+    }
+    const TOverviewLevel& overview = FOverview->Level(level);
+    static constexpr QImage::Format kFormats[] = {QImage::Format_Invalid, QImage::Format_Grayscale8,
+                                                  QImage::Format_Invalid, QImage::Format_BGR888,
+                                                  QImage::Format_ARGB32};
+    const QImage image(overview.Pixels.data(), overview.Width, overview.Height,
+                       qsizetype(overview.Width) * overview.BytesPerPixel, kFormats[overview.BytesPerPixel]);
+    const double factor = 1.0 / (FScale * (1 << level));
+    if (std::abs(factor - 1.0) < 1e-9) {
+        painter.drawImage(exposed.topLeft(), image, exposed);
+        return;
+    }
+    // Between levels (fit): the whole view is scaled once, smoothly, and kept
+    // for the repaints that follow; it is no larger than the view's window.
+    const QSize size(ViewExtent(bitmap.Width(), FScale), ViewExtent(bitmap.Height(), FScale));
+    if (FScaled.size() != size || FScaledLevel != level) {
+        FScaled = QImage(size, overview.BytesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        FScaled.fill(Qt::white);
+        QPainter scaler(&FScaled);
+        scaler.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        scaler.drawImage(QRectF(0, 0, size.width(), size.height()), image,
+                         QRectF(0, 0, size.width() * factor, size.height() * factor));
+        FScaledLevel = level;
+    }
+    painter.drawImage(exposed.topLeft(), FScaled, exposed);
+}
+
+// Nearest pixels straight from the bitmap, until the overview is there.
+void TImageView::PaintSampled(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+{
+    QImage band(exposed.width(), 1, QImage::Format_RGB32);
+    auto* out = reinterpret_cast<uint32_t*>(band.scanLine(0));
+    for (int y = exposed.top(); y <= exposed.bottom(); ++y) {
+        const int row = ImagePixelAt(y, FScale, bitmap.Height());
+        for (int x = 0; x < exposed.width(); ++x)
+            bitmap.RowToARGB(row, ImagePixelAt(exposed.left() + x, FScale, bitmap.Width()), 1, out + x);
+        painter.drawImage(QPoint(exposed.left(), y), band);
     }
 }
 
@@ -143,7 +278,7 @@ void TImageView::PaintMarkers(QPainter& painter) const
     for (int i = 0; i < 2; ++i) {
         if (!FMarkers[i])
             continue;
-        const QPointF at = *FMarkers[i] + QPointF(0.5, 0.5);
+        const QPointF at = ViewOfPixel(qRound(FMarkers[i]->x()), qRound(FMarkers[i]->y()));
         const QString number = QString::number(i + 1);
         for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 3}, std::pair{QColor(Qt::red), 1}}) {
             painter.setPen(QPen(colour, width));
@@ -163,7 +298,8 @@ void TImageView::SetMarker(int point, std::optional<QPointF> pixel)
     std::optional<QPointF>& marker = FMarkers[point == 1 ? 0 : 1];
     if (marker == pixel)
         return;
-    auto area = [](const QPointF& at) {
+    auto area = [this](const QPointF& pixel) {
+        const QPointF at = ViewOfPixel(qRound(pixel.x()), qRound(pixel.y()));
         return QRect(at.toPoint(), QSize(1, 1)).adjusted(-kMarkerReach, -kMarkerReach, kMarkerReach, kMarkerReach);
     };
     if (marker)
@@ -173,17 +309,47 @@ void TImageView::SetMarker(int point, std::optional<QPointF> pixel)
         update(area(*marker));
 }
 
+bool TImageView::PixelAt(const QPoint& screen, QPoint& pixel, QSize& size)
+{
+    if (FScale >= 1.0 || !FBitmap || FBitmap->Empty() || !isVisible())
+        return false;
+    const QPoint at = mapFromGlobal(screen);
+    if (!visibleRegion().contains(at))
+        return false;
+    pixel = QPoint(ImagePixelAt(at.x(), FScale, FBitmap->Width()), ImagePixelAt(at.y(), FScale, FBitmap->Height()));
+    size = QSize(FBitmap->Width(), FBitmap->Height());
+    return true;
+}
+
+QImage TImageView::Pixels(const QRect& rect)
+{
+    QImage pixels(rect.size(), QImage::Format_RGB32);
+    pixels.fill(Qt::white);
+    const QRect inside = rect & QRect(0, 0, FBitmap ? FBitmap->Width() : 0, FBitmap ? FBitmap->Height() : 0);
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        FBitmap->RowToARGB(y, inside.left(), inside.width(),
+                           reinterpret_cast<uint32_t*>(pixels.scanLine(y - rect.top())) + (inside.left() - rect.left()));
+    return pixels;
+}
+
 void TImageView::mousePressEvent(QMouseEvent* event)
 {
-    const QPoint at = event->position().toPoint();
-    emit mouseDown(at.x(), at.y());
+    const QPointF at = event->position();
+    const int width = FPicture.Width();
+    const int height = FPicture.Height();
+    if (width <= 0 || height <= 0) {
+        emit mouseDown(at.toPoint().x(), at.toPoint().y());
+        return;
+    }
+    emit mouseDown(ImagePixelAt(std::floor(at.x()), FScale, width), ImagePixelAt(std::floor(at.y()), FScale, height));
 }
 
 void TImageView::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
     if (rect().contains(at))
-        emit mouseMove(at.x(), at.y());
+        emit mouseMove(ImagePixelAt(std::floor(event->position().x()), FScale, std::max(1, FPicture.Width())),
+                       ImagePixelAt(std::floor(event->position().y()), FScale, std::max(1, FPicture.Height())));
     else
         emit mouseLeft();
 }

@@ -1,18 +1,27 @@
 #pragma once
-// Image1: the picture at its natural size, painted row by row from the
-// bitmap's own memory, only where it is exposed. A press reports the pixel
-// column and row under the cursor, and so does every move. The two picked
-// points are marked over the picture (not drawn into it).
+// Image1: the picture at its natural size or reduced, painted only where it
+// is exposed: at 1:1 row by row from the bitmap's own memory, reduced from
+// the overview, which a background thread builds once the bitmap is known.
+// A press reports the image's pixel column and row under the cursor, and so
+// does every move. The two picked points are marked over the picture (not
+// drawn into it), on their pixels at every scale.
+#include "app/zoom_window.h"
 #include "platform/picture.h"
 
+#include <QImage>
 #include <QPointF>
 #include <QWidget>
 
+#include <atomic>
+#include <memory>
 #include <optional>
+#include <thread>
+
+class TOverviewPyramid;
 
 class TBitmap;
 
-class TImageView : public QWidget {
+class TImageView : public QWidget, public TZoomPicture {
     Q_OBJECT
 public:
     explicit TImageView(QWidget* parent = nullptr);
@@ -25,6 +34,20 @@ public:
     void DecodeNow();
     bool DecodePending() const;
 
+    // View pixels per image pixel (1 at 1:1); the control takes the picture's
+    // size at that scale.
+    void SetScale(double scale);
+    double Scale() const { return FScale; }
+    // The view position of the centre of image pixel (column, row).
+    QPointF ViewOfPixel(int column, int row) const;
+    // The overview in use, once every level is built; null before.
+    const TOverviewPyramid* Overview() const;
+    // Waits for the overview (tests and measurements).
+    void WaitForOverview();
+
+    // For the magnifier: the real pixels under the cursor while reduced.
+    bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) override;
+    QImage Pixels(const QRect& rect) override;
     // The pixel (column, row) of control point 1 or 2, or none.
     void SetMarker(int point, std::optional<QPointF> pixel);
     std::optional<QPointF> Marker(int point) const { return FMarkers[point == 1 ? 0 : 1]; }
@@ -34,6 +57,10 @@ signals:
     void mouseDown(int x, int y);
     // A decode starts or ends (for the progress bar).
     void decodeBusy(bool busy);
+    // Another picture (or none) is in place; its size may differ.
+    void pictureReplaced();
+    // Every level of the overview is built.
+    void overviewReady();
     // The cursor moved onto pixel column x, row y; left: it left the picture.
     void mouseMove(int x, int y);
     void mouseLeft();
@@ -47,6 +74,11 @@ protected:
 private:
     void PictureChanged();
     void PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRect& exposed);
+    void PaintReduced(QPainter& painter, const TBitmap& bitmap, const QRect& exposed);
+    void PaintSampled(QPainter& painter, const TBitmap& bitmap, const QRect& exposed);
+    void StartOverview();
+    void StopOverview();
+    void FitToScale();
     void PaintMarkers(QPainter& painter) const;
 
     TPicture FPicture;
@@ -56,5 +88,11 @@ private:
     bool FDecoding = false;
     bool FDecodeQueued = false;
     bool FPaintFailed = false;
+    double FScale = 1.0;
+    std::shared_ptr<TOverviewPyramid> FOverview;
+    std::atomic<bool> FStopOverview{false};
+    std::thread FOverviewThread;
+    QImage FScaled;                 // the view at a scale between levels
+    int FScaledLevel = 0;           // the overview level it was made from
     std::optional<QPointF> FMarkers[2];
 };

@@ -10,9 +10,9 @@
 #include "app/zoom_window.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -82,7 +82,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 {
     setWindowTitle(kApplicationTitle);
     setFont(WorkbenchFont());
-    setFixedSize(kClientWidth, kClientHeight);
+    // The specification's size is where the window starts and the least it takes.
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
 
     BuildTopBar();
     BuildRightPanel();
@@ -91,12 +93,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
     BuildGisControls();
+    BuildDeskAdditions();
 
-    OpenDialog1.Filter = QString::fromLatin1(SourceFilterText);
+    OpenDialog1.Filter = QString::fromLatin1(SourceFilterText) + QLatin1Char('|') +
+                         QString::fromStdString(AllPicturesFilterText());
     OpenDialog2.Filter = QStringLiteral("(*.*)|*.*");
     SaveDialog1.Filter = QString::fromLatin1(TargetFilterText);
 
     ConnectHandlers();
+    WatchKeys();
     SetMainForm(this);
     FormCreate();
 }
@@ -217,6 +222,24 @@ void TForm1::BuildImageArea()
     ScrollBox1->setWidget(Image1);
 }
 
+// The starting layout above, stretched: the image area takes the room, the
+// top bar and the status bar the width, the right panel keeps its width.
+void TForm1::LayOut()
+{
+    if (!ZoomBox)
+        return;
+    const int w = width();
+    const int h = height();
+    const int middle = h - kTopBarHeight - kStatusBarHeight;
+    Panel4->resize(w, kTopBarHeight);
+    Panel2->setGeometry(w - kRightPanelWidth, kTopBarHeight, kRightPanelWidth, middle);
+    Panel5->setGeometry(0, kTopBarHeight, w - kRightPanelWidth, middle);
+    ScrollBox1->setGeometry(Panel5->rect().adjusted(1, 1, -1, -1));
+    StatusBar1->setGeometry(0, h - kStatusBarHeight, w, kStatusBarHeight);
+    ZoomBox->setGeometry(w - ZoomBox->width() - 1, 1, ZoomBox->width(), kStatusBarHeight - 2);
+    CursorPanel->resize(ZoomBox->x() - CursorPanel->x() - 2, CursorPanel->height());
+}
+
 void TForm1::ConnectHandlers()
 {
     connect(RadioButton1, &QRadioButton::clicked, this, [this] { RunGuarded([this] { RadioButton1Click(); }); });
@@ -294,25 +317,19 @@ void TForm1::Image1MouseDown(int x, int y)
 
 void TForm1::OpenFile(const QString& fileName)
 {
-    const QString extension = QFileInfo(fileName).suffix().toLower();
     OpenDialog1.FileName = fileName;
-    TSourceFilter filter = TSourceFilter::BMP;
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
-        filter = TSourceFilter::JPG;
-    else if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
-        filter = TSourceFilter::TIFF;
-    OpenDialog1.FilterIndex = static_cast<int>(filter);
-    OpenChosenFile();
+    OpenDialog1.FilterIndex = SourceFilterIndexFor(QFile::encodeName(fileName).toStdString());
+    OpenImageFile(fileName);
 }
 
 void TForm1::SpeedButton2Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
-    OpenChosenFile();
+    OpenImageFile(OpenDialog1.FileName);
 }
 
-void TForm1::OpenChosenFile()
+void TForm1::OpenImageFile(const QString& fileName)
 {
     // A load pumps paint events; no second Open may start inside it.
     SpeedButton2->setEnabled(false);
@@ -324,7 +341,8 @@ void TForm1::OpenChosenFile()
             Form->SpeedButton2->setEnabled(true);
         }
     } end{this};
-    Image1->Picture().LoadFromFile(QFile::encodeName(OpenDialog1.FileName).toStdString());
+    Image1->Picture().LoadFromFile(QFile::encodeName(fileName).toStdString());
+    RememberFolder(fileName);
 }
 
 void TForm1::SpeedButton3Click()
@@ -394,6 +412,7 @@ void TForm1::SetBusy(bool busy)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    RememberPlace();
     QWidget::closeEvent(event);
     if (event->isAccepted())
         emit closed();
@@ -405,6 +424,8 @@ void TForm1::showEvent(QShowEvent* event)
     if (FCentred)
         return;
     FCentred = true;
+    if (RestorePlace())
+        return;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));

@@ -9,6 +9,7 @@
 #include "platform/graphic.h"
 
 #include <QElapsedTimer>
+#include <QPoint>
 #include <QStringList>
 #include <QWidget>
 
@@ -16,6 +17,8 @@
 #include <optional>
 #include <string>
 
+class QComboBox;
+class QWheelEvent;
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
@@ -35,7 +38,8 @@ public:
     ~TForm1() override;
 
     // The magnifier the zoom toggle shows and closes.
-    void SetZoomWindow(TForm2* form) { Form2 = form; }
+    // It enlarges the picture's own pixels while the view shows it reduced.
+    void SetZoomWindow(TForm2* form);
 
     // Handlers.
     void FormCreate();
@@ -45,7 +49,8 @@ public:
     void Image1MouseDown(int x, int y);
     void SpeedButton2Click();  // Open
     // Opens fileName as Open does, under the filter its extension picks
-    // (a file given on the command line, as the desktop entry passes it).
+    // (a file given on the command line, as the desktop entry passes it, or
+    // dropped on the window); "All pictures" for the other types.
     void OpenFile(const QString& fileName);
     void SpeedButton3Click();  // Help
     void SpeedButton4Click();  // Close
@@ -54,6 +59,14 @@ public:
     void Image2Click();        // sign toggle
     void Image3Click();        // zoom toggle
 
+    // The desk additions (main_window_view.cpp): a resizable window that
+    // remembers its place, zoom levels, keyboard and wheel scrolling, files
+    // dropped on the window, and the open dialog's folder.
+    void ZoomTo(int level, QPoint anchor);   // anchor: point of the viewport kept in place
+    void ZoomTo(int level);                  // about the viewport's centre
+    int ZoomLevel() const { return FZoomLevel; }
+    // Loads a picture as Open does once the dialog has given the name.
+    void OpenImageFile(const QString& fileName);
     // The GIS additions (main_window_georef.cpp): the system field, the
     // rotation switch, the check of the two points, the point markers and
     // the cursor's position.
@@ -115,6 +128,7 @@ public:
     QScrollArea* ScrollBox1;
     TImageView* Image1;
     TStatusBar* StatusBar1;
+    QComboBox* ZoomBox = nullptr;       // the zoom level, right end of the status bar
 
     // Dialogs.
     TOpenDialog OpenDialog1;    // image
@@ -137,6 +151,10 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildTopBar();
@@ -147,10 +165,19 @@ private:
     void BuildGisControls();
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);
-    void OpenChosenFile();
+    void BuildDeskAdditions();
+    void LayOut();
+    void WatchKeys();
+    bool ScrollKey(int key);
+    bool WheelOverImage(QWheelEvent* event);
+    bool RestorePlace();
+    void RememberPlace();
+    void RememberFolder(const QString& fileName);
+    double FitScaleNow() const;
 
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;
     bool FCentred = false;
+    int FZoomLevel = 1;
     std::optional<TAffineTransform> FTransform; // once the points and boxes allow it
 };

@@ -80,7 +80,7 @@ void WriteWorldFile(TForm1& form)
     request.Rotate = form.RotateCheck->isChecked();
     request.Crs = crs;
     request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    request.Source.FilterIndex = static_cast<TSourceFilter>(form.OpenDialog1.FilterIndex);
+    request.Source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, request.Source.FileName);
 
     if (request.TargetFilterIndex == TTargetFilter::Points) {
         // The same checks as a save of the world file, then the points alone.

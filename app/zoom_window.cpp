@@ -146,6 +146,12 @@ void TForm2::SetScreen(TZoomScreen* screen)
     FScreen = screen ? screen : &FDesktop;
 }
 
+void TForm2::SetPicture(QObject* owner, TZoomPicture* picture)
+{
+    FPictureOwner = owner;
+    FPicture = picture;
+}
+
 // The limits are on the outer size; the frame is known only once the window
 // manager has framed the window, so they are set again whenever it changes.
 void TForm2::ApplySizeLimits()
@@ -206,9 +212,13 @@ void TForm2::Refresh(const QPoint& cursor)
     const int H = Image1->height();
     if (W <= 0 || H <= 0)
         return;
-    const QSize screen = FScreen->ScreenSize();
+    // Over a reduced picture the picture stands for the screen: its pixel
+    // under the cursor is the centre and its size the bounds.
+    QPoint centre = cursor;
+    QSize screen = FScreen->ScreenSize();
+    const bool fromPicture = FPictureOwner && FPicture && FPicture->PixelAt(cursor, centre, screen);
     const TZoomRefresh r =
-        ComputeZoomRefresh(cursor.x(), cursor.y(), W, H, Slider->value(), screen.width(), screen.height());
+        ComputeZoomRefresh(centre.x(), centre.y(), W, H, Slider->value(), screen.width(), screen.height());
 
     QImage& picture = Image1->Picture;
     if (picture.size() != QSize(W, H)) {
@@ -217,7 +227,7 @@ void TForm2::Refresh(const QPoint& cursor)
     }
     const QRect source(r.Source.Left, r.Source.Top, r.Source.Right - r.Source.Left, r.Source.Bottom - r.Source.Top);
     if (!source.isEmpty()) {
-        const QImage shot = FScreen->Grab(source);
+        const QImage shot = fromPicture ? FPicture->Pixels(source) : FScreen->Grab(source);
         if (!shot.isNull()) {
             QPainter painter(&picture);
             painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

@@ -5,6 +5,7 @@
 #include "app/controls.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 class QCheckBox;
@@ -22,6 +23,18 @@ public:
     virtual QSize ScreenSize();
     // The screen's pixels in rect (screen coordinates); null when they cannot be had.
     virtual QImage Grab(const QRect& rect);
+};
+
+// A picture shown reduced on the screen: where the cursor is over it, the
+// magnifier enlarges the picture's own pixels instead of the screen's.
+class TZoomPicture {
+public:
+    virtual ~TZoomPicture() = default;
+    // The picture's pixel under a screen position and the picture's size;
+    // false where the screen shows the picture at its natural size or not at all.
+    virtual bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) = 0;
+    // The picture's pixels in rect (inside the picture).
+    virtual QImage Pixels(const QRect& rect) = 0;
 };
 
 // Image1 of the magnifier: shows its picture unscaled at its origin.
@@ -48,6 +61,8 @@ public:
 
     // The screen read by refreshes; null puts the real one back.
     void SetScreen(TZoomScreen* screen);
+    // The reduced picture to enlarge instead of the screen, while owner lives.
+    void SetPicture(QObject* owner, TZoomPicture* picture);
 
     TPanel* Panel1;
     QGroupBox* GroupBox1;
@@ -70,5 +85,7 @@ private:
 
     TZoomScreen FDesktop;
     TZoomScreen* FScreen = &FDesktop;
+    QPointer<QObject> FPictureOwner;
+    TZoomPicture* FPicture = nullptr;
     QSize FFrameExtra{-1, -1};
 };

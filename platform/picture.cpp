@@ -124,6 +124,8 @@ void TPicture::LoadFromFile(const std::string& fileName)
 
 void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic)
 {
+    if (OnChanging)
+        OnChanging(FGraphic.get());
     FGraphic = std::move(graphic);
     if (FGraphic)
         FGraphic->OnChange = [this](TGraphic* sender) {

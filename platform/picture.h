@@ -51,6 +51,9 @@ public:
     void SetGraphic(std::unique_ptr<TGraphic> graphic);
 
     TNotifyEvent OnChange;
+    // Called with the current graphic just before another replaces it, while
+    // it still exists (a reader of its pixels on another thread stops here).
+    TNotifyEvent OnChanging;
     TProgressEvent OnProgress;
 
 private:

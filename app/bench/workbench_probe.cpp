@@ -3,19 +3,27 @@
 // repaints of a scrolled view. It reports the progress updates seen and the
 // peak resident memory the open added, against the size of the picture's
 // bitmap. Usage:
-//   workbench_probe IMAGE [--zoom] [--cursor X,Y] [--hold MS]
+//   workbench_probe IMAGE [--zoom] [--cursor X,Y] [--hold MS] [--levels]
+//                   [--shot FILE --size W,H --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
 // --zoom shows the magnifier; --cursor puts the cursor at X,Y of the main
 // window (default: over the picture); --hold keeps the windows up for a
-// screenshot.
+// screenshot. --levels also times the overview and the repaints at fit, 1:4
+// and 1:1 in a 1600 x 1000 window. --shot picks the two points, types the
+// sample's coordinates and saves a screen grab of the window, resized to
+// W x H, at each given level (the file name gets the level's name: shot-fit.png, shot-1-1.png).
 #include "app/application.h"
 #include "app/controls.h"
 #include "app/image_view.h"
 #include "app/main_window.h"
+#include "app/overview_pyramid.h"
+#include "app/view_geometry.h"
 #include "app/zoom_window.h"
 #include "imaging/format_registry.h"
 #include "platform/bitmap.h"
 
 #include <QCursor>
+#include <QLineEdit>
+#include <QScreen>
 #include <QEvent>
 #include <QProgressBar>
 #include <QElapsedTimer>
@@ -23,10 +31,12 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -60,6 +70,92 @@ private:
     TImageView* FView;
 };
 
+double Milliseconds(const QElapsedTimer& timer)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+// Time from Open until every overview level is built, and the peak memory
+// of bitmap and overview against the bitmap alone.
+void MeasureOverview(TForm1& form, const QElapsedTimer& sinceOpen, long residentBefore, double bitmapMB)
+{
+    while (!form.Image1->Overview())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const double readyMs = Milliseconds(sinceOpen);
+    const double addedMB = static_cast<double>(StatusKb("VmHWM:") - residentBefore) * 1024 / 1e6;
+    const double overviewMB = static_cast<double>(form.Image1->Overview()->MemoryBytes()) / 1e6;
+    std::printf("open to overview ready: %.1f ms\n", readyMs);
+    std::printf("overview %.1f MB (%.2f of the bitmap); peak memory added with it: %.1f MB, ratio %.2f\n",
+                overviewMB, bitmapMB > 0 ? overviewMB / bitmapMB : 0.0, addedMB,
+                bitmapMB > 0 ? addedMB / bitmapMB : 0.0);
+}
+
+// Repaints of the whole view while it scrolls in steps of 40 pixels, at
+// fit, 1:4 and 1:1, in a window of a 1600 x 1000 screen.
+void MeasureLevelRepaints(TForm1& form)
+{
+    form.resize(1600, 1000);
+    QCoreApplication::processEvents();
+    QScrollArea* area = form.ScrollBox1;
+    for (int level : {kZoomFit, 4, 1}) {
+        form.ZoomTo(level);
+        area->horizontalScrollBar()->setValue(0);
+        area->verticalScrollBar()->setValue(0);
+        QCoreApplication::processEvents();
+        constexpr int kSteps = 100;
+        std::vector<double> times;
+        for (int i = 0; i < kSteps; ++i) {
+            area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->value() + 40);
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->value() + 40);
+            QElapsedTimer timer;
+            timer.start();
+            // The picture's visible part, whatever the view around it.
+            form.Image1->repaint(form.Image1->visibleRegion());
+            times.push_back(Milliseconds(timer));
+        }
+        std::sort(times.begin(), times.end());
+        double total = 0;
+        for (double ms : times)
+            total += ms;
+        std::printf("repaint at %s, %dx%d view, scrolling: mean %.2f ms, median %.2f, 95th %.2f, worst %.2f ms\n",
+                    ZoomText(level), area->viewport()->width(), area->viewport()->height(), total / kSteps,
+                    times[kSteps / 2], times[kSteps * 95 / 100], times.back());
+    }
+}
+
+// The two points picked, the sample's coordinates typed, and a grab of the
+// window from the screen at each level asked for.
+void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList<int>& points,
+               const QStringList& levels)
+{
+    if (size.isValid())
+        form.resize(size);
+    if (points.size() == 4) {
+        form.RadioButton1Click();
+        form.Image1MouseDown(points[0], points[1]);
+        form.Image1MouseDown(points[2], points[3]);
+    }
+    form.Edit16->setText(QStringLiteral("3501000"));
+    form.Edit17->setText(QStringLiteral("5404000"));
+    form.Edit18->setText(QStringLiteral("3505000"));
+    form.Edit19->setText(QStringLiteral("5401000"));
+    form.Edit16->clearFocus();
+    for (const QString& name : levels) {
+        const int level = ZoomFromText(name.toLatin1().constData());
+        if (level < 0)
+            continue;
+        form.ZoomTo(level);
+        form.Image1->WaitForOverview();
+        QCursor::setPos(form.mapToGlobal(QPoint(10, 10)));
+        QTest::qWait(300);
+        const QPixmap shot = form.screen()->grabWindow(form.winId());
+        QString suffix = name.toLower();
+        suffix.replace(QLatin1Char(':'), QLatin1Char('-'));
+        const QString target = QString(file).replace(QStringLiteral(".png"), QLatin1Char('-') + suffix + ".png");
+        std::printf("%s: %s\n", qPrintable(target), shot.save(target) ? "saved" : "not saved");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -70,12 +166,30 @@ int main(int argc, char** argv)
     }
     const QString image = QString::fromLocal8Bit(argv[1]);
     bool zoom = false;
+    bool levels = false;
+    QString shot;
+    QList<int> points;
+    QStringList shotLevels;
+    QSize shotSize;
     int holdMs = 0;
     QPoint cursor(250, 250);
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--zoom") == 0)
             zoom = true;
-        else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--levels") == 0)
+            levels = true;
+        else if (std::strcmp(argv[i], "--shot") == 0 && i + 1 < argc)
+            shot = QString::fromLocal8Bit(argv[++i]);
+        else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            const QStringList wh = QString::fromLatin1(argv[++i]).split(QLatin1Char(','));
+            if (wh.size() == 2)
+                shotSize = QSize(wh[0].toInt(), wh[1].toInt());
+        } else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc)
+            shotLevels << QString::fromLatin1(argv[++i]);
+        else if (std::strcmp(argv[i], "--points") == 0 && i + 1 < argc) {
+            for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
+                points << value.toInt();
+        } else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
             holdMs = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--cursor") == 0 && i + 1 < argc) {
             const QStringList xy = QString::fromLatin1(argv[++i]).split(QLatin1Char(','));
@@ -114,6 +228,8 @@ int main(int argc, char** argv)
 
         QElapsedTimer timer;
         timer.start();
+        QElapsedTimer timer0;
+        timer0.start();
         RunGuarded([&] { form1.SpeedButton2Click(); });
         const double loadedMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
         // The first paint after the load shows the picture; a picture that
@@ -162,6 +278,12 @@ int main(int argc, char** argv)
         std::printf("scroll step with repaint: %.3f ms\n", static_cast<double>(timer.nsecsElapsed()) / 1e6 / 200);
         area->horizontalScrollBar()->setValue(0);
         area->verticalScrollBar()->setValue(0);
+        if (levels) {
+            MeasureOverview(form1, timer0, residentBefore, bitmapMB);
+            MeasureLevelRepaints(form1);
+        }
+        if (!shot.isEmpty())
+            TakeShots(form1, shot, shotSize, points, shotLevels);
 
         if (zoom) {
             form1.Image3Click();

@@ -85,6 +85,10 @@ void AppTest::SetUp()
 {
     EnsureApplication();
     RegisterTestPictures();
+    // Each test starts as a first run: no window place, no open folder.
+    QSettings settings(QStringLiteral("Pinwright"), QStringLiteral("pinwright"));
+    settings.remove(QStringLiteral("window"));
+    settings.remove(QStringLiteral("open"));
     FPrevious = SetMessageService(&Messages);
 }
 
