@@ -1,0 +1,156 @@
+// The vector forms of the PNG row filters, compiled once per instruction set.
+// Sub, Average and Paeth depend on the pixel to the left, so they go one
+// pixel per step with all its bytes in one vector (as wide as 16-bit lanes
+// need for Paeth); Up has no such dependency and goes a whole vector per step.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/compression/png_filters_simd.cpp"
+#include <hwy/foreach_target.h> // IWYU pragma: keep
+
+#include <hwy/highway.h>
+
+#include "imaging/compression/png_filters.h"
+
+#include <cstring>
+
+HWY_BEFORE_NAMESPACE();
+namespace pwpng {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET == HWY_SCALAR
+void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
+{
+    scalar::UnfilterRow(type, row, prev, count, pixelBytes);
+}
+#else
+
+void UndoUp(uint8_t* row, const uint8_t* prev, size_t count)
+{
+    const hn::ScalableTag<uint8_t> d8;
+    const size_t N = hn::Lanes(d8);
+    size_t i = 0;
+    for (; i + N <= count; i += N)
+        hn::StoreU(hn::Add(hn::LoadU(d8, row + i), hn::LoadU(d8, prev + i)), d8, row + i);
+    for (; i < count; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+}
+
+// One pixel of P bytes in the low lanes of a 4-lane vector. A 3-byte pixel is
+// loaded and stored through a 4-byte copy so that its neighbour is not touched.
+template <size_t P>
+struct TPixelIO {
+    hn::FixedTag<uint8_t, 4> d;
+    hn::Vec<hn::FixedTag<uint8_t, 4>> Load(const uint8_t* p) const
+    {
+        if constexpr (P == 4) {
+            return hn::LoadU(d, p);
+        } else {
+            uint8_t bytes[4] = {};
+            std::memcpy(bytes, p, P);
+            return hn::LoadU(d, bytes);
+        }
+    }
+    void Store(hn::Vec<hn::FixedTag<uint8_t, 4>> v, uint8_t* p) const
+    {
+        if constexpr (P == 4) {
+            hn::StoreU(v, d, p);
+        } else {
+            uint8_t bytes[4];
+            hn::StoreU(v, d, bytes);
+            std::memcpy(p, bytes, P);
+        }
+    }
+};
+
+// The left and upper-left neighbours of the first pixel are zero, which
+// gives the first pixel's rules of every filter.
+template <size_t P>
+void UndoSub(uint8_t* row, size_t count)
+{
+    const TPixelIO<P> io;
+    auto a = hn::Zero(io.d);
+    for (size_t i = 0; i + P <= count; i += P) {
+        a = hn::Add(io.Load(row + i), a);
+        io.Store(a, row + i);
+    }
+}
+
+template <size_t P>
+void UndoAverage(uint8_t* row, const uint8_t* prev, size_t count)
+{
+    const TPixelIO<P> io;
+    const hn::FixedTag<uint16_t, 4> d16;
+    auto a = hn::Zero(d16);
+    for (size_t i = 0; i + P <= count; i += P) {
+        const auto b = hn::PromoteTo(d16, io.Load(prev + i));
+        const auto mean = hn::DemoteTo(io.d, hn::BitCast(hn::FixedTag<int16_t, 4>(), hn::ShiftRight<1>(hn::Add(a, b))));
+        const auto x = hn::Add(io.Load(row + i), mean);
+        io.Store(x, row + i);
+        a = hn::PromoteTo(d16, x);
+    }
+}
+
+// Paeth: a if |b - c| <= |a - c| and |b - c| <= |a + b - 2c|, else b if
+// |a - c| <= |a + b - 2c|, else c.
+template <size_t P>
+void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
+{
+    const TPixelIO<P> io;
+    const hn::FixedTag<int16_t, 4> d16;
+    auto a = hn::Zero(d16), c = hn::Zero(d16);
+    for (size_t i = 0; i + P <= count; i += P) {
+        const auto b = hn::PromoteTo(d16, io.Load(prev + i));
+        const auto bc = hn::Sub(b, c), ac = hn::Sub(a, c);
+        const auto pa = hn::Abs(bc), pb = hn::Abs(ac), pc = hn::Abs(hn::Add(bc, ac));
+        const auto notA = hn::Or(hn::Lt(pb, pa), hn::Lt(pc, pa));
+        const auto predictor = hn::IfThenElse(notA, hn::IfThenElse(hn::Lt(pc, pb), c, b), a);
+        const auto x = hn::Add(io.Load(row + i), hn::DemoteTo(io.d, predictor));
+        io.Store(x, row + i);
+        a = hn::PromoteTo(d16, x);
+        c = b;
+    }
+}
+
+template <size_t P>
+void Unfilter(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count)
+{
+    switch (type) {
+    case 1: UndoSub<P>(row, count); break;
+    case 3: UndoAverage<P>(row, prev, count); break;
+    case 4: UndoPaeth<P>(row, prev, count); break;
+    default: break;
+    }
+}
+
+// Rows of whole pixels only: a row cut inside a pixel, which no valid image
+// has, goes through the reference loop.
+void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
+{
+    const bool vectorPixel = (pixelBytes == 3 || pixelBytes == 4) && count % pixelBytes == 0;
+    if (type == 2)
+        UndoUp(row, prev, count);
+    else if (vectorPixel && pixelBytes == 3)
+        Unfilter<3>(type, row, prev, count);
+    else if (vectorPixel)
+        Unfilter<4>(type, row, prev, count);
+    else
+        scalar::UnfilterRow(type, row, prev, count, pixelBytes);
+}
+#endif
+
+} // namespace HWY_NAMESPACE
+} // namespace pwpng
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace pwpng::simd {
+
+HWY_EXPORT(UnfilterRowImpl);
+
+void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
+{
+    HWY_DYNAMIC_DISPATCH(UnfilterRowImpl)(type, row, prev, count, pixelBytes);
+}
+
+} // namespace pwpng::simd
+#endif
