@@ -1,6 +1,8 @@
 #pragma once
 // Byte streams: the abstract TStream, a file stream over POSIX descriptors and
 // an in-memory stream (owning, or a read-only view of memory held elsewhere).
+#include "platform/large_memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -91,7 +93,9 @@ public:
 private:
     void Grow(size_t needed);
 
-    std::vector<uint8_t> FOwned;
+    // Mapped in huge pages when large: a file copied in costs a few page
+    // faults rather than one per 4 KB.
+    std::vector<uint8_t, pwmemory::TLargeAllocator<uint8_t>> FOwned;
     const uint8_t* FData = nullptr;
     size_t FSize = 0;
     size_t FPosition = 0;
