@@ -36,19 +36,21 @@ void UndoUp(uint8_t* row, const uint8_t* prev, size_t count)
 }
 
 // One pixel of P bytes in the low lanes of a 4-lane vector. A 3-byte pixel is
-// loaded and stored through a 4-byte copy so that its neighbour is not touched.
+// loaded with the byte after it (lanes are independent, so the fourth lane
+// carries along unused) except at the end of the row, and stored as 3 bytes
+// so that its neighbour is not touched. The load goes straight to the row:
+// a load from a 3-byte copy would wait for the copy to leave the store buffer.
 template <size_t P>
 struct TPixelIO {
     hn::FixedTag<uint8_t, 4> d;
-    hn::Vec<hn::FixedTag<uint8_t, 4>> Load(const uint8_t* p) const
+    size_t Count; // bytes in the row
+    hn::Vec<hn::FixedTag<uint8_t, 4>> Load(const uint8_t* row, size_t i) const
     {
-        if constexpr (P == 4) {
-            return hn::LoadU(d, p);
-        } else {
-            uint8_t bytes[4] = {};
-            std::memcpy(bytes, p, P);
-            return hn::LoadU(d, bytes);
-        }
+        if (P == 4 || i + 4 <= Count)
+            return hn::LoadU(d, row + i);
+        uint8_t bytes[4] = {};
+        std::memcpy(bytes, row + i, P);
+        return hn::LoadU(d, bytes);
     }
     void Store(hn::Vec<hn::FixedTag<uint8_t, 4>> v, uint8_t* p) const
     {
@@ -67,26 +69,26 @@ struct TPixelIO {
 template <size_t P>
 void UndoSub(uint8_t* row, size_t count)
 {
-    const TPixelIO<P> io;
+    const TPixelIO<P> io{{}, count};
     auto a = hn::Zero(io.d);
     for (size_t i = 0; i + P <= count; i += P) {
-        a = hn::Add(io.Load(row + i), a);
+        a = hn::Add(io.Load(row, i), a);
         io.Store(a, row + i);
     }
 }
 
+// floor((a + b) / 2) is the rounded-up mean less the odd bit of a + b.
 template <size_t P>
 void UndoAverage(uint8_t* row, const uint8_t* prev, size_t count)
 {
-    const TPixelIO<P> io;
-    const hn::FixedTag<uint16_t, 4> d16;
-    auto a = hn::Zero(d16);
+    const TPixelIO<P> io{{}, count};
+    const auto one = hn::Set(io.d, 1);
+    auto a = hn::Zero(io.d);
     for (size_t i = 0; i + P <= count; i += P) {
-        const auto b = hn::PromoteTo(d16, io.Load(prev + i));
-        const auto mean = hn::DemoteTo(io.d, hn::BitCast(hn::FixedTag<int16_t, 4>(), hn::ShiftRight<1>(hn::Add(a, b))));
-        const auto x = hn::Add(io.Load(row + i), mean);
-        io.Store(x, row + i);
-        a = hn::PromoteTo(d16, x);
+        const auto b = io.Load(prev, i);
+        const auto mean = hn::Sub(hn::AverageRound(a, b), hn::And(hn::Xor(a, b), one));
+        a = hn::Add(io.Load(row, i), mean);
+        io.Store(a, row + i);
     }
 }
 
@@ -95,16 +97,16 @@ void UndoAverage(uint8_t* row, const uint8_t* prev, size_t count)
 template <size_t P>
 void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
 {
-    const TPixelIO<P> io;
+    const TPixelIO<P> io{{}, count};
     const hn::FixedTag<int16_t, 4> d16;
     auto a = hn::Zero(d16), c = hn::Zero(d16);
     for (size_t i = 0; i + P <= count; i += P) {
-        const auto b = hn::PromoteTo(d16, io.Load(prev + i));
+        const auto b = hn::PromoteTo(d16, io.Load(prev, i));
         const auto bc = hn::Sub(b, c), ac = hn::Sub(a, c);
         const auto pa = hn::Abs(bc), pb = hn::Abs(ac), pc = hn::Abs(hn::Add(bc, ac));
         const auto notA = hn::Or(hn::Lt(pb, pa), hn::Lt(pc, pa));
         const auto predictor = hn::IfThenElse(notA, hn::IfThenElse(hn::Lt(pc, pb), c, b), a);
-        const auto x = hn::Add(io.Load(row + i), hn::DemoteTo(io.d, predictor));
+        const auto x = hn::Add(io.Load(row, i), hn::DemoteTo(io.d, predictor));
         io.Store(x, row + i);
         a = hn::PromoteTo(d16, x);
         c = b;
