@@ -1,8 +1,8 @@
 #pragma once
 // Undoing the PNG row filters (None, Sub, Up, Average, Paeth) in place. The
 // plain loops in `scalar` are the reference; `simd` gives the same bytes,
-// with vector code for pixels of 3 and 4 bytes and for Up, chosen for the
-// processor at run time. Unknown filter types leave the row as it is.
+// with vector code for Paeth on pixels of 3 and 4 bytes and for Up, chosen
+// for the processor at run time. Unknown filter types leave the row as it is.
 #include <cstddef>
 #include <cstdint>
 

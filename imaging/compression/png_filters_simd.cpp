@@ -1,7 +1,7 @@
 // The vector forms of the PNG row filters, compiled once per instruction set.
-// Sub, Average and Paeth depend on the pixel to the left, so they go one
-// pixel per step with all its bytes in one vector (as wide as 16-bit lanes
-// need for Paeth); Up has no such dependency and goes a whole vector per step.
+// Paeth depends on the pixel to the left, so it goes one pixel per step with
+// its bytes in 16-bit lanes; Up has no such dependency and goes a whole
+// vector per step.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/compression/png_filters_simd.cpp"
 #include <hwy/foreach_target.h> // IWYU pragma: keep
@@ -64,39 +64,13 @@ struct TPixelIO {
     }
 };
 
-// The left and upper-left neighbours of the first pixel are zero, which
-// gives the first pixel's rules of every filter.
-template <size_t P>
-void UndoSub(uint8_t* row, size_t count)
-{
-    const TPixelIO<P> io{{}, count};
-    auto a = hn::Zero(io.d);
-    for (size_t i = 0; i + P <= count; i += P) {
-        a = hn::Add(io.Load(row, i), a);
-        io.Store(a, row + i);
-    }
-}
-
-// floor((a + b) / 2) is the rounded-up mean less the odd bit of a + b.
-template <size_t P>
-void UndoAverage(uint8_t* row, const uint8_t* prev, size_t count)
-{
-    const TPixelIO<P> io{{}, count};
-    const auto one = hn::Set(io.d, 1);
-    auto a = hn::Zero(io.d);
-    for (size_t i = 0; i + P <= count; i += P) {
-        const auto b = io.Load(prev, i);
-        const auto mean = hn::Sub(hn::AverageRound(a, b), hn::And(hn::Xor(a, b), one));
-        a = hn::Add(io.Load(row, i), mean);
-        io.Store(a, row + i);
-    }
-}
-
 // Paeth: a if |b - c| <= |a - c| and |b - c| <= |a + b - 2c|, else b if
 // |a - c| <= |a + b - 2c|, else c.
 template <size_t P>
 void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
 {
+    // The left and upper-left neighbours of the first pixel are zero, which
+    // makes the predictor of the first pixel the byte above.
     const TPixelIO<P> io{{}, count};
     const hn::FixedTag<int16_t, 4> d16;
     auto a = hn::Zero(d16), c = hn::Zero(d16);
@@ -113,28 +87,21 @@ void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
     }
 }
 
-template <size_t P>
-void Unfilter(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count)
-{
-    switch (type) {
-    case 1: UndoSub<P>(row, count); break;
-    case 3: UndoAverage<P>(row, prev, count); break;
-    case 4: UndoPaeth<P>(row, prev, count); break;
-    default: break;
-    }
-}
-
-// Rows of whole pixels only: a row cut inside a pixel, which no valid image
-// has, goes through the reference loop.
+// Sub and Average go through the reference loops: their bytes are three or
+// four independent chains that the processor already overlaps, and one
+// vector per pixel measured no faster on scans. Paeth's branches, which
+// mispredict on noisy rows, become selects here.
 void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
 {
-    const bool vectorPixel = (pixelBytes == 3 || pixelBytes == 4) && count % pixelBytes == 0;
+    // Rows of whole pixels only: a row cut inside a pixel, which no valid
+    // image has, goes through the reference loop.
+    const bool paeth = type == 4 && (pixelBytes == 3 || pixelBytes == 4) && count % pixelBytes == 0;
     if (type == 2)
         UndoUp(row, prev, count);
-    else if (vectorPixel && pixelBytes == 3)
-        Unfilter<3>(type, row, prev, count);
-    else if (vectorPixel)
-        Unfilter<4>(type, row, prev, count);
+    else if (paeth && pixelBytes == 3)
+        UndoPaeth<3>(row, prev, count);
+    else if (paeth)
+        UndoPaeth<4>(row, prev, count);
     else
         scalar::UnfilterRow(type, row, prev, count, pixelBytes);
 }
