@@ -79,7 +79,7 @@ T* TLargeAllocator<T>::allocate(size_t n)
 }
 
 template <class T>
-void TLargeAllocator<T>::deallocate(T* p, size_t n)
+void TLargeAllocator<T>::deallocate(T* p, [[maybe_unused]] size_t n)
 {
 #if !defined(PW_LARGE_ON_HEAP)
     if (n * sizeof(T) >= MappedFrom) {
