@@ -5,12 +5,14 @@
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/image_view.h"
+#include "app/workbench/dialog_filters.h"
 #include "app/message_service.h"
 #include "app/zoom_window.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -88,10 +90,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1 = new TStatusBar({120, 115, 50}, this);
     StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
+    BuildGisControls();
 
-    OpenDialog1.Filter = QStringLiteral("BMP (*.bmp)|*.bmp|JPG (*.jpg)|*.jpg|TIFF (*.tif)|*.tif");
+    OpenDialog1.Filter = QString::fromLatin1(SourceFilterText);
     OpenDialog2.Filter = QStringLiteral("(*.*)|*.*");
-    SaveDialog1.Filter = QStringLiteral("TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw");
+    SaveDialog1.Filter = QString::fromLatin1(TargetFilterText);
 
     ConnectHandlers();
     SetMainForm(this);
@@ -286,12 +289,31 @@ void TForm1::Image1MouseDown(int x, int y)
         Label29->setText(QString::number(x));
         Edit16->setFocus();
     }
+    UpdatePointCheck();
+}
+
+void TForm1::OpenFile(const QString& fileName)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    OpenDialog1.FileName = fileName;
+    TSourceFilter filter = TSourceFilter::BMP;
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        filter = TSourceFilter::JPG;
+    else if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
+        filter = TSourceFilter::TIFF;
+    OpenDialog1.FilterIndex = static_cast<int>(filter);
+    OpenChosenFile();
 }
 
 void TForm1::SpeedButton2Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
+    OpenChosenFile();
+}
+
+void TForm1::OpenChosenFile()
+{
     // A load pumps paint events; no second Open may start inside it.
     SpeedButton2->setEnabled(false);
     struct TEnd {
@@ -328,6 +350,7 @@ void TForm1::Image2Click()
         Panel1->SetBevelInner(bvLowered);
         Panel1->SetBevelOuter(bvLowered);
     }
+    UpdatePointCheck();
 }
 
 void TForm1::Image3Click()

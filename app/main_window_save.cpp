@@ -5,7 +5,9 @@
 #include "app/message_service.h"
 #include "app/workbench/coordinates.h"
 #include "app/workbench/export_pipeline.h"
+#include "app/workbench/gcp_points_file.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QLocale>
@@ -57,12 +59,14 @@ private:
 
 void WriteWorldFile(TForm1& form)
 {
+    // An unknown system stops Save before it asks for a target.
+    const TCrs crs = form.CurrentCrs();
     if (!form.SaveDialog1.Execute(&form))
         return;
 
     TSaveRequest request;
     request.TargetFileName = QFile::encodeName(form.SaveDialog1.FileName).toStdString();
-    request.TargetFilterIndex = form.SaveDialog1.FilterIndex;
+    request.TargetFilterIndex = static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex);
     request.Texts.Row1 = Text(form.Label21);
     request.Texts.Col1 = Text(form.Label23);
     request.Texts.Row2 = Text(form.Label27);
@@ -73,15 +77,23 @@ void WriteWorldFile(TForm1& form)
     request.Texts.X2 = Text(form.Edit19);
     request.Texts.DecimalSeparator = DecimalSeparator();
     request.Negate = form.Panel1->BevelInner() == bvLowered;
+    request.Rotate = form.RotateCheck->isChecked();
+    request.Crs = crs;
     request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    request.Source.FilterIndex = form.OpenDialog1.FilterIndex;
+    request.Source.FilterIndex = static_cast<TSourceFilter>(form.OpenDialog1.FilterIndex);
 
-    TExportPipeline pipeline(form.StartDir);
-    pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
-    {
+    if (request.TargetFilterIndex == TTargetFilter::Points) {
+        // The same checks as a save of the world file, then the points alone.
+        const TControlPoints points = SavePoints(request);
+        ComputeSaveTransform(points, request.Rotate);
+        WriteTextFile(request.TargetFileName, GcpPointsText(points, crs));
+    } else {
+        TExportPipeline pipeline(form.StartDir);
+        pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
         TSaveRunningScope running(form.Button11);
         WriteWorldFile(request, pipeline);
     }
+    form.RememberCrs();
     MessageService().Beep();
     MessageService().ShowMessage(form.MessageTable.value(1));
 }
@@ -108,13 +120,12 @@ void TForm1::SpeedButton1Click()
 {
     if (!OpenDialog2.Execute(this))
         return;
-    TPointFileReader reader(QFile::encodeName(OpenDialog2.FileName).toStdString());
-    const char separator = DecimalSeparator();
-    auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
-    const TPointRecord first = reader.ReadRecord();
-    Edit16->setText(show(first.Y));
-    Edit17->setText(show(first.X));
-    const TPointRecord second = reader.ReadRecord();
-    Edit18->setText(show(second.Y));
-    Edit19->setText(show(second.X));
+    const std::string fileName = QFile::encodeName(OpenDialog2.FileName).toStdString();
+    if (IsGcpPointsFile(fileName)) {
+        LoadGcpPointsFile(fileName);
+        return;
+    }
+    QLineEdit* const boxes[] = {Edit16, Edit17, Edit18, Edit19};
+    ReadPointFile(fileName, DecimalSeparator(),
+                  [&boxes](int box, const std::string& text) { boxes[box]->setText(QString::fromStdString(text)); });
 }

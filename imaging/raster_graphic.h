@@ -76,7 +76,7 @@ struct TImageProperties {
     float YResolution = 0;
     bool IsInterlaced = false;
     bool AlphaPresent = false;
-    uint32_t FirstIFDOffset = 0;
+    uint64_t FirstIFDOffset = 0;
     uint32_t PlanarConfiguration = 0;
     uint32_t RowIndex = 0;
     uint32_t TileWidth = 0;
@@ -149,6 +149,9 @@ private:
 void SwapWords(void* buffer, uint32_t count);
 void SwapLongs(void* buffer, uint32_t count);
 uint32_t SwapLong(uint32_t value);
+// Horizontal differencing undone in place for 1, 3 or 4 bytes per pixel.
+// count is the number of pixels after the first, which stays as stored:
+// callers pass the row's pixels minus one.
 void UndoDifferencing1(uint8_t* row, uint32_t count);
 void UndoDifferencing3(uint8_t* row, uint32_t count);
 void UndoDifferencing4(uint8_t* row, uint32_t count);
