@@ -90,7 +90,8 @@ void Shuffle4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
 {
     const hn::ScalableTag<uint8_t> d8;
     const size_t N = hn::Lanes(d8);
-    const auto pattern = BlockPattern4(d8, exchange ? (const int(&)[4]){2, 1, 0, 3} : (const int(&)[4]){0, 1, 2, 3});
+    static constexpr int Exchanged[4] = {2, 1, 0, 3}, InOrder[4] = {0, 1, 2, 3};
+    const auto pattern = BlockPattern4(d8, exchange ? Exchanged : InOrder);
     size_t i = 0; // bytes
     for (; i + N <= 4 * count; i += N)
         hn::StoreU(hn::TableLookupBytes(hn::LoadU(d8, s + i), pattern), d8, d + i);
