@@ -81,13 +81,21 @@ void CopyRow(benchmark::State& state, size_t targetBytesPerPixel)
 
 } // namespace
 
+BENCHMARK_CAPTURE(CopyRow, memcpy_4_bytes_per_pixel, 4);
 BENCHMARK_CAPTURE(CopyRow, memcpy_3_bytes_per_pixel, 3);
 BENCHMARK_CAPTURE(CopyRow, memcpy_1_byte_per_pixel, 1);
 BENCHMARK_CAPTURE(ConvertRow, rgb8_to_bgr8, Route{psRGB, 8, 3, 0, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertRow, rgba8_to_bgra8, Route{psRGBA, 8, 4, 0, psBGRA, 8, 4});
+BENCHMARK_CAPTURE(ConvertRow, rgb8_to_bgra8, Route{psRGB, 8, 3, 0, psBGRA, 8, 4});
+BENCHMARK_CAPTURE(ConvertRow, rgba8_to_bgr8, Route{psRGBA, 8, 4, 0, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertRow, rgb16_to_bgr8, Route{psRGB, 16, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, rgb16_swapped_to_bgr8, Route{psRGB, 16, 3, sfSwapBytes, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, ycbcr8_to_bgr8, Route{psYCbCr, 8, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, cmyk8_to_bgr8, Route{psCMYK, 8, 4, 0, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertRow, lab8_to_bgr8, Route{psCIELab, 8, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, indexed1_to_indexed8, Route{psIndexed, 1, 1, 0, psIndexed, 8, 1});
+BENCHMARK_CAPTURE(ConvertRow, indexed4_to_indexed8, Route{psIndexed, 4, 1, 0, psIndexed, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, gray16_to_gray8, Route{psGray, 16, 1, 0, psGray, 8, 1});
+BENCHMARK_CAPTURE(ConvertRow, gray16_swapped_to_gray8, Route{psGray, 16, 1, sfSwapBytes, psGray, 8, 1});
 
 BENCHMARK_MAIN();

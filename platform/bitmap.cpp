@@ -1,9 +1,9 @@
 #include "platform/bitmap.h"
 
 #include "platform/exceptions.h"
+#include "platform/large_memory.h"
 #include "platform/streams.h"
 
-#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -60,57 +60,11 @@ int64_t TBitmap::RowStride() const
     return ((static_cast<int64_t>(FWidth) * BitsPerPixel() + 31) / 32) * 4;
 }
 
+
 namespace {
 
-// Pixel memory of large bitmaps comes straight from the system in huge pages
-// where the system offers them: a scan of several hundred megabytes then
-// costs a few hundred page faults instead of a few hundred thousand, which
-// took longer than decoding the rows. The pages stay fresh zero pages until
-// a row is written, as with calloc.
-#if defined(__SANITIZE_ADDRESS__)
-#define PW_BITMAP_ON_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PW_BITMAP_ON_HEAP 1
-#endif
-#endif
-
-constexpr size_t HugePage = size_t(2) << 20;
-constexpr size_t MappedFrom = size_t(8) << 20;
-
-struct TMapping {
-    void* Base;
-    size_t Length;
-};
-
-[[maybe_unused]] void UnmapPixels(void* pixels)
-{
-    if (!pixels)
-        return;
-    const TMapping mapping = *reinterpret_cast<const TMapping*>(static_cast<uint8_t*>(pixels) - sizeof(TMapping));
-    munmap(mapping.Base, mapping.Length);
-}
-
-// The pixels start on a huge-page boundary; the mapping's base and length
-// lie just before them. Null when the system refuses the mapping.
-[[maybe_unused]] uint8_t* MapPixels(size_t size)
-{
-    if (size > std::numeric_limits<size_t>::max() - 3 * HugePage)
-        return nullptr;
-    // Room for the alignment (at most one huge page, as the base is
-    // page-aligned) and for rounding the advised range up to whole huge pages.
-    const size_t length = size + 2 * HugePage;
-    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED)
-        return nullptr;
-    const uintptr_t first = reinterpret_cast<uintptr_t>(base) + sizeof(TMapping);
-    auto* pixels = reinterpret_cast<uint8_t*>((first + HugePage - 1) & ~uintptr_t(HugePage - 1));
-#ifdef MADV_HUGEPAGE
-    madvise(pixels, (size + HugePage - 1) & ~(HugePage - 1), MADV_HUGEPAGE);
-#endif
-    *reinterpret_cast<TMapping*>(pixels - sizeof(TMapping)) = TMapping{base, length};
-    return pixels;
-}
+// Pixel memory of large bitmaps is mapped (platform/large_memory.h).
+constexpr size_t BitmapMappedFrom = size_t(8) << 20;
 
 } // namespace
 
@@ -121,15 +75,12 @@ void TBitmap::Allocate() const
         return;
     if (static_cast<uint64_t>(size) > std::numeric_limits<size_t>::max() / 2)
         throw EInvalidGraphic("Out of system resources");
-    // The sanitizer build keeps every bitmap on the heap, where overruns are caught.
-#if !defined(PW_BITMAP_ON_HEAP)
-    if (static_cast<size_t>(size) >= MappedFrom) {
-        if (uint8_t* pixels = MapPixels(static_cast<size_t>(size))) {
-            FBits = std::unique_ptr<uint8_t, void (*)(void*)>(pixels, &UnmapPixels);
+    if (static_cast<size_t>(size) >= BitmapMappedFrom) {
+        if (uint8_t* pixels = pwmemory::MapLargeBlock(static_cast<size_t>(size))) {
+            FBits = std::unique_ptr<uint8_t, void (*)(void*)>(pixels, &pwmemory::UnmapLargeBlock);
             return;
         }
     }
-#endif
     // calloc hands large blocks out as fresh zero pages, so untouched rows cost nothing.
     void* memory = std::calloc(static_cast<size_t>(size), 1);
     if (!memory)

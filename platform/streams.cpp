@@ -71,6 +71,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
         throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(error));
     }
     if (mode == fmOpenRead) {
+        FReading = true;
         struct stat info {};
         if (::fstat(FHandle, &info) == 0 && S_ISDIR(info.st_mode)) {
             ::close(FHandle);
@@ -86,10 +87,48 @@ TFileStream::~TFileStream()
         ::close(FHandle);
 }
 
+int64_t TFileStream::ReadFile(uint8_t* buffer, int64_t count, int64_t offset)
+{
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(FHandle, buffer + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)),
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
 int64_t TFileStream::Read(void* buffer, int64_t count)
 {
     int64_t done = 0;
     auto* out = static_cast<uint8_t*>(buffer);
+    if (FReading) {
+        while (done < count) {
+            if (FPosition >= FBufferAt && FPosition < FBufferAt + FBufferLength) {
+                const int64_t n = std::min(count - done, FBufferAt + FBufferLength - FPosition);
+                std::memcpy(out + done, FBuffer.data() + (FPosition - FBufferAt), static_cast<size_t>(n));
+                done += n;
+                FPosition += n;
+                continue;
+            }
+            if (count - done >= ReadAhead) {
+                const int64_t n = ReadFile(out + done, count - done, FPosition);
+                done += n;
+                FPosition += n;
+                break;
+            }
+            FBuffer.resize(static_cast<size_t>(ReadAhead));
+            FBufferAt = FPosition;
+            FBufferLength = ReadFile(FBuffer.data(), ReadAhead, FPosition);
+            if (FBufferLength <= 0)
+                break;
+        }
+        return done;
+    }
     while (done < count) {
         const ssize_t n = ::read(FHandle, out + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
         if (n < 0 && errno == EINTR)
@@ -118,6 +157,13 @@ int64_t TFileStream::Write(const void* buffer, int64_t count)
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin)
 {
+    if (FReading) {
+        const int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? FPosition : Size();
+        // A position before the start is refused, as the system refuses it.
+        if (base + offset >= 0)
+            FPosition = base + offset;
+        return FPosition;
+    }
     const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
     const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
     if (result < 0)

@@ -1,6 +1,8 @@
 #pragma once
 // Byte streams: the abstract TStream, a file stream over POSIX descriptors and
 // an in-memory stream (owning, or a read-only view of memory held elsewhere).
+#include "platform/large_memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,8 +52,21 @@ public:
     const std::string& FileName() const { return FFileName; }
 
 private:
+    // A file opened for reading is read through a read-ahead buffer, so that
+    // readers taking it in small pieces (a chunk header, its data, its
+    // checksum) cost one system call per buffer, not several per piece, and
+    // asking for the position costs none. Reads of a buffer's size or more
+    // go straight to the caller's memory.
+    static constexpr int64_t ReadAhead = 64 * 1024;
+    int64_t ReadFile(uint8_t* buffer, int64_t count, int64_t offset);
+
     std::string FFileName;
     int FHandle = -1;
+    bool FReading = false;
+    int64_t FPosition = 0;
+    std::vector<uint8_t> FBuffer;
+    int64_t FBufferAt = 0;
+    int64_t FBufferLength = 0;
 };
 
 // Memory stream. Owns its bytes, or (SetView) reads memory the caller keeps
@@ -78,7 +93,9 @@ public:
 private:
     void Grow(size_t needed);
 
-    std::vector<uint8_t> FOwned;
+    // Mapped in huge pages when large: a file copied in costs a few page
+    // faults rather than one per 4 KB.
+    std::vector<uint8_t, pwmemory::TLargeAllocator<uint8_t>> FOwned;
     const uint8_t* FData = nullptr;
     size_t FSize = 0;
     size_t FPosition = 0;

@@ -7,6 +7,7 @@ PW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libtiff-dev libpng-dev
+  libhwy-dev
   geotiff-bin libproj-dev proj-data gdal-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev

@@ -4,6 +4,7 @@
 #include "imaging/color/color_manager.h"
 
 #include "imaging/color/color_arith.h"
+#include "imaging/color/row_kernels.h"
 
 #include <cstring>
 #include <type_traits>
@@ -115,41 +116,6 @@ void RGBRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
     });
 }
 
-// The common case of 8-bit interleaved samples, no gamma, every position:
-// fixed steps known to the compiler so that it can vectorise the shuffle.
-template <size_t SS, size_t DS, bool Exchange, bool Alpha>
-PW_COLOR_KERNEL void RGBRow8Interleaved(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = s + i * SS;
-        uint8_t* t = d + i * DS;
-        const uint8_t c0 = p[0], c1 = p[1], c2 = p[2];
-        t[Exchange ? 2 : 0] = c0;
-        t[1] = c1;
-        t[Exchange ? 0 : 2] = c2;
-        if constexpr (Alpha)
-            t[3] = p[3];
-    }
-}
-
-// Every position of a run of 16-bit samples brought to 8 bits, in order.
-template <bool Swap>
-PW_COLOR_KERNEL void Words16To8(const uint8_t* __restrict s, uint8_t* __restrict d, size_t n)
-{
-    for (size_t i = 0; i < n; ++i)
-        d[i] = static_cast<uint8_t>(Scale16To8(Read16<Swap>()(s + 2 * i)));
-}
-
-// Exchanges samples 0 and 2 of 3-byte pixels in place.
-PW_COLOR_KERNEL void ExchangeOuterSamples(uint8_t* d, uint32_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t first = d[3 * i];
-        d[3 * i] = d[3 * i + 2];
-        d[3 * i + 2] = first;
-    }
-}
-
 struct TRGBJob {
     TSourcePlanes Planes;
     bool Interleaved;
@@ -179,13 +145,15 @@ void RunRGB(const TRGBJob& job)
         } else if (job.Interleaved && job.Mask == 0xFF) {
             const uint8_t* s = job.Planes.Sample[0];
             if (job.BothAlpha)
-                RGBRow8Interleaved<4, 4, X, true>(s, job.Target, job.Count);
+                simd::Shuffle4(s, job.Target, job.Count, X);
             else if (job.SourceAlpha)
-                RGBRow8Interleaved<4, 3, X, false>(s, job.Target, job.Count);
+                simd::Pack4To3(s, job.Target, job.Count, X);
             else if (job.TargetAlpha)
-                RGBRow8Interleaved<3, 4, X, false>(s, job.Target, job.Count);
+                simd::Spread3To4(s, job.Target, job.Count, X);
+            else if (X)
+                simd::Exchange3(s, job.Target, job.Count);
             else
-                RGBRow8Interleaved<3, 3, X, false>(s, job.Target, job.Count);
+                std::memcpy(job.Target, s, static_cast<size_t>(job.Count) * 3);
         } else {
             go(Read8{}, Bytes<1>{}, Pass{}, Pass{});
         }
@@ -204,13 +172,7 @@ void RunRGB(const TRGBJob& job)
     } else if (!job.Target16) {
         const ScaleGamma scaleGamma{job.Table};
         if (!job.Gamma && job.Interleaved && job.Mask == 0xFF && !job.SourceAlpha && !job.TargetAlpha) {
-            // Scale the whole row in order, then put the samples in place.
-            if (job.Swap)
-                Words16To8<true>(job.Planes.Sample[0], job.Target, static_cast<size_t>(job.Count) * 3);
-            else
-                Words16To8<false>(job.Planes.Sample[0], job.Target, static_cast<size_t>(job.Count) * 3);
-            if (X)
-                ExchangeOuterSamples(job.Target, job.Count);
+            simd::RGB16To8(job.Planes.Sample[0], job.Target, job.Count, job.Swap, X);
         } else if (job.Swap) {
             if (job.Gamma)
                 go(Read16<true>{}, Bytes<1>{}, scaleGamma, Scale{});
@@ -256,7 +218,18 @@ void PackedRow(const uint8_t* src, uint8_t* dst, uint32_t count, uint8_t mask, c
             b = static_cast<uint8_t>((b & ~(TMask << shift)) | (w << shift));
         }
     };
-    if constexpr (T == 8 && S < 8) {
+    if constexpr (T == 8 && (S == 1 || S == 4)) {
+        if (mask == 0xFF) {
+            uint8_t values[16];
+            for (unsigned v = 0; v <= SMask; ++v)
+                values[v] = static_cast<uint8_t>(scale[v]);
+            if constexpr (S == 1)
+                simd::Expand1To8(src, dst, count, values);
+            else
+                simd::Expand4To8(src, dst, count, values);
+            return;
+        }
+    } else if constexpr (T == 8 && S < 8) {
         if (mask == 0xFF) {
             // Whole source bytes through the expansion table, the rest by field.
             const size_t whole = count / SPer;
@@ -391,7 +364,7 @@ void RunCMYK(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstSte
         if (dstStep == 4)
             CMYK8Interleaved<BGR, 4>(s.Sample[0], d, count);
         else
-            CMYK8Interleaved<BGR, 3>(s.Sample[0], d, count);
+            simd::CMYK8To3(s.Sample[0], d, count, BGR);
     } else if (!source16) {
         if (target16)
             CMYKRow<Read8, 2, BGR, Ink8To16>(s, d, dstStep, count, mask);
@@ -540,12 +513,6 @@ void YCCRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
     });
 }
 
-struct TChromaFixed {
-    int32_t Red, GreenCr, Blue, GreenCb; // fixed-point factors
-    int32_t Shift;
-    int32_t OffsetR, OffsetB;
-};
-
 // 8-bit interleaved samples, every position, with fixed-point factors that
 // give the chroma tables' values exactly (checked when the tables are built).
 template <bool BGR, size_t DS>
@@ -607,7 +574,7 @@ void RunYCC(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep
         if (dstStep == 4)
             YCC8Interleaved<BGR, 4>(s.Sample[0], d, count, fixed);
         else
-            YCC8Interleaved<BGR, 3>(s.Sample[0], d, count, fixed);
+            simd::YCC8To3(s.Sample[0], d, count, fixed, BGR);
     } else if (!source16) {
         if (target16)
             YCCRow<Read8, 2, BGR>(s, d, dstStep, count, mask, tables);
@@ -718,7 +685,7 @@ void TColorManager::GrayToGray(const void* const* sources, int sourceCount, uint
         GrayRow<Read8, Widen<Pass, false>, 1, 2>(src, step, target, count, mask, Widen<Pass, false>{});
     } else if (!target16) {
         if (step == 2 && mask == 0xFF)
-            swap ? Words16To8<true>(src, target, count) : Words16To8<false>(src, target, count);
+            simd::Words16To8(src, target, count, swap);
         else if (swap)
             GrayRow<Read16<true>, Scale, 2, 1>(src, step, target, count, mask, Scale{});
         else

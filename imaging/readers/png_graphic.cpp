@@ -2,6 +2,7 @@
 
 #include "imaging/byte_reader.h"
 #include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/png_filters.h"
 #include "imaging/image_limits.h"
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
@@ -52,89 +53,6 @@ constexpr TPass Adam7[7] = {
     {0, 0, 8, 8, 0x80}, {0, 4, 8, 8, 0x08}, {4, 0, 8, 4, 0x88}, {0, 2, 4, 4, 0x22},
     {2, 0, 4, 2, 0xAA}, {0, 1, 2, 2, 0x55}, {1, 0, 2, 1, 0xFF},
 };
-
-// Ties favour a, then b.
-inline uint8_t PaethPredict(int a, int b, int c)
-{
-    const int pa = std::abs(b - c);
-    const int pb = std::abs(a - c);
-    const int pc = std::abs(a + b - 2 * c);
-    if (pb < pa || pc < pa)
-        return static_cast<uint8_t>(pc < pb ? c : b);
-    return static_cast<uint8_t>(a);
-}
-
-// The filters with the pixel size known at compile time, so that the loops
-// over the bytes after the first pixel are tight.
-template <size_t P>
-void UndoSub(uint8_t* row, size_t count)
-{
-    for (size_t i = P; i < count; ++i)
-        row[i] = static_cast<uint8_t>(row[i] + row[i - P]);
-}
-
-template <size_t P>
-void UndoAverage(uint8_t* row, const uint8_t* prev, size_t count)
-{
-    const size_t head = std::min(P, count);
-    for (size_t i = 0; i < head; ++i)
-        row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
-    for (size_t i = P; i < count; ++i)
-        row[i] = static_cast<uint8_t>(row[i] + ((row[i - P] + prev[i]) >> 1));
-}
-
-template <size_t P>
-void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
-{
-    // With no left neighbour the predictor is the byte above.
-    const size_t head = std::min(P, count);
-    for (size_t i = 0; i < head; ++i)
-        row[i] = static_cast<uint8_t>(row[i] + prev[i]);
-    for (size_t i = P; i < count; ++i)
-        row[i] = static_cast<uint8_t>(row[i] + PaethPredict(row[i - P], prev[i], prev[i - P]));
-}
-
-template <size_t P>
-void UndoFilter(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count)
-{
-    switch (type) {
-    case 1:
-        UndoSub<P>(row, count);
-        break;
-    case 2:
-        for (size_t i = 0; i < count; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + prev[i]);
-        break;
-    case 3:
-        UndoAverage<P>(row, prev, count);
-        break;
-    case 4:
-        UndoPaeth<P>(row, prev, count);
-        break;
-    default: // 0 None; unknown types leave the row as it is
-        break;
-    }
-}
-
-// Reverses the filter of one row in place. P is the size of a complete pixel
-// in bytes (at least 1); prev is the unfiltered previous row of the pass.
-void ApplyFilter(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
-{
-    switch (pixelBytes) {
-    case 1:
-        return UndoFilter<1>(type, row, prev, count);
-    case 2:
-        return UndoFilter<2>(type, row, prev, count);
-    case 3:
-        return UndoFilter<3>(type, row, prev, count);
-    case 4:
-        return UndoFilter<4>(type, row, prev, count);
-    case 6:
-        return UndoFilter<6>(type, row, prev, count);
-    default:
-        return UndoFilter<8>(type, row, prev, count);
-    }
-}
 
 } // namespace
 
@@ -549,7 +467,7 @@ void TPNGGraphic::DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t fir
     const bool plain = mask == 0xFF && rowStep == 1;
     for (uint32_t y = firstRow; y < height; y += rowStep) {
         ReadRowBytes(current, rowSize);
-        ApplyFilter(current[0], current + 1, previous + 1, rowSize - 1, State.PixelBytes);
+        pwpng::simd::UnfilterRow(current[0], current + 1, previous + 1, rowSize - 1, State.PixelBytes);
         cm.ConvertLine({static_cast<const void*>(current + 1)}, ScanLine(static_cast<int>(y)), width, mask);
         std::swap(current, previous);
         if (plain) {

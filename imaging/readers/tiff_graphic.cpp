@@ -561,9 +561,14 @@ int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t s
     return BasePosition + int64_t(offset + skip);
 }
 
-void TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
-                             uint8_t* target, size_t blockBytes, uint32_t decoderRows)
+const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index,
+                                       uint64_t skip, size_t rowsOffset, size_t rowsSize, size_t blockBytes,
+                                       uint32_t decoderRows)
 {
+    const auto target = [&] {
+        Grow(layout.Rows, rowsSize);
+        return layout.Rows.data() + rowsOffset;
+    };
     size_t filled = 0;
     if (index < layout.Offsets.size()) {
         const int64_t start = BlockStart(layout, index, skip);
@@ -571,11 +576,18 @@ void TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder
         if (!decoder) {
             // Uncompressed data are read by the size the image gives them.
             const uint64_t bytes = std::min<uint64_t>(blockBytes, available);
+            // Rows that are all in memory are converted from there: the
+            // colour manager's reordering is then the only pass over them.
+            const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
+            if (memory && memory->Memory() && bytes == blockBytes && bytes > 0 && !layout.ReverseBits) {
+                stream.SetPosition(start + static_cast<int64_t>(bytes));
+                return memory->Memory() + start;
+            }
             if (bytes > 0) {
                 stream.SetPosition(start);
-                filled = static_cast<size_t>(std::max<int64_t>(0, stream.Read(target, static_cast<int64_t>(bytes))));
+                filled = static_cast<size_t>(std::max<int64_t>(0, stream.Read(target(), static_cast<int64_t>(bytes))));
                 if (layout.ReverseBits)
-                    ReverseBits(target, filled);
+                    ReverseBits(target(), filled);
             }
         } else {
             const uint64_t packedSize = std::min<uint64_t>(layout.ByteCounts[index], available);
@@ -603,18 +615,19 @@ void TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder
                     layout.Tiled ? std::max<uint64_t>(uint64_t(layout.TileLength) * layout.BlockRowBytes, blockBytes)
                                  : blockBytes;
                 filled = std::min(
-                    lz77->ExpandWhole(layout.Packed.data(), got, target, blockBytes, static_cast<size_t>(wholeBytes)),
+                    lz77->ExpandWhole(layout.Packed.data(), got, target(), blockBytes, static_cast<size_t>(wholeBytes)),
                     blockBytes);
             } else {
                 const uint8_t* source = layout.Packed.data();
-                uint8_t* output = target;
+                uint8_t* output = target();
                 const TExpandResult result = decoder->Expand(source, got, output, blockBytes, got, blockBytes);
                 filled = std::min(result.Produced, blockBytes);
             }
         }
     }
     if (filled < blockBytes)
-        std::memset(target + filled, 0, blockBytes - filled);
+        std::memset(target() + filled, 0, blockBytes - filled);
+    return target();
 }
 
 void TTIFFGraphic::UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const
@@ -668,6 +681,7 @@ void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decod
             : static_cast<uint32_t>(std::clamp<uint64_t>(DirectChunkBytes / std::max<uint64_t>(rowBytes, 1), 1,
                                                          0xFFFFFFFFu));
     const void* sources[4] = {};
+    const uint8_t* planeData[4] = {};
 
     for (uint64_t band = 0; p.RowIndex < p.Height; ++band) {
         uint32_t bandRows;
@@ -697,19 +711,24 @@ void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decod
             for (uint32_t chunk = 0; chunk < bandRows;) {
                 const uint32_t rows = decoder || layout.Tiled ? decoderRows : std::min(chunkRows, bandRows - chunk);
                 const size_t planeBytes = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, rows, rowBytes));
-                Grow(layout.Rows, CheckBufferSize(TIFFDisplayName, planeBytes, layout.Planes));
+                const size_t rowsSize = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, planeBytes, layout.Planes));
                 for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
                     const uint64_t index = plane * layout.BlocksPerPlane + block;
-                    ReadBlock(stream, layout, decoder, static_cast<size_t>(std::min<uint64_t>(index, SIZE_MAX)),
-                              uint64_t(chunk) * rowBytes, layout.Rows.data() + size_t(plane) * planeBytes, planeBytes,
-                              rows);
+                    planeData[plane] =
+                        ReadBlock(stream, layout, decoder, static_cast<size_t>(std::min<uint64_t>(index, SIZE_MAX)),
+                                  uint64_t(chunk) * rowBytes, size_t(plane) * planeBytes, rowsSize, planeBytes,
+                                  rows);
                 }
                 const uint32_t visible = std::min(rows, bandRows - chunk);
                 for (uint32_t r = 0; r < visible; ++r) {
                     for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
-                        uint8_t* row = layout.Rows.data() + size_t(plane) * planeBytes + size_t(r) * rowBytes;
-                        if (layout.PredictorBytes)
-                            UndoPredictor(layout, row, pixels);
+                        const uint8_t* row = planeData[plane] + size_t(r) * rowBytes;
+                        if (layout.PredictorBytes) {
+                            // Only decoded blocks have a predictor; they are in Rows.
+                            uint8_t* own = layout.Rows.data() + size_t(plane) * planeBytes + size_t(r) * rowBytes;
+                            UndoPredictor(layout, own, pixels);
+                            row = own;
+                        }
                         sources[plane] = row;
                     }
                     uint8_t* line =

@@ -50,8 +50,11 @@ private:
     void ReadStripsDirect(TStream& stream, const TLayout& layout);
     // Reads data block index (from byte skip on, uncompressed) or decodes it
     // into target, blockBytes bytes; what the file does not hold is zero.
-    void ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
-                   uint8_t* target, size_t blockBytes, uint32_t decoderRows);
+    // Returns where the block's bytes are: at rowsOffset in the layout's row
+    // buffer (grown to rowsSize when first needed), or for whole uncompressed
+    // data in a memory stream, in the stream's own memory.
+    const uint8_t* ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
+                             size_t rowsOffset, size_t rowsSize, size_t blockBytes, uint32_t decoderRows);
     // Stream position of data block index, skip bytes in; the stream's end
     // when the file places it beyond.
     int64_t BlockStart(const TLayout& layout, size_t index, uint64_t skip) const;

@@ -1,0 +1,110 @@
+// The reference forms of the row kernels: plain loops over whole pixels.
+#include "imaging/color/row_kernels.h"
+
+#include "imaging/color/color_arith.h"
+
+namespace pwcolor::scalar {
+
+namespace {
+
+template <size_t SS, size_t DS>
+void Reorder(const uint8_t* __restrict s, uint8_t* __restrict d, size_t count, bool exchange, bool alpha)
+{
+    const size_t t0 = exchange ? 2 : 0, t2 = exchange ? 0 : 2;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + i * SS;
+        uint8_t* t = d + i * DS;
+        const uint8_t c0 = p[0], c1 = p[1], c2 = p[2];
+        t[t0] = c0;
+        t[1] = c1;
+        t[t2] = c2;
+        if (alpha)
+            t[3] = p[3];
+    }
+}
+
+} // namespace
+
+void Exchange3(const uint8_t* s, uint8_t* d, size_t count)
+{
+    Reorder<3, 3>(s, d, count, true, false);
+}
+
+void Shuffle4(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
+{
+    Reorder<4, 4>(s, d, count, exchange, true);
+}
+
+void Pack4To3(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
+{
+    Reorder<4, 3>(s, d, count, exchange, false);
+}
+
+void Spread3To4(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
+{
+    Reorder<3, 4>(s, d, count, exchange, false);
+}
+
+void Words16To8(const uint8_t* s, uint8_t* d, size_t n, bool swap)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t v = Load16(s + 2 * i);
+        d[i] = static_cast<uint8_t>(Scale16To8(swap ? Swap16(v) : v));
+    }
+}
+
+void RGB16To8(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool exchange)
+{
+    Words16To8(s, d, 3 * count, swap);
+    if (!exchange)
+        return;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t first = d[3 * i];
+        d[3 * i] = d[3 * i + 2];
+        d[3 * i + 2] = first;
+    }
+}
+
+// 255 - (x + k - x * k div 255); the result never leaves 0..255.
+void CMYK8To3(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + 4 * i;
+        const uint32_t k = p[3];
+        const auto ink = [k](uint32_t x) { return static_cast<uint8_t>(ClampByte(255 - static_cast<int32_t>(x + k - MulDiv16(x, k, 255)))); };
+        uint8_t* t = d + 3 * i;
+        t[bgr ? 2 : 0] = ink(p[0]);
+        t[1] = ink(p[1]);
+        t[bgr ? 0 : 2] = ink(p[2]);
+    }
+}
+
+void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr)
+{
+    const int32_t half = 1 << (f.Shift - 1);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + 3 * i;
+        const int32_t y = p[0], db = p[1] - f.OffsetB, dr = p[2] - f.OffsetR;
+        const int32_t blue = y + ((db * f.Blue + half) >> f.Shift);
+        const int32_t green = y - ((db * f.GreenCb + half) >> f.Shift) - ((dr * f.GreenCr + half) >> f.Shift);
+        const int32_t red = y + ((dr * f.Red + half) >> f.Shift);
+        uint8_t* t = d + 3 * i;
+        t[0] = static_cast<uint8_t>(ClampByte(bgr ? blue : red));
+        t[1] = static_cast<uint8_t>(ClampByte(green));
+        t[2] = static_cast<uint8_t>(ClampByte(bgr ? red : blue));
+    }
+}
+
+void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
+{
+    for (size_t i = 0; i < count; ++i)
+        d[i] = values[(s[i / 8] >> (7 - i % 8)) & 1];
+}
+
+void Expand4To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
+{
+    for (size_t i = 0; i < count; ++i)
+        d[i] = values[(s[i / 2] >> (i % 2 ? 0 : 4)) & 15];
+}
+
+} // namespace pwcolor::scalar

@@ -1,0 +1,95 @@
+#include "platform/large_memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PW_LARGE_ON_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PW_LARGE_ON_HEAP 1
+#endif
+#endif
+
+namespace pwmemory {
+
+namespace {
+
+constexpr size_t HugePage = size_t(2) << 20;
+
+struct TMapping {
+    void* Base;
+    size_t Length;
+};
+
+} // namespace
+
+// The block starts on a huge-page boundary; the mapping's base and length
+// lie just before it.
+uint8_t* MapLargeBlock([[maybe_unused]] size_t size)
+{
+#if defined(PW_LARGE_ON_HEAP)
+    return nullptr;
+#else
+    if (size > std::numeric_limits<size_t>::max() - 3 * HugePage)
+        return nullptr;
+    // Room for the alignment (at most one huge page, as the base is
+    // page-aligned) and for rounding the advised range up to whole huge pages.
+    const size_t length = size + 2 * HugePage;
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return nullptr;
+    const uintptr_t first = reinterpret_cast<uintptr_t>(base) + sizeof(TMapping);
+    auto* block = reinterpret_cast<uint8_t*>((first + HugePage - 1) & ~uintptr_t(HugePage - 1));
+#ifdef MADV_HUGEPAGE
+    madvise(block, (size + HugePage - 1) & ~(HugePage - 1), MADV_HUGEPAGE);
+#endif
+    *reinterpret_cast<TMapping*>(block - sizeof(TMapping)) = TMapping{base, length};
+    return block;
+#endif
+}
+
+void UnmapLargeBlock(void* block)
+{
+    if (!block)
+        return;
+    const TMapping mapping = *reinterpret_cast<const TMapping*>(static_cast<uint8_t*>(block) - sizeof(TMapping));
+    munmap(mapping.Base, mapping.Length);
+}
+
+template <class T>
+T* TLargeAllocator<T>::allocate(size_t n)
+{
+    if (n > std::numeric_limits<size_t>::max() / sizeof(T))
+        throw std::bad_alloc();
+    const size_t bytes = n * sizeof(T);
+#if !defined(PW_LARGE_ON_HEAP)
+    if (bytes >= MappedFrom) {
+        if (uint8_t* block = MapLargeBlock(bytes))
+            return reinterpret_cast<T*>(block);
+        throw std::bad_alloc();
+    }
+#endif
+    if (void* p = std::malloc(bytes ? bytes : 1))
+        return static_cast<T*>(p);
+    throw std::bad_alloc();
+}
+
+template <class T>
+void TLargeAllocator<T>::deallocate(T* p, [[maybe_unused]] size_t n)
+{
+#if !defined(PW_LARGE_ON_HEAP)
+    if (n * sizeof(T) >= MappedFrom) {
+        UnmapLargeBlock(p);
+        return;
+    }
+#endif
+    std::free(p);
+}
+
+template struct TLargeAllocator<uint8_t>;
+
+} // namespace pwmemory

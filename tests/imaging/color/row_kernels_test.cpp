@@ -1,0 +1,79 @@
+// Every vector row kernel against its reference loop, for each instruction
+// set this processor runs, on random rows of every length from 0 to 200.
+#include "imaging/color/row_kernels.h"
+
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <functional>
+#include <random>
+#include <vector>
+
+using namespace pwcolor;
+
+namespace {
+
+struct KernelCase {
+    const char* Name;
+    size_t SourceBytes, TargetBytes; // per pixel, in eighths of a byte
+    std::function<void(bool vector, const uint8_t* s, uint8_t* d, size_t count)> Run;
+};
+
+constexpr TChromaFixed Rec601{91881, 46802, 116130, 22554, 16, 128, 128};
+constexpr TChromaFixed PhotoYCC{119376, 60777, 145359, 28188, 16, 137, 156};
+const uint8_t Values[16] = {0, 17, 34, 51, 68, 85, 102, 119, 136, 153, 170, 187, 204, 221, 238, 255};
+const uint8_t Inverted[16] = {255, 3, 250, 9, 1, 77, 128, 129, 200, 4, 60, 61, 90, 33, 250, 0};
+
+#define PW_KERNEL(call) [](bool v, const uint8_t* s, uint8_t* d, size_t n) { v ? simd::call : scalar::call; }
+
+const KernelCase Kernels[] = {
+    {"Exchange3", 24, 24, PW_KERNEL(Exchange3(s, d, n))},
+    {"Shuffle4 exchanged", 32, 32, PW_KERNEL(Shuffle4(s, d, n, true))},
+    {"Shuffle4 in order", 32, 32, PW_KERNEL(Shuffle4(s, d, n, false))},
+    {"Pack4To3 exchanged", 32, 24, PW_KERNEL(Pack4To3(s, d, n, true))},
+    {"Pack4To3 in order", 32, 24, PW_KERNEL(Pack4To3(s, d, n, false))},
+    {"Spread3To4 exchanged", 24, 32, PW_KERNEL(Spread3To4(s, d, n, true))},
+    {"Spread3To4 in order", 24, 32, PW_KERNEL(Spread3To4(s, d, n, false))},
+    {"Words16To8", 16, 8, PW_KERNEL(Words16To8(s, d, n, false))},
+    {"Words16To8 swapped", 16, 8, PW_KERNEL(Words16To8(s, d, n, true))},
+    {"RGB16To8 exchanged", 48, 24, PW_KERNEL(RGB16To8(s, d, n, false, true))},
+    {"RGB16To8 swapped, exchanged", 48, 24, PW_KERNEL(RGB16To8(s, d, n, true, true))},
+    {"RGB16To8 swapped, in order", 48, 24, PW_KERNEL(RGB16To8(s, d, n, true, false))},
+    {"CMYK8To3 BGR", 32, 24, PW_KERNEL(CMYK8To3(s, d, n, true))},
+    {"CMYK8To3 RGB", 32, 24, PW_KERNEL(CMYK8To3(s, d, n, false))},
+    {"YCC8To3 BGR", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Rec601, true))},
+    {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC, false))},
+    {"Expand1To8", 1, 8, PW_KERNEL(Expand1To8(s, d, n, Inverted + 3))},
+    {"Expand4To8", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Values))},
+    {"Expand4To8 any table", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Inverted))},
+};
+
+TEST(RowKernels, VectorFormsWriteTheReferenceBytes)
+{
+    std::mt19937 rng(2024);
+    const auto random = [&](size_t n) {
+        std::vector<uint8_t> bytes(n);
+        for (auto& b : bytes)
+            b = static_cast<uint8_t>(rng());
+        return bytes;
+    };
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        for (const KernelCase& k : Kernels) {
+            for (size_t count = 0; count <= 200; ++count) {
+                // Exact sizes, so that a read or write past the row is caught
+                // by the sanitizers; the target starts with noise that bytes
+                // left alone must keep.
+                const std::vector<uint8_t> source = random((count * k.SourceBytes + 7) / 8);
+                const std::vector<uint8_t> noise = random((count * k.TargetBytes + 7) / 8);
+                std::vector<uint8_t> expected = noise, actual = noise;
+                k.Run(false, source.data(), expected.data(), count);
+                k.Run(true, source.data(), actual.data(), count);
+                ASSERT_EQ(actual, expected) << k.Name << ", " << count << " pixels, " << hwy::TargetName(target);
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+} // namespace
