@@ -49,8 +49,9 @@ private:
     void ReadStripsDirect(TStream& stream, const TLayout& layout);
     // Reads data block index (from byte skip on, uncompressed) or decodes it
     // into target, blockBytes bytes; what the file does not hold is zero.
-    void ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
-                   uint8_t* target, size_t blockBytes, uint32_t decoderRows);
+    // Returns the bytes the file gave.
+    size_t ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
+                     uint8_t* target, size_t blockBytes, uint32_t decoderRows);
     void UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const;
 
     // What the decoders read of the image: the block being decoded (its
