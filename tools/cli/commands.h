@@ -5,3 +5,4 @@
 int RunInfoCommand(int argc, char** argv);
 int RunConvertCommand(int argc, char** argv);
 int RunGeorefCommand(int argc, char** argv);
+int RunCheckCommand(int argc, char** argv);
