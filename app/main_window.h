@@ -118,8 +118,11 @@ private:
     void ConnectHandlers();
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);
+    // Status bar text and a non-modal notice for a picture from a short file.
+    void ReportEarlyEnd();
 
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;
+    const TGraphic* FEarlyEndReported = nullptr;
     bool FCentred = false;
 };
