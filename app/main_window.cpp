@@ -5,6 +5,7 @@
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/image_view.h"
+#include "app/workbench/dialog_filters.h"
 #include "app/message_service.h"
 #include "app/zoom_window.h"
 #include "imaging/loaded_picture.h"
@@ -91,9 +92,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
 
-    OpenDialog1.Filter = QStringLiteral("BMP (*.bmp)|*.bmp|JPG (*.jpg)|*.jpg|TIFF (*.tif)|*.tif");
+    OpenDialog1.Filter = QString::fromLatin1(SourceFilterText);
     OpenDialog2.Filter = QStringLiteral("(*.*)|*.*");
-    SaveDialog1.Filter = QStringLiteral("TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw");
+    SaveDialog1.Filter = QString::fromLatin1(TargetFilterText);
 
     ConnectHandlers();
     SetMainForm(this);

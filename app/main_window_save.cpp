@@ -62,7 +62,7 @@ void WriteWorldFile(TForm1& form)
 
     TSaveRequest request;
     request.TargetFileName = QFile::encodeName(form.SaveDialog1.FileName).toStdString();
-    request.TargetFilterIndex = form.SaveDialog1.FilterIndex;
+    request.TargetFilterIndex = static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex);
     request.Texts.Row1 = Text(form.Label21);
     request.Texts.Col1 = Text(form.Label23);
     request.Texts.Row2 = Text(form.Label27);
@@ -74,7 +74,7 @@ void WriteWorldFile(TForm1& form)
     request.Texts.DecimalSeparator = DecimalSeparator();
     request.Negate = form.Panel1->BevelInner() == bvLowered;
     request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    request.Source.FilterIndex = form.OpenDialog1.FilterIndex;
+    request.Source.FilterIndex = static_cast<TSourceFilter>(form.OpenDialog1.FilterIndex);
 
     TExportPipeline pipeline(form.StartDir);
     pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
@@ -108,13 +108,7 @@ void TForm1::SpeedButton1Click()
 {
     if (!OpenDialog2.Execute(this))
         return;
-    TPointFileReader reader(QFile::encodeName(OpenDialog2.FileName).toStdString());
-    const char separator = DecimalSeparator();
-    auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
-    const TPointRecord first = reader.ReadRecord();
-    Edit16->setText(show(first.Y));
-    Edit17->setText(show(first.X));
-    const TPointRecord second = reader.ReadRecord();
-    Edit18->setText(show(second.Y));
-    Edit19->setText(show(second.X));
+    QLineEdit* const boxes[] = {Edit16, Edit17, Edit18, Edit19};
+    ReadPointFile(QFile::encodeName(OpenDialog2.FileName).toStdString(), DecimalSeparator(),
+                  [&boxes](int box, const std::string& text) { boxes[box]->setText(QString::fromStdString(text)); });
 }

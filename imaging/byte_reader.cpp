@@ -1,5 +1,6 @@
 #include "imaging/byte_reader.h"
 
+#include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
 
 TByteReader::TByteReader(TStream& stream, std::string errorMessage)
@@ -10,7 +11,7 @@ TByteReader::TByteReader(TStream& stream, std::string errorMessage)
 void TByteReader::Fail() const
 {
     if (FErrorMessage.empty())
-        throw EReadError("Stream read error");
+        throw EReadError(msg::StreamReadError);
     throw EInvalidGraphic(FErrorMessage);
 }
 

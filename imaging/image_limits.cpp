@@ -15,11 +15,12 @@ namespace {
 void CheckImageSize(const char* displayName, uint64_t width, uint64_t height, uint32_t bitsPerPixel)
 {
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
-    if (width > MaxImageSide || height > MaxImageSide)
+    if (width > MaxImageSide || height > MaxImageSide || bitsPerPixel > 256)
         TooLarge(displayName, size);
-    // Both sides are below 2^20 and bitsPerPixel below 2^32, so nothing here overflows 64 bits.
+    // Sides of at most 2^20 and at most 256 bits per pixel: a row takes at most
+    // 2^25 bytes and the image at most 2^45, far inside 64 bits.
     const uint64_t rowBytes = ((width * bitsPerPixel + 31) / 32) * 4;
-    if (bitsPerPixel > 256 || rowBytes * height > MaxImageBytes)
+    if (rowBytes * height > MaxImageBytes)
         TooLarge(displayName, size);
 }
 

@@ -18,8 +18,8 @@ inline constexpr uint64_t MaxImageSide = 1u << 20;
 
 // Raises EInvalidGraphic "Cannot load image. The NAME image is too large (W x H
 // pixels)." when the image, stored with bitsPerPixel bits per pixel in rows
-// padded to 4 bytes, would exceed the limits, or when a side is 0 and zeroOk
-// is false (then the invalid-format message). Computed without overflow.
+// padded to 4 bytes, would exceed the limits. A side of 0 passes. Computed
+// without overflow.
 void CheckImageSize(const char* displayName, uint64_t width, uint64_t height, uint32_t bitsPerPixel);
 
 // Raises the same error when a work buffer of count elements of elementSize

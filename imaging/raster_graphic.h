@@ -149,6 +149,9 @@ private:
 void SwapWords(void* buffer, uint32_t count);
 void SwapLongs(void* buffer, uint32_t count);
 uint32_t SwapLong(uint32_t value);
+// Horizontal differencing undone in place for 1, 3 or 4 bytes per pixel.
+// count is the number of pixels after the first, which stays as stored:
+// callers pass the row's pixels minus one.
 void UndoDifferencing1(uint8_t* row, uint32_t count);
 void UndoDifferencing3(uint8_t* row, uint32_t count);
 void UndoDifferencing4(uint8_t* row, uint32_t count);

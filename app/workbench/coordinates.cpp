@@ -262,3 +262,14 @@ TPointRecord TPointFileReader::ReadRecord()
     SkipLine();
     return record;
 }
+
+void ReadPointFile(const std::string& fileName, char decimalSeparator,
+                   const std::function<void(int box, const std::string& text)>& setBox)
+{
+    TPointFileReader reader(fileName);
+    for (int box = 0; box < 4; box += 2) {
+        const TPointRecord record = reader.ReadRecord();
+        setBox(box, FloatToStr(record.Y, decimalSeparator));
+        setBox(box + 1, FloatToStr(record.X, decimalSeparator));
+    }
+}

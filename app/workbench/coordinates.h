@@ -3,6 +3,7 @@
 // conversions that Save applies, the numbers the point-file reader writes
 // into the boxes, and the point-file reader itself.
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,3 +57,10 @@ private:
 
     std::FILE* FFile = nullptr;
 };
+
+// Load file: the point file's two records as the texts of the four boxes,
+// FloatToStr with decimalSeparator. setBox(0..3, text) fills Y1, X1, Y2, X2
+// in that order, record by record, so a failure in record 2 leaves the boxes
+// of record 1 filled and the others as they were.
+void ReadPointFile(const std::string& fileName, char decimalSeparator,
+                   const std::function<void(int box, const std::string& text)>& setBox);

@@ -147,15 +147,15 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
     DeleteLeftover(bmp);
     DeleteLeftover(tif);
     switch (source.FilterIndex) {
-    case 1:
+    case TSourceFilter::BMP:
         RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(source.FileName), " ", QuotePath(tif)}), tif);
         break;
-    case 2:
+    case TSourceFilter::JPG:
         RunConverter("jpg2bmp", Join({" ", QuotePath(source.FileName), " ", QuotePath(bmp)}), bmp);
         RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(bmp), " ", QuotePath(tif)}), tif);
         DeleteFile(bmp);
         break;
-    case 3:
+    case TSourceFilter::TIFF:
         CopyFile(source.FileName, tif);
         break;
     default:
@@ -207,17 +207,17 @@ std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipelin
     if (request.Negate)
         NegateMapCoordinates(points);
     const std::string text = WorldFileText(ComputeWorldTransform(points));
-    if (request.TargetFilterIndex == 1)
+    if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         pipeline.CheckSource(request.Source);
 
     WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
     try {
-        if (request.TargetFilterIndex == 1) {
+        if (request.TargetFilterIndex == TTargetFilter::TiffTfw) {
             TWorldTransform written;
             ParseWorldFileText(text, written);
             pipeline.ConvertSource(request.Source);
             pipeline.MakeGeoTiff(written);
-        } else if (request.TargetFilterIndex == 2) {
+        } else if (request.TargetFilterIndex == TTargetFilter::JGW) {
             pipeline.MakeJgw();
         }
     } catch (...) {

@@ -4,16 +4,17 @@
 // moved to their final names. An existing target is replaced only once its
 // replacement is complete; a failure removes the temporaries and leaves the
 // earlier files as they were.
+#include "app/workbench/dialog_filters.h"
 #include "app/workbench/world_file.h"
 
 #include <functional>
 #include <string>
 
-// The image last opened and the open dialog's filter it was opened under
-// (1 BMP, 2 JPG, 3 TIFF), which decides the conversion.
+// The image last opened and the open dialog's filter it was opened under,
+// which decides the conversion.
 struct TExportSource {
     std::string FileName;
-    int FilterIndex = 0;
+    TSourceFilter FilterIndex = TSourceFilter::None;
 };
 
 class TExportPipeline {
@@ -61,7 +62,7 @@ private:
 
 struct TSaveRequest {
     std::string TargetFileName; // the save dialog's file name
-    int TargetFilterIndex = 1;  // 1 "TIFF + TFW", 2 "JGW"
+    TTargetFilter TargetFilterIndex = TTargetFilter::TiffTfw;
     TControlTexts Texts;
     bool Negate = false;        // the sign toggle is pressed
     TExportSource Source;

@@ -35,7 +35,7 @@ constexpr size_t PaletteMaxBytes = 4 * PaletteBlock;
 
 [[noreturn]] void RaiseReadError()
 {
-    throw EReadError("Stream read error");
+    throw EReadError(msg::StreamReadError);
 }
 
 bool IsFile(const std::string& fileName)

@@ -18,9 +18,19 @@ namespace {
 
 constexpr uint8_t Signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr const char* Name = "PNG";
+constexpr uint32_t HeaderChunkLength = 13;
+constexpr uint8_t DeflateMethod = 0;     // IHDR compression method
+constexpr uint8_t AdaptiveFiltering = 0; // IHDR filter method: a filter type per row
 // The format's own bound on a chunk length.
 constexpr uint32_t MaxChunkLength = 0x7FFFFFFF;
 constexpr int PartialFlush = Z_PARTIAL_FLUSH;
+
+// Reads 8 bytes; true when they are the signature.
+bool ReadSignature(TStream& stream)
+{
+    uint8_t bytes[sizeof Signature];
+    return stream.Read(bytes, sizeof bytes) == sizeof bytes && std::memcmp(bytes, Signature, sizeof bytes) == 0;
+}
 
 constexpr TColor RGB(uint32_t red, uint32_t green, uint32_t blue)
 {
@@ -134,11 +144,37 @@ TPNGGraphic::~TPNGGraphic() = default;
 bool TPNGGraphic::CanLoadStream(TStream& stream)
 {
     const int64_t position = stream.Position();
-    uint8_t bytes[8];
-    const bool result = stream.Remaining() > 8 && stream.Read(bytes, 8) == 8 &&
-                        std::memcmp(bytes, Signature, sizeof Signature) == 0;
+    const bool result = stream.Remaining() > 8 && ReadSignature(stream);
     stream.SetPosition(position);
     return result;
+}
+
+TPNGGraphic::THeaderFault TPNGGraphic::CheckHeader(const THeader& h)
+{
+    if (h.Width == 0 || h.Height == 0 || h.Filter != AdaptiveFiltering ||
+        (h.Interlace != ilNone && h.Interlace != ilAdam7))
+        return THeaderFault::Format;
+    if (h.Compression != DeflateMethod)
+        return THeaderFault::Compression;
+    const uint8_t depth = h.BitDepth;
+    const bool wide = depth == 8 || depth == 16;
+    bool valid = false;
+    switch (h.ColorType) {
+    case ctGray:
+        valid = depth == 1 || depth == 2 || depth == 4 || wide;
+        break;
+    case ctIndexed:
+        valid = depth == 1 || depth == 2 || depth == 4 || depth == 8;
+        break;
+    case ctRGB:
+    case ctGrayAlpha:
+    case ctRGBA:
+        valid = wide;
+        break;
+    default:
+        break;
+    }
+    return valid ? THeaderFault::None : THeaderFault::ColorFormat;
 }
 
 // ---- Chunk primitives -------------------------------------------------------
@@ -147,44 +183,44 @@ void TPNGGraphic::ReadChunkHeader()
 {
     uint8_t header[8];
     SourceStream->ReadBuffer(header, sizeof header);
-    ChunkLength = LoadU32BE(header);
-    std::memcpy(ChunkType, header + 4, 4);
-    ChunkCRC = static_cast<uint32_t>(crc32(0, ChunkType, 4));
+    State.ChunkLength = LoadU32BE(header);
+    std::memcpy(State.ChunkType, header + 4, 4);
+    State.ChunkCRC = static_cast<uint32_t>(crc32(0, State.ChunkType, 4));
 }
 
 void TPNGGraphic::LoadChunk()
 {
     // A length beyond the format's bound or beyond the stream is refused
     // before anything is allocated for it.
-    if (ChunkLength > MaxChunkLength)
+    if (State.ChunkLength > MaxChunkLength)
         RaiseInvalidFormat();
-    const int64_t rest = StreamSize - SourceStream->Position();
-    CheckDeclaredSize(Name, uint64_t(ChunkLength) + 4, rest > 0 ? static_cast<uint64_t>(rest) : 0);
-    ChunkData.resize(ChunkLength);
-    SourceStream->ReadBuffer(ChunkData.data(), ChunkLength);
+    const int64_t rest = State.StreamSize - SourceStream->Position();
+    CheckDeclaredSize(Name, uint64_t(State.ChunkLength) + 4, rest > 0 ? static_cast<uint64_t>(rest) : 0);
+    State.ChunkData.resize(State.ChunkLength);
+    SourceStream->ReadBuffer(State.ChunkData.data(), State.ChunkLength);
     uint8_t stored[4];
     SourceStream->ReadBuffer(stored, sizeof stored);
-    ChunkCRC = static_cast<uint32_t>(crc32(ChunkCRC, ChunkData.data(), ChunkLength));
-    if (ChunkCRC != LoadU32BE(stored))
+    State.ChunkCRC = static_cast<uint32_t>(crc32(State.ChunkCRC, State.ChunkData.data(), State.ChunkLength));
+    if (State.ChunkCRC != LoadU32BE(stored))
         RaiseImageErrorFmt(msg::CRCError, Name);
 }
 
 int64_t TPNGGraphic::SkipChunk()
 {
-    return SourceStream->Seek(int64_t(ChunkLength) + 4, soCurrent);
+    return SourceStream->Seek(int64_t(State.ChunkLength) + 4, soCurrent);
 }
 
 bool TPNGGraphic::IsChunk(const char* name) const
 {
     for (int i = 0; i < 4; ++i)
-        if ((ChunkType[i] & 0xDF) != (static_cast<uint8_t>(name[i]) & 0xDF))
+        if ((State.ChunkType[i] & 0xDF) != (static_cast<uint8_t>(name[i]) & 0xDF))
             return false;
     return true;
 }
 
 TPNGGraphic::THeader TPNGGraphic::HeaderFromChunk() const
 {
-    const uint8_t* d = ChunkData.data();
+    const uint8_t* d = State.ChunkData.data();
     THeader header;
     header.Width = LoadU32BE(d);
     header.Height = LoadU32BE(d + 4);
@@ -202,45 +238,43 @@ bool TPNGGraphic::LoadProperties(TStream& stream, int imageIndex)
 {
     TRasterGraphic::LoadProperties(stream, imageIndex);
     SourceStream = &stream;
-    StreamSize = stream.Size();
-    uint8_t signature[8];
-    if (stream.Read(signature, sizeof signature) != sizeof signature ||
-        std::memcmp(signature, Signature, sizeof Signature) != 0)
+    State.StreamSize = stream.Size();
+    if (!ReadSignature(stream))
         return false;
     int64_t position = stream.Position();
-    if (StreamSize - position < 8)
+    if (State.StreamSize - position < 8)
         return false;
     ReadChunkHeader();
-    if (!IsChunk("IHDR") || ChunkLength != 13)
+    if (!IsChunk("IHDR") || State.ChunkLength != HeaderChunkLength)
         return false;
     ImageProperties.Flags |= ifBigEndian;
     LoadChunk();
     const THeader header = HeaderFromChunk();
-    if (header.Width == 0 || header.Height == 0)
+    if (CheckHeader(header) == THeaderFault::Format)
         return false;
 
     TImageProperties& p = ImageProperties;
     p.Width = header.Width;
     p.Height = header.Height;
-    p.CompressionKind = header.Compression == 0 ? ckDeflate : ckUnknown;
+    p.CompressionKind = header.Compression == DeflateMethod ? ckDeflate : ckUnknown;
     p.BitsPerSample = header.BitDepth;
     p.SamplesPerPixel = 1;
     switch (header.ColorType) {
-    case 0:
+    case ctGray:
         p.PixelScheme = psGray;
         break;
-    case 2:
+    case ctRGB:
         p.PixelScheme = psRGB;
         p.SamplesPerPixel = 3;
         break;
-    case 3:
+    case ctIndexed:
         p.PixelScheme = psIndexed;
         break;
-    case 4:
+    case ctGrayAlpha:
         p.PixelScheme = psGrayAlpha;
         p.SamplesPerPixel = 2;
         break;
-    case 6:
+    case ctRGBA:
         p.PixelScheme = psRGBA;
         p.SamplesPerPixel = 4;
         break;
@@ -250,17 +284,17 @@ bool TPNGGraphic::LoadProperties(TStream& stream, int imageIndex)
     }
     p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
     p.PNGFilterMethod = header.Filter;
-    p.IsInterlaced = header.Interlace != 0;
+    p.IsInterlaced = header.Interlace == ilAdam7;
     p.AlphaPresent = p.PixelScheme == psGrayAlpha || p.PixelScheme == psRGBA || p.PixelScheme == psBGRA;
 
     // The gamma of the first gAMA chunk; a stream that ends before IEND still
     // has the properties read so far (the loader reports the damage).
-    for (position = stream.Position(); StreamSize - position >= 8;) {
+    for (position = stream.Position(); State.StreamSize - position >= 8;) {
         ReadChunkHeader();
         if (IsChunk("gAMA")) {
             LoadChunk();
-            if (ChunkLength == 4)
-                p.Gamma = static_cast<float>(LoadU32BE(ChunkData.data())) / 100000.0f;
+            if (State.ChunkLength == 4)
+                p.Gamma = static_cast<float>(LoadU32BE(State.ChunkData.data())) / 100000.0f;
             return true;
         }
         const bool end = IsChunk("IEND");
@@ -278,7 +312,7 @@ void TPNGGraphic::LoadFromStream(TStream& stream)
     FreeImage();
     BasePosition = static_cast<int32_t>(stream.Position());
     SourceStream = &stream;
-    DeflateDecoder.reset();
+    State = TLoadState();
     if (!LoadProperties(stream, 0))
         RaiseInvalidFormat();
 
@@ -286,16 +320,6 @@ void TPNGGraphic::LoadFromStream(TStream& stream)
     ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
     Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
 
-    PendingPalette.reset();
-    FillColor = 0xFFFFFF;
-    KeyColor = clNone;
-    GrayKeySample = -1;
-    ColorManagerReady = false;
-    ImageDataSeen = false;
-    RowsFilled = 0;
-    IDATLeft = 0;
-    IDATCursor = nullptr;
-    ChunkData.clear();
     // 16-bit samples are big-endian; no gamma unless this file asks for it
     // (the colour manager outlives a load).
     ColorManager().SetSourceFlags(sfSwapBytes);
@@ -304,19 +328,28 @@ void TPNGGraphic::LoadFromStream(TStream& stream)
     try {
         ReadChunkHeader();
         LoadChunk();
-        Header = HeaderFromChunk();
-        if (ImageProperties.CompressionKind != ckDeflate)
+        State.Header = HeaderFromChunk();
+        switch (CheckHeader(State.Header)) {
+        case THeaderFault::None:
+            break;
+        case THeaderFault::Format:
+            RaiseInvalidFormat();
+        case THeaderFault::Compression:
             RaiseImageErrorFmt(msg::NotSupported, msg::CompressionScheme, Name);
+        case THeaderFault::ColorFormat:
+            RaiseImageErrorFmt(msg::InvalidColorFormat, Name);
+        }
         auto decoder = std::make_unique<TLZ77Decoder>(PartialFlush, false);
         decoder->ExpandStart();
-        DeflateDecoder = std::move(decoder);
+        State.DeflateDecoder = std::move(decoder);
         RunChunkLoop();
     } catch (...) {
         // Rows of a plain image that were never delivered show the
         // background, as if the bitmap had been filled before decoding.
         try {
-            if (ImageDataSeen && Header.Interlace != 1 && RowsFilled < Header.Height && !Empty())
-                FillRows(RowsFilled, Header.Height);
+            const THeader& h = State.Header;
+            if (State.ImageDataSeen && h.Interlace != ilAdam7 && State.RowsFilled < h.Height && !Empty())
+                FillRows(State.RowsFilled, h.Height);
         } catch (...) {
         }
         try {
@@ -330,10 +363,8 @@ void TPNGGraphic::LoadFromStream(TStream& stream)
 
 void TPNGGraphic::FinishLoad()
 {
-    ChunkData = std::vector<uint8_t>();
-    IDATCursor = nullptr;
-    IDATLeft = 0;
-    std::unique_ptr<TLZ77Decoder> decoder = std::move(DeflateDecoder);
+    std::unique_ptr<TLZ77Decoder> decoder = std::move(State.DeflateDecoder);
+    State = TLoadState();
     EndProgress();
     if (decoder)
         decoder->ExpandFinish();
@@ -343,25 +374,25 @@ void TPNGGraphic::RunChunkLoop()
 {
     for (;;) {
         ReadChunkHeader();
-        if (IsChunk("IDAT") && !ImageDataSeen) {
+        if (IsChunk("IDAT") && !State.ImageDataSeen) {
             EndProgress();
             // Leaves the chunk after the image data current; it goes through
             // the skip below.
             DecodeImageData();
         } else if (IsChunk("PLTE")) {
-            if (ChunkLength % 3 != 0)
+            if (State.ChunkLength % 3 != 0)
                 RaiseImageErrorFmt(msg::InvalidPalette, Name);
             LoadChunk();
-            if (Header.ColorType == 3) {
-                PixelBytes = SetupColorManager(3, Header.BitDepth);
-                PendingPalette = ColorManager().MakeColorPalette({ChunkData.data()}, plInterleaved8x3,
-                                                                 ChunkLength / 3, false);
+            if (State.Header.ColorType == ctIndexed) {
+                State.PixelBytes = SetupColorManager(ctIndexed, State.Header.BitDepth);
+                State.PendingPalette = ColorManager().MakeColorPalette({State.ChunkData.data()}, plInterleaved8x3,
+                                                                       State.ChunkLength / 3, false);
             }
             continue;
         } else if (IsChunk("gAMA")) {
             LoadChunk();
-            if (ChunkLength == 4)
-                ApplyGamma(ChunkData.data());
+            if (State.ChunkLength == 4)
+                ApplyGamma(State.ChunkData.data());
             continue;
         } else if (IsChunk("bKGD")) {
             ReadBackground();
@@ -373,7 +404,7 @@ void TPNGGraphic::RunChunkLoop()
         // Everything else, including a second run of image data (which would
         // decode the whole image again), is skipped or refused here.
         const bool end = IsChunk("IEND");
-        const bool critical = (ChunkType[0] & 0x20) == 0;
+        const bool critical = (State.ChunkType[0] & 0x20) == 0;
         SkipChunk();
         if (end)
             return;
@@ -398,10 +429,10 @@ void TPNGGraphic::ApplyGamma(const uint8_t* data)
     ImageProperties.Flags |= ifGammaApplied;
 }
 
+// The pair of colour type and bit depth has passed the header check.
 uint32_t TPNGGraphic::SetupColorManager(uint8_t colorType, uint8_t bitDepth)
 {
     TColorManager& cm = ColorManager();
-    const auto invalid = [] { RaiseImageErrorFmt(msg::InvalidColorFormat, Name); };
     const auto source = [&cm, bitDepth](TPixelScheme scheme, uint8_t samples) {
         cm.SetSourceScheme(scheme);
         cm.SetSourceSamples(samples);
@@ -412,46 +443,35 @@ uint32_t TPNGGraphic::SetupColorManager(uint8_t colorType, uint8_t bitDepth)
         cm.SetTargetSamples(samples);
         cm.SetTargetBits(bits);
     };
-    const bool wide = bitDepth == 8 || bitDepth == 16;
     uint32_t pixelBytes = 0;
     switch (colorType) {
-    case 0:
-        if (bitDepth != 1 && bitDepth != 2 && bitDepth != 4 && !wide)
-            invalid();
+    case ctGray:
         source(psGray, 1);
         target(psGray, 1, bitDepth == 2 ? 4 : bitDepth == 16 ? 8 : bitDepth);
         SetPixelFormat(cm.BitmapFormatOf(1));
-        PendingPalette = cm.MakeGrayPalette(false);
+        State.PendingPalette = cm.MakeGrayPalette(false);
         pixelBytes = (bitDepth + 7) / 8;
         break;
-    case 2:
-        if (!wide)
-            invalid();
+    case ctRGB:
         source(psRGB, 3);
         target(psBGR, 3, 8);
         SetPixelFormat(bf24Bit);
         pixelBytes = bitDepth * 3 / 8;
         break;
-    case 3:
-        if (bitDepth != 1 && bitDepth != 2 && bitDepth != 4 && bitDepth != 8)
-            invalid();
+    case ctIndexed:
         source(psIndexed, 1);
         target(psIndexed, 1, bitDepth == 2 ? 4 : bitDepth);
         SetPixelFormat(cm.BitmapFormatOf(1));
         pixelBytes = 1;
         break;
-    case 4:
-        if (!wide)
-            invalid();
+    case ctGrayAlpha:
         source(psGrayAlpha, 2);
         target(psIndexed, 1, 8);
         SetPixelFormat(bf8Bit);
-        PendingPalette = cm.MakeGrayPalette(false);
+        State.PendingPalette = cm.MakeGrayPalette(false);
         pixelBytes = bitDepth * 2 / 8;
         break;
-    case 6:
-        if (!wide)
-            invalid();
+    case ctRGBA:
         source(psRGBA, 4);
         target(psBGRA, 4, 8);
         SetPixelFormat(bf32Bit);
@@ -459,9 +479,9 @@ uint32_t TPNGGraphic::SetupColorManager(uint8_t colorType, uint8_t bitDepth)
         pixelBytes = bitDepth * 4 / 8;
         break;
     default:
-        invalid();
+        RaiseImageErrorFmt(msg::InvalidColorFormat, Name);
     }
-    ColorManagerReady = true;
+    State.ColorManagerReady = true;
     return pixelBytes;
 }
 
@@ -469,27 +489,28 @@ uint32_t TPNGGraphic::SetupColorManager(uint8_t colorType, uint8_t bitDepth)
 
 void TPNGGraphic::DecodeImageData()
 {
-    ImageDataSeen = true;
+    State.ImageDataSeen = true;
     Progress(this, psStarting, 0, false, ProgressRect, msg::Transfering);
-    if (!ColorManagerReady)
-        PixelBytes = SetupColorManager(Header.ColorType, Header.BitDepth);
-    const uint32_t stride = Header.BitDepth == 16 ? PixelBytes / 2 : PixelBytes;
+    const THeader& h = State.Header;
+    if (!State.ColorManagerReady)
+        State.PixelBytes = SetupColorManager(h.ColorType, h.BitDepth);
+    const uint32_t stride = h.BitDepth == 16 ? State.PixelBytes / 2 : State.PixelBytes;
 
-    const uint32_t width = Header.Width;
-    const uint32_t height = Header.Height;
+    const uint32_t width = h.Width;
+    const uint32_t height = h.Height;
     CheckImageSize(Name, width, height, static_cast<uint32_t>(BitsPerPixelOf(PixelFormat())));
-    if (PendingPalette)
-        SetPalette(PendingPalette);
+    if (State.PendingPalette)
+        SetPalette(State.PendingPalette);
     SetSize(static_cast<int>(width), static_cast<int>(height));
     ResolveGrayKey();
-    if (KeyColor != clNone) {
-        SetTransparentColor(KeyColor);
+    if (State.KeyColor != clNone) {
+        SetTransparentColor(State.KeyColor);
         SetTransparent(true);
     }
 
     // Both sides are at most 2^20 after the size check, so nothing overflows.
     const auto rowSizeOf = [&](uint64_t pixels) {
-        return static_cast<uint32_t>((pixels * Header.BitDepth + 7) / 8 * stride + 1);
+        return static_cast<uint32_t>((pixels * h.BitDepth + 7) / 8 * stride + 1);
     };
     const uint32_t rowSize = rowSizeOf(width);
     CheckBufferSize(Name, uint64_t(rowSize) * 2, 1);
@@ -499,7 +520,7 @@ void TPNGGraphic::DecodeImageData()
 
     // Every row of a plain image is overwritten, so only an interlaced one
     // is filled first; a plain load cut short fills the rows it did not reach.
-    if (Header.Interlace == 1) {
+    if (h.Interlace == ilAdam7) {
         FillRows(0, height);
         for (int pass = 0; pass < 7; ++pass) {
             const TPass& p = Adam7[pass];
@@ -523,16 +544,16 @@ void TPNGGraphic::DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t fir
                              uint32_t rowSize, uint8_t mask, bool lastPass)
 {
     TColorManager& cm = ColorManager();
-    const uint32_t width = Header.Width;
-    const uint32_t height = Header.Height;
+    const uint32_t width = State.Header.Width;
+    const uint32_t height = State.Header.Height;
     const bool plain = mask == 0xFF && rowStep == 1;
     for (uint32_t y = firstRow; y < height; y += rowStep) {
         ReadRowBytes(current, rowSize);
-        ApplyFilter(current[0], current + 1, previous + 1, rowSize - 1, PixelBytes);
+        ApplyFilter(current[0], current + 1, previous + 1, rowSize - 1, State.PixelBytes);
         cm.ConvertLine({static_cast<const void*>(current + 1)}, ScanLine(static_cast<int>(y)), width, mask);
         std::swap(current, previous);
         if (plain) {
-            RowsFilled = y + 1;
+            State.RowsFilled = y + 1;
             RowDone(y, height);
         } else if (lastPass) {
             RowDone(std::min(y + rowStep, height), height);
@@ -545,28 +566,29 @@ void TPNGGraphic::ReadRowBytes(uint8_t* buffer, uint32_t count)
     uint8_t* target = buffer;
     size_t wanted = count;
     while (wanted > 0) {
-        if (DeflateDecoder->LastResult() == Z_STREAM_END)
+        if (State.DeflateDecoder->LastResult() == Z_STREAM_END)
             RaiseImageErrorFmt(msg::ExtraCompressedData, Name);
         // Whole IDAT chunks feed the decoder; zero-length ones are passed over.
         bool dataEnded = false;
-        while (IDATLeft == 0) {
+        while (State.IDATLeft == 0) {
             if (!IsChunk("IDAT")) {
                 dataEnded = true;
                 break;
             }
             LoadChunk();
-            IDATCursor = ChunkData.data();
-            IDATLeft = ChunkLength;
+            State.IDATCursor = State.ChunkData.data();
+            State.IDATLeft = State.ChunkLength;
             ReadChunkHeader();
         }
         // After the last chunk the decoder may still hold output for which it
         // needs no more input; ask once, with nothing to read.
-        const TExpandResult r = DeflateDecoder->Expand(IDATCursor, IDATLeft, target, wanted, IDATLeft, wanted);
-        IDATLeft -= static_cast<uint32_t>(r.Consumed);
+        const TExpandResult r =
+            State.DeflateDecoder->Expand(State.IDATCursor, State.IDATLeft, target, wanted, State.IDATLeft, wanted);
+        State.IDATLeft -= static_cast<uint32_t>(r.Consumed);
         wanted -= r.Produced;
-        const int result = DeflateDecoder->LastResult();
+        const int result = State.DeflateDecoder->LastResult();
         if (result == Z_STREAM_END) {
-            if (wanted > 0 || IDATLeft > 0)
+            if (wanted > 0 || State.IDATLeft > 0)
                 RaiseImageErrorFmt(msg::ExtraCompressedData, Name);
             return;
         }
@@ -588,56 +610,58 @@ void TPNGGraphic::ReadRowBytes(uint8_t* buffer, uint32_t count)
 
 void TPNGGraphic::ReadBackground()
 {
+    const THeader& h = State.Header;
     LoadChunk();
-    const uint8_t* d = ChunkData.data();
-    switch (Header.ColorType) {
-    case 0:
-    case 4:
-        if (ChunkLength >= 2) {
+    const uint8_t* d = State.ChunkData.data();
+    switch (h.ColorType) {
+    case ctGray:
+    case ctGrayAlpha:
+        if (State.ChunkLength >= 2) {
             const uint32_t v = LoadU16BE(d);
-            FillColor = Header.BitDepth == 2 ? v * 15 / 3 : Header.BitDepth == 16 ? Scale16To8(v) : v & 0xFF;
+            State.FillColor = h.BitDepth == 2 ? v * 15 / 3 : h.BitDepth == 16 ? Scale16To8(v) : v & 0xFF;
         }
         break;
-    case 2:
-    case 6:
-        if (ChunkLength >= 6) {
+    case ctRGB:
+    case ctRGBA:
+        if (State.ChunkLength >= 6) {
             uint32_t rgb[3];
             for (int i = 0; i < 3; ++i) {
                 const uint32_t v = LoadU16BE(d + 2 * i);
-                rgb[i] = Header.BitDepth == 16 ? Scale16To8(v) : v & 0xFF;
+                rgb[i] = h.BitDepth == 16 ? Scale16To8(v) : v & 0xFF;
             }
-            FillColor = RGB(rgb[0], rgb[1], rgb[2]);
+            State.FillColor = RGB(rgb[0], rgb[1], rgb[2]);
         }
         break;
     default:
         // A palette index, spread like the pixels of a 2-bit image.
-        if (ChunkLength >= 1)
-            FillColor = Header.BitDepth == 2 ? d[0] * 15u / 3 : d[0];
+        if (State.ChunkLength >= 1)
+            State.FillColor = h.BitDepth == 2 ? d[0] * 15u / 3 : d[0];
         break;
     }
 }
 
 void TPNGGraphic::ReadTransparency()
 {
+    const THeader& h = State.Header;
     LoadChunk();
-    const uint8_t* d = ChunkData.data();
-    if (Header.ColorType == 0 && ChunkLength >= 2) {
+    const uint8_t* d = State.ChunkData.data();
+    if (h.ColorType == ctGray && State.ChunkLength >= 2) {
         const uint32_t v = LoadU16BE(d);
-        if (Header.BitDepth == 16) {
+        if (h.BitDepth == 16) {
             const uint32_t g = Scale16To8(v);
-            KeyColor = RGB(g, g, g);
-        } else if (Header.BitDepth == 8) {
-            KeyColor = RGB(v & 0xFF, v & 0xFF, v & 0xFF);
+            State.KeyColor = RGB(g, g, g);
+        } else if (h.BitDepth == 8) {
+            State.KeyColor = RGB(v & 0xFF, v & 0xFF, v & 0xFF);
         } else {
-            GrayKeySample = static_cast<int32_t>(v);
+            State.GrayKeySample = static_cast<int32_t>(v);
         }
-    } else if (Header.ColorType == 2 && ChunkLength >= 6) {
+    } else if (h.ColorType == ctRGB && State.ChunkLength >= 6) {
         uint32_t rgb[3];
         for (int i = 0; i < 3; ++i) {
             const uint32_t v = LoadU16BE(d + 2 * i);
-            rgb[i] = Header.BitDepth == 16 ? Scale16To8(v) : v & 0xFF;
+            rgb[i] = h.BitDepth == 16 ? Scale16To8(v) : v & 0xFF;
         }
-        KeyColor = RGB(rgb[0], rgb[1], rgb[2]);
+        State.KeyColor = RGB(rgb[0], rgb[1], rgb[2]);
     }
 }
 
@@ -646,14 +670,15 @@ void TPNGGraphic::ReadTransparency()
 // depth's range matches no pixel and gives no key.
 void TPNGGraphic::ResolveGrayKey()
 {
-    if (GrayKeySample < 0)
+    const THeader& h = State.Header;
+    if (State.GrayKeySample < 0)
         return;
-    const int32_t top = (1 << Header.BitDepth) - 1;
-    if (GrayKeySample > top)
+    const int32_t top = (1 << h.BitDepth) - 1;
+    if (State.GrayKeySample > top)
         return;
-    const int index = Header.BitDepth == 2 ? GrayKeySample * 15 / 3 : GrayKeySample;
+    const int index = h.BitDepth == 2 ? State.GrayKeySample * 15 / 3 : State.GrayKeySample;
     const TPaletteEntry e = PaletteColor(index);
-    KeyColor = RGB(e.peRed, e.peGreen, e.peBlue);
+    State.KeyColor = RGB(e.peRed, e.peGreen, e.peBlue);
 }
 
 // Rows [firstRow, lastRow) take FillColor: an index for indexed and grey
@@ -666,18 +691,18 @@ void TPNGGraphic::FillRows(uint32_t firstRow, uint32_t lastRow)
     size_t patternSize = 1;
     switch (PixelFormat()) {
     case bf1Bit:
-        pattern[0] = (FillColor & 1) ? 0xFF : 0x00;
+        pattern[0] = (State.FillColor & 1) ? 0xFF : 0x00;
         break;
     case bf4Bit:
-        pattern[0] = static_cast<uint8_t>((FillColor & 0x0F) * 0x11);
+        pattern[0] = static_cast<uint8_t>((State.FillColor & 0x0F) * 0x11);
         break;
     case bf8Bit:
-        pattern[0] = static_cast<uint8_t>(FillColor);
+        pattern[0] = static_cast<uint8_t>(State.FillColor);
         break;
     default:
-        pattern[0] = static_cast<uint8_t>(FillColor >> 16);
-        pattern[1] = static_cast<uint8_t>(FillColor >> 8);
-        pattern[2] = static_cast<uint8_t>(FillColor);
+        pattern[0] = static_cast<uint8_t>(State.FillColor >> 16);
+        pattern[1] = static_cast<uint8_t>(State.FillColor >> 8);
+        pattern[2] = static_cast<uint8_t>(State.FillColor);
         pattern[3] = 0xFF;
         patternSize = bits == 32 ? 4 : 3;
         break;

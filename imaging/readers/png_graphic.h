@@ -26,15 +26,47 @@ public:
     const char* DisplayName() const override { return "PNG"; }
 
 private:
-    // The IHDR fields, width and height in host order.
+    // The IHDR fields as stored, width and height in host order.
     struct THeader {
         uint32_t Width = 0;
         uint32_t Height = 0;
         uint8_t BitDepth = 0;
-        uint8_t ColorType = 0;
-        uint8_t Compression = 0;
-        uint8_t Filter = 0;
-        uint8_t Interlace = 0;
+        uint8_t ColorType = 0;   // TColorType
+        uint8_t Compression = 0; // 0 deflate
+        uint8_t Filter = 0;      // 0 the five filter types
+        uint8_t Interlace = 0;   // TInterlace
+    };
+    enum TColorType : uint8_t { ctGray = 0, ctRGB = 2, ctIndexed = 3, ctGrayAlpha = 4, ctRGBA = 6 };
+    enum TInterlace : uint8_t { ilNone = 0, ilAdam7 = 1 };
+
+    // What the header check finds, in the order the loader reports it.
+    enum class THeaderFault {
+        None,
+        Format,      // zero size, unknown filter or interlace method
+        Compression, // not deflate: LoadProperties still succeeds
+        ColorFormat, // colour type and bit depth not a pair of the format
+    };
+    static THeaderFault CheckHeader(const THeader& header);
+
+    // Everything one load works with; reset at its start and its end.
+    struct TLoadState {
+        std::unique_ptr<TLZ77Decoder> DeflateDecoder;
+        int64_t StreamSize = 0;
+        uint32_t ChunkLength = 0;
+        uint8_t ChunkType[4] = {};
+        uint32_t ChunkCRC = 0; // over the type, then the data
+        std::vector<uint8_t> ChunkData;
+        uint32_t IDATLeft = 0;
+        const uint8_t* IDATCursor = nullptr;
+        THeader Header;
+        uint32_t PixelBytes = 0;        // of a complete pixel, at least 1
+        bool ColorManagerReady = false; // SetupColorManager has run
+        HPALETTE PendingPalette;
+        TColor KeyColor = clNone;
+        TColor FillColor = 0xFFFFFF;
+        int32_t GrayKeySample = -1; // tRNS grey sample of a 1, 2 or 4-bit image, resolved once the palette exists
+        bool ImageDataSeen = false; // the IDAT run has been decoded
+        uint32_t RowsFilled = 0;    // rows of a non-interlaced image already delivered
     };
 
     void ReadChunkHeader();
@@ -56,23 +88,5 @@ private:
     void ResolveGrayKey();
     void FillRows(uint32_t firstRow, uint32_t lastRow);
 
-    std::unique_ptr<TLZ77Decoder> DeflateDecoder;
-    uint32_t ChunkLength = 0;
-    uint8_t ChunkType[4] = {};
-    uint32_t ChunkCRC = 0;
-    std::vector<uint8_t> ChunkData;
-    uint32_t IDATLeft = 0;
-    const uint8_t* IDATCursor = nullptr;
-    uint32_t PixelBytes = 0;
-    HPALETTE PendingPalette;
-    TColor KeyColor = clNone;
-    TColor FillColor = 0xFFFFFF;
-
-    THeader Header;
-    // Per-load state beyond the members above.
-    bool ColorManagerReady = false; // SetupColorManager has run in this load
-    bool ImageDataSeen = false;     // the IDAT run has been decoded
-    int32_t GrayKeySample = -1;     // tRNS grey sample of a 1, 2 or 4-bit image, resolved once the palette exists
-    uint32_t RowsFilled = 0;        // rows of a non-interlaced image already delivered
-    int64_t StreamSize = 0;
+    TLoadState State;
 };

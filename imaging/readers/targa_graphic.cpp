@@ -18,16 +18,6 @@ namespace {
 constexpr const char* Name = "TGA";
 constexpr int HeaderSize = 18;
 
-bool IsGrayType(uint8_t imageType)
-{
-    return imageType == 3 || imageType == 11;
-}
-
-bool IsKnownDepth(uint8_t depth)
-{
-    return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
-}
-
 // 15-bit pixels and map entries take two bytes like 16-bit ones.
 uint32_t BytesOf(uint32_t bits)
 {
@@ -55,20 +45,38 @@ TTargaGraphic::THeader TTargaGraphic::ReadHeader(TStream& stream)
     return h;
 }
 
+unsigned TTargaGraphic::HeaderFaults(const THeader& h)
+{
+    unsigned faults = 0;
+    switch (h.ImageType) {
+    case itNoImage:
+    case itColorMapped:
+    case itTrueColor:
+    case itGray:
+    case itColorMappedRLE:
+    case itTrueColorRLE:
+    case itGrayRLE:
+        break;
+    default:
+        faults |= hfImageType;
+    }
+    if (h.ColorMapType != mtNone && h.ColorMapType != mtPresent)
+        faults |= hfColorMapType;
+    // The entry size means something only when a map is present: writers
+    // leave it 0 in true-colour and grey files.
+    const uint8_t entry = h.ColorMapEntrySize;
+    if (h.ColorMapType != mtNone && entry != 15 && entry != 16 && entry != 24 && entry != 32)
+        faults |= hfColorMapEntrySize;
+    const uint8_t depth = h.PixelDepth;
+    if (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)
+        faults |= hfPixelDepth;
+    return faults;
+}
+
 bool TTargaGraphic::CanLoadStream(TStream& stream)
 {
     const int64_t position = stream.Position();
-    bool result = false;
-    if (stream.Remaining() > HeaderSize) {
-        const THeader h = ReadHeader(stream);
-        const uint8_t type = h.ImageType;
-        const uint8_t entry = h.ColorMapEntrySize;
-        // The entry size means something only when a map is present: writers
-        // leave it 0 in true-colour and grey files.
-        const bool mapOk = h.ColorMapType == 0 || entry == 15 || entry == 16 || entry == 24 || entry == 32;
-        result = (type <= 3 || (type >= 9 && type <= 11)) && h.ColorMapType <= 1 && mapOk &&
-                 IsKnownDepth(h.PixelDepth);
-    }
+    const bool result = stream.Remaining() > HeaderSize && HeaderFaults(ReadHeader(stream)) == 0;
     stream.SetPosition(position);
     return result;
 }
@@ -83,7 +91,7 @@ bool TTargaGraphic::LoadProperties(TStream& stream, int imageIndex)
     p.BitsPerSample = 8;
     switch (h.PixelDepth) {
     case 8:
-        p.PixelScheme = IsGrayType(h.ImageType) ? psGray : psIndexed;
+        p.PixelScheme = h.IsGray() ? psGray : psIndexed;
         p.SamplesPerPixel = 1;
         break;
     case 15:
@@ -104,7 +112,7 @@ bool TTargaGraphic::LoadProperties(TStream& stream, int imageIndex)
         break;
     }
     p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
-    p.CompressionKind = h.ImageType >= 9 && h.ImageType <= 11 ? ckRunLength : ckNone;
+    p.CompressionKind = h.IsRunLength() ? ckRunLength : ckNone;
     return true;
 }
 
@@ -119,12 +127,13 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
 
     const THeader h = ReadHeader(stream);
-    const bool topDown = (h.Descriptor & 0x20) != 0;
+    // The loader takes what it can of the other faults: an unknown image type
+    // as no image, an unknown map type or entry size as no palette.
+    if (HeaderFaults(h) & hfPixelDepth)
+        throw EColorConversionError(msg::InvalidPixelScheme);
     // An identification field cut short leaves nothing to read after it.
     stream.Seek(std::min<int64_t>(h.IDLength, stream.Remaining()), soCurrent);
 
-    // A depth outside 8, 15, 16, 24 and 32 left the sample count at 0, which
-    // the colour manager refuses here.
     TColorManager& cm = ColorManager();
     cm.SetSourceSamples(ImageProperties.SamplesPerPixel);
     cm.SetTargetSamples(ImageProperties.SamplesPerPixel);
@@ -137,7 +146,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     CheckImageSize(Name, h.Width, h.Height, static_cast<uint32_t>(BitsPerPixelOf(format)));
     SetPixelFormat(format);
 
-    if (h.ColorMapType == 1 || IsGrayType(h.ImageType))
+    if (h.ColorMapType == mtPresent || h.IsGray())
         ReadColorMap(stream, h);
 
     SetSize(h.Width, h.Height);
@@ -147,15 +156,15 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     StartProgress(msg::Transfering);
     if (!Empty()) {
         switch (h.ImageType) {
-        case 1:
-        case 2:
-        case 3:
-            ReadPlainRows(stream, topDown, rowBytes);
+        case itColorMapped:
+        case itTrueColor:
+        case itGray:
+            ReadPlainRows(stream, h.TopDown(), rowBytes);
             break;
-        case 9:
-        case 10:
-        case 11:
-            ReadRunLengthRows(stream, topDown, rowBytes, h.PixelDepth);
+        case itColorMappedRLE:
+        case itTrueColorRLE:
+        case itGrayRLE:
+            ReadRunLengthRows(stream, h.TopDown(), rowBytes, h.PixelDepth);
             break;
         default: // no image data: the bitmap keeps its initial content
             break;
@@ -169,10 +178,10 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const THeader& h)
     TByteReader in(stream);
     const uint32_t entryBytes = BytesOf(h.ColorMapEntrySize);
     const uint32_t mapBytes = uint32_t(h.ColorMapLength) * entryBytes;
-    if (IsGrayType(h.ImageType)) {
+    if (h.IsGray()) {
         // A grey image shows its samples through a ramp; a map it declares
         // anyway is passed over so that it is not taken for pixels.
-        if (h.ColorMapType == 1)
+        if (h.ColorMapType == mtPresent)
             in.Skip(mapBytes);
         SetPalette(ColorManager().MakeGrayPalette(false));
         return;

@@ -13,9 +13,8 @@ class TTargaGraphic : public TRasterGraphic {
 public:
     TTargaGraphic() = default;
 
-    // True when more than 18 bytes remain and the header holds a known image
-    // type, colour map type, pixel depth and, when a map is present, map entry
-    // size. The position is left where it was.
+    // True when more than 18 bytes remain and the header check finds no
+    // fault. The position is left where it was.
     static bool CanLoadStream(TStream& stream);
     // Always true; a short header raises the stream's read error.
     bool LoadProperties(TStream& stream, int imageIndex) override;
@@ -23,11 +22,24 @@ public:
     const char* DisplayName() const override { return "TGA"; }
 
 private:
-    // The 18-byte file header, little-endian.
+    // Image types: colour-mapped, true-colour and grey, plain or run-length.
+    enum TImageType : uint8_t {
+        itNoImage = 0,
+        itColorMapped = 1,
+        itTrueColor = 2,
+        itGray = 3,
+        itColorMappedRLE = 9,
+        itTrueColorRLE = 10,
+        itGrayRLE = 11,
+    };
+    enum TColorMapType : uint8_t { mtNone = 0, mtPresent = 1 };
+    static constexpr uint8_t TopDownBit = 0x20; // in the descriptor
+
+    // The 18-byte file header, little-endian, with the values as stored.
     struct THeader {
         uint8_t IDLength = 0;
-        uint8_t ColorMapType = 0;    // 0 none, 1 present
-        uint8_t ImageType = 0;       // 1, 2, 3 plain; 9, 10, 11 run-length; 0 no image
+        uint8_t ColorMapType = 0;    // TColorMapType
+        uint8_t ImageType = 0;       // TImageType
         uint16_t ColorMapStart = 0;  // pixel value of the first map entry
         uint16_t ColorMapLength = 0; // entries
         uint8_t ColorMapEntrySize = 0;
@@ -36,8 +48,21 @@ private:
         uint16_t Width = 0;
         uint16_t Height = 0;
         uint8_t PixelDepth = 0;
-        uint8_t Descriptor = 0;      // bit 5: top row stored first
+        uint8_t Descriptor = 0;
+
+        bool IsGray() const { return ImageType == itGray || ImageType == itGrayRLE; }
+        bool IsRunLength() const { return ImageType >= itColorMappedRLE && ImageType <= itGrayRLE; }
+        bool TopDown() const { return (Descriptor & TopDownBit) != 0; }
     };
+
+    // The header fields that hold no value this reader knows, as a set.
+    enum THeaderFault : unsigned {
+        hfImageType = 1,
+        hfColorMapType = 2,
+        hfColorMapEntrySize = 4,
+        hfPixelDepth = 8,
+    };
+    static unsigned HeaderFaults(const THeader& header);
 
     static THeader ReadHeader(TStream& stream);
     void ReadColorMap(TStream& stream, const THeader& header);

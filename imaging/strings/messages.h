@@ -17,6 +17,8 @@ inline constexpr const char* InvalidPalette = "Cannot load image. Palette in %s 
 inline constexpr const char* CompressionScheme = "The compression scheme is";
 inline constexpr const char* ImageTooLarge = "Cannot load image. The %s image is too large (%s pixels).";
 inline constexpr const char* ImageNeedsTooMuchMemory = "Cannot load image. The %s image needs too much memory.";
+// The platform stream's read error, raised by the byte reader as well.
+inline constexpr const char* StreamReadError = "Stream read error";
 
 // Progress texts.
 inline constexpr const char* Preparing = "Preparing...";
@@ -123,6 +125,17 @@ namespace msg {
 
 inline constexpr const char* PSDDescription = "Photoshop images";
 inline constexpr const char* PSPDescription = "Paintshop Pro images";
+
+} // namespace msg
+
+// ---- Metafile picture (metafile/) -------------------------------------------
+namespace msg {
+
+// The file kind ("WMF" or "EMF") fills the last %s. A header not recognised or
+// inconsistent gives InvalidImage with the kind.
+inline constexpr const char* MetafileBrokenRecord = "Cannot load image. Broken record at byte %s of the %s file.";
+inline constexpr const char* MetafileUnexpectedEnd = "Cannot load image. The %s file ends before its end record.";
+inline constexpr const char* MetafileNoSize = "Cannot load image. The %s file gives no picture size.";
 
 } // namespace msg
 

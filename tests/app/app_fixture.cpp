@@ -1,10 +1,10 @@
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include "app/application.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 #include "platform/streams.h"
-#include "../support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <cstring>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/main_window.h"
-#include "../support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QTest>
 #include <QTextBrowser>

@@ -1,4 +1,4 @@
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include "app/application.h"
 #include "app/image_view.h"
@@ -7,7 +7,7 @@
 #include "imaging/format_registry.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
-#include "../support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QGroupBox>
 #include <QLineEdit>

@@ -1,10 +1,10 @@
 // Save and Load file of the main window, through scripted dialogs and the
 // real converters.
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include "app/controls.h"
 #include "app/main_window.h"
-#include "../support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,27 +19,10 @@
 
 namespace {
 
-const char* const SampleWorldFile =
-    "10.000000000000\r\n0.000\r\n0.000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n";
-
-std::string SamplePath(const std::string& name)
-{
-    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
-}
-
-std::set<std::string> Listing(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
-void WriteProgram(const std::string& fileName, const std::string& text)
-{
-    pwtest::WriteText(fileName, text);
-    ::chmod(fileName.c_str(), 0755);
-}
+using pwtest::Listing;
+using pwtest::SamplePath;
+using pwtest::SampleWorldFile;
+using pwtest::WriteProgram;
 
 class SaveTest : public AppTest {
 protected:

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,14 @@ std::string BinPath(const std::string& name)
 {
     return std::string(PW_BIN_DIR) + "/" + name;
 }
+
+std::string SamplePath(const std::string& name)
+{
+    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
+}
+
+const char* const SampleWorldFile =
+    "10.000000000000\r\n0.000\r\n0.000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n";
 
 TempDir::TempDir()
 {
@@ -69,6 +78,20 @@ void WriteText(const std::string& fileName, const std::string& text)
 bool FileExists(const std::string& fileName)
 {
     return std::filesystem::exists(fileName);
+}
+
+std::set<std::string> Listing(const std::string& dir)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+void WriteProgram(const std::string& fileName, const std::string& text)
+{
+    WriteText(fileName, text);
+    ::chmod(fileName.c_str(), 0755);
 }
 
 namespace {

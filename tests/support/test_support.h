@@ -2,6 +2,7 @@
 // Shared helpers for the tests: temporary folders, files, running programs
 // and reading the PPM/PAM images that pinwright-cli and other tools write.
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,16 @@ std::string ReadText(const std::string& fileName);
 void WriteBytes(const std::string& fileName, const std::vector<uint8_t>& bytes);
 void WriteText(const std::string& fileName, const std::string& text);
 bool FileExists(const std::string& fileName);
+// The names in a folder.
+std::set<std::string> Listing(const std::string& dir);
+// Writes an executable script, a converter stand-in for instance.
+void WriteProgram(const std::string& fileName, const std::string& text);
+
+// A file of the sample scanned map under samples/.
+std::string SamplePath(const std::string& name);
+// The world file of the sample's control points (in its point file): 10 units
+// per pixel, column 0 at Y 3500000, row 0 at X 5405000; lines end in CR LF.
+extern const char* const SampleWorldFile;
 
 struct CommandResult {
     int ExitCode = -1;

@@ -8,20 +8,10 @@
 
 namespace {
 
+using pwtest::Listing;
+using pwtest::SamplePath;
+
 const std::string SampleLines = "10.000000000000\n0.000\n0.000\n-10.000000000000\n3500000.000\n5405000.000\n";
-
-std::string SamplePath(const std::string& name)
-{
-    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
-}
-
-std::set<std::string> Listing(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
-}
 
 std::string LastLine(const std::string& text)
 {

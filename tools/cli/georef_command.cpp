@@ -47,15 +47,15 @@ void ParsePixel(const std::string& text, std::string& col, std::string& row)
 }
 
 // The conversion the open dialog's filter would choose for this image.
-int SourceFilterIndex(const std::string& image)
+TSourceFilter SourceFilterIndex(const std::string& image)
 {
     const std::string extension = LowerExtension(image);
     if (extension == "bmp" || extension == "dib")
-        return 1;
+        return TSourceFilter::BMP;
     if (extension == "jpg" || extension == "jpeg")
-        return 2;
+        return TSourceFilter::JPG;
     if (extension == "tif" || extension == "tiff")
-        return 3;
+        return TSourceFilter::TIFF;
     throw Exception("Cannot make a GeoTIFF from '" + image + "': the image must be a BMP, JPEG or TIFF file");
 }
 
@@ -100,14 +100,14 @@ int RunGeorefCommand(int argc, char** argv)
     TSaveRequest request;
     const std::string targetExtension = LowerExtension(target);
     if (targetExtension == "tif")
-        request.TargetFilterIndex = 1;
+        request.TargetFilterIndex = TTargetFilter::TiffTfw;
     else if (targetExtension == "jgw")
-        request.TargetFilterIndex = 2;
+        request.TargetFilterIndex = TTargetFilter::JGW;
     else
         throw Exception("The target '" + target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
     request.TargetFileName = Absolute(target);
     request.Source.FileName = Absolute(image);
-    if (request.TargetFilterIndex == 1)
+    if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         request.Source.FilterIndex = SourceFilterIndex(image);
     request.Negate = negate;
 
@@ -123,14 +123,8 @@ int RunGeorefCommand(int argc, char** argv)
         texts.Y2 = values[2];
         texts.X2 = values[3];
     } else {
-        // As Load file fills the boxes.
-        TPointFileReader reader(points);
-        const TPointRecord first = reader.ReadRecord();
-        const TPointRecord second = reader.ReadRecord();
-        texts.Y1 = FloatToStr(first.Y, '.');
-        texts.X1 = FloatToStr(first.X, '.');
-        texts.Y2 = FloatToStr(second.Y, '.');
-        texts.X2 = FloatToStr(second.X, '.');
+        std::string* const boxes[] = {&texts.Y1, &texts.X1, &texts.Y2, &texts.X2};
+        ReadPointFile(points, '.', [&boxes](int box, const std::string& text) { *boxes[box] = text; });
     }
 
     TExportPipeline pipeline(std::filesystem::current_path().string());

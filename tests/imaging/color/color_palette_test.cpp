@@ -1,4 +1,4 @@
-#include "color_test_util.h"
+#include "tests/imaging/color/color_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "imaging/readers/eps_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
-#include "tiff_test_builder.h"
+#include "tests/imaging/readers/tiff_test_builder.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -44,12 +44,13 @@ Bytes Png(const std::vector<Chunk>& chunks)
     return out;
 }
 
-Chunk Ihdr(uint32_t w, uint32_t h, uint8_t depth, uint8_t type, uint8_t interlace = 0, uint8_t method = 0)
+Chunk Ihdr(uint32_t w, uint32_t h, uint8_t depth, uint8_t type, uint8_t interlace = 0, uint8_t method = 0,
+           uint8_t filter = 0)
 {
     Bytes d;
     PutU32(d, w);
     PutU32(d, h);
-    d.insert(d.end(), {depth, type, method, 0, interlace});
+    d.insert(d.end(), {depth, type, method, filter, interlace});
     return {"IHDR", d};
 }
 
@@ -433,6 +434,8 @@ TEST(PngFailures, EachGivesItsMessage)
         {"signature", badSignature, invalid},
         {"first chunk", Png({{"gAMA", {0, 0, 0, 1}}, Ihdr(1, 2, 8, 0), {"IDAT", good}, end}), invalid},
         {"zero width", Png({Ihdr(0, 2, 8, 0), {"IDAT", good}, end}), invalid},
+        {"interlace 2", Png({Ihdr(1, 2, 8, 0, 2), {"IDAT", good}, end}), invalid},
+        {"filter method 1", Png({Ihdr(1, 2, 8, 0, 0, 0, 1), {"IDAT", good}, end}), invalid},
         {"IHDR crc", Png({{"IHDR", Ihdr(1, 2, 8, 0).Data, true}, {"IDAT", good}, end}), crc},
         {"IDAT crc", Png({Ihdr(1, 2, 8, 0), {"IDAT", good, true}, end}), crc},
         {"tRNS crc", Png({Ihdr(1, 2, 8, 0), {"tRNS", {0, 0}, true}, {"IDAT", good}, end}), crc},

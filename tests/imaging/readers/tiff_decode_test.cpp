@@ -3,7 +3,7 @@
 #include "imaging/readers/tiff_graphic.h"
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"
-#include "tiff_test_builder.h"
+#include "tests/imaging/readers/tiff_test_builder.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

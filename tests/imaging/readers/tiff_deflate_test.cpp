@@ -3,7 +3,7 @@
 // (the rows before the damage, zeros after).
 #include "imaging/compression/lz77_decoder.h"
 #include "imaging/readers/tiff_graphic.h"
-#include "tiff_test_builder.h"
+#include "tests/imaging/readers/tiff_test_builder.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

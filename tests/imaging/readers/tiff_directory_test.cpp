@@ -3,7 +3,7 @@
 #include "imaging/readers/tiff_directory.h"
 #include "imaging/readers/tiff_graphic.h"
 #include "platform/exceptions.h"
-#include "tiff_test_builder.h"
+#include "tests/imaging/readers/tiff_test_builder.h"
 
 #include <gtest/gtest.h>
 

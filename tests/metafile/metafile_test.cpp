@@ -3,7 +3,7 @@
 // broken files checked for their exact messages.
 #include "imaging/format_registry.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/metafile.h"
+#include "metafile/metafile.h"
 #include "platform/picture.h"
 #include "platform/streams.h"
 

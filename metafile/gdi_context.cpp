@@ -1,4 +1,4 @@
-#include "platform/metafile/gdi_context.h"
+#include "metafile/gdi_context.h"
 
 #include <QCoreApplication>
 #include <QFontMetricsF>

@@ -1,9 +1,9 @@
 #include "imaging/byte_reader.h"
 #include "imaging/image_limits.h"
+#include "metafile/metafile_players.h"
+#include "metafile/record_data.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/metafile_players.h"
-#include "platform/metafile/record_data.h"
 #include "platform/streams.h"
 
 #include <algorithm>

@@ -3,11 +3,10 @@
 // records beside them draw the same picture.
 #include "imaging/byte_reader.h"
 #include "imaging/strings/messages.h"
+#include "metafile/gdi_context.h"
+#include "metafile/metafile_players.h"
+#include "metafile/record_data.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/gdi_context.h"
-#include "platform/metafile/metafile_messages.h"
-#include "platform/metafile/metafile_players.h"
-#include "platform/metafile/record_data.h"
 
 #include <QStringDecoder>
 

@@ -18,29 +18,10 @@
 
 namespace {
 
-// The sample's control points: 10 units per pixel, column 0 at Y 3500000,
-// row 0 at X 5405000.
-const std::string SampleWorldFile =
-    "10.000000000000\r\n0.000\r\n0.000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n";
-
-std::string SamplePath(const std::string& name)
-{
-    return std::string(PW_TEST_DATA) + "/../../samples/" + name;
-}
-
-std::set<std::string> Listing(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
-void WriteProgram(const std::string& fileName, const std::string& text)
-{
-    pwtest::WriteText(fileName, text);
-    ::chmod(fileName.c_str(), 0755);
-}
+using pwtest::Listing;
+using pwtest::SamplePath;
+using pwtest::SampleWorldFile;
+using pwtest::WriteProgram;
 
 struct TTiffFacts {
     uint32_t Width = 0, Height = 0;
@@ -114,7 +95,8 @@ protected:
     std::string Start(const std::string& name) const { return FStart + "/" + name; }
     std::string Source(const std::string& name) const { return FSources + "/" + name; }
 
-    TSaveRequest Request(const std::string& target, int targetFilter, const std::string& source, int sourceFilter)
+    TSaveRequest Request(const std::string& target, TTargetFilter targetFilter, const std::string& source,
+                         TSourceFilter sourceFilter)
     {
         TSaveRequest request;
         request.TargetFileName = target;
@@ -150,20 +132,20 @@ TEST_F(GeorefPipeline, SourcesToGeoTiffAndTfw)
     const struct {
         const char* Name;
         std::string Source;
-        int Filter;
+        TSourceFilter Filter;
         uint16_t Photometric;
         bool SamePixels;
     } cases[] = {
-        {"BMP", SamplePath("sample_map.bmp"), 1, PHOTOMETRIC_PALETTE, true},
-        {"JPEG", SamplePath("sample_map.jpg"), 2, PHOTOMETRIC_RGB, false},
-        {"TIFF", Source("sample_map.tif"), 3, PHOTOMETRIC_PALETTE, true},
+        {"BMP", SamplePath("sample_map.bmp"), TSourceFilter::BMP, PHOTOMETRIC_PALETTE, true},
+        {"JPEG", SamplePath("sample_map.jpg"), TSourceFilter::JPG, PHOTOMETRIC_RGB, false},
+        {"TIFF", Source("sample_map.tif"), TSourceFilter::TIFF, PHOTOMETRIC_PALETTE, true},
     };
     const auto expectedPixels = SampleBmpPixels();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         std::filesystem::remove_all(FOut);
         std::filesystem::create_directory(FOut);
-        EXPECT_EQ(Save(Request(Out("map.tif"), 1, c.Source, c.Filter)), SampleWorldFile);
+        EXPECT_EQ(Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, c.Source, c.Filter)), SampleWorldFile);
         EXPECT_EQ(Listing(FOut), (std::set<std::string>{"map.tif", "map.tfw"}));
         EXPECT_EQ(pwtest::ReadText(Out("map.tfw")), SampleWorldFile);
 
@@ -189,7 +171,7 @@ TEST_F(GeorefPipeline, ListgeoSeesThePlacement)
 {
     if (!pwtest::HaveProgram("listgeo"))
         GTEST_SKIP() << "listgeo not installed";
-    Save(Request(Out("map.tif"), 1, SamplePath("sample_map.bmp"), 1));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, SamplePath("sample_map.bmp"), TSourceFilter::BMP));
     const auto listed = pwtest::Run({"listgeo", Out("map.tif")});
     EXPECT_NE(listed.Out.find("ModelPixelScaleTag (1,3):\n         10                10                0"),
               std::string::npos)
@@ -204,7 +186,8 @@ TEST_F(GeorefPipeline, JgwRunsNoConverterAndLeavesTheImage)
         WriteProgram(Start(name), "#!/bin/sh\nexit 9\n");
     pwtest::WriteText(Out("map.jgw"), "old\r\n");
     const auto before = pwtest::ReadBytes(Source("sample_map.tif"));
-    EXPECT_EQ(Save(Request(Out("map.jgw"), 2, Source("sample_map.tif"), 3)), SampleWorldFile);
+    EXPECT_EQ(Save(Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"), TSourceFilter::TIFF)),
+              SampleWorldFile);
     EXPECT_EQ(Listing(FOut), std::set<std::string>{"map.jgw"});
     EXPECT_EQ(pwtest::ReadText(Out("map.jgw")), SampleWorldFile);
     EXPECT_TRUE(pwtest::ReadBytes(Source("sample_map.tif")) == before);
@@ -214,7 +197,7 @@ TEST_F(GeorefPipeline, ReplacesExistingTargets)
 {
     pwtest::WriteText(Out("map.tif"), "old tif");
     pwtest::WriteText(Out("map.tfw"), "old tfw");
-    Save(Request(Out("map.tif"), 1, SamplePath("sample_map.jpg"), 2));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, SamplePath("sample_map.jpg"), TSourceFilter::JPG));
     EXPECT_EQ(pwtest::ReadText(Out("map.tfw")), SampleWorldFile);
     EXPECT_EQ(ReadTiff(Out("map.tif")).Width, 640u);
     EXPECT_EQ(Listing(FOut), (std::set<std::string>{"map.tif", "map.tfw"}));
@@ -225,23 +208,23 @@ TEST_F(GeorefPipeline, FailureKeepsEarlierFilesAndRemovesTemporaries)
     const struct {
         const char* Name;
         std::string Source;
-        int Filter;
+        TSourceFilter Filter;
         const char* Converter; // stand-in put first in line, or ""
         const char* Program;
         std::string Message;   // expected start of the error text
         bool StartNotice;
     } cases[] = {
-        {"JPEG opened under the BMP filter", SamplePath("sample_map.jpg"), 1, "", "",
+        {"JPEG opened under the BMP filter", SamplePath("sample_map.jpg"), TSourceFilter::BMP, "", "",
          "The converter bmp2tiff failed with exit code 1: ", false},
-        {"geotifcp leaves nothing", SamplePath("sample_map.bmp"), 1, "geotifcp", "#!/bin/sh\nexit 0\n",
+        {"geotifcp leaves nothing", SamplePath("sample_map.bmp"), TSourceFilter::BMP, "geotifcp", "#!/bin/sh\nexit 0\n",
          "The converter geotifcp made no output file", false},
-        {"geotifcp drops the world file", SamplePath("sample_map.bmp"), 1, "geotifcp",
+        {"geotifcp drops the world file", SamplePath("sample_map.bmp"), TSourceFilter::BMP, "geotifcp",
          "#!/bin/sh\ncp \"$5\" \"$6\"\n", "The converter geotifcp did not store the world file in the GeoTIFF",
          false},
-        {"jpg2bmp cannot start", SamplePath("sample_map.jpg"), 2, "jpg2bmp", "#!/no/such/shell\n",
+        {"jpg2bmp cannot start", SamplePath("sample_map.jpg"), TSourceFilter::JPG, "jpg2bmp", "#!/no/such/shell\n",
          "Cannot start the converter jpg2bmp", true},
-        {"TIFF source gone", Source("gone.tif"), 3, "", "", "File not found", false},
-        {"bmp2tiff killed", SamplePath("sample_map.bmp"), 1, "bmp2tiff", "#!/bin/sh\nkill -KILL $$\n",
+        {"TIFF source gone", Source("gone.tif"), TSourceFilter::TIFF, "", "", "File not found", false},
+        {"bmp2tiff killed", SamplePath("sample_map.bmp"), TSourceFilter::BMP, "bmp2tiff", "#!/bin/sh\nkill -KILL $$\n",
          "The converter bmp2tiff did not finish", false},
     };
     for (const auto& c : cases) {
@@ -256,7 +239,7 @@ TEST_F(GeorefPipeline, FailureKeepsEarlierFilesAndRemovesTemporaries)
         pwtest::WriteText(Out("map.tfw"), "old tfw");
         Notices.clear();
         try {
-            Save(Request(Out("map.tif"), 1, c.Source, c.Filter));
+            Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, c.Source, c.Filter));
             ADD_FAILURE() << "saved";
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message().substr(0, c.Message.size()), c.Message) << e.Message();
@@ -272,7 +255,7 @@ TEST_F(GeorefPipeline, FailureKeepsEarlierFilesAndRemovesTemporaries)
 TEST_F(GeorefPipeline, LeftoverTemporaryTiffIsReplacedNotUsed)
 {
     WriteTinyTiff(Out("temporar.tif"));
-    Save(Request(Out("map.tif"), 1, Source("sample_map.tif"), 3));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Source("sample_map.tif"), TSourceFilter::TIFF));
     const TTiffFacts facts = ReadTiff(Out("map.tif"));
     EXPECT_EQ(facts.Width, 640u);
     EXPECT_EQ(facts.Height, 480u);
@@ -282,7 +265,7 @@ TEST_F(GeorefPipeline, LeftoverTemporaryTiffIsReplacedNotUsed)
 TEST_F(GeorefPipeline, SavingOverTheOpenedTiffReplacesIt)
 {
     std::filesystem::copy_file(Source("sample_map.tif"), Out("map.tif"));
-    Save(Request(Out("map.tif"), 1, Out("map.tif"), 3));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Out("map.tif"), TSourceFilter::TIFF));
     TGeoTiffPlacement placement;
     std::string error;
     ASSERT_TRUE(ReadGeoTiffPlacement(Out("map.tif"), placement, error));
@@ -295,7 +278,7 @@ TEST_F(GeorefPipeline, ImageNamedLikeATemporaryIsRefused)
     std::filesystem::copy_file(Source("sample_map.tif"), Out("temporar.tif"));
     const auto before = pwtest::ReadBytes(Out("temporar.tif"));
     try {
-        Save(Request(Out("map.tif"), 1, Out("temporar.tif"), 3));
+        Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Out("temporar.tif"), TSourceFilter::TIFF));
         ADD_FAILURE();
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "The image '" + Out("temporar.tif") +

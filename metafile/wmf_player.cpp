@@ -1,11 +1,10 @@
 // WMF records. Parameters are 16-bit words, most of them stored in the
 // reverse order of the drawing call's arguments (y before x, bottom before top).
 #include "imaging/strings/messages.h"
+#include "metafile/gdi_context.h"
+#include "metafile/metafile_players.h"
+#include "metafile/record_data.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/gdi_context.h"
-#include "platform/metafile/metafile_messages.h"
-#include "platform/metafile/metafile_players.h"
-#include "platform/metafile/record_data.h"
 
 #include <QStringDecoder>
 

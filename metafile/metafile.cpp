@@ -1,13 +1,12 @@
-#include "platform/metafile/metafile.h"
+#include "metafile/metafile.h"
 
 #include "imaging/byte_reader.h"
 #include "imaging/image_limits.h"
 #include "imaging/strings/messages.h"
+#include "metafile/gdi_context.h"
+#include "metafile/metafile_players.h"
+#include "metafile/record_data.h"
 #include "platform/exceptions.h"
-#include "platform/metafile/gdi_context.h"
-#include "platform/metafile/metafile_messages.h"
-#include "platform/metafile/metafile_players.h"
-#include "platform/metafile/record_data.h"
 #include "platform/picture.h"
 #include "platform/streams.h"
 
