@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <zlib.h>
 
 using pwtest::Bytes;
 
@@ -59,6 +60,36 @@ Bytes ShortPsp()
     return psptest::Build(f);
 }
 
+// PNG, 8-bit grey 4 x 6, whose image data (flushed, not finished) hold 3 rows.
+Bytes ShortPng()
+{
+    Bytes rows;
+    for (uint8_t y = 0; y < 3; ++y)
+        rows.insert(rows.end(), {0, uint8_t(y + 1), 20, 30, 40});
+    z_stream z{};
+    deflateInit(&z, 9);
+    Bytes packed(256);
+    z.next_in = rows.data(), z.avail_in = static_cast<uInt>(rows.size());
+    z.next_out = packed.data(), z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_SYNC_FLUSH);
+    packed.resize(packed.size() - z.avail_out);
+    deflateEnd(&z);
+    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto chunk = [&out](const char* type, const Bytes& data) {
+        const uint32_t n = static_cast<uint32_t>(data.size());
+        out.insert(out.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        Bytes typed(type, type + 4);
+        typed.insert(typed.end(), data.begin(), data.end());
+        const uint32_t crc = static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size())));
+        out.insert(out.end(), typed.begin(), typed.end());
+        out.insert(out.end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+    };
+    chunk("IHDR", {0, 0, 0, 4, 0, 0, 0, 6, 8, 0, 0, 0, 0});
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return out;
+}
+
 struct Case {
     const char* Name;
     const char* Extension;
@@ -81,6 +112,8 @@ std::vector<Case> Cases()
         {"PcxRle", "pcx", FileBytes("pcx/im_rgb24.pcx"), 400, 5},
         {"TiffPackBits", "tif", PackBitsTiff(), 0, 4},
         {"Psp", "psp", ShortPsp(), 0, 2},
+        {"TargaRle", "tga", FileBytes("targa/nb_rgb24_rle.tga"), 500, 99, true},
+        {"Png", "png", ShortPng(), 0, 3},
         {"BmpRle8", "bmp", FileBytes("bmp/rle8.bmp"), 1300, 99, true},
         {"Jpeg", "jpg", FileBytes("jpeg/baseline444.jpg"), 700, 8, false, true},
     };
