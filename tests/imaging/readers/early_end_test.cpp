@@ -107,15 +107,15 @@ std::vector<Case> Cases()
     return {
         // 512-byte header, then rows of 19 bytes from the bottom up.
         {"SgiRaw", "bw", sgiRaw, 512 + 3 * 19 + 5, 3, true},
-        {"SgiRle", "sgi", FileBytes("sgi/nb_rgb8_rle.sgi"), 600, 1, true},
+        {"SgiRle", "bw", FileBytes("sgi/nb_gray8_rle.bw"), 700, 6, true},
         {"Autodesk", "pic", adsk, 800 + 2 * 6 + 3, 2},
-        {"PcxRle", "pcx", FileBytes("pcx/im_rgb24.pcx"), 400, 5},
+        {"PcxRle", "pcx", FileBytes("pcx/im_rgb24.pcx"), 400, 3},
         {"TiffPackBits", "tif", PackBitsTiff(), 0, 4},
         {"Psp", "psp", ShortPsp(), 0, 2},
-        {"TargaRle", "tga", FileBytes("targa/nb_rgb24_rle.tga"), 500, 99, true},
+        {"TargaRle", "tga", FileBytes("targa/nb_rgb24_rle.tga"), 500, 9, true},
         {"Png", "png", ShortPng(), 0, 3},
-        {"BmpRle8", "bmp", FileBytes("bmp/rle8.bmp"), 1300, 99, true},
-        {"Jpeg", "jpg", FileBytes("jpeg/baseline444.jpg"), 700, 8, false, true},
+        {"BmpRle8", "bmp", FileBytes("bmp/rle8.bmp"), 1300, 4, true},
+        {"Jpeg", "jpg", FileBytes("jpeg/baseline444.jpg"), 1300, 16, false, true},
     };
 }
 
