@@ -20,8 +20,8 @@ int RunCheckCommand(int argc, char** argv)
         std::string line;
         try {
             const std::unique_ptr<TGraphic> graphic = LoadPictureFile(argv[i]);
-            RequireImage(*graphic);
             graphic->ViewBitmap(); // a JPEG decodes here
+            RequireImage(*graphic);
             const std::string size = std::to_string(graphic->Width()) + " x " + std::to_string(graphic->Height());
             line = graphic->EndedEarly()
                        ? "ended early at row " + std::to_string(graphic->EarlyEndRow()) + " (" + size + ")"

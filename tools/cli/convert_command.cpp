@@ -16,8 +16,9 @@ int RunConvertCommand(int argc, char** argv)
     const std::string output = argv[2];
     const TImageFileKind kind = ImageFileKindOf(output);
     const std::unique_ptr<TGraphic> graphic = LoadPictureFile(input);
-    RequireImage(*graphic);
+    // Decoding first, so that a JPEG's own error comes before the empty picture.
     const TBitmap& bitmap = graphic->ViewBitmap();
+    RequireImage(*graphic);
     if (graphic->EndedEarly())
         std::cerr << "Warning: " << input << ": " << EarlyEndNotice(*graphic) << std::endl;
     TOutputFile file(output);
