@@ -108,7 +108,7 @@ void LoadHtmlHelp(const std::string& programDir, const std::vector<std::string>&
     const fs::path dir(programDir);
     bool debug = FileExists(dir / "debug.debug");
     for (const std::string& argument : arguments)
-        debug = debug || SameIgnoringCase(argument, "/debug") || SameIgnoringCase(argument, "-debug");
+        debug = debug || HtmlHelpDebugArgument(argument);
     state.TraceFile.clear();
     if (debug) {
         std::error_code error;
@@ -116,10 +116,20 @@ void LoadHtmlHelp(const std::string& programDir, const std::vector<std::string>&
         state.TraceFile = (traceDir / "HHDebug.txt").string();
         std::ofstream(state.TraceFile, std::ios::trunc) << "Pinwright help trace\n";
     }
-    const fs::path manual = dir / kManualFileName;
+    fs::path manual = dir / kManualFileName;
+#ifdef PW_MANUAL_DIR_FROM_PROGRAM
+    // Installed, the manual lives in the data folder, not beside the program.
+    if (!FileExists(manual) && FileExists(dir / PW_MANUAL_DIR_FROM_PROGRAM / kManualFileName))
+        manual = (dir / PW_MANUAL_DIR_FROM_PROGRAM / kManualFileName).lexically_normal();
+#endif
     state.Loaded = FileExists(manual);
     state.Manual = state.Loaded ? manual.string() : std::string();
     Trace("LoadHtmlHelp: manual " + manual.string() + (state.Loaded ? " found" : " not found"));
+}
+
+bool HtmlHelpDebugArgument(const std::string& argument)
+{
+    return SameIgnoringCase(argument, "/debug") || SameIgnoringCase(argument, "-debug");
 }
 
 void UnloadHtmlHelp()

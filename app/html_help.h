@@ -18,9 +18,11 @@ inline constexpr const char* kManualFileName = "pinwright.html";
 inline constexpr const char* kHtmlHelpMissing = "MS Html Help is not installed on this PC.";
 
 // Start-up, before the application object exists: looks for the manual in
-// programDir and switches the trace on when arguments hold "/debug" or
+// programDir, then in the installed data folder relative to it, and switches the trace on when arguments hold "/debug" or
 // "-debug" (any case) or programDir holds a file "debug.debug".
 void LoadHtmlHelp(const std::string& programDir, const std::vector<std::string>& arguments);
+// "/debug" or "-debug" in any case.
+bool HtmlHelpDebugArgument(const std::string& argument);
 // Forgets the manual and ends the trace.
 void UnloadHtmlHelp();
 // True when the manual was found: the help entry is then available.

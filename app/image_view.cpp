@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,11 +17,15 @@ namespace {
 constexpr int kBandRows = 64;
 // Size of the control until a picture is loaded.
 constexpr int kDesignSize = 9;
+// Half the arm of a point marker, and the room its number needs beside it.
+constexpr int kMarkerArm = 6;
+constexpr int kMarkerReach = 24;
 } // namespace
 
 TImageView::TImageView(QWidget* parent) : QWidget(parent)
 {
     setCursor(Qt::CrossCursor);
+    setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     resize(kDesignSize, kDesignSize);
     FPicture.OnChange = [this](TGraphic*) { PictureChanged(); };
@@ -102,6 +107,7 @@ void TImageView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     try {
         PaintBitmap(painter, *FBitmap, exposed);
+        PaintMarkers(painter);
     } catch (const std::exception& error) {
         // No box inside a paint: it is shown once, right after.
         if (!FPaintFailed) {
@@ -126,8 +132,63 @@ void TImageView::PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRe
     }
 }
 
+// A cross at the centre of the point's pixel, its number above right, in
+// red on a white outline so that it shows on any map.
+void TImageView::PaintMarkers(QPainter& painter) const
+{
+    QFont font = painter.font();
+    font.setPixelSize(11);
+    font.setBold(true);
+    painter.setFont(font);
+    for (int i = 0; i < 2; ++i) {
+        if (!FMarkers[i])
+            continue;
+        const QPointF at = *FMarkers[i] + QPointF(0.5, 0.5);
+        const QString number = QString::number(i + 1);
+        for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 3}, std::pair{QColor(Qt::red), 1}}) {
+            painter.setPen(QPen(colour, width));
+            painter.drawLine(at - QPointF(kMarkerArm, 0), at + QPointF(kMarkerArm, 0));
+            painter.drawLine(at - QPointF(0, kMarkerArm), at + QPointF(0, kMarkerArm));
+        }
+        const QPointF text = at + QPointF(kMarkerArm - 1, -kMarkerArm + 1);
+        QPainterPath path;
+        path.addText(text, font, number);
+        painter.strokePath(path, QPen(Qt::white, 3));
+        painter.fillPath(path, Qt::red);
+    }
+}
+
+void TImageView::SetMarker(int point, std::optional<QPointF> pixel)
+{
+    std::optional<QPointF>& marker = FMarkers[point == 1 ? 0 : 1];
+    if (marker == pixel)
+        return;
+    auto area = [](const QPointF& at) {
+        return QRect(at.toPoint(), QSize(1, 1)).adjusted(-kMarkerReach, -kMarkerReach, kMarkerReach, kMarkerReach);
+    };
+    if (marker)
+        update(area(*marker));
+    marker = pixel;
+    if (marker)
+        update(area(*marker));
+}
+
 void TImageView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
     emit mouseDown(at.x(), at.y());
+}
+
+void TImageView::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    if (rect().contains(at))
+        emit mouseMove(at.x(), at.y());
+    else
+        emit mouseLeft();
+}
+
+void TImageView::leaveEvent(QEvent*)
+{
+    emit mouseLeft();
 }

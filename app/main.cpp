@@ -10,7 +10,9 @@
 #include "imaging/jpeg_image.h"
 #include "imaging/strings/messages.h"
 
+#include <QFile>
 #include <QScreen>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -39,6 +41,16 @@ int main(int argc, char** argv)
         form1->SetZoomWindow(form2.get());
         QObject::connect(form1.get(), &TForm1::closed, &application, &QCoreApplication::quit);
         form1->show();
+        // A file named on the command line (the desktop entry's %f) opens
+        // inside the message loop, where a load error gets its box.
+        for (const std::string& argument : arguments) {
+            if (argument.empty() || HtmlHelpDebugArgument(argument))
+                continue;
+            QTimer::singleShot(0, form1.get(), [form = form1.get(), argument] {
+                form->OpenFile(QFile::decodeName(argument.c_str()));
+            });
+            break;
+        }
         result = application.exec();
 
         form1.reset();

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -91,6 +92,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1 = new TStatusBar({120, 115, 50}, this);
     StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
+    BuildGisControls();
 
     OpenDialog1.Filter = QString::fromLatin1(SourceFilterText);
     OpenDialog2.Filter = QStringLiteral("(*.*)|*.*");
@@ -293,12 +295,31 @@ void TForm1::Image1MouseDown(int x, int y)
         Label29->setText(QString::number(x));
         Edit16->setFocus();
     }
+    UpdatePointCheck();
+}
+
+void TForm1::OpenFile(const QString& fileName)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    OpenDialog1.FileName = fileName;
+    TSourceFilter filter = TSourceFilter::BMP;
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        filter = TSourceFilter::JPG;
+    else if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
+        filter = TSourceFilter::TIFF;
+    OpenDialog1.FilterIndex = static_cast<int>(filter);
+    OpenChosenFile();
 }
 
 void TForm1::SpeedButton2Click()
 {
     if (!OpenDialog1.Execute(this))
         return;
+    OpenChosenFile();
+}
+
+void TForm1::OpenChosenFile()
+{
     // A load pumps paint events; no second Open may start inside it.
     SpeedButton2->setEnabled(false);
     struct TEnd {
@@ -359,6 +380,7 @@ void TForm1::Image2Click()
         Panel1->SetBevelInner(bvLowered);
         Panel1->SetBevelOuter(bvLowered);
     }
+    UpdatePointCheck();
 }
 
 void TForm1::Image3Click()

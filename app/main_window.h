@@ -4,6 +4,8 @@
 // Load file are in main_window_save.cpp.
 #include "app/controls.h"
 #include "app/file_dialogs.h"
+#include "app/workbench/crs.h"
+#include "app/workbench/world_file.h"
 #include "platform/graphic.h"
 
 #include <QElapsedTimer>
@@ -11,8 +13,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
+class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -40,12 +44,28 @@ public:
     void RadioButton2Click();
     void Image1MouseDown(int x, int y);
     void SpeedButton2Click();  // Open
+    // Opens fileName as Open does, under the filter its extension picks
+    // (a file given on the command line, as the desktop entry passes it).
+    void OpenFile(const QString& fileName);
     void SpeedButton3Click();  // Help
     void SpeedButton4Click();  // Close
     void SpeedButton1Click();  // Load file (main_window_save.cpp)
     void Button11Click();      // Save (main_window_save.cpp)
     void Image2Click();        // sign toggle
     void Image3Click();        // zoom toggle
+
+    // The GIS additions (main_window_georef.cpp): the system field, the
+    // rotation switch, the check of the two points, the point markers and
+    // the cursor's position.
+    void CrsEditDone();        // looks the system up and shows its name
+    void UpdatePointCheck();   // markers, check and transformation from the controls
+    void Image1MouseMove(int x, int y);
+    void Image1MouseLeft();
+    // The system in the field; raises for an unknown one (Save stops there).
+    TCrs CurrentCrs() const;
+    void RememberCrs() const;  // after a Save: the field for the next run
+    // A ".points" file: both pixel positions, coordinates and system.
+    void LoadGcpPointsFile(const std::string& fileName);
 
     // State.
     QStringList MessageTable;   // at least 11 slots, the lines of Memo1 first
@@ -101,6 +121,14 @@ public:
     TOpenDialog OpenDialog2;    // point file
     TSaveDialog SaveDialog1;    // save target
 
+    // GIS additions: top bar and status bar.
+    QLabel* CrsCaption;
+    QLineEdit* CrsEdit;         // EPSG code or name of the coordinate reference system
+    QLabel* CrsNameLabel;       // its full name, or why it is unknown
+    QCheckBox* RotateCheck;     // similarity transformation instead of the two-point one
+    QLabel* CheckLabel;         // the check of the two points
+    QLabel* CursorPanel;        // pixel under the cursor and its map coordinates
+
     TForm2* Form2 = nullptr;
 
 signals:
@@ -116,8 +144,10 @@ private:
     void BuildGlobalGroup();
     void BuildImageArea();
     void ConnectHandlers();
+    void BuildGisControls();
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);
+    void OpenChosenFile();
     // Status bar text and a non-modal notice for a picture from a short file.
     void ReportEarlyEnd();
 
@@ -125,4 +155,5 @@ private:
     QElapsedTimer FLastPump;
     const TGraphic* FEarlyEndReported = nullptr;
     bool FCentred = false;
+    std::optional<TAffineTransform> FTransform; // once the points and boxes allow it
 };

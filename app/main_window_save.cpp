@@ -5,7 +5,9 @@
 #include "app/message_service.h"
 #include "app/workbench/coordinates.h"
 #include "app/workbench/export_pipeline.h"
+#include "app/workbench/gcp_points_file.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QLocale>
@@ -57,6 +59,8 @@ private:
 
 void WriteWorldFile(TForm1& form)
 {
+    // An unknown system stops Save before it asks for a target.
+    const TCrs crs = form.CurrentCrs();
     if (!form.SaveDialog1.Execute(&form))
         return;
 
@@ -73,15 +77,23 @@ void WriteWorldFile(TForm1& form)
     request.Texts.X2 = Text(form.Edit19);
     request.Texts.DecimalSeparator = DecimalSeparator();
     request.Negate = form.Panel1->BevelInner() == bvLowered;
+    request.Rotate = form.RotateCheck->isChecked();
+    request.Crs = crs;
     request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
     request.Source.FilterIndex = static_cast<TSourceFilter>(form.OpenDialog1.FilterIndex);
 
-    TExportPipeline pipeline(form.StartDir);
-    pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
-    {
+    if (request.TargetFilterIndex == TTargetFilter::Points) {
+        // The same checks as a save of the world file, then the points alone.
+        const TControlPoints points = SavePoints(request);
+        ComputeSaveTransform(points, request.Rotate);
+        WriteTextFile(request.TargetFileName, GcpPointsText(points, crs));
+    } else {
+        TExportPipeline pipeline(form.StartDir);
+        pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
         TSaveRunningScope running(form.Button11);
         WriteWorldFile(request, pipeline);
     }
+    form.RememberCrs();
     MessageService().Beep();
     MessageService().ShowMessage(form.MessageTable.value(1));
 }
@@ -108,7 +120,12 @@ void TForm1::SpeedButton1Click()
 {
     if (!OpenDialog2.Execute(this))
         return;
+    const std::string fileName = QFile::encodeName(OpenDialog2.FileName).toStdString();
+    if (IsGcpPointsFile(fileName)) {
+        LoadGcpPointsFile(fileName);
+        return;
+    }
     QLineEdit* const boxes[] = {Edit16, Edit17, Edit18, Edit19};
-    ReadPointFile(QFile::encodeName(OpenDialog2.FileName).toStdString(), DecimalSeparator(),
+    ReadPointFile(fileName, DecimalSeparator(),
                   [&boxes](int box, const std::string& text) { boxes[box]->setText(QString::fromStdString(text)); });
 }

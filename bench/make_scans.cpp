@@ -170,11 +170,12 @@ struct TTiffVariant {
     uint16_t Compression;
     bool Predictor;
     bool Tiled;
+    bool BigTIFF = false;
 };
 
 void WriteTiff(const TImage& image, const TTiffVariant& v, const std::string& path)
 {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFF* tif = TIFFOpen(path.c_str(), v.BigTIFF ? "w8" : "w");
     if (!tif)
         throw std::runtime_error("cannot create " + path);
     const bool colour = image.Channels == 3;
@@ -201,6 +202,8 @@ void WriteTiff(const TImage& image, const TTiffVariant& v, const std::string& pa
     }
     if (v.Compression == COMPRESSION_CCITTFAX3)
         TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
+    if (v.Compression == COMPRESSION_CCITTFAX4)
+        TIFFSetField(tif, TIFFTAG_GROUP4OPTIONS, 0);
     const size_t rowBytes = image.RowBytes();
     std::vector<uint8_t> buffer;
     if (v.Tiled) {
@@ -359,11 +362,14 @@ int main(int argc, char** argv)
         {"deflate", COMPRESSION_ADOBE_DEFLATE, false, false}, {"deflate-pred", COMPRESSION_ADOBE_DEFLATE, true, false},
         {"deflate-tiles", COMPRESSION_ADOBE_DEFLATE, false, true}, {"jpeg", COMPRESSION_JPEG, false, false},
         {"jpeg-tiles", COMPRESSION_JPEG, false, true},
+        {"lzw", COMPRESSION_LZW, false, false},       {"lzw-pred", COMPRESSION_LZW, true, false},
+        {"bigtiff-lzw-pred", COMPRESSION_LZW, true, false, true},
     };
     const TTiffVariant drawingVariants[] = {
         {"none", COMPRESSION_NONE, false, false},     {"packbits", COMPRESSION_PACKBITS, false, false},
         {"g3", COMPRESSION_CCITTFAX3, false, false},  {"deflate", COMPRESSION_ADOBE_DEFLATE, false, false},
         {"none-tiles", COMPRESSION_NONE, false, true},
+        {"g4", COMPRESSION_CCITTFAX4, false, false},  {"bigtiff-g4", COMPRESSION_CCITTFAX4, false, false, true},
     };
     for (const TSize& size : sizes)
         for (TKind kind : {kMap, kPhoto, kDrawing}) {

@@ -4,6 +4,7 @@
 // write past them is caught by the address sanitizer.
 #include "imaging/compression/ccitt_decoders.h"
 #include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/lzw_decoder.h"
 #include "imaging/compression/run_length_decoders.h"
 #include "imaging/compression/thunder_decoder.h"
 #include "platform/exceptions.h"
@@ -48,9 +49,18 @@ std::unique_ptr<TDecoder> MakeDecoder(TInput& in, [[maybe_unused]] uint32_t widt
     return std::make_unique<TCCITTFax3Decoder>(options, swapBits, wordAligned, width);
 #elif PW_FUZZ_DECODER == 3
     return std::make_unique<TLZ77Decoder>(choice % 2 ? 4 : 1, choice & 2);
-#else
+#elif PW_FUZZ_DECODER == 4
     (void)choice;
     return std::make_unique<TThunderDecoder>(static_cast<int>(width));
+#elif PW_FUZZ_DECODER == 5
+    (void)choice;
+    return std::make_unique<TLZWDecoder>();
+#else
+    // Options bit 1 allows uncompressed mode, which raises when met.
+    const int options = (in.Take() & 0x03) | 1;
+    if (choice & 2)
+        return std::make_unique<TCCITTFax3Decoder2D>(options, choice & 1, width);
+    return std::make_unique<TCCITTFax4Decoder>(options & 2, choice & 1, width);
 #endif
 }
 
@@ -68,10 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         decoder->ExpandStart();
         const uint8_t* source = in.Data;
         size_t left = in.Size;
-        for (uint32_t r = 0; r < rows && left > 0; ++r) {
+        // LZW and the two-dimensional fax codings decode a whole strip per call.
+        const size_t callBytes = PW_FUZZ_DECODER >= 5 ? rowBytes * rows : rowBytes;
+        for (uint32_t r = 0; r < rows && left > 0; r += uint32_t(callBytes / rowBytes)) {
             const uint8_t* cursor = source;
             uint8_t* out = target.data() + r * rowBytes;
-            const TExpandResult result = decoder->Expand(cursor, left, out, rowBytes, left, rowBytes);
+            const TExpandResult result = decoder->Expand(cursor, left, out, callBytes, left, callBytes);
             const size_t used = result.Consumed > left ? left : result.Consumed;
             source += used;
             left -= used;

@@ -40,6 +40,14 @@ convert "$work/pal16.png" -type palette "$work/f.tif"; seed tif "$work/f.tif" pa
 convert "$work/plasma.ppm" -colorspace cmyk "$work/g.tif"; seed tif "$work/g.tif" cmyk.tif
 convert "$work/plasma.ppm" -define tiff:tile-geometry=16x16 "$work/h.tif"; seed tif "$work/h.tif" tiled.tif
 convert "$work/grey.pgm" -depth 16 -endian MSB "$work/i.tif"; seed tif "$work/i.tif" grey16be.tif
+# Scan-archive codings and BigTIFF, written by libtiff's tiffcp.
+convert "$work/plasma.ppm" -monochrome "$work/bw.pbm"; convert "$work/bw.pbm" -compress none "$work/bw.tif"
+tiffcp -c lzw "$work/a.tif" "$work/j.tif"; seed tif "$work/j.tif" lzw.tif
+tiffcp -c lzw:2 -r 4 "$work/a.tif" "$work/k.tif"; seed tif "$work/k.tif" lzw_pred.tif
+tiffcp -c g4 "$work/bw.tif" "$work/l.tif"; seed tif "$work/l.tif" g4.tif
+tiffcp -c g3:2d:fill -f lsb2msb "$work/bw.tif" "$work/m.tif"; seed tif "$work/m.tif" g3_2d.tif
+tiffcp -8 -c lzw:2 "$work/a.tif" "$work/n.tif"; seed tif "$work/n.tif" bigtiff_lzw.tif
+tiffcp -8 -B -c g4 "$work/bw.tif" "$work/o.tif"; seed tif "$work/o.tif" bigtiff_be_g4.tif
 
 # EPS with a TIFF preview: the binary header, a tiny PostScript part and the TIFF.
 /usr/bin/python3 - "$work/a.tif" "$work/a.eps" <<'PY'
@@ -92,7 +100,7 @@ g++ -std=c++20 -O1 -I.. make_seeds.cpp -lz -o "$work/make_seeds"
 "$work/make_seeds" corpus
 
 # Decoder families: the first bytes choose width, rows and scheme (see decoder_fuzzer.cpp).
-mkdir -p corpus/run_length corpus/ccitt corpus/deflate corpus/thunder
+mkdir -p corpus/run_length corpus/ccitt corpus/deflate corpus/thunder corpus/lzw corpus/ccitt_g4
 printf '\x10\x00\x04\x00\xfd\x41\x02\x01\x02\x03\x80\xff\x07' > corpus/run_length/packbits
 printf '\x10\x00\x04\x01\x02\x83\x01\x02\x03\x01\x05\x06' > corpus/run_length/targa
 printf '\x10\x00\x04\x02\xc5\x07\x08\xc1\xc1' > corpus/run_length/pcx
@@ -103,5 +111,19 @@ import zlib
 open('corpus/deflate/stream', 'wb').write(b'\x40\x00\x04\x00' + zlib.compress(bytes(range(64)) * 4))
 open('corpus/ccitt/white_rows', 'wb').write(b'\x0d\x00\x04\x00\x00' + bytes([0x00, 0x01, 0x98, 0x00, 0x19, 0x80]))
 open('corpus/thunder/deltas', 'wb').write(b'\x10\x00\x04\x00' + bytes([0x0f, 0x41, 0x83, 0xc5, 0x00, 0x12]))
+PY
+# LZW and two-dimensional fax seeds: the first strip of the TIFF seeds above.
+/usr/bin/python3 - corpus/tif <<'PY'
+import struct, sys
+from PIL import Image
+def strip(name):
+    im = Image.open(sys.argv[1] + '/' + name)
+    offset, count = im.tag_v2[273][0], im.tag_v2[279][0]
+    data = open(sys.argv[1] + '/' + name, 'rb').read()[offset:offset + count]
+    return struct.pack('<HB', im.size[0] * (3 if im.mode == 'RGB' else 1) - 1, 15), data
+for name, out, head in [('lzw.tif', 'lzw/rgb', b'\x00'), ('lzw_pred.tif', 'lzw/rgb_predictor', b'\x00'),
+                        ('g4.tif', 'ccitt_g4/g4', b'\x00\x00'), ('g3_2d.tif', 'ccitt_g4/g3_2d_lsb', b'\x03\x01')]:
+    size, data = strip(name)
+    open('corpus/' + out, 'wb').write(size + head + data)
 PY
 echo "corpora written to fuzz/corpus/"

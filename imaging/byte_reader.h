@@ -55,3 +55,5 @@ inline uint32_t LoadU32BE(const uint8_t* p)
 {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
+inline uint64_t LoadU64LE(const uint8_t* p) { return uint64_t(LoadU32LE(p)) | uint64_t(LoadU32LE(p + 4)) << 32; }
+inline uint64_t LoadU64BE(const uint8_t* p) { return uint64_t(LoadU32BE(p)) << 32 | uint64_t(LoadU32BE(p + 4)); }

@@ -76,7 +76,7 @@ struct TImageProperties {
     float YResolution = 0;
     bool IsInterlaced = false;
     bool AlphaPresent = false;
-    uint32_t FirstIFDOffset = 0;
+    uint64_t FirstIFDOffset = 0;
     uint32_t PlanarConfiguration = 0;
     uint32_t RowIndex = 0;
     uint32_t TileWidth = 0;

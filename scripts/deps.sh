@@ -7,11 +7,12 @@ PW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libtiff-dev libpng-dev
-  geotiff-bin
+  geotiff-bin libproj-dev proj-data gdal-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   imagemagick netpbm libtiff-tools libjpeg-turbo-progs python3 python3-pil
   xvfb xauth fonts-dejavu-core librsvg2-bin
+  dpkg-dev desktop-file-utils appstream lintian man-db groff-base
 )
 
 pw_install_missing() {

@@ -117,6 +117,12 @@ std::string FindConverter(const std::string& name, const std::string& startDir)
     const std::string besideProgram = JoinPath(ProgramDir(), name);
     if (IsProgram(besideProgram))
         return besideProgram;
+#ifdef PW_CONVERTER_DIR_FROM_PROGRAM
+    // Installed, the converters live in the program folder of their own.
+    const std::string installed = JoinPath(ProgramDir() + "/" + PW_CONVERTER_DIR_FROM_PROGRAM, name);
+    if (IsProgram(installed))
+        return std::filesystem::path(installed).lexically_normal().string();
+#endif
     const QString onPath = QStandardPaths::findExecutable(QFile::decodeName(name.c_str()));
     if (!onPath.isEmpty())
         return QFile::encodeName(onPath).toStdString();

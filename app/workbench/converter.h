@@ -17,8 +17,8 @@ std::string QuotePath(const std::string& path);
 // The folder of the running executable, without a trailing "/".
 std::string ProgramDir();
 
-// The converter program: startDir/name, else beside the executable, else on
-// PATH. When none is found, startDir/name (its launch then fails).
+// The converter program: startDir/name, else beside the executable, else in
+// the installed converter folder (relative to the executable), else on PATH. When none is found, startDir/name (its launch then fails).
 std::string FindConverter(const std::string& name, const std::string& startDir);
 
 struct TConverterResult {

@@ -6,10 +6,12 @@
 
 // Texts in the dialog's "Text|mask|Text|mask" form, in index order.
 constexpr const char* SourceFilterText = "BMP (*.bmp)|*.bmp|JPG (*.jpg)|*.jpg|TIFF (*.tif)|*.tif";
-constexpr const char* TargetFilterText = "TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw";
+constexpr const char* TargetFilterText =
+    "TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw|Control points (*.points)|*.points";
 
 // Any other index (a name typed under no filter) converts nothing.
 enum class TSourceFilter : int { None = 0, BMP = 1, JPG = 2, TIFF = 3 };
 
 // Any other index exports nothing beyond the world file's computation.
-enum class TTargetFilter : int { None = 0, TiffTfw = 1, JGW = 2 };
+// Points writes the two control points as a ".points" file, nothing else.
+enum class TTargetFilter : int { None = 0, TiffTfw = 1, JGW = 2, Points = 3 };

@@ -2,6 +2,7 @@
 
 #include "app/workbench/converter.h"
 #include "app/workbench/geotiff_check.h"
+#include "app/workbench/geotiff_strip.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>
@@ -14,7 +15,8 @@
 
 namespace {
 
-const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp"};
+// temporar.txt holds the GeoKeys for geotifcp when a system is given.
+const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt"};
 
 // The last non-empty line a converter wrote to stderr, for the error text.
 std::string LastLine(const std::string& text)
@@ -93,6 +95,14 @@ void CopyFile(const std::string& from, const std::string& to)
         RaiseIOError(error.value());
 }
 
+// ".jpg" for map.jpg: the world file's image is BaseName with this extension.
+std::string ImageExtension(const std::string& fileName)
+{
+    const std::string name = std::filesystem::path(fileName).filename().string();
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? ".jpg" : name.substr(dot);
+}
+
 } // namespace
 
 TExportPipeline::TExportPipeline(std::string startDir) : FStartDir(std::move(startDir)) {}
@@ -156,21 +166,31 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
         DeleteFile(bmp);
         break;
     case TSourceFilter::TIFF:
+        // geotifcp would copy the source's placement and keys beside the new ones.
         CopyFile(source.FileName, tif);
+        StripGeoTiffTags(tif);
         break;
     default:
         break;
     }
 }
 
-void TExportPipeline::MakeGeoTiff(const TWorldTransform& written)
+void TExportPipeline::MakeGeoTiff(const TAffineTransform& written, const TCrs& crs)
 {
     const std::string tfw = TemporaryFile(".tfw");
     const std::string tif = TemporaryFile(".tif");
     const std::string tmp = TemporaryFile(".tmp");
+    const std::string keys = TemporaryFile(".txt");
     DeleteLeftover(tmp);
-    RunConverter("geotifcp", Join({"-c packbits -e ", QuotePath(tfw), " ", QuotePath(tif), " ", QuotePath(tmp)}),
-                 tmp);
+    std::string keyOption;
+    if (crs.Given()) {
+        WriteTextFile(keys, GeoKeyMetadataText(crs));
+        keyOption = "-g " + QuotePath(keys) + " ";
+    }
+    RunConverter("geotifcp",
+                 Join({"-c packbits ", keyOption, "-e ", QuotePath(tfw), " ", QuotePath(tif), " ", QuotePath(tmp)}), tmp);
+    if (crs.Given())
+        DeleteFile(keys);
     // geotifcp ends with status 0 also when it could not use the world file.
     TGeoTiffPlacement placement;
     std::string error;
@@ -187,11 +207,21 @@ void TExportPipeline::MakeGeoTiff(const TWorldTransform& written)
     RenameFile(tfw, targetTfw);
 }
 
-void TExportPipeline::MakeJgw()
+void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension)
 {
     const std::string target = FTargetDir + FBaseName + ".jgw";
+    const std::string prj = FTargetDir + FBaseName + ".prj";
+    const std::string aux = FTargetDir + FBaseName + imageExtension + ".aux.xml";
     CheckReplaceable(target);
+    if (crs.Given()) {
+        CheckReplaceable(prj);
+        CheckReplaceable(aux);
+    }
     RenameFile(TemporaryFile(".tfw"), target);
+    if (crs.Given()) {
+        WriteTextFile(prj, crs.EsriWkt + "\n");
+        WriteTextFile(aux, PamAuxXmlText(crs));
+    }
 }
 
 void TExportPipeline::RemoveTemporaries() noexcept
@@ -200,25 +230,37 @@ void TExportPipeline::RemoveTemporaries() noexcept
         ::unlink(TemporaryFile(extension).c_str());
 }
 
-std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline)
+TControlPoints SavePoints(const TSaveRequest& request)
 {
-    pipeline.SplitTargetName(request.TargetFileName);
     TControlPoints points = ReadControlPoints(request.Texts);
     if (request.Negate)
         NegateMapCoordinates(points);
-    const std::string text = WorldFileText(ComputeWorldTransform(points));
+    return points;
+}
+
+TAffineTransform ComputeSaveTransform(const TControlPoints& points, bool rotate)
+{
+    return rotate ? ComputeSimilarityTransform(points) : ToAffine(ComputeWorldTransform(points));
+}
+
+std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline)
+{
+    pipeline.SplitTargetName(request.TargetFileName);
+    const TControlPoints points = SavePoints(request);
+    const std::string text = request.Rotate ? WorldFileText(ComputeSimilarityTransform(points))
+                                            : WorldFileText(ComputeWorldTransform(points));
     if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         pipeline.CheckSource(request.Source);
 
     WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
     try {
         if (request.TargetFilterIndex == TTargetFilter::TiffTfw) {
-            TWorldTransform written;
+            TAffineTransform written;
             ParseWorldFileText(text, written);
             pipeline.ConvertSource(request.Source);
-            pipeline.MakeGeoTiff(written);
+            pipeline.MakeGeoTiff(written, request.Crs);
         } else if (request.TargetFilterIndex == TTargetFilter::JGW) {
-            pipeline.MakeJgw();
+            pipeline.MakeJgw(request.Crs, ImageExtension(request.Source.FileName));
         }
     } catch (...) {
         pipeline.RemoveTemporaries();

@@ -4,6 +4,7 @@
 // moved to their final names. An existing target is replaced only once its
 // replacement is complete; a failure removes the temporaries and leaves the
 // earlier files as they were.
+#include "app/workbench/crs.h"
 #include "app/workbench/dialog_filters.h"
 #include "app/workbench/world_file.h"
 
@@ -38,13 +39,16 @@ public:
     // pipeline would overwrite or delete.
     void CheckSource(const TExportSource& source) const;
     // temporar.tif from the source image (bmp2tiff, jpg2bmp then bmp2tiff, or
-    // a copy), replacing any leftover.
+    // a copy without the source's own GeoTIFF tags), replacing any leftover.
     void ConvertSource(const TExportSource& source);
-    // geotifcp with the world file; checks that the GeoTIFF carries written,
-    // then moves it and the world file to BaseName.tif and BaseName.tfw.
-    void MakeGeoTiff(const TWorldTransform& written);
-    // Moves temporar.tfw to BaseName.jgw.
-    void MakeJgw();
+    // geotifcp with the world file, and with the system's GeoKeys when one is
+    // given; checks that the GeoTIFF carries written, then moves it and the
+    // world file to BaseName.tif and BaseName.tfw.
+    void MakeGeoTiff(const TAffineTransform& written, const TCrs& crs = {});
+    // Moves temporar.tfw to BaseName.jgw. With a system given, writes it
+    // beside: BaseName.prj and the PAM file of the image the world file
+    // belongs to, BaseName + imageExtension + ".aux.xml".
+    void MakeJgw(const TCrs& crs = {}, const std::string& imageExtension = ".jpg");
 
     // Runs the converter name with parameters; raises an error naming it when
     // it cannot be started, does not end normally with status 0, or leaves
@@ -65,10 +69,18 @@ struct TSaveRequest {
     TTargetFilter TargetFilterIndex = TTargetFilter::TiffTfw;
     TControlTexts Texts;
     bool Negate = false;        // the sign toggle is pressed
+    bool Rotate = false;        // a similarity transformation instead of the two-point one
+    TCrs Crs;                   // written into the outputs when given
     TExportSource Source;
 };
 
 // Everything Save does after its dialog and before its closing message:
 // split the target, read the points, compute, write temporar.tfw and export
-// by the target filter index. Returns the world-file text written.
+// by the target filter index. Returns the world-file text written. The
+// transformation it writes is what ComputeSaveTransform gives.
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline);
+
+// The control points Save works on (read, negated when asked) and the
+// transformation it writes for them.
+TControlPoints SavePoints(const TSaveRequest& request);
+TAffineTransform ComputeSaveTransform(const TControlPoints& points, bool rotate);

@@ -14,6 +14,7 @@ namespace {
 
 constexpr ttag_t ModelPixelScaleTag = 33550;
 constexpr ttag_t ModelTiepointTag = 33922;
+constexpr ttag_t ModelTransformationTag = 34264;
 
 // Keeps libtiff's complaints about the unknown GeoTIFF tags off stderr and
 // the first real error for the caller.
@@ -80,21 +81,27 @@ bool ReadGeoTiffPlacement(const std::string& fileName, TGeoTiffPlacement& placem
     }
     placement.PixelScale = ReadDoubles(tif.get(), ModelPixelScaleTag);
     placement.TiePoint = ReadDoubles(tif.get(), ModelTiepointTag);
+    placement.Transformation = ReadDoubles(tif.get(), ModelTransformationTag);
     return true;
 }
 
-bool PlacementMatches(const TGeoTiffPlacement& placement, const TWorldTransform& expected)
+bool PlacementMatches(const TGeoTiffPlacement& placement, const TAffineTransform& e)
 {
+    if (e.B != 0 || e.D != 0) {
+        const auto& m = placement.Transformation;
+        return m.size() >= 16 && placement.TiePoint.empty() && placement.PixelScale.empty() && Near(m[0], e.A) &&
+               Near(m[1], e.B) && Near(m[3], e.MapY(-0.5, -0.5)) && Near(m[4], e.D) && Near(m[5], e.E) &&
+               Near(m[7], e.MapX(-0.5, -0.5));
+    }
     const auto& scale = placement.PixelScale;
     const auto& tie = placement.TiePoint;
-    if (scale.size() < 3 || tie.size() < 6)
+    if (scale.size() < 3 || tie.size() < 6 || !placement.Transformation.empty())
         return false;
-    return Near(scale[0], expected.S) && Near(scale[1], expected.S) && scale[2] == 0 &&
-           Near(tie[3], expected.E0 + expected.S * (tie[0] - 0.5)) &&
-           Near(tie[4], expected.N0 - expected.S * (tie[1] - 0.5));
+    return Near(scale[0], e.A) && Near(scale[1], -e.E) && scale[2] == 0 &&
+           Near(tie[3], e.MapY(tie[0] - 0.5, tie[1] - 0.5)) && Near(tie[4], e.MapX(tie[0] - 0.5, tie[1] - 0.5));
 }
 
-bool ParseWorldFileText(const std::string& text, TWorldTransform& transform)
+bool ParseWorldFileText(const std::string& text, TAffineTransform& transform)
 {
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     std::istringstream lines(text);
@@ -108,8 +115,6 @@ bool ParseWorldFileText(const std::string& text, TWorldTransform& transform)
         if (end == line.c_str())
             return false;
     }
-    transform.S = values[0];
-    transform.E0 = values[4];
-    transform.N0 = values[5];
+    transform = {values[0], values[1], values[2], values[3], values[4], values[5]};
     return true;
 }

@@ -66,6 +66,35 @@ TWorldTransform ComputeWorldTransform(const TControlPoints& p)
     return t;
 }
 
+TAffineTransform ToAffine(const TWorldTransform& t)
+{
+    return {t.S, 0, 0, -t.S, t.E0, t.N0};
+}
+
+TAffineTransform ComputeSimilarityTransform(const TControlPoints& p)
+{
+    const double dc = p.Col2 - p.Col1;
+    const double dr = p.Row2 - p.Row1;
+    const double dY = p.Y2 - p.Y1;
+    const double dX = p.X2 - p.X1;
+    const double pixel2 = dc * dc + dr * dr;
+    if (pixel2 == 0) {
+        if (dY == 0 && dX == 0)
+            throw EInvalidOp("Invalid floating point operation");
+        throw EZeroDivide("Floating point division by zero");
+    }
+    // dY = a·dc + b·dr and dX = b·dc − a·dr, solved for a and b.
+    const double a = (dY * dc - dX * dr) / pixel2;
+    const double b = (dY * dr + dX * dc) / pixel2;
+    TAffineTransform t{a, b, b, -a, 0, 0};
+    t.C = p.Y1 - a * p.Col1 - b * p.Row1;
+    t.F = p.X1 - b * p.Col1 + a * p.Row1;
+    for (const double v : {t.A, t.B, t.C, t.F})
+        if (!std::isfinite(v))
+            throw EInvalidOp("Floating point overflow");
+    return t;
+}
+
 std::string FormatFixed(double x, int decimals, int minWidth)
 {
     if (!std::isfinite(x))
@@ -105,6 +134,18 @@ std::string WorldFileText(const TWorldTransform& t)
     const std::string lines[] = {
         FormatFixed(t.S, 12, 14),  FormatFixed(0.0, 3, 5),  FormatFixed(0.0, 3, 5),
         FormatFixed(-t.S, 12, 14), FormatFixed(t.E0, 3, 5), FormatFixed(t.N0, 3, 5),
+    };
+    std::string text;
+    for (const auto& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+std::string WorldFileText(const TAffineTransform& t)
+{
+    const std::string lines[] = {
+        FormatFixed(t.A, 12, 14), FormatFixed(t.D, 12, 14), FormatFixed(t.B, 12, 14),
+        FormatFixed(t.E, 12, 14), FormatFixed(t.C, 3, 5),   FormatFixed(t.F, 3, 5),
     };
     std::string text;
     for (const auto& line : lines)

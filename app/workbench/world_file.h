@@ -23,6 +23,16 @@ struct TWorldTransform {
     double N0 = 0;
 };
 
+// The general form of the six lines: pixel (c, r) lies at map
+// Y = C + A·c + B·r and X = F + D·c + E·r (file order A, D, B, E, C, F).
+struct TAffineTransform {
+    double A = 0, D = 0, B = 0, E = 0, C = 0, F = 0;
+    double MapY(double col, double row) const { return C + A * col + B * row; }
+    double MapX(double col, double row) const { return F + D * col + E * row; }
+};
+
+TAffineTransform ToAffine(const TWorldTransform& transform);
+
 // Labels through StrToFloat, boxes through NormaliseDecimal and
 // ParseCoordinate, in the order row1, col1, row2, col2, Y1, X1, Y2, X2; the
 // first failure raises EConvertError naming the text as it stands in its
@@ -37,6 +47,10 @@ void NegateMapCoordinates(TControlPoints& points);
 // as well, and EInvalidOp "Floating point overflow" when a result does not fit.
 TWorldTransform ComputeWorldTransform(const TControlPoints& points);
 
+// One scale and a rotation, both points fitted exactly: A = −E = s·cos θ,
+// B = D = s·sin θ. Raises as ComputeWorldTransform does.
+TAffineTransform ComputeSimilarityTransform(const TControlPoints& points);
+
 // Fixed-point text of the exact value of x: "-" for a negative value
 // (negative zero included), the integer digits, ".", decimals digits, halves
 // rounded away from zero, blanks on the left up to minWidth.
@@ -44,6 +58,10 @@ std::string FormatFixed(double x, int decimals, int minWidth);
 
 // The six lines s, 0, 0, −s, E0, N0, each ended by CR LF.
 std::string WorldFileText(const TWorldTransform& transform);
+
+// The six lines with the rotation terms in lines 2 and 3, written like
+// lines 1 and 4 with 12 decimals.
+std::string WorldFileText(const TAffineTransform& transform);
 
 // Creates or truncates fileName and writes text. A failure raises the
 // runtime's I/O error and removes what was written.

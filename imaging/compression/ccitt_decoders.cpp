@@ -1,6 +1,7 @@
 #include "imaging/compression/ccitt_decoders.h"
 
 #include "imaging/compression/ccitt_codes.h"
+#include "imaging/strings/messages.h"
 
 #include <algorithm>
 #include <array>
@@ -308,6 +309,285 @@ TExpandResult TCCITTMHDecoder::Expand(const uint8_t*& Source, size_t SourceSize,
             continue;
         }
         FIsWhite = !FIsWhite;
+    }
+    return Result();
+}
+
+const std::array<uint8_t, 256> TCCITTDecoder::Reversed = MakeReversedBytes();
+
+uint32_t TCCITTDecoder::PeekLongBits(uint32_t Count) const
+{
+    uint32_t window = FBits & ((1u << FBitsLeft) - 1);
+    uint32_t have = FBitsLeft;
+    for (const uint8_t* p = FSource; have < Count; have += 8) {
+        uint8_t byte = 0;
+        if (p != FSourceEnd) {
+            byte = *p++;
+            if (FSwapBits)
+                byte = ReversedBytes[byte];
+        }
+        window = window << 8 | byte;
+    }
+    return (window >> (have - Count)) & ((1u << Count) - 1);
+}
+
+void TCCITTDecoder::SkipLongBits(uint32_t Count)
+{
+    Count -= FBitsLeft;
+    FBitsLeft = 0;
+    const size_t bytes = std::min<size_t>(Count / 8, static_cast<size_t>(FSourceEnd - FSource));
+    FSource += bytes;
+    if (Count % 8 != 0 && FSource != FSourceEnd) {
+        LoadByte();
+        FBitsLeft = 8 - Count % 8;
+    }
+}
+
+namespace {
+
+// The coding modes of two-dimensional rows, looked up by their next 7 bits.
+enum TMode : uint8_t { mdBad, mdPass, mdHorizontal, mdVertical, mdExtension };
+struct TModeCode {
+    TMode Mode = mdBad;
+    uint8_t Length = 0;
+    int8_t Offset = 0; // a1 - b1 of the vertical modes
+};
+
+constexpr std::array<TModeCode, 128> MakeModeCodes()
+{
+    std::array<TModeCode, 128> table{};
+    for (uint32_t bits = 0; bits < 128; ++bits) {
+        TModeCode& m = table[bits];
+        if (bits & 0x40)
+            m = {mdVertical, 1, 0};
+        else if ((bits >> 4) == 3)
+            m = {mdVertical, 3, 1};
+        else if ((bits >> 4) == 2)
+            m = {mdVertical, 3, -1};
+        else if ((bits >> 4) == 1)
+            m = {mdHorizontal, 3, 0};
+        else if ((bits >> 3) == 1)
+            m = {mdPass, 4, 0};
+        else if ((bits >> 1) == 3)
+            m = {mdVertical, 6, 2};
+        else if ((bits >> 1) == 2)
+            m = {mdVertical, 6, -2};
+        else if (bits == 3)
+            m = {mdVertical, 7, 3};
+        else if (bits == 2)
+            m = {mdVertical, 7, -3};
+        else if (bits == 1)
+            m = {mdExtension, 7, 0};
+    }
+    return table;
+}
+
+constexpr std::array<TModeCode, 128> ModeCodes = MakeModeCodes();
+
+// The extension code that switches to uncompressed mode: 0000001 and 111.
+constexpr uint32_t UncompressedExtension = 7;
+
+// Sets the pixels First..Last-1 of a packed row (Room bytes of it are in
+// the buffer) to black.
+void FillBlack(uint8_t* row, size_t room, size_t first, size_t last)
+{
+    if (first >= last)
+        return;
+    const size_t b0 = first >> 3;
+    const size_t b1 = (last - 1) >> 3;
+    if (b0 >= room)
+        return;
+    const uint8_t head = static_cast<uint8_t>(0xFFu >> (first & 7));
+    const uint8_t tail = static_cast<uint8_t>(0xFFu << (7 - ((last - 1) & 7)));
+    if (b0 == b1) {
+        row[b0] |= head & tail;
+        return;
+    }
+    row[b0] |= head;
+    const size_t fullEnd = std::min(b1, room);
+    if (fullEnd > b0 + 1)
+        std::memset(row + b0 + 1, 0xFF, fullEnd - b0 - 1);
+    if (b1 < room)
+        row[b1] |= tail;
+}
+
+// Sentinels after the changing elements of a row: b1 and b2 are always found.
+constexpr size_t Sentinels = 4;
+
+} // namespace
+
+TCCITT2DDecoder::TCCITT2DDecoder(int Options, bool SwapBits, uint32_t Width)
+    : TCCITTDecoder(Options, SwapBits, false, Width)
+{
+}
+
+void TCCITT2DDecoder::ResetReference()
+{
+    FReference.assign(Sentinels, Width());
+}
+
+bool TCCITT2DDecoder::DecodeRow2D()
+{
+    FCoding.clear();
+    FEnd = 0;
+    const int64_t width = Width();
+    const uint32_t* ref = FReference.data();
+    int64_t a0 = -1; // before the first pixel
+    uint32_t colour = 0; // 0 white, 1 black: the colour of a0
+    size_t b = 0;        // index of b1 in the reference
+    while (a0 < width) {
+        if (!BitsRemain())
+            return false;
+        // b1: the first changing element right of a0 whose colour is the
+        // opposite of a0's (even entries turn to black); b2 the one after.
+        if (b > 0)
+            --b;
+        if ((b & 1) != colour)
+            ++b;
+        while (ref[b] <= a0)
+            b += 2;
+        const int64_t b1 = ref[b];
+        // V0, by far the commonest code: a single 1 bit, a1 = b1 (which lies
+        // right of a0 and within the row).
+        if (NextBitIsOne()) {
+            SkipBits(1);
+            if (!AddChange(b1))
+                return false;
+            a0 = b1;
+            colour ^= 1;
+            continue;
+        }
+        const TModeCode mode = ModeCodes[PeekBits(7)];
+        const int64_t b2 = ref[b + 1];
+        const int64_t start = std::max<int64_t>(a0, 0);
+        switch (mode.Mode) {
+        case mdPass:
+            SkipBits(mode.Length);
+            a0 = b2;
+            FEnd = std::min(b2, width);
+            break;
+        case mdVertical: {
+            SkipBits(mode.Length);
+            const int64_t a1 = b1 + mode.Offset;
+            if (a1 < start || a1 > width || !AddChange(a1))
+                return false;
+            a0 = a1;
+            colour ^= 1;
+            break;
+        }
+        case mdHorizontal: {
+            SkipBits(mode.Length);
+            int64_t a1 = start;
+            for (int k = 0; k < 2; ++k) {
+                FIsWhite = (colour ^ uint32_t(k)) == 0;
+                const int64_t run = DecodeRun();
+                if (run < 0)
+                    return false;
+                a1 = std::min(a1 + run, width);
+                if (!AddChange(a1))
+                    return false;
+            }
+            a0 = a1;
+            break;
+        }
+        case mdExtension:
+            if ((Options() & 2) && (PeekBits(10) & 7) == UncompressedExtension)
+                CompressionError(msg::CCITTUncompressedMode);
+            return false;
+        default:
+            return false; // an end-of-line code or bits that are no code
+        }
+    }
+    return true;
+}
+
+bool TCCITT2DDecoder::DecodeRow1D()
+{
+    FCoding.clear();
+    FEnd = 0;
+    FMetEndOfLine = false;
+    const int64_t width = Width();
+    int64_t a0 = 0;
+    uint32_t colour = 0;
+    while (a0 < width) {
+        if (!BitsRemain())
+            return false;
+        FIsWhite = colour == 0;
+        const int64_t run = DecodeRun();
+        if (run < 0) {
+            FMetEndOfLine = run == EndOfLine;
+            return false;
+        }
+        a0 = std::min(a0 + run, width);
+        if (!AddChange(a0))
+            return false;
+        colour ^= 1;
+    }
+    return true;
+}
+
+void TCCITT2DDecoder::FinishRow()
+{
+    const int64_t width = Width();
+    const auto clip = [width](int64_t x) { return static_cast<size_t>(std::clamp<int64_t>(x, 0, width)); };
+    if (uint8_t* row = RowTarget()) {
+        const size_t room = std::min(RowRoom(), RowBytes());
+        const size_t n = FCoding.size();
+        // Black from each even changing element to the next; an odd last
+        // one is black to where the row was decoded.
+        for (size_t k = 0; k < n; k += 2)
+            FillBlack(row, room, clip(FCoding[k]), k + 1 < n ? clip(FCoding[k + 1]) : clip(FEnd));
+    }
+    FCoding.insert(FCoding.end(), Sentinels, Width());
+    FReference.swap(FCoding);
+    RowEnd();
+}
+
+TExpandResult TCCITTFax4Decoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                                        size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
+{
+    Begin(Source, std::min(SourceSize, PackedSize), Target, std::min(TargetSize, UnpackedSize));
+    ResetReference();
+    if (RowBytes() == 0)
+        return Result();
+    while (!RowsFull() && BitsRemain()) {
+        if (!DecodeRow2D()) {
+            // The end-of-block code, the end of the data or damage: the
+            // pixels decoded so far of this row are kept, and the strip ends.
+            if (!FCodingEmpty())
+                FinishRow();
+            break;
+        }
+        FinishRow();
+    }
+    return Result();
+}
+
+TExpandResult TCCITTFax3Decoder2D::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                                          size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
+{
+    Begin(Source, std::min(SourceSize, PackedSize), Target, std::min(TargetSize, UnpackedSize));
+    ResetReference();
+    if (RowBytes() == 0)
+        return Result();
+    bool synchronised = false; // the end-of-line code before the next row is read
+    while (!RowsFull() && BitsRemain()) {
+        if (!synchronised) {
+            int zeros = 0;
+            while (zeros < 11 && BitsRemain())
+                zeros = ReadBit() ? 0 : zeros + 1;
+            while (BitsRemain() && ReadBit() == 0) {
+            }
+        }
+        if (!BitsRemain())
+            break;
+        const bool oneDimensional = ReadBit() == 1;
+        const bool complete = oneDimensional ? DecodeRow1D() : DecodeRow2D();
+        synchronised = oneDimensional && FMetEndOfLine;
+        // A row that holds nothing before its end (the end-of-line codes
+        // that close a page) is no row.
+        if (complete || !FCodingEmpty())
+            FinishRow();
     }
     return Result();
 }

@@ -15,10 +15,14 @@
 // at the row end; decoding stops once the rows fill the target. The source
 // buffer is never written (bit-reversed data are reversed while read).
 //
-// Two-dimensionally coded Group 3 data (T.4 option bit 0) are not decoded;
-// the TIFF reader refuses them before a decoder is made.
+// Two-dimensional coding (T.4 with option bit 0, and T.6 Group 4) is read by
+// TCCITTFax3Decoder2D and TCCITTFax4Decoder below. Each row is held as the
+// list of its changing elements (the positions where the colour changes,
+// the first one from white to black); the previous row's list is the
+// reference of the next. Every strip starts with an all-white reference.
 #include "imaging/compression/decoder.h"
 
+#include <array>
 #include <vector>
 
 class TCCITTDecoder : public TDecoder {
@@ -74,6 +78,34 @@ protected:
         return static_cast<size_t>(FSource - FSourceStart) - (FBitsLeft == 8 ? 1 : 0);
     }
     TExpandResult Result() const;
+    // The next Count (at most 24) bits, first bit highest; bits past the end
+    // of the data read as 0. SkipBits consumes them. The short cases are
+    // inline: the two-dimensional decoders look at every mode code so.
+    uint32_t PeekBits(uint32_t Count) const
+    {
+        if (Count <= FBitsLeft)
+            return (FBits >> (FBitsLeft - Count)) & ((1u << Count) - 1);
+        if (Count <= 8) {
+            const uint32_t next = FSource == FSourceEnd ? 0u : FSwapBits ? Reversed[*FSource] : *FSource;
+            const uint32_t window = (FBits & ((1u << FBitsLeft) - 1)) << 8 | next;
+            return (window >> (FBitsLeft + 8 - Count)) & ((1u << Count) - 1);
+        }
+        return PeekLongBits(Count);
+    }
+    // True when the next bit is in the current byte and is 1.
+    bool NextBitIsOne() const { return FBitsLeft != 0 && ((FBits >> (FBitsLeft - 1)) & 1) != 0; }
+    void SkipBits(uint32_t Count)
+    {
+        if (Count <= FBitsLeft)
+            FBitsLeft -= Count;
+        else
+            SkipLongBits(Count);
+    }
+    uint32_t Width() const { return FWidth; }
+    // The current row of the target (nullptr once the rows fill it) and the
+    // bytes of it that lie inside the target.
+    uint8_t* RowTarget() const { return FRowStart < FTargetCount ? FTarget + FRowStart : nullptr; }
+    size_t RowRoom() const { return FRowStart < FTargetCount ? FTargetCount - FRowStart : 0; }
 
     bool FIsWhite = true;
     bool FWordAligned;
@@ -92,6 +124,10 @@ private:
     static const TCodeTable& CodeTable(bool White);
     static void AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value);
     void LoadByte();
+    uint32_t PeekLongBits(uint32_t Count) const;
+    void SkipLongBits(uint32_t Count);
+    // Each byte with its bits in reverse order (fill order 2).
+    static const std::array<uint8_t, 256> Reversed;
 
     uint32_t FOptions;
     bool FSwapBits;
@@ -121,6 +157,67 @@ public:
 class TCCITTMHDecoder : public TCCITTDecoder {
 public:
     using TCCITTDecoder::TCCITTDecoder;
+    TExpandResult Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                         size_t TargetSize, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+// The machinery of two-dimensional coding: the coding modes (pass,
+// horizontal, vertical) against a reference row, and one-dimensional rows
+// that also record their changing elements. Options bit 1 (value 2) says
+// that uncompressed mode may occur; meeting it then raises "CCITT
+// uncompressed mode is not supported." Without that bit its code is bad data.
+// Bad data, an end-of-line code inside a row or the end of the data end the
+// row where they stand: the pixels decoded so far are kept.
+class TCCITT2DDecoder : public TCCITTDecoder {
+public:
+    TCCITT2DDecoder(int Options, bool SwapBits, uint32_t Width);
+
+protected:
+    // Starts a strip: the reference row is all white.
+    void ResetReference();
+    // Decodes one row into the changing elements; true when the row is
+    // complete. DecodeRow1D reads a one-dimensionally coded row.
+    bool DecodeRow2D();
+    bool DecodeRow1D();
+    // Writes the decoded changing elements as the current row, makes them
+    // the reference and moves to the next row.
+    void FinishRow();
+    bool FCodingEmpty() const { return FCoding.empty() && FEnd <= 0; }
+    // True when the last DecodeRow1D ended at an end-of-line code it read.
+    bool FMetEndOfLine = false;
+
+private:
+    bool AddChange(int64_t Position)
+    {
+        // A row has at most Width + 1 changing elements; more is bad data.
+        if (FCoding.size() > size_t(Width()))
+            return false;
+        FCoding.push_back(static_cast<uint32_t>(Position));
+        FEnd = Position;
+        return true;
+    }
+    std::vector<uint32_t> FReference; // changing elements, then sentinels at Width
+    std::vector<uint32_t> FCoding;
+    int64_t FEnd = 0; // how far the row is decoded
+};
+
+// Group 4 (ITU-T T.6): every row coded two-dimensionally, no end-of-line
+// codes; the end-of-block code or the end of the data ends the strip.
+class TCCITTFax4Decoder : public TCCITT2DDecoder {
+public:
+    using TCCITT2DDecoder::TCCITT2DDecoder;
+    TExpandResult Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                         size_t TargetSize, size_t PackedSize, size_t UnpackedSize) override;
+};
+
+// Group 3 coded two-dimensionally (T.4, option bit 0): every row begins with
+// an end-of-line code (after optional fill bits) and one bit that tells
+// whether the row is coded one-dimensionally (1) or two-dimensionally (0).
+// A damaged row ends at the damage and decoding goes on at the next
+// end-of-line code.
+class TCCITTFax3Decoder2D : public TCCITT2DDecoder {
+public:
+    using TCCITT2DDecoder::TCCITT2DDecoder;
     TExpandResult Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
                          size_t TargetSize, size_t PackedSize, size_t UnpackedSize) override;
 };

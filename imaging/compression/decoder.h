@@ -39,8 +39,10 @@
 //   both pointers unchanged.
 //
 // Errors are raised as EGraphicCompression (platform/exceptions.h). The
-// run-length, CCITT and ThunderScan decoders raise nothing: bad data decode
-// to something, never to a read or write out of bounds.
+// run-length, CCITT, LZW and ThunderScan decoders raise nothing (except the
+// two-dimensional CCITT decoders for uncompressed mode, which they do not
+// decode): bad data decode to something, never to a read or write out of
+// bounds.
 #include "platform/exceptions.h"
 
 #include <cstddef>

@@ -10,6 +10,17 @@
 #include <bit>
 #include <cstring>
 
+namespace {
+
+uint64_t LoadU64(TByteReader& reader, bool bigEndian)
+{
+    uint8_t bytes[8];
+    reader.Bytes(bytes, 8);
+    return bigEndian ? LoadU64BE(bytes) : LoadU64LE(bytes);
+}
+
+} // namespace
+
 void RaiseInvalidTIFF()
 {
     RaiseImageErrorFmt(msg::InvalidImage, TIFFDisplayName);
@@ -29,10 +40,14 @@ uint32_t TypeSize(uint16_t fieldType)
     case ftLong:
     case ftSLong:
     case ftFloat:
+    case ftIFD:
         return 4;
     case ftRational:
     case ftSRational:
     case ftDouble:
+    case ftLong8:
+    case ftSLong8:
+    case ftIFD8:
         return 8;
     default:
         return 0;
@@ -41,7 +56,7 @@ uint32_t TypeSize(uint16_t fieldType)
 
 bool ValuesInline(const TTagEntry& entry)
 {
-    return uint64_t(TypeSize(entry.FieldType)) * entry.Count <= 4;
+    return uint64_t(TypeSize(entry.FieldType)) * entry.Count <= entry.FieldBytes;
 }
 
 void SwapDirectory(std::vector<TTagEntry>& directory)
@@ -50,22 +65,17 @@ void SwapDirectory(std::vector<TTagEntry>& directory)
         entry.Tag = __builtin_bswap16(entry.Tag);
         entry.FieldType = __builtin_bswap16(entry.FieldType);
         entry.Count = __builtin_bswap32(entry.Count);
-        if (!ValuesInline(entry)) {
-            entry.ValueOrOffset = __builtin_bswap32(entry.ValueOrOffset);
+        const uint64_t v = entry.ValueOrOffset;
+        const uint32_t fieldBits = 8u * entry.FieldBytes;
+        // Values in the field are swapped one by one; an offset as a whole.
+        const uint32_t size = ValuesInline(entry) ? TypeSize(entry.FieldType) : entry.FieldBytes;
+        if (size < 2)
             continue;
-        }
-        switch (TypeSize(entry.FieldType)) {
-        case 2: {
-            const uint32_t v = entry.ValueOrOffset;
-            entry.ValueOrOffset = ((v & 0x00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FFu);
-            break;
-        }
-        case 4:
-            entry.ValueOrOffset = __builtin_bswap32(entry.ValueOrOffset);
-            break;
-        default:
-            break;
-        }
+        uint64_t swapped = 0;
+        for (uint32_t at = 0; at + 8 * size <= fieldBits; at += 8 * size)
+            for (uint32_t byte = 0; byte < size; ++byte)
+                swapped |= ((v >> (at + 8 * byte)) & 0xFF) << (at + 8 * (size - 1 - byte));
+        entry.ValueOrOffset = swapped;
     }
 }
 
@@ -75,21 +85,42 @@ void SortDirectory(std::vector<TTagEntry>& directory)
                      [](const TTagEntry& a, const TTagEntry& b) { return a.Tag < b.Tag; });
 }
 
-uint32_t TTIFFDirectory::Read(TStream& stream, uint32_t offset)
+uint64_t TTIFFDirectory::Read(TStream& stream, uint64_t offset)
 {
+    const int64_t streamSize = stream.Size();
     TByteReader reader(stream);
-    reader.Seek(BasePosition + offset);
-    const uint16_t count = reader.U16(BigEndian);
-    std::vector<uint8_t> raw(size_t(count) * 12);
+    if (offset > uint64_t(std::max<int64_t>(0, streamSize - BasePosition)))
+        reader.Fail();
+    reader.Seek(BasePosition + int64_t(offset));
+    const size_t entryBytes = BigTIFF ? 20 : 12;
+    uint64_t count = BigTIFF ? LoadU64(reader, BigEndian) : reader.U16(BigEndian);
+    // The entries must lie in the stream before anything is allocated.
+    if (count > uint64_t(std::max<int64_t>(0, streamSize - stream.Position())) / entryBytes)
+        reader.Fail();
+    std::vector<uint8_t> raw(size_t(count) * entryBytes);
     reader.Bytes(raw.data(), static_cast<int64_t>(raw.size()));
-    const uint32_t next = reader.U32(BigEndian);
+    const uint64_t next = BigTIFF ? LoadU64(reader, BigEndian) : reader.U32(BigEndian);
 
     // Read as little-endian numbers; SwapDirectory turns big-endian files
     // into machine order afterwards, inline values included.
-    Entries.resize(count);
+    Entries.resize(size_t(count));
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = raw.data() + i * 12;
-        Entries[i] = TTagEntry{LoadU16LE(p), LoadU16LE(p + 2), LoadU32LE(p + 4), LoadU32LE(p + 8)};
+        const uint8_t* p = raw.data() + i * entryBytes;
+        TTagEntry& e = Entries[i];
+        e.Tag = LoadU16LE(p);
+        e.FieldType = LoadU16LE(p + 2);
+        if (BigTIFF) {
+            const uint64_t n = BigEndian ? LoadU64BE(p + 4) : LoadU64LE(p + 4);
+            e.Count = static_cast<uint32_t>(std::min<uint64_t>(n, 0xFFFFFFFFu));
+            if (BigEndian)
+                e.Count = __builtin_bswap32(e.Count); // swapped back with the rest below
+            e.ValueOrOffset = LoadU64LE(p + 12);
+            e.FieldBytes = 8;
+        } else {
+            e.Count = LoadU32LE(p + 4);
+            e.ValueOrOffset = LoadU32LE(p + 8);
+            e.FieldBytes = 4;
+        }
     }
     if (BigEndian)
         SwapDirectory(Entries);
@@ -128,7 +159,7 @@ uint32_t TTIFFDirectory::GetTagValueAndCount(uint32_t tag, uint32_t& count, uint
     }
     count = entry->Count;
     if (entry->Count != 1)
-        return entry->ValueOrOffset;
+        return static_cast<uint32_t>(entry->ValueOrOffset);
     switch (entry->FieldType) {
     case ftByte:
         return entry->ValueOrOffset & 0xFF;
@@ -137,7 +168,11 @@ uint32_t TTIFFDirectory::GetTagValueAndCount(uint32_t tag, uint32_t& count, uint
         return entry->ValueOrOffset & 0xFFFF;
     case ftLong:
     case ftSLong:
-        return entry->ValueOrOffset;
+    case ftIFD:
+        return static_cast<uint32_t>(entry->ValueOrOffset);
+    case ftLong8:
+    case ftIFD8:
+        return static_cast<uint32_t>(std::min<uint64_t>(entry->ValueOrOffset, 0xFFFFFFFFu));
     default:
         return defaultValue;
     }
@@ -147,15 +182,17 @@ std::vector<uint8_t> TTIFFDirectory::ReadRawValues(TStream& stream, const TTagEn
 {
     const uint64_t size = uint64_t(TypeSize(entry.FieldType)) * entry.Count;
     if (ValuesInline(entry)) {
-        std::vector<uint8_t> raw(4);
-        for (int i = 0; i < 4; ++i)
-            raw[size_t(i)] = static_cast<uint8_t>(entry.ValueOrOffset >> (8 * i));
+        std::vector<uint8_t> raw(entry.FieldBytes);
+        for (size_t i = 0; i < raw.size(); ++i)
+            raw[i] = static_cast<uint8_t>(entry.ValueOrOffset >> (8 * i));
         raw.resize(size);
         return raw;
     }
-    const int64_t start = BasePosition + entry.ValueOrOffset;
     const int64_t streamSize = stream.Size();
-    if (start > streamSize || size > uint64_t(streamSize - start))
+    if (entry.ValueOrOffset > uint64_t(std::max<int64_t>(0, streamSize - BasePosition)))
+        RaiseInvalidTIFF();
+    const int64_t start = BasePosition + int64_t(entry.ValueOrOffset);
+    if (size > uint64_t(streamSize - start))
         RaiseInvalidTIFF();
     std::vector<uint8_t> raw(size);
     stream.SetPosition(start);
@@ -176,12 +213,32 @@ uint32_t TTIFFDirectory::IntegerAt(const uint8_t* raw, uint16_t type, uint32_t k
         return bigEndian ? LoadU16BE(raw + 2 * size_t(k)) : LoadU16LE(raw + 2 * size_t(k));
     case ftLong:
     case ftSLong:
+    case ftIFD:
         return bigEndian ? LoadU32BE(raw + 4 * size_t(k)) : LoadU32LE(raw + 4 * size_t(k));
+    case ftLong8:
+    case ftSLong8:
+    case ftIFD8:
+        return static_cast<uint32_t>(std::min<uint64_t>(Integer64At(raw, type, k, bigEndian), 0xFFFFFFFFu));
     default: {
         const double v = NumberAt(raw, type, k, bigEndian);
         // A FLOAT or DOUBLE field may hold NaN, which reads as 0 like a negative.
         return !(v > 0) ? 0 : v >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(v);
     }
+    }
+}
+
+uint64_t TTIFFDirectory::Integer64At(const uint8_t* raw, uint16_t type, uint32_t k, bool bigEndian)
+{
+    switch (type) {
+    case ftLong8:
+    case ftIFD8:
+        return bigEndian ? LoadU64BE(raw + 8 * size_t(k)) : LoadU64LE(raw + 8 * size_t(k));
+    case ftSLong8: {
+        const uint64_t v = bigEndian ? LoadU64BE(raw + 8 * size_t(k)) : LoadU64LE(raw + 8 * size_t(k));
+        return static_cast<int64_t>(v) < 0 ? 0 : v;
+    }
+    default:
+        return IntegerAt(raw, type, k, bigEndian);
     }
 }
 
@@ -212,6 +269,12 @@ double TTIFFDirectory::NumberAt(const uint8_t* raw, uint16_t type, uint32_t k, b
         return static_cast<int16_t>(IntegerAt(raw, type, k, bigEndian));
     case ftSLong:
         return static_cast<int32_t>(IntegerAt(raw, type, k, bigEndian));
+    case ftSLong8:
+        return static_cast<double>(static_cast<int64_t>(bigEndian ? LoadU64BE(raw + 8 * size_t(k))
+                                                                  : LoadU64LE(raw + 8 * size_t(k))));
+    case ftLong8:
+    case ftIFD8:
+        return static_cast<double>(Integer64At(raw, type, k, bigEndian));
     default:
         return IntegerAt(raw, type, k, bigEndian);
     }
@@ -269,5 +332,18 @@ TFloatArray TTIFFDirectory::ReadTagFloats(TStream& stream, uint32_t tag) const
     const bool bigEndian = RawBigEndian(*entry);
     for (uint32_t k = 0; k < entry->Count; ++k)
         values[k] = static_cast<float>(NumberAt(raw.data(), entry->FieldType, k, bigEndian));
+    return values;
+}
+
+std::vector<uint64_t> TTIFFDirectory::ReadTagIntegers64(TStream& stream, uint32_t tag) const
+{
+    const TTagEntry* entry = Find(tag);
+    if (!entry || entry->Count == 0 || TypeSize(entry->FieldType) == 0)
+        return {};
+    const std::vector<uint8_t> raw = ReadRawValues(stream, *entry);
+    std::vector<uint64_t> values(entry->Count);
+    const bool bigEndian = RawBigEndian(*entry);
+    for (uint32_t k = 0; k < entry->Count; ++k)
+        values[k] = Integer64At(raw.data(), entry->FieldType, k, bigEndian);
     return values;
 }

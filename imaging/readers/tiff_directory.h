@@ -3,10 +3,16 @@
 // fetching of tag values of every TIFF field type in the file's byte order.
 //
 // Entries are held in machine order: Tag, FieldType and Count as numbers;
-// ValueOrOffset either the offset of the values or, when they fit in four
-// bytes, the values themselves, value k of a type of s bytes in bits
-// 8*s*k .. 8*s*(k+1)-1 (first value at the low end, file order kept).
-// Offsets are relative to BasePosition, where the TIFF data begin.
+// ValueOrOffset either the offset of the values or, when they fit in the
+// value field (four bytes, eight in a BigTIFF file), the values themselves,
+// value k of a type of s bytes in bits 8*s*k .. 8*s*(k+1)-1 (first value at
+// the low end, file order kept). Offsets are relative to BasePosition, where
+// the TIFF data begin.
+//
+// BigTIFF (version 43) differs only in its sizes: an 8-byte first-directory
+// offset in the header, 8-byte entry counts, 20-byte entries with 8-byte
+// counts and value fields, 8-byte next-directory offsets, and the 8-byte
+// types LONG8, SLONG8 and IFD8. Every offset is checked against the stream.
 #include "imaging/raster_graphic.h"
 
 #include <cstdint>
@@ -27,6 +33,10 @@ enum TTIFFFieldType : uint16_t {
     ftSRational = 10,
     ftFloat = 11,
     ftDouble = 12,
+    ftIFD = 13,
+    ftLong8 = 16,
+    ftSLong8 = 17,
+    ftIFD8 = 18,
 };
 
 // Tag numbers the reader uses.
@@ -45,6 +55,7 @@ inline constexpr uint32_t XResolution = 282;
 inline constexpr uint32_t YResolution = 283;
 inline constexpr uint32_t PlanarConfiguration = 284;
 inline constexpr uint32_t T4Options = 292;
+inline constexpr uint32_t T6Options = 293;
 inline constexpr uint32_t ResolutionUnit = 296;
 inline constexpr uint32_t Predictor = 317;
 inline constexpr uint32_t ColorMap = 320;
@@ -65,8 +76,9 @@ inline constexpr uint32_t JPEGTablesMode = 65539;
 struct TTagEntry {
     uint16_t Tag = 0;
     uint16_t FieldType = 0;
-    uint32_t Count = 0;
-    uint32_t ValueOrOffset = 0;
+    uint32_t Count = 0;         // BigTIFF counts beyond 32 bits are held as 0xFFFFFFFF
+    uint64_t ValueOrOffset = 0;
+    uint8_t FieldBytes = 4;     // size of the value field: 4, or 8 in BigTIFF
 };
 
 // Bytes of one value of a field type; 0 for unknown types.
@@ -85,12 +97,13 @@ class TTIFFDirectory {
 public:
     std::vector<TTagEntry> Entries;
     bool BigEndian = false;
+    bool BigTIFF = false;
     int64_t BasePosition = 0;
 
     // Reads the IFD at BasePosition + offset: entry count, entries; converts
     // and sorts them. Returns the offset of the next IFD. A directory that
     // runs past the end of the stream raises EReadError.
-    uint32_t Read(TStream& stream, uint32_t offset);
+    uint64_t Read(TStream& stream, uint64_t offset);
 
     // Binary search; index of the first entry with this tag.
     bool FindTag(uint32_t tag, size_t& index) const;
@@ -111,6 +124,9 @@ public:
     TCardinalArray ReadTagIntegers(TStream& stream, uint32_t tag) const;
     TByteArray ReadTagBytes(TStream& stream, uint32_t tag) const;
     TFloatArray ReadTagFloats(TStream& stream, uint32_t tag) const;
+    // All values as unsigned 64-bit integers (strip and tile offsets and
+    // byte counts, which BigTIFF stores as LONG8).
+    std::vector<uint64_t> ReadTagIntegers64(TStream& stream, uint32_t tag) const;
 
     // The values' bytes in file order (inline values re-serialised), for
     // callers that read a table as a block.
@@ -119,6 +135,7 @@ public:
 private:
     // Decodes value k of the entry from raw bytes in the given byte order.
     static uint32_t IntegerAt(const uint8_t* raw, uint16_t type, uint32_t k, bool bigEndian);
+    static uint64_t Integer64At(const uint8_t* raw, uint16_t type, uint32_t k, bool bigEndian);
     static double NumberAt(const uint8_t* raw, uint16_t type, uint32_t k, bool bigEndian);
     bool RawBigEndian(const TTagEntry& entry) const { return BigEndian && !ValuesInline(entry); }
 };

@@ -3,6 +3,7 @@
 #include "imaging/byte_reader.h"
 #include "imaging/compression/ccitt_decoders.h"
 #include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/lzw_decoder.h"
 #include "imaging/compression/run_length_decoders.h"
 #include "imaging/compression/thunder_decoder.h"
 #include "imaging/compression/tiff_jpeg_decoder.h"
@@ -118,8 +119,8 @@ struct TTIFFGraphic::TLayout {
     // CCITT decoders reverse them themselves, JPEG data never are).
     bool ReverseBits = false;
     bool Direct = false;         // uncompressed rows that already have the bitmap's layout
-    TCardinalArray Offsets;
-    TCardinalArray ByteCounts;
+    std::vector<uint64_t> Offsets;
+    std::vector<uint64_t> ByteCounts;
     int64_t StreamSize = 0;
     std::vector<uint8_t> Packed;
     std::vector<uint8_t> Rows;   // Planes buffers of decoded rows, one after another
@@ -136,8 +137,18 @@ bool TTIFFGraphic::CanLoadStream(TStream& stream)
         const bool little = header[0] == 'I' && header[1] == 'I';
         if (big || little) {
             const uint16_t version = big ? LoadU16BE(header + 2) : LoadU16LE(header + 2);
-            const auto first = static_cast<int32_t>(big ? LoadU32BE(header + 4) : LoadU32LE(header + 4));
-            result = version == 42 && first < remaining;
+            if (version == 42) {
+                const auto first = static_cast<int32_t>(big ? LoadU32BE(header + 4) : LoadU32LE(header + 4));
+                result = first < remaining;
+            } else if (version == 43 && remaining > 16) {
+                // BigTIFF: offsets of 8 bytes, then the first directory's.
+                uint8_t offset[8];
+                const uint16_t offsetBytes = big ? LoadU16BE(header + 4) : LoadU16LE(header + 4);
+                if (offsetBytes == 8 && stream.Read(offset, 8) == 8) {
+                    const uint64_t first = big ? LoadU64BE(offset) : LoadU64LE(offset);
+                    result = first < uint64_t(remaining);
+                }
+            }
         }
     }
     stream.SetPosition(start);
@@ -157,21 +168,28 @@ bool TTIFFGraphic::LoadProperties(TStream& stream, int imageIndex)
     if (big)
         p.Flags |= ifBigEndian;
     p.FormatVersion = big ? LoadU16BE(header + 2) : LoadU16LE(header + 2);
-    p.FirstIFDOffset = big ? LoadU32BE(header + 4) : LoadU32LE(header + 4);
-    if (p.FormatVersion != 42)
+    const bool bigTIFF = p.FormatVersion == 43;
+    if (bigTIFF) {
+        uint8_t first[8];
+        reader.Bytes(first, 8);
+        if ((big ? LoadU16BE(header + 4) : LoadU16LE(header + 4)) != 8)
+            return false;
+        p.FirstIFDOffset = big ? LoadU64BE(first) : LoadU64LE(first);
+    } else {
+        p.FirstIFDOffset = big ? LoadU32BE(header + 4) : LoadU32LE(header + 4);
+    }
+    if (p.FormatVersion != 42 && !bigTIFF)
         return false;
 
-    uint32_t offset = p.FirstIFDOffset;
+    Directory.BigEndian = big;
+    Directory.BigTIFF = bigTIFF;
+    Directory.BasePosition = BasePosition;
+    uint64_t offset = p.FirstIFDOffset;
     for (; imageIndex > 0; --imageIndex) {
-        reader.Seek(BasePosition + int64_t(offset));
-        const uint16_t count = reader.U16(big);
-        reader.Skip(int64_t(count) * 12);
-        offset = reader.U32(big);
+        offset = Directory.Read(stream, offset);
         if (offset == 0)
             return false;
     }
-    Directory.BigEndian = big;
-    Directory.BasePosition = BasePosition;
     Directory.Read(stream, offset);
 
     p.Width = Directory.GetTagValue(tiff::ImageWidth, 0);
@@ -196,7 +214,8 @@ bool TTIFFGraphic::LoadProperties(TStream& stream, int imageIndex)
     p.AlphaPresent = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
     p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
 
-    p.CompressionKind = CompressionKindOf(Directory.GetTagValue(tiff::Compression, 0));
+    // Without a Compression tag the data are stored uncompressed.
+    p.CompressionKind = CompressionKindOf(Directory.GetTagValue(tiff::Compression, 1));
     p.PixelScheme = PixelSchemeOf(photometric, p.SamplesPerPixel);
     if (photometric == 0)
         p.Flags |= ifMinIsWhite;
@@ -381,20 +400,26 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
     TImageProperties& p = ImageProperties;
     const bool swapBits = (p.Flags & ifReversedBitOrder) != 0;
     const uint32_t options = Directory.GetTagValue(tiff::T4Options, 0);
+    // The row decoders code rows of a tile as wide as the tile.
+    const uint32_t width = (p.Flags & ifTiled) ? p.TileWidth : p.Width;
     switch (p.CompressionKind) {
     case ckNone:
         return nullptr;
     case ckPackBits:
         return std::make_unique<TPackbitsRLEDecoder>();
     case ckCCITTGroup3:
-        // Two-dimensional coding is not decoded; refusing beats a garbled image.
         if (options & 1)
-            break;
-        return std::make_unique<TCCITTFax3Decoder>(static_cast<int>(options), swapBits, false, p.Width);
+            return std::make_unique<TCCITTFax3Decoder2D>(static_cast<int>(options), swapBits, width);
+        return std::make_unique<TCCITTFax3Decoder>(static_cast<int>(options), swapBits, false, width);
+    case ckCCITTGroup4:
+        return std::make_unique<TCCITTFax4Decoder>(static_cast<int>(Directory.GetTagValue(tiff::T6Options, 0)),
+                                                   swapBits, width);
+    case ckLZW:
+        return std::make_unique<TLZWDecoder>();
     case ckCCITTHuffman:
-        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, false, p.Width);
+        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, false, width);
     case ckCCITTHuffmanW:
-        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, true, p.Width);
+        return std::make_unique<TCCITTMHDecoder>(static_cast<int>(options), swapBits, true, width);
     case ckDeflate:
         return std::make_unique<TLZ77Decoder>(1, true);
     case ckJPEG:
@@ -402,7 +427,7 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
         FDecoderProperties = p;
         return std::make_unique<TTIFFJPEGDecoder>(&FDecoderProperties);
     case ckThunderScan:
-        return std::make_unique<TThunderDecoder>(static_cast<int>(p.Width));
+        return std::make_unique<TThunderDecoder>(static_cast<int>(width));
     default:
         break;
     }
@@ -443,9 +468,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         SetPaletteFor(stream);
         p.RowBytes = static_cast<uint32_t>(CeilDiv(uint64_t(p.BitsPerPixel) * p.Width, 8));
 
-        // Differencing is part of the Deflate coding here; other schemes
+        // Differencing goes with the Deflate and LZW codings; other schemes
         // do not use it.
-        if (p.Predictor == 2 && p.CompressionKind == ckDeflate) {
+        if (p.Predictor == 2 && (p.CompressionKind == ckDeflate || p.CompressionKind == ckLZW)) {
             if (p.BitsPerSample != 8 && p.BitsPerSample != 16)
                 RaiseInvalidTIFF();
             layout.PredictorBytes = p.BitsPerSample / 8;
@@ -453,13 +478,13 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
 
         if (layout.Tiled) {
             const bool hasTileTags = Directory.Find(tiff::TileOffsets) != nullptr;
-            layout.Offsets = Directory.ReadTagIntegers(stream, hasTileTags ? tiff::TileOffsets : tiff::StripOffsets);
+            layout.Offsets = Directory.ReadTagIntegers64(stream, hasTileTags ? tiff::TileOffsets : tiff::StripOffsets);
             layout.ByteCounts =
-                Directory.ReadTagIntegers(stream, hasTileTags ? tiff::TileByteCounts : tiff::StripByteCounts);
+                Directory.ReadTagIntegers64(stream, hasTileTags ? tiff::TileByteCounts : tiff::StripByteCounts);
             layout.BlocksPerPlane = CeilDiv(p.Width, p.TileWidth) * CeilDiv(p.Height, p.TileLength);
         } else {
-            layout.Offsets = Directory.ReadTagIntegers(stream, tiff::StripOffsets);
-            layout.ByteCounts = Directory.ReadTagIntegers(stream, tiff::StripByteCounts);
+            layout.Offsets = Directory.ReadTagIntegers64(stream, tiff::StripOffsets);
+            layout.ByteCounts = Directory.ReadTagIntegers64(stream, tiff::StripByteCounts);
             layout.BlocksPerPlane =
                 layout.Planes > 1 ? CeilDiv(p.Height, p.RowsPerStrip[0] ? p.RowsPerStrip[0] : p.Height)
                                   : layout.Offsets.size();
@@ -469,7 +494,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             RaiseInvalidTIFF();
         const TCompressionKind kind = p.CompressionKind;
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
-                             kind != ckCCITTHuffmanW && kind != ckJPEG;
+                             kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
         const TColorManager& cm = ColorManager();
         layout.Direct = !decoder && !layout.Tiled && layout.Planes == 1 && layout.PlaneSamples == 1 &&
                         (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
@@ -506,7 +531,7 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
         const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
         const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
         const uint32_t rows = std::min(stripRows, p.Height - p.RowIndex);
-        const int64_t start = BasePosition + int64_t(layout.Offsets[p.StripIndex]);
+        const int64_t start = BlockStart(layout, p.StripIndex, 0);
         const int64_t available = std::max<int64_t>(0, layout.StreamSize - start);
         // The bitmap's rows are contiguous and as long as the stored ones:
         // the strip is read straight into them.
@@ -528,12 +553,23 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
     }
 }
 
+int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t skip) const
+{
+    // Offsets beyond the stream (64-bit ones of a BigTIFF file included)
+    // read as its end, where nothing is available.
+    const uint64_t room = uint64_t(std::max<int64_t>(0, layout.StreamSize - BasePosition));
+    const uint64_t offset = layout.Offsets[index];
+    if (offset > room || skip > room - offset)
+        return layout.StreamSize;
+    return BasePosition + int64_t(offset + skip);
+}
+
 size_t TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
                                uint8_t* target, size_t blockBytes, uint32_t decoderRows)
 {
     size_t filled = 0;
     if (index < layout.Offsets.size()) {
-        const int64_t start = BasePosition + int64_t(layout.Offsets[index]) + int64_t(skip);
+        const int64_t start = BlockStart(layout, index, skip);
         const uint64_t available = uint64_t(std::max<int64_t>(0, layout.StreamSize - start));
         if (!decoder) {
             // Uncompressed data are read by the size the image gives them.

@@ -1,9 +1,9 @@
 #pragma once
 // TTIFFGraphic: the Tagged Image File Format reader. It turns the first
-// image of a TIFF stream into the bitmap: strips or tiles, chunky or planar
-// samples, uncompressed, PackBits, CCITT modified Huffman and Group 3 (one-
-// dimensional), Deflate, JPEG and ThunderScan data. LZW, Group 4, old-style
-// JPEG and the rarer schemes are refused.
+// image of a TIFF or BigTIFF stream into the bitmap: strips or tiles, chunky
+// or planar samples, uncompressed, PackBits, CCITT modified Huffman, Group 3
+// (one- and two-dimensional) and Group 4, LZW, Deflate, JPEG and ThunderScan
+// data. Old-style JPEG and the rarer schemes are refused.
 //
 // The container (header, directory, tag values) is in tiff_directory.h.
 #include "imaging/raster_graphic.h"
@@ -20,11 +20,12 @@ class TTIFFGraphic : public TRasterGraphic {
     PW_GRAPHIC_CLASS(TTIFFGraphic)
 public:
     // True when more than 8 bytes remain, the mark is "II" or "MM", the
-    // version 42 and the first directory lies before the end.
+    // version 42 (or 43 with 8-byte offsets) and the first directory lies
+    // before the end.
     static bool CanLoadStream(TStream& stream);
 
     // Reads the header at BasePosition and directory imageIndex into
-    // Directory and ImageProperties. False for a version other than 42, a
+    // Directory and ImageProperties. False for a version other than 42 or 43, a
     // missing directory or a zero width or height.
     bool LoadProperties(TStream& stream, int imageIndex) override;
     // Decodes the first image from the stream's position.
@@ -52,6 +53,9 @@ private:
     // Returns the bytes the file gave.
     size_t ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
                      uint8_t* target, size_t blockBytes, uint32_t decoderRows);
+    // Stream position of data block index, skip bytes in; the stream's end
+    // when the file places it beyond.
+    int64_t BlockStart(const TLayout& layout, size_t index, uint64_t skip) const;
     void UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const;
 
     // What the decoders read of the image: the block being decoded (its

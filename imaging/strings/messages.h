@@ -51,6 +51,8 @@ inline constexpr const char* ConversionFailed = "Color conversion failed. Could 
 namespace msg {
 
 inline constexpr const char* LZ77Error = "LZ77 decompression error.";
+// Raised by the two-dimensional fax decoders for data that switch to uncompressed mode.
+inline constexpr const char* CCITTUncompressedMode = "CCITT uncompressed mode is not supported.";
 
 } // namespace msg
 

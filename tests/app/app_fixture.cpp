@@ -1,5 +1,8 @@
 #include "tests/app/app_fixture.h"
 
+#include <QSettings>
+#include <QTemporaryDir>
+
 #include "app/application.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
@@ -34,6 +37,10 @@ void EnsureApplication()
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
     if (!TApplicationEnvironment::Application) {
+        // Settings the workbench remembers go to a folder of this test
+        // program's own, neither the user's nor another test's.
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         TApplicationEnvironment::Application = std::make_unique<TApplication>(argc, argv);

@@ -126,7 +126,7 @@ TEST_F(MainWindowTest, GlobalGroupHoldsItsControlsWhereTheSaveCodeExpectsThem)
         EXPECT_EQ(QApplication::focusWidget(), next);
     }
     EXPECT_EQ(Form->Button11->text(), "Save");
-    EXPECT_EQ(Form->SaveDialog1.QtFilters(), QStringList({"TIFF + TFW (*.tif)", "JGW (*.jgw)"}));
+    EXPECT_EQ(Form->SaveDialog1.QtFilters(), QStringList({"TIFF + TFW (*.tif)", "JGW (*.jgw)", "Control points (*.points)"}));
     EXPECT_EQ(Form->OpenDialog2.QtFilters(), QStringList({"(*.*)"}));
 }
 
@@ -205,6 +205,37 @@ TEST_F(MainWindowTest, OpenShowsThePictureAtItsSizeAndKeepsPointsAndBoxes)
     Form->show();
     const QImage shot = Form->Image1->grab(QRect(0, 0, 20, 20)).toImage();
     EXPECT_EQ(shot.pixel(10, 10), qRgb(0x10, 0x20, 0x30));
+}
+
+TEST_F(MainWindowTest, FileFromTheCommandLineOpensUnderTheFilterOfItsExtension)
+{
+    // This fixture registers no JPEG or TIFF class: those loads fail after
+    // the filter is chosen, and the message loop would show the error.
+    WriteTestPicture(Dir.File("scan.pwtest"), 30, 20);
+    const struct {
+        std::string Name;
+        int FilterIndex;
+        std::string Error; // "" when it loads, at 30 x 20
+    } cases[] = {
+        {"scan.JPG", 2, "Unknown picture file extension (.JPG)"},
+        {"scan.jpeg", 2, "Unknown picture file extension (.jpeg)"},
+        {"scan.tif", 3, "Unknown picture file extension (.tif)"},
+        {"scan.TIFF", 3, "Unknown picture file extension (.TIFF)"},
+        {"scan.pwtest", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string error;
+        try {
+            Form->OpenFile(QString::fromStdString(Dir.File(c.Name)));
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.Error);
+        EXPECT_EQ(Form->OpenDialog1.FileName, QString::fromStdString(Dir.File(c.Name)));
+        EXPECT_EQ(Form->OpenDialog1.FilterIndex, c.FilterIndex);
+    }
+    EXPECT_EQ(Form->Image1->size(), QSize(30, 20));
 }
 
 TEST_F(MainWindowTest, FailedOpenKeepsThePreviousPictureAndShowsTheError)

@@ -3,10 +3,14 @@
 #include "tests/app/app_fixture.h"
 
 #include "app/controls.h"
+#include "app/image_view.h"
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSettings>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +33,8 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
+        // No system remembered from an earlier test.
+        QSettings(QStringLiteral("Pinwright"), QStringLiteral("pinwright")).clear();
         Form = std::make_unique<TForm1>();
         std::filesystem::create_directory(Out);
         std::filesystem::create_directory(Start);
@@ -285,6 +291,84 @@ TEST_F(SaveTest, SampleThroughLoadFileAndSave)
     ClickSave();
     EXPECT_EQ(pwtest::ReadText(OutFile("sheet.tfw")), SampleWorldFile);
     EXPECT_EQ(Listing(Out), (std::set<std::string>{"sheet.tif", "sheet.tfw"}));
+}
+
+TEST_F(SaveTest, CheckMarkersAndCursorFollowThePoints)
+{
+    Form->Image1->Picture().LoadFromFile(SamplePath("sample_map.bmp"));
+    const struct {
+        const char* Name;
+        QPoint P1, P2;
+        QStringList Boxes;
+        bool Rotate;
+        QString Check;
+        QString Cursor; // at pixel (10, 20)
+    } cases[] = {
+        {"clean pair", {100, 100}, {500, 400}, {"3501000", "5404000", "3505000", "5401000"}, false,
+         "Misfit 0.000 px, rotation 0.00\u00b0", "x 10, y 20   Y 3500100.000, X 5404800.000"},
+        {"point 2 sent to 192 instead of 208", {0, 0}, {3, 4}, {"100", "200", "106", "208"}, false,
+         "Misfit 8.000 px, rotation -106.26\u00b0 \u2013 Point 2 lies 8.000 pixels from its coordinates \u2013 The map "
+         "axes point the wrong way (Y and X swapped, or the sign toggle needed)",
+         "x 10, y 20   Y 120.000, X 160.000"},
+        {"the same with rotation", {0, 0}, {3, 4}, {"100", "200", "106", "208"}, true,
+         "Misfit 0.000 px, rotation -106.26\u00b0 \u2013 The map axes point the wrong way (Y and X swapped, or the "
+         "sign toggle needed)",
+         "x 10, y 20   Y 132.800, X 230.400"},
+        {"a box still empty", {100, 100}, {500, 400}, {"3501000", "5404000", "3505000", ""}, false, "", "x 10, y 20"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Form->RadioButton1Click();
+        Form->RotateCheck->setChecked(c.Rotate);
+        Form->Image1MouseDown(c.P1.x(), c.P1.y());
+        Form->Image1MouseDown(c.P2.x(), c.P2.y());
+        Fill(c.Boxes[0], c.Boxes[1], c.Boxes[2], c.Boxes[3]);
+        EXPECT_EQ(Form->CheckLabel->text(), c.Check);
+        Form->Image1MouseMove(10, 20);
+        EXPECT_EQ(Form->CursorPanel->text(), c.Cursor);
+        // The markers are painted over the picture: red at the picked pixels.
+        const QImage shown = Form->Image1->grab().toImage();
+        EXPECT_EQ(shown.pixelColor(c.P1.x() + 3, c.P1.y()), QColor(Qt::red));
+        EXPECT_EQ(shown.pixelColor(c.P2.x(), c.P2.y() + 3), QColor(Qt::red));
+    }
+}
+
+TEST_F(SaveTest, PointsFileSystemAndRotationReachTheOutputs)
+{
+    Form->OpenDialog1.FileName = QString::fromStdString(SamplePath("sample_map.jpg"));
+    Form->CrsEdit->setText("EPSG:99999");
+    Form->Image1MouseDown(100, 100);
+    Form->Image1MouseDown(500, 400);
+    Fill("3501000", "5404000", "3505000", "5401000");
+    ClickSave();
+    EXPECT_EQ(Messages.Boxes,
+              (std::vector<TRecordedBox>{{"error", "Pinwright", "Unknown coordinate reference system 'EPSG:99999'."}}));
+    EXPECT_EQ(Dialogs.Executed, 0);
+
+    Form->Image1MouseDown(1, 1);
+    Dialogs.Confirm(QString::fromStdString(std::string(PW_TEST_DATA) + "/georef/sample_map_31467.points"));
+    ClickLoadFile();
+    EXPECT_EQ((QStringList{Form->Label21->text(), Form->Label23->text(), Form->Label27->text(), Form->Label29->text()}),
+              (QStringList{"100", "100", "400", "500"}));
+    EXPECT_EQ(Boxes(), (QStringList{"3501000", "5404000", "3505000", "5401000"}));
+    EXPECT_EQ(Form->CrsEdit->text(), "EPSG:31467");
+    EXPECT_EQ(Form->CrsNameLabel->text(), "DHDN / 3-degree Gauss-Kruger zone 3");
+
+    Form->RotateCheck->setChecked(true);
+    Dialogs.Confirm(QString::fromStdString(OutFile("sheet.jgw")), 2);
+    ClickSave();
+    EXPECT_EQ(pwtest::ReadText(OutFile("sheet.jgw")),
+              "10.000000000000\r\n0.000000000000\r\n0.000000000000\r\n-10.000000000000\r\n3500000.000\r\n5405000.000\r\n");
+    EXPECT_EQ(Listing(Out), (std::set<std::string>{"sheet.jgw", "sheet.prj", "sheet.jpg.aux.xml"}));
+    EXPECT_EQ(pwtest::ReadText(OutFile("sheet.prj")).rfind("PROJCS[\"DHDN_3_Degree_Gauss_Zone_3\"", 0), 0u);
+    // Saved as control points: the file they were loaded from.
+    Form->RotateCheck->setChecked(false);
+    Dialogs.Confirm(QString::fromStdString(OutFile("sheet.points")), 3);
+    ClickSave();
+    EXPECT_EQ(pwtest::ReadText(OutFile("sheet.points")),
+              pwtest::ReadText(std::string(PW_TEST_DATA) + "/georef/sample_map_31467.points"));
+    // The next run starts with the system used last.
+    EXPECT_EQ(TForm1().CrsNameLabel->text(), "DHDN / 3-degree Gauss-Kruger zone 3");
 }
 
 } // namespace

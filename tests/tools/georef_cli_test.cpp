@@ -11,6 +11,9 @@ namespace {
 using pwtest::Listing;
 using pwtest::SamplePath;
 
+const std::string SampleCheck = "Misfit of point 2: 0.000 map units, 0.000 pixels\n"
+                                "Scale along rows: 10.000000, down columns: 10.000000\n"
+                                "Rotation implied by the points: 0.000 degrees\n";
 const std::string SampleLines = "10.000000000000\n0.000\n0.000\n-10.000000000000\n3500000.000\n5405000.000\n";
 
 std::string LastLine(const std::string& text)
@@ -33,6 +36,7 @@ TEST(GeorefCommand, MakesTheOutputsAndPrintsTheWorldFile)
         std::string Target;
         std::set<std::string> Files;
         std::string Lines;
+        std::string Check = SampleCheck; // on stderr
     } cases[] = {
         {"BMP and a point file to TIFF + TFW",
          {SamplePath("sample_map.bmp"), "--p1", "100,100", "--p2", "500,400", "--points",
@@ -49,7 +53,10 @@ TEST(GeorefCommand, MakesTheOutputsAndPrintsTheWorldFile)
         {"negated",
          {SamplePath("sample_map.jpg"), "--p1", "10,20", "--p2", "110,20", "--map", "1000,5000,1200,5000",
           "--negate"},
-         "map.jgw", {"map.jgw"}, "2.000000000000\n0.000\n0.000\n-2.000000000000\n-1020.000\n-4960.000\n"},
+         "map.jgw", {"map.jgw"}, "2.000000000000\n0.000\n0.000\n-2.000000000000\n-1020.000\n-4960.000\n",
+         "Misfit of point 2: 400.000 map units, 200.000 pixels\nScale along rows: 2.000000, down columns: -\n"
+         "Rotation implied by the points: 180.000 degrees\nWarning: Point 2 lies 200.000 pixels from its coordinates\n"
+         "Warning: The map axes point the wrong way (Y and X swapped, or the sign toggle needed)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -58,7 +65,7 @@ TEST(GeorefCommand, MakesTheOutputsAndPrintsTheWorldFile)
         args.insert(args.end(), {"--out", dir.File(c.Target)});
         const auto result = Georef(args);
         EXPECT_EQ(result.ExitCode, 0) << result.Err;
-        EXPECT_EQ(result.Err, "");
+        EXPECT_EQ(result.Err, c.Check);
         EXPECT_EQ(result.Out, c.Lines);
         EXPECT_EQ(Listing(dir.Path()), c.Files);
         std::string crlf;
@@ -86,7 +93,8 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
     const std::string bmp = SamplePath("sample_map.bmp");
     const std::string map = "3501000,5404000,3505000,5401000";
     const std::string usage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate].";
+                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] "
+                              "[--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points].";
     const struct {
         const char* Name;
         std::vector<std::string> Args; // --out DIR/map.tif follows unless an --out is given
@@ -109,6 +117,11 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
         {"image that cannot become a GeoTIFF", {SamplePath("sample_map.png"), "--p1", "1,1", "--p2", "2,2", "--map", map},
          "Cannot make a GeoTIFF from '" + SamplePath("sample_map.png") +
              "': the image must be a BMP, JPEG or TIFF file."},
+        {"point 2 off by more than --max-misfit",
+         {bmp, "--p1", "0,0", "--p2", "3,4", "--map", "100,200,106,208", "--max-misfit", "7.5"},
+         "Point 2 lies 8 pixels from its coordinates, more than the 7.5 that --max-misfit allows."},
+        {"unknown system", {bmp, "--p1", "100,100", "--p2", "500,400", "--map", map, "--crs", "EPSG:99999"},
+         "Unknown coordinate reference system 'EPSG:99999'."},
         {"JPEG behind a BMP name", {"JPEG.bmp", "--p1", "100,100", "--p2", "500,400", "--map", map}, ""},
     };
     for (const auto& c : cases) {
@@ -121,7 +134,7 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
         }
         args.insert(args.end(), {"--out", dir.File("map.tif")});
         const auto result = Georef(args);
-        EXPECT_EQ(result.ExitCode, 1);
+        EXPECT_EQ(result.ExitCode, c.LastLine == usage ? 2 : 1);
         EXPECT_EQ(result.Out, "");
         if (!c.LastLine.empty())
             EXPECT_EQ(LastLine(result.Err), c.LastLine);

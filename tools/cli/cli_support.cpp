@@ -60,6 +60,10 @@ int RunReportingErrors(const std::function<int()>& body)
 {
     try {
         return body();
+    } catch (const EUsage& e) {
+        std::cout.flush();
+        std::cerr << WithFullStop(e.what()) << std::endl;
+        return ExitUsage;
     } catch (const std::exception& e) {
         std::cout.flush();
         std::cerr << WithFullStop(e.what()) << std::endl;
@@ -69,9 +73,9 @@ int RunReportingErrors(const std::function<int()>& body)
     return 1;
 }
 
-void RaiseUsage(const std::string& usage)
+void RaiseUsage(const std::string& usage, const std::string& problem)
 {
-    throw EUsage("Usage: " + usage);
+    throw EUsage((problem.empty() ? "" : "pinwright-cli: " + problem + "\n") + "Usage: " + usage);
 }
 
 std::string LowerExtension(const std::string& fileName)

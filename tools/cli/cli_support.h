@@ -6,12 +6,17 @@
 #include <functional>
 #include <string>
 
+// Exit status of a command line the tool cannot use.
+constexpr int ExitUsage = 2;
+
 // Runs body; any exception ends in its message (full stop appended when
-// missing) as the last line on stderr and exit status 1.
+// missing) as the last line on stderr and exit status 1, or ExitUsage for a
+// usage error.
 int RunReportingErrors(const std::function<int()>& body);
 
-// Raised for a command line the tool cannot use; the text is the usage line.
-[[noreturn]] void RaiseUsage(const std::string& usage);
+// Raised for a command line the tool cannot use; the text is the usage line,
+// preceded on its own line by what is wrong when problem is given.
+[[noreturn]] void RaiseUsage(const std::string& usage, const std::string& problem = "");
 
 // Lower-case extension of a file name, without the dot ("" when none).
 std::string LowerExtension(const std::string& fileName);

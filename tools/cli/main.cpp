@@ -2,12 +2,14 @@
 // from the command line.
 //   pinwright-cli info FILE          JSON description of the loaded picture
 //   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
-//   pinwright-cli georef ...         see georef_command.cpp
+//   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
 #include "imaging/format_registry.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/help_texts.h"
 
+#include <iostream>
 #include <string>
 
 namespace {
@@ -24,14 +26,34 @@ public:
     TImagingScope& operator=(const TImagingScope&) = delete;
 };
 
+bool HasArgument(int argc, char** argv, const std::string& wanted)
+{
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] == wanted)
+            return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     return RunReportingErrors([&] {
         if (argc < 2)
-            RaiseUsage(Usage);
+            RaiseUsage(Usage, "no command given");
         const std::string command = argv[1];
+        if (command == "--help" || command == "-h") {
+            std::cout << ProgramHelp;
+            return 0;
+        }
+        if (command == "--version") {
+            std::cout << VersionLine() << '\n';
+            return 0;
+        }
+        if (const char* help = CommandHelp(command); help && HasArgument(argc - 1, argv + 1, "--help")) {
+            std::cout << help;
+            return 0;
+        }
         TImagingScope imaging;
         if (command == "info")
             return RunInfoCommand(argc - 1, argv + 1);
@@ -39,8 +61,10 @@ int main(int argc, char** argv)
             return RunConvertCommand(argc - 1, argv + 1);
         if (command == "check")
             return RunCheckCommand(argc - 1, argv + 1);
+        if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
+            return RunBatchCommand(argc - 1, argv + 1);
         if (command == "georef")
             return RunGeorefCommand(argc - 1, argv + 1);
-        RaiseUsage(Usage);
+        RaiseUsage(Usage, "unknown command " + command);
     });
 }

@@ -17,12 +17,16 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using pwtest::Bits;
 
-enum class Kind { Fax3, MH, MHWordAligned };
+enum class Kind { Fax3, MH, MHWordAligned, Fax3TwoD, Fax4 };
 
 std::unique_ptr<TCCITTDecoder> MakeDecoder(Kind kind, uint32_t width, bool swapBits = false)
 {
     if (kind == Kind::Fax3)
         return std::make_unique<TCCITTFax3Decoder>(0, swapBits, false, width);
+    if (kind == Kind::Fax3TwoD)
+        return std::make_unique<TCCITTFax3Decoder2D>(1, swapBits, width);
+    if (kind == Kind::Fax4)
+        return std::make_unique<TCCITTFax4Decoder>(0, swapBits, width);
     return std::make_unique<TCCITTMHDecoder>(0, swapBits, kind == Kind::MHWordAligned, width);
 }
 
@@ -90,6 +94,28 @@ const BitCase BitCases[] = {
     // A make-up code followed by an end-of-line code is no run.
     {"MakeUpThenEolWritesNothing", Kind::Fax3, 80, Eol + "00110101 0000001111" + Eol + "00110101 11" + "0111", 20,
      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 20},
+    // Two-dimensional rows (modes: V0 1, VR1 011, VL1 010, horizontal 001,
+    // pass 0001). Row 1: horizontal white 2 black 3, V0 to the row end.
+    // Row 2 follows its reference by V0 three times; row 3 moves the black
+    // run's edges by VR1 and VL1.
+    {"G4VerticalModes", Kind::Fax4, 8, "001 0111 10 1" "111" "011 010 1", 3, {0x38, 0x38, 0x10}, 3},
+    // Pass mode skips the reference's black run: row 2 stays white.
+    {"G4PassMode", Kind::Fax4, 8, "001 0111 10 1" "0001 1", 2, {0x38, 0x00}, 2},
+    // The end-of-block code ends the strip; codes after it are not read.
+    {"G4EndOfBlock", Kind::Fax4, 8, "001 0111 10 1" + Eol + Eol + "1", 3, {0x38, 0x00, 0x00}, 1},
+    // Bad data: the pixels decoded so far of the row are kept, then the strip ends.
+    {"G4BadCodeEndsTheStrip", Kind::Fax4, 8, "001 0111 10" "0000000 1", 2, {0x38, 0x00}, 1},
+    // A vertical mode that would put a1 before the row start is bad data.
+    {"G4ChangeBeforeA0", Kind::Fax4, 8, "001 0111 10 1" "0000010", 2, {0x38, 0x00}, 1},
+    // Group 3 two-dimensional: an end-of-line code and a tag bit (1: one-
+    // dimensional, 0: two-dimensional) before every row, fill bits allowed.
+    {"G3TwoDRows", Kind::Fax3TwoD, 8, Eol + "1 0111 10 1000" "000" + Eol + "0 011 010 1" + Eol + "1" + Eol + "1", 3,
+     {0x38, 0x10, 0x00}, 2},
+    // A damaged row ends where the damage is (row 2: a change at 2, then bad
+    // bits); the next row starts at the next end-of-line code, against the
+    // reference decoded so far (black from 2 on).
+    {"G3TwoDResynchronises", Kind::Fax3TwoD, 8, Eol + "1 0111 10 1000" + Eol + "0 1 0000000 11" + Eol + "0 1 1", 3,
+     {0x38, 0x00, 0x3F}, 3},
 };
 
 void PrintTo(const BitCase& c, std::ostream* os)
@@ -112,6 +138,22 @@ INSTANTIATE_TEST_SUITE_P(Codes, CCITTBits, ::testing::ValuesIn(BitCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // Runs beyond 2560 pixels: make-up codes add up until a terminating code.
+// Uncompressed mode (extension code 0000001 111) is refused with a clear
+// message when the options allow it; otherwise its code is bad data.
+TEST(CCITT, UncompressedModeIsRefused)
+{
+    const Bytes source = Bits("0000001111 0000");
+    TCCITTFax4Decoder allowed(2, false, 8);
+    EXPECT_THROW(
+        try { Decode(allowed, source, 1); } catch (const EGraphicCompression& e) {
+            EXPECT_STREQ(e.what(), "CCITT uncompressed mode is not supported.");
+            throw;
+        },
+        EGraphicCompression);
+    TCCITTFax4Decoder notAllowed(0, false, 8);
+    EXPECT_EQ(Decode(notAllowed, source, 1).Result.Produced, 0u);
+}
+
 TEST(CCITT, SeveralMakeUpCodesAddUp)
 {
     auto decoder = MakeDecoder(Kind::MH, 2700);
@@ -225,7 +267,7 @@ void QuietLibtiff()
 }
 
 void WriteTiff(const std::string& path, const Bilevel& image, uint16_t compression, uint16_t fillOrder,
-               uint32_t rowsPerStrip)
+               uint32_t rowsPerStrip, uint32_t t4Options = 0)
 {
     QuietLibtiff();
     TIFF* tif = TIFFOpen(path.c_str(), "w");
@@ -238,6 +280,8 @@ void WriteTiff(const std::string& path, const Bilevel& image, uint16_t compressi
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
     TIFFSetField(tif, TIFFTAG_FILLORDER, fillOrder);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    if (t4Options)
+        TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, t4Options);
     Bytes row(image.RowBytes());
     for (uint32_t y = 0; y < image.Height; ++y) {
         std::copy_n(image.Bits.begin() + y * image.RowBytes(), row.size(), row.begin());
@@ -282,7 +326,11 @@ Bytes DecodeStrips(const RawStrips& raw, uint32_t width, uint32_t height)
     const size_t rowBytes = (width + 7) / 8;
     const bool swap = raw.FillOrder == 2;
     std::unique_ptr<TDecoder> decoder;
-    if (raw.Compression == COMPRESSION_CCITTFAX3)
+    if (raw.Compression == COMPRESSION_CCITTFAX4)
+        decoder = std::make_unique<TCCITTFax4Decoder>(0, swap, width);
+    else if (raw.Compression == COMPRESSION_CCITTFAX3 && (raw.T4Options & 1))
+        decoder = std::make_unique<TCCITTFax3Decoder2D>(raw.T4Options, swap, width);
+    else if (raw.Compression == COMPRESSION_CCITTFAX3)
         decoder = std::make_unique<TCCITTFax3Decoder>(raw.T4Options, swap, false, width);
     else
         decoder = std::make_unique<TCCITTMHDecoder>(0, swap, raw.Compression == COMPRESSION_CCITTRLEW, width);
@@ -302,7 +350,8 @@ Bytes DecodeStrips(const RawStrips& raw, uint32_t width, uint32_t height)
     return out;
 }
 
-enum class Tool { Tiffcp, TiffcpFill, TiffcpLsb2Msb, LibtiffMH, LibtiffMHLsb2Msb, LibtiffMHWordAligned };
+enum class Tool { Tiffcp, TiffcpFill, TiffcpLsb2Msb, LibtiffMH, LibtiffMHLsb2Msb, LibtiffMHWordAligned, G4, G4Lsb2Msb,
+                  G3TwoD, G3TwoDFill, G3TwoDLsb2Msb };
 
 struct ToolCase {
     const char* Name;
@@ -336,6 +385,22 @@ const ToolCase ToolCases[] = {
     {"MHSolid2560", Tool::LibtiffMH, SolidRows, 2560},
     {"MHSolid4999", Tool::LibtiffMHLsb2Msb, SolidRows, 4999},
     {"MHSolid5000", Tool::LibtiffMH, SolidRows, 5000},
+    {"G4RunLengths", Tool::G4, RunImage, 5000},
+    {"G4Random1", Tool::G4, Random40, 1},
+    {"G4Random7Lsb2Msb", Tool::G4Lsb2Msb, Random40, 7},
+    {"G4Random8", Tool::G4, Random40, 8},
+    {"G4Random1728", Tool::G4, Random40, 1728},
+    {"G4Random2480Lsb2Msb", Tool::G4Lsb2Msb, Random40, 2480},
+    {"G4Random10000", Tool::G4, Random40, 10000},
+    {"G4Solid2561", Tool::G4, SolidRows, 2561},
+    {"G3TwoDRunLengths", Tool::G3TwoD, RunImage, 5000},
+    {"G3TwoDRandom1Fill", Tool::G3TwoDFill, Random40, 1},
+    {"G3TwoDRandom7", Tool::G3TwoD, Random40, 7},
+    {"G3TwoDRandom8Lsb2Msb", Tool::G3TwoDLsb2Msb, Random40, 8},
+    {"G3TwoDRandom1728Fill", Tool::G3TwoDFill, Random40, 1728},
+    {"G3TwoDRandom2480", Tool::G3TwoD, Random40, 2480},
+    {"G3TwoDRandom10000Lsb2Msb", Tool::G3TwoDLsb2Msb, Random40, 10000},
+    {"G3TwoDSolid1729", Tool::G3TwoD, SolidRows, 1729},
 };
 
 void PrintTo(const ToolCase& c, std::ostream* os)
@@ -355,13 +420,22 @@ TEST_P(CCITTTool, DecodesToTheOriginalBits)
     switch (c.Encoder) {
     case Tool::Tiffcp:
     case Tool::TiffcpFill:
-    case Tool::TiffcpLsb2Msb: {
+    case Tool::TiffcpLsb2Msb:
+    case Tool::G4:
+    case Tool::G4Lsb2Msb:
+    case Tool::G3TwoD:
+    case Tool::G3TwoDFill:
+    case Tool::G3TwoDLsb2Msb: {
         if (!pwtest::HaveProgram("tiffcp"))
             GTEST_SKIP() << "tiffcp is not installed";
         WriteTiff(plain, image, COMPRESSION_NONE, FILLORDER_MSB2LSB, image.Height);
-        std::vector<std::string> argv{"tiffcp", "-r", std::to_string(rowsPerStrip), "-c",
-                                      c.Encoder == Tool::TiffcpFill ? "g3:1d:fill" : "g3:1d"};
-        if (c.Encoder == Tool::TiffcpLsb2Msb)
+        const char* scheme = c.Encoder == Tool::TiffcpFill                             ? "g3:1d:fill"
+                             : c.Encoder == Tool::G4 || c.Encoder == Tool::G4Lsb2Msb   ? "g4"
+                             : c.Encoder == Tool::G3TwoDFill                           ? "g3:2d:fill"
+                             : c.Encoder == Tool::G3TwoD || c.Encoder == Tool::G3TwoDLsb2Msb ? "g3:2d"
+                                                                                       : "g3:1d";
+        std::vector<std::string> argv{"tiffcp", "-r", std::to_string(rowsPerStrip), "-c", scheme};
+        if (c.Encoder == Tool::TiffcpLsb2Msb || c.Encoder == Tool::G4Lsb2Msb || c.Encoder == Tool::G3TwoDLsb2Msb)
             argv.insert(argv.end(), {"-f", "lsb2msb"});
         argv.insert(argv.end(), {plain, coded});
         const pwtest::CommandResult run = pwtest::Run(argv);
@@ -381,8 +455,11 @@ TEST_P(CCITTTool, DecodesToTheOriginalBits)
     const RawStrips raw = ReadRawStrips(coded);
     ASSERT_FALSE(raw.Strips.empty());
     ASSERT_EQ(raw.RowsPerStrip, rowsPerStrip);
-    EXPECT_EQ(raw.FillOrder, c.Encoder == Tool::TiffcpLsb2Msb || c.Encoder == Tool::LibtiffMHLsb2Msb ? 2 : 1);
-    EXPECT_EQ(raw.T4Options & 1, 0u) << "one-dimensional data";
+    const bool lsb2msb = c.Encoder == Tool::TiffcpLsb2Msb || c.Encoder == Tool::LibtiffMHLsb2Msb ||
+                         c.Encoder == Tool::G4Lsb2Msb || c.Encoder == Tool::G3TwoDLsb2Msb;
+    EXPECT_EQ(raw.FillOrder, lsb2msb ? 2 : 1);
+    const bool twoD = c.Encoder == Tool::G3TwoD || c.Encoder == Tool::G3TwoDFill || c.Encoder == Tool::G3TwoDLsb2Msb;
+    EXPECT_EQ(raw.T4Options & 1, twoD ? 1u : 0u);
     const Bytes decoded = DecodeStrips(raw, image.Width, image.Height);
     ASSERT_EQ(decoded.size(), image.Bits.size());
     size_t first = 0;
@@ -402,9 +479,13 @@ TEST(CCITT, TruncatedAndDamagedStrips)
     const Bilevel image = RandomImage(300, 30, 5);
     pwtest::TempDir dir;
     std::mt19937 rng(11);
-    for (uint16_t compression : {COMPRESSION_CCITTFAX3, COMPRESSION_CCITTRLE}) {
-        SCOPED_TRACE(compression);
-        WriteTiff(dir.File("t.tif"), image, compression, FILLORDER_MSB2LSB, image.Height);
+    const std::tuple<uint16_t, uint32_t, Kind> codings[] = {{COMPRESSION_CCITTFAX3, 0, Kind::Fax3},
+                                                            {COMPRESSION_CCITTRLE, 0, Kind::MH},
+                                                            {COMPRESSION_CCITTFAX3, 1, Kind::Fax3TwoD},
+                                                            {COMPRESSION_CCITTFAX4, 0, Kind::Fax4}};
+    for (const auto& [compression, options, kind] : codings) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        WriteTiff(dir.File("t.tif"), image, compression, FILLORDER_MSB2LSB, image.Height, options);
         const RawStrips raw = ReadRawStrips(dir.File("t.tif"));
         ASSERT_EQ(raw.Strips.size(), 1u);
         const Bytes& strip = raw.Strips[0];
@@ -413,7 +494,7 @@ TEST(CCITT, TruncatedAndDamagedStrips)
         for (size_t cut = 0; cut <= strip.size(); ++cut) {
             RawStrips part = raw;
             part.Strips[0].assign(strip.begin(), strip.begin() + cut);
-            auto decoder = MakeDecoder(compression == COMPRESSION_CCITTFAX3 ? Kind::Fax3 : Kind::MH, image.Width);
+            auto decoder = MakeDecoder(kind, image.Width);
             const Decoded d = Decode(*decoder, part.Strips[0], image.Bits.size());
             const size_t rows = d.Result.Produced / rowBytes;
             ASSERT_GE(rows, lastRows) << "cut at " << cut;
@@ -426,7 +507,7 @@ TEST(CCITT, TruncatedAndDamagedStrips)
             Bytes damaged = strip;
             for (int flips = 1 + rng() % 8; flips > 0; --flips)
                 damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            auto decoder = MakeDecoder(compression == COMPRESSION_CCITTFAX3 ? Kind::Fax3 : Kind::MH, image.Width);
+            auto decoder = MakeDecoder(kind, image.Width);
             const Decoded d = Decode(*decoder, damaged, image.Bits.size() - rng() % 100);
             ASSERT_LE(d.Result.Consumed, damaged.size());
         }

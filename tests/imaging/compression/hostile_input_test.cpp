@@ -3,6 +3,7 @@
 // exactly sized buffers stops the test.
 #include "imaging/compression/ccitt_decoders.h"
 #include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/lzw_decoder.h"
 #include "imaging/compression/run_length_decoders.h"
 #include "imaging/compression/thunder_decoder.h"
 
@@ -45,6 +46,14 @@ std::vector<Subject> Subjects()
         {"MHWidth9", [] { return std::make_unique<TCCITTMHDecoder>(0, false, false, 9); }},
         {"MHWidth70WordAligned", [] { return std::make_unique<TCCITTMHDecoder>(0, true, true, 70); }},
         {"MHWidthHuge", [] { return std::make_unique<TCCITTMHDecoder>(0, false, false, 0xFFFFFFFFu); }},
+        {"Fax4Width1", [] { return std::make_unique<TCCITTFax4Decoder>(0, false, 1); }},
+        {"Fax4Width13Swapped", [] { return std::make_unique<TCCITTFax4Decoder>(0, true, 13); }},
+        {"Fax4Width2480", [] { return std::make_unique<TCCITTFax4Decoder>(0, false, 2480); }},
+        {"Fax4Width0", [] { return std::make_unique<TCCITTFax4Decoder>(0, false, 0); }},
+        {"Fax4WidthHuge", [] { return std::make_unique<TCCITTFax4Decoder>(0, false, 0xFFFFFFFFu); }},
+        {"Fax3TwoDWidth7", [] { return std::make_unique<TCCITTFax3Decoder2D>(1, false, 7); }},
+        {"Fax3TwoDWidth1728Swapped", [] { return std::make_unique<TCCITTFax3Decoder2D>(5, true, 1728); }},
+        {"LZW", [] { return std::make_unique<TLZWDecoder>(); }},
         {"Deflate", [] { return std::make_unique<TLZ77Decoder>(1, false); }},
         {"DeflateAutoReset", [] { return std::make_unique<TLZ77Decoder>(1, true); }},
         {"DeflateFinish", [] { return std::make_unique<TLZ77Decoder>(4, false); }},

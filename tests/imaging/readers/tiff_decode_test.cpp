@@ -368,18 +368,57 @@ TEST(TiffDecode, GreyPaletteRunsFromWhiteForMinIsWhite)
 TEST(TiffDecode, RefusedCompressions)
 {
     const std::pair<const char*, std::function<TiffBuilder()>> cases[] = {
-        {"LZW", [] { return std::move(TiffBuilder().Image(1, 1, 8, 1, 1, 5, {{0x80}})); }},
-        {"Group 4", [] { return std::move(TiffBuilder().Image(1, 1, 1, 1, 0, 4, {{0x00}})); }},
         {"old-style JPEG", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 6, 6, {{0x00}})); }},
         {"JBIG", [] { return std::move(TiffBuilder().Image(1, 1, 1, 1, 0, 34661, {{0x00}})); }},
-        {"no Compression tag", [] { return std::move(TiffBuilder().Image(1, 1, 8, 1, 1, 1, {{0}}).Remove(259)); }},
-        {"Group 3 coded two-dimensionally",
-         [] { return std::move(TiffBuilder().Image(4, 1, 1, 1, 0, 3, {{0x00, 0x10}}).Long(292, 1)); }},
+        {"LZMA", [] { return std::move(TiffBuilder().Image(1, 1, 8, 1, 1, 34925, {{0x00}})); }},
+        {"WebP", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 2, 50001, {{0x00}})); }},
     };
     for (const auto& [name, make] : cases) {
         SCOPED_TRACE(name);
         EXPECT_EQ(ErrorOf([&] { Load(make().Build()); }), NotSupported);
     }
+}
+
+// The codings of scanned archives, hand-built: LZW codes are 9 bits, most
+// significant bit first (Clear 256, EndOfInformation 257); Group 4 rows as
+// in the decoder tests.
+TEST(TiffDecode, ScanArchiveCodings)
+{
+    const Bytes g4 = Bits("001 0111 10 1" "111"); // rows W W K K K W W W, twice
+    const Pix g4Rows = {W, W, K, K, K, W, W, W, W, W, K, K, K, W, W, W};
+    Pix inverted = g4Rows;
+    for (auto& v : inverted)
+        v ^= 0xFFFFFF;
+    const std::tuple<const char*, std::function<TiffBuilder()>, Pix> cases[] = {
+        {"no Compression tag: uncompressed",
+         [] { return std::move(TiffBuilder().Image(2, 1, 8, 1, 1, 1, {{0x10, 0x20}}).Remove(259)); },
+         {0x101010, 0x202020}},
+        // Differences 10, 5, 5 restore to 10, 15, 20.
+        {"LZW with predictor 2",
+         [] {
+             return std::move(
+                 TiffBuilder().Image(3, 1, 8, 1, 1, 5, {{0x80, 0x02, 0x80, 0xA0, 0x58, 0x08}}).Short(317, 2));
+         },
+         {0x0A0A0A, 0x0F0F0F, 0x141414}},
+        {"Group 4, min-is-white",
+         [&] { return std::move(TiffBuilder().Image(8, 2, 1, 1, 0, 4, {g4})); }, g4Rows},
+        {"Group 4, min-is-black, fill order 2",
+         [&] { return std::move(TiffBuilder().Image(8, 2, 1, 1, 1, 4, {Reversed(g4)}).Short(266, 2)); }, inverted},
+        {"Group 3 two-dimensional",
+         [] {
+             return std::move(TiffBuilder()
+                                  .Image(8, 2, 1, 1, 0, 3, {Bits("000000000001 1 0111 10 1000 000000000001 0 111")})
+                                  .Long(292, 1));
+         },
+         g4Rows},
+    };
+    for (const auto& [name, make, pixels] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Pixels(*Load(make().Build())), pixels);
+    }
+    // T6Options bit 1 allows uncompressed mode; data that use it are refused.
+    EXPECT_EQ(ErrorOf([] { Load(TiffBuilder().Image(8, 1, 1, 1, 0, 4, {Bits("0000001111")}).Long(293, 2).Build()); }),
+              "CCITT uncompressed mode is not supported.");
 }
 
 TEST(TiffDecode, Group3WithFillBitsOptionDecodes)

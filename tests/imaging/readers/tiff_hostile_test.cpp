@@ -4,6 +4,7 @@
 #include "imaging/readers/tiff_graphic.h"
 #include "platform/exceptions.h"
 #include "tests/imaging/readers/tiff_test_builder.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -39,7 +40,65 @@ void SetCount(Bytes& bytes, uint16_t tag, uint32_t count)
     }
 }
 
+// A little-endian BigTIFF of a 2 x 1 grey image: the header, the directory
+// at 16, the pixels 0x30 0x40 after it. Offsets and counts as given.
+struct BigTiffFields {
+    uint16_t OffsetBytes = 8;
+    uint64_t FirstIFD = 16;
+    uint64_t EntryCount = 8;
+    uint64_t StripOffsetsCount = 1;
+    uint64_t StripOffset = 0; // 0: where the pixels are
+};
+
+Bytes BigTiff(const BigTiffFields& f)
+{
+    Bytes out = {'I', 'I', 43, 0};
+    const auto put = [&](uint64_t v, int bytes) {
+        for (int k = 0; k < bytes; ++k)
+            out.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    };
+    put(f.OffsetBytes, 2);
+    put(0, 2);
+    put(f.FirstIFD, 8);
+    const uint64_t pixels = 16 + 8 + 8 * 20 + 8;
+    const std::tuple<uint16_t, uint16_t, uint64_t, uint64_t> entries[] = {
+        {256, 3, 1, 2}, {257, 3, 1, 1}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
+        {273, 16, f.StripOffsetsCount, f.StripOffset ? f.StripOffset : pixels}, {277, 3, 1, 1}, {279, 16, 1, 2},
+    };
+    put(f.EntryCount, 8);
+    for (const auto& [tag, type, count, value] : entries) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 8);
+        put(value, 8);
+    }
+    put(0, 8);
+    out.insert(out.end(), {0x30, 0x40});
+    return out;
+}
+
 } // namespace
+
+// Every 64-bit offset of a BigTIFF file is checked against the stream.
+TEST(TiffHostile, BigTIFFOffsets)
+{
+    const std::tuple<const char*, BigTiffFields, std::string, Pix> cases[] = {
+        {"sound file", {}, "", {Grey(0x30), Grey(0x40)}},
+        {"first directory beyond the file", {.FirstIFD = 1ull << 62}, "Stream read error", {}},
+        {"entry count beyond the file", {.EntryCount = 1ull << 60}, "Stream read error", {}},
+        {"strip beyond the file", {.StripOffset = 1ull << 62}, "", {Grey(0), Grey(0)}},
+        {"strip offsets stored beyond the file", {.StripOffsetsCount = 2, .StripOffset = 1ull << 63}, Invalid, {}},
+        {"offsets of 4 bytes", {.OffsetBytes = 4}, Invalid, {}},
+    };
+    for (const auto& [name, fields, message, pixels] : cases) {
+        SCOPED_TRACE(name);
+        std::unique_ptr<TTIFFGraphic> g;
+        EXPECT_EQ(ErrorOf([&] { g = Load(BigTiff(fields)); }), message);
+        if (g) {
+            EXPECT_EQ(Pixels(*g), pixels);
+        }
+    }
+}
 
 TEST(TiffHostile, RefusedWithAMessage)
 {
@@ -155,6 +214,13 @@ TEST(TiffHostile, WhatTheFileHoldsIsDecoded)
         {"huge RowsPerStrip",
          [] { return TiffBuilder().Image(1, 2, 8, 1, 1, 32773, {{0x01, 4, 5}}).Long(278, 0x7FFFFFFF).Build(); },
          {Grey(4), Grey(5)}},
+        // LZW codes Clear 1 2 3 | 4 5 6 EndOfInformation, cut after the first row.
+        {"LZW strip cut after its first row",
+         [] { return TiffBuilder().Image(3, 2, 8, 1, 1, 5, {{0x80, 0x00, 0x40, 0x40, 0x30}}).Build(); },
+         {Grey(1), Grey(2), Grey(3), Grey(0), Grey(0), Grey(0)}},
+        {"Group 4 strip cut inside its second row",
+         [] { return TiffBuilder().Image(3, 3, 1, 1, 0, 4, {pwtest::Bits("001 0111 10 001 0")}).Build(); },
+         {0xFFFFFF, 0xFFFFFF, 0, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF}},
         {"Deflate data that are no zlib stream",
          [] { return TiffBuilder().Image(2, 1, 8, 1, 1, 8, {{1, 2, 3, 4, 5}}).Build(); }, {Grey(0), Grey(0)}},
         {"more tiles declared than stored",
@@ -206,6 +272,9 @@ TEST(TiffHostile, TruncatedAndCorruptedFiles)
         TiffBuilder().Image(8, 2, 1, 1, 0, 3, {{0x00, 0x10, 0x7C, 0x00, 0x10, 0x7C}}).Build(),
         TiffBuilder().Image(8, 2, 1, 1, 0, 2, {{0x7C, 0x35, 0x60}}).Build(),
         TiffBuilder().Image(6, 2, 4, 1, 1, 32809, {{0xC5, 0xC7, 0x02, 0x8B, 0xC0, 0x45, 0x02}}).Build(),
+        TiffBuilder().Image(3, 2, 8, 1, 1, 5, {{0x80, 0x00, 0x40, 0x40, 0x30, 0x20, 0x14, 0x0D, 0x01}}).Build(),
+        TiffBuilder().Image(8, 2, 1, 1, 0, 4, {pwtest::Bits("001 0111 10 1 011 010 1")}).Build(),
+        BigTiff({}),
         [] {
             TiffBuilder b;
             b.Long(256, 5).Long(257, 3).Tag(258, ftShort, {8, 8, 8}).Short(259, 1).Short(262, 2).Short(277, 3);

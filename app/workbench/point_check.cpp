@@ -1,0 +1,80 @@
+#include "app/workbench/point_check.h"
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace {
+
+// A pixel misfit above this is worth a warning.
+constexpr double MaxQuietMisfit = 1.0;
+// Beyond this the points turn the map further than any scan is skewed:
+// swapped or negated axes.
+constexpr double MaxPlausibleRotation = 45.0;
+
+std::string Format(const char* format, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Scale(double value)
+{
+    return std::isnan(value) ? "-" : Format("%.6f", value);
+}
+
+} // namespace
+
+TPointCheck CheckControlPoints(const TControlPoints& p, const TAffineTransform& t)
+{
+    TPointCheck check;
+    const double dc = p.Col2 - p.Col1;
+    const double dr = p.Row2 - p.Row1;
+    const double dY = p.Y2 - p.Y1;
+    const double dX = p.X2 - p.X1;
+    check.MapMisfit = std::hypot(p.Y2 - t.MapY(p.Col2, p.Row2), p.X2 - t.MapX(p.Col2, p.Row2));
+    const double pixelSize = std::hypot(t.A, t.D);
+    check.PixelMisfit = pixelSize > 0 ? check.MapMisfit / pixelSize : check.MapMisfit == 0 ? 0 : INFINITY;
+    check.RowScale = dc != 0 ? std::fabs(dY / dc) : NAN;
+    check.ColumnScale = dr != 0 ? std::fabs(dX / dr) : NAN;
+    // Map Y grows with the columns and map X against the rows, so the pixel
+    // step (dc, −dr) and the map step (dY, dX) point the same way on a
+    // straight scan; a picture turned counter-clockwise turns the first.
+    double rotation = (std::atan2(-dr, dc) - std::atan2(dX, dY)) * 180 / std::numbers::pi;
+    if (rotation > 180)
+        rotation -= 360;
+    if (rotation <= -180)
+        rotation += 360;
+    check.Rotation = (dX == 0 && dY == 0) ? 0 : rotation;
+    check.AxesReversed = std::fabs(check.Rotation) > MaxPlausibleRotation;
+
+    if (check.PixelMisfit > MaxQuietMisfit)
+        check.Warnings.push_back("Point 2 lies " + Format("%.3f", check.PixelMisfit) +
+                                 " pixels from its coordinates");
+    if (check.AxesReversed)
+        check.Warnings.push_back("The map axes point the wrong way (Y and X swapped, or the sign toggle needed)");
+    return check;
+}
+
+std::vector<std::string> PointCheckLines(const TPointCheck& check)
+{
+    std::vector<std::string> lines = {
+        "Misfit of point 2: " + Format("%.3f", check.MapMisfit) + " map units, " +
+            Format("%.3f", check.PixelMisfit) + " pixels",
+        "Scale along rows: " + Scale(check.RowScale) + ", down columns: " + Scale(check.ColumnScale),
+        "Rotation implied by the points: " + Format("%.3f", check.Rotation) + " degrees",
+    };
+    for (const auto& warning : check.Warnings)
+        lines.push_back("Warning: " + warning);
+    return lines;
+}
+
+std::string PointCheckSummary(const TPointCheck& check)
+{
+    std::string text = "Misfit " + Format("%.3f", check.PixelMisfit) + " px, rotation " +
+                       Format("%.2f", check.Rotation) + "\u00b0";
+    for (const auto& warning : check.Warnings)
+        text += " \u2013 " + warning;
+    return text;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The check of the two control points: how well the transformation that
+// Save writes fits point 2, and what the two points say about the scan.
+#include "app/workbench/world_file.h"
+
+#include <string>
+#include <vector>
+
+struct TPointCheck {
+    double MapMisfit = 0;    // distance in map units between where the transformation
+    double PixelMisfit = 0;  // sends point 2 and its coordinates, and in pixels
+    double RowScale = 0;     // map units per pixel along a row (NaN: no columns between the points)
+    double ColumnScale = 0;  // map units per pixel down a column (NaN: no rows between them)
+    double Rotation = 0;     // degrees the picture is turned counter-clockwise against the map
+    bool AxesReversed = false; // Y against the columns or X against the rows
+    std::vector<std::string> Warnings;
+};
+
+// Checks points against the transformation written for them (the two-point
+// one or the similarity). Raises as the transformation itself does when the
+// points coincide.
+TPointCheck CheckControlPoints(const TControlPoints& points, const TAffineTransform& written);
+
+// The check as lines of text, its warnings last, each beginning "Warning: ".
+std::vector<std::string> PointCheckLines(const TPointCheck& check);
+
+// One line for the status bar.
+std::string PointCheckSummary(const TPointCheck& check);

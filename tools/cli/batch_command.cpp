@@ -1,0 +1,578 @@
+// pinwright-cli georef --batch LIST [--jobs N] [--resume]
+// Every sheet of a CSV list runs as its own `pinwright-cli georef` process,
+// N at a time, so that one sheet's failure (or crash) touches no other. The
+// list names its columns after the georef options, so options the single
+// command gains work here without this file knowing them.
+//
+// A sheet writes into a private folder beside its target; only when the
+// process has succeeded are its files moved to their final names, so two
+// sheets sharing a folder never meet in the pipeline's temporary files and
+// a failed sheet leaves nothing behind. Successes are kept in LIST.done for
+// --resume.
+#include "platform/exceptions.h"
+#include "tools/cli/cli_support.h"
+#include "tools/cli/commands.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* Usage = "pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]";
+constexpr int MaxJobs = 256;
+
+struct TSheet {
+    int Line = 0;
+    std::string Target;                 // the out cell as written
+    std::vector<std::string> Arguments; // georef IMAGE --OPTION VALUE ..., without --out
+    std::string Problem;                // why the row cannot run at all
+    std::string Key;                    // identifies the sheet in LIST.done
+};
+
+// One CSV record of one line: fields separated by commas, a field in double
+// quotes may hold commas and "" for a quote; blanks around an unquoted field
+// are dropped.
+bool SplitCsvLine(const std::string& line, std::vector<std::string>& fields)
+{
+    fields.clear();
+    size_t i = 0;
+    const size_t n = line.size();
+    for (;;) {
+        while (i < n && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        std::string field;
+        if (i < n && line[i] == '"') {
+            ++i;
+            for (;;) {
+                if (i >= n)
+                    return false;
+                if (line[i] == '"') {
+                    if (i + 1 < n && line[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += line[i++];
+            }
+            while (i < n && (line[i] == ' ' || line[i] == '\t'))
+                ++i;
+            if (i < n && line[i] != ',')
+                return false;
+        } else {
+            while (i < n && line[i] != ',')
+                field += line[i++];
+            field.erase(field.find_last_not_of(" \t") + 1);
+        }
+        fields.push_back(std::move(field));
+        if (i >= n)
+            return true;
+        ++i; // the comma
+    }
+}
+
+std::string Hex64(uint64_t value)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// FNV-1a over the current folder and the full command: a sheet counts as
+// done only for the very same command.
+std::string SheetKey(const std::vector<std::string>& parts)
+{
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (const std::string& part : parts) {
+        for (const unsigned char c : part + '\0') {
+            hash ^= c;
+            hash *= 0x100000001b3ull;
+        }
+    }
+    return Hex64(hash);
+}
+
+bool ValidColumnName(const std::string& name)
+{
+    if (name.empty() || name[0] < 'a' || name[0] > 'z')
+        return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
+}
+
+std::vector<TSheet> ReadSheets(std::istream& in, const std::string& listName)
+{
+    std::string line;
+    std::vector<std::string> header;
+    int lineNumber = 0;
+    while (header.empty() && std::getline(in, line)) {
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        if (!SplitCsvLine(line, header))
+            throw Exception(listName + " line " + std::to_string(lineNumber) + ": unbalanced double quotes");
+    }
+    if (header.empty())
+        throw Exception(listName + " has no header line");
+    int image = -1, out = -1;
+    std::set<std::string> seen;
+    for (size_t c = 0; c < header.size(); ++c) {
+        const std::string& name = header[c];
+        if (!ValidColumnName(name) || name == "batch" || name == "jobs" || name == "resume" || name == "help")
+            throw Exception(listName + ": '" + name + "' cannot name a column (image, out, or a georef option "
+                                                     "without its dashes)");
+        if (!seen.insert(name).second)
+            throw Exception(listName + ": the column '" + name + "' appears twice");
+        if (name == "image")
+            image = static_cast<int>(c);
+        if (name == "out")
+            out = static_cast<int>(c);
+    }
+    if (image < 0 || out < 0)
+        throw Exception(listName + ": the header needs the columns image and out");
+
+    const std::string cwd = fs::current_path().string();
+    std::vector<TSheet> sheets;
+    std::vector<std::string> fields;
+    while (std::getline(in, line)) {
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        TSheet sheet;
+        sheet.Line = lineNumber;
+        if (!SplitCsvLine(line, fields)) {
+            sheet.Problem = "unbalanced double quotes";
+        } else if (fields.size() != header.size()) {
+            sheet.Problem = std::to_string(fields.size()) + " fields where the header has " +
+                            std::to_string(header.size());
+        } else {
+            sheet.Target = fields[out];
+            if (fields[image].empty() || fields[out].empty())
+                sheet.Problem = "the sheet needs an image and an out";
+            sheet.Arguments = {"georef", fields[image]};
+            for (size_t c = 0; c < header.size(); ++c) {
+                const std::string& cell = fields[c];
+                if (static_cast<int>(c) == image || static_cast<int>(c) == out || cell.empty() || cell == "no")
+                    continue;
+                sheet.Arguments.push_back("--" + header[c]);
+                if (cell != "yes")
+                    sheet.Arguments.push_back(cell);
+            }
+            std::vector<std::string> keyParts = sheet.Arguments;
+            keyParts.insert(keyParts.begin(), cwd);
+            keyParts.push_back(sheet.Target);
+            sheet.Key = SheetKey(keyParts);
+        }
+        sheets.push_back(std::move(sheet));
+    }
+    return sheets;
+}
+
+// LIST.done: one line per sheet done, its key and the files it made.
+class TJournal {
+public:
+    TJournal(const std::string& fileName, bool resume)
+    {
+        if (fileName.empty())
+            return;
+        if (resume) {
+            std::ifstream in(fileName);
+            std::string line;
+            while (std::getline(in, line)) {
+                std::vector<std::string> parts;
+                std::istringstream fields(line);
+                for (std::string part; std::getline(fields, part, '\t');)
+                    parts.push_back(part);
+                if (parts.size() >= 2)
+                    FDone[parts[0]] = std::vector<std::string>(parts.begin() + 1, parts.end());
+            }
+        }
+        FFile = std::fopen(fileName.c_str(), resume ? "a" : "w");
+        if (!FFile)
+            std::cerr << "pinwright-cli: cannot keep " << fileName << " (" << WithFullStop(IOErrorText(errno))
+                      << "); --resume will redo every sheet" << std::endl;
+    }
+    ~TJournal()
+    {
+        if (FFile)
+            std::fclose(FFile);
+    }
+    TJournal(const TJournal&) = delete;
+    TJournal& operator=(const TJournal&) = delete;
+
+    // Done before, and every file it made is still there.
+    bool Done(const std::string& key) const
+    {
+        const auto found = FDone.find(key);
+        return found != FDone.end() &&
+               std::all_of(found->second.begin(), found->second.end(), [](const std::string& file) {
+                   std::error_code error;
+                   return fs::is_regular_file(file, error);
+               });
+    }
+
+    void Record(const std::string& key, const std::vector<std::string>& files)
+    {
+        if (!FFile)
+            return;
+        std::string line = key;
+        for (const std::string& file : files) {
+            if (file.find_first_of("\t\n") != std::string::npos)
+                return; // such a sheet is simply redone
+            line += '\t' + file;
+        }
+        line += '\n';
+        std::fputs(line.c_str(), FFile);
+        std::fflush(FFile);
+    }
+
+private:
+    std::FILE* FFile = nullptr;
+    std::map<std::string, std::vector<std::string>> FDone;
+};
+
+volatile std::sig_atomic_t StopRequested = 0;
+
+extern "C" void RequestStop(int)
+{
+    StopRequested = 1;
+}
+
+struct TRunning {
+    size_t Sheet = 0;
+    std::string TargetFolder; // absolute, with a trailing "/"
+    std::string Staging;      // the sheet's private folder, with a trailing "/"; "" when it writes directly
+    std::FILE* Errors = nullptr;
+};
+
+std::string ReadAll(std::FILE* file)
+{
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, got);
+    return text;
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    if (from.empty())
+        return text;
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// What a failed georef process said: its last line, or for a usage error
+// every line (the problem and the usage).
+std::string FailureMessage(const std::string& errors, int status)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(errors);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            lines.push_back(line);
+    if (WIFSIGNALED(status))
+        return "the georef process ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    if (lines.empty())
+        return "the georef process failed with exit status " + std::to_string(WEXITSTATUS(status));
+    if (WEXITSTATUS(status) == ExitUsage) {
+        std::string joined;
+        for (const std::string& line : lines)
+            joined += (joined.empty() ? "" : " ") + line;
+        return joined;
+    }
+    return lines.back();
+}
+
+class TBatch {
+public:
+    TBatch(std::vector<TSheet> sheets, int jobs, TJournal& journal, bool resume)
+        : FSheets(std::move(sheets)), FJobs(jobs), FJournal(journal), FResume(resume),
+          FProgress(::isatty(STDERR_FILENO) == 1)
+    {
+        std::error_code error;
+        FSelf = fs::read_symlink("/proc/self/exe", error).string();
+        if (error)
+            throw Exception("Cannot find the pinwright-cli program itself");
+    }
+
+    int Run()
+    {
+        size_t next = 0;
+        ShowProgress();
+        while (next < FSheets.size() || !FRunning.empty()) {
+            while (!StopRequested && next < FSheets.size() && FRunning.size() < static_cast<size_t>(FJobs))
+                Start(next++);
+            if (StopRequested && !FStopping) {
+                // The sheets running are ended (and reported as failed), the
+                // others are not begun.
+                FStopping = true;
+                for (const auto& [pid, running] : FRunning)
+                    ::kill(-pid, SIGTERM);
+                for (; next < FSheets.size(); ++next)
+                    Report(next, "failed: stopped before it began");
+            }
+            if (FRunning.empty())
+                continue;
+            int status = 0;
+            const pid_t pid = ::waitpid(-1, &status, 0);
+            if (pid < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw Exception(std::string("Waiting for the sheets failed: ") + std::strerror(errno));
+            }
+            const auto found = FRunning.find(pid);
+            if (found == FRunning.end())
+                continue;
+            TRunning running = found->second;
+            FRunning.erase(found);
+            Finish(running, status);
+        }
+        ClearProgress();
+        std::cout << FSheets.size() << " sheets: " << FOk << " ok, " << FFailed << " failed, " << FSkipped
+                  << " skipped" << std::endl;
+        return FFailed > 0 ? 1 : 0;
+    }
+
+private:
+    void Start(size_t index)
+    {
+        const TSheet& sheet = FSheets[index];
+        if (!sheet.Problem.empty()) {
+            Report(index, "failed: " + sheet.Problem);
+            return;
+        }
+        if (FResume && FJournal.Done(sheet.Key)) {
+            ++FSkipped;
+            Report(index, "skipped (done before)");
+            return;
+        }
+        TRunning running;
+        running.Sheet = index;
+        const fs::path target = fs::absolute(sheet.Target).lexically_normal();
+        running.TargetFolder = target.parent_path().string() + "/";
+        std::string outName = target.string();
+        // Without a private folder (the target's folder cannot take one) the
+        // sheet writes directly, and fails there as the single command would.
+        std::string pattern = running.TargetFolder + ".pinwright-sheet-XXXXXX";
+        if (::mkdtemp(pattern.data())) {
+            running.Staging = pattern + "/";
+            outName = running.Staging + target.filename().string();
+        }
+        running.Errors = std::tmpfile();
+        if (!running.Errors) {
+            RemoveStaging(running);
+            Report(index, "failed: " + WithFullStop(IOErrorText(errno)));
+            return;
+        }
+        // Only this sheet's process gets it (as its standard error).
+        ::fcntl(fileno(running.Errors), F_SETFD, FD_CLOEXEC);
+
+        std::vector<std::string> arguments = sheet.Arguments;
+        arguments.insert(arguments.begin(), FSelf);
+        arguments.insert(arguments.end(), {"--out", outName});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, fileno(running.Errors), STDERR_FILENO);
+        // A process group of its own, so that stopping the sheet stops its
+        // converters too.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        pid_t pid = 0;
+        const int error = ::posix_spawn(&pid, FSelf.c_str(), &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0) {
+            std::fclose(running.Errors);
+            RemoveStaging(running);
+            Report(index, std::string("failed: cannot start georef: ") + std::strerror(error));
+            return;
+        }
+        FRunning[pid] = running;
+    }
+
+    void Finish(TRunning& running, int status)
+    {
+        const std::string errors = ReadAll(running.Errors);
+        std::fclose(running.Errors);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            std::vector<std::string> made;
+            const std::string problem = running.Staging.empty() ? std::string() : MoveIntoPlace(running, made);
+            RemoveStaging(running);
+            if (problem.empty()) {
+                if (running.Staging.empty())
+                    made = {fs::absolute(FSheets[running.Sheet].Target).lexically_normal().string()};
+                FJournal.Record(FSheets[running.Sheet].Key, made);
+                ++FOk;
+                Report(running.Sheet, "ok");
+                return;
+            }
+            Report(running.Sheet, "failed: " + problem);
+            return;
+        }
+        RemoveStaging(running);
+        // Messages that name the private folder name the target's instead.
+        Report(running.Sheet,
+               "failed: " + ReplaceAll(FailureMessage(errors, status), running.Staging, running.TargetFolder));
+    }
+
+    // Moves every file the sheet made to the target's folder. All targets
+    // are checked first, so that a sheet is not left half moved.
+    static std::string MoveIntoPlace(const TRunning& running, std::vector<std::string>& made)
+    {
+        std::vector<std::string> names;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(running.Staging, error))
+            names.push_back(entry.path().filename().string());
+        if (error)
+            return WithFullStop(IOErrorText(error.value()));
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            struct stat info;
+            const std::string destination = running.TargetFolder + name;
+            if (::lstat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+                return WithFullStop(IOErrorText(EISDIR));
+        }
+        for (const std::string& name : names) {
+            const std::string destination = running.TargetFolder + name;
+            if (::rename((running.Staging + name).c_str(), destination.c_str()) != 0)
+                return WithFullStop(IOErrorText(errno));
+            made.push_back(destination);
+        }
+        return std::string();
+    }
+
+    static void RemoveStaging(const TRunning& running)
+    {
+        if (running.Staging.empty())
+            return;
+        std::error_code error;
+        fs::remove_all(running.Staging, error);
+    }
+
+    void Report(size_t index, const std::string& outcome)
+    {
+        if (outcome.rfind("failed", 0) == 0)
+            ++FFailed;
+        ++FDone;
+        ClearProgress();
+        const TSheet& sheet = FSheets[index];
+        std::cout << "line " << sheet.Line << ", " << (sheet.Target.empty() ? "(no target)" : sheet.Target) << ": "
+                  << outcome << std::endl;
+        ShowProgress();
+    }
+
+    void ShowProgress()
+    {
+        if (FProgress)
+            std::cerr << '\r' << FDone << " of " << FSheets.size() << " sheets done" << std::flush;
+    }
+
+    void ClearProgress()
+    {
+        if (FProgress)
+            std::cerr << "\r\033[K" << std::flush;
+    }
+
+    std::vector<TSheet> FSheets;
+    int FJobs;
+    TJournal& FJournal;
+    bool FResume;
+    bool FProgress;
+    bool FStopping = false;
+    std::string FSelf;
+    std::map<pid_t, TRunning> FRunning;
+    size_t FDone = 0, FOk = 0, FFailed = 0, FSkipped = 0;
+};
+
+} // namespace
+
+int RunBatchCommand(int argc, char** argv)
+{
+    std::string list;
+    int jobs = 1;
+    bool resume = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                RaiseUsage(Usage, "option " + arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--batch") {
+            list = value();
+        } else if (arg == "--jobs") {
+            const std::string text = value();
+            char* end = nullptr;
+            const long n = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || n < 1 || n > MaxJobs)
+                RaiseUsage(Usage, "--jobs needs a number from 1 to " + std::to_string(MaxJobs) + ", not '" + text +
+                                      "'");
+            jobs = static_cast<int>(n);
+        } else if (arg == "--resume") {
+            resume = true;
+        } else {
+            RaiseUsage(Usage, (arg.rfind("--", 0) == 0 ? "unknown option " : "unexpected argument ") + arg +
+                                  " (in a batch, options go into the list's columns)");
+        }
+    }
+    if (resume && list == "-")
+        RaiseUsage(Usage, "--resume needs a list file, not standard input");
+
+    std::vector<TSheet> sheets;
+    if (list == "-") {
+        sheets = ReadSheets(std::cin, "the list");
+    } else {
+        std::ifstream in(list);
+        if (!in)
+            throw EInOutError("Cannot open the list \"" + list + "\". " + std::strerror(errno));
+        sheets = ReadSheets(in, list);
+    }
+
+    TJournal journal(list == "-" ? std::string() : list + ".done", resume);
+    struct sigaction action = {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    return TBatch(std::move(sheets), jobs, journal, resume).Run();
+}

@@ -1,0 +1,115 @@
+#include "tools/cli/help_texts.h"
+
+#ifndef PW_VERSION
+#define PW_VERSION "unknown"
+#endif
+
+const char* const ProgramHelp = R"(Usage: pinwright-cli COMMAND ARGUMENTS
+       pinwright-cli COMMAND --help
+       pinwright-cli --help | --version
+
+Georeferences scanned maps by two control points, and reads every picture
+format of the Pinwright workbench, from the command line.
+
+Commands:
+  info      describe a picture as JSON
+  convert   decode a picture into a PNG, PPM or PAM file
+  georef    write a world file or a GeoTIFF from two control points,
+            for one image or a whole list of sheets (--batch)
+  check     decode pictures in full and say of each: ok, ended early at
+            row N, or its error (status 1 when any failed)
+
+Exit status:
+  0  success
+  1  an error; its message is the last line on standard error, and no
+     output file is left behind
+  2  a command line that cannot be used (unknown option, missing argument)
+)";
+
+namespace {
+
+const char* const InfoHelp = R"(Usage: pinwright-cli info FILE
+
+Loads FILE as the workbench loads it and prints a JSON object: the picture
+class, width, height, pixel format and the image properties its reader
+found.
+
+Exit status: 0 success, 1 the file cannot be loaded, 2 a usage error.
+)";
+
+const char* const ConvertHelp = R"(Usage: pinwright-cli convert FILE OUT
+
+Loads FILE as the workbench loads it and writes the decoded bitmap to OUT:
+.png, .ppm (8-bit RGB) or .pam (RGB, or RGB_ALPHA for pictures with alpha).
+OUT appears whole or not at all.
+
+Exit status: 0 success, 1 the file cannot be loaded or OUT cannot be
+written, 2 a usage error.
+)";
+
+const char* const GeorefHelp = R"(Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
+                            (--map Y1,X1,Y2,X2 | --points FILE)
+                            --out TARGET [OPTIONS]
+       pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]
+
+Saves as the workbench does: the two pixel points and their map coordinates
+give one scale and the origin at point 1. TARGET ending in .tif gives the
+GeoTIFF and its .tfw world file, .jgw the world file alone. Prints the six
+world-file lines.
+
+  --p1, --p2 COL,ROW   the picked pixels (column, row; integers)
+  --map Y1,X1,Y2,X2    the map coordinates of point 1 and point 2
+  --points FILE        a point file instead of --map
+  --out TARGET         TARGET.tif (GeoTIFF and TFW) or TARGET.jgw
+  --negate             the sign toggle of the workbench
+  --crs SYSTEM         EPSG code or name of the coordinate reference system
+                       (looked up in PROJ); GeoKeys in the GeoTIFF, .prj and
+                       .aux.xml beside a .jgw
+  --rotate             one scale and a rotation fitting both points
+  --max-misfit PIXELS  fail, writing nothing, when point 2 misses its
+                       coordinates by more than PIXELS
+  --write-points FILE  also write the two points as a QGIS .points file
+The check of the two points (misfit, scales, rotation) goes to standard
+error. --points also reads a QGIS .points file; --p1 and --p2 may then be
+left out.
+The converters bmp2tiff and jpg2bmp are looked for in the current folder,
+beside this program, in the installed program folder, then on PATH;
+geotifcp on PATH.
+
+Batch: LIST.csv (or - for standard input) has a header line naming its
+columns and one sheet per line. The column "image" holds the image, "out"
+the target; every other column is named after an option without its
+dashes (p1, p2, map, points, negate, ...): a cell gives "--NAME CELL",
+"yes" gives the switch "--NAME" alone, an empty cell or "no" leaves it out.
+Cells holding commas are put in double quotes. Relative names are taken
+from the current folder. Each sheet runs as the single command would, in a
+process of its own; its targets appear only once all are complete.
+  --jobs N     run N sheets at a time (default 1)
+  --resume     redo only the sheets that failed or whose targets are
+               missing since the last run over LIST.csv (kept in
+               LIST.csv.done)
+One report line per sheet on standard output ("line L, TARGET: ok" or
+"line L, TARGET: failed: MESSAGE"), then "N sheets: N ok, N failed,
+N skipped"; progress on standard error when it is a terminal.
+
+Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
+one sheet or more failed, or the list cannot be read), 2 a usage error.
+)";
+
+} // namespace
+
+const char* CommandHelp(const std::string& command)
+{
+    if (command == "info")
+        return InfoHelp;
+    if (command == "convert")
+        return ConvertHelp;
+    if (command == "georef")
+        return GeorefHelp;
+    return nullptr;
+}
+
+std::string VersionLine()
+{
+    return std::string("pinwright-cli ") + PW_VERSION;
+}
