@@ -198,15 +198,17 @@ def main():
             seed = open(os.path.join(folder, name), "rb").read()
             stem, dot, suffix = name.rpartition(".")
             variants = {"": seed}
-            if patch:
+            try:
                 limit = field_max
-                if limit is None:
+                if patch and limit is None:
                     limit = tiff_field_max(seed, struct.unpack_from("<I", seed, 20)[0] if ext == "eps" else 0)
-                for label, tall in (("wide", False), ("tall", True)):
+                for label, tall in (("wide", False), ("tall", True)) if patch else ():
                     w, h = sides(limit, bitmap_bits(name), args.max_bytes, args.max_side, tall)
                     data = bytearray(seed)
                     patch(data, w, h)
                     variants["." + label] = bytes(data)
+            except (struct.error, ValueError, IndexError):
+                pass  # a layout the patcher does not know (BigTIFF, say): cut only
             for label, data in variants.items():
                 if label:
                     write(os.path.join(out, f"{stem}{label}.{suffix}"), data)
