@@ -8,6 +8,8 @@
 #include "app/workbench/dialog_filters.h"
 #include "app/message_service.h"
 #include "app/zoom_window.h"
+#include "imaging/loaded_picture.h"
+#include "platform/picture.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -253,7 +255,11 @@ void TForm1::ConnectHandlers()
     connect(Button11, &QPushButton::clicked, this, [this] { RunGuarded([this] { Button11Click(); }); });
     connect(Image2, &TImage::clicked, this, [this] { RunGuarded([this] { Image2Click(); }); });
     connect(Image3, &TImage::clicked, this, [this] { RunGuarded([this] { Image3Click(); }); });
-    connect(Image1, &TImageView::decodeBusy, this, [this](bool busy) { SetBusy(busy); });
+    connect(Image1, &TImageView::decodeBusy, this, [this](bool busy) {
+        SetBusy(busy);
+        if (!busy)
+            ReportEarlyEnd();
+    });
     Image1->Picture().OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect&,
                                           const std::string& text) { PictureProgress(stage, percent, text); };
 }
@@ -341,8 +347,32 @@ void TForm1::OpenImageFile(const QString& fileName)
             Form->SpeedButton2->setEnabled(true);
         }
     } end{this};
-    Image1->Picture().LoadFromFile(QFile::encodeName(fileName).toStdString());
+    // A picture without pixels is refused like a file that cannot be read:
+    // the previous picture stays.
+    TPicture& picture = Image1->Picture();
+    std::unique_ptr<TGraphic> graphic =
+        LoadPictureFile(QFile::encodeName(fileName).toStdString(), picture.OnProgress);
+    RequireImage(*graphic);
+    picture.SetGraphic(std::move(graphic));
     RememberFolder(fileName);
+    FEarlyEndReported = nullptr;
+    StatusBar1->Panel(0)->setText(MessageTable[0] + QStringLiteral(" 1.3 (01.2007)"));
+    StatusBar1->Panel(0)->setToolTip(QString());
+    ReportEarlyEnd();
+}
+
+void TForm1::ReportEarlyEnd()
+{
+    // A JPEG knows only once it is decoded (at its first paint), so this also
+    // runs when a decode ends; each picture is reported once.
+    TGraphic* graphic = Image1->Picture().Graphic();
+    if (!graphic || !graphic->EndedEarly() || graphic == FEarlyEndReported)
+        return;
+    FEarlyEndReported = graphic;
+    const QString notice = QString::fromStdString(EarlyEndNotice(*graphic));
+    StatusBar1->Panel(0)->setText(QStringLiteral("Ends early at row %1").arg(graphic->EarlyEndRow()));
+    StatusBar1->Panel(0)->setToolTip(notice);
+    MessageService().ShowNotice(notice);
 }
 
 void TForm1::SpeedButton3Click()

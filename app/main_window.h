@@ -174,9 +174,12 @@ private:
     void RememberPlace();
     void RememberFolder(const QString& fileName);
     double FitScaleNow() const;
+    // Status bar text and a non-modal notice for a picture from a short file.
+    void ReportEarlyEnd();
 
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;
+    const TGraphic* FEarlyEndReported = nullptr;
     bool FCentred = false;
     int FZoomLevel = 1;
     std::optional<TAffineTransform> FTransform; // once the points and boxes allow it

@@ -41,6 +41,15 @@ void TMessageService::ShowWarning(const QString& caption, const QString& text)
     ShowBox(QMessageBox::Warning, caption, text);
 }
 
+void TMessageService::ShowNotice(const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, kApplicationTitle, text, QMessageBox::Ok,
+                                QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 TMessageService& MessageService()
 {
     static TMessageService standard;

@@ -15,6 +15,9 @@ public:
     virtual void ShowError(const QString& text);
     // The same with the warning icon; caption as given.
     virtual void ShowWarning(const QString& caption, const QString& text);
+    // A non-modal notice with the information icon, captioned with the
+    // application title: the program goes on while it is shown.
+    virtual void ShowNotice(const QString& text);
 };
 
 // The service in use.

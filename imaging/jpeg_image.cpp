@@ -69,6 +69,7 @@ public:
 
     void Run();
     bool PaletteModified() const { return FPaletteModified; }
+    int64_t PrematureEndRow() { return FJPEG.PrematureEndRow(); }
 
 private:
     void Configure();
@@ -400,6 +401,7 @@ void TJPEGImage::Decode()
     // The bitmap exists while it is filled, so that a progress handler may
     // draw the rows done.
     FBitmap = std::make_unique<TBitmap>();
+    ClearEarlyEnd();
     bool aborted = false;
     bool paletteModified = false;
     try {
@@ -411,6 +413,10 @@ void TJPEGImage::Decode()
             aborted = true;
         }
         paletteModified = decoding.PaletteModified();
+        // libjpeg fills the rows after a premature end itself; the picture
+        // still says where its data ended.
+        if (decoding.PrematureEndRow() >= 0)
+            NoteEarlyEnd(static_cast<uint64_t>(decoding.PrematureEndRow()));
     } catch (const EAbort&) {
         aborted = true;
     } catch (...) {

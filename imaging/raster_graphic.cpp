@@ -51,6 +51,7 @@ bool TRasterGraphic::LoadProperties(TStream&, int)
 void TRasterGraphic::ResetProperties()
 {
     ImageProperties = TImageProperties{};
+    ClearEarlyEnd();
 }
 
 void TRasterGraphic::Assign(const TBitmap& source)

@@ -121,6 +121,7 @@ void TBitmap::FreeImage()
 {
     FWidth = 0;
     FHeight = 0;
+    ClearEarlyEnd();
     FBits.reset();
     FPalette.reset();
     FAlphaPresent = false;

@@ -186,7 +186,9 @@ private:
 
 // RLE8 and RLE4: runs are clipped at the row's end, a delta moves right and
 // up, and a stream that ends early ends the image (rows not reached stay zero).
-void DecodeRunLength(TRunSource& source, TBitmap& bitmap, int64_t width, int64_t height, bool topDown, bool rle4)
+// Returns the row, counted in the file's order, in which the data ended, or
+// -1 when they did not end early.
+int64_t DecodeRunLength(TRunSource& source, TBitmap& bitmap, int64_t width, int64_t height, bool topDown, bool rle4)
 {
     int64_t x = 0;
     int64_t row = 0;
@@ -226,12 +228,12 @@ void DecodeRunLength(TRunSource& source, TBitmap& bitmap, int64_t width, int64_t
             selectRow();
             break;
         case 1: // end of bitmap
-            return;
+            return -1;
         case 2: { // delta
             uint8_t dx = 0;
             uint8_t dy = 0;
             if (!source.Next(dx) || !source.Next(dy))
-                return;
+                return row;
             x += dx;
             if (dy) {
                 row += dy;
@@ -245,7 +247,7 @@ void DecodeRunLength(TRunSource& source, TBitmap& bitmap, int64_t width, int64_t
             for (int j = 0; j < bytes; ++j) {
                 uint8_t b = 0;
                 if (!source.Next(b))
-                    return;
+                    return row;
                 if (!rle4) {
                     put(x + j, b);
                 } else {
@@ -257,11 +259,12 @@ void DecodeRunLength(TRunSource& source, TBitmap& bitmap, int64_t width, int64_t
             x += pixels;
             uint8_t pad = 0;
             if ((bytes & 1) && !source.Next(pad))
-                return;
+                return row;
             break;
         }
         }
     }
+    return row < height ? row : -1;
 }
 
 } // namespace
@@ -492,7 +495,9 @@ void TBitmap::LoadDIB(TStream& stream, int64_t bitsOffset, int64_t dibStart, boo
     case TRowMode::RLE8:
     case TRowMode::RLE4: {
         TRunSource source(stream);
-        DecodeRunLength(source, *this, width, height, topDown, mode == TRowMode::RLE4);
+        const int64_t ended = DecodeRunLength(source, *this, width, height, topDown, mode == TRowMode::RLE4);
+        if (ended >= 0)
+            NoteEarlyEnd(static_cast<uint64_t>(ended));
         break;
     }
     }

@@ -78,11 +78,27 @@ public:
     // decoded here); owned by the graphic. May raise the decoder's errors.
     virtual TBitmap& ViewBitmap() = 0;
 
+    // The row in which the data of a short file ended (counted from 0 in the
+    // order the file stores its rows), or -1 for a complete picture. The rows
+    // before it hold what the file gave; the rest stay 0.
+    int64_t EarlyEndRow() const { return FEarlyEndRow; }
+    bool EndedEarly() const { return FEarlyEndRow >= 0; }
+
     TProgressEvent OnProgress;
     TNotifyEvent OnChange;
 
 protected:
+    // Notes that the data ended in row; the earliest row noted stands.
+    void NoteEarlyEnd(uint64_t row)
+    {
+        if (FEarlyEndRow < 0 || int64_t(row) < FEarlyEndRow)
+            FEarlyEndRow = static_cast<int64_t>(row);
+    }
+    void ClearEarlyEnd() { FEarlyEndRow = -1; }
     void Progress(TGraphic* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& r,
                   const std::string& msg);
     void Changed();
+
+private:
+    int64_t FEarlyEndRow = -1;
 };

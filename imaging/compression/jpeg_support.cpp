@@ -30,7 +30,6 @@ TJPEGDecompressor& Owner(j_decompress_ptr info)
 // after which libjpeg fills the missing part of the image itself.
 const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
 
-void IgnoreMessage(j_common_ptr, int) {}
 void IgnoreOutput(j_common_ptr) {}
 
 } // namespace
@@ -153,7 +152,7 @@ TJPEGDecompressor::TJPEGDecompressor()
 {
     FInfo.err = jpeg_std_error(&FError);
     FError.error_exit = &ErrorExit;
-    FError.emit_message = &IgnoreMessage;
+    FError.emit_message = &NoteMessage;
     FError.output_message = &IgnoreOutput;
     FInfo.client_data = this;
     try {
@@ -165,6 +164,18 @@ TJPEGDecompressor::TJPEGDecompressor()
     // After creation, which clears all but the error manager and client data.
     FProgressManager.progress_monitor = &ProgressMonitor;
     FInfo.progress = &FProgressManager;
+}
+
+// Warnings are not shown; the premature-end ones are kept as the row the
+// data ended in.
+void TJPEGDecompressor::NoteMessage(j_common_ptr info, int level)
+{
+    const int code = info->err->msg_code;
+    if (level >= 0 || (code != JWRN_JPEG_EOF && code != JWRN_HIT_MARKER) || !info->is_decompressor)
+        return;
+    auto& self = *static_cast<TJPEGDecompressor*>(info->client_data);
+    if (self.FPrematureEndRow < 0)
+        self.FPrematureEndRow = reinterpret_cast<j_decompress_ptr>(info)->output_scanline;
 }
 
 TJPEGDecompressor::~TJPEGDecompressor()

@@ -74,6 +74,11 @@ public:
     // it ran past the end).
     size_t SourceBytesConsumed() const;
 
+    // The output row at which the library warned that the data ended too
+    // soon (premature end of file, or a marker where entropy data belong),
+    // or -1 when it did not.
+    int64_t PrematureEndRow() const { return FPrematureEndRow; }
+
     // Called from libjpeg's progress monitor, between its units of work.
     // The monitor also ends a decode that reaches more than MaxScans scans.
     // Exceptions it raises end the libjpeg call and come out of Call.
@@ -101,6 +106,7 @@ private:
     [[noreturn]] void RaiseLibraryError();
     static void ErrorExit(j_common_ptr info);
     static void ProgressMonitor(j_common_ptr info);
+    static void NoteMessage(j_common_ptr info, int level);
 
     jpeg_decompress_struct FInfo{};
     jpeg_error_mgr FError{};
@@ -109,4 +115,5 @@ private:
     std::exception_ptr FPending;
     std::unique_ptr<TSource> FSource;
     std::function<void(const jpeg_progress_mgr&)> FProgress;
+    int64_t FPrematureEndRow = -1;
 };

@@ -101,7 +101,11 @@ void TAutodeskGraphic::LoadFromStream(TStream& stream)
     SetPalette(CreatePalette(entries));
     SetSize(static_cast<int>(width), static_cast<int>(height));
     for (uint32_t y = 0; y < height && width > 0; ++y) {
-        stream.Read(ScanLine(static_cast<int>(y)), width);
+        // A short file ends the image in that row; the rows below stay 0.
+        if (stream.Read(ScanLine(static_cast<int>(y)), width) < int64_t(width)) {
+            NoteEarlyEnd(y);
+            break;
+        }
         RowDone(y, height);
     }
     EndProgress();

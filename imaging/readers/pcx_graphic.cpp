@@ -213,6 +213,8 @@ uint64_t TPCXGraphic::ReadPixelData(TStream& stream, int64_t available, uint32_t
         produced = std::min<uint64_t>(size, held);
         stream.ReadBuffer(data.data(), static_cast<int64_t>(produced));
     }
+    if (produced < uint64_t(ImageProperties.Height) * rowBytes)
+        NoteEarlyEnd(produced / rowBytes);
     // A row begun counts as held; its missing end stays 0 like a fresh bitmap.
     return (produced + rowBytes - 1) / rowBytes;
 }

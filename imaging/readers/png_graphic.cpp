@@ -266,7 +266,8 @@ void TPNGGraphic::LoadFromStream(TStream& stream)
         // background, as if the bitmap had been filled before decoding.
         try {
             const THeader& h = State.Header;
-            if (State.ImageDataSeen && h.Interlace != ilAdam7 && State.RowsFilled < h.Height && !Empty())
+            if (State.ImageDataSeen && h.Interlace != ilAdam7 && State.RowsFilled < h.Height && !Empty() &&
+                BackgroundAffordable())
                 FillRows(State.RowsFilled, h.Height);
         } catch (...) {
         }
@@ -439,8 +440,9 @@ void TPNGGraphic::DecodeImageData()
     // Every row of a plain image is overwritten, so only an interlaced one
     // is filled first; a plain load cut short fills the rows it did not reach.
     if (h.Interlace == ilAdam7) {
-        FillRows(0, height);
-        for (int pass = 0; pass < 7; ++pass) {
+        if (BackgroundAffordable())
+            FillRows(0, height);
+        for (int pass = 0; pass < 7 && !State.DataEnded; ++pass) {
             const TPass& p = Adam7[pass];
             if (width <= p.FirstColumn)
                 continue;
@@ -466,7 +468,13 @@ void TPNGGraphic::DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t fir
     const uint32_t height = State.Header.Height;
     const bool plain = mask == 0xFF && rowStep == 1;
     for (uint32_t y = firstRow; y < height; y += rowStep) {
-        ReadRowBytes(current, rowSize);
+        // Image data that end early end the image: the rows they do not
+        // reach are not written, so a short file costs no more than its data.
+        if (!ReadRowBytes(current, rowSize)) {
+            State.DataEnded = true;
+            NoteEarlyEnd(y);
+            return;
+        }
         pwpng::simd::UnfilterRow(current[0], current + 1, previous + 1, rowSize - 1, State.PixelBytes);
         cm.ConvertLine({static_cast<const void*>(current + 1)}, ScanLine(static_cast<int>(y)), width, mask);
         std::swap(current, previous);
@@ -479,7 +487,12 @@ void TPNGGraphic::DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t fir
     }
 }
 
-void TPNGGraphic::ReadRowBytes(uint8_t* buffer, uint32_t count)
+bool TPNGGraphic::BackgroundAffordable() const
+{
+    return uint64_t(RowStride()) * uint64_t(Height()) <= 1032 * uint64_t(std::max<int64_t>(State.StreamSize, 0));
+}
+
+bool TPNGGraphic::ReadRowBytes(uint8_t* buffer, uint32_t count)
 {
     uint8_t* target = buffer;
     size_t wanted = count;
@@ -506,15 +519,16 @@ void TPNGGraphic::ReadRowBytes(uint8_t* buffer, uint32_t count)
         wanted -= r.Produced;
         const int result = State.DeflateDecoder->LastResult();
         if (result == Z_STREAM_END) {
-            if (wanted > 0 || State.IDATLeft > 0)
+            // Bytes after the end of the stream in its last chunk are left
+            // unread, as other decoders do; a stream that ends before the
+            // image is an error.
+            if (wanted > 0)
                 RaiseImageErrorFmt(msg::ExtraCompressedData, Name);
-            return;
+            return true;
         }
         if (dataEnded) {
-            // The image data stop short: the rest of the row keeps what the
-            // buffer held.
             if (r.Produced == 0 && (result == Z_OK || result == Z_BUF_ERROR))
-                return;
+                return false;
         } else if (r.Consumed == 0 && r.Produced == 0) {
             // Input and room but no progress: refuse rather than loop.
             RaiseImageErrorFmt(msg::CompressionError, Name);
@@ -522,6 +536,7 @@ void TPNGGraphic::ReadRowBytes(uint8_t* buffer, uint32_t count)
         if (result != Z_OK && result != Z_BUF_ERROR)
             RaiseImageErrorFmt(msg::CompressionError, Name);
     }
+    return true;
 }
 
 // ---- Background and transparency --------------------------------------------

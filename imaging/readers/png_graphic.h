@@ -67,6 +67,7 @@ private:
         int32_t GrayKeySample = -1; // tRNS grey sample of a 1, 2 or 4-bit image, resolved once the palette exists
         bool ImageDataSeen = false; // the IDAT run has been decoded
         uint32_t RowsFilled = 0;    // rows of a non-interlaced image already delivered
+        bool DataEnded = false;     // the image data stopped before the image did
     };
 
     void ReadChunkHeader();
@@ -81,7 +82,11 @@ private:
     void DecodeImageData();
     void DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t firstRow, uint32_t rowStep, uint32_t rowSize,
                     uint8_t mask, bool lastPass);
-    void ReadRowBytes(uint8_t* buffer, uint32_t count);
+    // False when the image data end before count bytes.
+    bool ReadRowBytes(uint8_t* buffer, uint32_t count);
+    // True when painting the background costs no more than the file could
+    // have made the image cost: Deflate expands at most 1032 times.
+    bool BackgroundAffordable() const;
     void ApplyGamma(const uint8_t* data);
     void ReadBackground();
     void ReadTransparency();

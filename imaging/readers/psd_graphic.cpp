@@ -261,10 +261,14 @@ void TPSDGraphic::ReadSinglePlane(TByteReader& in, const std::vector<uint16_t>& 
         for (uint32_t y = 0; y < height; ++y) {
             const uint8_t* source = packed.data() + offset;
             uint8_t* target = convert ? row.data() : ScanLine(static_cast<int>(y));
-            decoder.Expand(source, total - offset, target, rowBytes, counts[y], rowBytes);
+            const size_t produced = decoder.Expand(source, total - offset, target, rowBytes, counts[y], rowBytes).Produced;
             offset += counts[y];
-            if (convert)
+            if (produced < rowBytes)
+                NoteEarlyEnd(y);
+            if (convert && produced > 0) {
+                std::memset(row.data() + produced, 0, rowBytes - produced);
                 cm.ConvertLine({row.data()}, ScanLine(static_cast<int>(y)), width);
+            }
             RowDone(y, height);
         }
         decoder.ExpandFinish();
@@ -291,47 +295,69 @@ void TPSDGraphic::ReadColorPlanes(TByteReader& in, const std::vector<uint16_t>& 
     const TPixelScheme scheme = p.PixelScheme;
     const int planeCount = scheme == psRGBA || scheme == psCMYK ? 4 : 3;
     const size_t rowBytes = size_t(width) * (p.BitsPerSample / 8);
-    // Channels past the ones shown are not kept: PackBits output stops when
-    // the shown planes are full, raw data are read only that far.
+    // Channels past the ones shown are not kept: raw data are read only that far.
     const uint64_t planeSize = CheckBufferSize(DisplayName(), rowBytes, height);
     const uint64_t dataSize = CheckBufferSize(DisplayName(), planeSize, static_cast<uint64_t>(planeCount));
+    // PackBits rows are expanded one image row at a time straight from the
+    // packed data, so the work takes no more memory than the file holds.
     std::vector<uint8_t> data;
-
+    std::vector<uint64_t> starts;
     if (p.CompressionKind == ckPackBits) {
         const uint64_t total = SumOf(counts, 0, size_t(height) * channels);
         if (total > uint64_t(in.Remaining()))
             in.Fail();
-        std::vector<uint8_t> packed(total);
-        in.Bytes(packed.data(), static_cast<int64_t>(total));
-        data.resize(dataSize);
-        TPackbitsRLEDecoder decoder;
-        decoder.ExpandStart();
-        const uint8_t* source = packed.data();
-        uint8_t* target = data.data();
-        decoder.Expand(source, total, target, dataSize, total, dataSize);
-        decoder.ExpandFinish();
+        data.resize(total);
+        in.Bytes(data.data(), static_cast<int64_t>(total));
+        starts.resize(size_t(height) * planeCount);
+        uint64_t offset = 0;
+        for (size_t i = 0; i < starts.size(); ++i) {
+            starts[i] = offset;
+            offset += counts[i];
+        }
     } else {
         if (dataSize > uint64_t(in.Remaining()))
             in.Fail();
         data.resize(dataSize);
         in.Bytes(data.data(), static_cast<int64_t>(dataSize));
     }
-    // The file stores CMYK ink amounts inverted (0 = full ink). Inverting each
-    // byte inverts 16-bit samples as well, whatever their byte order.
-    if (scheme == psCMYK)
-        for (uint8_t& b : data)
-            b = static_cast<uint8_t>(255 - b);
     EndProgress();
 
     StartProgress(msg::Transfering);
     TColorManager& cm = ColorManager();
+    std::vector<uint8_t> rows(starts.empty() ? 0 : rowBytes * planeCount);
+    TPackbitsRLEDecoder decoder;
+    decoder.ExpandStart();
     const void* planes[4] = {};
     for (uint32_t y = 0; y < height; ++y) {
-        for (int k = 0; k < planeCount; ++k)
-            planes[k] = data.data() + size_t(k) * planeSize + size_t(y) * rowBytes;
-        cm.ConvertLine(planes, planeCount, ScanLine(static_cast<int>(y)), width);
+        bool held = starts.empty();
+        for (int k = 0; k < planeCount; ++k) {
+            uint8_t* row = starts.empty() ? data.data() + size_t(k) * planeSize + size_t(y) * rowBytes
+                                          : rows.data() + size_t(k) * rowBytes;
+            if (!starts.empty()) {
+                const size_t index = size_t(k) * height + y;
+                const uint8_t* source = data.data() + starts[index];
+                uint8_t* target = row;
+                const size_t produced =
+                    decoder.Expand(source, counts[index], target, rowBytes, counts[index], rowBytes).Produced;
+                std::memset(row + produced, 0, rowBytes - produced);
+                if (produced < rowBytes)
+                    NoteEarlyEnd(y);
+                held = held || produced > 0;
+            }
+            // The file stores CMYK ink amounts inverted (0 = full ink).
+            // Inverting each byte inverts 16-bit samples as well, whatever
+            // their byte order.
+            if (scheme == psCMYK)
+                for (size_t i = 0; i < rowBytes; ++i)
+                    row[i] = static_cast<uint8_t>(255 - row[i]);
+            planes[k] = row;
+        }
+        // A row the data hold nothing of stays as the fresh bitmap has it.
+        if (held)
+            cm.ConvertLine(planes, planeCount, ScanLine(static_cast<int>(y)), width);
         RowDone(y, height);
     }
+    decoder.ExpandFinish();
 }
 
 void TPSDGraphic::LoadFromStream(TStream& stream)

@@ -283,34 +283,44 @@ void TPSPGraphic::ReadChannel(TByteReader& in, TChannels& channels)
     if (kind != ckNone && kind != ckRunLength && kind != ckDeflate)
         RaiseImageErrorFmt(msg::NotSupported, msg::CompressionScheme, DisplayName());
 
-    // Sized for the rows drawn from it: longer data are cut, shorter data
-    // leave the rest of the channel 0.
-    const uint64_t size = CheckBufferSize(DisplayName(), ChannelStride(), ImageProperties.Height);
-    std::vector<uint8_t>& buffer = channels[channelType];
-    buffer.assign(size, 0);
-    if (kind == ckNone || size == 0) {
-        const uint64_t direct = std::min<uint64_t>(packedLength, size);
-        in.Bytes(buffer.data(), static_cast<int64_t>(direct));
-        in.Skip(packedLength - static_cast<int64_t>(direct));
-        return;
-    }
+    // Longer data are cut at the declared rows. The buffer holds the rows the channel's bytes can fill, not the rows
+    // the header declares: a run gives at most 127 bytes from 2, a Deflate
+    // byte at most 1032.
+    const uint64_t stride = ChannelStride();
+    const uint64_t size = CheckBufferSize(DisplayName(), stride, ImageProperties.Height);
     if (packedLength > in.Remaining())
         in.Fail();
-    std::vector<uint8_t> packed(packedLength);
-    in.Bytes(packed.data(), packedLength);
-    const uint8_t* source = packed.data();
-    uint8_t* target = buffer.data();
-    if (kind == ckRunLength) {
-        TPSPRLEDecoder decoder;
-        decoder.ExpandStart();
-        decoder.Expand(source, packedLength, target, size, packedLength, unpackedLength);
-        decoder.ExpandFinish();
+    const uint64_t reach = kind == ckNone ? packedLength : kind == ckRunLength ? 64 * uint64_t(packedLength) + 127
+                                                                               : 1032 * uint64_t(packedLength) + 1032;
+    const uint64_t held = stride == 0 ? 0 : std::min<uint64_t>(size, (reach + stride - 1) / stride * stride);
+    std::vector<uint8_t>& buffer = channels[channelType];
+    buffer.assign(held, 0);
+    uint64_t produced = 0;
+    if (kind == ckNone || held == 0) {
+        produced = std::min<uint64_t>(packedLength, held);
+        in.Bytes(buffer.data(), static_cast<int64_t>(produced));
+        in.Skip(packedLength - static_cast<int64_t>(produced));
     } else {
-        TLZ77Decoder decoder(Z_FINISH, false);
-        decoder.ExpandStart();
-        decoder.Expand(source, packedLength, target, size, packedLength, unpackedLength);
-        decoder.ExpandFinish();
+        std::vector<uint8_t> packed(packedLength);
+        in.Bytes(packed.data(), packedLength);
+        const uint8_t* source = packed.data();
+        uint8_t* target = buffer.data();
+        if (kind == ckRunLength) {
+            TPSPRLEDecoder decoder;
+            decoder.ExpandStart();
+            produced = decoder.Expand(source, packedLength, target, held, packedLength, unpackedLength).Produced;
+            decoder.ExpandFinish();
+        } else {
+            TLZ77Decoder decoder(Z_FINISH, false);
+            decoder.ExpandStart();
+            produced = decoder.Expand(source, packedLength, target, held, packedLength, unpackedLength).Produced;
+            decoder.ExpandFinish();
+        }
     }
+    if (stride > 0 && produced < size)
+        NoteEarlyEnd(produced / stride);
+    // Rows begun count as held; their missing end stays 0.
+    buffer.resize(std::min<uint64_t>(held, (produced + stride - 1) / std::max<uint64_t>(stride, 1) * stride));
 }
 
 void TPSPGraphic::TransferRows(TChannels& channels)
@@ -321,23 +331,27 @@ void TPSPGraphic::TransferRows(TChannels& channels)
         const bool color = cm.TargetScheme() != psIndexed && cm.TargetScheme() != psGray;
         const uint32_t stride = ChannelStride();
         const uint32_t height = ImageProperties.Height;
-        const size_t size = size_t(stride) * height;
-        // A channel the layer lacks draws as 0.
-        for (int type = color ? 1 : 0; type < (color ? 4 : 1); ++type)
-            if (channels[type].empty())
-                channels[type].assign(size, 0);
-        // Red, green, blue and the type-0 channel, when there is one, as fourth plane.
+        // Only the rows some channel holds are written; a channel that ends
+        // sooner, or is missing, reads as 0 there.
+        size_t rows = 0;
+        for (const auto& channel : channels)
+            rows = std::max<size_t>(rows, stride ? channel.size() / stride : 0);
+        const std::vector<uint8_t> zero(stride, 0);
+        const auto row = [&](int type, uint32_t y) -> const void* {
+            const std::vector<uint8_t>& channel = channels[type];
+            const size_t offset = size_t(y) * stride;
+            return offset < channel.size() ? channel.data() + offset : zero.data();
+        };
         const void* planes[4] = {};
         const int planeCount = color ? (channels[0].empty() ? 3 : 4) : 1;
-        for (uint32_t y = 0; y < height; ++y) {
-            const size_t offset = size_t(y) * stride;
+        for (uint32_t y = 0; y < rows; ++y) {
             if (color) {
                 for (int k = 0; k < 3; ++k)
-                    planes[k] = channels[k + 1].data() + offset;
+                    planes[k] = row(k + 1, y);
                 if (planeCount == 4)
-                    planes[3] = channels[0].data() + offset;
+                    planes[3] = row(0, y);
             } else {
-                planes[0] = channels[0].data() + offset;
+                planes[0] = row(0, y);
             }
             cm.ConvertLine(planes, planeCount, ScanLine(static_cast<int>(y)), ImageProperties.Width);
             RowDone(y, height);

@@ -184,6 +184,10 @@ void TRLAGraphic::LoadRows(TStream& stream)
     }
 
     SetSize(static_cast<int>(p.Width), static_cast<int>(p.Height));
+    // The offset table comes first: a file too short for it is refused
+    // before the table is made.
+    if (uint64_t(p.Height) * 4 > static_cast<uint64_t>(std::max<int64_t>(stream.Remaining(), 0)))
+        throw EReadError(msg::StreamReadError);
     TCardinalArray offsets(p.Height);
     stream.ReadBuffer(offsets.data(), int64_t(p.Height) * 4);
     SwapLongs(offsets.data(), p.Height);

@@ -157,11 +157,12 @@ void TSGIGraphic::LoadRows(TStream& stream, uint32_t channels)
     Progress(this, psEnding, 100, true, ProgressRect, "");
     StartProgress(msg::Transfering);
     for (uint32_t y = 0; y < height; ++y) {
+        // A row the file holds nothing of is left as the fresh bitmap has it,
+        // so a short file that declares a huge image costs no more than its data.
         uint8_t* line = ScanLine(static_cast<int>(height - 1 - y));
         if (direct) {
             ReadChannelRow(y, 0, line);
-        } else {
-            ReadSGIRow(y, targets, shown);
+        } else if (ReadSGIRow(y, targets, shown)) {
             cm.ConvertLine(sources, static_cast<int>(shown), line, width, 0xFF);
         }
         RowDone(y, height);
@@ -171,50 +172,63 @@ void TSGIGraphic::LoadRows(TStream& stream, uint32_t channels)
 void TSGIGraphic::ReadRowTables(TStream& stream, uint32_t channels)
 {
     // Only the entries of the channels shown are needed; they come first in
-    // both tables. A table cut short leaves its missing entries 0, which
-    // reads as empty rows.
+    // both tables. A table is as long as the file can fill: the rows whose
+    // entries are missing hold nothing.
     const uint64_t height = ImageProperties.Height;
     const uint64_t entries = height * ChannelsShown(ImageProperties.PixelScheme);
     const uint64_t tableBytes = height * channels * 4;
     const auto read = [&](uint64_t position, TCardinalArray& table) {
-        table.assign(entries, 0);
-        const uint64_t bytes = std::min<uint64_t>(entries * 4, Available(StreamSize, position));
+        const uint64_t bytes = std::min<uint64_t>(entries * 4, Available(StreamSize, position)) & ~uint64_t(3);
+        table.assign(bytes / 4, 0);
         if (bytes == 0)
             return;
         stream.SetPosition(static_cast<int64_t>(position));
-        stream.Read(table.data(), static_cast<int64_t>(bytes));
-        SwapLongs(table.data(), static_cast<uint32_t>(entries));
+        stream.ReadBuffer(table.data(), static_cast<int64_t>(bytes));
+        SwapLongs(table.data(), static_cast<uint32_t>(bytes / 4));
     };
     const uint64_t start = uint64_t(BasePosition) + HeaderSize;
     read(start, RowStart);
     read(start + tableBytes, RowSize);
 }
 
-void TSGIGraphic::ReadSGIRow(uint32_t y, uint8_t* const* targets, uint32_t count)
+bool TSGIGraphic::ReadSGIRow(uint32_t y, uint8_t* const* targets, uint32_t count)
 {
-    for (uint32_t k = 0; k < count; ++k)
-        ReadChannelRow(y, k, targets[k]);
+    size_t produced[4] = {};
+    bool any = false;
+    for (uint32_t k = 0; k < count; ++k) {
+        produced[k] = ReadChannelRow(y, k, targets[k]);
+        any = any || produced[k] > 0;
+    }
+    // What the file does not hold of a row shows as 0, not as the row before.
+    for (uint32_t k = 0; any && k < count; ++k)
+        std::memset(targets[k] + produced[k], 0, RowBytes - produced[k]);
+    return any;
 }
 
-void TSGIGraphic::ReadChannelRow(uint32_t y, uint32_t channel, uint8_t* target)
+size_t TSGIGraphic::ReadChannelRow(uint32_t y, uint32_t channel, uint8_t* target)
 {
     TStream& stream = *SourceStream;
     const uint64_t height = ImageProperties.Height;
     size_t produced = 0;
     if (Decoder) {
         const size_t index = size_t(channel) * height + y;
+        if (index >= RowStart.size() || index >= RowSize.size()) {
+            NoteEarlyEnd(y);
+            return 0;
+        }
         const uint64_t position = uint64_t(BasePosition) + RowStart[index];
+        const uint64_t held = Available(StreamSize, position);
+        if (held < RowSize[index])
+            NoteEarlyEnd(y);
         // Bytes past 2 x RowBytes + 2 cannot reach the row: the costliest
         // coding spends one control per sample and ends with one more.
-        const uint64_t length = std::min<uint64_t>(
-            {RowSize[index], Available(StreamSize, position), 2 * uint64_t(RowBytes) + 2});
+        const uint64_t length = std::min<uint64_t>({RowSize[index], held, 2 * uint64_t(RowBytes) + 2});
+        if (length == 0)
+            return 0;
         if (PackedRow.size() < length)
             PackedRow.resize(length);
-        int64_t got = 0;
-        if (length > 0) {
-            stream.SetPosition(static_cast<int64_t>(position));
-            got = stream.Read(PackedRow.data(), static_cast<int64_t>(length));
-        }
+        stream.SetPosition(static_cast<int64_t>(position));
+        const int64_t got = stream.Read(PackedRow.data(), static_cast<int64_t>(length));
         const uint8_t* source = PackedRow.data();
         uint8_t* out = target;
         produced = Decoder->Expand(source, static_cast<size_t>(got), out, RowBytes, static_cast<size_t>(got), RowBytes)
@@ -223,11 +237,12 @@ void TSGIGraphic::ReadChannelRow(uint32_t y, uint32_t channel, uint8_t* target)
         const uint64_t position =
             uint64_t(BasePosition) + HeaderSize + (y + channel * height) * uint64_t(RowBytes);
         const uint64_t length = std::min<uint64_t>(RowBytes, Available(StreamSize, position));
+        if (length < RowBytes)
+            NoteEarlyEnd(y);
         if (length > 0) {
             stream.SetPosition(static_cast<int64_t>(position));
             produced = static_cast<size_t>(stream.Read(target, static_cast<int64_t>(length)));
         }
     }
-    // What the file does not hold of a row shows as 0, not as the row before.
-    std::memset(target + produced, 0, RowBytes - produced);
+    return produced;
 }

@@ -46,8 +46,12 @@ private:
     void LoadRows(TStream& stream, uint32_t channels);
     void ReadRowTables(TStream& stream, uint32_t channels);
     // Fills targets[k] with channel k of stored row y, for k < count.
-    void ReadSGIRow(uint32_t y, uint8_t* const* targets, uint32_t count);
-    void ReadChannelRow(uint32_t y, uint32_t channel, uint8_t* target);
+    // Reads row y of the first count channels; false when the file holds
+    // nothing of it (the targets are then left as they were).
+    bool ReadSGIRow(uint32_t y, uint8_t* const* targets, uint32_t count);
+    // Reads what the file holds of one channel row into target and returns
+    // the bytes produced; notes an early end when the data stop short.
+    size_t ReadChannelRow(uint32_t y, uint32_t channel, uint8_t* target);
 
     // Valid during a load only.
     std::unique_ptr<TSGIRLEDecoder> Decoder; // none for verbatim files

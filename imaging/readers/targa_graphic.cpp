@@ -94,8 +94,15 @@ bool TTargaGraphic::LoadProperties(TStream& stream, int imageIndex)
         p.PixelScheme = h.IsGray() ? psGray : psIndexed;
         p.SamplesPerPixel = 1;
         break;
-    case 15:
     case 16:
+        if (h.IsGray()) {
+            // Grey plus alpha; the alpha is not shown.
+            p.PixelScheme = psGrayAlpha;
+            p.SamplesPerPixel = 2;
+            break;
+        }
+        [[fallthrough]];
+    case 15:
         p.PixelScheme = psRGB;
         p.BitsPerSample = 5;
         p.SamplesPerPixel = 3;
@@ -135,9 +142,10 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     stream.Seek(std::min<int64_t>(h.IDLength, stream.Remaining()), soCurrent);
 
     TColorManager& cm = ColorManager();
-    cm.SetSourceSamples(ImageProperties.SamplesPerPixel);
-    cm.SetTargetSamples(ImageProperties.SamplesPerPixel);
-    cm.SetSourceScheme(ImageProperties.PixelScheme);
+    const bool greyAlpha = h.IsGrayAlpha();
+    cm.SetSourceSamples(greyAlpha ? 1 : ImageProperties.SamplesPerPixel);
+    cm.SetTargetSamples(greyAlpha ? 1 : ImageProperties.SamplesPerPixel);
+    cm.SetSourceScheme(greyAlpha ? psGray : ImageProperties.PixelScheme);
     cm.SetSourceFlags(0);
     cm.SetTargetScheme(psBGR);
     cm.SetSourceBits(ImageProperties.BitsPerSample);
@@ -159,12 +167,12 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
         case itColorMapped:
         case itTrueColor:
         case itGray:
-            ReadPlainRows(stream, h.TopDown(), rowBytes);
+            ReadPlainRows(stream, h, rowBytes);
             break;
         case itColorMappedRLE:
         case itTrueColorRLE:
         case itGrayRLE:
-            ReadRunLengthRows(stream, h.TopDown(), rowBytes, h.PixelDepth);
+            ReadRunLengthRows(stream, h, rowBytes);
             break;
         default: // no image data: the bitmap keeps its initial content
             break;
@@ -222,38 +230,69 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const THeader& h)
     }
 }
 
-void TTargaGraphic::ReadPlainRows(TStream& stream, bool topDown, uint32_t rowBytes)
+void TTargaGraphic::ReadPlainRows(TStream& stream, const THeader& h, uint32_t rowBytes)
 {
     const uint32_t height = static_cast<uint32_t>(Height());
+    const bool direct = !h.IsGrayAlpha();
+    std::vector<uint8_t> buffer(direct ? 0 : rowBytes);
     for (uint32_t i = 0; i < height; ++i) {
-        const int row = static_cast<int>(topDown ? i : height - 1 - i);
+        const int row = static_cast<int>(h.TopDown() ? i : height - 1 - i);
+        uint8_t* target = direct ? ScanLine(row) : buffer.data();
         // A short stream raises here; the rows read so far stay in the bitmap.
-        stream.ReadBuffer(ScanLine(row), rowBytes);
+        stream.ReadBuffer(target, rowBytes);
+        StoreRow(h, i, target);
         RowDone(i, height);
     }
 }
 
-void TTargaGraphic::ReadRunLengthRows(TStream& stream, bool topDown, uint32_t rowBytes, uint8_t depth)
+void TTargaGraphic::ReadRunLengthRows(TStream& stream, const THeader& h, uint32_t rowBytes)
 {
     const uint32_t height = static_cast<uint32_t>(Height());
     const uint32_t width = static_cast<uint32_t>(Width());
+    const bool direct = !h.IsGrayAlpha();
     // A row never takes more than twice its size coded: one control byte per
     // pixel at worst, and a packet crossing the row end is only read up to it.
-    std::vector<uint8_t> buffer(CheckBufferSize(Name, rowBytes, 2));
-    TTargaRLEDecoder decoder(depth);
+    std::vector<uint8_t> packed(CheckBufferSize(Name, rowBytes, 2));
+    std::vector<uint8_t> buffer(direct ? 0 : rowBytes);
+    TTargaRLEDecoder decoder(h.PixelDepth);
     decoder.ExpandStart();
     for (uint32_t i = 0; i < height; ++i) {
-        const int row = static_cast<int>(topDown ? i : height - 1 - i);
-        const int64_t read = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
-        const uint8_t* source = buffer.data();
-        uint8_t* target = ScanLine(row);
-        // Only the bytes really read are decoded: data cut short leaves the
-        // rest of the image as the bitmap starts. A packet that reaches past
+        const int row = static_cast<int>(h.TopDown() ? i : height - 1 - i);
+        const int64_t read = stream.Read(packed.data(), static_cast<int64_t>(packed.size()));
+        const uint8_t* source = packed.data();
+        uint8_t* target = direct ? ScanLine(row) : buffer.data();
+        // Only the bytes really read are decoded. A packet that reaches past
         // the row end carries over into the next row.
-        const TExpandResult done = decoder.Expand(source, static_cast<size_t>(read), target, rowBytes,
-                                                  static_cast<size_t>(read), width);
+        const TExpandResult done = decoder.Expand(source, static_cast<size_t>(std::max<int64_t>(read, 0)), target,
+                                                  rowBytes, static_cast<size_t>(std::max<int64_t>(read, 0)), width);
         stream.Seek(static_cast<int64_t>(done.Consumed) - read, soCurrent);
+        if (done.Produced > 0)
+            StoreRow(h, i, target);
+        // Data cut short end the image in this row; the rows after it stay
+        // as the bitmap starts and cost nothing.
+        if (done.Produced < rowBytes) {
+            NoteEarlyEnd(i);
+            break;
+        }
         RowDone(i, height);
     }
     decoder.ExpandFinish();
+}
+
+void TTargaGraphic::StoreRow(const THeader& h, uint32_t i, uint8_t* row)
+{
+    const uint32_t width = static_cast<uint32_t>(Width());
+    const uint32_t height = static_cast<uint32_t>(Height());
+    uint8_t* line = ScanLine(static_cast<int>(h.TopDown() ? i : height - 1 - i));
+    uint32_t pixelBytes = BytesOf(h.PixelDepth);
+    if (h.IsGrayAlpha()) {
+        for (uint32_t x = 0; x < width; ++x)
+            line[x] = row[2 * size_t(x)];
+        pixelBytes = 1;
+    }
+    if (!h.RightToLeft())
+        return;
+    for (uint32_t left = 0, right = width - 1; left < right; ++left, --right)
+        std::swap_ranges(line + size_t(left) * pixelBytes, line + size_t(left + 1) * pixelBytes,
+                         line + size_t(right) * pixelBytes);
 }

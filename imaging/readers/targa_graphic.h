@@ -33,7 +33,8 @@ private:
         itGrayRLE = 11,
     };
     enum TColorMapType : uint8_t { mtNone = 0, mtPresent = 1 };
-    static constexpr uint8_t TopDownBit = 0x20; // in the descriptor
+    static constexpr uint8_t TopDownBit = 0x20;     // in the descriptor
+    static constexpr uint8_t RightToLeftBit = 0x10; // in the descriptor
 
     // The 18-byte file header, little-endian, with the values as stored.
     struct THeader {
@@ -53,6 +54,9 @@ private:
         bool IsGray() const { return ImageType == itGray || ImageType == itGrayRLE; }
         bool IsRunLength() const { return ImageType >= itColorMappedRLE && ImageType <= itGrayRLE; }
         bool TopDown() const { return (Descriptor & TopDownBit) != 0; }
+        bool RightToLeft() const { return (Descriptor & RightToLeftBit) != 0; }
+        // Grey images of 16 bits hold grey and alpha, a byte each.
+        bool IsGrayAlpha() const { return IsGray() && PixelDepth == 16; }
     };
 
     // The header fields that hold no value this reader knows, as a set.
@@ -66,6 +70,9 @@ private:
 
     static THeader ReadHeader(TStream& stream);
     void ReadColorMap(TStream& stream, const THeader& header);
-    void ReadPlainRows(TStream& stream, bool topDown, uint32_t rowBytes);
-    void ReadRunLengthRows(TStream& stream, bool topDown, uint32_t rowBytes, uint8_t depth);
+    void ReadPlainRows(TStream& stream, const THeader& header, uint32_t rowBytes);
+    void ReadRunLengthRows(TStream& stream, const THeader& header, uint32_t rowBytes);
+    // Puts a decoded row into the scan line of stored row i: the grey of
+    // grey-plus-alpha pixels only, and in left-to-right order.
+    void StoreRow(const THeader& header, uint32_t i, uint8_t* row);
 };

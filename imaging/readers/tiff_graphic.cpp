@@ -536,13 +536,16 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
         // The bitmap's rows are contiguous and as long as the stored ones:
         // the strip is read straight into them.
         const uint64_t bytes = std::min<uint64_t>(uint64_t(rows) * rowBytes, uint64_t(available));
+        int64_t got = 0;
         if (bytes > 0) {
             stream.SetPosition(start);
             uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
-            const int64_t got = stream.Read(target, static_cast<int64_t>(bytes));
+            got = std::max<int64_t>(0, stream.Read(target, static_cast<int64_t>(bytes)));
             if (layout.ReverseBits && got > 0)
                 ReverseBits(target, static_cast<size_t>(got));
         }
+        if (uint64_t(got) < uint64_t(rows) * rowBytes)
+            NoteEarlyEnd(p.RowIndex + uint64_t(got) / std::max<uint64_t>(rowBytes, 1));
         for (uint32_t r = 0; r < rows; ++r) {
             ++p.RowIndex;
             RowDone(p.RowIndex, p.Height);
@@ -563,13 +566,13 @@ int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t s
 
 const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index,
                                        uint64_t skip, size_t rowsOffset, size_t rowsSize, size_t blockBytes,
-                                       uint32_t decoderRows)
+                                       uint32_t decoderRows, size_t& filled)
 {
     const auto target = [&] {
         Grow(layout.Rows, rowsSize);
         return layout.Rows.data() + rowsOffset;
     };
-    size_t filled = 0;
+    filled = 0;
     if (index < layout.Offsets.size()) {
         const int64_t start = BlockStart(layout, index, skip);
         const uint64_t available = uint64_t(std::max<int64_t>(0, layout.StreamSize - start));
@@ -581,6 +584,7 @@ const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecode
             const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
             if (memory && memory->Memory() && bytes == blockBytes && bytes > 0 && !layout.ReverseBits) {
                 stream.SetPosition(start + static_cast<int64_t>(bytes));
+                filled = blockBytes;
                 return memory->Memory() + start;
             }
             if (bytes > 0) {
@@ -712,15 +716,29 @@ void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decod
                 const uint32_t rows = decoder || layout.Tiled ? decoderRows : std::min(chunkRows, bandRows - chunk);
                 const size_t planeBytes = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, rows, rowBytes));
                 const size_t rowsSize = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, planeBytes, layout.Planes));
+                size_t filled = 0;
                 for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
                     const uint64_t index = plane * layout.BlocksPerPlane + block;
+                    size_t planeFilled = 0;
                     planeData[plane] =
                         ReadBlock(stream, layout, decoder, static_cast<size_t>(std::min<uint64_t>(index, SIZE_MAX)),
                                   uint64_t(chunk) * rowBytes, size_t(plane) * planeBytes, rowsSize, planeBytes,
-                                  rows);
+                                  rows, planeFilled);
+                    filled = std::max(filled, planeFilled);
                 }
                 const uint32_t visible = std::min(rows, bandRows - chunk);
+                // Rows the data do not reach are left as the fresh bitmap has them.
+                const uint64_t held = (filled + rowBytes - 1) / std::max<uint64_t>(rowBytes, 1);
+                if (filled < visible * rowBytes)
+                    NoteEarlyEnd(firstRow + chunk + filled / std::max<uint64_t>(rowBytes, 1));
                 for (uint32_t r = 0; r < visible; ++r) {
+                    if (r >= held) {
+                        if (!layout.Tiled) {
+                            ++p.RowIndex;
+                            RowDone(p.RowIndex, p.Height);
+                        }
+                        continue;
+                    }
                     for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
                         const uint8_t* row = planeData[plane] + size_t(r) * rowBytes;
                         if (layout.PredictorBytes) {

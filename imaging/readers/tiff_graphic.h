@@ -52,9 +52,11 @@ private:
     // into target, blockBytes bytes; what the file does not hold is zero.
     // Returns where the block's bytes are: at rowsOffset in the layout's row
     // buffer (grown to rowsSize when first needed), or for whole uncompressed
-    // data in a memory stream, in the stream's own memory.
+    // data in a memory stream, in the stream's own memory; filled tells how
+    // many bytes the file gave.
     const uint8_t* ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
-                             size_t rowsOffset, size_t rowsSize, size_t blockBytes, uint32_t decoderRows);
+                             size_t rowsOffset, size_t rowsSize, size_t blockBytes, uint32_t decoderRows,
+                             size_t& filled);
     // Stream position of data block index, skip bytes in; the stream's end
     // when the file places it beyond.
     int64_t BlockStart(const TLayout& layout, size_t index, uint64_t skip) const;

@@ -149,3 +149,12 @@ inline constexpr const char* AutodeskDescription = "Autodesk images";
 inline constexpr const char* PCDDescription = "Kodak Photo-CD images";
 
 } // namespace msg
+
+// ---- Loaded pictures, as their callers judge them ---------------------------
+namespace msg {
+
+inline constexpr const char* NoImage = "The file holds no image.";
+// The row number fills %s.
+inline constexpr const char* EndsEarly = "The file ends early, in row %s; the rest of the image is empty.";
+
+} // namespace msg

@@ -20,7 +20,7 @@
 void EnsureApplication();
 
 struct TRecordedBox {
-    QString Kind;      // "message", "error" or "warning"
+    QString Kind;      // "message", "error", "warning" or "notice"
     QString Caption;
     QString Text;
     bool operator==(const TRecordedBox&) const = default;
@@ -39,6 +39,7 @@ public:
     {
         Boxes.push_back({"warning", caption, text});
     }
+    void ShowNotice(const QString& text) override { Boxes.push_back({"notice", "Pinwright", text}); }
     int Beeps = 0;
     std::vector<TRecordedBox> Boxes;
 };

@@ -4,6 +4,7 @@
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/zoom_window.h"
+#include "imaging/format_registry.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 #include "tests/support/test_support.h"
@@ -264,6 +265,35 @@ TEST_F(MainWindowTest, FailedOpenKeepsThePreviousPictureAndShowsTheError)
     EXPECT_EQ(Form->Image1->size(), QSize(120, 90));
     EXPECT_TRUE(Form->StatusBar1->ProgressBar()->isHidden()) << "a failed load takes the bar away";
     EXPECT_TRUE(Form->SpeedButton2->isEnabled());
+}
+
+TEST_F(MainWindowTest, EmptyPictureIsRefusedAndAShortFileIsNoticed)
+{
+    InitializeImaging();
+    const std::string good = Dir.File("good.pwtest");
+    WriteTestPicture(good, 120, 90);
+    Open(good);
+    TGraphic* before = Form->Image1->Picture().Graphic();
+
+    // A Dr. Halo file 0 pixels wide: the reader accepts it, the workbench does not.
+    const std::string empty = Dir.File("empty.cut");
+    pwtest::WriteText(empty, std::string("\0\0\1\0\0\0\0\0", 8));
+    Open(empty);
+    ASSERT_EQ(Messages.Boxes.size(), 1u);
+    EXPECT_EQ(Messages.Boxes[0], (TRecordedBox{"error", "Pinwright", "The file holds no image."}));
+    EXPECT_EQ(Form->Image1->Picture().Graphic(), before);
+
+    // An Autodesk file 4 x 3 whose data end in row 1: shown, with a notice.
+    std::string pic(800 + 6, '\0');
+    pic[0] = 0x19, pic[1] = char(0x91), pic[2] = 4, pic[4] = 3, pic[10] = 8;
+    const std::string shortFile = Dir.File("short.pic");
+    pwtest::WriteText(shortFile, pic);
+    Open(shortFile);
+    ASSERT_EQ(Messages.Boxes.size(), 2u);
+    EXPECT_EQ(Messages.Boxes[1], (TRecordedBox{"notice", "Pinwright",
+                                               "The file ends early, in row 1; the rest of the image is empty."}));
+    EXPECT_EQ(Form->StatusBar1->Panel(0)->text(), "Ends early at row 1");
+    EXPECT_EQ(Form->Image1->size(), QSize(4, 3));
 }
 
 TEST_F(MainWindowTest, CancelledOpenChangesNothing)

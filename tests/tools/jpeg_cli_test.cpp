@@ -46,7 +46,11 @@ TEST(JPEGConvert, PixelsAreDjpegs)
         pwtest::TempDir dir;
         const pwtest::CommandResult result = Cli({"convert", Fixture(c.File), dir.File("ours.ppm")});
         ASSERT_EQ(result.ExitCode, 0) << result.Err;
-        EXPECT_EQ(result.Err, "");
+        // A cut file decodes as far as its data reach, with a warning.
+        EXPECT_EQ(result.Err, c.File == std::string("truncated.jpg")
+                                  ? "Warning: " + Fixture(c.File) +
+                                        ": The file ends early, in row 0; the rest of the image is empty.\n"
+                                  : "");
         std::vector<std::string> djpeg{"djpeg"};
         djpeg.insert(djpeg.end(), c.Djpeg.begin(), c.Djpeg.end());
         djpeg.insert(djpeg.end(), {"-outfile", dir.File("reference.pnm"), Fixture(c.File)});

@@ -143,7 +143,19 @@ TEST(PngCliFailures, DamagedFilesGiveTheReadersMessages)
         {"colour type and depth", with([](auto& c) { c[0].Data[8] = 16; }), "Invalid color format in PNG file."},
         {"compression method", with([](auto& c) { c[0].Data[10] = 1; }),
          "Cannot load image. The compression scheme is not supported for PNG files."},
-        {"extra data", with([](auto& c) { c[2].Data.push_back(0); }),
+        // Bytes after the end of the compressed stream are ignored
+        // (zl_rgb8_trailing.png); a stream that ends before the image is not.
+        {"stream ends before the image", with([](auto& c) {
+             Bytes raw(1 << 16);
+             uLongf size = raw.size();
+             ASSERT_EQ(uncompress(raw.data(), &size, c[2].Data.data(), c[2].Data.size()), Z_OK);
+             raw.resize(size / 2);
+             Bytes packed(compressBound(raw.size()));
+             uLongf packedSize = packed.size();
+             ASSERT_EQ(compress(packed.data(), &packedSize, raw.data(), raw.size()), Z_OK);
+             packed.resize(packedSize);
+             c[2].Data = packed;
+         }),
          "Cannot load image. Extra compressed data found in PNG file."},
     };
     pwtest::TempDir dir;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
@@ -20,6 +21,38 @@ class EUsage : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The temporary file being written, for the signal handler: a stopped
+// command leaves nothing behind. One output file is open at a time.
+char PendingTemp[4096];
+volatile std::sig_atomic_t PendingSet = 0;
+
+extern "C" void RemovePendingAndStop(int signal)
+{
+    if (PendingSet)
+        ::unlink(PendingTemp);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void SetPending(const std::string& name)
+{
+    PendingSet = 0;
+    if (name.empty() || name.size() >= sizeof PendingTemp)
+        return;
+    std::memcpy(PendingTemp, name.c_str(), name.size() + 1);
+    PendingSet = 1;
+    static const bool installed = [] {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            struct sigaction action {};
+            action.sa_handler = RemovePendingAndStop;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(signal, &action, nullptr);
+        }
+        return true;
+    }();
+    (void)installed;
+}
 
 } // namespace
 
@@ -69,12 +102,14 @@ TOutputFile::TOutputFile(const std::string& fileName) : FFileName(fileName)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(handle, 0666 & ~mask);
+    SetPending(FTempName);
     FFile = ::fdopen(handle, "wb");
     if (!FFile) {
         const int error = errno;
         ::close(handle);
         ::unlink(FTempName.c_str());
         FTempName.clear();
+        SetPending("");
         RaiseIOError(error);
     }
 }
@@ -85,6 +120,7 @@ TOutputFile::~TOutputFile()
         std::fclose(FFile);
     if (!FTempName.empty())
         ::unlink(FTempName.c_str());
+    SetPending("");
 }
 
 int TOutputFile::TryWrite(const void* data, size_t size)
@@ -114,4 +150,5 @@ void TOutputFile::Commit()
     if (::rename(FTempName.c_str(), FFileName.c_str()) != 0)
         RaiseIOError(errno);
     FTempName.clear();
+    SetPending("");
 }

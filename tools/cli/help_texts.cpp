@@ -16,6 +16,8 @@ Commands:
   convert   decode a picture into a PNG, PPM or PAM file
   georef    write a world file or a GeoTIFF from two control points,
             for one image or a whole list of sheets (--batch)
+  check     decode pictures in full and say of each: ok, ended early at
+            row N, or its error (status 1 when any failed)
 
 Exit status:
   0  success

@@ -3,6 +3,7 @@
 //   pinwright-cli info FILE          JSON description of the loaded picture
 //   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
 //   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
+//   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
 #include "imaging/format_registry.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr const char* Usage = "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS";
+constexpr const char* Usage = "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE...";
 
 // The imaging library is set up as the workbench sets it up, and taken down
 // again however the command ends.
@@ -58,6 +59,8 @@ int main(int argc, char** argv)
             return RunInfoCommand(argc - 1, argv + 1);
         if (command == "convert")
             return RunConvertCommand(argc - 1, argv + 1);
+        if (command == "check")
+            return RunCheckCommand(argc - 1, argv + 1);
         if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
             return RunBatchCommand(argc - 1, argv + 1);
         if (command == "georef")

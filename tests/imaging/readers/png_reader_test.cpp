@@ -453,7 +453,7 @@ TEST(PngFailures, EachGivesItsMessage)
         {"type 7", Png({Ihdr(1, 2, 8, 7), {"IDAT", good}, end}), color},
         {"method 1", Png({Ihdr(1, 2, 8, 0, 0, 1), {"IDAT", good}, end}),
          "Cannot load image. The compression scheme is not supported for PNG files."},
-        {"trailing bytes", Gray8(trailing), extra},
+        {"bytes after the stream's end, ignored", Gray8(trailing), "(loaded)"},
         {"stream too short", Gray8(good, 3), extra},
         {"inflate error", Gray8(corrupt), "Cannot load image. Compression error found in PNG file."},
         {"length beyond stream", Png({Ihdr(1, 2, 8, 0), {"IDAT", good, false, 5000}, end}), invalid},

@@ -1,0 +1,13 @@
+#pragma once
+// What the callers of the readers (the workbench, pinwright-cli) make of a
+// loaded picture. The readers accept a picture without pixels; a caller
+// cannot show or convert one, so for it that is an error.
+#include "platform/graphic.h"
+
+#include <string>
+
+// Raises EInvalidGraphic "The file holds no image." when either side is 0.
+void RequireImage(const TGraphic& graphic);
+
+// "The file ends early, in row N; ..." for a picture from a short file, else "".
+std::string EarlyEndNotice(const TGraphic& graphic);

@@ -1,0 +1,124 @@
+// pinwright-cli on pictures without pixels and files that end early: check's
+// lines and status, convert's refusal and warning, and a convert stopped by a
+// signal, which leaves no temporary file.
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+pwtest::CommandResult Cli(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), pwtest::BinPath("pinwright-cli"));
+    return pwtest::Run(arguments);
+}
+
+// Autodesk, 4 x 3, its data ending after pixelBytes bytes.
+std::string Autodesk(size_t pixelBytes)
+{
+    std::string pic(800 + pixelBytes, '\0');
+    pic[0] = 0x19, pic[1] = char(0x91), pic[2] = 4, pic[4] = 3, pic[10] = 8;
+    return pic;
+}
+
+// Dr. Halo, 0 pixels wide and one row high.
+const std::string EmptyCut("\0\0\1\0\0\0\0\0", 8);
+
+TEST(CheckCli, OneLinePerFileAndStatusOneWhenAnyFailed)
+{
+    pwtest::TempDir dir;
+    const std::string ok = dir.File("ok.pic"), cut = dir.File("cut.pic"), empty = dir.File("empty.cut"),
+                      bad = dir.File("bad.pcx");
+    pwtest::WriteText(ok, Autodesk(12));
+    pwtest::WriteText(cut, Autodesk(6));
+    pwtest::WriteText(empty, EmptyCut);
+    pwtest::WriteText(bad, "no");
+
+    struct Case {
+        std::vector<std::string> Files;
+        int Status;
+        std::string Out;
+    } cases[] = {
+        {{ok, cut}, 0, ok + ": ok (4 x 3)\n" + cut + ": ended early at row 1 (4 x 3)\n"},
+        {{empty, ok}, 1, empty + ": The file holds no image.\n" + ok + ": ok (4 x 3)\n"},
+        {{bad}, 1, bad + ": Stream read error.\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"check"};
+        arguments.insert(arguments.end(), c.Files.begin(), c.Files.end());
+        const pwtest::CommandResult r = Cli(arguments);
+        EXPECT_EQ(r.ExitCode, c.Status) << r.Err;
+        EXPECT_EQ(r.Out, c.Out);
+    }
+}
+
+TEST(CheckCli, ConvertRefusesAnEmptyPictureAndWarnsOfAnEarlyEnd)
+{
+    pwtest::TempDir dir;
+    const std::string empty = dir.File("empty.cut"), cut = dir.File("cut.pic");
+    pwtest::WriteText(empty, EmptyCut);
+    pwtest::WriteText(cut, Autodesk(6));
+
+    const pwtest::CommandResult refused = Cli({"convert", empty, dir.File("a.png")});
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_EQ(refused.Err, "The file holds no image.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.png")));
+    const pwtest::CommandResult info = Cli({"info", empty});
+    EXPECT_EQ(info.ExitCode, 0);
+    EXPECT_NE(info.Out.find("\"width\": 0"), std::string::npos) << info.Out;
+
+    const pwtest::CommandResult warned = Cli({"convert", cut, dir.File("b.ppm")});
+    EXPECT_EQ(warned.ExitCode, 0);
+    EXPECT_EQ(warned.Err, "Warning: " + cut + ": The file ends early, in row 1; the rest of the image is empty.\n");
+    EXPECT_EQ(pwtest::ReadText(dir.File("b.ppm")).size(), std::string("P6\n4 3\n255\n").size() + 36);
+}
+
+TEST(CheckCli, StoppedConvertLeavesNoTemporaryFile)
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        pwtest::TempDir dir;
+        // A large grey image, so that writing its PNG takes a while.
+        const std::string input = dir.File("big.pgm");
+        {
+            std::ofstream out(input, std::ios::binary);
+            out << "P5\n6000 6000\n255\n";
+            const std::string row(6000, '\x40');
+            for (int y = 0; y < 6000; ++y)
+                out << row;
+        }
+        const std::string cli = pwtest::BinPath("pinwright-cli"), output = dir.File("big.png");
+        const char* argv[] = {cli.c_str(), "convert", input.c_str(), output.c_str(), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, cli.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        // Stop it once its temporary output exists.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        bool seen = false;
+        while (!seen && std::chrono::steady_clock::now() < deadline) {
+            for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+                seen = seen || entry.path().filename().string().rfind(".big.png.", 0) == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(seen) << "no temporary output appeared";
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the convert ended before the signal";
+        EXPECT_EQ(WTERMSIG(status), signal);
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"big.pgm"});
+    }
+}
+
+} // namespace
