@@ -155,8 +155,9 @@ TEST(EarlyEnd, RowsKeptUpToTheEndOfTheData)
         for (int64_t stored = 0; stored < a.Height(); ++stored) {
             const int y = static_cast<int>(c.BottomUp ? a.Height() - 1 - stored : stored);
             const bool same = std::equal(pa.begin() + y * w, pa.begin() + (y + 1) * w, pb.begin() + y * w);
-            if (stored < c.Row)
+            if (stored < c.Row) {
                 EXPECT_TRUE(same) << "row " << stored << " differs from the complete file";
+            }
             if (stored > c.Row && !c.Padded) {
                 const uint8_t* line = a.ScanLine(y);
                 EXPECT_TRUE(std::all_of(line, line + a.RowStride(), [](uint8_t v) { return v == 0; }))
