@@ -84,7 +84,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 {
     setWindowTitle(kApplicationTitle);
     setFont(WorkbenchFont());
-    // The specification's size is where the window starts and the least it takes.
+    // The original 579 x 424 is where the window starts and the least it takes.
     setMinimumSize(kClientWidth, kClientHeight);
     resize(kClientWidth, kClientHeight);
 
