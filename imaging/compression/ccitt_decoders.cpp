@@ -132,6 +132,16 @@ int TCCITTDecoder::ReadBit()
     return (FBits >> FBitsLeft) & 1;
 }
 
+void TCCITTDecoder::SkipToEndOfLine()
+{
+    int zeros = 0;
+    while (zeros < 11 && BitsRemain())
+        zeros = ReadBit() ? 0 : zeros + 1;
+    // Fill bits, then the closing 1 of the end-of-line code.
+    while (BitsRemain() && ReadBit() == 0) {
+    }
+}
+
 int64_t TCCITTDecoder::DecodeRun()
 {
     const TCodeTable& table = FIsWhite ? *FWhiteTable : *FBlackTable;
@@ -250,12 +260,7 @@ TExpandResult TCCITTFax3Decoder::Expand(const uint8_t*& Source, size_t SourceSiz
     int endOfLines = 0;
     while (!RowsFull() && BitsRemain()) {
         if (endOfLines == 0) {
-            int zeros = 0;
-            while (zeros < 11 && BitsRemain())
-                zeros = ReadBit() ? 0 : zeros + 1;
-            // Fill bits, then the closing 1 of the end-of-line code.
-            while (BitsRemain() && ReadBit() == 0) {
-            }
+            SkipToEndOfLine();
             if (!BitsRemain())
                 break;
         }
@@ -573,11 +578,7 @@ TExpandResult TCCITTFax3Decoder2D::Expand(const uint8_t*& Source, size_t SourceS
     bool synchronised = false; // the end-of-line code before the next row is read
     while (!RowsFull() && BitsRemain()) {
         if (!synchronised) {
-            int zeros = 0;
-            while (zeros < 11 && BitsRemain())
-                zeros = ReadBit() ? 0 : zeros + 1;
-            while (BitsRemain() && ReadBit() == 0) {
-            }
+            SkipToEndOfLine();
         }
         if (!BitsRemain())
             break;

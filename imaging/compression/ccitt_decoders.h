@@ -53,6 +53,9 @@ protected:
     bool BitsRemain() const { return FBitsLeft != 0 || FSource != FSourceEnd; }
     // The next bit, consumed; 0 when the data have ended.
     int ReadBit();
+    // Reads up to and including the next end-of-line code (eleven zeros,
+    // any fill, a one), or to the end of the data.
+    void SkipToEndOfLine();
     // A run of the current colour: the sum of its make-up codes and its
     // terminating code, or EndOfLine / InvalidCode.
     int64_t DecodeRun();
