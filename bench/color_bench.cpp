@@ -1,5 +1,6 @@
 // Row conversion speed of the colour manager over a 20000-pixel row, in
-// Mpixel/s, next to a memcpy of the same number of target bytes.
+// Mpixel/s, next to a memcpy of the same number of target bytes (and, for the
+// 16-bit rows, of source bytes).
 #include "imaging/color/color_manager.h"
 
 #include <benchmark/benchmark.h>
@@ -84,6 +85,9 @@ void CopyRow(benchmark::State& state, size_t targetBytesPerPixel)
 BENCHMARK_CAPTURE(CopyRow, memcpy_4_bytes_per_pixel, 4);
 BENCHMARK_CAPTURE(CopyRow, memcpy_3_bytes_per_pixel, 3);
 BENCHMARK_CAPTURE(CopyRow, memcpy_1_byte_per_pixel, 1);
+// The source bytes of the 16-bit rows.
+BENCHMARK_CAPTURE(CopyRow, memcpy_6_bytes_per_pixel, 6);
+BENCHMARK_CAPTURE(CopyRow, memcpy_2_bytes_per_pixel, 2);
 BENCHMARK_CAPTURE(ConvertRow, rgb8_to_bgr8, Route{psRGB, 8, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, rgba8_to_bgra8, Route{psRGBA, 8, 4, 0, psBGRA, 8, 4});
 BENCHMARK_CAPTURE(ConvertRow, rgb8_to_bgra8, Route{psRGB, 8, 3, 0, psBGRA, 8, 4});

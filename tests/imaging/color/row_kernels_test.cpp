@@ -1,12 +1,14 @@
 // Every vector row kernel against its reference loop, for each instruction
 // set this processor runs, on random rows of every length from 0 to 200.
 #include "imaging/color/row_kernels.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <array>
+#include <cmath>
 #include <functional>
-#include <random>
 #include <vector>
 
 using namespace pwcolor;
@@ -19,8 +21,26 @@ struct KernelCase {
     std::function<void(bool vector, const uint8_t* s, uint8_t* d, size_t count)> Run;
 };
 
-constexpr TChromaFixed Rec601{91881, 46802, 116130, 22554, 16, 128, 128};
-constexpr TChromaFixed PhotoYCC{119376, 60777, 145359, 28188, 16, 137, 156};
+// Chroma tables as the colour manager builds them: entry i is rnd((i - offset)
+// times the factor), the green ones negated.
+struct Chroma {
+    std::array<std::array<int32_t, 256>, 4> Entries;
+    TChromaTables Tables;
+    Chroma(float red, float greenCr, float blue, float greenCb, int offsetR, int offsetB)
+    {
+        const float factors[4] = {red, blue, -greenCr, -greenCb};
+        for (int i = 0; i < 256; ++i)
+            for (int k = 0; k < 4; ++k)
+                Entries[k][i] = static_cast<int32_t>(std::nearbyint((i - (k % 2 ? offsetB : offsetR)) * factors[k]));
+        Tables = {Entries[0].data(), Entries[1].data(), Entries[2].data(), Entries[3].data()};
+    }
+};
+const Chroma Rec601(1.402f, 0.71414f, 1.772f, 0.34414f, 128, 128);
+const Chroma PhotoYCC(1.8215f, 0.9271435f, 2.2179f, 0.4302726f, 137, 156);
+// Red and blue beyond 255 in size; green beyond it too, which the vector form
+// leaves to the reference loop.
+const Chroma Strong(4.5f, 1.1f, -3.0f, 0.9f, 128, 128);
+const Chroma TooStrongGreen(1.402f, 2.5f, 1.772f, 0.34414f, 128, 128);
 const uint8_t Values[16] = {0, 17, 34, 51, 68, 85, 102, 119, 136, 153, 170, 187, 204, 221, 238, 255};
 const uint8_t Inverted[16] = {255, 3, 250, 9, 1, 77, 128, 129, 200, 4, 60, 61, 90, 33, 250, 0};
 
@@ -39,10 +59,13 @@ const KernelCase Kernels[] = {
     {"RGB16To8 exchanged", 48, 24, PW_KERNEL(RGB16To8(s, d, n, false, true))},
     {"RGB16To8 swapped, exchanged", 48, 24, PW_KERNEL(RGB16To8(s, d, n, true, true))},
     {"RGB16To8 swapped, in order", 48, 24, PW_KERNEL(RGB16To8(s, d, n, true, false))},
+    {"RGB16To8 in order", 48, 24, PW_KERNEL(RGB16To8(s, d, n, false, false))},
     {"CMYK8To3 BGR", 32, 24, PW_KERNEL(CMYK8To3(s, d, n, true))},
     {"CMYK8To3 RGB", 32, 24, PW_KERNEL(CMYK8To3(s, d, n, false))},
-    {"YCC8To3 BGR", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Rec601, true))},
-    {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC, false))},
+    {"YCC8To3 BGR", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Rec601.Tables, true))},
+    {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC.Tables, false))},
+    {"YCC8To3 strong factors", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Strong.Tables, true))},
+    {"YCC8To3 green too strong", 24, 24, PW_KERNEL(YCC8To3(s, d, n, TooStrongGreen.Tables, false))},
     {"Expand1To8", 1, 8, PW_KERNEL(Expand1To8(s, d, n, Inverted + 3))},
     {"Expand4To8", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Values))},
     {"Expand4To8 any table", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Inverted))},
@@ -50,13 +73,7 @@ const KernelCase Kernels[] = {
 
 TEST(RowKernels, VectorFormsWriteTheReferenceBytes)
 {
-    std::mt19937 rng(2024);
-    const auto random = [&](size_t n) {
-        std::vector<uint8_t> bytes(n);
-        for (auto& b : bytes)
-            b = static_cast<uint8_t>(rng());
-        return bytes;
-    };
+    pwtest::RandomBytes random(2024);
     for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
         for (const KernelCase& k : Kernels) {
