@@ -92,9 +92,10 @@ void Shuffle4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
     scalar::Shuffle4(s + i, d + i, count - i / 4, exchange);
 }
 
-// Each block's four pixels become 12 bytes at its start; the 32-bit lane
-// permutation then closes the gaps, so that a vector's first 3N/4 bytes hold
-// its pixels and its last N/4 bytes are zero.
+// A vector of 4-byte pixels packed to 3-byte ones: its first 3N/4 bytes hold
+// the pixels, the rest is for the next store to overwrite. With byte permutations across the vector one
+// does it; otherwise each block's four pixels become 12 bytes at its start and
+// a 32-bit lane permutation closes the gaps.
 template <class D8>
 class TPack4To3 {
 public:
@@ -103,28 +104,42 @@ public:
         const hn::Repartition<uint32_t, D8> d32;
         const size_t N = hn::Lanes(d8), N32 = hn::Lanes(d32);
         uint8_t pattern[HWY_MAX_BYTES];
+#if HWY_TARGET == HWY_AVX3_DL
+        for (size_t j = 0; j < N; ++j) {
+            const size_t c = j % 3;
+            pattern[j] = j < 3 * N / 4 ? static_cast<uint8_t>(4 * (j / 3) + (exchange && c != 1 ? 2 - c : c)) : 0;
+        }
+        (void)N32;
+#else
         for (size_t j = 0; j < N; ++j) {
             const size_t r = (j % 16) % 12, q = (j % 16) / 12 == 0 ? r / 3 : 4;
             const size_t c = r % 3;
             pattern[j] = q == 4 ? 0x80 : static_cast<uint8_t>(4 * q + (exchange && c != 1 ? 2 - c : c));
         }
-        FBytes = hn::LoadU(d8, pattern);
         int32_t lanes[HWY_MAX_BYTES / 4];
         for (size_t j = 0; j < N32; ++j)
             lanes[j] = j < 3 * N32 / 4 ? static_cast<int32_t>(j / 3 * 4 + j % 3) : 0;
         FLanes = hn::SetTableIndices(d32, lanes);
+#endif
+        FBytes = hn::LoadU(d8, pattern);
     }
     hn::Vec<D8> operator()(hn::Vec<D8> pixels) const
     {
+#if HWY_TARGET == HWY_AVX3_DL
+        return hn::Vec<D8>{_mm512_permutexvar_epi8(FBytes.raw, pixels.raw)};
+#else
         const D8 d8;
         const hn::Repartition<uint32_t, D8> d32;
         const auto packed = hn::TableLookupBytesOr0(pixels, FBytes);
         return hn::BitCast(d8, hn::TableLookupLanes(hn::BitCast(d32, packed), FLanes));
+#endif
     }
 
 private:
     hn::Vec<D8> FBytes;
+#if HWY_TARGET != HWY_AVX3_DL
     decltype(hn::SetTableIndices(hn::Repartition<uint32_t, D8>(), static_cast<const int32_t*>(nullptr))) FLanes;
+#endif
 };
 
 // The store writes 3N/4 bytes of pixels and N/4 bytes that the next store
@@ -277,14 +292,79 @@ void CMYK8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// A 256-entry byte table in four registers: two two-register permutations by
-// the index's low seven bits, chosen between by its top bit.
-struct TByteTable {
-    __m512i Part[4];
-    __m512i operator()(__m512i index, __mmask64 top) const
+// A chroma table entry v as saturated byte parts: P = min(max(v, 0), 255) and
+// M = min(max(-v, 0), 255), so that clamp(y + v) = y + P - M in saturating
+// byte arithmetic (one of the two is 0).
+void SplitParts(const int32_t* table, uint8_t (&p)[256], uint8_t (&m)[256])
+{
+    for (size_t i = 0; i < 256; ++i) {
+        const int32_t v = table[i];
+        p[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        m[i] = static_cast<uint8_t>(v > 0 ? 0 : v < -255 ? 255 : -v);
+    }
+}
+
+// Any table: each part is 256 bytes in four registers, looked up by two
+// two-register permutations on the index's low seven bits and a choice by its
+// top bit.
+struct TFullParts {
+    __m512i P[4], M[4];
+    bool Load(const int32_t* table)
     {
-        return _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(Part[0], index, Part[1]),
-                                      _mm512_permutex2var_epi8(Part[2], index, Part[3]));
+        alignas(64) uint8_t p[256], m[256];
+        SplitParts(table, p, m);
+        for (size_t q = 0; q < 4; ++q) {
+            P[q] = _mm512_load_si512(p + 64 * q);
+            M[q] = _mm512_load_si512(m + 64 * q);
+        }
+        return true;
+    }
+    static __m512i Lookup(const __m512i (&part)[4], __m512i index, __mmask64 top)
+    {
+        return _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(part[0], index, part[1]),
+                                      _mm512_permutex2var_epi8(part[2], index, part[3]));
+    }
+    void operator()(__m512i index, __mmask64 top, __m512i& p, __m512i& m) const
+    {
+        p = Lookup(P, index, top);
+        m = Lookup(M, index, top);
+    }
+};
+
+// A table whose positive entries all lie in one half of the index range and
+// its negative ones in the other, as around the offset 128 of YCbCr: each part
+// is 128 bytes in two registers, one permutation with the other half's lanes
+// zeroed.
+struct THalfParts {
+    __m512i P[2], M[2];
+    __mmask64 PLower; // all set when the positive entries are those below 128
+    bool Load(const int32_t* table)
+    {
+        alignas(64) uint8_t p[256], m[256];
+        SplitParts(table, p, m);
+        const auto zero = [](const uint8_t* part) {
+            for (size_t i = 0; i < 128; ++i)
+                if (part[i])
+                    return false;
+            return true;
+        };
+        const bool upper = zero(p) && zero(m + 128), lower = zero(p + 128) && zero(m);
+        if (!upper && !lower)
+            return false;
+        const uint8_t* pHalf = upper ? p + 128 : p;
+        const uint8_t* mHalf = upper ? m : m + 128;
+        for (size_t q = 0; q < 2; ++q) {
+            P[q] = _mm512_load_si512(pHalf + 64 * q);
+            M[q] = _mm512_load_si512(mHalf + 64 * q);
+        }
+        PLower = upper ? 0 : ~__mmask64{0};
+        return true;
+    }
+    void operator()(__m512i index, __mmask64 top, __m512i& p, __m512i& m) const
+    {
+        const __mmask64 pLanes = top ^ PLower;
+        p = _mm512_maskz_permutex2var_epi8(pLanes, P[0], index, P[1]);
+        m = _mm512_maskz_permutex2var_epi8(~pLanes, M[0], index, M[1]);
     }
 };
 
@@ -326,56 +406,62 @@ __m512i Gather(const TPlaneOrder& o, __m512i a, __m512i b, __m512i c)
 {
     return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(a, o.Pair, b), o.FromThird, o.Third, c);
 }
+
+// Whole runs of 64 pixels; returns how many pixels it converted. Green sums
+// two entries: its parts are P = (P1 + P2) - (M1 + M2) and
+// M = (M1 + M2) - (P1 + P2), saturated, which is exact while the green
+// entries lie within -255..255 (the caller checks).
+template <class Parts>
+size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
+{
+    Parts blueParts, redParts, greenCb, greenCr;
+    if (!blueParts.Load(t.CbToBlue) || !redParts.Load(t.CrToRed) || !greenCb.Load(t.CbToGreen) ||
+        !greenCr.Load(t.CrToGreen))
+        return 0;
+    const TPlaneOrder y = PixelsToPlane(0), cb = PixelsToPlane(1), cr = PixelsToPlane(2);
+    const TPlaneOrder out[3] = {PlanesToPixels(0), PlanesToPixels(1), PlanesToPixels(2)};
+    size_t p = 0;
+    for (; p + 64 <= count; p += 64) {
+        const uint8_t* q = s + 3 * p;
+        const __m512i a = _mm512_loadu_si512(q), b = _mm512_loadu_si512(q + 64), c = _mm512_loadu_si512(q + 128);
+        const __m512i luma = Gather(y, a, b, c), c1 = Gather(cb, a, b, c), c2 = Gather(cr, a, b, c);
+        const __mmask64 top1 = _mm512_movepi8_mask(c1), top2 = _mm512_movepi8_mask(c2);
+        __m512i up, down, up1, down1, up2, down2;
+        blueParts(c1, top1, up, down);
+        const __m512i blue = _mm512_subs_epu8(_mm512_adds_epu8(luma, up), down);
+        redParts(c2, top2, up, down);
+        const __m512i red = _mm512_subs_epu8(_mm512_adds_epu8(luma, up), down);
+        greenCb(c1, top1, up1, down1);
+        greenCr(c2, top2, up2, down2);
+        up = _mm512_adds_epu8(up1, up2);
+        down = _mm512_adds_epu8(down1, down2);
+        const __m512i green =
+            _mm512_subs_epu8(_mm512_adds_epu8(luma, _mm512_subs_epu8(up, down)), _mm512_subs_epu8(down, up));
+        const __m512i first = bgr ? blue : red, last = bgr ? red : blue;
+        uint8_t* o = d + 3 * p;
+        for (size_t r = 0; r < 3; ++r)
+            _mm512_storeu_si512(o + 64 * r, Gather(out[r], first, green, last));
+    }
+    return p;
+}
 #endif
 
-// With every table entry split into its positive and its negated negative
-// part P and M, each limited to 255, clamp(y + t) is y + P - M in saturating
-// byte arithmetic (one of the two is 0). Green sums two entries: its parts are
-// P = (P1 + P2) - (M1 + M2) and M = (M1 + M2) - (P1 + P2), saturated, which is
-// exact while the green entries lie within -255..255 (other rows keep the
-// reference loop). The tables are looked up with byte permutations, so the
-// vector form needs them (AVX-512 with VBMI); elsewhere the reference loop runs.
+// The tables are looked up with byte permutations, so the vector form needs
+// AVX-512 with VBMI; elsewhere the reference loop runs.
 void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
 {
     size_t p = 0;
 #if HWY_TARGET == HWY_AVX3_DL
-    if (count >= 64) {
-        alignas(64) uint8_t parts[8][256];
-        bool fits = true;
-        const int32_t* tables[4] = {t.CbToBlue, t.CrToRed, t.CbToGreen, t.CrToGreen};
-        for (size_t k = 0; k < 4; ++k) {
-            for (size_t i = 0; i < 256; ++i) {
-                const int32_t v = tables[k][i];
-                fits = fits && (k < 2 || (v >= -255 && v <= 255));
-                parts[2 * k][i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-                parts[2 * k + 1][i] = static_cast<uint8_t>(v > 0 ? 0 : v < -255 ? 255 : -v);
-            }
-        }
-        if (fits) {
-            TByteTable lookup[8];
-            for (size_t k = 0; k < 8; ++k)
-                for (size_t q = 0; q < 4; ++q)
-                    lookup[k].Part[q] = _mm512_load_si512(parts[k] + 64 * q);
-            const TPlaneOrder y = PixelsToPlane(0), cb = PixelsToPlane(1), cr = PixelsToPlane(2);
-            const TPlaneOrder out[3] = {PlanesToPixels(0), PlanesToPixels(1), PlanesToPixels(2)};
-            for (; p + 64 <= count; p += 64) {
-                const uint8_t* q = s + 3 * p;
-                const __m512i a = _mm512_loadu_si512(q), b = _mm512_loadu_si512(q + 64),
-                              c = _mm512_loadu_si512(q + 128);
-                const __m512i luma = Gather(y, a, b, c), c1 = Gather(cb, a, b, c), c2 = Gather(cr, a, b, c);
-                const __mmask64 top1 = _mm512_movepi8_mask(c1), top2 = _mm512_movepi8_mask(c2);
-                const __m512i blue = _mm512_subs_epu8(_mm512_adds_epu8(luma, lookup[0](c1, top1)), lookup[1](c1, top1));
-                const __m512i red = _mm512_subs_epu8(_mm512_adds_epu8(luma, lookup[2](c2, top2)), lookup[3](c2, top2));
-                const __m512i up = _mm512_adds_epu8(lookup[4](c1, top1), lookup[6](c2, top2));
-                const __m512i down = _mm512_adds_epu8(lookup[5](c1, top1), lookup[7](c2, top2));
-                const __m512i green =
-                    _mm512_subs_epu8(_mm512_adds_epu8(luma, _mm512_subs_epu8(up, down)), _mm512_subs_epu8(down, up));
-                const __m512i first = bgr ? blue : red, last = bgr ? red : blue;
-                uint8_t* o = d + 3 * p;
-                for (size_t r = 0; r < 3; ++r)
-                    _mm512_storeu_si512(o + 64 * r, Gather(out[r], first, green, last));
-            }
-        }
+    const auto inByte = [](const int32_t* table) {
+        for (size_t i = 0; i < 256; ++i)
+            if (table[i] < -255 || table[i] > 255)
+                return false;
+        return true;
+    };
+    if (count >= 64 && inByte(t.CbToGreen) && inByte(t.CrToGreen)) {
+        p = YCC64<THalfParts>(s, d, count, t, bgr);
+        if (p == 0)
+            p = YCC64<TFullParts>(s, d, count, t, bgr);
     }
 #endif
     scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
