@@ -292,16 +292,35 @@ void CMYK8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// A chroma table entry v as saturated byte parts: P = min(max(v, 0), 255) and
-// M = min(max(-v, 0), 255), so that clamp(y + v) = y + P - M in saturating
-// byte arithmetic (one of the two is 0).
-void SplitParts(const int32_t* table, uint8_t (&p)[256], uint8_t (&m)[256])
-{
-    for (size_t i = 0; i < 256; ++i) {
-        const int32_t v = table[i];
-        p[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-        m[i] = static_cast<uint8_t>(v > 0 ? 0 : v < -255 ? 255 : -v);
+// A chroma table's entries v as saturated byte parts: P = min(max(v, 0), 255)
+// and M = min(max(-v, 0), 255), so that clamp(y + v) = y + P - M in saturating
+// byte arithmetic (one of the two is 0). Made for every row, so in vectors too.
+struct TSplitTable {
+    alignas(64) uint8_t P[256];
+    alignas(64) uint8_t M[256];
+    bool WithinByte; // every |v| <= 255
+
+    explicit TSplitTable(const int32_t* table)
+    {
+        const __m512i zero = _mm512_setzero_si512(), limit = _mm512_set1_epi32(255);
+        const __m512i negativeLimit = _mm512_set1_epi32(-255);
+        __mmask16 outside = 0;
+        for (size_t i = 0; i < 256; i += 16) {
+            const __m512i v = _mm512_loadu_si512(table + i);
+            outside |= _mm512_cmpgt_epi32_mask(v, limit) | _mm512_cmplt_epi32_mask(v, negativeLimit);
+            const __m512i p = _mm512_min_epi32(_mm512_max_epi32(v, zero), limit);
+            const __m512i m = _mm512_max_epi32(_mm512_sub_epi32(zero, _mm512_max_epi32(v, negativeLimit)), zero);
+            _mm_store_si128(reinterpret_cast<__m128i*>(P + i), _mm512_cvtepi32_epi8(p));
+            _mm_store_si128(reinterpret_cast<__m128i*>(M + i), _mm512_cvtepi32_epi8(m));
+        }
+        WithinByte = outside == 0;
     }
+};
+
+bool Zero128(const uint8_t* bytes)
+{
+    return _mm512_test_epi8_mask(_mm512_load_si512(bytes), _mm512_load_si512(bytes)) == 0 &&
+           _mm512_test_epi8_mask(_mm512_load_si512(bytes + 64), _mm512_load_si512(bytes + 64)) == 0;
 }
 
 // Any table: each part is 256 bytes in four registers, looked up by two
@@ -309,13 +328,11 @@ void SplitParts(const int32_t* table, uint8_t (&p)[256], uint8_t (&m)[256])
 // top bit.
 struct TFullParts {
     __m512i P[4], M[4];
-    bool Load(const int32_t* table)
+    bool Load(const TSplitTable& table)
     {
-        alignas(64) uint8_t p[256], m[256];
-        SplitParts(table, p, m);
         for (size_t q = 0; q < 4; ++q) {
-            P[q] = _mm512_load_si512(p + 64 * q);
-            M[q] = _mm512_load_si512(m + 64 * q);
+            P[q] = _mm512_load_si512(table.P + 64 * q);
+            M[q] = _mm512_load_si512(table.M + 64 * q);
         }
         return true;
     }
@@ -338,21 +355,14 @@ struct TFullParts {
 struct THalfParts {
     __m512i P[2], M[2];
     __mmask64 PLower; // all set when the positive entries are those below 128
-    bool Load(const int32_t* table)
+    bool Load(const TSplitTable& table)
     {
-        alignas(64) uint8_t p[256], m[256];
-        SplitParts(table, p, m);
-        const auto zero = [](const uint8_t* part) {
-            for (size_t i = 0; i < 128; ++i)
-                if (part[i])
-                    return false;
-            return true;
-        };
-        const bool upper = zero(p) && zero(m + 128), lower = zero(p + 128) && zero(m);
+        const bool upper = Zero128(table.P) && Zero128(table.M + 128);
+        const bool lower = Zero128(table.P + 128) && Zero128(table.M);
         if (!upper && !lower)
             return false;
-        const uint8_t* pHalf = upper ? p + 128 : p;
-        const uint8_t* mHalf = upper ? m : m + 128;
+        const uint8_t* pHalf = upper ? table.P + 128 : table.P;
+        const uint8_t* mHalf = upper ? table.M : table.M + 128;
         for (size_t q = 0; q < 2; ++q) {
             P[q] = _mm512_load_si512(pHalf + 64 * q);
             M[q] = _mm512_load_si512(mHalf + 64 * q);
@@ -412,11 +422,11 @@ __m512i Gather(const TPlaneOrder& o, __m512i a, __m512i b, __m512i c)
 // M = (M1 + M2) - (P1 + P2), saturated, which is exact while the green
 // entries lie within -255..255 (the caller checks).
 template <class Parts>
-size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
+size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TSplitTable (&tables)[4], bool bgr)
 {
     Parts blueParts, redParts, greenCb, greenCr;
-    if (!blueParts.Load(t.CbToBlue) || !redParts.Load(t.CrToRed) || !greenCb.Load(t.CbToGreen) ||
-        !greenCr.Load(t.CrToGreen))
+    if (!blueParts.Load(tables[0]) || !redParts.Load(tables[1]) || !greenCb.Load(tables[2]) ||
+        !greenCr.Load(tables[3]))
         return 0;
     const TPlaneOrder y = PixelsToPlane(0), cb = PixelsToPlane(1), cr = PixelsToPlane(2);
     const TPlaneOrder out[3] = {PlanesToPixels(0), PlanesToPixels(1), PlanesToPixels(2)};
@@ -452,16 +462,14 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
 {
     size_t p = 0;
 #if HWY_TARGET == HWY_AVX3_DL
-    const auto inByte = [](const int32_t* table) {
-        for (size_t i = 0; i < 256; ++i)
-            if (table[i] < -255 || table[i] > 255)
-                return false;
-        return true;
-    };
-    if (count >= 64 && inByte(t.CbToGreen) && inByte(t.CrToGreen)) {
-        p = YCC64<THalfParts>(s, d, count, t, bgr);
-        if (p == 0)
-            p = YCC64<TFullParts>(s, d, count, t, bgr);
+    if (count >= 64) {
+        const TSplitTable tables[4] = {TSplitTable(t.CbToBlue), TSplitTable(t.CrToRed), TSplitTable(t.CbToGreen),
+                                       TSplitTable(t.CrToGreen)};
+        if (tables[2].WithinByte && tables[3].WithinByte) {
+            p = YCC64<THalfParts>(s, d, count, tables, bgr);
+            if (p == 0)
+                p = YCC64<TFullParts>(s, d, count, tables, bgr);
+        }
     }
 #endif
     scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
