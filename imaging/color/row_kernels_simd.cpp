@@ -193,14 +193,15 @@ V Div257(D8 d8, V high, V low)
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// 32 words (swapped when asked) to their quotients by 257 in 16-bit lanes,
-// v div 257 = (v * 0xFF01) >> 24. Two such vectors pack into 64 bytes in the
-// pack's block order.
+// v div 257 = (v * 0xFF01) >> 24: the high multiply leaves each of 32 words'
+// quotient (swapped first when asked) in its high byte, and one two-register
+// byte permutation of 64 such words, by the odd byte index 2w + 1 of word w,
+// takes the quotients in any order.
 __m512i Scale16To8(__m512i v, bool swap)
 {
     if (swap)
         v = _mm512_shldi_epi16(v, v, 8);
-    return _mm512_srli_epi16(_mm512_mulhi_epu16(v, _mm512_set1_epi16(static_cast<short>(0xFF01))), 8);
+    return _mm512_mulhi_epu16(v, _mm512_set1_epi16(static_cast<short>(0xFF01)));
 }
 #endif
 
@@ -208,11 +209,14 @@ void Words16To8Impl(const uint8_t* s, uint8_t* d, size_t n, bool swap)
 {
     size_t i = 0;
 #if HWY_TARGET == HWY_AVX3_DL
-    const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+    uint8_t high[64];
+    for (size_t j = 0; j < 64; ++j)
+        high[j] = static_cast<uint8_t>(2 * j + 1);
+    const __m512i order = _mm512_loadu_si512(high);
     for (; i + 64 <= n; i += 64) {
         const __m512i a = Scale16To8(_mm512_loadu_si512(s + 2 * i), swap);
         const __m512i b = Scale16To8(_mm512_loadu_si512(s + 2 * i + 64), swap);
-        _mm512_storeu_si512(d + i, _mm512_permutexvar_epi64(order, _mm512_packus_epi16(a, b)));
+        _mm512_storeu_si512(d + i, _mm512_permutex2var_epi8(a, order, b));
     }
 #endif
     const hn::ScalableTag<uint8_t> d8;
@@ -234,20 +238,17 @@ void RGB16To8Impl(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool ex
     }
     size_t done = 0; // pixels
 #if HWY_TARGET == HWY_AVX3_DL
-    // One pass: 64 words scaled as in Words16To8 and packed, then one byte
-    // permutation undoes the pack's block order and exchanges the samples,
-    // 21 pixels per 64-byte store (its last byte rewritten by the next store).
+    // One pass: 64 words scaled as in Words16To8, their quotients taken
+    // straight into exchanged order, 21 pixels per 64-byte store (its last
+    // byte rewritten by the next store).
     uint8_t order[64];
-    for (size_t j = 0; j < 64; ++j) {
-        const size_t word = j == 63 ? 63 : j + 2 - 2 * (j % 3);
-        const size_t half = word / 32, w = word % 32;
-        order[j] = static_cast<uint8_t>(16 * (w / 8) + 8 * half + w % 8);
-    }
+    for (size_t j = 0; j < 64; ++j)
+        order[j] = static_cast<uint8_t>(2 * (j == 63 ? 63 : j + 2 - 2 * (j % 3)) + 1);
     const __m512i permutation = _mm512_loadu_si512(order);
     for (; 6 * done + 128 <= 6 * count; done += 21) {
         const __m512i a = Scale16To8(_mm512_loadu_si512(s + 6 * done), swap);
         const __m512i b = Scale16To8(_mm512_loadu_si512(s + 6 * done + 64), swap);
-        _mm512_storeu_si512(d + 3 * done, _mm512_permutexvar_epi8(permutation, _mm512_packus_epi16(a, b)));
+        _mm512_storeu_si512(d + 3 * done, _mm512_permutex2var_epi8(a, permutation, b));
     }
 #else
     // Scaled in chunks that stay in the first-level cache, then reordered.
