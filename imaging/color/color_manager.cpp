@@ -164,6 +164,43 @@ void TColorManager::BuildChromaTables()
         FCbToGreenTable[i] = -std::max(RoundSaturated(db * fGreenCb), -2147483647);
     }
 
+    // Where the processor has no byte permutations the vectorised row kernel
+    // works with fixed-point factors instead of lookups. They are used only
+    // when they reproduce every entry of every table (an exact half, rounded
+    // to even by the tables, rules them out).
+    FChromaShift = 0;
+    const std::array<const std::vector<int32_t>*, 4> tables{&FCrToRedTable, &FCrToGreenTable, &FCbToBlueTable,
+                                                            &FCbToGreenTable};
+    const std::array<int, 4> offsets{offsetR, offsetR, offsetB, offsetB};
+    const std::array<bool, 4> negated{false, true, false, true};
+    for (int shift = 16; shift <= 20 && FChromaShift == 0; ++shift) {
+        std::array<int32_t, 4> fixed{};
+        bool all = true;
+        for (size_t t = 0; t < 4 && all; ++t) {
+            const long double scaled = std::ldexp(static_cast<long double>(FChromaFactors[t]), shift);
+            bool found = false;
+            for (const long double candidate : {std::floor(scaled), std::ceil(scaled)}) {
+                // |d| <= 156 keeps d * F within 32 bits in the kernel.
+                if (found || !(std::fabs(candidate) < 8388608.0L))
+                    continue;
+                const auto f = static_cast<int64_t>(candidate);
+                bool exact = true;
+                for (int i = 0; i < 256 && exact; ++i) {
+                    const int64_t v = ((i - offsets[t]) * f + (int64_t{1} << (shift - 1))) >> shift;
+                    exact = (negated[t] ? -v : v) == (*tables[t])[static_cast<size_t>(i)];
+                }
+                if (exact) {
+                    fixed[t] = static_cast<int32_t>(f);
+                    found = true;
+                }
+            }
+            all = found;
+        }
+        if (all) {
+            FChromaFixed = fixed;
+            FChromaShift = static_cast<uint8_t>(shift);
+        }
+    }
 }
 
 void TColorManager::BuildIndexTables()

@@ -229,6 +229,10 @@ private:
     std::vector<int32_t> FCbToGreenTable;
     // f_red, f_green_cr, f_blue, f_green_cb of the luma coefficients.
     std::array<float, 4> FChromaFactors{};
+    // The four tables as fixed-point factors (d * F + half) >> FChromaShift,
+    // when that reproduces every table entry exactly; FChromaShift 0 otherwise.
+    std::array<int32_t, 4> FChromaFixed{};
+    uint8_t FChromaShift = 0;
     std::array<uint16_t, 256> FIndexScale{};
     std::array<std::array<uint8_t, 8>, 256> FIndexExpand{};
     TPixelScheme FSourceScheme = psRGB;

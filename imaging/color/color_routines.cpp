@@ -765,8 +765,17 @@ void TColorManager::ConvertYCC(bool bgr, bool photoYCC, const void* const* sourc
         return;
     const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
     const bool swap = FSourceOptions & sfSwapBytes;
-    const TChromaTables tables{FCrToRedTable.data(), FCbToBlueTable.data(), FCrToGreenTable.data(),
-                               FCbToGreenTable.data()};
+    const TChromaTables tables{FCrToRedTable.data(),
+                               FCbToBlueTable.data(),
+                               FCrToGreenTable.data(),
+                               FCbToGreenTable.data(),
+                               FChromaFixed[0],
+                               FChromaFixed[1],
+                               FChromaFixed[2],
+                               FChromaFixed[3],
+                               FChromaShift,
+                               photoYCC ? 137 : 128,
+                               photoYCC ? 156 : 128};
     const bool interleaved = sourceCount == 1;
     if (bgr)
         RunYCC<true>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, photoYCC, tables,

@@ -23,12 +23,17 @@ namespace pwcolor {
 
 // The colour manager's chroma tables, 256 entries each: blue is
 // clamp(y + CbToBlue[cb]), green clamp(y + CbToGreen[cb] + CrToGreen[cr]), red
-// clamp(y + CrToRed[cr]).
+// clamp(y + CrToRed[cr]). When Shift is not 0 the tables are also given as
+// fixed-point factors that reproduce every entry exactly: with d = cr - OffsetR
+// or cb - OffsetB, an entry is (d * F + half) >> Shift, negated for green.
 struct TChromaTables {
     const int32_t* CrToRed;
     const int32_t* CbToBlue;
     const int32_t* CrToGreen;
     const int32_t* CbToGreen;
+    int32_t Red, GreenCr, Blue, GreenCb;
+    int32_t Shift;
+    int32_t OffsetR, OffsetB;
 };
 
 // Every kernel as (name, parameters, arguments), so that the two forms and the

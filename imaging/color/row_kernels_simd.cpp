@@ -184,17 +184,9 @@ void Spread3To4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
     scalar::Spread3To4(s + 3 * p, d + 4 * p, count - p, exchange);
 }
 
-// v div 257 is v's high byte h, less 1 when the low byte l is below h (since
-// v = 257 h + (l - h)): byte operations only.
-template <class D8, class V>
-V Div257(D8 d8, V high, V low)
-{
-    return hn::Add(high, hn::VecFromMask(d8, hn::Lt(low, high)));
-}
-
 #if HWY_TARGET == HWY_AVX3_DL
-// v div 257 = (v * 0xFF01) >> 24: the high multiply leaves each of 32 words'
-// quotient (swapped first when asked) in its high byte, and one two-register
+// v div 257 = (v * 0xFF01) >> 24 for every 16-bit v: the high multiply leaves
+// each of 32 words' quotient (swapped first when asked) in its high byte, and one two-register
 // byte permutation of 64 such words, by the odd byte index 2w + 1 of word w,
 // takes the quotients in any order.
 __m512i Scale16To8(__m512i v, bool swap)
@@ -219,13 +211,17 @@ void Words16To8Impl(const uint8_t* s, uint8_t* d, size_t n, bool swap)
         _mm512_storeu_si512(d + i, _mm512_permutex2var_epi8(a, order, b));
     }
 #endif
-    const hn::ScalableTag<uint8_t> d8;
-    const size_t N = hn::Lanes(d8);
+    const hn::ScalableTag<uint16_t> d16;
+    const hn::Rebind<int16_t, decltype(d16)> di16;
+    const hn::Rebind<uint8_t, decltype(d16)> d8;
+    const size_t N = hn::Lanes(d16);
+    const auto factor = hn::Set(d16, 0xFF01);
     for (; i + N <= n; i += N) {
-        const auto first = hn::LoadU(d8, s + 2 * i), second = hn::LoadU(d8, s + 2 * i + N);
-        // Host order is little-endian: the high byte of a word is its second.
-        const auto odd = hn::ConcatOdd(d8, second, first), even = hn::ConcatEven(d8, second, first);
-        hn::StoreU(swap ? Div257(d8, even, odd) : Div257(d8, odd, even), d8, d + i);
+        auto v = hn::LoadU(d16, reinterpret_cast<const uint16_t*>(s + 2 * i));
+        if (swap)
+            v = hn::Or(hn::ShiftLeft<8>(v), hn::ShiftRight<8>(v));
+        const auto q = hn::ShiftRight<8>(hn::MulHigh(v, factor));
+        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di16, q)), d8, d + i);
     }
     scalar::Words16To8(s + 2 * i, d + i, n - i, swap);
 }
@@ -457,8 +453,44 @@ size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TSplitTable (&tab
 }
 #endif
 
-// The tables are looked up with byte permutations, so the vector form needs
-// AVX-512 with VBMI; elsewhere the reference loop runs.
+#if HWY_TARGET != HWY_AVX3_DL
+// Without byte permutations: the fixed-point factors in 32-bit lanes (d * F
+// stays within 32 bits for the factors accepted). Returns how many pixels it
+// converted.
+size_t YCCFixed(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& f, bool bgr)
+{
+    const hn::ScalableTag<int32_t> d32;
+    const hn::Rebind<uint8_t, decltype(d32)> d8;
+    const size_t N = hn::Lanes(d32);
+    const auto half = hn::Set(d32, 1 << (f.Shift - 1));
+    const auto offR = hn::Set(d32, f.OffsetR), offB = hn::Set(d32, f.OffsetB);
+    const auto fRed = hn::Set(d32, f.Red), fGreenCr = hn::Set(d32, f.GreenCr);
+    const auto fBlue = hn::Set(d32, f.Blue), fGreenCb = hn::Set(d32, f.GreenCb);
+    const int shift = f.Shift;
+    const auto term = [&](auto delta, auto factor) {
+        return hn::ShiftRightSame(hn::Add(hn::Mul(delta, factor), half), shift);
+    };
+    size_t p = 0;
+    for (; p + N <= count; p += N) {
+        hn::Vec<decltype(d8)> y8, cb8, cr8;
+        hn::LoadInterleaved3(d8, s + 3 * p, y8, cb8, cr8);
+        const auto y = hn::PromoteTo(d32, y8);
+        const auto db = hn::Sub(hn::PromoteTo(d32, cb8), offB);
+        const auto dr = hn::Sub(hn::PromoteTo(d32, cr8), offR);
+        const auto blue = hn::DemoteTo(d8, hn::Add(y, term(db, fBlue)));
+        const auto green = hn::DemoteTo(d8, hn::Sub(hn::Sub(y, term(db, fGreenCb)), term(dr, fGreenCr)));
+        const auto red = hn::DemoteTo(d8, hn::Add(y, term(dr, fRed)));
+        if (bgr)
+            hn::StoreInterleaved3(blue, green, red, d8, d + 3 * p);
+        else
+            hn::StoreInterleaved3(red, green, blue, d8, d + 3 * p);
+    }
+    return p;
+}
+#endif
+
+// Byte permutations look the tables up where the processor has them;
+// elsewhere the fixed-point factors serve when there are any.
 void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
 {
     size_t p = 0;
@@ -472,6 +504,9 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
                 p = YCC64<TFullParts>(s, d, count, tables, bgr);
         }
     }
+#else
+    if (t.Shift > 0)
+        p = YCCFixed(s, d, count, t, bgr);
 #endif
     scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
 }

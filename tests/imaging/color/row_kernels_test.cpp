@@ -21,26 +21,32 @@ struct KernelCase {
     std::function<void(bool vector, const uint8_t* s, uint8_t* d, size_t count)> Run;
 };
 
-// Chroma tables as the colour manager builds them: entry i is rnd((i - offset)
-// times the factor), the green ones negated.
+// Chroma tables with fixed-point factors (shift 16) that reproduce them, as
+// the colour manager hands them over: entry i is (d * F + half) >> 16 with
+// d = i - offset, the green ones negated. Without factors (shift 0) only the
+// tables count.
 struct Chroma {
     std::array<std::array<int32_t, 256>, 4> Entries;
     TChromaTables Tables;
-    Chroma(float red, float greenCr, float blue, float greenCb, int offsetR, int offsetB)
+    Chroma(int32_t red, int32_t greenCr, int32_t blue, int32_t greenCb, int offsetR, int offsetB, bool fixed)
     {
-        const float factors[4] = {red, blue, -greenCr, -greenCb};
-        for (int i = 0; i < 256; ++i)
-            for (int k = 0; k < 4; ++k)
-                Entries[k][i] = static_cast<int32_t>(std::nearbyint((i - (k % 2 ? offsetB : offsetR)) * factors[k]));
-        Tables = {Entries[0].data(), Entries[1].data(), Entries[2].data(), Entries[3].data()};
+        const int32_t factors[4] = {red, blue, greenCr, greenCb};
+        for (int i = 0; i < 256; ++i) {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t v = ((i - (k % 2 ? offsetB : offsetR)) * factors[k] + 32768) >> 16;
+                Entries[k][i] = k < 2 ? v : -v;
+            }
+        }
+        Tables = {Entries[0].data(), Entries[1].data(), Entries[2].data(), Entries[3].data(),
+                  red, greenCr, blue, greenCb, fixed ? 16 : 0, offsetR, offsetB};
     }
 };
-const Chroma Rec601(1.402f, 0.71414f, 1.772f, 0.34414f, 128, 128);
-const Chroma PhotoYCC(1.8215f, 0.9271435f, 2.2179f, 0.4302726f, 137, 156);
-// Red and blue beyond 255 in size; green beyond it too, which the vector form
-// leaves to the reference loop.
-const Chroma Strong(4.5f, 1.1f, -3.0f, 0.9f, 128, 128);
-const Chroma TooStrongGreen(1.402f, 2.5f, 1.772f, 0.34414f, 128, 128);
+const Chroma Rec601(91881, 46802, 116130, 22554, 128, 128, true);
+const Chroma PhotoYCC(119376, 60777, 145359, 28188, 137, 156, true);
+// Red and blue beyond 255 in size, blue falling; then green beyond 255, which
+// the byte-permutation form leaves to the reference loop, and no factors.
+const Chroma Strong(294912, 72090, -196608, 58982, 128, 128, true);
+const Chroma TooStrongGreen(91881, 163840, 116130, 22554, 128, 128, false);
 const uint8_t Values[16] = {0, 17, 34, 51, 68, 85, 102, 119, 136, 153, 170, 187, 204, 221, 238, 255};
 const uint8_t Inverted[16] = {255, 3, 250, 9, 1, 77, 128, 129, 200, 4, 60, 61, 90, 33, 250, 0};
 
