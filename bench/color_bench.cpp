@@ -4,7 +4,9 @@
 #include "imaging/color/color_manager.h"
 
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -102,4 +104,13 @@ BENCHMARK_CAPTURE(ConvertRow, indexed4_to_indexed8, Route{psIndexed, 4, 1, 0, ps
 BENCHMARK_CAPTURE(ConvertRow, gray16_to_gray8, Route{psGray, 16, 1, 0, psGray, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, gray16_swapped_to_gray8, Route{psGray, 16, 1, sfSwapBytes, psGray, 8, 1});
 
-BENCHMARK_MAIN();
+// PW_COLOR_BENCH_NO_AVX512=1 measures the forms that processors without
+// AVX-512 run (AVX2 here).
+int main(int argc, char** argv)
+{
+    if (const char* off = std::getenv("PW_COLOR_BENCH_NO_AVX512"); off && *off == '1')
+        hwy::DisableTargets(HWY_AVX3 | HWY_AVX3_DL);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
