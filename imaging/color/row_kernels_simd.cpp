@@ -93,9 +93,10 @@ void Shuffle4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
 }
 
 // A vector of 4-byte pixels packed to 3-byte ones: its first 3N/4 bytes hold
-// the pixels, the rest is for the next store to overwrite. With byte permutations across the vector one
-// does it; otherwise each block's four pixels become 12 bytes at its start and
-// a 32-bit lane permutation closes the gaps.
+// the pixels, the rest is for the next store to overwrite. One byte
+// permutation across the vector does it where the processor has them;
+// elsewhere each block's four pixels become 12 bytes at its start and a
+// 32-bit lane permutation closes the gaps.
 template <class D8>
 class TPack4To3 {
 public:
@@ -186,9 +187,9 @@ void Spread3To4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
 
 #if HWY_TARGET == HWY_AVX3_DL
 // v div 257 = (v * 0xFF01) >> 24 for every 16-bit v: the high multiply leaves
-// each of 32 words' quotient (swapped first when asked) in its high byte, and one two-register
-// byte permutation of 64 such words, by the odd byte index 2w + 1 of word w,
-// takes the quotients in any order.
+// each of 32 words' quotient (swapped first when asked) in its high byte, and
+// one two-register byte permutation of 64 such words, by the odd byte index
+// 2w + 1 of word w, takes the quotients in any order.
 __m512i Scale16To8(__m512i v, bool swap)
 {
     if (swap)
