@@ -81,18 +81,15 @@ void CMYK8To3(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
 
 // The sums are formed in 64 bits: entries of extreme coefficients are
 // saturated 32-bit values.
-void YCC8To3(const uint8_t* __restrict s, uint8_t* __restrict d, size_t count, const TChromaTables& t, bool bgr)
+void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
 {
     const auto clamp = [](int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-    // Local copies: the byte stores could otherwise change the pointers.
-    const int32_t *const toBlue = t.CbToBlue, *const toRed = t.CrToRed;
-    const int32_t *const cbToGreen = t.CbToGreen, *const crToGreen = t.CrToGreen;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = s + 3 * i;
         const int64_t y = p[0];
-        const uint8_t blue = clamp(y + toBlue[p[1]]);
-        const uint8_t green = clamp(y + cbToGreen[p[1]] + crToGreen[p[2]]);
-        const uint8_t red = clamp(y + toRed[p[2]]);
+        const uint8_t blue = clamp(y + t.CbToBlue[p[1]]);
+        const uint8_t green = clamp(y + t.CbToGreen[p[1]] + t.CrToGreen[p[2]]);
+        const uint8_t red = clamp(y + t.CrToRed[p[2]]);
         uint8_t* q = d + 3 * i;
         q[0] = bgr ? blue : red;
         q[1] = green;
