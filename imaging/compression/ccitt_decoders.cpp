@@ -430,13 +430,17 @@ bool TCCITT2DDecoder::DecodeRow2D()
             for (int k = 0; k < 2; ++k) {
                 FIsWhite = (colour ^ uint32_t(k)) == 0;
                 const int64_t run = DecodeRun();
-                if (run < 0 || !add(a1 = std::min(a1 + run, width))) {
-                    pos = BitPos();
+                pos = BitPos();
+                if (run < 0) {
+                    store();
+                    return false;
+                }
+                a1 = std::min(a1 + run, width);
+                if (!add(a1)) {
                     store();
                     return false;
                 }
             }
-            pos = BitPos();
             held = 0;
             a0 = a1;
             break;
