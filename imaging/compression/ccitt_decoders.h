@@ -23,7 +23,6 @@
 #include "imaging/compression/decoder.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <vector>
