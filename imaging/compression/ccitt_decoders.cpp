@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -100,11 +101,10 @@ void TCCITTDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& Bytes
 
 void TCCITTDecoder::Begin(const uint8_t* Source, size_t SourceCount, uint8_t* Target, size_t TargetCount)
 {
-    FSourceStart = Source;
     FSource = Source;
-    FSourceEnd = Source + SourceCount;
-    FBits = 0;
-    FBitsLeft = 0;
+    FSourceCount = SourceCount;
+    FBitPos = 0;
+    FBitEnd = SourceCount * 8;
     FTarget = Target;
     FTargetCount = TargetCount;
     FRowStart = 0;
@@ -112,24 +112,6 @@ void TCCITTDecoder::Begin(const uint8_t* Source, size_t SourceCount, uint8_t* Ta
     FIsWhite = true;
     if (TargetCount > 0)
         std::memset(Target, 0, TargetCount);
-}
-
-inline void TCCITTDecoder::LoadByte()
-{
-    const uint8_t byte = *FSource++;
-    FBits = FSwapBits ? ReversedBytes[byte] : byte;
-    FBitsLeft = 8;
-}
-
-int TCCITTDecoder::ReadBit()
-{
-    if (FBitsLeft == 0) {
-        if (FSource == FSourceEnd)
-            return 0;
-        LoadByte();
-    }
-    --FBitsLeft;
-    return (FBits >> FBitsLeft) & 1;
 }
 
 void TCCITTDecoder::SkipToEndOfLine()
@@ -149,28 +131,12 @@ int64_t TCCITTDecoder::DecodeRun()
     int64_t sum = 0;
     int32_t node = 0;
     for (;;) {
-        if (node == 0) {
+        if (node == 0 && FBitEnd - FBitPos >= CodeWindow) {
             // At the start of a code, with the next 13 bits at hand: the
-            // table gives the code and its length at once. The pointers end
-            // as the walk below leaves them: past the code, with the byte
-            // of the bit after it loaded.
-            uint32_t window = FBits & ((1u << FBitsLeft) - 1);
-            uint32_t have = FBitsLeft;
-            for (const uint8_t* p = FSource; have < CodeWindow && p != FSourceEnd; ++p, have += 8)
-                window = window << 8 | (FSwapBits ? ReversedBytes[*p] : *p);
-            const int32_t code = have >= CodeWindow ? table.Codes[(window >> (have - CodeWindow)) &
-                                                                  ((1u << CodeWindow) - 1)]
-                                                    : 0;
+            // table gives the code and its length at once.
+            const int32_t code = table.Codes[PeekBits(CodeWindow)];
             if (code != 0) {
-                const uint32_t length = uint32_t(code) & 15u;
-                if (length < FBitsLeft) {
-                    FBitsLeft -= length;
-                } else {
-                    const uint32_t beyond = length - FBitsLeft; // bits taken from later bytes
-                    FSource += beyond / 8;
-                    LoadByte();
-                    FBitsLeft = 8 - beyond % 8;
-                }
+                FBitPos += uint32_t(code) & 15u;
                 const int32_t value = code >> 4;
                 if (value < 0)
                     return value;
@@ -180,15 +146,12 @@ int64_t TCCITTDecoder::DecodeRun()
                 continue;
             }
         }
-        if (FBitsLeft == 0) {
-            if (FSource == FSourceEnd) {
-                // The data end right after a code: that code still counts.
-                const int32_t value = tree[node].Value;
-                return value < 0 ? value : sum + value;
-            }
-            LoadByte();
+        if (FBitPos >= FBitEnd) {
+            // The data end right after a code: that code still counts.
+            const int32_t value = tree[node].Value;
+            return value < 0 ? value : sum + value;
         }
-        const int bit = (FBits >> (FBitsLeft - 1)) & 1;
+        const uint32_t bit = PeekBits(1);
         int32_t child = tree[node].Child[bit];
         if (child == 0) {
             // The node ends a code (or the bits are no code, value 0); the
@@ -201,7 +164,7 @@ int64_t TCCITTDecoder::DecodeRun()
                 return sum;
             child = tree[0].Child[bit];
         }
-        --FBitsLeft;
+        ++FBitPos;
         node = child;
     }
 }
@@ -246,7 +209,7 @@ void TCCITTDecoder::RowEnd()
 TExpandResult TCCITTDecoder::Result() const
 {
     const size_t rows = FRowStart + (RowEmpty() ? 0 : FRowBytes);
-    return {static_cast<size_t>(FSource - FSourceStart), std::min(rows, FTargetCount)};
+    return {(FBitPos + 7) / 8, std::min(rows, FTargetCount)};
 }
 
 TExpandResult TCCITTFax3Decoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
@@ -303,14 +266,9 @@ TExpandResult TCCITTMHDecoder::Expand(const uint8_t*& Source, size_t SourceSize,
             RowEnd();
             // Every row starts on a byte boundary, with the word-aligned
             // option on a 16-bit boundary of the strip.
-            if (BitsLeft() < 8)
-                DropBits();
-            if (FWordAligned && UnreadOffset() % 2 != 0) {
-                if (BitsLeft() == 8)
-                    DropBits();
-                else
-                    SkipByte();
-            }
+            AlignToByte();
+            if (FWordAligned && UnreadOffset() % 2 != 0)
+                SkipByte();
             continue;
         }
         FIsWhite = !FIsWhite;
@@ -318,34 +276,15 @@ TExpandResult TCCITTMHDecoder::Expand(const uint8_t*& Source, size_t SourceSize,
     return Result();
 }
 
-const std::array<uint8_t, 256> TCCITTDecoder::Reversed = MakeReversedBytes();
-
-uint32_t TCCITTDecoder::PeekLongBits(uint32_t Count) const
+uint64_t TCCITTDecoder::LastWindowAt(size_t Pos) const
 {
-    uint32_t window = FBits & ((1u << FBitsLeft) - 1);
-    uint32_t have = FBitsLeft;
-    for (const uint8_t* p = FSource; have < Count; have += 8) {
-        uint8_t byte = 0;
-        if (p != FSourceEnd) {
-            byte = *p++;
-            if (FSwapBits)
-                byte = ReversedBytes[byte];
-        }
-        window = window << 8 | byte;
+    uint64_t word = 0;
+    const size_t at = Pos >> 3;
+    for (size_t i = 0; i < 8; ++i) {
+        const uint8_t byte = at + i < FSourceCount ? FSource[at + i] : 0;
+        word = word << 8 | (FSwapBits ? ReversedBytes[byte] : byte);
     }
-    return (window >> (have - Count)) & ((1u << Count) - 1);
-}
-
-void TCCITTDecoder::SkipLongBits(uint32_t Count)
-{
-    Count -= FBitsLeft;
-    FBitsLeft = 0;
-    const size_t bytes = std::min<size_t>(Count / 8, static_cast<size_t>(FSourceEnd - FSource));
-    FSource += bytes;
-    if (Count % 8 != 0 && FSource != FSourceEnd) {
-        LoadByte();
-        FBitsLeft = 8 - Count % 8;
-    }
+    return word << (Pos & 7);
 }
 
 namespace {
@@ -392,30 +331,6 @@ constexpr std::array<TModeCode, 128> ModeCodes = MakeModeCodes();
 // The extension code that switches to uncompressed mode: 0000001 and 111.
 constexpr uint32_t UncompressedExtension = 7;
 
-// Sets the pixels First..Last-1 of a packed row (Room bytes of it are in
-// the buffer) to black.
-void FillBlack(uint8_t* row, size_t room, size_t first, size_t last)
-{
-    if (first >= last)
-        return;
-    const size_t b0 = first >> 3;
-    const size_t b1 = (last - 1) >> 3;
-    if (b0 >= room)
-        return;
-    const uint8_t head = static_cast<uint8_t>(0xFFu >> (first & 7));
-    const uint8_t tail = static_cast<uint8_t>(0xFFu << (7 - ((last - 1) & 7)));
-    if (b0 == b1) {
-        row[b0] |= head & tail;
-        return;
-    }
-    row[b0] |= head;
-    const size_t fullEnd = std::min(b1, room);
-    if (fullEnd > b0 + 1)
-        std::memset(row + b0 + 1, 0xFF, fullEnd - b0 - 1);
-    if (b1 < room)
-        row[b1] |= tail;
-}
-
 // Sentinels after the changing elements of a row: b1 and b2 are always found.
 constexpr size_t Sentinels = 4;
 
@@ -433,16 +348,46 @@ void TCCITT2DDecoder::ResetReference()
 
 bool TCCITT2DDecoder::DecodeRow2D()
 {
-    FCoding.clear();
-    FEnd = 0;
     const int64_t width = Width();
     const uint32_t* ref = FReference.data();
     int64_t a0 = -1; // before the first pixel
     uint32_t colour = 0; // 0 white, 1 black: the colour of a0
     size_t b = 0;        // index of b1 in the reference
-    while (a0 < width) {
-        if (!BitsRemain())
+    // The row's state is kept in locals and the next bits in a register
+    // while the modes are read; the members are brought up to date before
+    // a run is decoded and when the row ends.
+    uint32_t* coding = FCoding.data();
+    size_t count = 0;
+    int64_t end = 0;
+    size_t pos = BitPos();
+    uint64_t window = 0; // the bits from pos on, first bit highest
+    uint32_t held = 0;   // how many of them are loaded
+    const auto store = [&] {
+        SetBitPos(pos);
+        FCount = count;
+        FEnd = end;
+    };
+    const auto add = [&](int64_t position) {
+        // A row has at most Width + 1 changing elements; more is bad data.
+        if (count > size_t(width))
             return false;
+        if (count == FCoding.size()) {
+            GrowCoding();
+            coding = FCoding.data();
+        }
+        coding[count++] = static_cast<uint32_t>(position);
+        end = position;
+        return true;
+    };
+    while (a0 < width) {
+        if (pos >= BitEnd()) {
+            store();
+            return false;
+        }
+        if (held < 7) {
+            window = WindowAt(pos);
+            held = 64 - (pos & 7);
+        }
         // b1: the first changing element right of a0 whose colour is the
         // opposite of a0's (even entries turn to black); b2 the one after.
         if (b > 0)
@@ -452,63 +397,71 @@ bool TCCITT2DDecoder::DecodeRow2D()
         while (ref[b] <= a0)
             b += 2;
         const int64_t b1 = ref[b];
-        // V0, by far the commonest code: a single 1 bit, a1 = b1 (which lies
-        // right of a0 and within the row).
-        if (NextBitIsOne()) {
-            SkipBits(1);
-            if (!AddChange(b1))
+        // The vertical modes (V0, by far the commonest code, and its
+        // neighbours) take one path, without a branch on which of them.
+        const TModeCode& mode = ModeCodes[window >> 57];
+        const int64_t start = std::max<int64_t>(a0, 0);
+        if (mode.Mode == mdVertical) {
+            window <<= mode.Length;
+            held -= mode.Length;
+            pos += mode.Length;
+            const int64_t a1 = b1 + mode.Offset;
+            if (a1 < start || a1 > width || !add(a1)) {
+                store();
                 return false;
-            a0 = b1;
+            }
+            a0 = a1;
             colour ^= 1;
             continue;
         }
-        const TModeCode mode = ModeCodes[PeekBits(7)];
         const int64_t b2 = ref[b + 1];
-        const int64_t start = std::max<int64_t>(a0, 0);
         switch (mode.Mode) {
         case mdPass:
-            SkipBits(mode.Length);
+            window <<= mode.Length;
+            held -= mode.Length;
+            pos += mode.Length;
             a0 = b2;
-            FEnd = std::min(b2, width);
+            end = std::min(b2, width);
             break;
-        case mdVertical: {
-            SkipBits(mode.Length);
-            const int64_t a1 = b1 + mode.Offset;
-            if (a1 < start || a1 > width || !AddChange(a1))
-                return false;
-            a0 = a1;
-            colour ^= 1;
-            break;
-        }
         case mdHorizontal: {
-            SkipBits(mode.Length);
+            pos += mode.Length;
+            store();
             int64_t a1 = start;
             for (int k = 0; k < 2; ++k) {
                 FIsWhite = (colour ^ uint32_t(k)) == 0;
                 const int64_t run = DecodeRun();
-                if (run < 0)
+                pos = BitPos();
+                if (run < 0) {
+                    store();
                     return false;
+                }
                 a1 = std::min(a1 + run, width);
-                if (!AddChange(a1))
+                if (!add(a1)) {
+                    store();
                     return false;
+                }
             }
+            held = 0;
             a0 = a1;
             break;
         }
         case mdExtension:
+            store();
             if ((Options() & 2) && (PeekBits(10) & 7) == UncompressedExtension)
                 CompressionError(msg::CCITTUncompressedMode);
             return false;
         default:
+            store();
             return false; // an end-of-line code or bits that are no code
         }
     }
+    store();
     return true;
 }
 
 bool TCCITT2DDecoder::DecodeRow1D()
 {
-    FCoding.clear();
+    FCount = 0;
     FEnd = 0;
     FMetEndOfLine = false;
     const int64_t width = Width();
@@ -536,14 +489,54 @@ void TCCITT2DDecoder::FinishRow()
     const int64_t width = Width();
     const auto clip = [width](int64_t x) { return static_cast<size_t>(std::clamp<int64_t>(x, 0, width)); };
     if (uint8_t* row = RowTarget()) {
-        const size_t room = std::min(RowRoom(), RowBytes());
-        const size_t n = FCoding.size();
+        // The row is drawn in 64-bit words, first pixel highest, and then
+        // stored as bytes: a run that spans at most two words is set
+        // without a branch on where it lies.
+        const size_t words = (size_t(width) + 63) / 64;
+        if (FRowWords.size() < words + 1)
+            FRowWords.assign(words + 1, 0);
+        uint64_t* w = FRowWords.data();
+        const uint32_t* coding = FCoding.data();
+        const size_t n = FCount;
+        const int64_t end = FEnd;
         // Black from each even changing element to the next; an odd last
         // one is black to where the row was decoded.
-        for (size_t k = 0; k < n; k += 2)
-            FillBlack(row, room, clip(FCoding[k]), k + 1 < n ? clip(FCoding[k + 1]) : clip(FEnd));
+        for (size_t k = 0; k < n; k += 2) {
+            const size_t first = clip(coding[k]);
+            const size_t last = k + 1 < n ? clip(coding[k + 1]) : clip(end);
+            if (last <= first)
+                continue;
+            const size_t w0 = first >> 6, w1 = (last - 1) >> 6;
+            const uint64_t head = ~uint64_t(0) >> (first & 63);
+            const uint64_t tail = ~uint64_t(0) << (63 - ((last - 1) & 63));
+            w[w0] |= head & (w1 == w0 ? tail : ~uint64_t(0));
+            if (w1 <= w0 + 1) {
+                w[w0 + 1] |= w1 > w0 ? tail : 0;
+            } else {
+                std::fill(w + w0 + 1, w + w1, ~uint64_t(0));
+                w[w1] |= tail;
+            }
+        }
+        const auto bytesOf = [](uint64_t word) {
+            if constexpr (std::endian::native == std::endian::little)
+                word = __builtin_bswap64(word);
+            return word;
+        };
+        const size_t room = std::min(RowRoom(), RowBytes());
+        const size_t whole = room / 8;
+        for (size_t i = 0; i < whole; ++i) {
+            const uint64_t bytes = bytesOf(w[i]);
+            std::memcpy(row + 8 * i, &bytes, 8);
+        }
+        if (room % 8 != 0) {
+            const uint64_t bytes = bytesOf(w[whole]);
+            std::memcpy(row + 8 * whole, &bytes, room % 8);
+        }
+        std::fill_n(w, words + 1, 0);
     }
-    FCoding.insert(FCoding.end(), Sentinels, Width());
+    if (FCoding.size() < FCount + Sentinels)
+        FCoding.resize(FCount + Sentinels);
+    std::fill_n(FCoding.begin() + ptrdiff_t(FCount), Sentinels, Width());
     FReference.swap(FCoding);
     RowEnd();
 }

@@ -22,7 +22,9 @@
 // reference of the next. Every strip starts with an all-white reference.
 #include "imaging/compression/decoder.h"
 
-#include <array>
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 class TCCITTDecoder : public TDecoder {
@@ -50,9 +52,16 @@ protected:
 
     // Per-call set-up: the source bytes, the target bytes (cleared here).
     void Begin(const uint8_t* Source, size_t SourceCount, uint8_t* Target, size_t TargetCount);
-    bool BitsRemain() const { return FBitsLeft != 0 || FSource != FSourceEnd; }
+    bool BitsRemain() const { return FBitPos < FBitEnd; }
     // The next bit, consumed; 0 when the data have ended.
-    int ReadBit();
+    int ReadBit()
+    {
+        if (FBitPos >= FBitEnd)
+            return 0;
+        const int bit = static_cast<int>(PeekBits(1));
+        ++FBitPos;
+        return bit;
+    }
     // Reads up to and including the next end-of-line code (eleven zeros,
     // any fill, a one), or to the end of the data.
     void SkipToEndOfLine();
@@ -67,43 +76,33 @@ protected:
     size_t RowBytes() const { return FRowBytes; }
     bool RowsFull() const { return FRowStart >= FTargetCount; }
     bool RowEmpty() const { return FRestWidth == FWidth; }
-    // Unread bits of the current source byte (8: loaded, none read yet).
-    uint32_t BitsLeft() const { return FBitsLeft; }
-    void DropBits() { FBitsLeft = 0; }
-    void SkipByte()
-    {
-        if (FSource != FSourceEnd)
-            ++FSource;
-    }
+    // Skips the rest of a partly read byte.
+    void AlignToByte() { FBitPos = (FBitPos + 7) & ~size_t(7); }
+    void SkipByte() { FBitPos = std::min(FBitPos + 8, FBitEnd); }
     // Offset from the strip start of the first byte with no bit read.
-    size_t UnreadOffset() const
-    {
-        return static_cast<size_t>(FSource - FSourceStart) - (FBitsLeft == 8 ? 1 : 0);
-    }
+    size_t UnreadOffset() const { return (FBitPos + 7) / 8; }
     TExpandResult Result() const;
-    // The next Count (at most 24) bits, first bit highest; bits past the end
-    // of the data read as 0. SkipBits consumes them. The short cases are
-    // inline: the two-dimensional decoders look at every mode code so.
-    uint32_t PeekBits(uint32_t Count) const
+    // The next Count (1 to 32) bits, first bit highest; bits past the end
+    // of the data read as 0. SkipBits consumes them (never past the end).
+    uint32_t PeekBits(uint32_t Count) const { return static_cast<uint32_t>(WindowAt(FBitPos) >> (64 - Count)); }
+    // At least 57 bits from bit Pos on, first bit highest, past the end of
+    // the data 0. Eight bytes are loaded at once while they last: the
+    // two-dimensional decoders look at every mode code so.
+    uint64_t WindowAt(size_t Pos) const
     {
-        if (Count <= FBitsLeft)
-            return (FBits >> (FBitsLeft - Count)) & ((1u << Count) - 1);
-        if (Count <= 8) {
-            const uint32_t next = FSource == FSourceEnd ? 0u : FSwapBits ? Reversed[*FSource] : *FSource;
-            const uint32_t window = (FBits & ((1u << FBitsLeft) - 1)) << 8 | next;
-            return (window >> (FBitsLeft + 8 - Count)) & ((1u << Count) - 1);
+        const size_t at = Pos >> 3;
+        if (FSourceCount >= 8 && at <= FSourceCount - 8) {
+            uint64_t word;
+            std::memcpy(&word, FSource + at, 8);
+            return InReadingOrder(word) << (Pos & 7);
         }
-        return PeekLongBits(Count);
+        return LastWindowAt(Pos);
     }
-    // True when the next bit is in the current byte and is 1.
-    bool NextBitIsOne() const { return FBitsLeft != 0 && ((FBits >> (FBitsLeft - 1)) & 1) != 0; }
-    void SkipBits(uint32_t Count)
-    {
-        if (Count <= FBitsLeft)
-            FBitsLeft -= Count;
-        else
-            SkipLongBits(Count);
-    }
+    void SkipBits(uint32_t Count) { FBitPos = std::min(FBitPos + Count, FBitEnd); }
+    // Bits read so far, and bits in the source.
+    size_t BitPos() const { return FBitPos; }
+    size_t BitEnd() const { return FBitEnd; }
+    void SetBitPos(size_t Pos) { FBitPos = std::min(Pos, FBitEnd); }
     uint32_t Width() const { return FWidth; }
     // The current row of the target (nullptr once the rows fill it) and the
     // bytes of it that lie inside the target.
@@ -126,11 +125,21 @@ private:
     };
     static const TCodeTable& CodeTable(bool White);
     static void AddCode(std::vector<TTreeNode>& Tree, const char* Code, int32_t Value);
-    void LoadByte();
-    uint32_t PeekLongBits(uint32_t Count) const;
-    void SkipLongBits(uint32_t Count);
-    // Each byte with its bits in reverse order (fill order 2).
-    static const std::array<uint8_t, 256> Reversed;
+    uint64_t LastWindowAt(size_t Pos) const;
+    // Eight source bytes as loaded from memory, made into a word whose
+    // highest bit is the first one read.
+    uint64_t InReadingOrder(uint64_t Word) const
+    {
+        if constexpr (std::endian::native == std::endian::little)
+            Word = __builtin_bswap64(Word);
+        if (FSwapBits) {
+            // Fill order 2: the bits of each byte in reverse order.
+            Word = (Word >> 1 & 0x5555555555555555u) | (Word & 0x5555555555555555u) << 1;
+            Word = (Word >> 2 & 0x3333333333333333u) | (Word & 0x3333333333333333u) << 2;
+            Word = (Word >> 4 & 0x0F0F0F0F0F0F0F0Fu) | (Word & 0x0F0F0F0F0F0F0F0Fu) << 4;
+        }
+        return Word;
+    }
 
     uint32_t FOptions;
     bool FSwapBits;
@@ -139,11 +148,10 @@ private:
     const TCodeTable* FWhiteTable;
     const TCodeTable* FBlackTable;
 
-    const uint8_t* FSourceStart = nullptr;
     const uint8_t* FSource = nullptr;
-    const uint8_t* FSourceEnd = nullptr;
-    uint32_t FBits = 0;     // the current source byte, in reading order
-    uint32_t FBitsLeft = 0; // its unread bits (0..8), the next one the highest
+    size_t FSourceCount = 0;
+    size_t FBitPos = 0; // bits read
+    size_t FBitEnd = 0; // bits in the source
     uint8_t* FTarget = nullptr;
     size_t FTargetCount = 0;
     size_t FRowStart = 0;   // offset of the current row in the target
@@ -185,7 +193,7 @@ protected:
     // Writes the decoded changing elements as the current row, makes them
     // the reference and moves to the next row.
     void FinishRow();
-    bool FCodingEmpty() const { return FCoding.empty() && FEnd <= 0; }
+    bool FCodingEmpty() const { return FCount == 0 && FEnd <= 0; }
     // True when the last DecodeRow1D ended at an end-of-line code it read.
     bool FMetEndOfLine = false;
 
@@ -193,14 +201,20 @@ private:
     bool AddChange(int64_t Position)
     {
         // A row has at most Width + 1 changing elements; more is bad data.
-        if (FCoding.size() > size_t(Width()))
+        if (FCount > size_t(Width()))
             return false;
-        FCoding.push_back(static_cast<uint32_t>(Position));
+        if (FCount == FCoding.size())
+            GrowCoding();
+        FCoding[FCount++] = static_cast<uint32_t>(Position);
         FEnd = Position;
         return true;
     }
+    // Room for more changing elements (the row's are FCoding[0, FCount)).
+    void GrowCoding() { FCoding.resize(std::max<size_t>(64, 2 * FCoding.size())); }
     std::vector<uint32_t> FReference; // changing elements, then sentinels at Width
     std::vector<uint32_t> FCoding;
+    size_t FCount = 0;
+    std::vector<uint64_t> FRowWords; // the row being drawn, one spare word; all 0 between rows
     int64_t FEnd = 0; // how far the row is decoded
 };
 

@@ -10,10 +10,61 @@ constexpr uint32_t ClearCode = 256;
 constexpr uint32_t EndCode = 257;
 constexpr uint32_t FirstCode = 258;
 constexpr uint32_t TableSize = 4096;
+constexpr uint32_t MaxWidth = 12;
+// Strings up to this length are copied with one fixed-size move.
+constexpr size_t CopyBytes = 16;
+constexpr uint16_t SpecialLength = 0xFFFF;
+
+// Every byte value, and room after the last for a fixed-size copy.
+struct TByteValues {
+    uint8_t Bytes[256 + CopyBytes];
+    constexpr TByteValues() : Bytes{}
+    {
+        for (int i = 0; i < 256; ++i)
+            Bytes[i] = static_cast<uint8_t>(i);
+    }
+};
+constexpr TByteValues ByteValues;
+
+// The code of Width bits that starts Bit (0..7) bits into P; four bytes at P
+// are readable.
+template <bool OldStyle>
+inline uint32_t CodeAt(const uint8_t* p, size_t bit, uint32_t width)
+{
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+    if constexpr (OldStyle) {
+        if constexpr (std::endian::native == std::endian::big)
+            word = __builtin_bswap32(word);
+        return (word >> bit) & ((1u << width) - 1);
+    } else {
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap32(word);
+        return (word << bit) >> (32 - width);
+    }
+}
+
+// The code past which the width grows, once it is Width bits wide; at the
+// widest, the end of the table.
+template <bool OldStyle>
+constexpr uint32_t LimitFor(uint32_t width)
+{
+    return width < MaxWidth ? (1u << width) - (OldStyle ? 0u : 1u) : TableSize;
+}
 
 } // namespace
 
-TLZWDecoder::TLZWDecoder() : FEntries(TableSize) {}
+TLZWDecoder::TLZWDecoder() : FStarts(TableSize + 1), FLengths(TableSize + 1)
+{
+    for (uint32_t i = 0; i < 256; ++i) {
+        FStarts[i] = ByteValues.Bytes + i;
+        FLengths[i] = 1;
+    }
+    for (uint32_t code : {ClearCode, EndCode}) {
+        FStarts[code] = ByteValues.Bytes;
+        FLengths[code] = SpecialLength;
+    }
+}
 
 void TLZWDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& BytesStored)
 {
@@ -33,106 +84,118 @@ TExpandResult TLZWDecoder::Expand(const uint8_t*& Source, size_t SourceSize, uin
 template <bool OldStyle>
 TExpandResult TLZWDecoder::Decode(const uint8_t* Source, size_t SourceSize, uint8_t* Target, size_t TargetSize)
 {
-    // Offsets are kept in 32 bits; no strip comes near 4 GB.
-    TargetSize = std::min<size_t>(TargetSize, 0xFFFFFFFFu);
-    const uint8_t* src = Source;
-    const uint8_t* const srcEnd = Source + SourceSize;
-    size_t pos = 0;
-    uint64_t buffer = 0; // unread bits: the next ones highest (MSB first) or lowest (LSB first)
-    uint32_t count = 0;
-    uint32_t width = 9;
-    uint32_t next = FirstCode;
-    uint32_t previousLength = 0; // 0 right after a Clear: no string to extend
-    size_t previousStart = 0;    // where the previous code's string was written
-    uint64_t* const entries = FEntries.data();
+    const uint8_t** const starts = FStarts.data();
+    uint16_t* const lengths = FLengths.data();
+    uint8_t* out = Target;
+    uint8_t* const outEnd = Target + TargetSize;
+    size_t bit = 0; // bits read
+
+    const auto read = [&](uint32_t width, uint32_t& code) {
+        if (bit + width > SourceSize * 8)
+            return false;
+        const size_t at = bit >> 3;
+        if (SourceSize - at >= 4) {
+            code = CodeAt<OldStyle>(Source + at, bit & 7, width);
+        } else {
+            uint8_t tail[4] = {};
+            std::memcpy(tail, Source + at, SourceSize - at);
+            code = CodeAt<OldStyle>(tail, bit & 7, width);
+        }
+        bit += width;
+        return true;
+    };
 
     for (;;) {
-        if constexpr (!OldStyle) {
-            // Eight bytes at once while they last: the bits already held
-            // stay, the loaded ones below them repeat bits held in part.
-            if (srcEnd - src >= 8) {
-                uint64_t word;
-                std::memcpy(&word, src, 8);
-                if constexpr (std::endian::native == std::endian::little)
-                    word = __builtin_bswap64(word);
-                buffer |= word >> count;
-                src += (63 - count) >> 3;
-                count |= 56;
-            }
-        }
-        if (count < width) {
-            while (count <= 56 && src != srcEnd) {
-                if constexpr (OldStyle)
-                    buffer |= uint64_t(*src++) << count;
-                else
-                    buffer |= uint64_t(*src++) << (56 - count);
-                count += 8;
-            }
-            if (count < width)
-                break;
-        }
+        // A new table. Its first code is a single byte (or Clear or
+        // EndOfInformation): there is no string before it to extend.
+        uint32_t width = 9;
+        uint32_t limit = LimitFor<OldStyle>(width);
+        uint32_t next = FirstCode;
         uint32_t code;
-        if constexpr (OldStyle) {
-            code = static_cast<uint32_t>(buffer & ((1u << width) - 1));
-            buffer >>= width;
-        } else {
-            code = static_cast<uint32_t>(buffer >> (64 - width));
-            buffer <<= width;
-        }
-        count -= width;
-
-        if (code - ClearCode < 2) {
-            if (code == EndCode)
-                break;
-            width = 9;
-            next = FirstCode;
-            previousLength = 0;
-            continue;
-        }
-        if (pos >= TargetSize)
+        if (!read(width, code) || code == EndCode)
             break;
+        if (code == ClearCode)
+            continue;
+        if (code > 255 || out == outEnd)
+            break;
+        const uint8_t* previous = out; // the previous code's string
+        uint32_t previousLength = 1;
+        *out++ = static_cast<uint8_t>(code);
 
-        const size_t start = pos;
-        uint32_t length;
-        if (code < 256) {
-            Target[pos++] = static_cast<uint8_t>(code);
-            length = 1;
-        } else if (code < next) {
-            const uint64_t entry = entries[code];
-            const size_t from = static_cast<uint32_t>(entry);
-            length = static_cast<uint32_t>(entry >> 32);
-            const size_t n = std::min<size_t>(length, TargetSize - pos);
-            // Most strings are short: one fixed copy when the room allows;
-            // from lies before pos, at least a string's length back.
-            if (n <= 16 && pos + 16 <= TargetSize && pos - from >= 16)
-                std::memcpy(Target + pos, Target + from, 16);
-            else
-                std::memmove(Target + pos, Target + from, n);
-            pos += n;
-        } else if (code == next && previousLength != 0 && next < TableSize) {
-            // The string of the previous code and its own first byte: copied
-            // byte by byte, the last byte being the first one just written.
-            length = previousLength + 1;
-            const size_t n = std::min<size_t>(length, TargetSize - pos);
-            for (size_t i = 0; i < n; ++i)
-                Target[pos + i] = Target[previousStart + i];
-            pos += n;
-        } else {
-            break; // a code that is not defined yet
-        }
+        // Each code adds the previous string and the first byte of its own,
+        // which follows that string in the target.
+        const auto add = [&] {
+            starts[next] = previous;
+            lengths[next] = static_cast<uint16_t>(previousLength + 1);
+            if (++next >= limit) {
+                if (width < MaxWidth)
+                    limit = LimitFor<OldStyle>(++width);
+                else
+                    next = TableSize; // full: what the data add goes to the spare entry
+            }
+        };
 
-        if (previousLength != 0 && next < TableSize) {
-            // The new string is the previous one and the first byte of this
-            // one, which follows it in the target.
-            entries[next] = previousStart | uint64_t(previousLength + 1) << 32;
-            ++next;
-            // The width grows one code early in the TIFF coding.
-            if (next >= (1u << width) - (OldStyle ? 0u : 1u) && width < 12)
-                ++width;
+        for (;;) {
+            // As many codes as surely have four bytes to read them from and
+            // a fixed copy's room in the target are decoded without those
+            // checks. Codes that need more than a fixed copy leave the run.
+            const size_t roomCodes = size_t(outEnd - out) / CopyBytes;
+            const size_t bitCodes = SourceSize >= 4 && bit <= (SourceSize - 4) * 8
+                                        ? ((SourceSize - 4) * 8 - bit) / MaxWidth
+                                        : 0;
+            for (size_t run = std::min(roomCodes, bitCodes); run > 0; --run) {
+                code = CodeAt<OldStyle>(Source + (bit >> 3), bit & 7, width);
+                if (code >= next)
+                    break;
+                const uint8_t* from = starts[code];
+                const uint32_t length = lengths[code];
+                if (length > CopyBytes)
+                    break;
+                bit += width;
+                // Through a register: the string may end less than a fixed
+                // copy before the place it is copied to.
+                uint8_t piece[CopyBytes];
+                std::memcpy(piece, from, CopyBytes);
+                std::memcpy(out, piece, CopyBytes);
+                add();
+                previous = out;
+                previousLength = length;
+                out += length;
+            }
+
+            // One code with every check.
+            if (!read(width, code) || code == EndCode)
+                goto done;
+            if (code == ClearCode)
+                break;
+            const uint8_t* from;
+            uint32_t length;
+            const bool repeat = code == next; // the string being defined
+            if (code < next) {
+                from = starts[code];
+                length = lengths[code];
+            } else if (repeat) {
+                from = previous;
+                length = previousLength + 1;
+            } else {
+                goto done; // not defined yet
+            }
+            if (out == outEnd)
+                goto done;
+            const size_t n = std::min<size_t>(length, size_t(outEnd - out));
+            if (repeat) {
+                // Its last byte is its first one, written just before.
+                for (size_t i = 0; i < n; ++i)
+                    out[i] = from[i];
+            } else {
+                std::memcpy(out, from, n);
+            }
+            add();
+            previous = out;
+            previousLength = length;
+            out += n;
         }
-        previousLength = length;
-        previousStart = start;
     }
-    const size_t unread = count / 8;
-    return {static_cast<size_t>(src - Source) - unread, pos};
+done:
+    return {(bit + 7) / 8, size_t(out - Target)};
 }

@@ -11,7 +11,8 @@
 // writes at most min(UnpackedSize, TargetSize) bytes and advances neither
 // pointer. Data that end early, a code not yet defined or a code past 4095
 // end the block: the bytes decoded up to there are the result (Produced),
-// nothing is raised.
+// nothing is raised. Bytes of the target after the last one produced may
+// have been written over.
 #include "imaging/compression/decoder.h"
 
 #include <vector>
@@ -29,8 +30,12 @@ private:
     template <bool OldStyle>
     TExpandResult Decode(const uint8_t* Source, size_t SourceSize, uint8_t* Target, size_t TargetSize);
 
-    // Where the string of each code was first written in the target (low 32
-    // bits) and its length (high 32 bits): a code's string is copied from
-    // there. Entries 0..257 are unused.
-    std::vector<uint64_t> FEntries;
+    // The string of each code: where it starts and how long it is. A string
+    // of the table starts where it was first written in the target; the
+    // single bytes (0..255) start in a constant table of all byte values, so
+    // that every code is copied the same way. Clear and EndOfInformation have
+    // a length no string has; the last entry takes what would be added to a
+    // full table.
+    std::vector<const uint8_t*> FStarts;
+    std::vector<uint16_t> FLengths;
 };
