@@ -155,11 +155,91 @@ void TTargaRLEDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& By
 
 // ---- PackBits ---------------------------------------------------------------
 
+namespace {
+
+// Copies and fills of 1 to 128 bytes as two overlapping moves of a fixed
+// size: a variable-sized memcpy of at most 128 bytes is compiled into a
+// string instruction that costs more than the copy itself, and writing
+// whole fixed blocks past the packet would leave stray bytes behind the
+// last one.
+template <size_t Size>
+inline void CopyTwo(uint8_t* target, const uint8_t* source, size_t n)
+{
+    std::memcpy(target, source, Size);
+    std::memcpy(target + n - Size, source + n - Size, Size);
+}
+
+inline void CopyShort(uint8_t* target, const uint8_t* source, size_t n)
+{
+    if (n > 32) {
+        if (n > 64)
+            CopyTwo<64>(target, source, n);
+        else
+            CopyTwo<32>(target, source, n);
+    } else if (n > 8) {
+        if (n > 16)
+            CopyTwo<16>(target, source, n);
+        else
+            CopyTwo<8>(target, source, n);
+    } else if (n >= 4) {
+        CopyTwo<4>(target, source, n);
+    } else {
+        target[0] = source[0];
+        target[n / 2] = source[n / 2];
+        target[n - 1] = source[n - 1];
+    }
+}
+
+template <size_t Size>
+inline void FillTwo(uint8_t* target, uint8_t value, size_t n)
+{
+    std::memset(target, value, Size);
+    std::memset(target + n - Size, value, Size);
+}
+
+inline void FillShort(uint8_t* target, uint8_t value, size_t n)
+{
+    if (n > 32) {
+        if (n > 64)
+            FillTwo<64>(target, value, n);
+        else
+            FillTwo<32>(target, value, n);
+    } else if (n > 8) {
+        if (n > 16)
+            FillTwo<16>(target, value, n);
+        else
+            FillTwo<8>(target, value, n);
+    } else if (n >= 4) {
+        FillTwo<4>(target, value, n);
+    } else {
+        FillTwo<1>(target, value, n);
+        target[1] = value;
+    }
+}
+
+} // namespace
+
 TExpandResult TPackbitsRLEDecoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
                                           size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
 {
     TSource in{Source, Source + std::min(SourceSize, PackedSize)};
     TSink out{Target, Target + std::min(TargetSize, UnpackedSize)};
+    // While a packet of the largest size fits on both sides, nothing is
+    // cut: the control byte, then 128 bytes read and written at most.
+    while (out.Room() >= 128 && in.Left() > 128) {
+        const int8_t b = static_cast<int8_t>(*in.Pos++);
+        if (b >= 0) {
+            const size_t n = size_t(b) + 1;
+            CopyShort(out.Pos, in.Pos, n);
+            in.Pos += n;
+            out.Pos += n;
+        } else if (b != -128) {
+            const size_t n = size_t(1 - b);
+            FillShort(out.Pos, *in.Pos++, n);
+            out.Pos += n;
+        }
+    }
+    // The last packets, each cut to what is left.
     while (out.Room() > 0 && !in.Empty()) {
         const int8_t b = static_cast<int8_t>(*in.Pos++);
         if (b >= 0) {

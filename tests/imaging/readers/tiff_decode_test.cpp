@@ -212,6 +212,13 @@ TEST(TiffDecode, GoodFilesOfEveryVariant)
         {"PackBits",
          [] { return std::move(TiffBuilder().Image(6, 1, 8, 1, 1, 32773, {{0x01, 1, 2, 0xFD, 3}})); }, 6, 1,
          bf8Bit, {Grey(1), Grey(2), Grey(3), Grey(3), Grey(3), Grey(3)}},
+        {"PackBits grey that fills the bitmap's rows, two strips",
+         [] {
+             return std::move(
+                 TiffBuilder().Image(4, 3, 8, 1, 1, 32773, {{0x03, 1, 2, 3, 4, 0xFD, 9}, {0x80, 0xFD, 7}}, 2));
+         },
+         4, 3, bf8Bit,
+         {Grey(1), Grey(2), Grey(3), Grey(4), Grey(9), Grey(9), Grey(9), Grey(9), Grey(7), Grey(7), Grey(7), Grey(7)}},
         {"Deflate 8 with predictor 2, RGB",
          [] {
              TiffBuilder b;
