@@ -509,6 +509,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         p.StripCount = static_cast<uint32_t>(layout.Offsets.size());
         if (layout.Direct)
             ReadStripsDirect(stream, layout, decoder.get());
+        else if (kind == ckPackBits && !layout.Tiled && layout.Planes == 1)
+            DecodePackBitsRows(stream, layout);
         else
             DecodeImage(stream, layout, decoder.get());
         if (decoder)
@@ -554,6 +556,42 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* 
         if (uint64_t(got) < uint64_t(rows) * rowBytes)
             NoteEarlyEnd(p.RowIndex + uint64_t(got) / std::max<uint64_t>(rowBytes, 1));
         for (uint32_t r = 0; r < rows; ++r) {
+            ++p.RowIndex;
+            RowDone(p.RowIndex, p.Height);
+        }
+    }
+}
+
+void TTIFFGraphic::DecodePackBitsRows(TStream& stream, TLayout& layout)
+{
+    TImageProperties& p = ImageProperties;
+    TColorManager& cm = ColorManager();
+    const size_t rowBytes = static_cast<size_t>(layout.BlockRowBytes);
+    Grow(layout.Rows, std::max<size_t>(rowBytes, 1));
+    uint8_t* row = layout.Rows.data();
+    const void* sources[1] = {row};
+    for (; p.StripIndex < p.StripCount && p.RowIndex < p.Height; ++p.StripIndex) {
+        const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
+        const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
+        const uint32_t rows = std::min(stripRows, p.Height - p.RowIndex);
+        size_t packedSize = 0;
+        const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
+        // Each row is converted while it is in the cache; a packet that
+        // crosses a row's end goes on in the next row.
+        TPackBitsReader reader(packed, packedSize);
+        bool ended = false;
+        for (uint32_t r = 0; r < rows; ++r) {
+            if (!ended) {
+                const size_t got = reader.Read(row, rowBytes);
+                if (got < rowBytes) {
+                    ended = true;
+                    NoteEarlyEnd(p.RowIndex);
+                    std::memset(row + got, 0, rowBytes - got);
+                }
+                // A row the data do not reach is left as the fresh bitmap has it.
+                if (got > 0)
+                    cm.ConvertLine(sources, 1, ScanLine(static_cast<int>(p.RowIndex)), p.Width, 0xFF);
+            }
             ++p.RowIndex;
             RowDone(p.RowIndex, p.Height);
         }

@@ -50,6 +50,8 @@ private:
     // Strips of rows that have the bitmap's layout, uncompressed or PackBits,
     // read or decoded straight into the bitmap.
     void ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* decoder);
+    // PackBits strips of chunky rows that need converting, row by row.
+    void DecodePackBitsRows(TStream& stream, TLayout& layout);
     // The stored bytes of compressed block index (size of them): in the
     // stream's own memory where they can be decoded as they lie, otherwise
     // read into the layout's packed buffer.

@@ -409,10 +409,11 @@ TEST(TargaRLE, PacketsCrossingTheRowEndCarryOver)
 
 } // namespace
 
-// The PackBits decoder takes whole packets in vector moves while a packet of
-// the largest size fits on both sides and cuts only the last ones: against a
-// byte-at-a-time decoder on long coded and random streams, with every kind
-// of size that ends decoding inside a packet.
+// The PackBits decoder takes whole packets in fixed-size moves while a packet
+// of the largest size fits on both sides and cuts only the last ones: against
+// a byte-at-a-time decoder on long coded and random streams, with every kind
+// of size that ends decoding inside a packet. Read in pieces of random
+// lengths, the same data give the same bytes.
 TEST(PackBits, MatchesAByteAtATimeDecoder)
 {
     const auto reference = [](const Bytes& in, size_t packed, size_t unpacked, Bytes& out) {
@@ -449,5 +450,19 @@ TEST(PackBits, MatchesAByteAtATimeDecoder)
         ASSERT_EQ(got.Out, expected);
         EXPECT_EQ(got.Result.Produced, want.Produced);
         EXPECT_EQ(got.Result.Consumed, want.Consumed);
+
+        TPackBitsReader reader(in.data(), std::min(packed, in.size()));
+        Bytes pieces(expected.size(), 0xEE);
+        size_t done = 0;
+        while (done < std::min(targetSize, unpacked)) {
+            const size_t piece = std::min<size_t>(1 + rng() % 300, std::min(targetSize, unpacked) - done);
+            const size_t n = reader.Read(pieces.data() + done, piece);
+            done += n;
+            if (n < piece)
+                break;
+        }
+        EXPECT_EQ(pieces, expected);
+        EXPECT_EQ(done, want.Produced);
+        EXPECT_EQ(reader.Consumed(in.data()), want.Consumed);
     }
 }
