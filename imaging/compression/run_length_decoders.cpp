@@ -224,6 +224,9 @@ void WholePackets(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t*& ta
     const uint8_t* in = source;
     uint8_t* out = target;
     while (targetEnd - out >= 128 && sourceEnd - in > 128) {
+        // Each packet's place depends on the one before, which keeps the
+        // processor from reading ahead on its own: ask for the data early.
+        __builtin_prefetch(in + 4096);
         const int8_t b = static_cast<int8_t>(*in++);
         if (b >= 0) {
             const size_t n = size_t(b) + 1;
