@@ -2,6 +2,7 @@
 // reader and by the reference library, the two are compared pixel by pixel,
 // then timed in alternate rounds. Usage:
 //   large_scan_bench [--scans DIR] [google-benchmark options]
+//   large_scan_bench --loop ours|ref FILE COUNT   (decodes one file COUNT times)
 // DIR defaults to $PW_SCANS or ./scans. One benchmark per file, named after
 // it, so --benchmark_filter='16mp' picks one size. A table for README.md is
 // printed after the run.
@@ -387,6 +388,34 @@ int MeasurePeak(const std::string& side, const std::string& path)
     return 0;
 }
 
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// Profiling aid: decodes a file count times with one side and prints the
+// best and total CPU time, so that perf sees nothing but that side's decode.
+int Loop(const std::string& side, const std::string& path, int count)
+{
+    const Bytes file = ReadFile(path);
+    const TFormat format = FormatOf(path);
+    double best = 1e300, total = 0;
+    for (int i = 0; i < count; ++i) {
+        const double start = ThreadCpuMs();
+        if (side == "ours")
+            benchmark::DoNotOptimize(DecodeOurs(file, format).Bitmap);
+        else
+            benchmark::DoNotOptimize(DecodeReference(file, format).Pixels.get());
+        const double ms = ThreadCpuMs() - start;
+        best = std::min(best, ms);
+        total += ms;
+    }
+    std::printf("%s %s: best %.2f ms, total %.1f ms over %d\n", side.c_str(), path.c_str(), best, total, count);
+    return 0;
+}
+
 std::string Self;
 
 // Peak growth in MB of a decode, measured in a child; -1 when it failed.
@@ -416,13 +445,6 @@ struct TRow {
 };
 std::map<std::string, TRow> Rows;
 std::vector<std::string> Order;
-
-double ThreadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
 
 // One benchmark per file: each round decodes it with ours, then with the
 // reference, so that both meet the same load on a shared machine. The times
@@ -523,6 +545,11 @@ int main(int argc, char** argv)
     Self = std::filesystem::read_symlink("/proc/self/exe").string();
     if (argc == 4 && std::strcmp(argv[1], "--peak") == 0)
         return MeasurePeak(argv[2], argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "--loop") == 0) {
+        mallopt(M_MMAP_THRESHOLD, 1 << 20);
+        mallopt(M_TRIM_THRESHOLD, 1 << 20);
+        return Loop(argv[2], argv[3], std::atoi(argv[4]));
+    }
     TIFFSetWarningHandler(nullptr);
     // Every large buffer is fresh memory, as at the first open of a file:
     // without this, malloc would keep freed bitmaps of up to 32 MB and hand

@@ -367,8 +367,14 @@ void TJPEGImage::LoadFromStream(TStream& stream)
     FData = std::make_shared<TJPEGData>();
     FreeBitmap();
     const int64_t count = stream.Remaining();
-    if (count > 0)
+    // From memory the bytes are copied once, with no buffer between.
+    const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
+    if (count > 0 && memory && memory->Memory()) {
+        FData->Data.Write(memory->Memory() + stream.Position(), count);
+        stream.Seek(count, soCurrent);
+    } else if (count > 0) {
         FData->Data.CopyFrom(stream, count);
+    }
     if (FData->Data.Size() > 0) {
         TDataDecompressor jpeg(FData);
         jpeg.ReadHeader();

@@ -84,10 +84,24 @@ void TColorManager::SetGammaValues(float imageGamma, float displayGamma)
     const uint32_t targetMax = FTargetBPS >= 16 ? 65535u : (1u << FTargetBPS) - 1;
     const uint32_t n = FSourceBPS >= 8 ? 255u : std::min(targetMax, 255u);
     const uint32_t m = FTargetBPS >= 8 ? 255u : targetMax;
+    // Every reader's manager starts with the same table, and its 256 powers
+    // cost as much as converting many rows: the last table made is kept.
+    struct TLastTable {
+        bool Valid = false;
+        float G = 0;
+        uint32_t N = 0, M = 0;
+        std::array<uint8_t, 256> Table{};
+    };
+    thread_local TLastTable last;
+    if (last.Valid && last.G == g && last.N == n && last.M == m) {
+        std::copy_n(last.Table.begin(), n + 1, FGammaTable.begin());
+        return;
+    }
     for (uint32_t i = 0; i <= n; ++i) {
         const long double x = std::pow(static_cast<long double>(i) / n, static_cast<long double>(g)) * m;
         FGammaTable[i] = static_cast<uint8_t>(std::clamp<int32_t>(RoundSaturated(x), 0, 255));
     }
+    last = TLastTable{true, g, n, m, FGammaTable};
 }
 
 void TColorManager::SetChromaParameters(const std::vector<float>& coefficients, uint8_t horizontal,

@@ -155,24 +155,144 @@ void TTargaRLEDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& By
 
 // ---- PackBits ---------------------------------------------------------------
 
-TExpandResult TPackbitsRLEDecoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
-                                          size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
+namespace {
+
+// Copies and fills of 1 to 128 bytes as two overlapping moves of a fixed
+// size: a variable-sized memcpy of at most 128 bytes is compiled into a
+// string instruction that costs more than the copy itself, and writing
+// whole fixed blocks past the packet would leave stray bytes behind the
+// last one.
+template <size_t Size>
+inline void CopyTwo(uint8_t* target, const uint8_t* source, size_t n)
 {
-    TSource in{Source, Source + std::min(SourceSize, PackedSize)};
-    TSink out{Target, Target + std::min(TargetSize, UnpackedSize)};
+    std::memcpy(target, source, Size);
+    std::memcpy(target + n - Size, source + n - Size, Size);
+}
+
+inline void CopyShort(uint8_t* target, const uint8_t* source, size_t n)
+{
+    if (n > 32) {
+        if (n > 64)
+            CopyTwo<64>(target, source, n);
+        else
+            CopyTwo<32>(target, source, n);
+    } else if (n > 8) {
+        if (n > 16)
+            CopyTwo<16>(target, source, n);
+        else
+            CopyTwo<8>(target, source, n);
+    } else if (n >= 4) {
+        CopyTwo<4>(target, source, n);
+    } else {
+        target[0] = source[0];
+        target[n / 2] = source[n / 2];
+        target[n - 1] = source[n - 1];
+    }
+}
+
+template <size_t Size>
+inline void FillTwo(uint8_t* target, uint8_t value, size_t n)
+{
+    std::memset(target, value, Size);
+    std::memset(target + n - Size, value, Size);
+}
+
+inline void FillShort(uint8_t* target, uint8_t value, size_t n)
+{
+    if (n > 32) {
+        if (n > 64)
+            FillTwo<64>(target, value, n);
+        else
+            FillTwo<32>(target, value, n);
+    } else if (n > 8) {
+        if (n > 16)
+            FillTwo<16>(target, value, n);
+        else
+            FillTwo<8>(target, value, n);
+    } else if (n >= 4) {
+        FillTwo<4>(target, value, n);
+    } else {
+        FillTwo<1>(target, value, n);
+        target[1] = value;
+    }
+}
+
+// While a packet of the largest size fits on both sides, nothing is cut:
+// the control byte, then 128 bytes read and written at most.
+void WholePackets(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t*& target, uint8_t* targetEnd)
+{
+    const uint8_t* in = source;
+    uint8_t* out = target;
+    while (targetEnd - out >= 128 && sourceEnd - in > 128) {
+        // Each packet's place depends on the one before, which keeps the
+        // processor from reading ahead on its own: ask for the data early.
+        __builtin_prefetch(in + 4096);
+        const int8_t b = static_cast<int8_t>(*in++);
+        if (b >= 0) {
+            const size_t n = size_t(b) + 1;
+            CopyShort(out, in, n);
+            in += n;
+            out += n;
+        } else if (b != -128) {
+            const size_t n = size_t(1 - b);
+            FillShort(out, *in++, n);
+            out += n;
+        }
+    }
+    source = in;
+    target = out;
+}
+
+} // namespace
+
+TPackBitsReader::TPackBitsReader(const uint8_t* source, size_t size) : FPos(source), FEnd(source + size) {}
+
+size_t TPackBitsReader::Read(uint8_t* target, size_t count)
+{
+    TSource in{FPos, FEnd};
+    TSink out{target, target + count};
+    // A packet that the previous piece cut goes on first.
+    if (FLiteral > 0) {
+        const size_t n = std::min(FLiteral, out.Room());
+        out.Copy(in.Pos, n);
+        in.Pos += n;
+        FLiteral -= n;
+    } else if (FRun > 0) {
+        const size_t n = std::min(FRun, out.Room());
+        out.Fill(FValue, n);
+        FRun -= n;
+    }
+    WholePackets(in.Pos, in.End, out.Pos, out.End);
+    // The last packets; one that does not fit is kept for the next piece.
     while (out.Room() > 0 && !in.Empty()) {
         const int8_t b = static_cast<int8_t>(*in.Pos++);
         if (b >= 0) {
             const size_t n = std::min<size_t>(b + 1, in.Left());
-            out.Copy(in.Pos, n);
-            in.Pos += n;
+            const size_t now = std::min(n, out.Room());
+            out.Copy(in.Pos, now);
+            in.Pos += now;
+            FLiteral = n - now;
         } else if (b != -128) {
             if (in.Empty())
                 break;
-            out.Fill(*in.Pos++, static_cast<size_t>(1 - b));
+            FValue = *in.Pos++;
+            const size_t n = static_cast<size_t>(1 - b);
+            const size_t now = std::min(n, out.Room());
+            out.Fill(FValue, now);
+            FRun = n - now;
         }
     }
-    return ResultOf(Source, in, Target, out);
+    FPos = in.Pos;
+    return static_cast<size_t>(out.Pos - target);
+}
+
+TExpandResult TPackbitsRLEDecoder::Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,
+                                          size_t TargetSize, size_t PackedSize, size_t UnpackedSize)
+{
+    TPackBitsReader reader(Source, std::min(SourceSize, PackedSize));
+    const size_t produced = reader.Read(Target, std::min(TargetSize, UnpackedSize));
+    // A literal cut at the end counts as read whole.
+    return {reader.Consumed(Source), produced};
 }
 
 void TPackbitsRLEDecoder::Compress(const uint8_t*, uint8_t*, uint32_t, uint32_t& BytesStored)

@@ -57,6 +57,27 @@ public:
                   uint32_t& BytesStored) override;
 };
 
+// PackBits data decoded a piece at a time, for a reader that places each row
+// of a strip apart: the pieces put together are what one Expand over all of
+// the data gives, a packet that crosses the end of a piece going on in the
+// next.
+class TPackBitsReader {
+public:
+    TPackBitsReader(const uint8_t* source, size_t size);
+    // Decodes the next count bytes into target; returns how many were
+    // written, fewer only where the data end.
+    size_t Read(uint8_t* target, size_t count);
+    // Bytes read from start, a literal that was cut counted whole.
+    size_t Consumed(const uint8_t* start) const { return static_cast<size_t>(FPos - start) + FLiteral; }
+
+private:
+    const uint8_t* FPos;
+    const uint8_t* FEnd;
+    size_t FLiteral = 0; // bytes of a literal still to copy
+    size_t FRun = 0;     // bytes of a run still to write
+    uint8_t FValue = 0;
+};
+
 class TPCXRLEDecoder : public TDecoder {
 public:
     TExpandResult Expand(const uint8_t*& Source, size_t SourceSize, uint8_t*& Target,

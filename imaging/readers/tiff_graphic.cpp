@@ -118,7 +118,7 @@ struct TTIFFGraphic::TLayout {
     // The stored bytes are bit-reversed before decoding (fill order 2; the
     // CCITT decoders reverse them themselves, JPEG data never are).
     bool ReverseBits = false;
-    bool Direct = false;         // uncompressed rows that already have the bitmap's layout
+    bool Direct = false;         // uncompressed or PackBits rows that already have the bitmap's layout
     std::vector<uint64_t> Offsets;
     std::vector<uint64_t> ByteCounts;
     int64_t StreamSize = 0;
@@ -496,7 +496,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
                              kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
         const TColorManager& cm = ColorManager();
-        layout.Direct = !decoder && !layout.Tiled && layout.Planes == 1 && layout.PlaneSamples == 1 &&
+        layout.Direct = (!decoder || kind == ckPackBits) && !layout.Tiled && layout.Planes == 1 && layout.PlaneSamples == 1 &&
                         (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
                         cm.SourceBits() == cm.TargetBits() && RowStride() == int64_t(layout.BlockRowBytes);
 
@@ -508,7 +508,9 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         p.StripIndex = 0;
         p.StripCount = static_cast<uint32_t>(layout.Offsets.size());
         if (layout.Direct)
-            ReadStripsDirect(stream, layout);
+            ReadStripsDirect(stream, layout, decoder.get());
+        else if (kind == ckPackBits && !layout.Tiled && layout.Planes == 1)
+            DecodePackBitsRows(stream, layout);
         else
             DecodeImage(stream, layout, decoder.get());
         if (decoder)
@@ -523,7 +525,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     EndProgress();
 }
 
-void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
+void TTIFFGraphic::ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* decoder)
 {
     TImageProperties& p = ImageProperties;
     const uint64_t rowBytes = layout.BlockRowBytes;
@@ -534,10 +536,17 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
         const int64_t start = BlockStart(layout, p.StripIndex, 0);
         const int64_t available = std::max<int64_t>(0, layout.StreamSize - start);
         // The bitmap's rows are contiguous and as long as the stored ones:
-        // the strip is read straight into them.
+        // the strip is read or decoded straight into them.
         const uint64_t bytes = std::min<uint64_t>(uint64_t(rows) * rowBytes, uint64_t(available));
         int64_t got = 0;
-        if (bytes > 0) {
+        if (decoder) {
+            size_t packedSize = 0;
+            const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
+            uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
+            const size_t targetSize = static_cast<size_t>(uint64_t(rows) * rowBytes);
+            got = static_cast<int64_t>(
+                decoder->Expand(packed, packedSize, target, targetSize, packedSize, targetSize).Produced);
+        } else if (bytes > 0) {
             stream.SetPosition(start);
             uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
             got = std::max<int64_t>(0, stream.Read(target, static_cast<int64_t>(bytes)));
@@ -553,6 +562,42 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, const TLayout& layout)
     }
 }
 
+void TTIFFGraphic::DecodePackBitsRows(TStream& stream, TLayout& layout)
+{
+    TImageProperties& p = ImageProperties;
+    TColorManager& cm = ColorManager();
+    const size_t rowBytes = static_cast<size_t>(layout.BlockRowBytes);
+    Grow(layout.Rows, std::max<size_t>(rowBytes, 1));
+    uint8_t* row = layout.Rows.data();
+    const void* sources[1] = {row};
+    for (; p.StripIndex < p.StripCount && p.RowIndex < p.Height; ++p.StripIndex) {
+        const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
+        const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
+        const uint32_t rows = std::min(stripRows, p.Height - p.RowIndex);
+        size_t packedSize = 0;
+        const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
+        // Each row is converted while it is in the cache; a packet that
+        // crosses a row's end goes on in the next row.
+        TPackBitsReader reader(packed, packedSize);
+        bool ended = false;
+        for (uint32_t r = 0; r < rows; ++r) {
+            if (!ended) {
+                const size_t got = reader.Read(row, rowBytes);
+                if (got < rowBytes) {
+                    ended = true;
+                    NoteEarlyEnd(p.RowIndex);
+                    std::memset(row + got, 0, rowBytes - got);
+                }
+                // A row the data do not reach is left as the fresh bitmap has it.
+                if (got > 0)
+                    cm.ConvertLine(sources, 1, ScanLine(static_cast<int>(p.RowIndex)), p.Width, 0xFF);
+            }
+            ++p.RowIndex;
+            RowDone(p.RowIndex, p.Height);
+        }
+    }
+}
+
 int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t skip) const
 {
     // Offsets beyond the stream (64-bit ones of a BigTIFF file included)
@@ -562,6 +607,30 @@ int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t s
     if (offset > room || skip > room - offset)
         return layout.StreamSize;
     return BasePosition + int64_t(offset + skip);
+}
+
+const uint8_t* TTIFFGraphic::PackedBlock(TStream& stream, TLayout& layout, size_t index, size_t& size)
+{
+    const int64_t start = BlockStart(layout, index, 0);
+    const uint64_t available = uint64_t(std::max<int64_t>(0, layout.StreamSize - start));
+    const uint64_t packedSize = std::min<uint64_t>(layout.ByteCounts[index], available);
+    // PackBits data in a memory stream are decoded where they lie.
+    const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
+    if (memory && memory->Memory() && ImageProperties.CompressionKind == ckPackBits && !layout.ReverseBits) {
+        stream.SetPosition(start + static_cast<int64_t>(packedSize));
+        size = static_cast<size_t>(packedSize);
+        return memory->Memory() + start;
+    }
+    Grow(layout.Packed, std::max<uint64_t>(packedSize, 1));
+    size = 0;
+    if (packedSize > 0) {
+        stream.SetPosition(start);
+        size = static_cast<size_t>(
+            std::max<int64_t>(0, stream.Read(layout.Packed.data(), static_cast<int64_t>(packedSize))));
+        if (layout.ReverseBits)
+            ReverseBits(layout.Packed.data(), size);
+    }
+    return layout.Packed.data();
 }
 
 const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index,
@@ -594,16 +663,8 @@ const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecode
                     ReverseBits(target(), filled);
             }
         } else {
-            const uint64_t packedSize = std::min<uint64_t>(layout.ByteCounts[index], available);
-            Grow(layout.Packed, std::max<uint64_t>(packedSize, 1));
             size_t got = 0;
-            if (packedSize > 0) {
-                stream.SetPosition(start);
-                got = static_cast<size_t>(
-                    std::max<int64_t>(0, stream.Read(layout.Packed.data(), static_cast<int64_t>(packedSize))));
-                if (layout.ReverseBits)
-                    ReverseBits(layout.Packed.data(), got);
-            }
+            const uint8_t* packed = PackedBlock(stream, layout, index, got);
             FDecoderProperties.Width = layout.BlockWidth;
             FDecoderProperties.Height = decoderRows;
             FDecoderProperties.RowsPerStrip.resize(1);
@@ -619,10 +680,10 @@ const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecode
                     layout.Tiled ? std::max<uint64_t>(uint64_t(layout.TileLength) * layout.BlockRowBytes, blockBytes)
                                  : blockBytes;
                 filled = std::min(
-                    lz77->ExpandWhole(layout.Packed.data(), got, target(), blockBytes, static_cast<size_t>(wholeBytes)),
+                    lz77->ExpandWhole(packed, got, target(), blockBytes, static_cast<size_t>(wholeBytes)),
                     blockBytes);
             } else {
-                const uint8_t* source = layout.Packed.data();
+                const uint8_t* source = packed;
                 uint8_t* output = target();
                 const TExpandResult result = decoder->Expand(source, got, output, blockBytes, got, blockBytes);
                 filled = std::min(result.Produced, blockBytes);

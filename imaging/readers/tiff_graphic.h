@@ -47,7 +47,15 @@ private:
     std::unique_ptr<TDecoder> CreateDecoder(TStream& stream);
     void CheckLayout(const TLayout& layout) const;
     void DecodeImage(TStream& stream, TLayout& layout, TDecoder* decoder);
-    void ReadStripsDirect(TStream& stream, const TLayout& layout);
+    // Strips of rows that have the bitmap's layout, uncompressed or PackBits,
+    // read or decoded straight into the bitmap.
+    void ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* decoder);
+    // PackBits strips of chunky rows that need converting, row by row.
+    void DecodePackBitsRows(TStream& stream, TLayout& layout);
+    // The stored bytes of compressed block index (size of them): in the
+    // stream's own memory where they can be decoded as they lie, otherwise
+    // read into the layout's packed buffer.
+    const uint8_t* PackedBlock(TStream& stream, TLayout& layout, size_t index, size_t& size);
     // Reads data block index (from byte skip on, uncompressed) or decodes it
     // into target, blockBytes bytes; what the file does not hold is zero.
     // Returns where the block's bytes are: at rowsOffset in the layout's row

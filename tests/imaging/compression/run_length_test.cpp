@@ -408,3 +408,61 @@ TEST(TargaRLE, PacketsCrossingTheRowEndCarryOver)
 }
 
 } // namespace
+
+// The PackBits decoder takes whole packets in fixed-size moves while a packet
+// of the largest size fits on both sides and cuts only the last ones: against
+// a byte-at-a-time decoder on long coded and random streams, with every kind
+// of size that ends decoding inside a packet. Read in pieces of random
+// lengths, the same data give the same bytes.
+TEST(PackBits, MatchesAByteAtATimeDecoder)
+{
+    const auto reference = [](const Bytes& in, size_t packed, size_t unpacked, Bytes& out) {
+        size_t s = 0, t = 0;
+        const size_t inEnd = std::min(in.size(), packed), outEnd = std::min(out.size(), unpacked);
+        while (t < outEnd && s < inEnd) {
+            const int b = static_cast<int8_t>(in[s++]);
+            if (b >= 0) {
+                for (int i = 0; i <= b && s < inEnd; ++i, ++s)
+                    if (t < outEnd)
+                        out[t++] = in[s];
+            } else if (b != -128 && s < inEnd) {
+                for (int i = 0; i < 1 - b && t < outEnd; ++i)
+                    out[t++] = in[s];
+                ++s;
+            }
+        }
+        return TExpandResult{s, t};
+    };
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        Bytes in = EncodePackBits(RandomData(rng, 1000 + rng() % 3000, 1));
+        if (round % 3 == 0)
+            for (auto& b : in)
+                b = static_cast<uint8_t>(rng());
+        const size_t packed = rng() % 4 == 0 ? in.size() : rng() % (in.size() + 1);
+        const size_t unpacked = rng() % 5000;
+        const size_t targetSize = rng() % 2 ? unpacked : rng() % 5000;
+        Bytes expected(targetSize, 0xEE);
+        const TExpandResult want = reference(in, packed, unpacked, expected);
+        TPackbitsRLEDecoder d;
+        const Decoded got = Expand(d, in, targetSize, packed, unpacked);
+        ASSERT_EQ(got.Out, expected);
+        EXPECT_EQ(got.Result.Produced, want.Produced);
+        EXPECT_EQ(got.Result.Consumed, want.Consumed);
+
+        TPackBitsReader reader(in.data(), std::min(packed, in.size()));
+        Bytes pieces(expected.size(), 0xEE);
+        size_t done = 0;
+        while (done < std::min(targetSize, unpacked)) {
+            const size_t piece = std::min<size_t>(1 + rng() % 300, std::min(targetSize, unpacked) - done);
+            const size_t n = reader.Read(pieces.data() + done, piece);
+            done += n;
+            if (n < piece)
+                break;
+        }
+        EXPECT_EQ(pieces, expected);
+        EXPECT_EQ(done, want.Produced);
+        EXPECT_EQ(reader.Consumed(in.data()), want.Consumed);
+    }
+}

@@ -40,14 +40,19 @@ Bytes Autodesk(uint16_t width, uint16_t height)
     return out;
 }
 
-// PackBits TIFF, 8-bit grey, 5 x 6 in one strip, of which the data code 4 rows.
-Bytes PackBitsTiff()
+// PackBits TIFF, 8-bit grey, width x 6 in one strip, of which the data code
+// 4 rows and the start of a fifth. Rows 8 wide fill the bitmap's rows.
+Bytes PackBitsTiff(uint8_t width)
 {
     Bytes strip;
-    for (uint8_t y = 0; y < 4; ++y)
-        strip.insert(strip.end(), {4, uint8_t(10 * y + 1), 2, 3, 4, 5});
+    for (uint8_t y = 0; y < 4; ++y) {
+        strip.insert(strip.end(), {uint8_t(width - 1), uint8_t(10 * y + 1)});
+        for (uint8_t x = 1; x < width; ++x)
+            strip.push_back(uint8_t(x + 1));
+    }
+    strip.insert(strip.end(), {1, 7, 8});
     tifftest::TiffBuilder b;
-    b.Image(5, 6, 8, 1, 1, 32773, {strip});
+    b.Image(width, 6, 8, 1, 1, 32773, {strip});
     return b.Build();
 }
 
@@ -110,7 +115,8 @@ std::vector<Case> Cases()
         {"SgiRle", "bw", FileBytes("sgi/nb_gray8_rle.bw"), 700, 6, true},
         {"Autodesk", "pic", adsk, 800 + 2 * 6 + 3, 2},
         {"PcxRle", "pcx", FileBytes("pcx/im_rgb24.pcx"), 400, 3},
-        {"TiffPackBits", "tif", PackBitsTiff(), 0, 4},
+        {"TiffPackBits", "tif", PackBitsTiff(5), 0, 4},
+        {"TiffPackBitsWholeRows", "tif", PackBitsTiff(8), 0, 4},
         {"Psp", "psp", ShortPsp(), 0, 2},
         {"TargaRle", "tga", FileBytes("targa/nb_rgb24_rle.tga"), 500, 9, true},
         {"Png", "png", ShortPng(), 0, 3},

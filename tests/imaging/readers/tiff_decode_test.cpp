@@ -212,6 +212,19 @@ TEST(TiffDecode, GoodFilesOfEveryVariant)
         {"PackBits",
          [] { return std::move(TiffBuilder().Image(6, 1, 8, 1, 1, 32773, {{0x01, 1, 2, 0xFD, 3}})); }, 6, 1,
          bf8Bit, {Grey(1), Grey(2), Grey(3), Grey(3), Grey(3), Grey(3)}},
+        {"PackBits grey that fills the bitmap's rows, two strips",
+         [] {
+             return std::move(
+                 TiffBuilder().Image(4, 3, 8, 1, 1, 32773, {{0x03, 1, 2, 3, 4, 0xFD, 9}, {0x80, 0xFD, 7}}, 2));
+         },
+         4, 3, bf8Bit,
+         {Grey(1), Grey(2), Grey(3), Grey(4), Grey(9), Grey(9), Grey(9), Grey(9), Grey(7), Grey(7), Grey(7), Grey(7)}},
+        {"PackBits RGB whose packets cross the row ends",
+         [] {
+             return std::move(
+                 TiffBuilder().Image(2, 2, 8, 3, 2, 32773, {{0x03, 1, 2, 3, 4, 0xFD, 5, 0x03, 6, 7, 8, 9}}));
+         },
+         2, 2, bf24Bit, {0x010203, 0x040505, 0x050506, 0x070809}},
         {"Deflate 8 with predictor 2, RGB",
          [] {
              TiffBuilder b;
