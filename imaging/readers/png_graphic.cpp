@@ -480,53 +480,63 @@ void TPNGGraphic::DecodeImageData()
 bool TPNGGraphic::GatherImageData(TPackedData& packed)
 {
     TStream& stream = *SourceStream;
-    const int64_t first = stream.Position();
-    // Sizes first, from the chunk headers: each chunk, its checksum and the
-    // header after it must lie within the stream.
-    uint64_t total = 0;
-    uint32_t chunks = 0;
-    do {
-        if (State.ChunkLength > MaxChunkLength ||
-            int64_t(State.ChunkLength) + 12 > State.StreamSize - stream.Position())
-            return false;
-        total += State.ChunkLength;
-        ++chunks;
-        SkipChunk();
-        ReadChunkHeader();
-    } while (IsChunk("IDAT"));
-
     const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
-    if (!memory || chunks > 1) {
-        packed.Owned = AllocateBlock(static_cast<size_t>(total));
+    const int64_t first = stream.Position();
+    // Each chunk, its checksum and the header after it lie within the stream.
+    const auto fits = [&] {
+        return State.ChunkLength <= MaxChunkLength &&
+               int64_t(State.ChunkLength) + 12 <= State.StreamSize - stream.Position();
+    };
+    // Room for the data: the rest of a file, of which only the pages written
+    // are ever taken; in a memory stream, where walking the headers costs
+    // nothing, the sum of the lengths, and none for a single chunk, whose
+    // data are used where they lie.
+    uint64_t room = static_cast<uint64_t>(std::max<int64_t>(State.StreamSize - first, 0));
+    bool inPlace = false;
+    if (memory) {
+        room = 0;
+        uint32_t chunks = 0;
+        do {
+            if (!fits())
+                return false;
+            room += State.ChunkLength;
+            ++chunks;
+            SkipChunk();
+            ReadChunkHeader();
+        } while (IsChunk("IDAT"));
+        stream.SetPosition(first - 8);
+        ReadChunkHeader();
+        inPlace = chunks == 1;
+    }
+    if (!inPlace) {
+        packed.Owned = AllocateBlock(static_cast<size_t>(room));
         if (!packed.Owned)
             return false;
     }
-    stream.SetPosition(first - 8);
-    uint8_t* target = packed.Owned.get();
-    for (uint32_t i = 0; i < chunks; ++i) {
-        ReadChunkHeader();
-        const uint8_t* data = target;
+    uint8_t* const target = packed.Owned.get();
+    size_t total = 0;
+    do {
+        if (!fits())
+            return false;
+        const uint32_t length = State.ChunkLength;
+        const uint8_t* data = target + total;
         if (memory) {
             data = memory->Memory() + stream.Position();
-            stream.Seek(State.ChunkLength, soCurrent);
+            stream.Seek(length, soCurrent);
             if (target)
-                std::memcpy(target, data, State.ChunkLength);
+                std::memcpy(target + total, data, length);
         } else {
-            stream.ReadBuffer(target, State.ChunkLength);
+            stream.ReadBuffer(target + total, length);
         }
         uint8_t stored[4];
         stream.ReadBuffer(stored, sizeof stored);
-        if (libdeflate_crc32(State.ChunkCRC, data, State.ChunkLength) != LoadU32BE(stored))
+        if (libdeflate_crc32(State.ChunkCRC, data, length) != LoadU32BE(stored))
             return false;
-        if (target)
-            target += State.ChunkLength;
-        else
-            packed.Data = data;
-    }
-    ReadChunkHeader();
-    if (packed.Owned)
-        packed.Data = packed.Owned.get();
-    packed.Size = static_cast<size_t>(total);
+        packed.Data = target ? target : data;
+        total += length;
+        ReadChunkHeader();
+    } while (IsChunk("IDAT"));
+    packed.Size = total;
     return true;
 }
 
