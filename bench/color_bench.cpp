@@ -1,9 +1,12 @@
 // Row conversion speed of the colour manager over a 20000-pixel row, in
-// Mpixel/s, next to a memcpy of the same number of target bytes.
+// Mpixel/s, next to a memcpy of the same number of target bytes (and, for the
+// 16-bit rows, of source bytes).
 #include "imaging/color/color_manager.h"
 
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -84,6 +87,9 @@ void CopyRow(benchmark::State& state, size_t targetBytesPerPixel)
 BENCHMARK_CAPTURE(CopyRow, memcpy_4_bytes_per_pixel, 4);
 BENCHMARK_CAPTURE(CopyRow, memcpy_3_bytes_per_pixel, 3);
 BENCHMARK_CAPTURE(CopyRow, memcpy_1_byte_per_pixel, 1);
+// The source bytes of the 16-bit rows.
+BENCHMARK_CAPTURE(CopyRow, memcpy_6_bytes_per_pixel, 6);
+BENCHMARK_CAPTURE(CopyRow, memcpy_2_bytes_per_pixel, 2);
 BENCHMARK_CAPTURE(ConvertRow, rgb8_to_bgr8, Route{psRGB, 8, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, rgba8_to_bgra8, Route{psRGBA, 8, 4, 0, psBGRA, 8, 4});
 BENCHMARK_CAPTURE(ConvertRow, rgb8_to_bgra8, Route{psRGB, 8, 3, 0, psBGRA, 8, 4});
@@ -98,4 +104,13 @@ BENCHMARK_CAPTURE(ConvertRow, indexed4_to_indexed8, Route{psIndexed, 4, 1, 0, ps
 BENCHMARK_CAPTURE(ConvertRow, gray16_to_gray8, Route{psGray, 16, 1, 0, psGray, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, gray16_swapped_to_gray8, Route{psGray, 16, 1, sfSwapBytes, psGray, 8, 1});
 
-BENCHMARK_MAIN();
+// PW_COLOR_BENCH_NO_AVX512=1 measures the forms that processors without
+// AVX-512 run (AVX2 here).
+int main(int argc, char** argv)
+{
+    if (const char* off = std::getenv("PW_COLOR_BENCH_NO_AVX512"); off && *off == '1')
+        hwy::DisableTargets(HWY_AVX3 | HWY_AVX3_DL);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

@@ -4,14 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-// The hot row kernels are also compiled for AVX-512 and AVX2; the loader picks
-// the best one for the processor (the baseline build targets plain x86-64).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define PW_COLOR_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define PW_COLOR_KERNEL
-#endif
-
 namespace pwcolor {
 
 // a * b / c on 16-bit operands: 32-bit product, truncated quotient kept to

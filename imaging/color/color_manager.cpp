@@ -164,9 +164,10 @@ void TColorManager::BuildChromaTables()
         FCbToGreenTable[i] = -std::max(RoundSaturated(db * fGreenCb), -2147483647);
     }
 
-    // The vectorised row kernel works with fixed-point factors instead of
-    // lookups. They are used only when they reproduce every entry of every
-    // table (an exact half, rounded to even by the tables, rules them out).
+    // Where the processor has no byte permutations the vectorised row kernel
+    // works with fixed-point factors instead of lookups. They are used only
+    // when they reproduce every entry of every table (an exact half, rounded
+    // to even by the tables, rules them out).
     FChromaShift = 0;
     const std::array<const std::vector<int32_t>*, 4> tables{&FCrToRedTable, &FCrToGreenTable, &FCbToBlueTable,
                                                             &FCbToGreenTable};

@@ -337,34 +337,12 @@ void CMYKRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count,
     });
 }
 
-// 8-bit interleaved C, M, Y, K, every position: the same arithmetic as
-// Ink8To8 in 16-bit lanes (x * k <= 65025) so that it vectorises.
-template <bool BGR, size_t DS>
-PW_COLOR_KERNEL void CMYK8Interleaved(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = s + 4 * i;
-        const uint16_t k = p[3];
-        const auto ink = [k](uint16_t x) {
-            const int v = 255 - (x + k - static_cast<uint16_t>(x * k) / 255);
-            return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-        };
-        uint8_t* t = d + i * DS;
-        t[BGR ? 2 : 0] = ink(p[0]);
-        t[1] = ink(p[1]);
-        t[BGR ? 0 : 2] = ink(p[2]);
-    }
-}
-
 template <bool BGR>
 void RunCMYK(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
              bool source16, bool target16, bool swap)
 {
-    if (!source16 && !target16 && interleaved && mask == 0xFF) {
-        if (dstStep == 4)
-            CMYK8Interleaved<BGR, 4>(s.Sample[0], d, count);
-        else
-            simd::CMYK8To3(s.Sample[0], d, count, BGR);
+    if (!source16 && !target16 && interleaved && mask == 0xFF && dstStep == 3) {
+        simd::CMYK8To3(s.Sample[0], d, count, BGR);
     } else if (!source16) {
         if (target16)
             CMYKRow<Read8, 2, BGR, Ink8To16>(s, d, dstStep, count, mask);
@@ -478,13 +456,6 @@ void RunLab(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
 
 // ---- YCbCr and Photo-YCC --------------------------------------------------
 
-struct TChromaTables {
-    const int32_t* CrToRed;
-    const int32_t* CbToBlue;
-    const int32_t* CrToGreen;
-    const int32_t* CbToGreen;
-};
-
 // Reader yields 8-bit luma and chroma; the results are 8-bit, widened for a
 // 16-bit target. The sums are formed in 64 bits: table entries of extreme
 // coefficients are saturated 32-bit values.
@@ -511,26 +482,6 @@ void YCCRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
         Put<DB>(t + DB, green);
         Put<DB>(t + 2 * DB, BGR ? red : blue);
     });
-}
-
-// 8-bit interleaved samples, every position, with fixed-point factors that
-// give the chroma tables' values exactly (checked when the tables are built).
-template <bool BGR, size_t DS>
-PW_COLOR_KERNEL void YCC8Interleaved(const uint8_t* __restrict s, uint8_t* __restrict d, uint32_t count,
-                                     TChromaFixed f)
-{
-    const int32_t half = 1 << (f.Shift - 1);
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = s + 3 * i;
-        const int32_t y = p[0], db = p[1] - f.OffsetB, dr = p[2] - f.OffsetR;
-        const int32_t blue = y + ((db * f.Blue + half) >> f.Shift);
-        const int32_t green = y - ((db * f.GreenCb + half) >> f.Shift) - ((dr * f.GreenCr + half) >> f.Shift);
-        const int32_t red = y + ((dr * f.Red + half) >> f.Shift);
-        uint8_t* t = d + i * DS;
-        t[0] = static_cast<uint8_t>(ClampByte(BGR ? blue : red));
-        t[1] = static_cast<uint8_t>(ClampByte(green));
-        t[2] = static_cast<uint8_t>(ClampByte(BGR ? red : blue));
-    }
 }
 
 // 16-bit source to 16-bit target, computed directly and clamped to 0..65535.
@@ -568,13 +519,10 @@ void YCC16Row(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count
 template <bool BGR>
 void RunYCC(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
             bool source16, bool target16, bool swap, bool photo, const TChromaTables& tables,
-            const std::array<float, 4>& f, const TChromaFixed& fixed)
+            const std::array<float, 4>& f)
 {
-    if (!source16 && !target16 && interleaved && mask == 0xFF && fixed.Shift > 0) {
-        if (dstStep == 4)
-            YCC8Interleaved<BGR, 4>(s.Sample[0], d, count, fixed);
-        else
-            simd::YCC8To3(s.Sample[0], d, count, fixed, BGR);
+    if (!source16 && !target16 && interleaved && mask == 0xFF && dstStep == 3) {
+        simd::YCC8To3(s.Sample[0], d, count, tables, BGR);
     } else if (!source16) {
         if (target16)
             YCCRow<Read8, 2, BGR>(s, d, dstStep, count, mask, tables);
@@ -817,17 +765,24 @@ void TColorManager::ConvertYCC(bool bgr, bool photoYCC, const void* const* sourc
         return;
     const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
     const bool swap = FSourceOptions & sfSwapBytes;
-    const TChromaTables tables{FCrToRedTable.data(), FCbToBlueTable.data(), FCrToGreenTable.data(),
-                               FCbToGreenTable.data()};
-    const TChromaFixed fixed{FChromaFixed[0], FChromaFixed[1], FChromaFixed[2], FChromaFixed[3],
-                             FChromaShift, photoYCC ? 137 : 128, photoYCC ? 156 : 128};
+    const TChromaTables tables{FCrToRedTable.data(),
+                               FCbToBlueTable.data(),
+                               FCrToGreenTable.data(),
+                               FCbToGreenTable.data(),
+                               FChromaFixed[0],
+                               FChromaFixed[1],
+                               FChromaFixed[2],
+                               FChromaFixed[3],
+                               FChromaShift,
+                               photoYCC ? 137 : 128,
+                               photoYCC ? 156 : 128};
     const bool interleaved = sourceCount == 1;
     if (bgr)
         RunYCC<true>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, photoYCC, tables,
-                     FChromaFactors, fixed);
+                     FChromaFactors);
     else
         RunYCC<false>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, photoYCC, tables,
-                      FChromaFactors, fixed);
+                      FChromaFactors);
 }
 
 void TColorManager::YCbCrToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)

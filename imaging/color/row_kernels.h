@@ -13,7 +13,7 @@
 //   Words16To8   n 16-bit words (host order, or swapped) to n bytes, v div 257
 //   RGB16To8     16-bit to 8-bit 3-sample pixels, exchanged when asked
 //   CMYK8To3     C, M, Y, K to RGB or BGR
-//   YCC8To3      Y, Cb, Cr to RGB or BGR with fixed-point factors
+//   YCC8To3      Y, Cb, Cr to RGB or BGR through the four chroma tables
 //   Expand1To8   packed 1-bit fields (high bit first) to bytes through 2 values
 //   Expand4To8   packed 4-bit fields (high nibble first) through 16 values
 #include <cstddef>
@@ -21,37 +21,43 @@
 
 namespace pwcolor {
 
-// Fixed-point chroma factors: a contribution is (d * F + half) >> Shift.
-struct TChromaFixed {
+// The colour manager's chroma tables, 256 entries each: blue is
+// clamp(y + CbToBlue[cb]), green clamp(y + CbToGreen[cb] + CrToGreen[cr]), red
+// clamp(y + CrToRed[cr]). When Shift is not 0 the tables are also given as
+// fixed-point factors that reproduce every entry exactly: with d = cr - OffsetR
+// or cb - OffsetB, an entry is (d * F + half) >> Shift, negated for green.
+struct TChromaTables {
+    const int32_t* CrToRed;
+    const int32_t* CbToBlue;
+    const int32_t* CrToGreen;
+    const int32_t* CbToGreen;
     int32_t Red, GreenCr, Blue, GreenCb;
     int32_t Shift;
     int32_t OffsetR, OffsetB;
 };
 
+// Every kernel as (name, parameters, arguments), so that the two forms and the
+// dispatch are declared from one list.
+#define PW_ROW_KERNELS(X)                                                                                            \
+    X(Exchange3, (const uint8_t* s, uint8_t* d, size_t count), (s, d, count))                                       \
+    X(Shuffle4, (const uint8_t* s, uint8_t* d, size_t count, bool exchange), (s, d, count, exchange))               \
+    X(Pack4To3, (const uint8_t* s, uint8_t* d, size_t count, bool exchange), (s, d, count, exchange))               \
+    X(Spread3To4, (const uint8_t* s, uint8_t* d, size_t count, bool exchange), (s, d, count, exchange))             \
+    X(Words16To8, (const uint8_t* s, uint8_t* d, size_t n, bool swap), (s, d, n, swap))                             \
+    X(RGB16To8, (const uint8_t* s, uint8_t* d, size_t count, bool swap, bool exchange), (s, d, count, swap, exchange)) \
+    X(CMYK8To3, (const uint8_t* s, uint8_t* d, size_t count, bool bgr), (s, d, count, bgr))                         \
+    X(YCC8To3, (const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr), (s, d, count, t, bgr)) \
+    X(Expand1To8, (const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values), (s, d, count, values))       \
+    X(Expand4To8, (const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values), (s, d, count, values))
+
+#define PW_DECLARE_ROW_KERNEL(name, parameters, arguments) void name parameters;
+
 namespace scalar {
-void Exchange3(const uint8_t* s, uint8_t* d, size_t count);
-void Shuffle4(const uint8_t* s, uint8_t* d, size_t count, bool exchange);
-void Pack4To3(const uint8_t* s, uint8_t* d, size_t count, bool exchange);
-void Spread3To4(const uint8_t* s, uint8_t* d, size_t count, bool exchange);
-void Words16To8(const uint8_t* s, uint8_t* d, size_t n, bool swap);
-void RGB16To8(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool exchange);
-void CMYK8To3(const uint8_t* s, uint8_t* d, size_t count, bool bgr);
-void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr);
-void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values);
-void Expand4To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values);
+PW_ROW_KERNELS(PW_DECLARE_ROW_KERNEL)
 } // namespace scalar
 
 namespace simd {
-void Exchange3(const uint8_t* s, uint8_t* d, size_t count);
-void Shuffle4(const uint8_t* s, uint8_t* d, size_t count, bool exchange);
-void Pack4To3(const uint8_t* s, uint8_t* d, size_t count, bool exchange);
-void Spread3To4(const uint8_t* s, uint8_t* d, size_t count, bool exchange);
-void Words16To8(const uint8_t* s, uint8_t* d, size_t n, bool swap);
-void RGB16To8(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool exchange);
-void CMYK8To3(const uint8_t* s, uint8_t* d, size_t count, bool bgr);
-void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr);
-void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values);
-void Expand4To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values);
+PW_ROW_KERNELS(PW_DECLARE_ROW_KERNEL)
 } // namespace simd
 
 } // namespace pwcolor

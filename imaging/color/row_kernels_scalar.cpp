@@ -79,19 +79,21 @@ void CMYK8To3(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
     }
 }
 
-void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr)
+// The sums are formed in 64 bits: entries of extreme coefficients are
+// saturated 32-bit values.
+void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
 {
-    const int32_t half = 1 << (f.Shift - 1);
+    const auto clamp = [](int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = s + 3 * i;
-        const int32_t y = p[0], db = p[1] - f.OffsetB, dr = p[2] - f.OffsetR;
-        const int32_t blue = y + ((db * f.Blue + half) >> f.Shift);
-        const int32_t green = y - ((db * f.GreenCb + half) >> f.Shift) - ((dr * f.GreenCr + half) >> f.Shift);
-        const int32_t red = y + ((dr * f.Red + half) >> f.Shift);
-        uint8_t* t = d + 3 * i;
-        t[0] = static_cast<uint8_t>(ClampByte(bgr ? blue : red));
-        t[1] = static_cast<uint8_t>(ClampByte(green));
-        t[2] = static_cast<uint8_t>(ClampByte(bgr ? red : blue));
+        const int64_t y = p[0];
+        const uint8_t blue = clamp(y + t.CbToBlue[p[1]]);
+        const uint8_t green = clamp(y + t.CbToGreen[p[1]] + t.CrToGreen[p[2]]);
+        const uint8_t red = clamp(y + t.CrToRed[p[2]]);
+        uint8_t* q = d + 3 * i;
+        q[0] = bgr ? blue : red;
+        q[1] = green;
+        q[2] = bgr ? red : blue;
     }
 }
 

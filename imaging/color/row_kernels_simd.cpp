@@ -16,16 +16,10 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET == HWY_SCALAR
 // Single-lane "vectors" gain nothing over the reference loops.
-void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count) { scalar::Exchange3(s, d, count); }
-void Shuffle4Impl(const uint8_t* s, uint8_t* d, size_t count, bool x) { scalar::Shuffle4(s, d, count, x); }
-void Pack4To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool x) { scalar::Pack4To3(s, d, count, x); }
-void Spread3To4Impl(const uint8_t* s, uint8_t* d, size_t count, bool x) { scalar::Spread3To4(s, d, count, x); }
-void Words16To8Impl(const uint8_t* s, uint8_t* d, size_t n, bool swap) { scalar::Words16To8(s, d, n, swap); }
-void RGB16To8Impl(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool x) { scalar::RGB16To8(s, d, count, swap, x); }
-void CMYK8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool bgr) { scalar::CMYK8To3(s, d, count, bgr); }
-void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr) { scalar::YCC8To3(s, d, count, f, bgr); }
-void Expand1To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* v) { scalar::Expand1To8(s, d, count, v); }
-void Expand4To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* v) { scalar::Expand4To8(s, d, count, v); }
+#define PW_FORWARD_ROW_KERNEL(name, parameters, arguments) \
+    void name##Impl parameters { scalar::name arguments; }
+PW_ROW_KERNELS(PW_FORWARD_ROW_KERNEL)
+#undef PW_FORWARD_ROW_KERNEL
 #else
 // Output byte j of a run of 3-byte pixels is input byte j + 2, j or j - 2 by
 // j mod 3, so each vector is a blend of three overlapping loads. Three
@@ -98,30 +92,67 @@ void Shuffle4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
     scalar::Shuffle4(s + i, d + i, count - i / 4, exchange);
 }
 
-// Each block's four pixels become 12 bytes at its start; the 32-bit lane
-// permutation then closes the gaps, and the store writes 3N/4 bytes of
-// pixels followed by N/4 bytes that the next store overwrites.
+// A vector of 4-byte pixels packed to 3-byte ones: its first 3N/4 bytes hold
+// the pixels, the rest is for the next store to overwrite. One byte
+// permutation across the vector does it where the processor has them;
+// elsewhere each block's four pixels become 12 bytes at its start and a
+// 32-bit lane permutation closes the gaps.
+template <class D8>
+class TPack4To3 {
+public:
+    TPack4To3(D8 d8, bool exchange)
+    {
+        const hn::Repartition<uint32_t, D8> d32;
+        const size_t N = hn::Lanes(d8), N32 = hn::Lanes(d32);
+        uint8_t pattern[HWY_MAX_BYTES];
+#if HWY_TARGET == HWY_AVX3_DL
+        for (size_t j = 0; j < N; ++j) {
+            const size_t c = j % 3;
+            pattern[j] = j < 3 * N / 4 ? static_cast<uint8_t>(4 * (j / 3) + (exchange && c != 1 ? 2 - c : c)) : 0;
+        }
+        (void)N32;
+#else
+        for (size_t j = 0; j < N; ++j) {
+            const size_t r = (j % 16) % 12, q = (j % 16) / 12 == 0 ? r / 3 : 4;
+            const size_t c = r % 3;
+            pattern[j] = q == 4 ? 0x80 : static_cast<uint8_t>(4 * q + (exchange && c != 1 ? 2 - c : c));
+        }
+        int32_t lanes[HWY_MAX_BYTES / 4];
+        for (size_t j = 0; j < N32; ++j)
+            lanes[j] = j < 3 * N32 / 4 ? static_cast<int32_t>(j / 3 * 4 + j % 3) : 0;
+        FLanes = hn::SetTableIndices(d32, lanes);
+#endif
+        FBytes = hn::LoadU(d8, pattern);
+    }
+    hn::Vec<D8> operator()(hn::Vec<D8> pixels) const
+    {
+#if HWY_TARGET == HWY_AVX3_DL
+        return hn::Vec<D8>{_mm512_permutexvar_epi8(FBytes.raw, pixels.raw)};
+#else
+        const D8 d8;
+        const hn::Repartition<uint32_t, D8> d32;
+        const auto packed = hn::TableLookupBytesOr0(pixels, FBytes);
+        return hn::BitCast(d8, hn::TableLookupLanes(hn::BitCast(d32, packed), FLanes));
+#endif
+    }
+
+private:
+    hn::Vec<D8> FBytes;
+#if HWY_TARGET != HWY_AVX3_DL
+    decltype(hn::SetTableIndices(hn::Repartition<uint32_t, D8>(), static_cast<const int32_t*>(nullptr))) FLanes;
+#endif
+};
+
+// The store writes 3N/4 bytes of pixels and N/4 bytes that the next store
+// overwrites.
 void Pack4To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
 {
     const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint32_t, decltype(d8)> d32;
-    const size_t N = hn::Lanes(d8), N32 = hn::Lanes(d32);
-    uint8_t pattern[HWY_MAX_BYTES];
-    for (size_t j = 0; j < N; ++j) {
-        const size_t r = (j % 16) % 12, q = (j % 16) / 12 == 0 ? r / 3 : 4;
-        const size_t c = r % 3;
-        pattern[j] = q == 4 ? 0x80 : static_cast<uint8_t>(4 * q + (exchange && c != 1 ? 2 - c : c));
-    }
-    const auto bytePattern = hn::LoadU(d8, pattern);
-    int32_t lanes[HWY_MAX_BYTES / 4];
-    for (size_t j = 0; j < N32; ++j)
-        lanes[j] = j < 3 * N32 / 4 ? static_cast<int32_t>(j / 3 * 4 + j % 3) : 0;
-    const auto indices = hn::SetTableIndices(d32, lanes);
+    const size_t N = hn::Lanes(d8);
+    const TPack4To3 pack(d8, exchange);
     size_t p = 0; // pixels
-    for (; p + N / 4 <= count && 3 * p + N <= 3 * count; p += N / 4) {
-        const auto packed = hn::TableLookupBytes(hn::LoadU(d8, s + 4 * p), bytePattern);
-        hn::StoreU(hn::BitCast(d8, hn::TableLookupLanes(hn::BitCast(d32, packed), indices)), d8, d + 3 * p);
-    }
+    for (; 3 * p + N <= 3 * count; p += N / 4)
+        hn::StoreU(pack(hn::LoadU(d8, s + 4 * p)), d8, d + 3 * p);
     scalar::Pack4To3(s + 4 * p, d + 3 * p, count - p, exchange);
 }
 
@@ -154,15 +185,38 @@ void Spread3To4Impl(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
     scalar::Spread3To4(s + 3 * p, d + 4 * p, count - p, exchange);
 }
 
-// v div 257 = (v * 0xFF01) >> 24 for every 16-bit v.
+#if HWY_TARGET == HWY_AVX3_DL
+// v div 257 = (v * 0xFF01) >> 24 for every 16-bit v: the high multiply leaves
+// each of 32 words' quotient (swapped first when asked) in its high byte, and
+// one two-register byte permutation of 64 such words, by the odd byte index
+// 2w + 1 of word w, takes the quotients in any order.
+__m512i Scale16To8(__m512i v, bool swap)
+{
+    if (swap)
+        v = _mm512_shldi_epi16(v, v, 8);
+    return _mm512_mulhi_epu16(v, _mm512_set1_epi16(static_cast<short>(0xFF01)));
+}
+#endif
+
 void Words16To8Impl(const uint8_t* s, uint8_t* d, size_t n, bool swap)
 {
+    size_t i = 0;
+#if HWY_TARGET == HWY_AVX3_DL
+    uint8_t high[64];
+    for (size_t j = 0; j < 64; ++j)
+        high[j] = static_cast<uint8_t>(2 * j + 1);
+    const __m512i order = _mm512_loadu_si512(high);
+    for (; i + 64 <= n; i += 64) {
+        const __m512i a = Scale16To8(_mm512_loadu_si512(s + 2 * i), swap);
+        const __m512i b = Scale16To8(_mm512_loadu_si512(s + 2 * i + 64), swap);
+        _mm512_storeu_si512(d + i, _mm512_permutex2var_epi8(a, order, b));
+    }
+#endif
     const hn::ScalableTag<uint16_t> d16;
     const hn::Rebind<int16_t, decltype(d16)> di16;
     const hn::Rebind<uint8_t, decltype(d16)> d8;
     const size_t N = hn::Lanes(d16);
     const auto factor = hn::Set(d16, 0xFF01);
-    size_t i = 0;
     for (; i + N <= n; i += N) {
         auto v = hn::LoadU(d16, reinterpret_cast<const uint16_t*>(s + 2 * i));
         if (swap)
@@ -179,52 +233,232 @@ void RGB16To8Impl(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool ex
         Words16To8Impl(s, d, 3 * count, swap);
         return;
     }
+    size_t done = 0; // pixels
+#if HWY_TARGET == HWY_AVX3_DL
+    // One pass: 64 words scaled as in Words16To8, their quotients taken
+    // straight into exchanged order, 21 pixels per 64-byte store (its last
+    // byte rewritten by the next store).
+    uint8_t order[64];
+    for (size_t j = 0; j < 64; ++j)
+        order[j] = static_cast<uint8_t>(2 * (j == 63 ? 63 : j + 2 - 2 * (j % 3)) + 1);
+    const __m512i permutation = _mm512_loadu_si512(order);
+    for (; 6 * done + 128 <= 6 * count; done += 21) {
+        const __m512i a = Scale16To8(_mm512_loadu_si512(s + 6 * done), swap);
+        const __m512i b = Scale16To8(_mm512_loadu_si512(s + 6 * done + 64), swap);
+        _mm512_storeu_si512(d + 3 * done, _mm512_permutex2var_epi8(a, permutation, b));
+    }
+#else
     // Scaled in chunks that stay in the first-level cache, then reordered.
     constexpr size_t Chunk = 1024;
     uint8_t scaled[3 * Chunk];
-    for (size_t p = 0; p < count; p += Chunk) {
-        const size_t n = count - p < Chunk ? count - p : Chunk;
-        Words16To8Impl(s + 6 * p, scaled, 3 * n, swap);
-        Exchange3Impl(scaled, d + 3 * p, n);
+    while (done < count) {
+        const size_t n = count - done < Chunk ? count - done : Chunk;
+        Words16To8Impl(s + 6 * done, scaled, 3 * n, swap);
+        Exchange3Impl(scaled, d + 3 * done, n);
+        done += n;
     }
+#endif
+    scalar::RGB16To8(s + 6 * done, d + 3 * done, count - done, swap, true);
 }
 
-// The ink formula in 16-bit lanes: x * k <= 65025, and
-// p div 255 = (p * 0x8081) >> 23 for every such product.
-template <class D16, class V>
-V Ink(D16 d16, V x, V k)
-{
-    const auto q = hn::ShiftRight<7>(hn::MulHigh(hn::Mul(x, k), hn::Set(d16, 0x8081)));
-    return hn::Sub(hn::Sub(hn::Add(hn::Set(d16, 255), q), x), k);
-}
-
+// The ink formula 255 - (x + k - x * k div 255) equals
+// (255 - x) * (255 - k) div 255 for all bytes x and k, and p div 255 is
+// (p * 0x8081) >> 23 for every such product. Whole pixels are worked in 16-bit
+// lanes: C and Y in the low bytes of their words, M and K in the high bytes,
+// each multiplied by the pixel's K; the fourth byte is then packed away.
 void CMYK8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
 {
     const hn::ScalableTag<uint8_t> d8;
-    const hn::RepartitionToWide<decltype(d8)> d16;
-    const hn::Rebind<int16_t, decltype(d16)> di16;
-    const hn::Rebind<uint8_t, decltype(d16)> dh;
+    const hn::Repartition<uint16_t, decltype(d8)> d16;
     const size_t N = hn::Lanes(d8);
-    const auto ink = [&](auto x, auto k) {
-        const auto lo = Ink(d16, hn::PromoteTo(d16, hn::LowerHalf(dh, x)), hn::PromoteTo(d16, hn::LowerHalf(dh, k)));
-        const auto hi = Ink(d16, hn::PromoteTo(d16, hn::UpperHalf(dh, x)), hn::PromoteTo(d16, hn::UpperHalf(dh, k)));
-        return hn::Combine(d8, hn::DemoteTo(dh, hn::BitCast(di16, hi)), hn::DemoteTo(dh, hn::BitCast(di16, lo)));
-    };
+    uint8_t black[HWY_MAX_BYTES];
+    for (size_t j = 0; j < N; ++j)
+        black[j] = j % 2 ? 0x80 : static_cast<uint8_t>((j % 16) / 4 * 4 + 3);
+    const auto blackPattern = hn::LoadU(d8, black);
+    const auto lowByte = hn::Set(d16, 0x00FF), divide = hn::Set(d16, 0x8081);
+    const TPack4To3 pack(d8, bgr);
+    const auto ink = [&](auto x, auto k) { return hn::ShiftRight<7>(hn::MulHigh(hn::Mul(x, k), divide)); };
     size_t p = 0;
-    for (; p + N <= count; p += N) {
-        hn::Vec<decltype(d8)> c, m, y, k;
-        hn::LoadInterleaved4(d8, s + 4 * p, c, m, y, k);
-        const auto red = ink(c, k), green = ink(m, k), blue = ink(y, k);
-        if (bgr)
-            hn::StoreInterleaved3(blue, green, red, d8, d + 3 * p);
-        else
-            hn::StoreInterleaved3(red, green, blue, d8, d + 3 * p);
+    for (; 3 * p + N <= 3 * count; p += N / 4) {
+        const auto inverted = hn::Not(hn::LoadU(d8, s + 4 * p));
+        const auto words = hn::BitCast(d16, inverted);
+        const auto k = hn::BitCast(d16, hn::TableLookupBytesOr0(inverted, blackPattern));
+        const auto even = ink(hn::And(words, lowByte), k), odd = ink(hn::ShiftRight<8>(words), k);
+        hn::StoreU(pack(hn::BitCast(d8, hn::Or(even, hn::ShiftLeft<8>(odd)))), d8, d + 3 * p);
     }
     scalar::CMYK8To3(s + 4 * p, d + 3 * p, count - p, bgr);
 }
 
-// 32-bit lanes: d * F stays within 32 bits for the factors accepted.
-void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr)
+#if HWY_TARGET == HWY_AVX3_DL
+// A chroma table's entries v as saturated byte parts: P = min(max(v, 0), 255)
+// and M = min(max(-v, 0), 255), so that clamp(y + v) = y + P - M in saturating
+// byte arithmetic (one of the two is 0). Made for every row, so in vectors too.
+struct TSplitTable {
+    alignas(64) uint8_t P[256];
+    alignas(64) uint8_t M[256];
+    bool WithinByte; // every |v| <= 255
+
+    explicit TSplitTable(const int32_t* table)
+    {
+        const __m512i zero = _mm512_setzero_si512(), limit = _mm512_set1_epi32(255);
+        const __m512i negativeLimit = _mm512_set1_epi32(-255);
+        __mmask16 outside = 0;
+        for (size_t i = 0; i < 256; i += 16) {
+            const __m512i v = _mm512_loadu_si512(table + i);
+            outside |= _mm512_cmpgt_epi32_mask(v, limit) | _mm512_cmplt_epi32_mask(v, negativeLimit);
+            const __m512i p = _mm512_min_epi32(_mm512_max_epi32(v, zero), limit);
+            const __m512i m = _mm512_max_epi32(_mm512_sub_epi32(zero, _mm512_max_epi32(v, negativeLimit)), zero);
+            _mm_store_si128(reinterpret_cast<__m128i*>(P + i), _mm512_cvtepi32_epi8(p));
+            _mm_store_si128(reinterpret_cast<__m128i*>(M + i), _mm512_cvtepi32_epi8(m));
+        }
+        WithinByte = outside == 0;
+    }
+};
+
+bool Zero128(const uint8_t* bytes)
+{
+    return _mm512_test_epi8_mask(_mm512_load_si512(bytes), _mm512_load_si512(bytes)) == 0 &&
+           _mm512_test_epi8_mask(_mm512_load_si512(bytes + 64), _mm512_load_si512(bytes + 64)) == 0;
+}
+
+// Any table: each part is 256 bytes in four registers, looked up by two
+// two-register permutations on the index's low seven bits and a choice by its
+// top bit.
+struct TFullParts {
+    __m512i P[4], M[4];
+    bool Load(const TSplitTable& table)
+    {
+        for (size_t q = 0; q < 4; ++q) {
+            P[q] = _mm512_load_si512(table.P + 64 * q);
+            M[q] = _mm512_load_si512(table.M + 64 * q);
+        }
+        return true;
+    }
+    static __m512i Lookup(const __m512i (&part)[4], __m512i index, __mmask64 top)
+    {
+        return _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(part[0], index, part[1]),
+                                      _mm512_permutex2var_epi8(part[2], index, part[3]));
+    }
+    void operator()(__m512i index, __mmask64 top, __m512i& p, __m512i& m) const
+    {
+        p = Lookup(P, index, top);
+        m = Lookup(M, index, top);
+    }
+};
+
+// A table whose positive entries all lie in one half of the index range and
+// its negative ones in the other, as around the offset 128 of YCbCr: each part
+// is 128 bytes in two registers, one permutation with the other half's lanes
+// zeroed.
+struct THalfParts {
+    __m512i P[2], M[2];
+    __mmask64 PLower; // all set when the positive entries are those below 128
+    bool Load(const TSplitTable& table)
+    {
+        const bool upper = Zero128(table.P) && Zero128(table.M + 128);
+        const bool lower = Zero128(table.P + 128) && Zero128(table.M);
+        if (!upper && !lower)
+            return false;
+        const uint8_t* pHalf = upper ? table.P + 128 : table.P;
+        const uint8_t* mHalf = upper ? table.M : table.M + 128;
+        for (size_t q = 0; q < 2; ++q) {
+            P[q] = _mm512_load_si512(pHalf + 64 * q);
+            M[q] = _mm512_load_si512(mHalf + 64 * q);
+        }
+        PLower = upper ? 0 : ~__mmask64{0};
+        return true;
+    }
+    void operator()(__m512i index, __mmask64 top, __m512i& p, __m512i& m) const
+    {
+        const __mmask64 pLanes = top ^ PLower;
+        p = _mm512_maskz_permutex2var_epi8(pLanes, P[0], index, P[1]);
+        m = _mm512_maskz_permutex2var_epi8(~pLanes, M[0], index, M[1]);
+    }
+};
+
+// Byte m of a three-register run of 3-byte pixels, gathered from (or spread
+// to) three 64-byte planes: the first two through one two-register
+// permutation, the third by a masked one.
+struct TPlaneOrder {
+    __m512i Pair, Third;
+    __mmask64 FromThird;
+};
+
+TPlaneOrder PlanesToPixels(size_t r)
+{
+    uint8_t pair[64], third[64];
+    uint64_t fromThird = 0;
+    for (size_t j = 0; j < 64; ++j) {
+        const size_t m = 64 * r + j, pixel = m / 3, plane = m % 3;
+        pair[j] = static_cast<uint8_t>(plane == 1 ? 64 + pixel : pixel);
+        third[j] = static_cast<uint8_t>(pixel);
+        fromThird |= uint64_t{plane == 2} << j;
+    }
+    return {_mm512_loadu_si512(pair), _mm512_loadu_si512(third), fromThird};
+}
+
+TPlaneOrder PixelsToPlane(size_t plane)
+{
+    uint8_t pair[64], third[64];
+    uint64_t fromThird = 0;
+    for (size_t j = 0; j < 64; ++j) {
+        const size_t m = 3 * j + plane;
+        pair[j] = static_cast<uint8_t>(m & 127);
+        third[j] = static_cast<uint8_t>(m & 63);
+        fromThird |= uint64_t{m >= 128} << j;
+    }
+    return {_mm512_loadu_si512(pair), _mm512_loadu_si512(third), fromThird};
+}
+
+__m512i Gather(const TPlaneOrder& o, __m512i a, __m512i b, __m512i c)
+{
+    return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(a, o.Pair, b), o.FromThird, o.Third, c);
+}
+
+// Whole runs of 64 pixels; returns how many pixels it converted. Green sums
+// two entries: its parts are P = (P1 + P2) - (M1 + M2) and
+// M = (M1 + M2) - (P1 + P2), saturated, which is exact while the green
+// entries lie within -255..255 (the caller checks).
+template <class Parts>
+size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TSplitTable (&tables)[4], bool bgr)
+{
+    Parts blueParts, redParts, greenCb, greenCr;
+    if (!blueParts.Load(tables[0]) || !redParts.Load(tables[1]) || !greenCb.Load(tables[2]) ||
+        !greenCr.Load(tables[3]))
+        return 0;
+    const TPlaneOrder y = PixelsToPlane(0), cb = PixelsToPlane(1), cr = PixelsToPlane(2);
+    const TPlaneOrder out[3] = {PlanesToPixels(0), PlanesToPixels(1), PlanesToPixels(2)};
+    size_t p = 0;
+    for (; p + 64 <= count; p += 64) {
+        const uint8_t* q = s + 3 * p;
+        const __m512i a = _mm512_loadu_si512(q), b = _mm512_loadu_si512(q + 64), c = _mm512_loadu_si512(q + 128);
+        const __m512i luma = Gather(y, a, b, c), c1 = Gather(cb, a, b, c), c2 = Gather(cr, a, b, c);
+        const __mmask64 top1 = _mm512_movepi8_mask(c1), top2 = _mm512_movepi8_mask(c2);
+        __m512i up, down, up1, down1, up2, down2;
+        blueParts(c1, top1, up, down);
+        const __m512i blue = _mm512_subs_epu8(_mm512_adds_epu8(luma, up), down);
+        redParts(c2, top2, up, down);
+        const __m512i red = _mm512_subs_epu8(_mm512_adds_epu8(luma, up), down);
+        greenCb(c1, top1, up1, down1);
+        greenCr(c2, top2, up2, down2);
+        up = _mm512_adds_epu8(up1, up2);
+        down = _mm512_adds_epu8(down1, down2);
+        const __m512i green =
+            _mm512_subs_epu8(_mm512_adds_epu8(luma, _mm512_subs_epu8(up, down)), _mm512_subs_epu8(down, up));
+        const __m512i first = bgr ? blue : red, last = bgr ? red : blue;
+        uint8_t* o = d + 3 * p;
+        for (size_t r = 0; r < 3; ++r)
+            _mm512_storeu_si512(o + 64 * r, Gather(out[r], first, green, last));
+    }
+    return p;
+}
+#endif
+
+#if HWY_TARGET != HWY_AVX3_DL
+// Without byte permutations: the fixed-point factors in 32-bit lanes (d * F
+// stays within 32 bits for the factors accepted). Returns how many pixels it
+// converted.
+size_t YCCFixed(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& f, bool bgr)
 {
     const hn::ScalableTag<int32_t> d32;
     const hn::Rebind<uint8_t, decltype(d32)> d8;
@@ -252,7 +486,30 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed&
         else
             hn::StoreInterleaved3(red, green, blue, d8, d + 3 * p);
     }
-    scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, f, bgr);
+    return p;
+}
+#endif
+
+// Byte permutations look the tables up where the processor has them;
+// elsewhere the fixed-point factors serve when there are any.
+void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr)
+{
+    size_t p = 0;
+#if HWY_TARGET == HWY_AVX3_DL
+    if (count >= 64) {
+        const TSplitTable tables[4] = {TSplitTable(t.CbToBlue), TSplitTable(t.CrToRed), TSplitTable(t.CbToGreen),
+                                       TSplitTable(t.CrToGreen)};
+        if (tables[2].WithinByte && tables[3].WithinByte) {
+            p = YCC64<THalfParts>(s, d, count, tables, bgr);
+            if (p == 0)
+                p = YCC64<TFullParts>(s, d, count, tables, bgr);
+        }
+    }
+#else
+    if (t.Shift > 0)
+        p = YCCFixed(s, d, count, t, bgr);
+#endif
+    scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
 }
 
 // Every lane picks its source byte from a copy of 16 source bytes in each
@@ -279,10 +536,26 @@ void Expand1To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* v
     scalar::Expand1To8(s + i / 8, d + i, count - i, values);
 }
 
-// The 64-bit lane permutation gives every block its 8 source bytes; each
-// lane takes its byte, then its nibble, then the nibble's value.
+// The 64-bit lane permutation gives every block its 8 source bytes;
+// each lane takes its byte, then its nibble, then the nibble's value.
 void Expand4To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
 {
+    size_t i = 0;
+#if HWY_TARGET == HWY_AVX3_DL
+    // Four source bytes widened into every 64-bit lane; the multishift moves
+    // each lane's nibble to the bottom of its byte, and the byte permutation
+    // looks it up in the 16 values repeated four times, so that the bits
+    // above the nibble do not matter.
+    uint8_t shifts[64];
+    for (size_t j = 0; j < 64; ++j)
+        shifts[j] = static_cast<uint8_t>(8 * (j % 8 / 2) + (j % 2 ? 0 : 4));
+    const __m512i shift = _mm512_loadu_si512(shifts);
+    const __m512i table = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)));
+    for (; i + 64 <= count; i += 64) {
+        const __m512i spread = _mm512_cvtepu32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i / 2)));
+        _mm512_storeu_si512(d + i, _mm512_permutexvar_epi8(_mm512_multishift_epi64_epi8(shift, spread), table));
+    }
+#else
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint64_t, decltype(d8)> d64;
     const size_t N = hn::Lanes(d8), N64 = hn::Lanes(d64);
@@ -300,15 +573,16 @@ void Expand4To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* v
     const auto table = hn::LoadDup128(d8, values);
     const auto low = hn::Set(d8, 0x0F);
     const size_t sourceBytes = (count + 1) / 2;
-    size_t i = 0;
     if (N >= 16) {
         for (; i + N <= count && i / 2 + N <= sourceBytes; i += N) {
-            const auto spread = hn::BitCast(d8, hn::TableLookupLanes(hn::BitCast(d64, hn::LoadU(d8, s + i / 2)), indices));
+            const auto source = hn::BitCast(d64, hn::LoadU(d8, s + i / 2));
+            const auto spread = hn::BitCast(d8, hn::TableLookupLanes(source, indices));
             const auto bytes = hn::TableLookupBytes(spread, indexV);
             const auto nibble = hn::IfThenElse(oddMask, hn::And(bytes, low), hn::ShiftRight<4>(bytes));
             hn::StoreU(hn::TableLookupBytes(table, nibble), d8, d + i);
         }
     }
+#endif
     scalar::Expand4To8(s + i / 2, d + i, count - i, values);
 }
 
@@ -321,66 +595,11 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace pwcolor::simd {
 
-HWY_EXPORT(Exchange3Impl);
-HWY_EXPORT(Shuffle4Impl);
-HWY_EXPORT(Pack4To3Impl);
-HWY_EXPORT(Spread3To4Impl);
-HWY_EXPORT(Words16To8Impl);
-HWY_EXPORT(RGB16To8Impl);
-HWY_EXPORT(CMYK8To3Impl);
-HWY_EXPORT(YCC8To3Impl);
-HWY_EXPORT(Expand1To8Impl);
-HWY_EXPORT(Expand4To8Impl);
-
-void Exchange3(const uint8_t* s, uint8_t* d, size_t count)
-{
-    HWY_DYNAMIC_DISPATCH(Exchange3Impl)(s, d, count);
-}
-
-void Shuffle4(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
-{
-    HWY_DYNAMIC_DISPATCH(Shuffle4Impl)(s, d, count, exchange);
-}
-
-void Pack4To3(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
-{
-    HWY_DYNAMIC_DISPATCH(Pack4To3Impl)(s, d, count, exchange);
-}
-
-void Spread3To4(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
-{
-    HWY_DYNAMIC_DISPATCH(Spread3To4Impl)(s, d, count, exchange);
-}
-
-void Words16To8(const uint8_t* s, uint8_t* d, size_t n, bool swap)
-{
-    HWY_DYNAMIC_DISPATCH(Words16To8Impl)(s, d, n, swap);
-}
-
-void RGB16To8(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool exchange)
-{
-    HWY_DYNAMIC_DISPATCH(RGB16To8Impl)(s, d, count, swap, exchange);
-}
-
-void CMYK8To3(const uint8_t* s, uint8_t* d, size_t count, bool bgr)
-{
-    HWY_DYNAMIC_DISPATCH(CMYK8To3Impl)(s, d, count, bgr);
-}
-
-void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaFixed& f, bool bgr)
-{
-    HWY_DYNAMIC_DISPATCH(YCC8To3Impl)(s, d, count, f, bgr);
-}
-
-void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
-{
-    HWY_DYNAMIC_DISPATCH(Expand1To8Impl)(s, d, count, values);
-}
-
-void Expand4To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
-{
-    HWY_DYNAMIC_DISPATCH(Expand4To8Impl)(s, d, count, values);
-}
+#define PW_DISPATCH_ROW_KERNEL(name, parameters, arguments) \
+    HWY_EXPORT(name##Impl);                                   \
+    void name parameters { HWY_DYNAMIC_DISPATCH(name##Impl) arguments; }
+PW_ROW_KERNELS(PW_DISPATCH_ROW_KERNEL)
+#undef PW_DISPATCH_ROW_KERNEL
 
 } // namespace pwcolor::simd
 #endif

@@ -271,6 +271,14 @@ std::string FirstDifference(const Image& a, const Image& b)
     return {};
 }
 
+std::vector<uint8_t> RandomBytes::operator()(size_t n)
+{
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(FEngine());
+    return bytes;
+}
+
 std::vector<uint8_t> Bits(const std::string& text)
 {
     std::vector<uint8_t> out;

@@ -2,6 +2,7 @@
 // Shared helpers for the tests: temporary folders, files, running programs
 // and reading the PPM/PAM images that pinwright-cli and other tools write.
 #include <cstdint>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +17,17 @@ std::string BinPath(const std::string& name);
 // Bytes from a string of '0' and '1' (other characters ignored), the first
 // bit in the most significant position, the last byte padded with 0 bits.
 std::vector<uint8_t> Bits(const std::string& text);
+
+// Reproducible random bytes, for comparing vector routines with their
+// reference loops.
+class RandomBytes {
+public:
+    explicit RandomBytes(uint32_t seed) : FEngine(seed) {}
+    std::vector<uint8_t> operator()(size_t n);
+
+private:
+    std::mt19937 FEngine;
+};
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.

@@ -1,12 +1,14 @@
 // Every vector row kernel against its reference loop, for each instruction
 // set this processor runs, on random rows of every length from 0 to 200.
 #include "imaging/color/row_kernels.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <array>
+#include <cmath>
 #include <functional>
-#include <random>
 #include <vector>
 
 using namespace pwcolor;
@@ -19,8 +21,32 @@ struct KernelCase {
     std::function<void(bool vector, const uint8_t* s, uint8_t* d, size_t count)> Run;
 };
 
-constexpr TChromaFixed Rec601{91881, 46802, 116130, 22554, 16, 128, 128};
-constexpr TChromaFixed PhotoYCC{119376, 60777, 145359, 28188, 16, 137, 156};
+// Chroma tables with fixed-point factors (shift 16) that reproduce them, as
+// the colour manager hands them over: entry i is (d * F + half) >> 16 with
+// d = i - offset, the green ones negated. Without factors (shift 0) only the
+// tables count.
+struct Chroma {
+    std::array<std::array<int32_t, 256>, 4> Entries;
+    TChromaTables Tables;
+    Chroma(int32_t red, int32_t greenCr, int32_t blue, int32_t greenCb, int offsetR, int offsetB, bool fixed)
+    {
+        const int32_t factors[4] = {red, blue, greenCr, greenCb};
+        for (int i = 0; i < 256; ++i) {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t v = ((i - (k % 2 ? offsetB : offsetR)) * factors[k] + 32768) >> 16;
+                Entries[k][i] = k < 2 ? v : -v;
+            }
+        }
+        Tables = {Entries[0].data(), Entries[1].data(), Entries[2].data(), Entries[3].data(),
+                  red, greenCr, blue, greenCb, fixed ? 16 : 0, offsetR, offsetB};
+    }
+};
+const Chroma Rec601(91881, 46802, 116130, 22554, 128, 128, true);
+const Chroma PhotoYCC(119376, 60777, 145359, 28188, 137, 156, true);
+// Red and blue beyond 255 in size, blue falling; then green beyond 255, which
+// the byte-permutation form leaves to the reference loop, and no factors.
+const Chroma Strong(294912, 72090, -196608, 58982, 128, 128, true);
+const Chroma TooStrongGreen(91881, 163840, 116130, 22554, 128, 128, false);
 const uint8_t Values[16] = {0, 17, 34, 51, 68, 85, 102, 119, 136, 153, 170, 187, 204, 221, 238, 255};
 const uint8_t Inverted[16] = {255, 3, 250, 9, 1, 77, 128, 129, 200, 4, 60, 61, 90, 33, 250, 0};
 
@@ -39,10 +65,13 @@ const KernelCase Kernels[] = {
     {"RGB16To8 exchanged", 48, 24, PW_KERNEL(RGB16To8(s, d, n, false, true))},
     {"RGB16To8 swapped, exchanged", 48, 24, PW_KERNEL(RGB16To8(s, d, n, true, true))},
     {"RGB16To8 swapped, in order", 48, 24, PW_KERNEL(RGB16To8(s, d, n, true, false))},
+    {"RGB16To8 in order", 48, 24, PW_KERNEL(RGB16To8(s, d, n, false, false))},
     {"CMYK8To3 BGR", 32, 24, PW_KERNEL(CMYK8To3(s, d, n, true))},
     {"CMYK8To3 RGB", 32, 24, PW_KERNEL(CMYK8To3(s, d, n, false))},
-    {"YCC8To3 BGR", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Rec601, true))},
-    {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC, false))},
+    {"YCC8To3 BGR", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Rec601.Tables, true))},
+    {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC.Tables, false))},
+    {"YCC8To3 strong factors", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Strong.Tables, true))},
+    {"YCC8To3 green too strong", 24, 24, PW_KERNEL(YCC8To3(s, d, n, TooStrongGreen.Tables, false))},
     {"Expand1To8", 1, 8, PW_KERNEL(Expand1To8(s, d, n, Inverted + 3))},
     {"Expand4To8", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Values))},
     {"Expand4To8 any table", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Inverted))},
@@ -50,13 +79,7 @@ const KernelCase Kernels[] = {
 
 TEST(RowKernels, VectorFormsWriteTheReferenceBytes)
 {
-    std::mt19937 rng(2024);
-    const auto random = [&](size_t n) {
-        std::vector<uint8_t> bytes(n);
-        for (auto& b : bytes)
-            b = static_cast<uint8_t>(rng());
-        return bytes;
-    };
+    pwtest::RandomBytes random(2024);
     for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
         for (const KernelCase& k : Kernels) {

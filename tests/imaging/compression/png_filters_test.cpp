@@ -2,22 +2,16 @@
 // instruction set this processor runs, on random rows of every length from
 // 0 to 200 bytes.
 #include "imaging/compression/png_filters.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
-#include <random>
 #include <vector>
 
 TEST(PNGFilters, VectorFormsGiveTheReferenceRows)
 {
-    std::mt19937 rng(77);
-    const auto random = [&](size_t n) {
-        std::vector<uint8_t> bytes(n);
-        for (auto& b : bytes)
-            b = static_cast<uint8_t>(rng());
-        return bytes;
-    };
+    pwtest::RandomBytes random(77);
     for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
         for (const uint32_t pixelBytes : {1u, 2u, 3u, 4u, 6u, 8u}) {
