@@ -55,6 +55,14 @@ void TBitmap::SetPixelFormat(TBitmapFormat format)
     FBits.reset();
 }
 
+void TBitmap::SetTailSlack(size_t bytes)
+{
+    if (bytes == FTailSlack)
+        return;
+    FTailSlack = bytes;
+    FBits.reset();
+}
+
 int64_t TBitmap::RowStride() const
 {
     return ((static_cast<int64_t>(FWidth) * BitsPerPixel() + 31) / 32) * 4;
@@ -70,19 +78,21 @@ constexpr size_t BitmapMappedFrom = size_t(8) << 20;
 
 void TBitmap::Allocate() const
 {
-    const int64_t size = ImageSize();
-    if (size <= 0)
+    const int64_t pixels = ImageSize();
+    if (pixels <= 0)
         return;
-    if (static_cast<uint64_t>(size) > std::numeric_limits<size_t>::max() / 2)
+    if (static_cast<uint64_t>(pixels) > std::numeric_limits<size_t>::max() / 4 ||
+        FTailSlack > std::numeric_limits<size_t>::max() / 4)
         throw EInvalidGraphic("Out of system resources");
-    if (static_cast<size_t>(size) >= BitmapMappedFrom) {
-        if (uint8_t* pixels = pwmemory::MapLargeBlock(static_cast<size_t>(size))) {
-            FBits = std::unique_ptr<uint8_t, void (*)(void*)>(pixels, &pwmemory::UnmapLargeBlock);
+    const size_t size = static_cast<size_t>(pixels) + FTailSlack;
+    if (size >= BitmapMappedFrom) {
+        if (uint8_t* block = pwmemory::MapLargeBlock(size)) {
+            FBits = std::unique_ptr<uint8_t, void (*)(void*)>(block, &pwmemory::UnmapLargeBlock);
             return;
         }
     }
     // calloc hands large blocks out as fresh zero pages, so untouched rows cost nothing.
-    void* memory = std::calloc(static_cast<size_t>(size), 1);
+    void* memory = std::calloc(size, 1);
     if (!memory)
         throw EInvalidGraphic("Out of system resources");
     FBits = std::unique_ptr<uint8_t, void (*)(void*)>(static_cast<uint8_t*>(memory), &std::free);
@@ -123,6 +133,7 @@ void TBitmap::FreeImage()
     FHeight = 0;
     ClearEarlyEnd();
     FBits.reset();
+    FTailSlack = 0;
     FPalette.reset();
     FAlphaPresent = false;
     FTransparent = false;

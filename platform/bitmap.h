@@ -36,6 +36,10 @@ public:
     // Bytes from one row to the next (4-byte aligned).
     int64_t RowStride() const;
     int64_t ImageSize() const { return RowStride() * FHeight; }
+    // Bytes allocated after the last row, for a reader that stages data
+    // there before the rows take it over (not copied by Assign; FreeImage
+    // drops it). Changing it drops the pixels, as a change of size does.
+    void SetTailSlack(size_t bytes);
 
     // Start of row y (0 = top). Raises EInvalidGraphic for a row outside the
     // bitmap or when the pixel memory cannot be had.
@@ -88,6 +92,7 @@ private:
     int FWidth = 0;
     int FHeight = 0;
     TBitmapFormat FFormat = bf24Bit;
+    size_t FTailSlack = 0;
     mutable std::unique_ptr<uint8_t, void (*)(void*)> FBits{nullptr, nullptr};
     HPALETTE FPalette;
     bool FAlphaPresent = false;

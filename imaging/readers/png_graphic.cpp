@@ -6,11 +6,13 @@
 #include "imaging/image_limits.h"
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
+#include "platform/large_memory.h"
 #include "platform/streams.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <libdeflate.h>
 #include <zlib.h>
 
 PW_DEFINE_GRAPHIC_CLASS(TPNGGraphic, TRasterGraphic)
@@ -53,6 +55,21 @@ constexpr TPass Adam7[7] = {
     {0, 0, 8, 8, 0x80}, {0, 4, 8, 8, 0x08}, {4, 0, 8, 4, 0x88}, {0, 2, 4, 4, 0x22},
     {2, 0, 4, 2, 0xAA}, {0, 1, 2, 2, 0x55}, {1, 0, 2, 1, 0xFF},
 };
+
+struct TDecompressorFree {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// Holds the gathered image data: mapped when large, uninitialised; null
+// when the memory cannot be had.
+std::unique_ptr<uint8_t, void (*)(void*)> AllocateBlock(size_t size)
+{
+    if (size >= pwmemory::MappedFrom) {
+        if (uint8_t* p = pwmemory::MapLargeBlock(size))
+            return {p, &pwmemory::UnmapLargeBlock};
+    }
+    return {static_cast<uint8_t*>(std::malloc(std::max<size_t>(size, 1))), &std::free};
+}
 
 } // namespace
 
@@ -450,7 +467,7 @@ void TPNGGraphic::DecodeImageData()
             std::memset(previous, 0, passSize);
             DecodeRows(current, previous, p.FirstRow, p.RowStep, passSize, p.Mask, pass == 6);
         }
-    } else {
+    } else if (!DecodeWhole(current, previous, rowSize)) {
         DecodeRows(current, previous, 0, 1, rowSize, 0xFF, true);
     }
 
@@ -458,6 +475,137 @@ void TPNGGraphic::DecodeImageData()
         LoadChunk();
         ReadChunkHeader();
     }
+}
+
+bool TPNGGraphic::GatherImageData(TPackedData& packed)
+{
+    TStream& stream = *SourceStream;
+    const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
+    const int64_t first = stream.Position();
+    // Each chunk, its checksum and the header after it lie within the stream.
+    const auto fits = [&] {
+        return State.ChunkLength <= MaxChunkLength &&
+               int64_t(State.ChunkLength) + 12 <= State.StreamSize - stream.Position();
+    };
+    // Room for the data: the rest of a file, of which only the pages written
+    // are ever taken; in a memory stream, where walking the headers costs
+    // nothing, the sum of the lengths, and none for a single chunk, whose
+    // data are used where they lie.
+    uint64_t room = static_cast<uint64_t>(std::max<int64_t>(State.StreamSize - first, 0));
+    bool inPlace = false;
+    if (memory) {
+        room = 0;
+        uint32_t chunks = 0;
+        do {
+            if (!fits())
+                return false;
+            room += State.ChunkLength;
+            ++chunks;
+            SkipChunk();
+            ReadChunkHeader();
+        } while (IsChunk("IDAT"));
+        stream.SetPosition(first - 8);
+        ReadChunkHeader();
+        inPlace = chunks == 1;
+    }
+    if (!inPlace) {
+        packed.Owned = AllocateBlock(static_cast<size_t>(room));
+        if (!packed.Owned)
+            return false;
+    }
+    uint8_t* const target = packed.Owned.get();
+    size_t total = 0;
+    do {
+        if (!fits())
+            return false;
+        const uint32_t length = State.ChunkLength;
+        const uint8_t* data = target + total;
+        if (memory) {
+            data = memory->Memory() + stream.Position();
+            stream.Seek(length, soCurrent);
+            if (target)
+                std::memcpy(target + total, data, length);
+        } else {
+            stream.ReadBuffer(target + total, length);
+        }
+        uint8_t stored[4];
+        stream.ReadBuffer(stored, sizeof stored);
+        if (libdeflate_crc32(State.ChunkCRC, data, length) != LoadU32BE(stored))
+            return false;
+        packed.Data = target ? target : data;
+        total += length;
+        ReadChunkHeader();
+    } while (IsChunk("IDAT"));
+    packed.Size = total;
+    return true;
+}
+
+bool TPNGGraphic::DecodeWhole(uint8_t* current, uint8_t* previous, uint32_t rowSize)
+{
+    const uint32_t width = State.Header.Width;
+    const uint32_t height = State.Header.Height;
+    const uint64_t stride = static_cast<uint64_t>(RowStride());
+    if (rowSize - 1 > stride)
+        return false;
+    // The stored rows (filter byte and data) are inflated into the end of
+    // the block. Converting row y writes up to (y + 1) * stride, before stored
+    // row y + 1 as long as the block holds the stored rows and, where a
+    // bitmap row is wider than a stored row, the bitmap: slack is needed only
+    // where a stored row is a bitmap row plus its filter byte.
+    const uint64_t packedRows = uint64_t(rowSize) * height;
+    const uint64_t imageBytes = stride * height;
+    const uint64_t slack = packedRows > imageBytes ? packedRows - imageBytes : 0;
+
+    const int64_t first = SourceStream->Position();
+    const uint32_t firstLength = State.ChunkLength;
+    const uint32_t firstCRC = State.ChunkCRC;
+    uint8_t firstType[4];
+    std::memcpy(firstType, State.ChunkType, 4);
+    const auto readRows = [&] {
+        SourceStream->SetPosition(first);
+        State.ChunkLength = firstLength;
+        State.ChunkCRC = firstCRC;
+        std::memcpy(State.ChunkType, firstType, 4);
+        return false;
+    };
+
+    TPackedData packed;
+    if (!GatherImageData(packed))
+        return readRows();
+    // zlib refuses distances beyond the window a stream declares, libdeflate
+    // does not: a window under 32 KB goes the row-by-row way, which treats
+    // such a stream as before.
+    if (packed.Size < 2 || (packed.Data[0] >> 4) != 7)
+        return readRows();
+    std::unique_ptr<libdeflate_decompressor, TDecompressorFree> decompressor(libdeflate_alloc_decompressor());
+    if (!decompressor)
+        return readRows();
+    SetTailSlack(static_cast<size_t>(slack));
+    uint8_t* const stored = ScanLine(0) + (imageBytes + slack - packedRows);
+    size_t consumed = 0;
+    if (libdeflate_zlib_decompress_ex(decompressor.get(), packed.Data, packed.Size, stored,
+                                      static_cast<size_t>(packedRows), &consumed,
+                                      nullptr) != LIBDEFLATE_SUCCESS) {
+        // Damaged, short or overlong data are read again row by row, into
+        // fresh zeroed pixels, and end where and as they always did.
+        SetSize(0, 0);
+        SetSize(static_cast<int>(width), static_cast<int>(height));
+        return readRows();
+    }
+    packed = TPackedData();
+
+    TColorManager& cm = ColorManager();
+    const uint32_t dataSize = rowSize - 1;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = stored + uint64_t(y) * rowSize;
+        std::memcpy(current, row, rowSize);
+        pwpng::simd::UnfilterRow(current[0], current + 1, previous + 1, dataSize, State.PixelBytes);
+        cm.ConvertLine({static_cast<const void*>(current + 1)}, ScanLine(static_cast<int>(y)), width, 0xFF);
+        std::swap(current, previous);
+        State.RowsFilled = y + 1;
+        RowDone(y, height);
+    }
+    return true;
 }
 
 void TPNGGraphic::DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t firstRow, uint32_t rowStep,

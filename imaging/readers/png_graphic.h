@@ -1,9 +1,13 @@
 #pragma once
 // TPNGGraphic: Portable Network Graphics files. Reads the chunks IHDR, PLTE,
 // IDAT, IEND, gAMA, bKGD and tRNS, skips every other ancillary chunk and
-// refuses any other critical one. The image data are inflated row by row
-// straight out of the IDAT chunks, unfiltered in place and handed to the
-// colour manager; Adam7 passes are scattered into the rows by pixel masks.
+// refuses any other critical one. A plain image whose stored rows are no
+// wider than the bitmap's is inflated in one call into the end of the
+// bitmap's own memory and unfiltered and converted row by row from there.
+// Every other image, and data that cannot be inflated whole, are inflated
+// row by row straight out of the IDAT chunks, unfiltered in place and handed
+// to the colour manager; Adam7 passes are scattered into the rows by pixel
+// masks.
 #include "imaging/raster_graphic.h"
 
 #include <cstdint>
@@ -80,6 +84,22 @@ private:
 
     uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
     void DecodeImageData();
+    // The compressed data of the IDAT run in one piece.
+    struct TPackedData {
+        const uint8_t* Data = nullptr;
+        size_t Size = 0;
+        std::unique_ptr<uint8_t, void (*)(void*)> Owned{nullptr, nullptr};
+    };
+    // From the header of the first IDAT chunk: true with the data of every
+    // IDAT chunk in one piece (a view of a memory stream's bytes for a single
+    // chunk) and the header of the chunk after them read, as the row-by-row
+    // reading leaves it. False when a chunk is cut short or fails its check,
+    // or memory is short.
+    bool GatherImageData(TPackedData& packed);
+    // Decodes a plain image whose stored rows fit the bitmap's rows; false,
+    // with the stream and the bitmap's pixels as before, when the data are
+    // not one whole, sound stream of exactly the image's size.
+    bool DecodeWhole(uint8_t* current, uint8_t* previous, uint32_t rowSize);
     void DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t firstRow, uint32_t rowStep, uint32_t rowSize,
                     uint8_t mask, bool lastPass);
     // False when the image data end before count bytes.

@@ -6,6 +6,7 @@
 #include "platform/exceptions.h"
 #include "platform/icon.h"
 #include "platform/streams.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -293,6 +294,155 @@ TEST(PngChunks, ImageDataEndingEarlyKeepsTheRowsDecoded)
     EXPECT_EQ(Pixel(*png, 0, 1), 0xFF111111u);
 }
 
+// ---- Whole-image inflate ---------------------------------------------------
+
+// The image data in chunks of at most piece bytes (all in one for 0).
+std::vector<Chunk> DataChunks(const Bytes& data, size_t piece)
+{
+    std::vector<Chunk> chunks;
+    for (size_t at = 0; at < data.size() || chunks.empty(); at += piece ? piece : data.size() + 1)
+        chunks.push_back({"IDAT", Bytes(data.begin() + std::ptrdiff_t(at),
+                                        data.begin() + std::ptrdiff_t(piece ? std::min(data.size(), at + piece)
+                                                                            : data.size()))});
+    return chunks;
+}
+
+Bytes WithData(const Chunk& ihdr, const Bytes& data, size_t piece = 0)
+{
+    std::vector<Chunk> chunks = {ihdr};
+    for (const Chunk& c : DataChunks(data, piece))
+        chunks.push_back(c);
+    chunks.push_back({"IEND", {}});
+    return Png(chunks);
+}
+
+std::unique_ptr<TPNGGraphic> LoadFile(const pwtest::TempDir& dir, const Bytes& file)
+{
+    pwtest::WriteBytes(dir.File("a.png"), file);
+    TFileStream stream(dir.File("a.png"), fmOpenRead);
+    auto png = std::make_unique<TPNGGraphic>();
+    png->LoadFromStream(stream);
+    return png;
+}
+
+// Plain images whose stored rows fit the bitmap's rows are inflated whole;
+// the other layouts and Adam7 go row by row. Every width from 1 to 40 (rows
+// of 3 to 7 bytes' slack and none), data in one chunk or many, from memory
+// and from a file, and one image of several megabytes.
+TEST(PngWholeImage, EveryLayoutAndWidthFromMemoryAndFile)
+{
+    const pwtest::TempDir dir;
+    for (const Layout& l : Layouts)
+        for (uint32_t w = 1; w <= 40; ++w)
+            for (bool adam7 : {false, true}) {
+                SCOPED_TRACE(std::string(l.Name) + " width " + std::to_string(w) + (adam7 ? " adam7" : ""));
+                const uint32_t h = 2 + w % 6;
+                const Image image = RandomImage(l, w, h, w * 131 + l.Type * 7 + l.Depth);
+                const Bytes data = Deflate(Encode(l, image, adam7, [w](size_t r) { return int((r + w) % 5); }));
+                const Bytes file = WithData(Ihdr(w, h, l.Depth, l.Type, adam7), data, w % 3 == 0 ? w : 0);
+                ExpectPixels(*Load(file), l, image);
+                if (w % 8 == 5)
+                    ExpectPixels(*LoadFile(dir, file), l, image);
+            }
+    const Layout rgb{"rgb8", 2, 8, 3};
+    const Image large = RandomImage(rgb, 1501, 700, 9);
+    const Bytes file = WithData(Ihdr(1501, 700, 8, 2), Deflate(Encode(rgb, large, false, [](size_t r) {
+                                                           return int(r % 5);
+                                                       })),
+                                8192);
+    ExpectPixels(*Load(file), rgb, large);
+    ExpectPixels(*LoadFile(dir, file), rgb, large);
+}
+
+// Data that cannot be inflated whole are read again row by row and end as
+// they always did: the message, the row where the data ended, the rows
+// before it, and zeros (or the background, after an error) after it.
+TEST(PngWholeImage, DamagedDataEndAsRowByRow)
+{
+    const Layout gray{"gray8", 0, 8, 1}, rgb{"rgb8", 2, 8, 3}, gray4{"gray4", 0, 4, 1};
+    const std::string compression = "Cannot load image. Compression error found in PNG file.";
+    const std::string extra = "Cannot load image. Extra compressed data found in PNG file.";
+    const std::string crc = "Cannot load image. CRC error found in PNG file.";
+    struct Case {
+        const char* Name;
+        std::function<Bytes(const Layout&, const Image&)> Make;
+        std::string Message; // "(loaded)" when none
+        int64_t EarlyEnd;   // -1 for none
+        uint32_t GoodRows;   // rows equal to the image
+        uint32_t After;      // 0xAARRGGBB of the rows after them
+    };
+    const auto filtered = [](const Layout& l, const Image& image, size_t rows) {
+        Image part = image;
+        part.Rows.resize(rows);
+        return Encode(l, part, false, [](size_t r) { return int(r % 5); });
+    };
+    const Case cases[] = {
+        {"cut after 3 rows",
+         [&](const Layout& l, const Image& i) { return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), Flushed(filtered(l, i, 3))); },
+         "(loaded)", 3, 3, 0xFF000000},
+        {"stream ending after 4 rows",
+         [&](const Layout& l, const Image& i) { return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), Deflate(filtered(l, i, 4))); },
+         extra, -1, 4, 0xFFFFFFFF},
+        {"reserved block after 2 rows",
+         [&](const Layout& l, const Image& i) {
+             Bytes data = Flushed(filtered(l, i, 2));
+             data.insert(data.end(), {0x06, 0, 0, 0});
+             return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), data);
+         },
+         compression, -1, 1, 0xFFFFFFFF}, // zlib reports the bad block with row 1's last bytes
+        {"checksum of the second chunk",
+         [&](const Layout& l, const Image& i) {
+             return Png({Ihdr(i.W, i.H, l.Depth, l.Type), {"IDAT", Flushed(filtered(l, i, 5))},
+                         {"IDAT", {1, 2, 3}, true}, {"IEND", {}}});
+         },
+         crc, -1, 5, 0xFFFFFFFF},
+        {"two rows more than the image",
+         [&](const Layout& l, const Image& i) {
+             Image more = i;
+             more.Rows.insert(more.Rows.end(), 2, i.Rows[0]);
+             return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), Deflate(filtered(l, more, i.H + 2)));
+         },
+         "(loaded)", -1, 6, 0},
+        {"512-byte window",
+         [&](const Layout& l, const Image& i) {
+             const Bytes raw = filtered(l, i, i.H);
+             z_stream z{};
+             deflateInit2(&z, 9, Z_DEFLATED, 9, 8, Z_DEFAULT_STRATEGY);
+             Bytes out(raw.size() + 64);
+             z.next_in = const_cast<Bytef*>(raw.data());
+             z.avail_in = static_cast<uInt>(raw.size());
+             z.next_out = out.data();
+             z.avail_out = static_cast<uInt>(out.size());
+             deflate(&z, Z_FINISH);
+             out.resize(z.total_out);
+             deflateEnd(&z);
+             return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), out, 7);
+         },
+         "(loaded)", -1, 6, 0},
+    };
+    for (const Layout* l : {&gray, &rgb, &gray4})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(l->Name) + ", " + c.Name);
+            const Image image = RandomImage(*l, 37, 6, 4);
+            const Bytes file = c.Make(*l, image);
+            TMemoryStream stream(file.data(), file.size());
+            TPNGGraphic png;
+            std::string message = "(loaded)";
+            try {
+                png.LoadFromStream(stream);
+            } catch (const Exception& e) {
+                message = e.what();
+            }
+            EXPECT_EQ(message, c.Message);
+            EXPECT_EQ(png.EarlyEndRow(), c.EarlyEnd);
+            ASSERT_EQ(png.Height(), 6);
+            for (uint32_t y = 0; y < 6; ++y)
+                for (uint32_t x = 0; x < 37; ++x)
+                    ASSERT_EQ(Pixel(png, int(x), int(y)), y < c.GoodRows ? Shown(*l, image.Rows[y].data(), x) : c.After)
+                        << x << "," << y;
+        }
+}
+
 // ---- Transparency, background, gamma ---------------------------------------
 
 TEST(PngTransparency, KeyIsTheColourTheBitmapShows)
@@ -469,13 +619,16 @@ TEST(PngFailures, EachGivesItsMessage)
 TEST(PngFailures, DamagedHeadersAndDataStayInBounds)
 {
     // Run under the sanitizer build: flipped bits in the header fields and the
-    // compressed data (CRCs kept valid) give an image or an error, nothing else.
+    // compressed data (CRCs kept valid) give an image or an error, nothing else;
+    // Adam7 reads row by row, the plain image is inflated whole.
     std::mt19937 random(1);
-    const Layout l{"rgb16", 2, 16, 3};
+    const Layout l{"rgb16", 2, 16, 3}, plain{"rgb8", 2, 8, 3};
     const Bytes data = Deflate(Encode(l, RandomImage(l, 9, 7, 3), true, [](size_t r) { return int(r % 5); }));
+    const Bytes plainData =
+        Deflate(Encode(plain, RandomImage(plain, 9, 7, 3), false, [](size_t r) { return int(r % 5); }));
     const size_t headerBytes[] = {3, 7, 8, 9, 10, 11, 12};
-    for (int i = 0; i < 2000; ++i) {
-        Bytes ihdr = Ihdr(9, 7, 16, 2, 1).Data, idat = data;
+    for (int i = 0; i < 4000; ++i) {
+        Bytes ihdr = i % 2 ? Ihdr(9, 7, 8, 2).Data : Ihdr(9, 7, 16, 2, 1).Data, idat = i % 2 ? plainData : data;
         for (int k = int(random() % 3); k >= 0; --k) {
             uint8_t& b = random() % 4 == 0 ? ihdr[headerBytes[random() % 7]] : idat[random() % idat.size()];
             b ^= uint8_t(1 << (random() % 8));
