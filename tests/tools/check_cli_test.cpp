@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -87,14 +88,23 @@ TEST(CheckCli, StoppedConvertLeavesNoTemporaryFile)
 {
     for (const int signal : {SIGINT, SIGTERM}) {
         pwtest::TempDir dir;
-        // A large grey image, so that writing its PNG takes a while.
+        // A large grey image of noise, so that compressing its PNG takes a
+        // while even on a fast machine.
         const std::string input = dir.File("big.pgm");
         {
             std::ofstream out(input, std::ios::binary);
             out << "P5\n6000 6000\n255\n";
-            const std::string row(6000, '\x40');
-            for (int y = 0; y < 6000; ++y)
+            std::string row(6000, '\0');
+            uint32_t state = 2463534242u;
+            for (int y = 0; y < 6000; ++y) {
+                for (char& c : row) {
+                    state ^= state << 13;
+                    state ^= state >> 17;
+                    state ^= state << 5;
+                    c = static_cast<char>(state >> 24);
+                }
                 out << row;
+            }
         }
         const std::string cli = pwtest::BinPath("pinwright-cli"), output = dir.File("big.png");
         const char* argv[] = {cli.c_str(), "convert", input.c_str(), output.c_str(), nullptr};
