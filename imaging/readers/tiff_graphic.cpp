@@ -496,8 +496,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
                              kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
         const TColorManager& cm = ColorManager();
-        layout.Direct = (!decoder || kind == ckPackBits) && !layout.Tiled && layout.Planes == 1 && layout.PlaneSamples == 1 &&
-                        (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
+        layout.Direct = (!decoder || kind == ckPackBits) && !layout.Tiled && layout.Planes == 1 &&
+                        layout.PlaneSamples == 1 && (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
                         cm.SourceBits() == cm.TargetBits() && RowStride() == int64_t(layout.BlockRowBytes);
 
         if (decoder)
