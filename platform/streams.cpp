@@ -87,12 +87,17 @@ TFileStream::~TFileStream()
         ::close(FHandle);
 }
 
-int64_t TFileStream::ReadFile(uint8_t* buffer, int64_t count, int64_t offset)
+namespace {
+
+// Reads until count bytes, the end of the file or an error, in pieces of at
+// most 1 GB, going on after an interrupted call; read(done, size) reads the
+// piece that starts done bytes in.
+template <class TRead>
+int64_t ReadFully(int64_t count, TRead read)
 {
     int64_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(FHandle, buffer + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)),
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n = read(done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -100,6 +105,15 @@ int64_t TFileStream::ReadFile(uint8_t* buffer, int64_t count, int64_t offset)
         done += n;
     }
     return done;
+}
+
+} // namespace
+
+int64_t TFileStream::ReadFile(uint8_t* buffer, int64_t count, int64_t offset)
+{
+    return ReadFully(count, [&](int64_t done, size_t size) {
+        return ::pread(FHandle, buffer + done, size, static_cast<off_t>(offset + done));
+    });
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count)
@@ -129,15 +143,7 @@ int64_t TFileStream::Read(void* buffer, int64_t count)
         }
         return done;
     }
-    while (done < count) {
-        const ssize_t n = ::read(FHandle, out + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
+    return ReadFully(count, [&](int64_t done, size_t size) { return ::read(FHandle, out + done, size); });
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count)

@@ -533,11 +533,7 @@ int RunBatchCommand(int argc, char** argv)
     bool resume = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                RaiseUsage(Usage, "option " + arg + " needs a value");
-            return argv[++i];
-        };
+        auto value = [&] { return OptionValue(argc, argv, i, Usage); };
         if (arg == "--batch") {
             list = value();
         } else if (arg == "--jobs") {

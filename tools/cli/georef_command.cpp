@@ -80,11 +80,7 @@ int RunGeorefCommand(int argc, char** argv)
     bool negate = false, rotate = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                RaiseUsage(Usage, "option " + arg + " needs a value");
-            return argv[++i];
-        };
+        auto value = [&] { return OptionValue(argc, argv, i, Usage); };
         if (arg == "--p1")
             p1 = value();
         else if (arg == "--p2")
