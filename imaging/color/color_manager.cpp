@@ -1,6 +1,7 @@
 #include "imaging/color/color_manager.h"
 
 #include "imaging/color/color_arith.h"
+#include "imaging/color/row_kernels.h"
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
 
@@ -147,6 +148,21 @@ void TColorManager::ConvertLine(const void* const* sources, int sourceCount, voi
     if (!sources || sourceCount < 1 || !sources[0] || !target || count == 0)
         return;
     (this->*FRowConversion)(sources, sourceCount, static_cast<uint8_t*>(target), count, mask);
+}
+
+bool TColorManager::ConvertsInPlace()
+{
+    if (FChanged)
+        SelectConverter();
+    const auto rgb = [](TPixelScheme scheme) { return scheme == psRGB || scheme == psBGR; };
+    return FRowConversion && rgb(FSourceScheme) && rgb(FTargetScheme) && FSourceBPS == 8 && FTargetBPS == 8 &&
+           FSourceSPP == 3 && FTargetSPP == 3 && !(FSourceOptions & sfAlpha) && !(FTargetOptions & (sfAlpha | sfGamma));
+}
+
+void TColorManager::ConvertInPlace(void* row, uint32_t count)
+{
+    if (row && ConvertsInPlace() && FSourceScheme != FTargetScheme)
+        pwcolor::simd::Exchange3InPlace(static_cast<uint8_t*>(row), count);
 }
 
 void TColorManager::BuildChromaTables()

@@ -127,6 +127,13 @@ public:
     {
         ConvertLine(sources.begin(), static_cast<int>(sources.size()), target, count, mask);
     }
+    // Whether ConvertInPlace can convert rows where they lie: the conversion
+    // only reorders the samples of same-sized pixels (8-bit RGB and BGR,
+    // three samples each, without gamma).
+    bool ConvertsInPlace();
+    // Converts a row of interleaved source pixels into the target layout
+    // where it lies; does nothing where ConvertsInPlace is false.
+    void ConvertInPlace(void* row, uint32_t count);
     // A vector of any data pointers (uint8_t*, const uint16_t*, ...); at most
     // four are used.
     template <class T>

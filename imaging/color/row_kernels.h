@@ -7,6 +7,7 @@
 // interleaved samples and convert every position of a row of `count` pixels:
 //
 //   Exchange3    3-byte pixels, samples 0 and 2 exchanged (RGB <-> BGR)
+//   Exchange3InPlace  the same where the row lies (no source row)
 //   Shuffle4     4-byte pixels, samples 0 and 2 exchanged when asked
 //   Pack4To3     4-byte to 3-byte pixels, the fourth sample dropped
 //   Spread3To4   3-byte to 4-byte pixels, the fourth target byte not written
@@ -40,6 +41,7 @@ struct TChromaTables {
 // dispatch are declared from one list.
 #define PW_ROW_KERNELS(X)                                                                                            \
     X(Exchange3, (const uint8_t* s, uint8_t* d, size_t count), (s, d, count))                                       \
+    X(Exchange3InPlace, (uint8_t* row, size_t count), (row, count))                                                 \
     X(Shuffle4, (const uint8_t* s, uint8_t* d, size_t count, bool exchange), (s, d, count, exchange))               \
     X(Pack4To3, (const uint8_t* s, uint8_t* d, size_t count, bool exchange), (s, d, count, exchange))               \
     X(Spread3To4, (const uint8_t* s, uint8_t* d, size_t count, bool exchange), (s, d, count, exchange))             \

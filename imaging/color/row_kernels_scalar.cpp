@@ -30,6 +30,15 @@ void Exchange3(const uint8_t* s, uint8_t* d, size_t count)
     Reorder<3, 3>(s, d, count, true, false);
 }
 
+void Exchange3InPlace(uint8_t* row, size_t count)
+{
+    for (size_t i = 0; i < count; ++i, row += 3) {
+        const uint8_t c0 = row[0];
+        row[0] = row[2];
+        row[2] = c0;
+    }
+}
+
 void Shuffle4(const uint8_t* s, uint8_t* d, size_t count, bool exchange)
 {
     Reorder<4, 4>(s, d, count, exchange, true);

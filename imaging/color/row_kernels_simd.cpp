@@ -9,6 +9,9 @@
 
 #include "imaging/color/row_kernels.h"
 
+#include <array>
+#include <cstring>
+
 HWY_BEFORE_NAMESPACE();
 namespace pwcolor {
 namespace HWY_NAMESPACE {
@@ -33,10 +36,13 @@ void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
 #if HWY_TARGET == HWY_AVX3_DL
     // One byte permutation across the whole vector does it: 21 pixels per
     // 64-byte load and store, the last byte rewritten by the next store.
-    uint8_t order[64];
-    for (size_t j = 0; j < 64; ++j)
-        order[j] = static_cast<uint8_t>(j == 63 ? 63 : j + 2 - 2 * (j % 3));
-    const __m512i permutation = _mm512_loadu_si512(order);
+    static constexpr auto order = [] {
+        std::array<uint8_t, 64> o{};
+        for (size_t j = 0; j < 64; ++j)
+            o[j] = static_cast<uint8_t>(j == 63 ? 63 : j + 2 - 2 * (j % 3));
+        return o;
+    }();
+    const __m512i permutation = _mm512_loadu_si512(order.data());
     (void)N;
     for (; 3 * done + 64 <= bytes; done += 21)
         _mm512_storeu_si512(d + 3 * done, _mm512_permutexvar_epi8(permutation, _mm512_loadu_si512(s + 3 * done)));
@@ -65,6 +71,46 @@ void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
     }
 #endif
     scalar::Exchange3(s + 3 * done, d + 3 * done, count - done);
+}
+
+// In place, 64 pixels (three vectors) at a time: every byte a block's three
+// stores need is loaded before them, from within the block. With two-table
+// byte permutations each output vector comes from two loads; elsewhere the
+// block goes through a copy on the stack.
+void Exchange3InPlaceImpl(uint8_t* row, size_t count)
+{
+    size_t done = 0; // pixels
+#if HWY_TARGET == HWY_AVX3_DL
+    // Source of output byte j of each vector, in the two loads that feed it:
+    // bytes 0-127, then 62-189, then 126-189 beside 128-191.
+    static constexpr auto order = [] {
+        std::array<std::array<uint8_t, 64>, 3> o{};
+        const auto from = [](size_t b) { return b + 2 - 2 * (b % 3); };
+        for (size_t j = 0; j < 64; ++j) {
+            o[0][j] = static_cast<uint8_t>(from(j));
+            o[1][j] = static_cast<uint8_t>(from(64 + j) - 62);
+            const size_t third = from(128 + j);
+            o[2][j] = static_cast<uint8_t>(third < 128 ? third - 126 : third - 128 + 64);
+        }
+        return o;
+    }();
+    const __m512i first = _mm512_loadu_si512(order[0].data()), second = _mm512_loadu_si512(order[1].data()),
+                  third = _mm512_loadu_si512(order[2].data());
+    for (uint8_t* p = row; done + 64 <= count; done += 64, p += 192) {
+        const __m512i a = _mm512_loadu_si512(p), b = _mm512_loadu_si512(p + 64), c = _mm512_loadu_si512(p + 128);
+        const __m512i ab = _mm512_loadu_si512(p + 62), bc = _mm512_loadu_si512(p + 126);
+        _mm512_storeu_si512(p, _mm512_permutex2var_epi8(a, first, b));
+        _mm512_storeu_si512(p + 64, _mm512_permutex2var_epi8(ab, second, bc));
+        _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi8(bc, third, c));
+    }
+#else
+    uint8_t block[192];
+    for (; done + 64 <= count; done += 64) {
+        std::memcpy(block, row + 3 * done, sizeof block);
+        Exchange3Impl(block, row + 3 * done, 64);
+    }
+#endif
+    scalar::Exchange3InPlace(row + 3 * done, count - done);
 }
 
 // Byte pattern for TableLookupBytes that puts pixel sample order[r] at

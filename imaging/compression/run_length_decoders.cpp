@@ -1,5 +1,7 @@
 #include "imaging/compression/run_length_decoders.h"
 
+#include "imaging/compression/packbits_simd.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -221,6 +223,8 @@ inline void FillShort(uint8_t* target, uint8_t value, size_t n)
 // the control byte, then 128 bytes read and written at most.
 void WholePackets(const uint8_t*& source, const uint8_t* sourceEnd, uint8_t*& target, uint8_t* targetEnd)
 {
+    if (pwpackbits::VectorWholePackets(source, sourceEnd, target, targetEnd))
+        return;
     const uint8_t* in = source;
     uint8_t* out = target;
     while (targetEnd - out >= 128 && sourceEnd - in > 128) {

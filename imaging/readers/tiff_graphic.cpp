@@ -25,6 +25,9 @@ namespace {
 constexpr uint64_t DirectChunkBytes = 4u << 20;
 // Tiles up to this side are taken whatever the image size.
 constexpr uint64_t MaxTileSide = 4096;
+// PackBits RGB rows are decoded into the bitmap and reordered this many
+// pixels at a time (6 KB, which stays in the first-level cache).
+constexpr uint32_t kInPlacePiece = 2048;
 
 TCompressionKind CompressionKindOf(uint32_t value)
 {
@@ -570,6 +573,7 @@ void TTIFFGraphic::DecodePackBitsRows(TStream& stream, TLayout& layout)
     Grow(layout.Rows, std::max<size_t>(rowBytes, 1));
     uint8_t* row = layout.Rows.data();
     const void* sources[1] = {row};
+    const bool inPlace = cm.ConvertsInPlace() && rowBytes == size_t(p.Width) * 3 && RowStride() >= int64_t(rowBytes);
     for (; p.StripIndex < p.StripCount && p.RowIndex < p.Height; ++p.StripIndex) {
         const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
         const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
@@ -581,7 +585,23 @@ void TTIFFGraphic::DecodePackBitsRows(TStream& stream, TLayout& layout)
         TPackBitsReader reader(packed, packedSize);
         bool ended = false;
         for (uint32_t r = 0; r < rows; ++r) {
-            if (!ended) {
+            if (!ended && inPlace) {
+                // Decoded straight into the bitmap's row and reordered there
+                // a piece at a time, while the piece is in the cache.
+                uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
+                for (uint32_t x = 0; x < p.Width && !ended; x += kInPlacePiece) {
+                    const uint32_t pixels = std::min(kInPlacePiece, p.Width - x);
+                    uint8_t* piece = target + size_t(x) * 3;
+                    const size_t want = size_t(pixels) * 3;
+                    const size_t got = reader.Read(piece, want);
+                    if (got < want) {
+                        ended = true;
+                        NoteEarlyEnd(p.RowIndex);
+                        std::memset(piece + got, 0, want - got);
+                    }
+                    cm.ConvertInPlace(piece, pixels);
+                }
+            } else if (!ended) {
                 const size_t got = reader.Read(row, rowBytes);
                 if (got < rowBytes) {
                     ended = true;

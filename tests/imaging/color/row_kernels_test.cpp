@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -54,6 +55,11 @@ const uint8_t Inverted[16] = {255, 3, 250, 9, 1, 77, 128, 129, 200, 4, 60, 61, 9
 
 const KernelCase Kernels[] = {
     {"Exchange3", 24, 24, PW_KERNEL(Exchange3(s, d, n))},
+    {"Exchange3InPlace", 24, 24,
+     [](bool v, const uint8_t* s, uint8_t* d, size_t n) {
+         std::copy(s, s + 3 * n, d);
+         v ? simd::Exchange3InPlace(d, n) : scalar::Exchange3(s, d, n);
+     }},
     {"Shuffle4 exchanged", 32, 32, PW_KERNEL(Shuffle4(s, d, n, true))},
     {"Shuffle4 in order", 32, 32, PW_KERNEL(Shuffle4(s, d, n, false))},
     {"Pack4To3 exchanged", 32, 24, PW_KERNEL(Pack4To3(s, d, n, true))},

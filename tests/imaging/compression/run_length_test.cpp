@@ -409,8 +409,9 @@ TEST(TargaRLE, PacketsCrossingTheRowEndCarryOver)
 
 } // namespace
 
-// The PackBits decoder takes whole packets in fixed-size moves while a packet
-// of the largest size fits on both sides and cuts only the last ones: against
+// The PackBits decoder takes whole packets in fixed-size moves (or masked
+// vector stores) while a packet of the largest size lies in the source and
+// cuts only the last ones: against
 // a byte-at-a-time decoder on long coded and random streams, with every kind
 // of size that ends decoding inside a packet. Read in pieces of random
 // lengths, the same data give the same bytes.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace tifftest;
@@ -76,6 +77,41 @@ std::vector<uint32_t> ColorMap16()
     for (uint32_t i = 0; i < 16; ++i)
         map.push_back(0x8000);
     return map;
+}
+
+// Two RGB rows wider than the pieces the reader decodes PackBits RGB rows in
+// (2048 pixels), in literal packets of 128 bytes that cross pixels and
+// pieces; the data end one byte into pixel 2070 of the second row.
+constexpr int kWide = 2100;
+constexpr size_t kWideCut = (kWide + 2070) * 3 + 1;
+
+uint8_t WideSample(size_t i)
+{
+    return static_cast<uint8_t>(i * 7 + i / 251);
+}
+
+Bytes WidePackBitsStrip()
+{
+    Bytes strip;
+    for (size_t i = 0; i < kWideCut; i += 128) {
+        const size_t n = std::min<size_t>(128, kWideCut - i);
+        strip.push_back(static_cast<uint8_t>(n - 1));
+        for (size_t k = i; k < i + n; ++k)
+            strip.push_back(WideSample(k));
+    }
+    return strip;
+}
+
+Pix WidePixels()
+{
+    Pix pixels;
+    for (size_t i = 0; i < size_t(2 * kWide) * 3; i += 3) {
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (i + k < kWideCut ? WideSample(i + k) : 0);
+        pixels.push_back(v);
+    }
+    return pixels;
 }
 
 struct DecodeCase {
@@ -225,6 +261,9 @@ TEST(TiffDecode, GoodFilesOfEveryVariant)
                  TiffBuilder().Image(2, 2, 8, 3, 2, 32773, {{0x03, 1, 2, 3, 4, 0xFD, 5, 0x03, 6, 7, 8, 9}}));
          },
          2, 2, bf24Bit, {0x010203, 0x040505, 0x050506, 0x070809}},
+        {"PackBits RGB wider than a decoding piece, cut in the second row",
+         [] { return std::move(TiffBuilder().Image(kWide, 2, 8, 3, 2, 32773, {WidePackBitsStrip()})); }, kWide, 2,
+         bf24Bit, WidePixels()},
         {"Deflate 8 with predictor 2, RGB",
          [] {
              TiffBuilder b;
