@@ -86,7 +86,7 @@ void TBitmap::Allocate() const
         throw EInvalidGraphic("Out of system resources");
     const size_t size = static_cast<size_t>(pixels) + FTailSlack;
     if (size >= BitmapMappedFrom) {
-        if (uint8_t* block = pwmemory::MapLargeBlock(size)) {
+        if (uint8_t* block = pwmemory::MapLargeBlock(size, FPrefault)) {
             FBits = std::unique_ptr<uint8_t, void (*)(void*)>(block, &pwmemory::UnmapLargeBlock);
             return;
         }

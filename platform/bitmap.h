@@ -40,6 +40,10 @@ public:
     // there before the rows take it over (not copied by Assign; FreeImage
     // drops it). Changing it drops the pixels, as a change of size does.
     void SetTailSlack(size_t bytes);
+    // For a reader about to write every row: the pixel memory of the next
+    // allocation is made present by a thread of its own while the reader
+    // writes (large bitmaps only; platform/large_memory.h).
+    void SetPrefault(bool prefault) { FPrefault = prefault; }
 
     // Start of row y (0 = top). Raises EInvalidGraphic for a row outside the
     // bitmap or when the pixel memory cannot be had.
@@ -93,6 +97,7 @@ private:
     int FHeight = 0;
     TBitmapFormat FFormat = bf24Bit;
     size_t FTailSlack = 0;
+    bool FPrefault = false;
     mutable std::unique_ptr<uint8_t, void (*)(void*)> FBits{nullptr, nullptr};
     HPALETTE FPalette;
     bool FAlphaPresent = false;

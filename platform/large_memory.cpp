@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PW_LARGE_ON_HEAP 1
@@ -23,13 +24,14 @@ constexpr size_t HugePage = size_t(2) << 20;
 struct TMapping {
     void* Base;
     size_t Length;
+    std::thread* Prefault;
 };
 
 } // namespace
 
 // The block starts on a huge-page boundary; the mapping's base and length
 // lie just before it.
-uint8_t* MapLargeBlock([[maybe_unused]] size_t size)
+uint8_t* MapLargeBlock([[maybe_unused]] size_t size, [[maybe_unused]] bool prefault)
 {
 #if defined(PW_LARGE_ON_HEAP)
     return nullptr;
@@ -44,10 +46,23 @@ uint8_t* MapLargeBlock([[maybe_unused]] size_t size)
         return nullptr;
     const uintptr_t first = reinterpret_cast<uintptr_t>(base) + sizeof(TMapping);
     auto* block = reinterpret_cast<uint8_t*>((first + HugePage - 1) & ~uintptr_t(HugePage - 1));
+    const size_t advised = (size + HugePage - 1) & ~(HugePage - 1);
 #ifdef MADV_HUGEPAGE
-    madvise(block, (size + HugePage - 1) & ~(HugePage - 1), MADV_HUGEPAGE);
+    madvise(block, advised, MADV_HUGEPAGE);
 #endif
-    *reinterpret_cast<TMapping*>(block - sizeof(TMapping)) = TMapping{base, length};
+    std::thread* populate = nullptr;
+#ifdef MADV_POPULATE_WRITE
+    // Where the system cannot populate (before Linux 5.14), the pages come
+    // as the caller writes them, as without prefault.
+    if (prefault) {
+        try {
+            populate = new std::thread([block, advised] { madvise(block, advised, MADV_POPULATE_WRITE); });
+        } catch (...) {
+            populate = nullptr;
+        }
+    }
+#endif
+    *reinterpret_cast<TMapping*>(block - sizeof(TMapping)) = TMapping{base, length, populate};
     return block;
 #endif
 }
@@ -57,6 +72,10 @@ void UnmapLargeBlock(void* block)
     if (!block)
         return;
     const TMapping mapping = *reinterpret_cast<const TMapping*>(static_cast<uint8_t*>(block) - sizeof(TMapping));
+    if (mapping.Prefault) {
+        mapping.Prefault->join();
+        delete mapping.Prefault;
+    }
     munmap(mapping.Base, mapping.Length);
 }
 

@@ -12,8 +12,11 @@ namespace pwmemory {
 constexpr size_t MappedFrom = size_t(1) << 20;
 
 // Null when the system refuses the mapping (or in the sanitizer build, which
-// keeps everything on the heap where overruns are caught).
-uint8_t* MapLargeBlock(size_t size);
+// keeps everything on the heap where overruns are caught). With prefault, a
+// thread of its own makes every page of the block present (the system zeroes
+// it) while the caller goes on and writes into it: for a block that is about
+// to be filled, on a second processor core. Unmapping waits for that thread.
+uint8_t* MapLargeBlock(size_t size, bool prefault = false);
 void UnmapLargeBlock(void* block);
 
 // An allocator for containers that grow large: mapped blocks from

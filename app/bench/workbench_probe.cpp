@@ -31,16 +31,28 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 // VmRSS or VmHWM of this process, in kB.
+// User and system CPU time of the process so far, in milliseconds.
+std::pair<double, double> CpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + t.tv_usec / 1e3; };
+    return {ms(usage.ru_utime), ms(usage.ru_stime)};
+}
+
 long StatusKb(const char* field)
 {
     std::ifstream status("/proc/self/status");
@@ -226,12 +238,12 @@ int main(int argc, char** argv)
         TPaintWatch paints(form1.Image1);
         form1.Image1->installEventFilter(&paints);
 
+        const auto cpuBefore = CpuMs();
         QElapsedTimer timer;
         timer.start();
-        QElapsedTimer timer0;
-        timer0.start();
         RunGuarded([&] { form1.SpeedButton2Click(); });
         const double loadedMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        const auto cpuAfter = CpuMs();
         // The first paint after the load shows the picture; a picture that
         // decodes when first drawn (JPEG) decodes right after its first paint
         // and paints again, so the wait is for a paint with nothing pending.
@@ -249,7 +261,9 @@ int main(int argc, char** argv)
             bitmapMB = static_cast<double>(bitmap.ImageSize()) / 1e6;
         }
         const double addedMB = static_cast<double>(peak - residentBefore) * 1024 / 1e6;
-        std::printf("open: %.1f ms, picture %dx%d\n", loadedMs, form1.Image1->width(), form1.Image1->height());
+        std::printf("open: %.1f ms, picture %dx%d; CPU %.1f ms user, %.1f ms system\n", loadedMs,
+                    form1.Image1->width(), form1.Image1->height(), cpuAfter.first - cpuBefore.first,
+                    cpuAfter.second - cpuBefore.second);
         std::printf("open to first paint: %.1f ms (%d progress updates)\n", firstPaintMs, progressUpdates);
         std::printf("peak memory added: %.1f MB, bitmap %.1f MB, ratio %.2f\n", addedMB, bitmapMB,
                     bitmapMB > 0 ? addedMB / bitmapMB : 0.0);
@@ -279,7 +293,7 @@ int main(int argc, char** argv)
         area->horizontalScrollBar()->setValue(0);
         area->verticalScrollBar()->setValue(0);
         if (levels) {
-            MeasureOverview(form1, timer0, residentBefore, bitmapMB);
+            MeasureOverview(form1, timer, residentBefore, bitmapMB);
             MeasureLevelRepaints(form1);
         }
         if (!shot.isEmpty())

@@ -61,11 +61,12 @@ struct TDecompressorFree {
 };
 
 // Holds the gathered image data: mapped when large, uninitialised; null
-// when the memory cannot be had.
+// when the memory cannot be had. Its pages are made present beside the
+// gathering, which fills them.
 std::unique_ptr<uint8_t, void (*)(void*)> AllocateBlock(size_t size)
 {
     if (size >= pwmemory::MappedFrom) {
-        if (uint8_t* p = pwmemory::MapLargeBlock(size))
+        if (uint8_t* p = pwmemory::MapLargeBlock(size, true))
             return {p, &pwmemory::UnmapLargeBlock};
     }
     return {static_cast<uint8_t*>(std::malloc(std::max<size_t>(size, 1))), &std::free};
@@ -581,7 +582,12 @@ bool TPNGGraphic::DecodeWhole(uint8_t* current, uint8_t* previous, uint32_t rowS
     if (!decompressor)
         return readRows();
     SetTailSlack(static_cast<size_t>(slack));
+    // Data that can fill the block (Deflate expands 1032-fold at most) have
+    // its pages made present beside the inflate; a header that only claims a
+    // large image costs nothing.
+    SetPrefault(packed.Size >= packedRows / 1032);
     uint8_t* const stored = ScanLine(0) + (imageBytes + slack - packedRows);
+    SetPrefault(false);
     size_t consumed = 0;
     if (libdeflate_zlib_decompress_ex(decompressor.get(), packed.Data, packed.Size, stored,
                                       static_cast<size_t>(packedRows), &consumed,

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -17,11 +18,14 @@ bool AllZero(const uint8_t* p, size_t n)
 
 TEST(LargeMemory, BitmapsOfEveryBackingStartZeroedAndKeepTheirRows)
 {
-    // 12 MB and 12 KB: above and below the size that is mapped.
-    for (const int side : {2000, 64}) {
-        SCOPED_TRACE(side);
+    // 12 MB and 12 KB: above and below the size that is mapped; the mapped
+    // one also with its pages made present by a thread while rows are
+    // written (rows written first must keep their bytes).
+    for (const auto& [side, prefault] : {std::pair{2000, false}, std::pair{2000, true}, std::pair{64, false}}) {
+        SCOPED_TRACE(testing::Message() << side << (prefault ? " prefault" : ""));
         TBitmap bitmap;
         bitmap.SetPixelFormat(bf24Bit);
+        bitmap.SetPrefault(prefault);
         bitmap.SetSize(side, side);
         const size_t stride = size_t(bitmap.RowStride());
         EXPECT_TRUE(AllZero(bitmap.ScanLine(0), stride));
