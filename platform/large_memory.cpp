@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -15,16 +17,45 @@
 #endif
 #endif
 
+// Older system headers lack it; older kernels refuse it, which leaves the
+// pages to come as they are written.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
 namespace pwmemory {
 
 namespace {
 
 constexpr size_t HugePage = size_t(2) << 20;
 
+// Makes the pages of a block present a piece at a time, so that a block
+// released early (a decode that failed) waits for one piece at most.
+class TPrefault {
+public:
+    TPrefault(uint8_t* block, size_t size)
+        : FThread([this, block, size] {
+              for (size_t done = 0; done < size && !FStop.load(std::memory_order_relaxed); done += Piece)
+                  madvise(block + done, std::min(Piece, size - done), MADV_POPULATE_WRITE);
+          })
+    {
+    }
+    ~TPrefault()
+    {
+        FStop.store(true, std::memory_order_relaxed);
+        FThread.join();
+    }
+
+private:
+    static constexpr size_t Piece = size_t(32) << 20;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
 struct TMapping {
     void* Base;
     size_t Length;
-    std::thread* Prefault;
+    TPrefault* Prefault;
 };
 
 } // namespace
@@ -50,18 +81,16 @@ uint8_t* MapLargeBlock([[maybe_unused]] size_t size, [[maybe_unused]] bool prefa
 #ifdef MADV_HUGEPAGE
     madvise(block, advised, MADV_HUGEPAGE);
 #endif
-    std::thread* populate = nullptr;
-#ifdef MADV_POPULATE_WRITE
-    // Where the system cannot populate (before Linux 5.14), the pages come
-    // as the caller writes them, as without prefault.
+    // Where the system cannot populate (before Linux 5.14) or no thread can
+    // be had, the pages come as the caller writes them.
+    TPrefault* populate = nullptr;
     if (prefault) {
         try {
-            populate = new std::thread([block, advised] { madvise(block, advised, MADV_POPULATE_WRITE); });
+            populate = new TPrefault(block, advised);
         } catch (...) {
             populate = nullptr;
         }
     }
-#endif
     *reinterpret_cast<TMapping*>(block - sizeof(TMapping)) = TMapping{base, length, populate};
     return block;
 #endif
@@ -72,10 +101,7 @@ void UnmapLargeBlock(void* block)
     if (!block)
         return;
     const TMapping mapping = *reinterpret_cast<const TMapping*>(static_cast<uint8_t*>(block) - sizeof(TMapping));
-    if (mapping.Prefault) {
-        mapping.Prefault->join();
-        delete mapping.Prefault;
-    }
+    delete mapping.Prefault;
     munmap(mapping.Base, mapping.Length);
 }
 
