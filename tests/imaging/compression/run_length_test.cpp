@@ -1,6 +1,7 @@
 #include "imaging/compression/run_length_decoders.h"
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <functional>
 #include <memory>
@@ -434,36 +435,42 @@ TEST(PackBits, MatchesAByteAtATimeDecoder)
         }
         return TExpandResult{s, t};
     };
-    std::mt19937 rng(2024);
-    for (int round = 0; round < 300; ++round) {
-        SCOPED_TRACE(round);
-        Bytes in = EncodePackBits(RandomData(rng, 1000 + rng() % 3000, 1));
-        if (round % 3 == 0)
-            for (auto& b : in)
-                b = static_cast<uint8_t>(rng());
-        const size_t packed = rng() % 4 == 0 ? in.size() : rng() % (in.size() + 1);
-        const size_t unpacked = rng() % 5000;
-        const size_t targetSize = rng() % 2 ? unpacked : rng() % 5000;
-        Bytes expected(targetSize, 0xEE);
-        const TExpandResult want = reference(in, packed, unpacked, expected);
-        TPackbitsRLEDecoder d;
-        const Decoded got = Expand(d, in, targetSize, packed, unpacked);
-        ASSERT_EQ(got.Out, expected);
-        EXPECT_EQ(got.Result.Produced, want.Produced);
-        EXPECT_EQ(got.Result.Consumed, want.Consumed);
+    // Each instruction set this processor runs: the vector packet loop and
+    // the fixed-size moves.
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        std::mt19937 rng(2024);
+        for (int round = 0; round < 300; ++round) {
+            SCOPED_TRACE(testing::Message() << round << ", " << hwy::TargetName(target));
+            Bytes in = EncodePackBits(RandomData(rng, 1000 + rng() % 3000, 1));
+            if (round % 3 == 0)
+                for (auto& b : in)
+                    b = static_cast<uint8_t>(rng());
+            const size_t packed = rng() % 4 == 0 ? in.size() : rng() % (in.size() + 1);
+            const size_t unpacked = rng() % 5000;
+            const size_t targetSize = rng() % 2 ? unpacked : rng() % 5000;
+            Bytes expected(targetSize, 0xEE);
+            const TExpandResult want = reference(in, packed, unpacked, expected);
+            TPackbitsRLEDecoder d;
+            const Decoded got = Expand(d, in, targetSize, packed, unpacked);
+            ASSERT_EQ(got.Out, expected);
+            EXPECT_EQ(got.Result.Produced, want.Produced);
+            EXPECT_EQ(got.Result.Consumed, want.Consumed);
 
-        TPackBitsReader reader(in.data(), std::min(packed, in.size()));
-        Bytes pieces(expected.size(), 0xEE);
-        size_t done = 0;
-        while (done < std::min(targetSize, unpacked)) {
-            const size_t piece = std::min<size_t>(1 + rng() % 300, std::min(targetSize, unpacked) - done);
-            const size_t n = reader.Read(pieces.data() + done, piece);
-            done += n;
-            if (n < piece)
-                break;
+            TPackBitsReader reader(in.data(), std::min(packed, in.size()));
+            Bytes pieces(expected.size(), 0xEE);
+            size_t done = 0;
+            while (done < std::min(targetSize, unpacked)) {
+                const size_t piece = std::min<size_t>(1 + rng() % 300, std::min(targetSize, unpacked) - done);
+                const size_t n = reader.Read(pieces.data() + done, piece);
+                done += n;
+                if (n < piece)
+                    break;
+            }
+            EXPECT_EQ(pieces, expected);
+            EXPECT_EQ(done, want.Produced);
+            EXPECT_EQ(reader.Consumed(in.data()), want.Consumed);
         }
-        EXPECT_EQ(pieces, expected);
-        EXPECT_EQ(done, want.Produced);
-        EXPECT_EQ(reader.Consumed(in.data()), want.Consumed);
     }
+    hwy::SetSupportedTargetsForTest(0);
 }
