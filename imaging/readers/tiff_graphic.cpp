@@ -499,9 +499,14 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
                              kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
         const TColorManager& cm = ColorManager();
-        layout.Direct = (!decoder || kind == ckPackBits) && !layout.Tiled && layout.Planes == 1 &&
-                        layout.PlaneSamples == 1 && (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
-                        cm.SourceBits() == cm.TargetBits() && RowStride() == int64_t(layout.BlockRowBytes);
+        // JPEG strips come out of the decoder as blue, green, red (or grey)
+        // bytes, the bitmap's own layout.
+        const bool sameLayout =
+            (layout.PlaneSamples == 1 && (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
+             cm.SourceBits() == cm.TargetBits()) ||
+            (kind == ckJPEG && ColorManager().ConvertsInPlace() && cm.SourceScheme() == cm.TargetScheme());
+        layout.Direct = (!decoder || kind == ckPackBits || kind == ckJPEG) && !layout.Tiled && layout.Planes == 1 &&
+                        sameLayout && RowStride() == int64_t(layout.BlockRowBytes);
 
         if (decoder)
             decoder->ExpandStart();
@@ -545,6 +550,12 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* 
         if (decoder) {
             size_t packedSize = 0;
             const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
+            // The JPEG decoder takes the strip's size from these.
+            FDecoderProperties.Width = layout.BlockWidth;
+            FDecoderProperties.Height = rows;
+            FDecoderProperties.RowsPerStrip.assign(1, rows);
+            FDecoderProperties.RowIndex = 0;
+            FDecoderProperties.RowBytes = static_cast<uint32_t>(rowBytes);
             uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
             const size_t targetSize = static_cast<size_t>(uint64_t(rows) * rowBytes);
             got = static_cast<int64_t>(
