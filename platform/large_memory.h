@@ -15,7 +15,8 @@ constexpr size_t MappedFrom = size_t(1) << 20;
 // keeps everything on the heap where overruns are caught). With prefault, a
 // thread of its own makes every page of the block present (the system zeroes
 // it) while the caller goes on and writes into it: for a block that is about
-// to be filled, on a second processor core. Unmapping waits for that thread.
+// to be filled, on a second processor core. Unmapping stops that thread
+// after the 32 MB piece it is at and waits for it.
 uint8_t* MapLargeBlock(size_t size, bool prefault = false);
 void UnmapLargeBlock(void* block);
 
