@@ -550,12 +550,7 @@ void TTIFFGraphic::ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* 
         if (decoder) {
             size_t packedSize = 0;
             const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
-            // The JPEG decoder takes the strip's size from these.
-            FDecoderProperties.Width = layout.BlockWidth;
-            FDecoderProperties.Height = rows;
-            FDecoderProperties.RowsPerStrip.assign(1, rows);
-            FDecoderProperties.RowIndex = 0;
-            FDecoderProperties.RowBytes = static_cast<uint32_t>(rowBytes);
+            DescribeBlock(layout, rows);
             uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
             const size_t targetSize = static_cast<size_t>(uint64_t(rows) * rowBytes);
             got = static_cast<int64_t>(
@@ -629,6 +624,15 @@ void TTIFFGraphic::DecodePackBitsRows(TStream& stream, TLayout& layout)
     }
 }
 
+void TTIFFGraphic::DescribeBlock(const TLayout& layout, uint32_t rows)
+{
+    FDecoderProperties.Width = layout.BlockWidth;
+    FDecoderProperties.Height = rows;
+    FDecoderProperties.RowsPerStrip.assign(1, rows);
+    FDecoderProperties.RowIndex = 0;
+    FDecoderProperties.RowBytes = static_cast<uint32_t>(layout.BlockRowBytes);
+}
+
 int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t skip) const
 {
     // Offsets beyond the stream (64-bit ones of a BigTIFF file included)
@@ -696,12 +700,7 @@ const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecode
         } else {
             size_t got = 0;
             const uint8_t* packed = PackedBlock(stream, layout, index, got);
-            FDecoderProperties.Width = layout.BlockWidth;
-            FDecoderProperties.Height = decoderRows;
-            FDecoderProperties.RowsPerStrip.resize(1);
-            FDecoderProperties.RowsPerStrip[0] = decoderRows;
-            FDecoderProperties.RowIndex = 0;
-            FDecoderProperties.RowBytes = static_cast<uint32_t>(layout.BlockRowBytes);
+            DescribeBlock(layout, decoderRows);
             if (ImageProperties.CompressionKind == ckDeflate) {
                 // The whole strip or tile is in memory: one libdeflate call,
                 // zlib for damaged data. A tile at the bottom edge holds more

@@ -47,8 +47,8 @@ private:
     std::unique_ptr<TDecoder> CreateDecoder(TStream& stream);
     void CheckLayout(const TLayout& layout) const;
     void DecodeImage(TStream& stream, TLayout& layout, TDecoder* decoder);
-    // Strips of rows that have the bitmap's layout, uncompressed or PackBits,
-    // read or decoded straight into the bitmap.
+    // Strips of rows that have the bitmap's layout, uncompressed, PackBits or
+    // JPEG, read or decoded straight into the bitmap.
     void ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* decoder);
     // PackBits strips of chunky rows that need converting, row by row.
     void DecodePackBitsRows(TStream& stream, TLayout& layout);
@@ -68,6 +68,8 @@ private:
     // Stream position of data block index, skip bytes in; the stream's end
     // when the file places it beyond.
     int64_t BlockStart(const TLayout& layout, size_t index, uint64_t skip) const;
+    // Tells the decoder the size of the block it decodes next.
+    void DescribeBlock(const TLayout& layout, uint32_t rows);
     void UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const;
 
     // What the decoders read of the image: the block being decoded (its

@@ -64,20 +64,26 @@ Bytes Deflate(const Bytes& raw)
     return out;
 }
 
-// The zlib stream of raw, flushed so that all of it decodes, but not ended.
-Bytes Flushed(const Bytes& raw)
+// The zlib stream of raw with a window of 2^windowBits bytes, ended by
+// flush (Z_FINISH) or only flushed so that all of it decodes (Z_SYNC_FLUSH).
+Bytes ZStream(const Bytes& raw, int windowBits, int flush)
 {
     z_stream z{};
-    deflateInit(&z, 9);
+    deflateInit2(&z, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
     Bytes out(raw.size() + 64);
     z.next_in = const_cast<Bytef*>(raw.data());
     z.avail_in = static_cast<uInt>(raw.size());
     z.next_out = out.data();
     z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_SYNC_FLUSH);
+    deflate(&z, flush);
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(z.total_out), out.end());
     deflateEnd(&z);
     return out;
+}
+
+Bytes Flushed(const Bytes& raw)
+{
+    return ZStream(raw, 15, Z_SYNC_FLUSH);
 }
 
 // A grey image of 1 x rows pixels, 8-bit, with the given raw filtered data.
@@ -405,18 +411,7 @@ TEST(PngWholeImage, DamagedDataEndAsRowByRow)
          "(loaded)", -1, 6, 0},
         {"512-byte window",
          [&](const Layout& l, const Image& i) {
-             const Bytes raw = filtered(l, i, i.H);
-             z_stream z{};
-             deflateInit2(&z, 9, Z_DEFLATED, 9, 8, Z_DEFAULT_STRATEGY);
-             Bytes out(raw.size() + 64);
-             z.next_in = const_cast<Bytef*>(raw.data());
-             z.avail_in = static_cast<uInt>(raw.size());
-             z.next_out = out.data();
-             z.avail_out = static_cast<uInt>(out.size());
-             deflate(&z, Z_FINISH);
-             out.resize(z.total_out);
-             deflateEnd(&z);
-             return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), out, 7);
+             return WithData(Ihdr(i.W, i.H, l.Depth, l.Type), ZStream(filtered(l, i, i.H), 9, Z_FINISH), 7);
          },
          "(loaded)", -1, 6, 0},
     };
