@@ -385,118 +385,147 @@ struct TFullParts {
         return _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(part[0], index, part[1]),
                                       _mm512_permutex2var_epi8(part[2], index, part[3]));
     }
-    void operator()(__m512i index, __mmask64 top, __m512i& p, __m512i& m) const
+    void operator()(__m512i index, __mmask64 top, __mmask64, __m512i& p, __m512i& m) const
     {
         p = Lookup(P, index, top);
         m = Lookup(M, index, top);
     }
 };
 
-// A table whose positive entries all lie in one half of the index range and
-// its negative ones in the other, as around the offset 128 of YCbCr: each part
-// is 128 bytes in two registers, one permutation with the other half's lanes
-// zeroed.
+// A table whose positive entries all lie in the upper half of the index range
+// (Upper) or all in the lower half, and its negative ones in the other, as
+// around the offset 128 of YCbCr: each part is 128 bytes in two registers, one
+// permutation with the other half's lanes zeroed.
+template <bool Upper>
 struct THalfParts {
     __m512i P[2], M[2];
-    __mmask64 PLower; // all set when the positive entries are those below 128
     bool Load(const TSplitTable& table)
     {
-        const bool upper = Zero128(table.P) && Zero128(table.M + 128);
-        const bool lower = Zero128(table.P + 128) && Zero128(table.M);
-        if (!upper && !lower)
+        const uint8_t* pHalf = Upper ? table.P + 128 : table.P;
+        const uint8_t* mHalf = Upper ? table.M : table.M + 128;
+        if (!Zero128(Upper ? table.P : table.P + 128) || !Zero128(Upper ? table.M + 128 : table.M))
             return false;
-        const uint8_t* pHalf = upper ? table.P + 128 : table.P;
-        const uint8_t* mHalf = upper ? table.M : table.M + 128;
         for (size_t q = 0; q < 2; ++q) {
             P[q] = _mm512_load_si512(pHalf + 64 * q);
             M[q] = _mm512_load_si512(mHalf + 64 * q);
         }
-        PLower = upper ? 0 : ~__mmask64{0};
         return true;
     }
-    void operator()(__m512i index, __mmask64 top, __m512i& p, __m512i& m) const
+    // top: the lanes whose index is 128 or more; low: the others.
+    void operator()(__m512i index, __mmask64 top, __mmask64 low, __m512i& p, __m512i& m) const
     {
-        const __mmask64 pLanes = top ^ PLower;
-        p = _mm512_maskz_permutex2var_epi8(pLanes, P[0], index, P[1]);
-        m = _mm512_maskz_permutex2var_epi8(~pLanes, M[0], index, M[1]);
+        p = _mm512_maskz_permutex2var_epi8(Upper ? top : low, P[0], index, P[1]);
+        m = _mm512_maskz_permutex2var_epi8(Upper ? low : top, M[0], index, M[1]);
     }
 };
 
 // Byte m of a three-register run of 3-byte pixels, gathered from (or spread
 // to) three 64-byte planes: the first two through one two-register
-// permutation, the third by a masked one.
+// permutation, the third by a masked one. Orders 0 to 2 gather plane 0, 1 or
+// 2 from pixels; orders 3 to 5 spread the planes to pixel register 0, 1 or 2.
+struct alignas(64) TPlaneOrders {
+    uint8_t Pair[6][64];
+    uint8_t Third[6][64];
+    uint64_t FromThird[6];
+};
+
+constexpr TPlaneOrders MakePlaneOrders()
+{
+    TPlaneOrders o{};
+    for (size_t k = 0; k < 6; ++k) {
+        for (size_t j = 0; j < 64; ++j) {
+            bool third = false;
+            if (k < 3) {
+                const size_t m = 3 * j + k;
+                o.Pair[k][j] = static_cast<uint8_t>(m & 127);
+                o.Third[k][j] = static_cast<uint8_t>(m & 63);
+                third = m >= 128;
+            } else {
+                const size_t m = 64 * (k - 3) + j, pixel = m / 3, plane = m % 3;
+                o.Pair[k][j] = static_cast<uint8_t>(plane == 1 ? 64 + pixel : pixel);
+                o.Third[k][j] = static_cast<uint8_t>(pixel);
+                third = plane == 2;
+            }
+            o.FromThird[k] |= uint64_t{third} << j;
+        }
+    }
+    return o;
+}
+
+constexpr TPlaneOrders PlaneOrders = MakePlaneOrders();
+
 struct TPlaneOrder {
     __m512i Pair, Third;
     __mmask64 FromThird;
+    explicit TPlaneOrder(size_t k)
+        : Pair(_mm512_load_si512(PlaneOrders.Pair[k])), Third(_mm512_load_si512(PlaneOrders.Third[k])),
+          FromThird(PlaneOrders.FromThird[k])
+    {
+    }
 };
-
-TPlaneOrder PlanesToPixels(size_t r)
-{
-    uint8_t pair[64], third[64];
-    uint64_t fromThird = 0;
-    for (size_t j = 0; j < 64; ++j) {
-        const size_t m = 64 * r + j, pixel = m / 3, plane = m % 3;
-        pair[j] = static_cast<uint8_t>(plane == 1 ? 64 + pixel : pixel);
-        third[j] = static_cast<uint8_t>(pixel);
-        fromThird |= uint64_t{plane == 2} << j;
-    }
-    return {_mm512_loadu_si512(pair), _mm512_loadu_si512(third), fromThird};
-}
-
-TPlaneOrder PixelsToPlane(size_t plane)
-{
-    uint8_t pair[64], third[64];
-    uint64_t fromThird = 0;
-    for (size_t j = 0; j < 64; ++j) {
-        const size_t m = 3 * j + plane;
-        pair[j] = static_cast<uint8_t>(m & 127);
-        third[j] = static_cast<uint8_t>(m & 63);
-        fromThird |= uint64_t{m >= 128} << j;
-    }
-    return {_mm512_loadu_si512(pair), _mm512_loadu_si512(third), fromThird};
-}
 
 __m512i Gather(const TPlaneOrder& o, __m512i a, __m512i b, __m512i c)
 {
     return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(a, o.Pair, b), o.FromThird, o.Third, c);
 }
 
-// Whole runs of 64 pixels; returns how many pixels it converted. Green sums
-// two entries: its parts are P = (P1 + P2) - (M1 + M2) and
-// M = (M1 + M2) - (P1 + P2), saturated, which is exact while the green
-// entries lie within -255..255 (the caller checks).
-template <class Parts>
+// Runs of 64 pixels, the last one shorter, loaded and stored under masks;
+// returns how many pixels it converted (none when a table does not suit the
+// parts). Green sums two entries: its parts are P = (P1 + P2) - (M1 + M2) and
+// M = (M1 + M2) - (P1 + P2), saturated, which is exact while the green entries
+// lie within -255..255 (the caller checks).
+template <class BlueRedParts, class GreenParts>
 size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TSplitTable (&tables)[4], bool bgr)
 {
-    Parts blueParts, redParts, greenCb, greenCr;
+    BlueRedParts blueParts, redParts;
+    GreenParts greenCb, greenCr;
     if (!blueParts.Load(tables[0]) || !redParts.Load(tables[1]) || !greenCb.Load(tables[2]) ||
         !greenCr.Load(tables[3]))
         return 0;
-    const TPlaneOrder y = PixelsToPlane(0), cb = PixelsToPlane(1), cr = PixelsToPlane(2);
-    const TPlaneOrder out[3] = {PlanesToPixels(0), PlanesToPixels(1), PlanesToPixels(2)};
-    size_t p = 0;
-    for (; p + 64 <= count; p += 64) {
-        const uint8_t* q = s + 3 * p;
-        const __m512i a = _mm512_loadu_si512(q), b = _mm512_loadu_si512(q + 64), c = _mm512_loadu_si512(q + 128);
-        const __m512i luma = Gather(y, a, b, c), c1 = Gather(cb, a, b, c), c2 = Gather(cr, a, b, c);
+    const TPlaneOrder y(0), cb(1), cr(2);
+    const TPlaneOrder out[3] = {TPlaneOrder(3), TPlaneOrder(4), TPlaneOrder(5)};
+    const auto convert = [&](const __m512i (&in)[3], __m512i (&pixels)[3]) {
+        const __m512i luma = Gather(y, in[0], in[1], in[2]);
+        const __m512i c1 = Gather(cb, in[0], in[1], in[2]), c2 = Gather(cr, in[0], in[1], in[2]);
         const __mmask64 top1 = _mm512_movepi8_mask(c1), top2 = _mm512_movepi8_mask(c2);
+        const __mmask64 low1 = _knot_mask64(top1), low2 = _knot_mask64(top2);
         __m512i up, down, up1, down1, up2, down2;
-        blueParts(c1, top1, up, down);
+        blueParts(c1, top1, low1, up, down);
         const __m512i blue = _mm512_subs_epu8(_mm512_adds_epu8(luma, up), down);
-        redParts(c2, top2, up, down);
+        redParts(c2, top2, low2, up, down);
         const __m512i red = _mm512_subs_epu8(_mm512_adds_epu8(luma, up), down);
-        greenCb(c1, top1, up1, down1);
-        greenCr(c2, top2, up2, down2);
+        greenCb(c1, top1, low1, up1, down1);
+        greenCr(c2, top2, low2, up2, down2);
         up = _mm512_adds_epu8(up1, up2);
         down = _mm512_adds_epu8(down1, down2);
         const __m512i green =
             _mm512_subs_epu8(_mm512_adds_epu8(luma, _mm512_subs_epu8(up, down)), _mm512_subs_epu8(down, up));
         const __m512i first = bgr ? blue : red, last = bgr ? red : blue;
-        uint8_t* o = d + 3 * p;
         for (size_t r = 0; r < 3; ++r)
-            _mm512_storeu_si512(o + 64 * r, Gather(out[r], first, green, last));
+            pixels[r] = Gather(out[r], first, green, last);
+    };
+    size_t p = 0;
+    for (; p + 64 <= count; p += 64) {
+        const uint8_t* q = s + 3 * p;
+        const __m512i in[3] = {_mm512_loadu_si512(q), _mm512_loadu_si512(q + 64), _mm512_loadu_si512(q + 128)};
+        __m512i pixels[3];
+        convert(in, pixels);
+        for (size_t r = 0; r < 3; ++r)
+            _mm512_storeu_si512(d + 3 * p + 64 * r, pixels[r]);
     }
-    return p;
+    if (p < count) {
+        const size_t bytes = 3 * (count - p);
+        __mmask64 mask[3];
+        __m512i in[3], pixels[3];
+        for (size_t r = 0; r < 3; ++r) {
+            mask[r] = bytes <= 64 * r ? 0 : _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(bytes - 64 * r));
+            in[r] = _mm512_maskz_loadu_epi8(mask[r], s + 3 * p + 64 * r);
+        }
+        convert(in, pixels);
+        for (size_t r = 0; r < 3; ++r)
+            _mm512_mask_storeu_epi8(d + 3 * p + 64 * r, mask[r], pixels[r]);
+    }
+    return count;
 }
 #endif
 
@@ -546,9 +575,9 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
         const TSplitTable tables[4] = {TSplitTable(t.CbToBlue), TSplitTable(t.CrToRed), TSplitTable(t.CbToGreen),
                                        TSplitTable(t.CrToGreen)};
         if (tables[2].WithinByte && tables[3].WithinByte) {
-            p = YCC64<THalfParts>(s, d, count, tables, bgr);
+            p = YCC64<THalfParts<true>, THalfParts<false>>(s, d, count, tables, bgr);
             if (p == 0)
-                p = YCC64<TFullParts>(s, d, count, tables, bgr);
+                p = YCC64<TFullParts, TFullParts>(s, d, count, tables, bgr);
         }
     }
 #else
