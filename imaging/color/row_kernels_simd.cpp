@@ -591,6 +591,36 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
 // block and tests its own bit.
 void Expand1To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
 {
+#if HWY_TARGET == HWY_AVX3_DL
+    // Eight source bytes in every 64-bit lane; the bit shuffle takes each
+    // target lane's bit, high bit first, into a mask that chooses the value.
+    // The last run of fewer than 64 pixels is loaded and stored under masks.
+    static constexpr auto order = [] {
+        std::array<uint8_t, 64> o{};
+        for (size_t j = 0; j < 64; ++j)
+            o[j] = static_cast<uint8_t>(j / 8 * 8 + 7 - j % 8);
+        return o;
+    }();
+    const __m512i bits = _mm512_loadu_si512(order.data());
+    const __m512i zero = _mm512_set1_epi8(static_cast<char>(values[0]));
+    const __m512i one = _mm512_set1_epi8(static_cast<char>(values[1]));
+    const auto expand = [&](uint64_t bytes) {
+        return _mm512_mask_blend_epi8(_mm512_bitshuffle_epi64_mask(_mm512_set1_epi64(static_cast<int64_t>(bytes)), bits),
+                                      zero, one);
+    };
+    size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        uint64_t bytes;
+        std::memcpy(&bytes, s + i / 8, sizeof bytes);
+        _mm512_storeu_si512(d + i, expand(bytes));
+    }
+    if (i < count) {
+        const size_t n = count - i;
+        uint64_t bytes = 0;
+        std::memcpy(&bytes, s + i / 8, (n + 7) / 8);
+        _mm512_mask_storeu_epi8(d + i, _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(n)), expand(bytes));
+    }
+#else
     const hn::ScalableTag<uint8_t> d8;
     const size_t N = hn::Lanes(d8);
     uint8_t index[HWY_MAX_BYTES], bit[HWY_MAX_BYTES];
@@ -609,6 +639,7 @@ void Expand1To8Impl(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* v
         }
     }
     scalar::Expand1To8(s + i / 8, d + i, count - i, values);
+#endif
 }
 
 // The 64-bit lane permutation gives every block its 8 source bytes;
