@@ -365,90 +365,6 @@ void RunCMYK(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstSte
 
 // ---- CIE L*a*b* -----------------------------------------------------------
 
-struct TLabInput {
-    bool ByteL;    // L* on 0..255, divided by 2.55
-    bool OffsetAB; // a*, b* unsigned with 128 added
-};
-
-// L*, a*, b* of one pixel at the 8-bit scale, in the precision asked for.
-struct LabFrom8 {
-    TLabInput In;
-    template <class T>
-    void operator()(uint32_t l, uint32_t a, uint32_t b, T& L, T& A, T& B) const
-    {
-        L = In.ByteL ? l / T(2.55L) : static_cast<T>(l);
-        A = In.OffsetAB ? static_cast<T>(static_cast<int32_t>(a) - 128) : static_cast<int8_t>(a);
-        B = In.OffsetAB ? static_cast<T>(static_cast<int32_t>(b) - 128) : static_cast<int8_t>(b);
-    }
-};
-// 16-bit samples are first brought to the 8-bit scale: L* by v * 255 / 65535,
-// a* and b* by v / 256 (signed values, or unsigned ones centred on 32768).
-struct LabFrom16 {
-    TLabInput In;
-    template <class T>
-    void operator()(uint32_t l, uint32_t a, uint32_t b, T& L, T& A, T& B) const
-    {
-        const T l8 = l / T(257.0L);
-        L = In.ByteL ? l8 / T(2.55L) : l8;
-        A = In.OffsetAB ? a / T(256.0L) - 128 : static_cast<int16_t>(a) / T(256.0L);
-        B = In.OffsetAB ? b / T(256.0L) - 128 : static_cast<int16_t>(b) / T(256.0L);
-    }
-};
-
-constexpr long double LabLinearLimit = 7.9996L;
-
-// Red, green and blue of one pixel before scaling to 0..255. The colour
-// values are defined by this computation in extended precision.
-template <class T>
-void LabToLinear(T L, T a, T b, T (&rgb)[3])
-{
-    T X, Y, Z;
-    if (L < T(LabLinearLimit)) {
-        Y = L / T(903.3L);
-        X = Y + a / T(3893.5L);
-        Z = Y - b / T(1557.4L);
-    } else {
-        const T f = (L + 16) / 116;
-        const T fx = f + a / 500;
-        const T fz = f - b / 200;
-        X = fx * fx * fx;
-        Y = f * f * f;
-        Z = fz * fz * fz;
-    }
-    rgb[0] = T(2.998L) * X - T(1.458L) * Y - T(0.541L) * Z;
-    rgb[1] = T(-0.952L) * X + T(1.893L) * Y + T(0.059L) * Z;
-    rgb[2] = T(0.099L) * X - T(0.198L) * Y + T(1.099L) * Z;
-}
-
-inline uint32_t LabChannel(long double v)
-{
-    return ClampByte(RoundSaturated(255 * v));
-}
-
-// The channels worked out in double precision, which is some twenty times
-// faster; they round to the same bytes unless a scaled value lies within
-// 1e-7 of a rounding boundary (the two computations differ by less than
-// 1e-11 there) or L* as near the limit of the linear part, where this
-// returns false and the pixel is computed in extended precision.
-inline bool LabChannelsFast(double L, double a, double b, uint32_t (&out)[3])
-{
-    double rgb[3];
-    LabToLinear(L, a, b, rgb);
-    // Rounded to the nearest whole number by adding and taking away 1.5 * 2^52,
-    // so that no branch depends on the data. Scaled values of the inputs lie
-    // within +-20000; anything else goes to the exact computation.
-    constexpr double Round = 6755399441055744.0;
-    bool near = std::fabs(L - double(LabLinearLimit)) < 1e-7;
-    for (int c = 0; c < 3; ++c) {
-        const double t = 255 * rgb[c];
-        const double whole = (t + Round) - Round;
-        near |= !(std::fabs(t) < 1e6) | (std::fabs(std::fabs(t - whole) - 0.5) < 1e-7);
-        const int32_t v = static_cast<int32_t>(near ? 0 : whole);
-        out[c] = static_cast<uint32_t>(std::min(std::max(v, 0), 255));
-    }
-    return !near;
-}
-
 template <class Reader, class Input, int DB, bool BGR>
 void LabRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, Input input)
 {
@@ -456,16 +372,8 @@ void LabRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
     WalkRow(count, mask, [&](size_t j, size_t i) {
         const size_t so = j * s.Step;
         const uint32_t l = read(s.Sample[0] + so), a = read(s.Sample[1] + so), b = read(s.Sample[2] + so);
-        double fastL, fastA, fastB;
-        input(l, a, b, fastL, fastA, fastB);
         uint32_t rgb[3];
-        if (!LabChannelsFast(fastL, fastA, fastB, rgb)) {
-            long double L, A, B, exact[3];
-            input(l, a, b, L, A, B);
-            LabToLinear(L, A, B, exact);
-            for (int c = 0; c < 3; ++c)
-                rgb[c] = LabChannel(exact[c]);
-        }
+        LabPixel(input, l, a, b, rgb);
         uint32_t red = rgb[0], green = rgb[1], blue = rgb[2];
         if constexpr (DB == 2) {
             red = Widen8To16(red);
@@ -480,10 +388,12 @@ void LabRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
 }
 
 template <bool BGR>
-void RunLab(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, bool source16,
-            bool target16, bool swap, TLabInput in)
+void RunLab(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
+            bool source16, bool target16, bool swap, TLabInput in)
 {
-    if (!source16) {
+    if (!source16 && !target16 && interleaved && mask == 0xFF && dstStep == 3) {
+        simd::Lab8To3(s.Sample[0], d, count, in.ByteL, in.OffsetAB, BGR);
+    } else if (!source16) {
         if (target16)
             LabRow<Read8, LabFrom8, 2, BGR>(s, d, dstStep, count, mask, LabFrom8{in});
         else
@@ -785,10 +695,11 @@ void TColorManager::ConvertLab(bool bgr, const void* const* sources, int sourceC
     const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
     const bool swap = FSourceOptions & sfSwapBytes;
     const TLabInput in{(FSourceOptions & sfLabByteL) != 0, (FSourceOptions & sfLabOffsetAB) != 0};
+    const bool interleaved = sourceCount == 1;
     if (bgr)
-        RunLab<true>(planes, target, dstStep, count, mask, source16, target16, swap, in);
+        RunLab<true>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, in);
     else
-        RunLab<false>(planes, target, dstStep, count, mask, source16, target16, swap, in);
+        RunLab<false>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, in);
 }
 
 void TColorManager::LabToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)

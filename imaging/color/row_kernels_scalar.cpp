@@ -106,6 +106,20 @@ void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t,
     }
 }
 
+void Lab8To3(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+{
+    const LabFrom8 input{{byteL, offsetAB}};
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = s + 3 * i;
+        uint32_t rgb[3];
+        LabPixel(input, p[0], p[1], p[2], rgb);
+        uint8_t* q = d + 3 * i;
+        q[0] = static_cast<uint8_t>(rgb[bgr ? 2 : 0]);
+        q[1] = static_cast<uint8_t>(rgb[1]);
+        q[2] = static_cast<uint8_t>(rgb[bgr ? 0 : 2]);
+    }
+}
+
 void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)
 {
     for (size_t i = 0; i < count; ++i)

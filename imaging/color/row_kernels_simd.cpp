@@ -9,6 +9,8 @@
 
 #include "imaging/color/row_kernels.h"
 
+#include "imaging/color/color_arith.h"
+
 #include <array>
 #include <cstring>
 
@@ -585,6 +587,74 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
         p = YCCFixed(s, d, count, t, bgr);
 #endif
     scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
+}
+
+// One pixel per double lane, worked out as the reference's double-precision
+// form does but with multiplications by reciprocals and the scale 255 folded
+// into the matrix: that changes the scaled channels by some 1e-12, far inside
+// the 1e-7 by which a channel must stay clear of a rounding boundary to be
+// trusted. A pixel that comes nearer goes to the reference, which works it
+// out in extended precision.
+void Lab8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+{
+    const hn::ScalableTag<double> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> d8;
+    const size_t N = hn::Lanes(df);
+    // a* and b* as signed values: stored with 128 added, or as two's
+    // complement bytes, whose top bit flipped gives the same.
+    const auto flip = hn::Set(di, offsetAB ? 0 : 0x80), offset = hn::Set(di, 128);
+    const auto lScale = hn::Set(df, byteL ? 1 / 2.55 : 1.0);
+    const auto limit = hn::Set(df, double(LabLinearLimit));
+    // Scaled channels of 8-bit samples lie within +-7900, so their nearest
+    // whole numbers convert to 32 bits exactly.
+    const auto margin = hn::Set(df, 1e-7), nearHalf = hn::Set(df, 0.5 - 1e-7);
+    const auto toByte = [&](auto v) { return hn::PromoteTo(df, hn::PromoteTo(di, v)); };
+    const auto toSigned = [&](auto v) {
+        return hn::PromoteTo(df, hn::Sub(hn::Xor(hn::PromoteTo(di, v), flip), offset));
+    };
+    // Rows in the order of the target's bytes.
+    const double red[3] = {255 * 2.998, 255 * -1.458, 255 * -0.541}, blue[3] = {255 * 0.099, 255 * -0.198, 255 * 1.099};
+    const double green[3] = {255 * -0.952, 255 * 1.893, 255 * 0.059};
+    const double* rows[3] = {bgr ? blue : red, green, bgr ? red : blue};
+    hn::Vec<decltype(df)> matrix[3][3];
+    for (int c = 0; c < 3; ++c)
+        for (int k = 0; k < 3; ++k)
+            matrix[c][k] = hn::Set(df, rows[c][k]);
+    uint8_t nearBits[8];
+    size_t i = 0;
+    for (; i + N <= count; i += N) {
+        hn::Vec<decltype(d8)> l8, a8, b8;
+        hn::LoadInterleaved3(d8, s + 3 * i, l8, a8, b8);
+        const auto L = hn::Mul(toByte(l8), lScale);
+        const auto a = toSigned(a8), b = toSigned(b8);
+        const auto linear = hn::Lt(L, limit);
+        const auto f = hn::MulAdd(L, hn::Set(df, 1 / 116.0), hn::Set(df, 16 / 116.0));
+        const auto fx = hn::MulAdd(a, hn::Set(df, 1 / 500.0), f), fz = hn::NegMulAdd(b, hn::Set(df, 1 / 200.0), f);
+        const auto yLinear = hn::Mul(L, hn::Set(df, 1 / 903.3));
+        const auto X =
+            hn::IfThenElse(linear, hn::MulAdd(a, hn::Set(df, 1 / 3893.5), yLinear), hn::Mul(hn::Mul(fx, fx), fx));
+        const auto Y = hn::IfThenElse(linear, yLinear, hn::Mul(hn::Mul(f, f), f));
+        const auto Z =
+            hn::IfThenElse(linear, hn::NegMulAdd(b, hn::Set(df, 1 / 1557.4), yLinear), hn::Mul(hn::Mul(fz, fz), fz));
+        auto near = hn::Lt(hn::Abs(hn::Sub(L, limit)), margin);
+        hn::Vec<decltype(d8)> channel[3];
+        for (int c = 0; c < 3; ++c) {
+            const auto t = hn::MulAdd(matrix[c][0], X, hn::MulAdd(matrix[c][1], Y, hn::Mul(matrix[c][2], Z)));
+            const auto whole = hn::Round(t);
+            near = hn::Or(near, hn::Gt(hn::Abs(hn::Sub(t, whole)), nearHalf));
+            channel[c] = hn::DemoteTo(d8, hn::DemoteTo(di, whole)); // saturated to 0..255
+        }
+        hn::StoreInterleaved3(channel[0], channel[1], channel[2], d8, d + 3 * i);
+        // Pixels too near a boundary: the reference works them out again.
+        if (!hn::AllFalse(df, near)) {
+            hn::StoreMaskBits(df, near, nearBits);
+            for (size_t k = 0; k < N; ++k)
+                if (nearBits[k / 8] >> (k % 8) & 1)
+                    scalar::Lab8To3(s + 3 * (i + k), d + 3 * (i + k), 1, byteL, offsetAB, bgr);
+        }
+    }
+    scalar::Lab8To3(s + 3 * i, d + 3 * i, count - i, byteL, offsetAB, bgr);
 }
 
 // Every lane picks its source byte from a copy of 16 source bytes in each

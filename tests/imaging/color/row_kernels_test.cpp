@@ -78,6 +78,8 @@ const KernelCase Kernels[] = {
     {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC.Tables, false))},
     {"YCC8To3 strong factors", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Strong.Tables, true))},
     {"YCC8To3 green too strong", 24, 24, PW_KERNEL(YCC8To3(s, d, n, TooStrongGreen.Tables, false))},
+    {"Lab8To3 BGR", 24, 24, PW_KERNEL(Lab8To3(s, d, n, false, false, true))},
+    {"Lab8To3 L* on 0..255, a* b* around 128, RGB", 24, 24, PW_KERNEL(Lab8To3(s, d, n, true, true, false))},
     {"Expand1To8", 1, 8, PW_KERNEL(Expand1To8(s, d, n, Inverted + 3))},
     {"Expand4To8", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Values))},
     {"Expand4To8 any table", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Inverted))},
@@ -101,6 +103,27 @@ TEST(RowKernels, VectorFormsWriteTheReferenceBytes)
                 ASSERT_EQ(actual, expected) << k.Name << ", " << count << " pixels, " << hwy::TargetName(target);
             }
         }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// Among all 8-bit L*, a*, b* these come within 1e-7 of a rounding boundary in
+// one channel, where the vector form hands the pixel back to the reference.
+TEST(RowKernels, LabPixelsNearARoundingBoundary)
+{
+    const uint8_t near[][3] = {{21, 168, 232}, {54, 145, 16},  {88, 91, 93},
+                               {163, 115, 29}, {188, 34, 2}, {202, 178, 174}};
+    std::vector<uint8_t> row;
+    for (int i = 0; i < 11; ++i)
+        for (const auto& pixel : near)
+            row.insert(row.end(), pixel, pixel + 3);
+    const size_t count = row.size() / 3;
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        std::vector<uint8_t> expected(row.size()), actual(row.size());
+        scalar::Lab8To3(row.data(), expected.data(), count, false, false, true);
+        simd::Lab8To3(row.data(), actual.data(), count, false, false, true);
+        ASSERT_EQ(actual, expected) << hwy::TargetName(target);
     }
     hwy::SetSupportedTargetsForTest(0);
 }
