@@ -111,7 +111,7 @@ TEST(RowKernels, VectorFormsWriteTheReferenceBytes)
 // one channel, where the vector form hands the pixel back to the reference.
 TEST(RowKernels, LabPixelsNearARoundingBoundary)
 {
-    const uint8_t near[][3] = {{21, 168, 232}, {54, 145, 16},  {88, 91, 93},
+    const uint8_t near[][3] = {{21, 168, 232}, {54, 145, 16}, {88, 91, 93},
                                {163, 115, 29}, {188, 34, 2}, {202, 178, 174}};
     std::vector<uint8_t> row;
     for (int i = 0; i < 11; ++i)
