@@ -516,16 +516,16 @@ size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TSplitTable (&tab
             _mm512_storeu_si512(d + 3 * p + 64 * r, pixels[r]);
     }
     if (p < count) {
+        // Only registers that hold some of the row are addressed.
         const size_t bytes = 3 * (count - p);
-        __mmask64 mask[3];
-        __m512i in[3], pixels[3];
-        for (size_t r = 0; r < 3; ++r) {
-            mask[r] = bytes <= 64 * r ? 0 : _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(bytes - 64 * r));
-            in[r] = _mm512_maskz_loadu_epi8(mask[r], s + 3 * p + 64 * r);
-        }
+        __m512i in[3] = {}, pixels[3];
+        for (size_t r = 0; 64 * r < bytes; ++r)
+            in[r] = _mm512_maskz_loadu_epi8(_bzhi_u64(~uint64_t{0}, static_cast<unsigned>(bytes - 64 * r)),
+                                            s + 3 * p + 64 * r);
         convert(in, pixels);
-        for (size_t r = 0; r < 3; ++r)
-            _mm512_mask_storeu_epi8(d + 3 * p + 64 * r, mask[r], pixels[r]);
+        for (size_t r = 0; 64 * r < bytes; ++r)
+            _mm512_mask_storeu_epi8(d + 3 * p + 64 * r, _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(bytes - 64 * r)),
+                                    pixels[r]);
     }
     return count;
 }
