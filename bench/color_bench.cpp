@@ -128,6 +128,7 @@ BENCHMARK_CAPTURE(ConvertRow, rgb16_swapped_to_bgr8, Route{psRGB, 16, 3, sfSwapB
 BENCHMARK_CAPTURE(ConvertRow, ycbcr8_to_bgr8, Route{psYCbCr, 8, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, cmyk8_to_bgr8, Route{psCMYK, 8, 4, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, lab8_to_bgr8, Route{psCIELab, 8, 3, 0, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertRow, lab16_to_bgr8, Route{psCIELab, 16, 3, 0, psBGR, 8, 3});
 BENCHMARK_CAPTURE(ConvertRow, indexed1_to_indexed8, Route{psIndexed, 1, 1, 0, psIndexed, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, indexed4_to_indexed8, Route{psIndexed, 4, 1, 0, psIndexed, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, gray16_to_gray8, Route{psGray, 16, 1, 0, psGray, 8, 1});

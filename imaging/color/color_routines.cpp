@@ -391,8 +391,11 @@ template <bool BGR>
 void RunLab(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
             bool source16, bool target16, bool swap, TLabInput in)
 {
-    if (!source16 && !target16 && interleaved && mask == 0xFF && dstStep == 3) {
-        simd::Lab8To3(s.Sample[0], d, count, in.ByteL, in.OffsetAB, BGR);
+    if (!target16 && interleaved && mask == 0xFF && dstStep == 3) {
+        if (source16)
+            simd::Lab16To3(s.Sample[0], d, count, swap, in.ByteL, in.OffsetAB, BGR);
+        else
+            simd::Lab8To3(s.Sample[0], d, count, in.ByteL, in.OffsetAB, BGR);
     } else if (!source16) {
         if (target16)
             LabRow<Read8, LabFrom8, 2, BGR>(s, d, dstStep, count, mask, LabFrom8{in});

@@ -17,6 +17,7 @@
 //   YCC8To3      Y, Cb, Cr to RGB or BGR through the four chroma tables
 //   Lab8To3      L*, a*, b* to RGB or BGR (L* on 0..255 when byteL, a* and b*
 //                unsigned around 128 when offsetAB)
+//   Lab16To3     the same from 16-bit samples (host order, or swapped)
 //   Expand1To8   packed 1-bit fields (high bit first) to bytes through 2 values
 //   Expand4To8   packed 4-bit fields (high nibble first) through 16 values
 #include <cstddef>
@@ -53,6 +54,8 @@ struct TChromaTables {
     X(YCC8To3, (const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr), (s, d, count, t, bgr)) \
     X(Lab8To3, (const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr),                 \
       (s, d, count, byteL, offsetAB, bgr))                                                                           \
+    X(Lab16To3, (const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr),     \
+      (s, d, count, swap, byteL, offsetAB, bgr))                                                                     \
     X(Expand1To8, (const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values), (s, d, count, values))       \
     X(Expand4To8, (const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values), (s, d, count, values))
 

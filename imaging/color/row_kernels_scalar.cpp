@@ -106,18 +106,35 @@ void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t,
     }
 }
 
-void Lab8To3(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+namespace {
+
+// L*, a*, b* samples Step bytes wide, read by read, to 8-bit channels.
+template <size_t Step, class Input, class Read>
+void LabTo3(const uint8_t* s, uint8_t* d, size_t count, const Input& input, Read read, bool bgr)
 {
-    const LabFrom8 input{{byteL, offsetAB}};
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = s + 3 * i;
+        const uint8_t* p = s + 3 * Step * i;
         uint32_t rgb[3];
-        LabPixel(input, p[0], p[1], p[2], rgb);
+        LabPixel(input, read(p), read(p + Step), read(p + 2 * Step), rgb);
         uint8_t* q = d + 3 * i;
         q[0] = static_cast<uint8_t>(rgb[bgr ? 2 : 0]);
         q[1] = static_cast<uint8_t>(rgb[1]);
         q[2] = static_cast<uint8_t>(rgb[bgr ? 0 : 2]);
     }
+}
+
+} // namespace
+
+void Lab8To3(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+{
+    LabTo3<1>(s, d, count, LabFrom8{{byteL, offsetAB}}, [](const uint8_t* p) { return uint32_t{*p}; }, bgr);
+}
+
+void Lab16To3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr)
+{
+    LabTo3<2>(
+        s, d, count, LabFrom16{{byteL, offsetAB}},
+        [swap](const uint8_t* p) { return swap ? Swap16(Load16(p)) : Load16(p); }, bgr);
 }
 
 void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)

@@ -594,24 +594,43 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
 // into the matrix: that changes the scaled channels by some 1e-12, far inside
 // the 1e-7 by which a channel must stay clear of a rounding boundary to be
 // trusted. A pixel that comes nearer goes to the reference, which works it
-// out in extended precision.
-void Lab8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+// out in extended precision. T is the sample type, 8 or 16 bits.
+template <class T>
+void LabTo3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr)
 {
     const hn::ScalableTag<double> df;
     const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<T, decltype(df)> dt;
     const hn::Rebind<uint8_t, decltype(df)> d8;
     const size_t N = hn::Lanes(df);
-    // a* and b* as signed values: stored with 128 added, or as two's
-    // complement bytes, whose top bit flipped gives the same.
-    const auto flip = hn::Set(di, offsetAB ? 0 : 0x80), offset = hn::Set(di, 128);
-    const auto lScale = hn::Set(df, byteL ? 1 / 2.55 : 1.0);
+    constexpr bool Wide = sizeof(T) == 2;
+    const auto reference = [&](size_t first, size_t n) {
+        if constexpr (Wide)
+            scalar::Lab16To3(s + 6 * first, d + 3 * first, n, swap, byteL, offsetAB, bgr);
+        else
+            scalar::Lab8To3(s + 3 * first, d + 3 * first, n, byteL, offsetAB, bgr);
+    };
+    // At the 8-bit scale: L* = l / 257 for 16-bit samples, then / 2.55 when
+    // byteL; a* and b* signed, from two's complement samples or from samples
+    // with half their range added (the top bit flipped gives the same), then
+    // / 256 for 16-bit samples, which is exact.
+    const int32_t half = Wide ? 32768 : 128;
+    const auto flip = hn::Set(di, offsetAB ? 0 : half), offset = hn::Set(di, half);
+    const auto lScale = hn::Set(df, (Wide ? 1 / 257.0 : 1.0) * (byteL ? 1 / 2.55 : 1.0));
+    const auto abScale = hn::Set(df, Wide ? 1 / 256.0 : 1.0);
     const auto limit = hn::Set(df, double(LabLinearLimit));
-    // Scaled channels of 8-bit samples lie within +-7900, so their nearest
-    // whole numbers convert to 32 bits exactly.
+    // Scaled channels lie within +-7900, so their nearest whole numbers
+    // convert to 32 bits exactly.
     const auto margin = hn::Set(df, 1e-7), nearHalf = hn::Set(df, 0.5 - 1e-7);
-    const auto toByte = [&](auto v) { return hn::PromoteTo(df, hn::PromoteTo(di, v)); };
+    const auto sample = [&](auto v) {
+        if constexpr (Wide) {
+            if (swap)
+                v = hn::Or(hn::ShiftLeft<8>(v), hn::ShiftRight<8>(v));
+        }
+        return hn::PromoteTo(di, v);
+    };
     const auto toSigned = [&](auto v) {
-        return hn::PromoteTo(df, hn::Sub(hn::Xor(hn::PromoteTo(di, v), flip), offset));
+        return hn::Mul(hn::PromoteTo(df, hn::Sub(hn::Xor(sample(v), flip), offset)), abScale);
     };
     // Rows in the order of the target's bytes.
     const double red[3] = {255 * 2.998, 255 * -1.458, 255 * -0.541}, blue[3] = {255 * 0.099, 255 * -0.198, 255 * 1.099};
@@ -624,10 +643,10 @@ void Lab8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool of
     uint8_t nearBits[8];
     size_t i = 0;
     for (; i + N <= count; i += N) {
-        hn::Vec<decltype(d8)> l8, a8, b8;
-        hn::LoadInterleaved3(d8, s + 3 * i, l8, a8, b8);
-        const auto L = hn::Mul(toByte(l8), lScale);
-        const auto a = toSigned(a8), b = toSigned(b8);
+        hn::Vec<decltype(dt)> lt, at, bt;
+        hn::LoadInterleaved3(dt, reinterpret_cast<const T*>(s + 3 * sizeof(T) * i), lt, at, bt);
+        const auto L = hn::Mul(hn::PromoteTo(df, sample(lt)), lScale);
+        const auto a = toSigned(at), b = toSigned(bt);
         const auto linear = hn::Lt(L, limit);
         const auto f = hn::MulAdd(L, hn::Set(df, 1 / 116.0), hn::Set(df, 16 / 116.0));
         const auto fx = hn::MulAdd(a, hn::Set(df, 1 / 500.0), f), fz = hn::NegMulAdd(b, hn::Set(df, 1 / 200.0), f);
@@ -651,10 +670,20 @@ void Lab8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool of
             hn::StoreMaskBits(df, near, nearBits);
             for (size_t k = 0; k < N; ++k)
                 if (nearBits[k / 8] >> (k % 8) & 1)
-                    scalar::Lab8To3(s + 3 * (i + k), d + 3 * (i + k), 1, byteL, offsetAB, bgr);
+                    reference(i + k, 1);
         }
     }
-    scalar::Lab8To3(s + 3 * i, d + 3 * i, count - i, byteL, offsetAB, bgr);
+    reference(i, count - i);
+}
+
+void Lab8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+{
+    LabTo3<uint8_t>(s, d, count, false, byteL, offsetAB, bgr);
+}
+
+void Lab16To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr)
+{
+    LabTo3<uint16_t>(s, d, count, swap, byteL, offsetAB, bgr);
 }
 
 // Every lane picks its source byte from a copy of 16 source bytes in each
