@@ -41,6 +41,7 @@ convert "$work/plasma.ppm" -colorspace cmyk "$work/g.tif"; seed tif "$work/g.tif
 convert "$work/plasma.ppm" -define tiff:tile-geometry=16x16 "$work/h.tif"; seed tif "$work/h.tif" tiled.tif
 convert "$work/grey.pgm" -depth 16 -endian MSB "$work/i.tif"; seed tif "$work/i.tif" grey16be.tif
 convert "$work/plasma.ppm" -colorspace Lab -compress none "$work/lab.tif"; seed tif "$work/lab.tif" lab.tif
+convert "$work/plasma.ppm" -colorspace Lab -depth 16 -compress none "$work/lab16.tif"; seed tif "$work/lab16.tif" lab16.tif
 # Scan-archive codings and BigTIFF, written by libtiff's tiffcp.
 convert "$work/plasma.ppm" -monochrome "$work/bw.pbm"; convert "$work/bw.pbm" -compress none "$work/bw.tif"
 tiffcp -c lzw "$work/a.tif" "$work/j.tif"; seed tif "$work/j.tif" lzw.tif

@@ -388,14 +388,13 @@ void LabRow(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, 
 }
 
 template <bool BGR>
-void RunLab(const TSourcePlanes& s, bool interleaved, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask,
-            bool source16, bool target16, bool swap, TLabInput in)
+void RunLab(const TSourcePlanes& s, uint8_t* d, size_t dstStep, uint32_t count, uint8_t mask, bool source16,
+            bool target16, bool swap, TLabInput in)
 {
-    if (!target16 && interleaved && mask == 0xFF && dstStep == 3) {
-        if (source16)
-            simd::Lab16To3(s.Sample[0], d, count, swap, in.ByteL, in.OffsetAB, BGR);
-        else
-            simd::Lab8To3(s.Sample[0], d, count, in.ByteL, in.OffsetAB, BGR);
+    if (!target16 && mask == 0xFF && dstStep == 3) {
+        const TLabSamples samples{{s.Sample[0], s.Sample[1], s.Sample[2]}, s.Step, source16, swap, in.ByteL,
+                                  in.OffsetAB};
+        simd::LabTo3(samples, d, count, BGR);
     } else if (!source16) {
         if (target16)
             LabRow<Read8, LabFrom8, 2, BGR>(s, d, dstStep, count, mask, LabFrom8{in});
@@ -698,11 +697,10 @@ void TColorManager::ConvertLab(bool bgr, const void* const* sources, int sourceC
     const size_t dstStep = ((FTargetOptions & sfAlpha) ? 4 : 3) * (target16 ? 2 : 1);
     const bool swap = FSourceOptions & sfSwapBytes;
     const TLabInput in{(FSourceOptions & sfLabByteL) != 0, (FSourceOptions & sfLabOffsetAB) != 0};
-    const bool interleaved = sourceCount == 1;
     if (bgr)
-        RunLab<true>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, in);
+        RunLab<true>(planes, target, dstStep, count, mask, source16, target16, swap, in);
     else
-        RunLab<false>(planes, interleaved, target, dstStep, count, mask, source16, target16, swap, in);
+        RunLab<false>(planes, target, dstStep, count, mask, source16, target16, swap, in);
 }
 
 void TColorManager::LabToRGB(const void* const* sources, int n, uint8_t* target, uint32_t count, uint8_t mask)

@@ -15,9 +15,8 @@
 //   RGB16To8     16-bit to 8-bit 3-sample pixels, exchanged when asked
 //   CMYK8To3     C, M, Y, K to RGB or BGR
 //   YCC8To3      Y, Cb, Cr to RGB or BGR through the four chroma tables
-//   Lab8To3      L*, a*, b* to RGB or BGR (L* on 0..255 when byteL, a* and b*
-//                unsigned around 128 when offsetAB)
-//   Lab16To3     the same from 16-bit samples (host order, or swapped)
+//   LabTo3       L*, a*, b* (interleaved or in planes, 8 or 16 bits) to 8-bit
+//                RGB or BGR
 //   Expand1To8   packed 1-bit fields (high bit first) to bytes through 2 values
 //   Expand4To8   packed 4-bit fields (high nibble first) through 16 values
 #include <cstddef>
@@ -40,6 +39,16 @@ struct TChromaTables {
     int32_t OffsetR, OffsetB;
 };
 
+// The samples of an L*a*b* row: pixel i's L*, a* and b* are at Sample[k] +
+// i * Step; 16-bit samples in host order or swapped. ByteL: L* on 0..255
+// (0..65535) rather than 0..100; OffsetAB: a* and b* unsigned, around the
+// middle of their range, rather than two's complement.
+struct TLabSamples {
+    const uint8_t* Sample[3];
+    size_t Step;
+    bool Wide, Swap, ByteL, OffsetAB;
+};
+
 // Every kernel as (name, parameters, arguments), so that the two forms and the
 // dispatch are declared from one list.
 #define PW_ROW_KERNELS(X)                                                                                            \
@@ -52,10 +61,7 @@ struct TChromaTables {
     X(RGB16To8, (const uint8_t* s, uint8_t* d, size_t count, bool swap, bool exchange), (s, d, count, swap, exchange)) \
     X(CMYK8To3, (const uint8_t* s, uint8_t* d, size_t count, bool bgr), (s, d, count, bgr))                         \
     X(YCC8To3, (const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t, bool bgr), (s, d, count, t, bgr)) \
-    X(Lab8To3, (const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr),                 \
-      (s, d, count, byteL, offsetAB, bgr))                                                                           \
-    X(Lab16To3, (const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr),     \
-      (s, d, count, swap, byteL, offsetAB, bgr))                                                                     \
+    X(LabTo3, (const TLabSamples& s, uint8_t* d, size_t count, bool bgr), (s, d, count, bgr))                     \
     X(Expand1To8, (const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values), (s, d, count, values))       \
     X(Expand4To8, (const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values), (s, d, count, values))
 

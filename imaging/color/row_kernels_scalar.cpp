@@ -106,35 +106,24 @@ void YCC8To3(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& t,
     }
 }
 
-namespace {
-
-// L*, a*, b* samples Step bytes wide, read by read, to 8-bit channels.
-template <size_t Step, class Input, class Read>
-void LabTo3(const uint8_t* s, uint8_t* d, size_t count, const Input& input, Read read, bool bgr)
+void LabTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
 {
+    const TLabInput in{s.ByteL, s.OffsetAB};
+    const auto read = [&s](int k, size_t i) {
+        const uint8_t* p = s.Sample[k] + i * s.Step;
+        return s.Wide ? (s.Swap ? Swap16(Load16(p)) : Load16(p)) : uint32_t{*p};
+    };
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = s + 3 * Step * i;
         uint32_t rgb[3];
-        LabPixel(input, read(p), read(p + Step), read(p + 2 * Step), rgb);
+        if (s.Wide)
+            LabPixel(LabFrom16{in}, read(0, i), read(1, i), read(2, i), rgb);
+        else
+            LabPixel(LabFrom8{in}, read(0, i), read(1, i), read(2, i), rgb);
         uint8_t* q = d + 3 * i;
         q[0] = static_cast<uint8_t>(rgb[bgr ? 2 : 0]);
         q[1] = static_cast<uint8_t>(rgb[1]);
         q[2] = static_cast<uint8_t>(rgb[bgr ? 0 : 2]);
     }
-}
-
-} // namespace
-
-void Lab8To3(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
-{
-    LabTo3<1>(s, d, count, LabFrom8{{byteL, offsetAB}}, [](const uint8_t* p) { return uint32_t{*p}; }, bgr);
-}
-
-void Lab16To3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr)
-{
-    LabTo3<2>(
-        s, d, count, LabFrom16{{byteL, offsetAB}},
-        [swap](const uint8_t* p) { return swap ? Swap16(Load16(p)) : Load16(p); }, bgr);
 }
 
 void Expand1To8(const uint8_t* s, uint8_t* d, size_t count, const uint8_t* values)

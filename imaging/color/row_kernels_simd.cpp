@@ -594,9 +594,10 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
 // into the matrix: that changes the scaled channels by some 1e-12, far inside
 // the 1e-7 by which a channel must stay clear of a rounding boundary to be
 // trusted. A pixel that comes nearer goes to the reference, which works it
-// out in extended precision. T is the sample type, 8 or 16 bits.
-template <class T>
-void LabTo3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr)
+// out in extended precision. T is the sample type, 8 or 16 bits; the samples
+// are interleaved (Planar false) or each in a plane of its own.
+template <class T, bool Planar>
+void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
 {
     const hn::ScalableTag<double> df;
     const hn::Rebind<int32_t, decltype(df)> di;
@@ -604,24 +605,26 @@ void LabTo3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, b
     const hn::Rebind<uint8_t, decltype(df)> d8;
     const size_t N = hn::Lanes(df);
     constexpr bool Wide = sizeof(T) == 2;
+    // n pixels from pixel first on, through the reference.
     const auto reference = [&](size_t first, size_t n) {
-        if constexpr (Wide)
-            scalar::Lab16To3(s + 6 * first, d + 3 * first, n, swap, byteL, offsetAB, bgr);
-        else
-            scalar::Lab8To3(s + 3 * first, d + 3 * first, n, byteL, offsetAB, bgr);
+        TLabSamples part = s;
+        for (auto& sample : part.Sample)
+            sample += first * s.Step;
+        scalar::LabTo3(part, d + 3 * first, n, bgr);
     };
     // At the 8-bit scale: L* = l / 257 for 16-bit samples, then / 2.55 when
-    // byteL; a* and b* signed, from two's complement samples or from samples
+    // ByteL; a* and b* signed, from two's complement samples or from samples
     // with half their range added (the top bit flipped gives the same), then
     // / 256 for 16-bit samples, which is exact.
     const int32_t half = Wide ? 32768 : 128;
-    const auto flip = hn::Set(di, offsetAB ? 0 : half), offset = hn::Set(di, half);
-    const auto lScale = hn::Set(df, (Wide ? 1 / 257.0 : 1.0) * (byteL ? 1 / 2.55 : 1.0));
+    const auto flip = hn::Set(di, s.OffsetAB ? 0 : half), offset = hn::Set(di, half);
+    const auto lScale = hn::Set(df, (Wide ? 1 / 257.0 : 1.0) * (s.ByteL ? 1 / 2.55 : 1.0));
     const auto abScale = hn::Set(df, Wide ? 1 / 256.0 : 1.0);
     const auto limit = hn::Set(df, double(LabLinearLimit));
     // Scaled channels lie within +-7900, so their nearest whole numbers
     // convert to 32 bits exactly.
     const auto margin = hn::Set(df, 1e-7), nearHalf = hn::Set(df, 0.5 - 1e-7);
+    const bool swap = s.Swap;
     const auto sample = [&](auto v) {
         if constexpr (Wide) {
             if (swap)
@@ -640,13 +643,20 @@ void LabTo3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, b
     for (int c = 0; c < 3; ++c)
         for (int k = 0; k < 3; ++k)
             matrix[c][k] = hn::Set(df, rows[c][k]);
+    const auto at = [&](int k, size_t i) { return reinterpret_cast<const T*>(s.Sample[k] + i * s.Step); };
     uint8_t nearBits[8];
     size_t i = 0;
     for (; i + N <= count; i += N) {
-        hn::Vec<decltype(dt)> lt, at, bt;
-        hn::LoadInterleaved3(dt, reinterpret_cast<const T*>(s + 3 * sizeof(T) * i), lt, at, bt);
+        hn::Vec<decltype(dt)> lt, aSamples, bSamples;
+        if constexpr (Planar) {
+            lt = hn::LoadU(dt, at(0, i));
+            aSamples = hn::LoadU(dt, at(1, i));
+            bSamples = hn::LoadU(dt, at(2, i));
+        } else {
+            hn::LoadInterleaved3(dt, at(0, i), lt, aSamples, bSamples);
+        }
         const auto L = hn::Mul(hn::PromoteTo(df, sample(lt)), lScale);
-        const auto a = toSigned(at), b = toSigned(bt);
+        const auto a = toSigned(aSamples), b = toSigned(bSamples);
         const auto linear = hn::Lt(L, limit);
         const auto f = hn::MulAdd(L, hn::Set(df, 1 / 116.0), hn::Set(df, 16 / 116.0));
         const auto fx = hn::MulAdd(a, hn::Set(df, 1 / 500.0), f), fz = hn::NegMulAdd(b, hn::Set(df, 1 / 200.0), f);
@@ -676,14 +686,19 @@ void LabTo3(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, b
     reference(i, count - i);
 }
 
-void Lab8To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool byteL, bool offsetAB, bool bgr)
+// Interleaved samples, or samples in planes; any other layout goes to the
+// reference.
+void LabTo3Impl(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
 {
-    LabTo3<uint8_t>(s, d, count, false, byteL, offsetAB, bgr);
-}
-
-void Lab16To3Impl(const uint8_t* s, uint8_t* d, size_t count, bool swap, bool byteL, bool offsetAB, bool bgr)
-{
-    LabTo3<uint16_t>(s, d, count, swap, byteL, offsetAB, bgr);
+    const size_t bytes = s.Wide ? 2 : 1;
+    const bool interleaved =
+        s.Step == 3 * bytes && s.Sample[1] == s.Sample[0] + bytes && s.Sample[2] == s.Sample[0] + 2 * bytes;
+    if (s.Step == bytes)
+        s.Wide ? LabRowTo3<uint16_t, true>(s, d, count, bgr) : LabRowTo3<uint8_t, true>(s, d, count, bgr);
+    else if (interleaved)
+        s.Wide ? LabRowTo3<uint16_t, false>(s, d, count, bgr) : LabRowTo3<uint8_t, false>(s, d, count, bgr);
+    else
+        scalar::LabTo3(s, d, count, bgr);
 }
 
 // Every lane picks its source byte from a copy of 16 source bytes in each

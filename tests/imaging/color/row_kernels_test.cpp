@@ -51,6 +51,15 @@ const Chroma TooStrongGreen(91881, 163840, 116130, 22554, 128, 128, false);
 const uint8_t Values[16] = {0, 17, 34, 51, 68, 85, 102, 119, 136, 153, 170, 187, 204, 221, 238, 255};
 const uint8_t Inverted[16] = {255, 3, 250, 9, 1, 77, 128, 129, 200, 4, 60, 61, 90, 33, 250, 0};
 
+// A row's source bytes as L*a*b* samples: interleaved pixels, or three planes
+// one after another; the flags say both ByteL and OffsetAB.
+TLabSamples Lab(const uint8_t* s, size_t count, size_t bytes, bool interleaved, bool swap, bool flags)
+{
+    if (interleaved)
+        return {{s, s + bytes, s + 2 * bytes}, 3 * bytes, bytes == 2, swap, flags, flags};
+    return {{s, s + count * bytes, s + 2 * count * bytes}, bytes, bytes == 2, swap, flags, flags};
+}
+
 #define PW_KERNEL(call) [](bool v, const uint8_t* s, uint8_t* d, size_t n) { v ? simd::call : scalar::call; }
 
 const KernelCase Kernels[] = {
@@ -78,11 +87,12 @@ const KernelCase Kernels[] = {
     {"YCC8To3 Photo-YCC RGB", 24, 24, PW_KERNEL(YCC8To3(s, d, n, PhotoYCC.Tables, false))},
     {"YCC8To3 strong factors", 24, 24, PW_KERNEL(YCC8To3(s, d, n, Strong.Tables, true))},
     {"YCC8To3 green too strong", 24, 24, PW_KERNEL(YCC8To3(s, d, n, TooStrongGreen.Tables, false))},
-    {"Lab8To3 BGR", 24, 24, PW_KERNEL(Lab8To3(s, d, n, false, false, true))},
-    {"Lab8To3 L* on 0..255, a* b* around 128, RGB", 24, 24, PW_KERNEL(Lab8To3(s, d, n, true, true, false))},
-    {"Lab16To3 BGR", 48, 24, PW_KERNEL(Lab16To3(s, d, n, false, false, false, true))},
-    {"Lab16To3 swapped, L* on 0..65535, a* b* around 32768, RGB", 48, 24,
-     PW_KERNEL(Lab16To3(s, d, n, true, true, true, false))},
+    {"LabTo3 8 bits, interleaved, BGR", 24, 24, PW_KERNEL(LabTo3(Lab(s, n, 1, true, false, false), d, n, true))},
+    {"LabTo3 8 bits, planes, L* on 0..255, a* b* around 128, RGB", 24, 24,
+     PW_KERNEL(LabTo3(Lab(s, n, 1, false, false, true), d, n, false))},
+    {"LabTo3 16 bits, interleaved, BGR", 48, 24, PW_KERNEL(LabTo3(Lab(s, n, 2, true, false, false), d, n, true))},
+    {"LabTo3 16 bits swapped, planes, L* on 0..65535, a* b* around 32768, RGB", 48, 24,
+     PW_KERNEL(LabTo3(Lab(s, n, 2, false, true, true), d, n, false))},
     {"Expand1To8", 1, 8, PW_KERNEL(Expand1To8(s, d, n, Inverted + 3))},
     {"Expand4To8", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Values))},
     {"Expand4To8 any table", 4, 8, PW_KERNEL(Expand4To8(s, d, n, Inverted))},
@@ -124,8 +134,9 @@ TEST(RowKernels, LabPixelsNearARoundingBoundary)
     for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
         std::vector<uint8_t> expected(row.size()), actual(row.size());
-        scalar::Lab8To3(row.data(), expected.data(), count, false, false, true);
-        simd::Lab8To3(row.data(), actual.data(), count, false, false, true);
+        const TLabSamples samples = Lab(row.data(), count, 1, true, false, false);
+        scalar::LabTo3(samples, expected.data(), count, true);
+        simd::LabTo3(samples, actual.data(), count, true);
         ASSERT_EQ(actual, expected) << hwy::TargetName(target);
     }
     hwy::SetSupportedTargetsForTest(0);
