@@ -41,7 +41,6 @@ convert "$work/plasma.ppm" -colorspace cmyk "$work/g.tif"; seed tif "$work/g.tif
 convert "$work/plasma.ppm" -define tiff:tile-geometry=16x16 "$work/h.tif"; seed tif "$work/h.tif" tiled.tif
 convert "$work/grey.pgm" -depth 16 -endian MSB "$work/i.tif"; seed tif "$work/i.tif" grey16be.tif
 convert "$work/plasma.ppm" -colorspace Lab -compress none "$work/lab.tif"; seed tif "$work/lab.tif" lab.tif
-convert "$work/plasma.ppm" -colorspace Lab -depth 16 -compress none "$work/lab16.tif"; seed tif "$work/lab16.tif" lab16.tif
 # Scan-archive codings and BigTIFF, written by libtiff's tiffcp.
 convert "$work/plasma.ppm" -monochrome "$work/bw.pbm"; convert "$work/bw.pbm" -compress none "$work/bw.tif"
 tiffcp -c lzw "$work/a.tif" "$work/j.tif"; seed tif "$work/j.tif" lzw.tif
@@ -89,6 +88,13 @@ convert "$work/plasma.ppm" -compress RLE "$work/b.psd"; seed psd "$work/b.psd" r
 convert "$work/grey.pgm" -depth 16 "$work/c.psd"; seed psd "$work/c.psd" grey16.psd
 convert "$work/pal16.png" -type palette "$work/d.psd"; seed psd "$work/d.psd" palette.psd
 convert "$work/plasma.ppm" -colorspace cmyk "$work/e.psd"; seed psd "$work/e.psd" cmyk.psd
+# L*a*b* planes, 8 and 16 bits: RGB files with the colour mode (header byte 25)
+# set to 9, whose channels then read as L*, a* and b*.
+convert "$work/plasma.ppm" "$work/f.psd"; convert "$work/plasma.ppm" -depth 16 "$work/g.psd"
+for f in f g; do
+  /usr/bin/python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[25] = 9; open(sys.argv[1], "wb").write(b)' "$work/$f.psd"
+done
+seed psd "$work/f.psd" lab.psd; seed psd "$work/g.psd" lab16.psd
 convert "$work/plasma.ppm" -compress none "$work/a.sgi"; seed sgi "$work/a.sgi" rgb.sgi
 convert "$work/plasma.ppm" -compress RLE "$work/b.sgi"; seed sgi "$work/b.sgi" rgb_rle.sgi
 convert "$work/grey.pgm" -depth 16 -compress RLE "$work/c.sgi"; seed sgi "$work/c.sgi" grey16_rle.sgi
