@@ -589,6 +589,114 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
     scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
 }
 
+#if HWY_TARGET == HWY_AVX3_DL
+// 8-bit samples, 64 pixels per block: the block's L*, a* and b* are gathered
+// into a vector each, and each channel's eight results are rounded by adding
+// 1.5 * 2^52, which leaves the whole number in the low byte of the double, so
+// that two byte permutations interleave eight pixels' three channels. A
+// channel is trusted where it lies more than 0.5 - 1e-7 from the nearest
+// whole number (VREDUCEPD gives the distance in one step); 8-bit L* never
+// comes within 1e-7 of the limit of the linear part. Returns the pixels done.
+// Pixels too near a boundary go to nearPixel(i) once their block is stored.
+template <bool Planar, class Near>
+size_t LabBlocks8(const TLabSamples& s, uint8_t* d, size_t count, const double* const* rows, const Near& nearPixel)
+{
+    static constexpr auto pick = [] {
+        std::array<std::array<uint8_t, 64>, 3> o{};
+        for (size_t k = 0; k < 3; ++k)
+            for (size_t j = 0; j < 64; ++j)
+                o[k][j] = static_cast<uint8_t>((3 * j + k) & 127);
+        return o;
+    }();
+    // Output byte 3i + c of eight pixels is byte 0 of lane i of channel c.
+    static constexpr auto spread = [] {
+        std::array<uint8_t, 64> o{};
+        for (size_t j = 0; j < 24; ++j)
+            o[j] = static_cast<uint8_t>(8 * (j / 3) + (j % 3 == 1 ? 64 : 0));
+        return o;
+    }();
+    __m512i order[3];
+    __mmask64 high[3] = {};
+    for (size_t k = 0; k < 3; ++k) {
+        order[k] = _mm512_loadu_si512(pick[k].data());
+        for (size_t j = 0; j < 64; ++j)
+            high[k] |= __mmask64{3 * j + k >= 128} << j;
+    }
+    const __m512i spreadOrder = _mm512_loadu_si512(spread.data());
+    const __mmask64 third = 0x924924; // bytes 3i + 2 of 24
+    const __m512i flip = _mm512_set1_epi8(s.OffsetAB ? static_cast<char>(0x80) : 0);
+    const __m512d lScale = _mm512_set1_pd(s.ByteL ? 1 / 2.55 : 1.0), limit = _mm512_set1_pd(double(LabLinearLimit));
+    const __m512d nearHalf = _mm512_set1_pd(0.5 - 1e-7), zero = _mm512_setzero_pd(), top = _mm512_set1_pd(255);
+    const __m512d Round = _mm512_set1_pd(6755399441055744.0);
+    const __m512d absMask = _mm512_castsi512_pd(_mm512_set1_epi64(INT64_MAX));
+    __m512d m[3][3];
+    for (int c = 0; c < 3; ++c)
+        for (int k = 0; k < 3; ++k)
+            m[c][k] = _mm512_set1_pd(rows[c][k]);
+    size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        __m512i plane[3];
+        if constexpr (Planar) {
+            for (int k = 0; k < 3; ++k)
+                plane[k] = _mm512_loadu_si512(s.Sample[k] + i);
+        } else {
+            const uint8_t* p = s.Sample[0] + 3 * i;
+            const __m512i v0 = _mm512_loadu_si512(p), v1 = _mm512_loadu_si512(p + 64);
+            const __m512i v2 = _mm512_loadu_si512(p + 128);
+            for (int k = 0; k < 3; ++k)
+                plane[k] =
+                    _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(v0, order[k], v1), high[k], order[k], v2);
+        }
+        // a* and b* as two's complement bytes.
+        plane[1] = _mm512_xor_si512(plane[1], flip);
+        plane[2] = _mm512_xor_si512(plane[2], flip);
+        uint64_t near = 0;
+        const auto quarter = [&]<int q>() {
+            const __m512i l32 = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(plane[0], q));
+            const __m512i a32 = _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(plane[1], q));
+            const __m512i b32 = _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(plane[2], q));
+            for (int h = 0; h < 2; ++h) {
+                const auto half = [h](__m512i v) {
+                    return _mm512_cvtepi32_pd(h ? _mm512_extracti64x4_epi64(v, 1) : _mm512_castsi512_si256(v));
+                };
+                const __m512d L = _mm512_mul_pd(half(l32), lScale), a = half(a32), b = half(b32);
+                const __mmask8 linear = _mm512_cmp_pd_mask(L, limit, _CMP_LT_OQ);
+                const __m512d f = _mm512_fmadd_pd(L, _mm512_set1_pd(1 / 116.0), _mm512_set1_pd(16 / 116.0));
+                const __m512d fx = _mm512_fmadd_pd(a, _mm512_set1_pd(1 / 500.0), f);
+                const __m512d fz = _mm512_fnmadd_pd(b, _mm512_set1_pd(1 / 200.0), f);
+                const __m512d yLinear = _mm512_mul_pd(L, _mm512_set1_pd(1 / 903.3));
+                const __m512d X = _mm512_mask_fmadd_pd(a, linear, _mm512_set1_pd(1 / 3893.5), yLinear);
+                const __m512d xyz[3] = {
+                    _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(fx, fx), fx), linear, X),
+                    _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(f, f), f), linear, yLinear),
+                    _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(fz, fz), fz), linear,
+                                       _mm512_fnmadd_pd(b, _mm512_set1_pd(1 / 1557.4), yLinear))};
+                __m512d t[3], off = zero;
+                for (int c = 0; c < 3; ++c) {
+                    t[c] = _mm512_fmadd_pd(m[c][0], xyz[0],
+                                           _mm512_fmadd_pd(m[c][1], xyz[1], _mm512_mul_pd(m[c][2], xyz[2])));
+                    off = _mm512_max_pd(off, _mm512_and_pd(_mm512_reduce_pd(t[c], 0), absMask));
+                    t[c] = _mm512_add_pd(_mm512_min_pd(_mm512_max_pd(t[c], zero), top), Round);
+                }
+                near |= uint64_t{_mm512_cmp_pd_mask(off, nearHalf, _CMP_GT_OQ)} << (16 * q + 8 * h);
+                const __m512i two =
+                    _mm512_permutex2var_epi8(_mm512_castpd_si512(t[0]), spreadOrder, _mm512_castpd_si512(t[1]));
+                const __m512i three =
+                    _mm512_mask_permutexvar_epi8(two, third, spreadOrder, _mm512_castpd_si512(t[2]));
+                _mm512_mask_storeu_epi8(d + 3 * (i + 16 * q + 8 * h), 0xFFFFFF, three);
+            }
+        };
+        quarter.template operator()<0>();
+        quarter.template operator()<1>();
+        quarter.template operator()<2>();
+        quarter.template operator()<3>();
+        for (; near; near &= near - 1)
+            nearPixel(i + static_cast<size_t>(__builtin_ctzll(near)));
+    }
+    return i;
+}
+#endif
+
 // One pixel per double lane, worked out as the reference's double-precision
 // form does but with multiplications by reciprocals and the scale 255 folded
 // into the matrix: that changes the scaled channels by some 1e-12, far inside
@@ -646,6 +754,10 @@ void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
     const auto at = [&](int k, size_t i) { return reinterpret_cast<const T*>(s.Sample[k] + i * s.Step); };
     uint8_t nearBits[8];
     size_t i = 0;
+#if HWY_TARGET == HWY_AVX3_DL
+    if constexpr (!Wide)
+        i = LabBlocks8<Planar>(s, d, count, rows, [&](size_t p) { reference(p, 1); });
+#endif
     for (; i + N <= count; i += N) {
         hn::Vec<decltype(dt)> lt, aSamples, bSamples;
         if constexpr (Planar) {
