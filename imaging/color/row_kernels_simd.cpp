@@ -590,22 +590,28 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// 8-bit samples, 64 pixels per block: the block's L*, a* and b* are gathered
-// into a vector each, and each channel's eight results are rounded by adding
-// 1.5 * 2^52, which leaves the whole number in the low byte of the double, so
-// that two byte permutations interleave eight pixels' three channels. A
-// channel is trusted where it lies more than 0.5 - 1e-7 from the nearest
-// whole number (VREDUCEPD gives the distance in one step); 8-bit L* never
-// comes within 1e-7 of the limit of the linear part. Returns the pixels done.
-// Pixels too near a boundary go to nearPixel(i) once their block is stored.
-template <bool Planar, class Near>
-size_t LabBlocks8(const TLabSamples& s, uint8_t* d, size_t count, const double* const* rows, const Near& nearPixel)
+// A block of 64 bytes of each sample (64 pixels of 8-bit samples, 32 of
+// 16-bit ones): the block's L*, a* and b* are gathered into a vector each, and
+// each channel's eight results are rounded by adding 1.5 * 2^52, which leaves
+// the whole number in the low byte of the double, so that two byte
+// permutations interleave eight pixels' three channels. A channel is trusted
+// where it lies more than 0.5 - 1e-7 from the nearest whole number (VREDUCEPD
+// gives the distance in one step), and 16-bit L* where it lies more than 1e-7
+// from the limit of the linear part (8-bit L* never comes that near). Pixels
+// too near go to nearPixel(i) once their block is stored. Returns the pixels
+// done.
+template <class T, bool Planar, class Near>
+size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* const* rows, const Near& nearPixel)
 {
+    constexpr bool Wide = sizeof(T) == 2;
+    constexpr size_t Block = 64 / sizeof(T);
+    // Sample k of pixel j is sample 3j + k of the three loads, in the first
+    // two unless marked in high[k], then in the third.
     static constexpr auto pick = [] {
-        std::array<std::array<uint8_t, 64>, 3> o{};
+        std::array<std::array<T, Block>, 3> o{};
         for (size_t k = 0; k < 3; ++k)
-            for (size_t j = 0; j < 64; ++j)
-                o[k][j] = static_cast<uint8_t>((3 * j + k) & 127);
+            for (size_t j = 0; j < Block; ++j)
+                o[k][j] = static_cast<T>((3 * j + k) % (2 * Block));
         return o;
     }();
     // Output byte 3i + c of eight pixels is byte 0 of lane i of channel c.
@@ -615,17 +621,34 @@ size_t LabBlocks8(const TLabSamples& s, uint8_t* d, size_t count, const double* 
             o[j] = static_cast<uint8_t>(8 * (j / 3) + (j % 3 == 1 ? 64 : 0));
         return o;
     }();
+    // The two bytes of every 16-bit sample exchanged.
+    static constexpr auto swapped = [] {
+        std::array<uint8_t, 64> o{};
+        for (size_t j = 0; j < 64; ++j)
+            o[j] = static_cast<uint8_t>(j % 16 ^ 1);
+        return o;
+    }();
     __m512i order[3];
     __mmask64 high[3] = {};
     for (size_t k = 0; k < 3; ++k) {
         order[k] = _mm512_loadu_si512(pick[k].data());
-        for (size_t j = 0; j < 64; ++j)
-            high[k] |= __mmask64{3 * j + k >= 128} << j;
+        for (size_t j = 0; j < Block; ++j)
+            high[k] |= __mmask64{3 * j + k >= 2 * Block} << j;
     }
-    const __m512i spreadOrder = _mm512_loadu_si512(spread.data());
+    const auto gather = [&](__m512i v0, __m512i v1, __m512i v2, int k) {
+        if constexpr (Wide)
+            return _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(v0, order[k], v1),
+                                                 static_cast<__mmask32>(high[k]), order[k], v2);
+        else
+            return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(v0, order[k], v1), high[k], order[k], v2);
+    };
+    const __m512i spreadOrder = _mm512_loadu_si512(spread.data()), swapOrder = _mm512_loadu_si512(swapped.data());
     const __mmask64 third = 0x924924; // bytes 3i + 2 of 24
-    const __m512i flip = _mm512_set1_epi8(s.OffsetAB ? static_cast<char>(0x80) : 0);
-    const __m512d lScale = _mm512_set1_pd(s.ByteL ? 1 / 2.55 : 1.0), limit = _mm512_set1_pd(double(LabLinearLimit));
+    const __m512i flip = Wide ? _mm512_set1_epi16(s.OffsetAB ? static_cast<short>(0x8000) : 0)
+                              : _mm512_set1_epi8(s.OffsetAB ? static_cast<char>(0x80) : 0);
+    const __m512d lScale = _mm512_set1_pd((Wide ? 1 / 257.0 : 1.0) * (s.ByteL ? 1 / 2.55 : 1.0));
+    const __m512d abScale = _mm512_set1_pd(Wide ? 1 / 256.0 : 1.0);
+    const __m512d limit = _mm512_set1_pd(double(LabLinearLimit)), margin = _mm512_set1_pd(1e-7);
     const __m512d nearHalf = _mm512_set1_pd(0.5 - 1e-7), zero = _mm512_setzero_pd(), top = _mm512_set1_pd(255);
     const __m512d Round = _mm512_set1_pd(6755399441055744.0);
     const __m512d absMask = _mm512_castsi512_pd(_mm512_set1_epi64(INT64_MAX));
@@ -634,32 +657,43 @@ size_t LabBlocks8(const TLabSamples& s, uint8_t* d, size_t count, const double* 
         for (int k = 0; k < 3; ++k)
             m[c][k] = _mm512_set1_pd(rows[c][k]);
     size_t i = 0;
-    for (; i + 64 <= count; i += 64) {
+    for (; i + Block <= count; i += Block) {
         __m512i plane[3];
         if constexpr (Planar) {
             for (int k = 0; k < 3; ++k)
-                plane[k] = _mm512_loadu_si512(s.Sample[k] + i);
+                plane[k] = _mm512_loadu_si512(s.Sample[k] + sizeof(T) * i);
         } else {
-            const uint8_t* p = s.Sample[0] + 3 * i;
+            const uint8_t* p = s.Sample[0] + 3 * sizeof(T) * i;
             const __m512i v0 = _mm512_loadu_si512(p), v1 = _mm512_loadu_si512(p + 64);
             const __m512i v2 = _mm512_loadu_si512(p + 128);
             for (int k = 0; k < 3; ++k)
-                plane[k] =
-                    _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(v0, order[k], v1), high[k], order[k], v2);
+                plane[k] = gather(v0, v1, v2, k);
         }
-        // a* and b* as two's complement bytes.
+        if (Wide && s.Swap)
+            for (auto& v : plane)
+                v = _mm512_shuffle_epi8(v, swapOrder);
+        // a* and b* as two's complement samples.
         plane[1] = _mm512_xor_si512(plane[1], flip);
         plane[2] = _mm512_xor_si512(plane[2], flip);
         uint64_t near = 0;
-        const auto quarter = [&]<int q>() {
-            const __m512i l32 = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(plane[0], q));
-            const __m512i a32 = _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(plane[1], q));
-            const __m512i b32 = _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(plane[2], q));
+        // Sixteen pixels: their samples widened to 32 bits.
+        const auto sixteen = [&]<int q>() {
+            __m512i l32, a32, b32;
+            if constexpr (Wide) {
+                l32 = _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(plane[0], q));
+                a32 = _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(plane[1], q));
+                b32 = _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(plane[2], q));
+            } else {
+                l32 = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(plane[0], q));
+                a32 = _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(plane[1], q));
+                b32 = _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(plane[2], q));
+            }
             for (int h = 0; h < 2; ++h) {
                 const auto half = [h](__m512i v) {
                     return _mm512_cvtepi32_pd(h ? _mm512_extracti64x4_epi64(v, 1) : _mm512_castsi512_si256(v));
                 };
-                const __m512d L = _mm512_mul_pd(half(l32), lScale), a = half(a32), b = half(b32);
+                const __m512d L = _mm512_mul_pd(half(l32), lScale);
+                const __m512d a = _mm512_mul_pd(half(a32), abScale), b = _mm512_mul_pd(half(b32), abScale);
                 const __mmask8 linear = _mm512_cmp_pd_mask(L, limit, _CMP_LT_OQ);
                 const __m512d f = _mm512_fmadd_pd(L, _mm512_set1_pd(1 / 116.0), _mm512_set1_pd(16 / 116.0));
                 const __m512d fx = _mm512_fmadd_pd(a, _mm512_set1_pd(1 / 500.0), f);
@@ -678,7 +712,10 @@ size_t LabBlocks8(const TLabSamples& s, uint8_t* d, size_t count, const double* 
                     off = _mm512_max_pd(off, _mm512_and_pd(_mm512_reduce_pd(t[c], 0), absMask));
                     t[c] = _mm512_add_pd(_mm512_min_pd(_mm512_max_pd(t[c], zero), top), Round);
                 }
-                near |= uint64_t{_mm512_cmp_pd_mask(off, nearHalf, _CMP_GT_OQ)} << (16 * q + 8 * h);
+                __mmask8 nearHere = _mm512_cmp_pd_mask(off, nearHalf, _CMP_GT_OQ);
+                if constexpr (Wide)
+                    nearHere |= _mm512_cmp_pd_mask(_mm512_and_pd(_mm512_sub_pd(L, limit), absMask), margin, _CMP_LT_OQ);
+                near |= uint64_t{nearHere} << (16 * q + 8 * h);
                 const __m512i two =
                     _mm512_permutex2var_epi8(_mm512_castpd_si512(t[0]), spreadOrder, _mm512_castpd_si512(t[1]));
                 const __m512i three =
@@ -686,10 +723,12 @@ size_t LabBlocks8(const TLabSamples& s, uint8_t* d, size_t count, const double* 
                 _mm512_mask_storeu_epi8(d + 3 * (i + 16 * q + 8 * h), 0xFFFFFF, three);
             }
         };
-        quarter.template operator()<0>();
-        quarter.template operator()<1>();
-        quarter.template operator()<2>();
-        quarter.template operator()<3>();
+        sixteen.template operator()<0>();
+        sixteen.template operator()<1>();
+        if constexpr (!Wide) {
+            sixteen.template operator()<2>();
+            sixteen.template operator()<3>();
+        }
         for (; near; near &= near - 1)
             nearPixel(i + static_cast<size_t>(__builtin_ctzll(near)));
     }
@@ -755,8 +794,7 @@ void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
     uint8_t nearBits[8];
     size_t i = 0;
 #if HWY_TARGET == HWY_AVX3_DL
-    if constexpr (!Wide)
-        i = LabBlocks8<Planar>(s, d, count, rows, [&](size_t p) { reference(p, 1); });
+    i = LabBlocks<T, Planar>(s, d, count, rows, [&](size_t p) { reference(p, 1); });
 #endif
     for (; i + N <= count; i += N) {
         hn::Vec<decltype(dt)> lt, aSamples, bSamples;
