@@ -647,7 +647,9 @@ size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* c
     const __m512i flip = Wide ? _mm512_set1_epi16(s.OffsetAB ? static_cast<short>(0x8000) : 0)
                               : _mm512_set1_epi8(s.OffsetAB ? static_cast<char>(0x80) : 0);
     const __m512d lScale = _mm512_set1_pd((Wide ? 1 / 257.0 : 1.0) * (s.ByteL ? 1 / 2.55 : 1.0));
-    const __m512d abScale = _mm512_set1_pd(Wide ? 1 / 256.0 : 1.0);
+    // 16-bit a* and b* are divided by 256 with the factors that take them on,
+    // which changes no bit of any product.
+    constexpr double abScale = Wide ? 1 / 256.0 : 1.0;
     const __m512d limit = _mm512_set1_pd(double(LabLinearLimit)), margin = _mm512_set1_pd(1e-7);
     const __m512d nearHalf = _mm512_set1_pd(0.5 - 1e-7), zero = _mm512_setzero_pd(), top = _mm512_set1_pd(255);
     const __m512d Round = _mm512_set1_pd(6755399441055744.0);
@@ -692,24 +694,23 @@ size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* c
                 const auto half = [h](__m512i v) {
                     return _mm512_cvtepi32_pd(h ? _mm512_extracti64x4_epi64(v, 1) : _mm512_castsi512_si256(v));
                 };
-                const __m512d L = _mm512_mul_pd(half(l32), lScale);
-                const __m512d a = _mm512_mul_pd(half(a32), abScale), b = _mm512_mul_pd(half(b32), abScale);
+                const __m512d L = _mm512_mul_pd(half(l32), lScale), a = half(a32), b = half(b32);
                 const __mmask8 linear = _mm512_cmp_pd_mask(L, limit, _CMP_LT_OQ);
                 const __m512d f = _mm512_fmadd_pd(L, _mm512_set1_pd(1 / 116.0), _mm512_set1_pd(16 / 116.0));
-                const __m512d fx = _mm512_fmadd_pd(a, _mm512_set1_pd(1 / 500.0), f);
-                const __m512d fz = _mm512_fnmadd_pd(b, _mm512_set1_pd(1 / 200.0), f);
+                const __m512d fx = _mm512_fmadd_pd(a, _mm512_set1_pd(abScale / 500.0), f);
+                const __m512d fz = _mm512_fnmadd_pd(b, _mm512_set1_pd(abScale / 200.0), f);
                 const __m512d yLinear = _mm512_mul_pd(L, _mm512_set1_pd(1 / 903.3));
-                const __m512d X = _mm512_mask_fmadd_pd(a, linear, _mm512_set1_pd(1 / 3893.5), yLinear);
+                const __m512d X = _mm512_mask_fmadd_pd(a, linear, _mm512_set1_pd(abScale / 3893.5), yLinear);
                 const __m512d xyz[3] = {
                     _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(fx, fx), fx), linear, X),
                     _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(f, f), f), linear, yLinear),
                     _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(fz, fz), fz), linear,
-                                       _mm512_fnmadd_pd(b, _mm512_set1_pd(1 / 1557.4), yLinear))};
+                                       _mm512_fnmadd_pd(b, _mm512_set1_pd(abScale / 1557.4), yLinear))};
                 __m512d t[3], off = zero;
                 for (int c = 0; c < 3; ++c) {
                     t[c] = _mm512_fmadd_pd(m[c][0], xyz[0],
                                            _mm512_fmadd_pd(m[c][1], xyz[1], _mm512_mul_pd(m[c][2], xyz[2])));
-                    off = _mm512_max_pd(off, _mm512_and_pd(_mm512_reduce_pd(t[c], 0), absMask));
+                    off = _mm512_range_pd(off, _mm512_reduce_pd(t[c], 0), 0b1011); // larger magnitude
                     t[c] = _mm512_add_pd(_mm512_min_pd(_mm512_max_pd(t[c], zero), top), Round);
                 }
                 __mmask8 nearHere = _mm512_cmp_pd_mask(off, nearHalf, _CMP_GT_OQ);
