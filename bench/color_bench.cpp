@@ -109,6 +109,59 @@ void HalveRow(benchmark::State& state, size_t sourceBytesPerPixel)
     SetRate(state);
 }
 
+// A reader converts each row once, into a bitmap far larger than the
+// caches; these rows write consecutive rows of a 256 MB bitmap, its pages
+// made present beforehand.
+struct TBitmapRows {
+    std::vector<uint8_t> Bytes;
+    size_t RowBytes, Rows, Next = 0;
+    explicit TBitmapRows(size_t rowBytes)
+        : Bytes(size_t{256} << 20, 1), RowBytes(rowBytes), Rows(Bytes.size() / rowBytes)
+    {
+    }
+    uint8_t* NextRow()
+    {
+        uint8_t* row = Bytes.data() + Next * RowBytes;
+        Next = Next + 1 == Rows ? 0 : Next + 1;
+        return row;
+    }
+};
+
+void ConvertIntoBitmap(benchmark::State& state, Route r)
+{
+    TColorManager cm;
+    cm.SetSourceScheme(r.SourceScheme);
+    cm.SetSourceBits(r.SourceBits);
+    cm.SetSourceSamples(r.SourceSamples);
+    cm.SetSourceFlags(r.SourceFlags);
+    cm.SetTargetScheme(r.TargetScheme);
+    cm.SetTargetBits(r.TargetBits);
+    cm.SetTargetSamples(r.TargetSamples);
+    const std::vector<uint8_t> source = Noise(SourceBytes(r));
+    TBitmapRows bitmap(TargetBytes(r));
+    for (auto _ : state) {
+        uint8_t* row = bitmap.NextRow();
+        cm.ConvertLine({source.data()}, row, Pixels, 0xFF);
+        benchmark::DoNotOptimize(row);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state);
+}
+
+void CopyIntoBitmap(benchmark::State& state, size_t targetBytesPerPixel)
+{
+    const std::vector<uint8_t> source = Noise(Pixels * targetBytesPerPixel);
+    TBitmapRows bitmap(source.size());
+    for (auto _ : state) {
+        uint8_t* row = bitmap.NextRow();
+        benchmark::DoNotOptimize(source.data());
+        std::memcpy(row, source.data(), source.size());
+        benchmark::DoNotOptimize(row);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state);
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(CopyRow, memcpy_4_bytes_per_pixel, 4);
@@ -133,6 +186,14 @@ BENCHMARK_CAPTURE(ConvertRow, indexed1_to_indexed8, Route{psIndexed, 1, 1, 0, ps
 BENCHMARK_CAPTURE(ConvertRow, indexed4_to_indexed8, Route{psIndexed, 4, 1, 0, psIndexed, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, gray16_to_gray8, Route{psGray, 16, 1, 0, psGray, 8, 1});
 BENCHMARK_CAPTURE(ConvertRow, gray16_swapped_to_gray8, Route{psGray, 16, 1, sfSwapBytes, psGray, 8, 1});
+BENCHMARK_CAPTURE(CopyIntoBitmap, memcpy_3_bytes_per_pixel_into_bitmap, 3);
+BENCHMARK_CAPTURE(CopyIntoBitmap, memcpy_1_byte_per_pixel_into_bitmap, 1);
+BENCHMARK_CAPTURE(ConvertIntoBitmap, rgb8_to_bgr8_into_bitmap, Route{psRGB, 8, 3, 0, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertIntoBitmap, rgb16_to_bgr8_into_bitmap, Route{psRGB, 16, 3, 0, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertIntoBitmap, rgb16_swapped_to_bgr8_into_bitmap, Route{psRGB, 16, 3, sfSwapBytes, psBGR, 8, 3});
+BENCHMARK_CAPTURE(ConvertIntoBitmap, gray16_to_gray8_into_bitmap, Route{psGray, 16, 1, 0, psGray, 8, 1});
+BENCHMARK_CAPTURE(ConvertIntoBitmap, gray16_swapped_to_gray8_into_bitmap,
+                  Route{psGray, 16, 1, sfSwapBytes, psGray, 8, 1});
 
 // PW_COLOR_BENCH_NO_AVX512=1 measures the forms that processors without
 // AVX-512 run (AVX2 here).
