@@ -537,9 +537,13 @@ size_t YCC64(const uint8_t* s, uint8_t* d, size_t count, const TSplitTable (&tab
 // converted.
 size_t YCCFixed(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables& f, bool bgr)
 {
-    const hn::ScalableTag<int32_t> d32;
-    const hn::Rebind<uint8_t, decltype(d32)> d8;
-    const size_t N = hn::Lanes(d32);
+    // A whole vector of pixels is separated into its samples and put
+    // together again at once; the arithmetic runs on quarters of it.
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Half<decltype(d8)> dHalf8;
+    const hn::Half<decltype(dHalf8)> dQuarter8;
+    const hn::Rebind<int32_t, decltype(dQuarter8)> d32;
+    const size_t N = hn::Lanes(d8);
     const auto half = hn::Set(d32, 1 << (f.Shift - 1));
     const auto offR = hn::Set(d32, f.OffsetR), offB = hn::Set(d32, f.OffsetB);
     const auto fRed = hn::Set(d32, f.Red), fGreenCr = hn::Set(d32, f.GreenCr);
@@ -548,20 +552,34 @@ size_t YCCFixed(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables&
     const auto term = [&](auto delta, auto factor) {
         return hn::ShiftRightSame(hn::Add(hn::Mul(delta, factor), half), shift);
     };
+    // Quarter q (0..3) of a vector of bytes, widened.
+    const auto quarter = [&](auto v, int q) {
+        const auto h = q < 2 ? hn::LowerHalf(dHalf8, v) : hn::UpperHalf(dHalf8, v);
+        return hn::PromoteTo(d32, q % 2 ? hn::UpperHalf(dQuarter8, h) : hn::LowerHalf(dQuarter8, h));
+    };
+    // Four quarters of 32-bit results, saturated to bytes.
+    const auto narrow = [&](const hn::Vec<decltype(d32)>(&v)[4]) {
+        const auto low = hn::Combine(dHalf8, hn::DemoteTo(dQuarter8, v[1]), hn::DemoteTo(dQuarter8, v[0]));
+        const auto high = hn::Combine(dHalf8, hn::DemoteTo(dQuarter8, v[3]), hn::DemoteTo(dQuarter8, v[2]));
+        return hn::Combine(d8, high, low);
+    };
     size_t p = 0;
     for (; p + N <= count; p += N) {
         hn::Vec<decltype(d8)> y8, cb8, cr8;
         hn::LoadInterleaved3(d8, s + 3 * p, y8, cb8, cr8);
-        const auto y = hn::PromoteTo(d32, y8);
-        const auto db = hn::Sub(hn::PromoteTo(d32, cb8), offB);
-        const auto dr = hn::Sub(hn::PromoteTo(d32, cr8), offR);
-        const auto blue = hn::DemoteTo(d8, hn::Add(y, term(db, fBlue)));
-        const auto green = hn::DemoteTo(d8, hn::Sub(hn::Sub(y, term(db, fGreenCb)), term(dr, fGreenCr)));
-        const auto red = hn::DemoteTo(d8, hn::Add(y, term(dr, fRed)));
+        hn::Vec<decltype(d32)> blue[4], green[4], red[4];
+        for (int q = 0; q < 4; ++q) {
+            const auto y = quarter(y8, q);
+            const auto db = hn::Sub(quarter(cb8, q), offB);
+            const auto dr = hn::Sub(quarter(cr8, q), offR);
+            blue[q] = hn::Add(y, term(db, fBlue));
+            green[q] = hn::Sub(hn::Sub(y, term(db, fGreenCb)), term(dr, fGreenCr));
+            red[q] = hn::Add(y, term(dr, fRed));
+        }
         if (bgr)
-            hn::StoreInterleaved3(blue, green, red, d8, d + 3 * p);
+            hn::StoreInterleaved3(narrow(blue), narrow(green), narrow(red), d8, d + 3 * p);
         else
-            hn::StoreInterleaved3(red, green, blue, d8, d + 3 * p);
+            hn::StoreInterleaved3(narrow(red), narrow(green), narrow(blue), d8, d + 3 * p);
     }
     return p;
 }
