@@ -49,9 +49,8 @@ void SetRate(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations()) * Pixels / 1e6, benchmark::Counter::kIsRate);
 }
 
-void ConvertRow(benchmark::State& state, Route r)
+void Configure(TColorManager& cm, const Route& r)
 {
-    TColorManager cm;
     cm.SetSourceScheme(r.SourceScheme);
     cm.SetSourceBits(r.SourceBits);
     cm.SetSourceSamples(r.SourceSamples);
@@ -59,6 +58,12 @@ void ConvertRow(benchmark::State& state, Route r)
     cm.SetTargetScheme(r.TargetScheme);
     cm.SetTargetBits(r.TargetBits);
     cm.SetTargetSamples(r.TargetSamples);
+}
+
+void ConvertRow(benchmark::State& state, Route r)
+{
+    TColorManager cm;
+    Configure(cm, r);
     const std::vector<uint8_t> source = Noise(SourceBytes(r));
     std::vector<uint8_t> target(TargetBytes(r));
     for (auto _ : state) {
@@ -130,13 +135,7 @@ struct TBitmapRows {
 void ConvertIntoBitmap(benchmark::State& state, Route r)
 {
     TColorManager cm;
-    cm.SetSourceScheme(r.SourceScheme);
-    cm.SetSourceBits(r.SourceBits);
-    cm.SetSourceSamples(r.SourceSamples);
-    cm.SetSourceFlags(r.SourceFlags);
-    cm.SetTargetScheme(r.TargetScheme);
-    cm.SetTargetBits(r.TargetBits);
-    cm.SetTargetSamples(r.TargetSamples);
+    Configure(cm, r);
     const std::vector<uint8_t> source = Noise(SourceBytes(r));
     TBitmapRows bitmap(TargetBytes(r));
     for (auto _ : state) {
