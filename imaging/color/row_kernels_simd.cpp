@@ -607,6 +607,41 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
     scalar::YCC8To3(s + 3 * p, d + 3 * p, count - p, t, bgr);
 }
 
+// L*, a*, b* to the three channels, scaled to 0..255 but not rounded, in the
+// order of the target's bytes: the reference's double-precision form with
+// multiplications by reciprocals and the scale 255 folded into the matrix.
+// AbScale (a power of two) takes a* and b* to the 8-bit scale inside the
+// factors that use them, which changes no bit of any product.
+struct TLabFormula {
+    using D = hn::ScalableTag<double>;
+    using V = hn::Vec<D>;
+    V Limit, Matrix[3][3];
+    double AbScale;
+    TLabFormula(bool bgr, double abScale) : Limit(hn::Set(D(), double(LabLinearLimit))), AbScale(abScale)
+    {
+        const double red[3] = {2.998, -1.458, -0.541}, green[3] = {-0.952, 1.893, 0.059};
+        const double blue[3] = {0.099, -0.198, 1.099};
+        const double* rows[3] = {bgr ? blue : red, green, bgr ? red : blue};
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < 3; ++k)
+                Matrix[c][k] = hn::Set(D(), 255 * rows[c][k]);
+    }
+    void operator()(V L, V a, V b, V (&t)[3]) const
+    {
+        const D df;
+        const auto cube = [](V v) { return hn::Mul(hn::Mul(v, v), v); };
+        const auto linear = hn::Lt(L, Limit);
+        const V f = hn::MulAdd(L, hn::Set(df, 1 / 116.0), hn::Set(df, 16 / 116.0));
+        const V fx = hn::MulAdd(a, hn::Set(df, AbScale / 500), f), fz = hn::NegMulAdd(b, hn::Set(df, AbScale / 200), f);
+        const V yLinear = hn::Mul(L, hn::Set(df, 1 / 903.3));
+        const V X = hn::IfThenElse(linear, hn::MulAdd(a, hn::Set(df, AbScale / 3893.5), yLinear), cube(fx));
+        const V Y = hn::IfThenElse(linear, yLinear, cube(f));
+        const V Z = hn::IfThenElse(linear, hn::NegMulAdd(b, hn::Set(df, AbScale / 1557.4), yLinear), cube(fz));
+        for (int c = 0; c < 3; ++c)
+            t[c] = hn::MulAdd(Matrix[c][0], X, hn::MulAdd(Matrix[c][1], Y, hn::Mul(Matrix[c][2], Z)));
+    }
+};
+
 #if HWY_TARGET == HWY_AVX3_DL
 // A block of 64 bytes of each sample (64 pixels of 8-bit samples, 32 of
 // 16-bit ones): the block's L*, a* and b* are gathered into a vector each, and
@@ -617,21 +652,39 @@ void YCC8To3Impl(const uint8_t* s, uint8_t* d, size_t count, const TChromaTables
 // gives the distance in one step), and 16-bit L* where it lies more than 1e-7
 // from the limit of the linear part (8-bit L* never comes that near). Pixels
 // too near go to nearPixel(i) once their block is stored. Returns the pixels
-// done.
+// done. The formula is a copy of its own, which the stores cannot reach, so
+// that its factors stay in registers.
 template <class T, bool Planar, class Near>
-size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* const* rows, const Near& nearPixel)
+size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, TLabFormula formula, const Near& nearPixel)
 {
     constexpr bool Wide = sizeof(T) == 2;
     constexpr size_t Block = 64 / sizeof(T);
-    // Sample k of pixel j is sample 3j + k of the three loads, in the first
-    // two unless marked in high[k], then in the third.
-    static constexpr auto pick = [] {
-        std::array<std::array<T, Block>, 3> o{};
+    // 16-bit samples: sample k of pixel j is word 3j + k of the three loads,
+    // in the first two unless marked in High[k], then in the third. 8-bit
+    // samples are gathered as the YCbCr planes are.
+    struct TWordOrders {
+        uint16_t Pick[3][32];
+        uint32_t High[3];
+    };
+    static constexpr TWordOrders words = [] {
+        TWordOrders o{};
         for (size_t k = 0; k < 3; ++k)
-            for (size_t j = 0; j < Block; ++j)
-                o[k][j] = static_cast<T>((3 * j + k) % (2 * Block));
+            for (size_t j = 0; j < 32; ++j) {
+                o.Pick[k][j] = static_cast<uint16_t>((3 * j + k) % 64);
+                o.High[k] |= uint32_t{3 * j + k >= 64} << j;
+            }
         return o;
     }();
+    const TPlaneOrder bytes[3] = {TPlaneOrder(0), TPlaneOrder(1), TPlaneOrder(2)};
+    const __m512i wordPick[3] = {_mm512_loadu_si512(words.Pick[0]), _mm512_loadu_si512(words.Pick[1]),
+                                 _mm512_loadu_si512(words.Pick[2])};
+    const auto gather = [&](__m512i v0, __m512i v1, __m512i v2, int k) {
+        if constexpr (Wide)
+            return _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(v0, wordPick[k], v1), words.High[k],
+                                                 wordPick[k], v2);
+        else
+            return Gather(bytes[k], v0, v1, v2);
+    };
     // Output byte 3i + c of eight pixels is byte 0 of lane i of channel c.
     static constexpr auto spread = [] {
         std::array<uint8_t, 64> o{};
@@ -646,36 +699,15 @@ size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* c
             o[j] = static_cast<uint8_t>(j % 16 ^ 1);
         return o;
     }();
-    __m512i order[3];
-    __mmask64 high[3] = {};
-    for (size_t k = 0; k < 3; ++k) {
-        order[k] = _mm512_loadu_si512(pick[k].data());
-        for (size_t j = 0; j < Block; ++j)
-            high[k] |= __mmask64{3 * j + k >= 2 * Block} << j;
-    }
-    const auto gather = [&](__m512i v0, __m512i v1, __m512i v2, int k) {
-        if constexpr (Wide)
-            return _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(v0, order[k], v1),
-                                                 static_cast<__mmask32>(high[k]), order[k], v2);
-        else
-            return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(v0, order[k], v1), high[k], order[k], v2);
-    };
     const __m512i spreadOrder = _mm512_loadu_si512(spread.data()), swapOrder = _mm512_loadu_si512(swapped.data());
     const __mmask64 third = 0x924924; // bytes 3i + 2 of 24
     const __m512i flip = Wide ? _mm512_set1_epi16(s.OffsetAB ? static_cast<short>(0x8000) : 0)
                               : _mm512_set1_epi8(s.OffsetAB ? static_cast<char>(0x80) : 0);
     const __m512d lScale = _mm512_set1_pd((Wide ? 1 / 257.0 : 1.0) * (s.ByteL ? 1 / 2.55 : 1.0));
-    // 16-bit a* and b* are divided by 256 with the factors that take them on,
-    // which changes no bit of any product.
-    constexpr double abScale = Wide ? 1 / 256.0 : 1.0;
-    const __m512d limit = _mm512_set1_pd(double(LabLinearLimit)), margin = _mm512_set1_pd(1e-7);
+    const __m512d margin = _mm512_set1_pd(1e-7);
     const __m512d nearHalf = _mm512_set1_pd(0.5 - 1e-7), zero = _mm512_setzero_pd(), top = _mm512_set1_pd(255);
     const __m512d Round = _mm512_set1_pd(6755399441055744.0);
     const __m512d absMask = _mm512_castsi512_pd(_mm512_set1_epi64(INT64_MAX));
-    __m512d m[3][3];
-    for (int c = 0; c < 3; ++c)
-        for (int k = 0; k < 3; ++k)
-            m[c][k] = _mm512_set1_pd(rows[c][k]);
     size_t i = 0;
     for (; i + Block <= count; i += Block) {
         __m512i plane[3];
@@ -712,28 +744,20 @@ size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* c
                 const auto half = [h](__m512i v) {
                     return _mm512_cvtepi32_pd(h ? _mm512_extracti64x4_epi64(v, 1) : _mm512_castsi512_si256(v));
                 };
-                const __m512d L = _mm512_mul_pd(half(l32), lScale), a = half(a32), b = half(b32);
-                const __mmask8 linear = _mm512_cmp_pd_mask(L, limit, _CMP_LT_OQ);
-                const __m512d f = _mm512_fmadd_pd(L, _mm512_set1_pd(1 / 116.0), _mm512_set1_pd(16 / 116.0));
-                const __m512d fx = _mm512_fmadd_pd(a, _mm512_set1_pd(abScale / 500.0), f);
-                const __m512d fz = _mm512_fnmadd_pd(b, _mm512_set1_pd(abScale / 200.0), f);
-                const __m512d yLinear = _mm512_mul_pd(L, _mm512_set1_pd(1 / 903.3));
-                const __m512d X = _mm512_mask_fmadd_pd(a, linear, _mm512_set1_pd(abScale / 3893.5), yLinear);
-                const __m512d xyz[3] = {
-                    _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(fx, fx), fx), linear, X),
-                    _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(f, f), f), linear, yLinear),
-                    _mm512_mask_mov_pd(_mm512_mul_pd(_mm512_mul_pd(fz, fz), fz), linear,
-                                       _mm512_fnmadd_pd(b, _mm512_set1_pd(abScale / 1557.4), yLinear))};
+                const __m512d L = _mm512_mul_pd(half(l32), lScale);
+                TLabFormula::V channels[3];
+                formula(TLabFormula::V{L}, TLabFormula::V{half(a32)}, TLabFormula::V{half(b32)}, channels);
                 __m512d t[3], off = zero;
                 for (int c = 0; c < 3; ++c) {
-                    t[c] = _mm512_fmadd_pd(m[c][0], xyz[0],
-                                           _mm512_fmadd_pd(m[c][1], xyz[1], _mm512_mul_pd(m[c][2], xyz[2])));
+                    t[c] = channels[c].raw;
                     off = _mm512_range_pd(off, _mm512_reduce_pd(t[c], 0), 0b1011); // larger magnitude
                     t[c] = _mm512_add_pd(_mm512_min_pd(_mm512_max_pd(t[c], zero), top), Round);
                 }
                 __mmask8 nearHere = _mm512_cmp_pd_mask(off, nearHalf, _CMP_GT_OQ);
-                if constexpr (Wide)
-                    nearHere |= _mm512_cmp_pd_mask(_mm512_and_pd(_mm512_sub_pd(L, limit), absMask), margin, _CMP_LT_OQ);
+                if constexpr (Wide) {
+                    const __m512d fromLimit = _mm512_and_pd(_mm512_sub_pd(L, formula.Limit.raw), absMask);
+                    nearHere |= _mm512_cmp_pd_mask(fromLimit, margin, _CMP_LT_OQ);
+                }
                 near |= uint64_t{nearHere} << (16 * q + 8 * h);
                 const __m512i two =
                     _mm512_permutex2var_epi8(_mm512_castpd_si512(t[0]), spreadOrder, _mm512_castpd_si512(t[1]));
@@ -755,13 +779,13 @@ size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, const double* c
 }
 #endif
 
-// One pixel per double lane, worked out as the reference's double-precision
-// form does but with multiplications by reciprocals and the scale 255 folded
-// into the matrix: that changes the scaled channels by some 1e-12, far inside
-// the 1e-7 by which a channel must stay clear of a rounding boundary to be
-// trusted. A pixel that comes nearer goes to the reference, which works it
-// out in extended precision. T is the sample type, 8 or 16 bits; the samples
-// are interleaved (Planar false) or each in a plane of its own.
+// One pixel per double lane, worked out by TLabFormula: that changes the
+// scaled channels by some 1e-12 from the reference's double-precision form,
+// far inside the 1e-7 by which a channel must stay clear of a rounding
+// boundary to be trusted. A pixel that comes nearer goes to the reference,
+// which works it out in extended precision. T is the sample type, 8 or 16
+// bits; the samples are interleaved (Planar false) or each in a plane of its
+// own.
 template <class T, bool Planar>
 void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
 {
@@ -771,6 +795,7 @@ void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
     const hn::Rebind<uint8_t, decltype(df)> d8;
     const size_t N = hn::Lanes(df);
     constexpr bool Wide = sizeof(T) == 2;
+    const TLabFormula formula(bgr, Wide ? 1 / 256.0 : 1.0);
     // n pixels from pixel first on, through the reference.
     const auto reference = [&](size_t first, size_t n) {
         TLabSamples part = s;
@@ -778,15 +803,17 @@ void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
             sample += first * s.Step;
         scalar::LabTo3(part, d + 3 * first, n, bgr);
     };
+    size_t i = 0;
+#if HWY_TARGET == HWY_AVX3_DL
+    i = LabBlocks<T, Planar>(s, d, count, formula, [&](size_t p) { reference(p, 1); });
+#endif
     // At the 8-bit scale: L* = l / 257 for 16-bit samples, then / 2.55 when
     // ByteL; a* and b* signed, from two's complement samples or from samples
-    // with half their range added (the top bit flipped gives the same), then
-    // / 256 for 16-bit samples, which is exact.
+    // with half their range added (the top bit flipped gives the same); the
+    // formula divides 16-bit a* and b* by 256.
     const int32_t half = Wide ? 32768 : 128;
     const auto flip = hn::Set(di, s.OffsetAB ? 0 : half), offset = hn::Set(di, half);
     const auto lScale = hn::Set(df, (Wide ? 1 / 257.0 : 1.0) * (s.ByteL ? 1 / 2.55 : 1.0));
-    const auto abScale = hn::Set(df, Wide ? 1 / 256.0 : 1.0);
-    const auto limit = hn::Set(df, double(LabLinearLimit));
     // Scaled channels lie within +-7900, so their nearest whole numbers
     // convert to 32 bits exactly.
     const auto margin = hn::Set(df, 1e-7), nearHalf = hn::Set(df, 0.5 - 1e-7);
@@ -798,23 +825,9 @@ void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
         }
         return hn::PromoteTo(di, v);
     };
-    const auto toSigned = [&](auto v) {
-        return hn::Mul(hn::PromoteTo(df, hn::Sub(hn::Xor(sample(v), flip), offset)), abScale);
-    };
-    // Rows in the order of the target's bytes.
-    const double red[3] = {255 * 2.998, 255 * -1.458, 255 * -0.541}, blue[3] = {255 * 0.099, 255 * -0.198, 255 * 1.099};
-    const double green[3] = {255 * -0.952, 255 * 1.893, 255 * 0.059};
-    const double* rows[3] = {bgr ? blue : red, green, bgr ? red : blue};
-    hn::Vec<decltype(df)> matrix[3][3];
-    for (int c = 0; c < 3; ++c)
-        for (int k = 0; k < 3; ++k)
-            matrix[c][k] = hn::Set(df, rows[c][k]);
+    const auto toSigned = [&](auto v) { return hn::PromoteTo(df, hn::Sub(hn::Xor(sample(v), flip), offset)); };
     const auto at = [&](int k, size_t i) { return reinterpret_cast<const T*>(s.Sample[k] + i * s.Step); };
     uint8_t nearBits[8];
-    size_t i = 0;
-#if HWY_TARGET == HWY_AVX3_DL
-    i = LabBlocks<T, Planar>(s, d, count, rows, [&](size_t p) { reference(p, 1); });
-#endif
     for (; i + N <= count; i += N) {
         hn::Vec<decltype(dt)> lt, aSamples, bSamples;
         if constexpr (Planar) {
@@ -825,22 +838,13 @@ void LabRowTo3(const TLabSamples& s, uint8_t* d, size_t count, bool bgr)
             hn::LoadInterleaved3(dt, at(0, i), lt, aSamples, bSamples);
         }
         const auto L = hn::Mul(hn::PromoteTo(df, sample(lt)), lScale);
-        const auto a = toSigned(aSamples), b = toSigned(bSamples);
-        const auto linear = hn::Lt(L, limit);
-        const auto f = hn::MulAdd(L, hn::Set(df, 1 / 116.0), hn::Set(df, 16 / 116.0));
-        const auto fx = hn::MulAdd(a, hn::Set(df, 1 / 500.0), f), fz = hn::NegMulAdd(b, hn::Set(df, 1 / 200.0), f);
-        const auto yLinear = hn::Mul(L, hn::Set(df, 1 / 903.3));
-        const auto X =
-            hn::IfThenElse(linear, hn::MulAdd(a, hn::Set(df, 1 / 3893.5), yLinear), hn::Mul(hn::Mul(fx, fx), fx));
-        const auto Y = hn::IfThenElse(linear, yLinear, hn::Mul(hn::Mul(f, f), f));
-        const auto Z =
-            hn::IfThenElse(linear, hn::NegMulAdd(b, hn::Set(df, 1 / 1557.4), yLinear), hn::Mul(hn::Mul(fz, fz), fz));
-        auto near = hn::Lt(hn::Abs(hn::Sub(L, limit)), margin);
+        hn::Vec<decltype(df)> t[3];
+        formula(L, toSigned(aSamples), toSigned(bSamples), t);
+        auto near = hn::Lt(hn::Abs(hn::Sub(L, formula.Limit)), margin);
         hn::Vec<decltype(d8)> channel[3];
         for (int c = 0; c < 3; ++c) {
-            const auto t = hn::MulAdd(matrix[c][0], X, hn::MulAdd(matrix[c][1], Y, hn::Mul(matrix[c][2], Z)));
-            const auto whole = hn::Round(t);
-            near = hn::Or(near, hn::Gt(hn::Abs(hn::Sub(t, whole)), nearHalf));
+            const auto whole = hn::Round(t[c]);
+            near = hn::Or(near, hn::Gt(hn::Abs(hn::Sub(t[c], whole)), nearHalf));
             channel[c] = hn::DemoteTo(d8, hn::DemoteTo(di, whole)); // saturated to 0..255
         }
         hn::StoreInterleaved3(channel[0], channel[1], channel[2], d8, d + 3 * i);
