@@ -10,7 +10,9 @@
 #include <cstring>
 #include <csignal>
 #include <exception>
+#include <fcntl.h>
 #include <iostream>
+#include <random>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,18 +100,30 @@ TOutputFile::TOutputFile(const std::string& fileName) : FFileName(fileName)
     const size_t slash = fileName.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : fileName.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    FTempName = folder + "." + name + ".XXXXXX";
-    const int handle = ::mkstemp(FTempName.data());
-    if (handle < 0) {
-        const int error = errno;
-        FTempName.clear();
-        throw EInOutError("Cannot create file \"" + fileName + "\". " + std::strerror(error));
+    // The name is made known to the signal handler before the file exists
+    // (any thread may take the signal, so blocking it here would not do), so
+    // that a command stopped at any moment leaves nothing behind. A name that
+    // is taken is drawn again, as mkstemp does, and never handed to the
+    // handler. The file gets the usual permissions.
+    static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    int handle = -1, openError = EEXIST;
+    for (int attempt = 0; attempt < 100 && handle < 0 && openError == EEXIST; ++attempt) {
+        FTempName = folder + "." + name + ".";
+        for (int k = 0; k < 6; ++k)
+            FTempName += Letters[random() % (sizeof Letters - 1)];
+        if (::access(FTempName.c_str(), F_OK) == 0)
+            continue;
+        SetPending(FTempName);
+        handle = ::open(FTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        openError = errno;
+        if (handle < 0)
+            SetPending("");
     }
-    // mkstemp makes the file private; the result gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(handle, 0666 & ~mask);
-    SetPending(FTempName);
+    if (handle < 0) {
+        FTempName.clear();
+        throw EInOutError("Cannot create file \"" + fileName + "\". " + std::strerror(openError));
+    }
     FFile = ::fdopen(handle, "wb");
     if (!FFile) {
         const int error = errno;
