@@ -3,6 +3,8 @@
 // then timed in alternate rounds. Usage:
 //   large_scan_bench [--scans DIR] [google-benchmark options]
 //   large_scan_bench --loop ours|ref FILE COUNT   (decodes one file COUNT times)
+// PW_BENCH_NO_AVX512=1 runs our row routines in the forms that processors
+// without AVX-512 use (AVX2 here).
 // DIR defaults to $PW_SCANS or ./scans. One benchmark per file, named after
 // it, so --benchmark_filter='16mp' picks one size. A table for README.md is
 // printed after the run.
@@ -37,6 +39,7 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <cmath>
@@ -544,6 +547,8 @@ std::vector<std::string> ScanFiles(const std::string& dir)
 int main(int argc, char** argv)
 {
     Self = std::filesystem::read_symlink("/proc/self/exe").string();
+    if (const char* off = std::getenv("PW_BENCH_NO_AVX512"); off && *off == '1')
+        hwy::DisableTargets(HWY_AVX3 | HWY_AVX3_DL);
     if (argc == 4 && std::strcmp(argv[1], "--peak") == 0)
         return MeasurePeak(argv[2], argv[3]);
     if (argc == 5 && std::strcmp(argv[1], "--loop") == 0) {
