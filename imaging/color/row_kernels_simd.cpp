@@ -26,14 +26,77 @@ namespace hn = hwy::HWY_NAMESPACE;
 PW_ROW_KERNELS(PW_FORWARD_ROW_KERNEL)
 #undef PW_FORWARD_ROW_KERNEL
 #else
+#if HWY_TARGET != HWY_AVX3_DL
 // Output byte j of a run of 3-byte pixels is input byte j + 2, j or j - 2 by
-// j mod 3, so each vector is a blend of three overlapping loads. Three
-// vectors cover a whole number of pixels and share three blend patterns.
-void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
+// j mod 3. Within a 16-byte block those bytes lie in two loads, 2 bytes before
+// and 2 bytes after the block, so each vector is the union of two byte
+// shuffles (the lanes of each that the other fills are zeroed). Three vectors
+// cover a whole number of pixels and share three pairs of patterns. A block of
+// three vectors is loaded whole before it is stored, and no lane it keeps lies
+// before it, so that the same loop works in place.
+//
+// The source of byte g, counted from 2 bytes before its 16-byte block, is 0
+// to 19: the early patterns take 0 to 15, the late ones the others from a load
+// 4 bytes further on; each zeroes the lanes of the other.
+template <size_t N>
+struct TExchange3Patterns {
+    uint8_t Early[3 * N], Late[3 * N];
+    constexpr TExchange3Patterns() : Early(), Late()
+    {
+        for (size_t g = 0; g < 3 * N; ++g) {
+            const size_t from = g % 16 + 4 - 2 * (g % 3);
+            Early[g] = from <= 15 ? static_cast<uint8_t>(from) : 0x80;
+            Late[g] = from > 15 ? static_cast<uint8_t>(from - 4) : 0x80;
+        }
+    }
+};
+
+// Starts at pixel 1 (the first load reaches 2 bytes back); returns the pixels
+// done from there, none for a row shorter than a block and its margins.
+size_t Exchange3Blocks(const uint8_t* s, uint8_t* d, size_t count)
 {
     const hn::ScalableTag<uint8_t> d8;
-    const size_t N = hn::Lanes(d8);
+    using V = hn::Vec<decltype(d8)>;
+    constexpr size_t N = hn::MaxLanes(d8);
+    static constexpr TExchange3Patterns<N> patterns;
     const size_t bytes = 3 * count;
+    if (bytes < 3 * N + 5)
+        return 0;
+    V early[3], late[3];
+    for (size_t k = 0; k < 3; ++k) {
+        early[k] = hn::LoadU(d8, patterns.Early + k * N);
+        late[k] = hn::LoadU(d8, patterns.Late + k * N);
+    }
+    const auto block = [&](size_t i, V (&out)[3]) {
+        for (size_t k = 0; k < 3; ++k) {
+            const uint8_t* p = s + i + k * N;
+            out[k] = hn::Or(hn::TableLookupBytesOr0(hn::LoadU(d8, p - 2), early[k]),
+                            hn::TableLookupBytesOr0(hn::LoadU(d8, p + 2), late[k]));
+        }
+    };
+    // The last vector of a block is stored after the next block's loads: the
+    // first of them reaches 2 bytes into it (lanes it does not keep), and a
+    // load that overlaps a store just before it would wait for the store.
+    V out[3];
+    block(3, out);
+    size_t i = 3;
+    for (; i + 6 * N + 2 <= bytes; i += 3 * N) {
+        V next[3];
+        block(i + 3 * N, next);
+        for (size_t k = 0; k < 3; ++k) {
+            hn::StoreU(out[k], d8, d + i + k * N);
+            out[k] = next[k];
+        }
+    }
+    for (size_t k = 0; k < 3; ++k)
+        hn::StoreU(out[k], d8, d + i + k * N);
+    i += 3 * N;
+    return i / 3 - 1;
+}
+#endif
+
+void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
+{
     size_t done = 0; // pixels
 #if HWY_TARGET == HWY_AVX3_DL
     // One byte permutation across the whole vector does it: 21 pixels per
@@ -45,31 +108,12 @@ void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
         return o;
     }();
     const __m512i permutation = _mm512_loadu_si512(order.data());
-    (void)N;
-    for (; 3 * done + 64 <= bytes; done += 21)
+    for (; 3 * done + 64 <= 3 * count; done += 21)
         _mm512_storeu_si512(d + 3 * done, _mm512_permutexvar_epi8(permutation, _mm512_loadu_si512(s + 3 * done)));
 #else
-    if (bytes >= 3 * N + 5) {
+    if (const size_t n = Exchange3Blocks(s, d, count)) {
         scalar::Exchange3(s, d, 1);
-        uint8_t phase[3 * HWY_MAX_BYTES];
-        for (size_t j = 0; j < 3 * N; ++j)
-            phase[j] = static_cast<uint8_t>(j % 3);
-        using M = decltype(hn::FirstN(d8, 0));
-        M first[3], last[3];
-        for (size_t k = 0; k < 3; ++k) {
-            const auto p = hn::LoadU(d8, phase + k * N);
-            first[k] = hn::Eq(p, hn::Zero(d8));
-            last[k] = hn::Eq(p, hn::Set(d8, 2));
-        }
-        size_t i = 3;
-        for (; i + 3 * N + 2 <= bytes; i += 3 * N) {
-            for (size_t k = 0; k < 3; ++k) {
-                const uint8_t* p = s + i + k * N;
-                const auto a = hn::LoadU(d8, p), next = hn::LoadU(d8, p + 2), prev = hn::LoadU(d8, p - 2);
-                hn::StoreU(hn::IfThenElse(first[k], next, hn::IfThenElse(last[k], prev, a)), d8, d + i + k * N);
-            }
-        }
-        done = i / 3;
+        done = n + 1;
     }
 #endif
     scalar::Exchange3(s + 3 * done, d + 3 * done, count - done);
@@ -78,7 +122,7 @@ void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
 // In place, 64 pixels (three vectors) at a time: every byte a block's three
 // stores need is loaded before them, from within the block. With two-table
 // byte permutations each output vector comes from two loads; elsewhere the
-// block goes through a copy on the stack.
+// two-shuffle blocks work in place as they are.
 void Exchange3InPlaceImpl(uint8_t* row, size_t count)
 {
     size_t done = 0; // pixels
@@ -106,10 +150,9 @@ void Exchange3InPlaceImpl(uint8_t* row, size_t count)
         _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi8(bc, third, c));
     }
 #else
-    uint8_t block[192];
-    for (; done + 64 <= count; done += 64) {
-        std::memcpy(block, row + 3 * done, sizeof block);
-        Exchange3Impl(block, row + 3 * done, 64);
+    if (const size_t n = Exchange3Blocks(row, row, count)) {
+        scalar::Exchange3InPlace(row, 1);
+        done = n + 1;
     }
 #endif
     scalar::Exchange3InPlace(row + 3 * done, count - done);
