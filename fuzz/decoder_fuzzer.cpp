@@ -2,6 +2,7 @@
 // bytes choose the scheme and its parameters, the rest is the compressed
 // data. Output buffers are exactly as large as the decoder is told, so any
 // write past them is caught by the address sanitizer.
+#include "fuzz/instruction_sets.h"
 #include "imaging/compression/ccitt_decoders.h"
 #include "imaging/compression/lz77_decoder.h"
 #include "imaging/compression/lzw_decoder.h"
@@ -68,6 +69,8 @@ std::unique_ptr<TDecoder> MakeDecoder(TInput& in, [[maybe_unused]] uint32_t widt
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    static const bool limited = (LimitInstructionSets(), true);
+    (void)limited;
     TInput in{data, size};
     const uint32_t width = 1 + (in.Take() | (in.Take() << 8)) % 4000;
     const uint32_t rows = 1 + in.Take() % 16;

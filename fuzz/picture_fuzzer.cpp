@@ -1,6 +1,7 @@
 // Loads the input as a picture of the extension PW_FUZZ_EXTENSION, from
 // memory, through the class the picture list gives for it (the workbench's
 // path without the file), then reads every pixel of the bitmap it shows.
+#include "fuzz/instruction_sets.h"
 #include "imaging/format_registry.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
@@ -18,6 +19,7 @@ volatile uint32_t Sink;
 const TGraphicClass& PictureClass()
 {
     static const TGraphicClass* found = [] {
+        LimitInstructionSets();
         InitializeImaging();
         const TGraphicClass* c = FindPictureClass(PW_FUZZ_EXTENSION);
         if (!c || !c->Create)

@@ -5,6 +5,8 @@
 # build-fuzz/, then fuzzes TARGET with its seed corpus and dictionary. New
 # inputs go to build-fuzz/corpus/TARGET; crashes to build-fuzz/crashes/TARGET
 # (copy each into fuzz/regressions/TARGET/ once it is fixed).
+# PW_FUZZ_WIDEST=avx2 or sse4 fuzzes the vector forms of processors without
+# AVX-512 or without AVX2.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=${1:?usage: fuzz/run.sh TARGET SECONDS [RUNS]}
