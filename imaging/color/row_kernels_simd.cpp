@@ -303,18 +303,24 @@ void Words16To8Impl(const uint8_t* s, uint8_t* d, size_t n, bool swap)
         _mm512_storeu_si512(d + i, _mm512_permutex2var_epi8(a, order, b));
     }
 #endif
+    // Elsewhere the quotients of two vectors are their high bytes, taken
+    // together into one; a byte shuffle swaps the bytes of each word.
     const hn::ScalableTag<uint16_t> d16;
-    const hn::Rebind<int16_t, decltype(d16)> di16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
+    const hn::Repartition<uint8_t, decltype(d16)> d8;
     const size_t N = hn::Lanes(d16);
     const auto factor = hn::Set(d16, 0xFF01);
-    for (; i + N <= n; i += N) {
-        auto v = hn::LoadU(d16, reinterpret_cast<const uint16_t*>(s + 2 * i));
+    uint8_t exchange[HWY_MAX_BYTES];
+    for (size_t j = 0; j < 2 * N; ++j)
+        exchange[j] = static_cast<uint8_t>(j ^ 1);
+    const auto pairs = hn::LoadU(d8, exchange);
+    const auto scaled = [&](const uint8_t* p) {
+        auto v = hn::LoadU(d8, p);
         if (swap)
-            v = hn::Or(hn::ShiftLeft<8>(v), hn::ShiftRight<8>(v));
-        const auto q = hn::ShiftRight<8>(hn::MulHigh(v, factor));
-        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di16, q)), d8, d + i);
-    }
+            v = hn::TableLookupBytes(v, pairs);
+        return hn::BitCast(d8, hn::MulHigh(hn::BitCast(d16, v), factor));
+    };
+    for (; i + 2 * N <= n; i += 2 * N)
+        hn::StoreU(hn::ConcatOdd(d8, scaled(s + 2 * i + 2 * N), scaled(s + 2 * i)), d8, d + i);
     scalar::Words16To8(s + 2 * i, d + i, n - i, swap);
 }
 
