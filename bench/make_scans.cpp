@@ -316,10 +316,15 @@ TSize SizeOfMegapixels(int mp)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: make_scans DIR [--sizes 1,16,120] [--size WxH] [--only tiff,png,jpeg]\n");
+    const auto usage = [] {
+        std::fprintf(stderr, "usage: make_scans DIR [--sizes 1,16,120] [--size WxH] [--only tiff,png,jpeg]\n"
+                             "                      [--kinds map,photo,drawing] [--tiff none,packbits,...]\n");
         return 2;
-    }
+    };
+    // An option where the folder belongs (make_scans --help) would otherwise
+    // become a folder of that name, hundreds of megabytes of files in it.
+    if (argc < 2 || argv[1][0] == '-')
+        return usage();
     const std::filesystem::path dir = argv[1];
     std::vector<TSize> sizes;
     std::string sizeList = "1,16";
@@ -333,14 +338,16 @@ int main(int argc, char** argv)
             items.insert(item);
         return items;
     };
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = 2; i < argc; i += 2) {
+        if (i + 1 == argc)
+            return usage();
         const std::string option = argv[i], value = argv[i + 1];
         if (option == "--sizes") {
             sizeList = value;
         } else if (option == "--size") {
             unsigned w = 0, h = 0;
             if (std::sscanf(value.c_str(), "%ux%u", &w, &h) != 2 || w == 0 || h == 0)
-                return 2;
+                return usage();
             sizes.push_back({std::to_string((uint64_t(w) * h + 500000) / 1000000) + "mp", w, h});
             sizeList.clear();
         } else if (option == "--only") {
@@ -349,6 +356,8 @@ int main(int argc, char** argv)
             kinds = split(value);
         } else if (option == "--tiff") {
             tiffVariants = split(value);
+        } else {
+            return usage();
         }
     }
     std::stringstream list(sizeList);
