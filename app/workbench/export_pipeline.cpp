@@ -15,8 +15,9 @@
 
 namespace {
 
-// temporar.txt holds the GeoKeys for geotifcp when a system is given.
-const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt"};
+// temporar.txt holds the GeoKeys for geotifcp when a system is given;
+// temporar.prj and temporar.xml a JGW's side files until they are renamed.
+const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt", ".prj", ".xml"};
 
 // The last non-empty line a converter wrote to stderr, for the error text.
 std::string LastLine(const std::string& text)
@@ -216,11 +217,15 @@ void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension
     if (crs.Given()) {
         CheckReplaceable(prj);
         CheckReplaceable(aux);
+        // Written whole under temporary names first, so that a full disk
+        // leaves the files of an earlier save as they were.
+        WriteTextFile(TemporaryFile(".prj"), crs.EsriWkt + "\n");
+        WriteTextFile(TemporaryFile(".xml"), PamAuxXmlText(crs));
     }
     RenameFile(TemporaryFile(".tfw"), target);
     if (crs.Given()) {
-        WriteTextFile(prj, crs.EsriWkt + "\n");
-        WriteTextFile(aux, PamAuxXmlText(crs));
+        RenameFile(TemporaryFile(".prj"), prj);
+        RenameFile(TemporaryFile(".xml"), aux);
     }
 }
 

@@ -1,5 +1,6 @@
 // Save's pipeline end to end with the real converters (our bmp2tiff and
 // jpg2bmp beside the test program, Debian's geotifcp) on the sample map.
+#include "app/workbench/crs.h"
 #include "app/workbench/export_pipeline.h"
 #include "app/workbench/geotiff_check.h"
 
@@ -191,6 +192,30 @@ TEST_F(GeorefPipeline, JgwRunsNoConverterAndLeavesTheImage)
     EXPECT_EQ(Listing(FOut), std::set<std::string>{"map.jgw"});
     EXPECT_EQ(pwtest::ReadText(Out("map.jgw")), SampleWorldFile);
     EXPECT_TRUE(pwtest::ReadBytes(Source("sample_map.tif")) == before);
+}
+
+// The .prj and .aux.xml of a JGW are written whole before anything is
+// renamed: when one cannot be written (a folder in the way of its temporary
+// name stands in for a full disk), the files of the earlier save stay.
+TEST_F(GeorefPipeline, JgwSideFileThatCannotBeWrittenKeepsTheEarlierSave)
+{
+    const std::pair<const char*, const char*> earlier[] = {
+        {"map.jgw", "old jgw"}, {"map.prj", "old prj"}, {"map.tif.aux.xml", "old aux"}};
+    for (const auto& [name, text] : earlier)
+        pwtest::WriteText(Out(name), text);
+    std::filesystem::create_directory(Out("temporar.xml"));
+    TSaveRequest request = Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"), TSourceFilter::TIFF);
+    request.Crs = LookupCrs("EPSG:31467");
+    EXPECT_THROW(Save(request), Exception);
+    for (const auto& [name, text] : earlier)
+        EXPECT_EQ(pwtest::ReadText(Out(name)), text) << name;
+    EXPECT_EQ(Listing(FOut), (std::set<std::string>{"map.jgw", "map.prj", "map.tif.aux.xml", "temporar.xml"}));
+
+    std::filesystem::remove(Out("temporar.xml"));
+    Save(request);
+    EXPECT_EQ(pwtest::ReadText(Out("map.jgw")), SampleWorldFile);
+    EXPECT_EQ(pwtest::ReadText(Out("map.prj")).rfind("PROJCS[\"DHDN_3_Degree_Gauss_Zone_3\"", 0), 0u);
+    EXPECT_EQ(Listing(FOut), (std::set<std::string>{"map.jgw", "map.prj", "map.tif.aux.xml"}));
 }
 
 TEST_F(GeorefPipeline, ReplacesExistingTargets)
