@@ -26,6 +26,15 @@ namespace hn = hwy::HWY_NAMESPACE;
 PW_ROW_KERNELS(PW_FORWARD_ROW_KERNEL)
 #undef PW_FORWARD_ROW_KERNEL
 #else
+// Byte j ^ 1 at every byte j: as a byte shuffle, it exchanges the two bytes
+// of every 16-bit word.
+alignas(64) constexpr auto WordBytesExchanged = [] {
+    std::array<uint8_t, 64> o{};
+    for (size_t j = 0; j < 64; ++j)
+        o[j] = static_cast<uint8_t>(j ^ 1);
+    return o;
+}();
+
 #if HWY_TARGET != HWY_AVX3_DL
 // Output byte j of a run of 3-byte pixels is input byte j + 2, j or j - 2 by
 // j mod 3. Within a 16-byte block those bytes lie in two loads, 2 bytes before
@@ -51,8 +60,9 @@ struct TExchange3Patterns {
     }
 };
 
-// Starts at pixel 1 (the first load reaches 2 bytes back); returns the pixels
-// done from there, none for a row shorter than a block and its margins.
+// Converts pixels 1 up to the pixel it returns (0 for a row shorter than a
+// block and its margins); pixel 0 is the caller's, as the first load reaches 2
+// bytes back.
 size_t Exchange3Blocks(const uint8_t* s, uint8_t* d, size_t count)
 {
     const hn::ScalableTag<uint8_t> d8;
@@ -90,8 +100,7 @@ size_t Exchange3Blocks(const uint8_t* s, uint8_t* d, size_t count)
     }
     for (size_t k = 0; k < 3; ++k)
         hn::StoreU(out[k], d8, d + i + k * N);
-    i += 3 * N;
-    return i / 3 - 1;
+    return (i + 3 * N) / 3;
 }
 #endif
 
@@ -111,10 +120,9 @@ void Exchange3Impl(const uint8_t* s, uint8_t* d, size_t count)
     for (; 3 * done + 64 <= 3 * count; done += 21)
         _mm512_storeu_si512(d + 3 * done, _mm512_permutexvar_epi8(permutation, _mm512_loadu_si512(s + 3 * done)));
 #else
-    if (const size_t n = Exchange3Blocks(s, d, count)) {
+    done = Exchange3Blocks(s, d, count);
+    if (done > 0)
         scalar::Exchange3(s, d, 1);
-        done = n + 1;
-    }
 #endif
     scalar::Exchange3(s + 3 * done, d + 3 * done, count - done);
 }
@@ -150,10 +158,9 @@ void Exchange3InPlaceImpl(uint8_t* row, size_t count)
         _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi8(bc, third, c));
     }
 #else
-    if (const size_t n = Exchange3Blocks(row, row, count)) {
+    done = Exchange3Blocks(row, row, count);
+    if (done > 0)
         scalar::Exchange3InPlace(row, 1);
-        done = n + 1;
-    }
 #endif
     scalar::Exchange3InPlace(row + 3 * done, count - done);
 }
@@ -309,10 +316,7 @@ void Words16To8Impl(const uint8_t* s, uint8_t* d, size_t n, bool swap)
     const hn::Repartition<uint8_t, decltype(d16)> d8;
     const size_t N = hn::Lanes(d16);
     const auto factor = hn::Set(d16, 0xFF01);
-    uint8_t exchange[HWY_MAX_BYTES];
-    for (size_t j = 0; j < 2 * N; ++j)
-        exchange[j] = static_cast<uint8_t>(j ^ 1);
-    const auto pairs = hn::LoadU(d8, exchange);
+    const auto pairs = hn::LoadU(d8, WordBytesExchanged.data());
     const auto scaled = [&](const uint8_t* p) {
         auto v = hn::LoadU(d8, p);
         if (swap)
@@ -741,14 +745,8 @@ size_t LabBlocks(const TLabSamples& s, uint8_t* d, size_t count, TLabFormula for
             o[j] = static_cast<uint8_t>(8 * (j / 3) + (j % 3 == 1 ? 64 : 0));
         return o;
     }();
-    // The two bytes of every 16-bit sample exchanged.
-    static constexpr auto swapped = [] {
-        std::array<uint8_t, 64> o{};
-        for (size_t j = 0; j < 64; ++j)
-            o[j] = static_cast<uint8_t>(j % 16 ^ 1);
-        return o;
-    }();
-    const __m512i spreadOrder = _mm512_loadu_si512(spread.data()), swapOrder = _mm512_loadu_si512(swapped.data());
+    const __m512i spreadOrder = _mm512_loadu_si512(spread.data());
+    const __m512i swapOrder = _mm512_loadu_si512(WordBytesExchanged.data());
     const __mmask64 third = 0x924924; // bytes 3i + 2 of 24
     const __m512i flip = Wide ? _mm512_set1_epi16(s.OffsetAB ? static_cast<short>(0x8000) : 0)
                               : _mm512_set1_epi8(s.OffsetAB ? static_cast<char>(0x80) : 0);
