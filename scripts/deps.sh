@@ -7,13 +7,15 @@ PW_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libtiff-dev libpng-dev
-  libhwy-dev
+  libhwy-dev libtbb-dev
+  libeigen3-dev libopencv-imgproc-dev
+  libzstd-dev liblzma-dev libwebp-dev
   geotiff-bin libproj-dev proj-data gdal-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   imagemagick netpbm libtiff-tools libjpeg-turbo-progs python3 python3-pil
   xvfb xauth fonts-dejavu-core librsvg2-bin
-  dpkg-dev desktop-file-utils appstream lintian man-db groff-base
+  dpkg-dev desktop-file-utils appstream lintian man-db groff-base help2man
 )
 
 pw_install_missing() {
