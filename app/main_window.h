@@ -4,8 +4,8 @@
 // Load file are in main_window_save.cpp.
 #include "app/controls.h"
 #include "app/file_dialogs.h"
-#include "app/workbench/crs.h"
-#include "app/workbench/world_file.h"
+#include "georef/crs.h"
+#include "georef/world_file.h"
 #include "platform/graphic.h"
 
 #include <QElapsedTimer>

@@ -5,10 +5,10 @@
 
 #include "app/application.h"
 #include "app/image_view.h"
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+#include "georef/coordinates.h"
+#include "georef/export_pipeline.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
 #include "platform/exceptions.h"
 
 #include <QCheckBox>

@@ -1,11 +1,11 @@
 // Save and Load file of the main window: the controls are read and written
-// here, everything else is the workbench logic in app/workbench/.
+// here, everything else is the georeferencing core in georef/.
 #include "app/main_window.h"
 
 #include "app/message_service.h"
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
+#include "georef/coordinates.h"
+#include "georef/export_pipeline.h"
+#include "georef/gcp_points_file.h"
 
 #include <QCheckBox>
 #include <QFile>

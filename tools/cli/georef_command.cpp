@@ -7,10 +7,10 @@
 // .jgw the world file alone. Prints the six world-file lines, and the check
 // of the two points on stderr. A ".points" file brings the pixel positions
 // (then --p1 and --p2 may be left out) and its system.
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+#include "georef/coordinates.h"
+#include "georef/export_pipeline.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
 #include "platform/exceptions.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"

@@ -1,5 +1,5 @@
-#include "app/workbench/converter.h"
-#include "app/workbench/export_pipeline.h"
+#include "georef/converter.h"
+#include "georef/export_pipeline.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"
@@ -95,7 +95,7 @@ TEST(FindConverter, StartDirThenBesideTheProgramThenPath)
     // Not executable: not taken.
     pwtest::WriteText(dir.File("cat"), "");
     EXPECT_EQ(FindConverter("cat", dir.Path()), "/usr/bin/cat");
-    EXPECT_EQ(FindConverter("workbench_tests", dir.Path()), ProgramDir() + "/workbench_tests");
+    EXPECT_EQ(FindConverter("georef_tests", dir.Path()), ProgramDir() + "/georef_tests");
 }
 
 // The pipeline's converter step against stand-ins in StartDir.
@@ -153,7 +153,7 @@ double CpuSeconds()
 TEST(RunConverterProcess, EventsRunDuringTheWaitWithoutSpinning)
 {
     int argc = 1;
-    char name[] = "workbench_tests";
+    char name[] = "georef_tests";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 

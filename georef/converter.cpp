@@ -1,4 +1,4 @@
-#include "app/workbench/converter.h"
+#include "georef/converter.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
 // Save's pipeline end to end with the real converters (our bmp2tiff and
 // jpg2bmp beside the test program, Debian's geotifcp) on the sample map.
-#include "app/workbench/crs.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/geotiff_check.h"
+#include "georef/crs.h"
+#include "georef/export_pipeline.h"
+#include "georef/geotiff_check.h"
 
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"

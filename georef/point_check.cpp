@@ -1,4 +1,4 @@
-#include "app/workbench/point_check.h"
+#include "georef/point_check.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/workbench/world_file.h"
+#include "georef/world_file.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"

@@ -1,8 +1,8 @@
 // The additions for GIS use: the check of the two points, the similarity
 // transformation, systems looked up in PROJ and the ".points" files.
-#include "app/workbench/crs.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+#include "georef/crs.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"

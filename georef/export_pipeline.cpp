@@ -1,8 +1,8 @@
-#include "app/workbench/export_pipeline.h"
+#include "georef/export_pipeline.h"
 
-#include "app/workbench/converter.h"
-#include "app/workbench/geotiff_check.h"
-#include "app/workbench/geotiff_strip.h"
+#include "georef/converter.h"
+#include "georef/geotiff_check.h"
+#include "georef/geotiff_strip.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 // The check of the two control points: how well the transformation that
 // Save writes fits point 2, and what the two points say about the scan.
-#include "app/workbench/world_file.h"
+#include "georef/world_file.h"
 
 #include <string>
 #include <vector>

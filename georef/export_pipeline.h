@@ -4,9 +4,9 @@
 // moved to their final names. An existing target is replaced only once its
 // replacement is complete; a failure removes the temporaries and leaves the
 // earlier files as they were.
-#include "app/workbench/crs.h"
-#include "app/workbench/dialog_filters.h"
-#include "app/workbench/world_file.h"
+#include "georef/crs.h"
+#include "georef/dialog_filters.h"
+#include "georef/world_file.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/workbench/gcp_points_file.h"
+#include "georef/gcp_points_file.h"
 
 #include "platform/exceptions.h"
 

@@ -5,8 +5,8 @@
 // mapX is our Y (east) and mapY our X (north); the source position counts
 // from the image's top-left corner with sourceY = −row, so the centre of
 // pixel (c, r), where a click lands, is (c + 0.5, −(r + 0.5)).
-#include "app/workbench/crs.h"
-#include "app/workbench/world_file.h"
+#include "georef/crs.h"
+#include "georef/world_file.h"
 
 #include <string>
 

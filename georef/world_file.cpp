@@ -1,6 +1,6 @@
-#include "app/workbench/world_file.h"
+#include "georef/world_file.h"
 
-#include "app/workbench/coordinates.h"
+#include "georef/coordinates.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>
