@@ -2,6 +2,7 @@
 // here, everything else is the georeferencing core in georef/.
 #include "app/main_window.h"
 
+#include "app/converter_wait.h"
 #include "app/message_service.h"
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
@@ -90,6 +91,7 @@ void WriteWorldFile(TForm1& form)
     } else {
         TExportPipeline pipeline(form.StartDir);
         pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
+        pipeline.WhileWaiting = RunEventsWhileConverting;
         TSaveRunningScope running(form.Button11);
         WriteWorldFile(request, pipeline);
     }

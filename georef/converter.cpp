@@ -1,87 +1,18 @@
 #include "georef/converter.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QStringList>
-
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <signal.h>
+#include <spawn.h>
+#include <string_view>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
 
-std::vector<std::string> SplitParameters(const std::string& s)
-{
-    std::vector<std::string> args;
-    const size_t n = s.size();
-    size_t i = 0;
-    for (;;) {
-        while (i < n && (s[i] == ' ' || s[i] == '\t'))
-            ++i;
-        if (i >= n)
-            break;
-        std::string arg;
-        bool inQuotes = false;
-        while (i < n) {
-            const char c = s[i];
-            if (!inQuotes && (c == ' ' || c == '\t'))
-                break;
-            if (c == '\\') {
-                size_t count = 0;
-                while (i < n && s[i] == '\\') {
-                    ++count;
-                    ++i;
-                }
-                if (i < n && s[i] == '"') {
-                    arg.append(count / 2, '\\');
-                    if (count % 2 == 1) {
-                        arg += '"';
-                        ++i;
-                    }
-                } else {
-                    arg.append(count, '\\');
-                }
-                continue;
-            }
-            if (c == '"') {
-                if (inQuotes && i + 1 < n && s[i + 1] == '"') {
-                    arg += '"';
-                    i += 2;
-                } else {
-                    inQuotes = !inQuotes;
-                    ++i;
-                }
-                continue;
-            }
-            arg += c;
-            ++i;
-        }
-        args.push_back(std::move(arg));
-    }
-    return args;
-}
-
-std::string QuotePath(const std::string& path)
-{
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (const char c : path) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            quoted.append(2 * backslashes + 1, '\\');
-        } else {
-            quoted.append(backslashes, '\\');
-        }
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, '\\');
-    return quoted + "\"";
-}
+extern char** environ;
 
 std::string ProgramDir()
 {
@@ -123,47 +54,151 @@ std::string FindConverter(const std::string& name, const std::string& startDir)
     if (IsProgram(installed))
         return std::filesystem::path(installed).lexically_normal().string();
 #endif
-    const QString onPath = QStandardPaths::findExecutable(QFile::decodeName(name.c_str()));
-    if (!onPath.isEmpty())
-        return QFile::encodeName(onPath).toStdString();
+    const char* const path = std::getenv("PATH");
+    for (std::string_view folders = path ? path : ""; !folders.empty();) {
+        const size_t colon = folders.find(':');
+        const std::string folder(folders.substr(0, colon));
+        folders.remove_prefix(colon == std::string_view::npos ? folders.size() : colon + 1);
+        if (!folder.empty() && IsProgram(JoinPath(folder, name)))
+            return JoinPath(folder, name);
+    }
     return inStartDir;
 }
 
-TConverterResult RunConverterProcess(const std::string& path, const std::string& parameters)
+namespace {
+
+// Whatever stderr a converter writes goes to a file in memory, so that it
+// never stalls on a full pipe while nobody reads; only its end is kept.
+constexpr off_t KeptErrorOutput = 64 * 1024;
+
+class TDescriptor {
+public:
+    explicit TDescriptor(int fd) : FFd(fd) {}
+    ~TDescriptor()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TDescriptor(const TDescriptor&) = delete;
+    TDescriptor& operator=(const TDescriptor&) = delete;
+    int Get() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+class TSpawnActions {
+public:
+    TSpawnActions() { posix_spawn_file_actions_init(&FActions); }
+    ~TSpawnActions() { posix_spawn_file_actions_destroy(&FActions); }
+    TSpawnActions(const TSpawnActions&) = delete;
+    TSpawnActions& operator=(const TSpawnActions&) = delete;
+    posix_spawn_file_actions_t* Get() { return &FActions; }
+
+private:
+    posix_spawn_file_actions_t FActions;
+};
+
+class TSpawnAttributes {
+public:
+    TSpawnAttributes() { posix_spawnattr_init(&FAttributes); }
+    ~TSpawnAttributes() { posix_spawnattr_destroy(&FAttributes); }
+    TSpawnAttributes(const TSpawnAttributes&) = delete;
+    TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
+    posix_spawnattr_t* Get() { return &FAttributes; }
+
+private:
+    posix_spawnattr_t FAttributes;
+};
+
+// The converter starts with no signal blocked and with SIGPIPE at its
+// default, whatever this process does with them; signals ignored on purpose
+// (nohup) stay ignored.
+void ResetSignals(posix_spawnattr_t* attributes)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(attributes, &none);
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    posix_spawnattr_setsigdefault(attributes, &pipe);
+    posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
+enum class TChildState { Running, Ended, Lost };
+
+TChildState Reap(pid_t pid, int& status, int options)
+{
+    for (;;) {
+        const pid_t reaped = ::waitpid(pid, &status, options);
+        if (reaped == pid)
+            return TChildState::Ended;
+        if (reaped == 0)
+            return TChildState::Running;
+        if (errno != EINTR)
+            return TChildState::Lost;
+    }
+}
+
+std::string ErrorOutputEnd(int fd)
+{
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    if (size <= 0)
+        return "";
+    const off_t from = size > KeptErrorOutput ? size - KeptErrorOutput : 0;
+    std::string text(static_cast<size_t>(size - from), '\0');
+    const ssize_t read = ::pread(fd, text.data(), text.size(), from);
+    text.resize(read > 0 ? static_cast<size_t>(read) : 0);
+    return text;
+}
+
+} // namespace
+
+TConverterResult RunConverterProcess(const std::string& path, const std::vector<std::string>& arguments,
+                                     const TConverterWait& whileWaiting)
 {
     TConverterResult result;
-    QStringList arguments;
-    for (const auto& arg : SplitParameters(parameters))
-        arguments << QFile::decodeName(arg.c_str());
+    const TDescriptor errors(::memfd_create("converter-stderr", MFD_CLOEXEC));
+    if (errors.Get() < 0)
+        return result;
+    TSpawnActions actions;
+    posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(actions.Get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(actions.Get(), errors.Get(), STDERR_FILENO);
+    TSpawnAttributes attributes;
+    ResetSignals(attributes.Get());
 
-    QProcess process;
-    process.setProgram(QFile::decodeName(path.c_str()));
-    process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(-1))
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, path.c_str(), actions.Get(), attributes.Get(), argv.data(), environ) != 0)
         return result;
     result.Started = true;
 
-    if (QCoreApplication::instance()) {
-        // Sleeps in the event loop until the process ends; the loop also
-        // ends when the application quits.
-        QEventLoop loop;
-        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-        if (process.state() != QProcess::NotRunning)
-            loop.exec();
+    int status = 0;
+    TChildState state = TChildState::Running;
+    if (!whileWaiting) {
+        state = Reap(pid, status, 0);
     } else {
-        process.waitForFinished(-1);
+        // The converter's end is looked for between the caller's slices.
+        constexpr std::chrono::milliseconds Slice(20);
+        while ((state = Reap(pid, status, WNOHANG)) == TChildState::Running) {
+            if (!whileWaiting(Slice)) {
+                ::kill(pid, SIGKILL);
+                Reap(pid, status, 0);
+                state = TChildState::Lost;
+                break;
+            }
+        }
     }
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(-1);
-        result.ErrorOutput = process.readAllStandardError().toStdString();
+    result.ErrorOutput = ErrorOutputEnd(errors.Get());
+    if (state != TChildState::Ended)
         return result;
-    }
-    result.ErrorOutput = process.readAllStandardError().toStdString();
-    result.Finished = process.exitStatus() == QProcess::NormalExit;
-    result.ExitCode = process.exitCode();
+    result.Finished = WIFEXITED(status);
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

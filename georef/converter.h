@@ -1,18 +1,10 @@
 #pragma once
-// Launching the external converters: finding them, turning a parameter
-// string into arguments, and waiting for them while the GUI stays live.
+// Launching the external converters: finding them, starting them with their
+// arguments and waiting until they end.
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
-
-// Splits a parameter string as a Windows command line is split: blanks and
-// tabs separate, double quotes group (and are dropped), "" inside quotes is a
-// quote, backslashes are literal except before a quote (2n+1 backslashes and
-// a quote give n backslashes and a literal quote).
-std::vector<std::string> SplitParameters(const std::string& parameters);
-
-// path in double quotes, escaped so that SplitParameters gives it back whole
-// (for ordinary paths simply "path").
-std::string QuotePath(const std::string& path);
 
 // The folder of the running executable, without a trailing "/".
 std::string ProgramDir();
@@ -28,8 +20,14 @@ struct TConverterResult {
     std::string ErrorOutput;  // what it wrote to stderr
 };
 
-// Starts path with the split parameters and waits until it ends. With a
-// Qt application object the wait runs an event loop (the GUI stays live, no
-// busy polling); the wait ends early, killing the converter, when the
-// application quits.
-TConverterResult RunConverterProcess(const std::string& path, const std::string& parameters);
+// Lets the caller's own work go on while a converter runs (a GUI keeps its
+// windows live). Called again and again until the converter ends, it returns
+// after about slice, sleeping while it has nothing to do; false ends the wait
+// and stops the converter, as when the program is closing.
+using TConverterWait = std::function<bool(std::chrono::milliseconds slice)>;
+
+// Starts path with arguments (argv[1] onwards), standard input and output on
+// /dev/null, and waits until it ends: blocked in the kernel without
+// whileWaiting, else in its slices.
+TConverterResult RunConverterProcess(const std::string& path, const std::vector<std::string>& arguments,
+                                     const TConverterWait& whileWaiting = {});

@@ -4,12 +4,14 @@
 // moved to their final names. An existing target is replaced only once its
 // replacement is complete; a failure removes the temporaries and leaves the
 // earlier files as they were.
+#include "georef/converter.h"
 #include "georef/crs.h"
 #include "georef/dialog_filters.h"
 #include "georef/world_file.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // The image last opened and the open dialog's filter it was opened under,
 // which decides the conversion.
@@ -26,6 +28,9 @@ public:
     // Shows a notice that does not stop the pipeline by itself
     // ("Error starting module!"); the GUI puts it in a message box.
     std::function<void(const std::string&)> ShowMessage;
+    // Runs while a converter works (the GUI keeps its windows live); unset,
+    // the pipeline simply blocks until the converter ends.
+    TConverterWait WhileWaiting;
 
     // TargetDir (with its trailing "/") and BaseName (the file part without
     // its last extension) of the chosen save name.
@@ -50,10 +55,10 @@ public:
     // belongs to, BaseName + imageExtension + ".aux.xml".
     void MakeJgw(const TCrs& crs = {}, const std::string& imageExtension = ".jpg");
 
-    // Runs the converter name with parameters; raises an error naming it when
+    // Runs the converter name with arguments; raises an error naming it when
     // it cannot be started, does not end normally with status 0, or leaves
     // no output file.
-    void RunConverter(const std::string& name, const std::string& parameters, const std::string& output);
+    void RunConverter(const std::string& name, const std::vector<std::string>& arguments, const std::string& output);
 
     // Removes every temporary file; errors are ignored.
     void RemoveTemporaries() noexcept;
