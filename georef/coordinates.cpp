@@ -120,6 +120,14 @@ double ParseCoordinate(const std::string& text)
     return value;
 }
 
+double ReadMapCoordinate(const std::string& text)
+{
+    double value = 0;
+    if (!TryParseCoordinate(NormaliseDecimal(text), value))
+        RaiseNotAFloat(text);
+    return value;
+}
+
 double StrToFloat(const std::string& text, char decimalSeparator)
 {
     double value = 0;

@@ -3,6 +3,7 @@
 #include "georef/converter.h"
 #include "georef/geotiff_check.h"
 #include "georef/geotiff_strip.h"
+#include "georef/world_file.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>
@@ -225,25 +226,10 @@ void TExportPipeline::RemoveTemporaries() noexcept
         ::unlink(TemporaryFile(extension).c_str());
 }
 
-TControlPoints SavePoints(const TSaveRequest& request)
-{
-    TControlPoints points = ReadControlPoints(request.Texts);
-    if (request.Negate)
-        NegateMapCoordinates(points);
-    return points;
-}
-
-TAffineTransform ComputeSaveTransform(const TControlPoints& points, bool rotate)
-{
-    return rotate ? ComputeSimilarityTransform(points) : ToAffine(ComputeWorldTransform(points));
-}
-
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline)
 {
     pipeline.SplitTargetName(request.TargetFileName);
-    const TControlPoints points = SavePoints(request);
-    const std::string text = request.Rotate ? WorldFileText(ComputeSimilarityTransform(points))
-                                            : WorldFileText(ComputeWorldTransform(points));
+    const std::string text = WorldFileText(request.Fit);
     if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         pipeline.CheckSource(request.Source);
 

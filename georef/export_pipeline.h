@@ -7,18 +7,12 @@
 #include "georef/converter.h"
 #include "georef/crs.h"
 #include "georef/dialog_filters.h"
-#include "georef/world_file.h"
+#include "georef/save_request.h"
+#include "georef/transforms.h"
 
 #include <functional>
 #include <string>
 #include <vector>
-
-// The image last opened and the open dialog's filter it was opened under,
-// which decides the conversion.
-struct TExportSource {
-    std::string FileName;
-    TSourceFilter FilterIndex = TSourceFilter::None;
-};
 
 class TExportPipeline {
 public:
@@ -69,23 +63,7 @@ private:
     std::string FBaseName;
 };
 
-struct TSaveRequest {
-    std::string TargetFileName; // the save dialog's file name
-    TTargetFilter TargetFilterIndex = TTargetFilter::TiffTfw;
-    TControlTexts Texts;
-    bool Negate = false;        // the sign toggle is pressed
-    bool Rotate = false;        // a similarity transformation instead of the two-point one
-    TCrs Crs;                   // written into the outputs when given
-    TExportSource Source;
-};
-
 // Everything Save does after its dialog and before its closing message:
-// split the target, read the points, compute, write temporar.tfw and export
-// by the target filter index. Returns the world-file text written. The
-// transformation it writes is what ComputeSaveTransform gives.
+// split the target, write the fit's world file as temporar.tfw and export by
+// the target filter index. Returns the world-file text written.
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline);
-
-// The control points Save works on (read, negated when asked) and the
-// transformation it writes for them.
-TControlPoints SavePoints(const TSaveRequest& request);
-TAffineTransform ComputeSaveTransform(const TControlPoints& points, bool rotate);
