@@ -87,29 +87,22 @@ private:
     int FFd;
 };
 
-class TSpawnActions {
+// posix_spawn's file actions and attributes, destroyed however the launch ends.
+template <typename T, int (*Init)(T*), int (*Destroy)(T*)>
+class TSpawnSetting {
 public:
-    TSpawnActions() { posix_spawn_file_actions_init(&FActions); }
-    ~TSpawnActions() { posix_spawn_file_actions_destroy(&FActions); }
-    TSpawnActions(const TSpawnActions&) = delete;
-    TSpawnActions& operator=(const TSpawnActions&) = delete;
-    posix_spawn_file_actions_t* Get() { return &FActions; }
+    TSpawnSetting() { Init(&FValue); }
+    ~TSpawnSetting() { Destroy(&FValue); }
+    TSpawnSetting(const TSpawnSetting&) = delete;
+    TSpawnSetting& operator=(const TSpawnSetting&) = delete;
+    T* Get() { return &FValue; }
 
 private:
-    posix_spawn_file_actions_t FActions;
+    T FValue;
 };
-
-class TSpawnAttributes {
-public:
-    TSpawnAttributes() { posix_spawnattr_init(&FAttributes); }
-    ~TSpawnAttributes() { posix_spawnattr_destroy(&FAttributes); }
-    TSpawnAttributes(const TSpawnAttributes&) = delete;
-    TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
-    posix_spawnattr_t* Get() { return &FAttributes; }
-
-private:
-    posix_spawnattr_t FAttributes;
-};
+using TSpawnActions =
+    TSpawnSetting<posix_spawn_file_actions_t, posix_spawn_file_actions_init, posix_spawn_file_actions_destroy>;
+using TSpawnAttributes = TSpawnSetting<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 // The converter starts with no signal blocked and with SIGPIPE at its
 // default, whatever this process does with them; signals ignored on purpose
@@ -126,7 +119,7 @@ void ResetSignals(posix_spawnattr_t* attributes)
     posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
-enum class TChildState { Running, Ended, Lost };
+enum class TChildState { Running, Ended, Stopped };
 
 TChildState Reap(pid_t pid, int& status, int options)
 {
@@ -137,7 +130,7 @@ TChildState Reap(pid_t pid, int& status, int options)
         if (reaped == 0)
             return TChildState::Running;
         if (errno != EINTR)
-            return TChildState::Lost;
+            return TChildState::Stopped;
     }
 }
 
@@ -190,7 +183,7 @@ TConverterResult RunConverterProcess(const std::string& path, const std::vector<
             if (!whileWaiting(Slice)) {
                 ::kill(pid, SIGKILL);
                 Reap(pid, status, 0);
-                state = TChildState::Lost;
+                state = TChildState::Stopped;
                 break;
             }
         }
