@@ -8,22 +8,22 @@
 
 namespace {
 
-const TFitMethod Methods[] = {
-    {TwoPointFitName, 2, true, FitTwoPoint},
-    {SimilarityFitName, 2, false, FitSimilarity},
-};
-
-TPointResidual Residual(const TControlPoint& p, const TAffineTransform& t)
+template <TAffineTransform (*Fit)(std::span<const TControlPoint>)>
+TFitModelPtr Affine(std::span<const TControlPoint> fitted)
 {
-    TPointResidual r;
-    r.Id = p.Id;
-    r.East = p.East - t.MapY(p.Col, p.Row);
-    r.North = p.North - t.MapX(p.Col, p.Row);
-    r.Distance = std::hypot(r.East, r.North);
-    const double pixelSize = std::hypot(t.A, t.D);
-    r.Pixels = pixelSize > 0 ? r.Distance / pixelSize : r.Distance == 0 ? 0 : INFINITY;
-    return r;
+    return AffineModel(Fit(fitted));
 }
+
+const TFitMethod Methods[] = {
+    {TwoPointFitName, 2, true, true, Affine<FitTwoPoint>},
+    {SimilarityFitName, 2, false, true, Affine<FitSimilarity>},
+    {HelmertFitName, 2, false, true, Affine<FitHelmert>},
+    {AffineFitName, 3, false, true, Affine<FitAffine>},
+    {ProjectiveFitName, 4, false, false, FitProjective},
+    {Polynomial2FitName, 6, false, false, FitPolynomial2},
+    {Polynomial3FitName, 10, false, false, FitPolynomial3},
+    {ThinPlateSplineFitName, 3, false, false, FitThinPlateSpline},
+};
 
 } // namespace
 
@@ -32,13 +32,39 @@ std::span<const TFitMethod> FitMethods()
     return Methods;
 }
 
+std::string FitMethodNames()
+{
+    std::string names;
+    for (const TFitMethod& m : Methods)
+        names += (names.empty() ? "" : ", ") + std::string(m.Name);
+    return names;
+}
+
 const TFitMethod& FindFitMethod(std::string_view name)
 {
     const auto found = std::find_if(std::begin(Methods), std::end(Methods),
                                     [name](const TFitMethod& m) { return m.Name == name; });
     if (found == std::end(Methods))
-        throw Exception("Unknown transformation '" + std::string(name) + "'");
+        throw Exception("Unknown transformation '" + std::string(name) + "' (the transformations are " +
+                        FitMethodNames() + ")");
     return *found;
+}
+
+TPointResidual MeasurePoint(const TControlPoint& p, const TFitModel& model)
+{
+    TPointResidual r;
+    r.Id = p.Id;
+    const TMapPosition fitted = model.Map(p.Col, p.Row);
+    r.East = p.East - fitted.East;
+    r.North = p.North - fitted.North;
+    r.Distance = std::hypot(r.East, r.North);
+    if (PixelStep(model.Tangent(p.Col, p.Row), r.East, r.North, r.Col, r.Row)) {
+        r.Pixels = std::hypot(r.Col, r.Row);
+    } else {
+        r.Col = r.Row = 0;
+        r.Pixels = r.Distance == 0 ? 0 : INFINITY;
+    }
+    return r;
 }
 
 TFitResult FitControlPoints(std::string_view name, const TControlPoints& points)
@@ -52,8 +78,16 @@ TFitResult FitControlPoints(std::string_view name, const TControlPoints& points)
     TFitResult fit;
     fit.Method = name;
     fit.NorthUp = method.NorthUp;
-    fit.Transform = method.Solve(fitted);
+    fit.WorldFile = method.WorldFile;
+    fit.MinimumPoints = method.MinimumPoints;
+    fit.Model = method.Solve(fitted);
+    if (const TAffineTransform* affine = fit.Model->Affine()) {
+        fit.Transform = *affine;
+    } else {
+        const TNormaliser centre = PixelNormaliser(fitted);
+        fit.Transform = fit.Model->Tangent(centre.X0, centre.Y0);
+    }
     for (const TControlPoint& p : points)
-        fit.Residuals.push_back(Residual(p, fit.Transform));
+        fit.Residuals.push_back(MeasurePoint(p, *fit.Model));
     return fit;
 }

@@ -42,7 +42,10 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
          {0, 1.3050813695746177, 13.6269612712889}},
         {"too few fitted points", {P1, P3}, "two-point", false,
          "The transformation two-point needs at least 2 fitted points, and 1 is fitted", {}},
-        {"unknown name", {P1, P2}, "affine", false, "Unknown transformation 'affine'", {}},
+        {"unknown name", {P1, P2}, "cubic", false,
+         "Unknown transformation 'cubic' (the transformations are two-point, similarity, helmert, affine, "
+         "projective, polynomial2, polynomial3, tps)",
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
