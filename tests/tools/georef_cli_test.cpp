@@ -54,7 +54,7 @@ TEST(GeorefCommand, MakesTheOutputsAndPrintsTheWorldFile)
          {SamplePath("sample_map.jpg"), "--p1", "10,20", "--p2", "110,20", "--map", "1000,5000,1200,5000",
           "--negate"},
          "map.jgw", {"map.jgw"}, "2.000000000000\n0.000\n0.000\n-2.000000000000\n-1020.000\n-4960.000\n",
-         "Misfit of point 2: 400.000 map units, 200.000 pixels\nScale along rows: 2.000000, down columns: -\n"
+         "Misfit of point 2: 400.000 map units, 200.000 pixels\nScale along rows: 2.000000, down columns: 2.000000\n"
          "Rotation implied by the points: 180.000 degrees\nWarning: Point 2 lies 200.000 pixels from its coordinates\n"
          "Warning: The map axes point the wrong way (Y and X swapped, or the sign toggle needed)\n"},
     };
