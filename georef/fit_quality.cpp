@@ -8,9 +8,11 @@
 
 namespace {
 
-// A point named as mistyped must miss by this much left out of the fit, and
-// by more than this many times the root mean square of the others.
-constexpr double MinSuspectPixels = 1.0;
+// A point named as mistyped must miss by this much left out of the fit (a
+// point picked to a fraction of a pixel that misses by less is no mistake
+// worth naming), and by more than this many times the root mean square of
+// the others.
+constexpr double MinSuspectPixels = 2.0;
 constexpr double SuspectRatio = 3.0;
 // Points whose spread across their main direction is under this share of
 // their spread along it lie nearly on one line.
@@ -141,28 +143,52 @@ TFitQuality AssessFit(const TFitResult& fit, const TControlPoints& points, TImag
         }
     }
 
-    std::optional<size_t> worst;
-    for (const size_t i : fittedIndex)
-        if (quality.LeaveOneOut[i] && std::isfinite(*quality.LeaveOneOut[i]) &&
-            (!worst || *quality.LeaveOneOut[i] > *quality.LeaveOneOut[*worst]))
-            worst = i;
-    // The others are judged by the fit made without the suspect, with their
-    // degrees of freedom, so that the suspect's pull on the fit hides nothing.
-    if (worst && *quality.LeaveOneOut[*worst] > MinSuspectPixels && n - 1 > k) {
+    // A point is suspect when, fitted without it, it misses by more than
+    // three times the root mean square of the others in that fit, taken with
+    // their degrees of freedom: judged by a fit free of it, its pull on the
+    // fit hides nothing. The largest error left out comes first; when more
+    // points are suspect, the others cannot tell which of them is wrong (a
+    // corner and the opposite one, for an affine of five points), and the
+    // warning names them all rather than guess.
+    struct TSuspect {
+        size_t Index;
+        double LeftOut, OthersRms;
+    };
+    std::vector<TSuspect> suspects;
+    for (const size_t i : fittedIndex) {
+        const auto& left = quality.LeaveOneOut[i];
+        if (n <= k + 1 || !left || !std::isfinite(*left) || *left <= MinSuspectPixels)
+            continue;
         std::vector<TPointResidual> others;
         for (const size_t j : fittedIndex)
-            if (j != *worst)
-                others.push_back(MeasurePoint(points[j], *without[*worst]));
+            if (j != i)
+                others.push_back(MeasurePoint(points[j], *without[i]));
         std::vector<const TPointResidual*> pointers;
         for (const TPointResidual& r : others)
             pointers.push_back(&r);
         const double othersRms = RootMeanSquare(pointers, static_cast<double>(n - 1 - k)).Pixels;
-        const double suspect = *quality.LeaveOneOut[*worst];
-        if (suspect > SuspectRatio * othersRms)
-            quality.Warnings.push_back("Point " + std::to_string(points[*worst].Id) +
-                                       " may be mistyped or misplaced: fitted without it, it lies " +
-                                       Format("%.3f", suspect) + " pixels from its coordinates, more than three "
-                                       "times the " + Format("%.3f", othersRms) + " pixels of the others");
+        if (*left > SuspectRatio * othersRms)
+            suspects.push_back({i, *left, othersRms});
+    }
+    std::sort(suspects.begin(), suspects.end(),
+              [](const TSuspect& a, const TSuspect& b) { return a.LeftOut > b.LeftOut; });
+    if (suspects.size() == 1) {
+        quality.Warnings.push_back("Point " + std::to_string(points[suspects[0].Index].Id) +
+                                   " may be mistyped or misplaced: fitted without it, it lies " +
+                                   Format("%.3f", suspects[0].LeftOut) + " pixels from its coordinates, more than "
+                                   "three times the " + Format("%.3f", suspects[0].OthersRms) +
+                                   " pixels of the others");
+    } else if (!suspects.empty()) {
+        std::string names, figures;
+        for (size_t s = 0; s < suspects.size(); ++s) {
+            const std::string id = std::to_string(points[suspects[s].Index].Id);
+            names += (s == 0 ? "Point " : s + 1 == suspects.size() ? " or point " : ", point ") + id;
+            figures += (s == 0 ? ": fitted without point " : "; without point ") + id + ", it lies " +
+                       Format("%.3f", suspects[s].LeftOut) + " pixels from its coordinates, the others " +
+                       Format("%.3f", suspects[s].OthersRms);
+        }
+        quality.Warnings.push_back(names + " may be mistyped or misplaced, and the other points cannot tell which" +
+                                   figures);
     }
 
     if (n > method.MinimumPoints && (fit.Method == TwoPointFitName || fit.Method == SimilarityFitName))
