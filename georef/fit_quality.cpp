@@ -170,8 +170,10 @@ TFitQuality AssessFit(const TFitResult& fit, const TControlPoints& points, TImag
         if (*left > SuspectRatio * othersRms)
             suspects.push_back({i, *left, othersRms});
     }
-    std::sort(suspects.begin(), suspects.end(),
-              [](const TSuspect& a, const TSuspect& b) { return a.LeftOut > b.LeftOut; });
+    // Errors equal to a millionth of a pixel keep list order.
+    std::stable_sort(suspects.begin(), suspects.end(), [](const TSuspect& a, const TSuspect& b) {
+        return std::round(a.LeftOut * 1e6) > std::round(b.LeftOut * 1e6);
+    });
     if (suspects.size() == 1) {
         quality.Warnings.push_back("Point " + std::to_string(points[suspects[0].Index].Id) +
                                    " may be mistyped or misplaced: fitted without it, it lies " +

@@ -70,4 +70,26 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
                                            "3503050,5402960,300.5,-200.5,0,0,0,0\n");
 }
 
+TEST(SaveRequest, PointFilesKeepEveryPointAndTheirResiduals)
+{
+    // Point 3's coordinates lie 5 pixels right of its pixel and 4 below it
+    // (the file's dY grows upward).
+    const TControlPoints points = {P1, P3, P2};
+    const std::string text = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n"
+                             "3501000,5404000,100.5,-100.5,1,0,0,0\n"
+                             "3503050,5402960,300.5,-200.5,0,5,-4,6.4031\n"
+                             "3505000,5401000,500.5,-400.5,1,0,0,0\n";
+    EXPECT_EQ(GcpPointsText(points, {}, FitControlPoints("two-point", points)), text);
+    pwtest::TempDir dir;
+    pwtest::WriteText(dir.File("all.points"), text);
+    const TControlPoints read = ReadEveryGcpPoint(dir.File("all.points")).Points;
+    ASSERT_EQ(read.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(read[i].Id, static_cast<int>(i) + 1);
+        EXPECT_EQ(read[i].Role, points[i].Role);
+        EXPECT_EQ(std::vector<double>({read[i].Col, read[i].Row, read[i].East, read[i].North}),
+                  std::vector<double>({points[i].Col, points[i].Row, points[i].East, points[i].North}));
+    }
+}
+
 } // namespace
