@@ -2,6 +2,7 @@
 
 #include "platform/exceptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -35,12 +36,16 @@ Eigen::MatrixXd SolveLeastSquares(const Eigen::MatrixXd& design, const Eigen::Ma
 TAffineTransform Denormalise(const double a[3], const double d[3], const TNormaliser& pixel, const TNormaliser& map)
 {
     // east = map.X0 + map.Scale·(a0·(col − pixel.X0)/pixel.Scale + ...), and alike north.
+    // Exact points of a north-up sheet leave rounding noise in the terms
+    // that are 0, which the world file would write as -0.000000000000.
+    const double largest = std::max({std::fabs(a[0]), std::fabs(a[1]), std::fabs(d[0]), std::fabs(d[1])});
+    const auto clean = [largest](double v) { return std::fabs(v) < 1e-14 * largest ? 0.0 : v; };
     const double k = map.Scale / pixel.Scale;
     TAffineTransform t;
-    t.A = k * a[0];
-    t.B = k * a[1];
-    t.D = k * d[0];
-    t.E = k * d[1];
+    t.A = k * clean(a[0]);
+    t.B = k * clean(a[1]);
+    t.D = k * clean(d[0]);
+    t.E = k * clean(d[1]);
     t.C = map.X0 + map.Scale * a[2] - t.A * pixel.X0 - t.B * pixel.Y0;
     t.F = map.Y0 + map.Scale * d[2] - t.D * pixel.X0 - t.E * pixel.Y0;
     return t;
