@@ -187,6 +187,8 @@ TEST(GeorefForGis, ControlPointGeoTiffListsItsPointsAndTheWarpedCopyMatchesTheFi
         SCOPED_TRACE(transform);
         pwtest::TempDir dir;
         pwtest::WriteText(dir.File("sheet.points"), GcpPointsText(points, {}));
+        // The world file of an earlier save would contradict the new GeoTIFF.
+        pwtest::WriteText(dir.File("map.tfw"), "10\n0\n0\n-10\n3500000\n5405000\n");
         const auto made = Georef({SamplePath("sample_map.jpg"), "--points", dir.File("sheet.points"), "--transform",
                                   transform, "--crs", "EPSG:31467", "--warp", "--out", dir.File("map.tif")});
         ASSERT_EQ(made.ExitCode, 0) << made.Err;
