@@ -1,0 +1,49 @@
+#pragma once
+// Which four of the long lines of an overview bound the map: the innermost
+// rectangle of lines that end where they meet (a map frame's corners are
+// L-shaped, while grid lines cross each other or run on to the frame), whose
+// sides are inked along most of their length and which spans a good part of
+// the sheet.
+#include "analysis/frame_lines.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+struct TPointD {
+    double X = 0;
+    double Y = 0;
+};
+
+struct TFrameQuad {
+    // In overview pixels: top and bottom from the lines along the rows,
+    // left and right from the lines along the columns (whose "x" is the
+    // overview row and whose "y" the overview column).
+    TFrameLine Top, Bottom, Left, Right;
+    // Upper left, upper right, lower right, lower left.
+    std::array<TPointD, 4> Corners;
+};
+
+// The rectangles that may be the map frame, the likeliest first: the
+// innermost of nested frames (those that hold no other, the one most others
+// hold first), then the others from the inside out. Empty, with why in
+// reason, when there are none.
+std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
+                                       const std::vector<TFrameLine>& columnLines, int width, int height,
+                                       std::string& reason);
+
+// Whether each side of the rectangle has a long line parallel to it a
+// little way inside, at like distances: a frame of its own within the
+// rectangle (the map's, when the rectangle is a decorative outer frame).
+bool HasFrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                    const std::vector<TFrameLine>& columnLines, int width, int height);
+
+// Whether the point lies inside the rectangle (give or take a pixel).
+bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p);
+
+// Whether outer holds inner: every corner of inner inside outer (give or
+// take a pixel).
+bool Holds(const std::array<TPointD, 4>& outer, const std::array<TPointD, 4>& inner);
+
+// Where a line along the rows meets a line along the columns.
+TPointD Intersection(const TFrameLine& alongRows, const TFrameLine& alongColumns);

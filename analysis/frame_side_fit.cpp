@@ -1,0 +1,308 @@
+#include "analysis/frame_side_fit.h"
+
+#include <Eigen/Dense>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A line must be this much darker than the paper beside it, in grey levels.
+constexpr double LeastDarkness = 12;
+
+struct TProfile {
+    double U = 0;
+    double Predicted = 0; // v where the guess puts the line
+    int First = 0;        // v of Grey[0]
+    std::vector<float> Grey;
+};
+
+struct TPeak {
+    double Centre = 0;
+    double Height = 0;
+    int Width = 0; // pixels darker than half the height
+};
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// The grey levels across the side at u, from v = first over count pixels;
+// false where that runs off the bitmap.
+bool ReadProfile(const TGreyReader& grey, bool alongRows, int u, int first, int count, TProfile& profile)
+{
+    const int uLimit = alongRows ? grey.Width() : grey.Height();
+    const int vLimit = alongRows ? grey.Height() : grey.Width();
+    if (u < 0 || u >= uLimit || first < 0 || first + count > vLimit)
+        return false;
+    std::vector<uint8_t> bytes(size_t(count), 0);
+    if (alongRows)
+        grey.Column(u, first, count, bytes.data());
+    else
+        grey.Row(u, first, count, bytes.data());
+    profile.First = first;
+    profile.Grey.assign(bytes.begin(), bytes.end());
+    return true;
+}
+
+// The centre of the dark line whose core (darker than half its peak) spans
+// [left, right]: the centroid of its darkness over the core and two pixels
+// either side, measured from a background drawn straight between the
+// pixels just beyond. Exact for a line drawn by area coverage and blurred
+// symmetrically, whatever its position within the pixels.
+std::optional<double> LineCentre(const std::vector<float>& g, int left, int right)
+{
+    constexpr int Margin = 2;
+    const int from = left - Margin, to = right + Margin, n = int(g.size());
+    if (from - 2 < 0 || to + 2 >= n)
+        return std::nullopt;
+    const double before = (g[size_t(from - 1)] + g[size_t(from - 2)]) / 2, beforeAt = from - 1.5;
+    const double after = (g[size_t(to + 1)] + g[size_t(to + 2)]) / 2, afterAt = to + 1.5;
+    double weight = 0, moment = 0;
+    for (int i = from; i <= to; ++i) {
+        const double background = before + (after - before) * (i - beforeAt) / (afterAt - beforeAt);
+        const double darkness = background - g[size_t(i)];
+        weight += darkness;
+        moment += darkness * i;
+    }
+    if (weight <= 0)
+        return std::nullopt;
+    return moment / weight;
+}
+
+// The dark lines of a profile whose darkest pixel lies between v = low and
+// v = high, darkest first, each at least minHeight below the paper.
+std::vector<TPeak> Peaks(const TProfile& profile, double low, double high, double minHeight)
+{
+    std::vector<float> sorted = profile.Grey;
+    const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
+    std::nth_element(sorted.begin(), paperAt, sorted.end());
+    const double paper = *paperAt;
+    const int n = int(profile.Grey.size());
+    std::vector<double> darkness(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        darkness[size_t(i)] = paper - profile.Grey[size_t(i)];
+    std::vector<bool> taken(size_t(n), false);
+    const int lowIndex = std::max(0, int(std::ceil(low)) - profile.First);
+    const int highIndex = std::min(n - 1, int(std::floor(high)) - profile.First);
+
+    std::vector<TPeak> peaks;
+    for (int found = 0; found < 4; ++found) {
+        int top = -1;
+        for (int i = lowIndex; i <= highIndex; ++i)
+            if (!taken[size_t(i)] && (top < 0 || darkness[size_t(i)] > darkness[size_t(top)]))
+                top = i;
+        if (top < 0 || darkness[size_t(top)] < minHeight)
+            break;
+        const double half = darkness[size_t(top)] / 2;
+        int left = top, right = top;
+        while (left > 0 && darkness[size_t(left - 1)] > half && !taken[size_t(left - 1)])
+            --left;
+        while (right + 1 < n && darkness[size_t(right + 1)] > half && !taken[size_t(right + 1)])
+            ++right;
+        for (int i = std::max(0, left - 1); i <= std::min(n - 1, right + 1); ++i)
+            taken[size_t(i)] = true;
+        if (const auto centre = LineCentre(profile.Grey, left, right))
+            peaks.push_back({profile.First + *centre, darkness[size_t(top)], right - left + 1});
+    }
+    return peaks;
+}
+
+struct TLineFit {
+    TSideLine Line;
+    Eigen::Matrix2d Covariance;
+    int Used = 0;
+    double Residual = 0;
+};
+
+// A straight line through the points, iteratively reweighted (Tukey's
+// biweight on a robust scale of the residuals) from the start line, then
+// fitted by least squares to the points within three of those scales.
+std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vector<double>& v, TSideLine line)
+{
+    const int n = int(u.size());
+    if (n < 6)
+        return std::nullopt;
+    std::vector<double> residuals(static_cast<size_t>(n));
+    auto residualsAndScale = [&] {
+        for (int k = 0; k < n; ++k)
+            residuals[size_t(k)] = v[size_t(k)] - line.At(u[size_t(k)]);
+        const double centre = Median(residuals);
+        std::vector<double> deviations(static_cast<size_t>(n));
+        for (int k = 0; k < n; ++k)
+            deviations[size_t(k)] = std::abs(residuals[size_t(k)] - centre);
+        return std::max(0.05, 1.4826 * Median(deviations));
+    };
+    // The start line may be off by a constant: begin from its median offset.
+    residualsAndScale();
+    line.Offset += Median(residuals);
+
+    auto fit = [&](const std::vector<double>& weights) {
+        Eigen::MatrixXd a(n, 2);
+        Eigen::VectorXd b(n);
+        for (int k = 0; k < n; ++k) {
+            const double root = std::sqrt(weights[size_t(k)]);
+            a(k, 0) = root;
+            a(k, 1) = root * (u[size_t(k)] - line.CentreU);
+            b(k) = root * v[size_t(k)];
+        }
+        const Eigen::Vector2d p = a.colPivHouseholderQr().solve(b);
+        line.Offset = p(0);
+        line.Slope = p(1);
+        return a;
+    };
+    std::vector<double> weights(static_cast<size_t>(n));
+    double scale = 0;
+    for (int iteration = 0; iteration < 12; ++iteration) {
+        scale = residualsAndScale();
+        const double limit = 4.685 * scale;
+        for (int k = 0; k < n; ++k) {
+            const double r = residuals[size_t(k)] / limit;
+            weights[size_t(k)] = std::abs(r) < 1 ? (1 - r * r) * (1 - r * r) : 0;
+        }
+        fit(weights);
+    }
+    scale = residualsAndScale();
+    int used = 0;
+    for (int k = 0; k < n; ++k) {
+        weights[size_t(k)] = std::abs(residuals[size_t(k)]) <= 3 * scale ? 1 : 0;
+        used += int(weights[size_t(k)]);
+    }
+    if (used < 6)
+        return std::nullopt;
+    const Eigen::MatrixXd a = fit(weights);
+    residualsAndScale();
+    double squares = 0;
+    for (int k = 0; k < n; ++k)
+        squares += weights[size_t(k)] * residuals[size_t(k)] * residuals[size_t(k)];
+    TLineFit result;
+    result.Line = line;
+    result.Used = used;
+    result.Residual = std::sqrt(squares / used);
+    result.Covariance = (squares / (used - 2)) * (a.transpose() * a).inverse();
+    return result;
+}
+
+} // namespace
+
+std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& guess)
+{
+    const double length = guess.To - guess.From;
+    const double margin = std::max(3 * guess.Reach, 0.02 * length);
+    const int count = int(std::clamp((length - 2 * margin) / 3, 0.0, 600.0));
+    if (count < 10)
+        return std::nullopt;
+    const int halfWindow = int(std::ceil(guess.Reach)) + 12;
+
+    std::vector<TProfile> profiles;
+    for (int k = 0; k < count; ++k) {
+        TProfile profile;
+        const int u = int(std::lround(guess.From + margin + (length - 2 * margin) * (k + 0.5) / count));
+        profile.U = u;
+        profile.Predicted = guess.Line.At(u);
+        const int first = int(std::floor(profile.Predicted)) - halfWindow;
+        if (ReadProfile(grey, guess.AlongRows, u, first, 2 * halfWindow + 2, profile))
+            profiles.push_back(std::move(profile));
+    }
+
+    // First pass: in each profile the outermost line of those nearly as dark
+    // as the side's usual darkness, so that a grid line running close inside
+    // the frame is not taken for it.
+    std::vector<std::vector<TPeak>> found(profiles.size());
+    std::vector<double> heights;
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TProfile& p = profiles[k];
+        found[k] = Peaks(p, p.Predicted - guess.Reach, p.Predicted + guess.Reach, LeastDarkness);
+        if (!found[k].empty())
+            heights.push_back(found[k].front().Height);
+    }
+    const double strong = std::max(LeastDarkness, 0.4 * Median(heights));
+    std::vector<double> us, vs;
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TPeak* outermost = nullptr;
+        for (const TPeak& peak : found[k])
+            if (peak.Height >= strong && (!outermost || guess.Outward * (peak.Centre - outermost->Centre) > 0))
+                outermost = &peak;
+        if (outermost) {
+            us.push_back(profiles[k].U);
+            vs.push_back(outermost->Centre);
+        }
+    }
+    TSideLine start = guess.Line;
+    const auto first = RobustLine(us, vs, start);
+    if (!first)
+        return std::nullopt;
+
+    // Second pass: the line nearest the first fit, within a few pixels.
+    constexpr double Near = 2.5;
+    us.clear();
+    vs.clear();
+    std::vector<double> darkness, widths, beyond;
+    for (const TProfile& p : profiles) {
+        const double at = first->Line.At(p.U);
+        const std::vector<TPeak> peaks = Peaks(p, at - Near, at + Near, LeastDarkness);
+        const TPeak* nearest = nullptr;
+        for (const TPeak& peak : peaks)
+            if (!nearest || std::abs(peak.Centre - at) < std::abs(nearest->Centre - at))
+                nearest = &peak;
+        if (nearest) {
+            us.push_back(p.U);
+            vs.push_back(nearest->Centre);
+            darkness.push_back(nearest->Height);
+            // The grey a few pixels outside the line.
+            const double from = nearest->Centre + guess.Outward * (nearest->Width / 2.0 + 3);
+            double sum = 0;
+            int count = 0;
+            for (int d = 0; d <= 4; ++d) {
+                const int i = int(std::lround(from + guess.Outward * d)) - p.First;
+                if (i >= 0 && i < int(p.Grey.size())) {
+                    sum += p.Grey[size_t(i)];
+                    ++count;
+                }
+            }
+            if (count)
+                beyond.push_back(sum / count);
+            widths.push_back(nearest->Width);
+        }
+    }
+    const auto second = RobustLine(us, vs, first->Line);
+    if (!second)
+        return std::nullopt;
+    TSideFit fit;
+    fit.Line = second->Line;
+    fit.Covariance = second->Covariance;
+    fit.Profiles = count;
+    fit.Used = second->Used;
+    fit.Residual = second->Residual;
+    fit.Darkness = Median(darkness);
+    fit.Width = Median(widths);
+    fit.Beyond = Median(beyond);
+    return fit;
+}
+
+double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to)
+{
+    const int first = int(std::ceil(std::min(from, to))), last = int(std::floor(std::max(from, to)));
+    const double least = std::max(LeastDarkness, side.Darkness / 2);
+    int looked = 0, inked = 0;
+    for (int u = first; u <= last; ++u) {
+        TProfile profile;
+        const double at = side.Line.At(u);
+        ++looked;
+        constexpr int Half = 8;
+        if (!ReadProfile(grey, alongRows, u, int(std::lround(at)) - Half, 2 * Half + 1, profile))
+            continue;
+        std::vector<float> sorted = profile.Grey;
+        const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
+        std::nth_element(sorted.begin(), paperAt, sorted.end());
+        // The darkest of the pixel the line passes and its two neighbours.
+        const float darkest = std::min({profile.Grey[Half - 1], profile.Grey[Half], profile.Grey[Half + 1]});
+        inked += *paperAt - darkest >= least ? 1 : 0;
+    }
+    return looked ? double(inked) / looked : 0.0;
+}

@@ -1,0 +1,324 @@
+#include "analysis/map_frame.h"
+
+#include "analysis/frame_grey.h"
+#include "analysis/frame_lines.h"
+#include "analysis/frame_overview.h"
+#include "analysis/frame_quad.h"
+#include "analysis/frame_side_fit.h"
+
+#include <Eigen/Core>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <optional>
+#include <sstream>
+
+const char* const FrameCornerNames[4] = {"UL", "UR", "LR", "LL"};
+
+namespace {
+
+enum TSide { sdTop, sdBottom, sdLeft, sdRight };
+const char* const SideNames[4] = {"top", "bottom", "left", "right"};
+
+// Lines that can be a side of the frame are inked along this share of the
+// overview's width (or height).
+constexpr double LongLineShare = 0.25;
+// A side is followed at full resolution along at least this share of the
+// profiles taken, and its profiles lie this close to one straight line.
+constexpr double LeastFollowedShare = 0.6;
+constexpr double MostResidual = 1.0;
+// Opposite sides of a scanned rectangle stay parallel and equally long;
+// neighbouring sides stay near a right angle.
+constexpr double MostSkewBetweenOpposites = 0.3; // degrees
+constexpr double MostLengthDifference = 0.01;
+constexpr double MostCornerSkew = 3; // degrees from a right angle
+constexpr double MostAspect = 4;
+constexpr double MostSigma = 0.5;
+
+class TRefusal {
+public:
+    explicit TRefusal(std::string text) : Text(std::move(text)) {}
+    std::string Text;
+};
+
+std::string Fixed(double value, int decimals)
+{
+    std::ostringstream out;
+    out.setf(std::ios::fixed);
+    out.precision(decimals);
+    out << value;
+    return out.str();
+}
+
+// A line of the overview, in scan pixels: an overview pixel stands for the
+// block whose centre is scale * p + (scale - 1) / 2.
+TSideLine FromOverview(const TFrameLine& line, int scale, double centreU)
+{
+    const double half = (scale - 1) / 2.0;
+    const double overviewU = (centreU - half) / scale;
+    return {scale * line.At(overviewU) + half, line.Slope, centreU};
+}
+
+// Where the side lines meet: h gives the row for a column, v the column for
+// a row.
+Eigen::Vector2d Meet(const TSideLine& h, const TSideLine& v)
+{
+    const double a = h.Offset, b = h.Slope, cx = h.CentreU;
+    const double c = v.Offset, d = v.Slope, cy = v.CentreU;
+    const double x = (c + d * (a - b * cx - cy)) / (1 - d * b);
+    return {x, a + b * (x - cx)};
+}
+
+// The corner and its standard error, carried from both fits' covariances.
+TFrameCorner Corner(const TSideFit& h, const TSideFit& v)
+{
+    const Eigen::Vector2d at = Meet(h.Line, v.Line);
+    Eigen::Matrix<double, 2, 4> jacobian;
+    for (int p = 0; p < 4; ++p) {
+        TSideLine hh = h.Line, vv = v.Line;
+        constexpr double Step = 1e-6;
+        double* parameter[] = {&hh.Offset, &hh.Slope, &vv.Offset, &vv.Slope};
+        *parameter[p] += Step;
+        jacobian.col(p) = (Meet(hh, vv) - at) / Step;
+    }
+    Eigen::Matrix4d covariance = Eigen::Matrix4d::Zero();
+    covariance.topLeftCorner<2, 2>() = h.Covariance;
+    covariance.bottomRightCorner<2, 2>() = v.Covariance;
+    const Eigen::Matrix2d cornerCovariance = jacobian * covariance * jacobian.transpose();
+    return {at.x(), at.y(), std::sqrt(cornerCovariance.trace() / 2)};
+}
+
+double Degrees(double radians)
+{
+    return radians * 180 / std::numbers::pi;
+}
+
+double Distance(const TFrameCorner& a, const TFrameCorner& b)
+{
+    return std::hypot(a.Col - b.Col, a.Row - b.Row);
+}
+
+// Angle at corner b between the sides to a and to c, in degrees.
+double AngleAt(const TFrameCorner& a, const TFrameCorner& b, const TFrameCorner& c)
+{
+    const double ux = a.Col - b.Col, uy = a.Row - b.Row, vx = c.Col - b.Col, vy = c.Row - b.Row;
+    return Degrees(std::atan2(std::abs(ux * vy - uy * vx), ux * vx + uy * vy));
+}
+
+std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad, int scale)
+{
+    const double half = (scale - 1) / 2.0;
+    auto full = [&](const TPointD& p) { return TPointD{scale * p.X + half, scale * p.Y + half}; };
+    const TPointD ul = full(quad.Corners[0]), ur = full(quad.Corners[1]), lr = full(quad.Corners[2]),
+                  ll = full(quad.Corners[3]);
+    const TFrameLine* lines[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
+    const double from[4] = {ul.X, ll.X, ul.Y, ur.Y}, to[4] = {ur.X, lr.X, ll.Y, lr.Y};
+    std::array<TSideFit, 4> fits;
+    for (int side = 0; side < 4; ++side) {
+        TSideGuess guess;
+        guess.Line = FromOverview(*lines[side], scale, (from[side] + to[side]) / 2);
+        guess.AlongRows = side == sdTop || side == sdBottom;
+        guess.Outward = side == sdTop || side == sdLeft ? -1 : 1;
+        guess.From = from[side];
+        guess.To = to[side];
+        // The overview places a line within its block, give or take a block.
+        guess.Reach = 1.5 * scale + 2;
+        const std::optional<TSideFit> fit = FitFrameSide(grey, guess);
+        const std::string name = SideNames[side];
+        if (!fit)
+            throw TRefusal("the " + name + " side of the frame cannot be followed at full resolution");
+        if (fit->Used < LeastFollowedShare * fit->Profiles)
+            throw TRefusal("the " + name + " side of the frame shows a clear line along only " +
+                           Fixed(100.0 * fit->Used / fit->Profiles, 0) + " % of its length");
+        if (fit->Residual > MostResidual)
+            throw TRefusal("the " + name + " side of the frame is not straight (its line strays " +
+                           Fixed(fit->Residual, 1) + " pixels)");
+        for (const double u : {guess.From, guess.To})
+            if (std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
+                throw TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
+        fits[size_t(side)] = *fit;
+    }
+    return fits;
+}
+
+void CheckShape(const std::array<TFrameCorner, 4>& c)
+{
+    const double top = Distance(c[0], c[1]), bottom = Distance(c[3], c[2]);
+    const double left = Distance(c[0], c[3]), right = Distance(c[1], c[2]);
+    auto direction = [](const TFrameCorner& a, const TFrameCorner& b) { return std::atan2(b.Row - a.Row, b.Col - a.Col); };
+    const double skewTopBottom = Degrees(std::abs(direction(c[0], c[1]) - direction(c[3], c[2])));
+    const double skewLeftRight = Degrees(std::abs(direction(c[0], c[3]) - direction(c[1], c[2])));
+    if (skewTopBottom > MostSkewBetweenOpposites)
+        throw TRefusal("the top and bottom sides of the frame are not parallel (they differ by " +
+                       Fixed(skewTopBottom, 2) + " degrees)");
+    if (skewLeftRight > MostSkewBetweenOpposites)
+        throw TRefusal("the left and right sides of the frame are not parallel (they differ by " +
+                       Fixed(skewLeftRight, 2) + " degrees)");
+    if (std::abs(top - bottom) > MostLengthDifference * std::max(top, bottom))
+        throw TRefusal("the top and bottom sides of the frame differ in length by " +
+                       Fixed(100 * std::abs(top - bottom) / std::max(top, bottom), 1) + " %");
+    if (std::abs(left - right) > MostLengthDifference * std::max(left, right))
+        throw TRefusal("the left and right sides of the frame differ in length by " +
+                       Fixed(100 * std::abs(left - right) / std::max(left, right), 1) + " %");
+    for (int i = 0; i < 4; ++i) {
+        const double angle = AngleAt(c[size_t((i + 3) % 4)], c[size_t(i)], c[size_t((i + 1) % 4)]);
+        if (std::abs(angle - 90) > MostCornerSkew)
+            throw TRefusal("the frame's " + std::string(FrameCornerNames[i]) + " corner is not square (" +
+                           Fixed(angle, 1) + " degrees)");
+    }
+    const double aspect = (top + bottom) / (left + right);
+    if (aspect > MostAspect || aspect < 1 / MostAspect)
+        throw TRefusal("the frame's proportions (" + Fixed(aspect, 2) + " : 1) are not those of a map sheet");
+}
+
+// Whether the line of the side runs on past either of its ends: a frame's
+// lines end at its corners. Looked at from just clear of the crossing line,
+// over a few pixels (a grid line close inside a frame's side ends a few
+// pixels short of the corner) and a few overview pixels.
+bool RunsOn(const TGreyReader& grey, const TSideFit& side, bool alongRows, const TFrameCorner& start,
+            const TFrameCorner& end, const TSideFit& atStart, const TSideFit& atEnd, int scale)
+{
+    constexpr double Short = 5, ShortShare = 0.6, LongShare = 0.5;
+    const double reach = 3 * scale + 4;
+    auto runsFrom = [&](double corner, double clear, int direction) {
+        const double from = corner + direction * clear;
+        return ShareInked(grey, side, alongRows, from, from + direction * Short) >= ShortShare ||
+               ShareInked(grey, side, alongRows, from, from + direction * reach) >= LongShare;
+    };
+    return runsFrom(alongRows ? start.Col : start.Row, atStart.Width / 2 + 2, -1) ||
+           runsFrom(alongRows ? end.Col : end.Row, atEnd.Width / 2 + 2, 1);
+}
+
+// Whether the line of the side reaches both its corners, as a frame's lines
+// do. A rectangle that takes one side from an outer frame has its other
+// sides stop short of that side's corners.
+bool ReachesCorners(const TGreyReader& grey, const TSideFit& side, bool alongRows, const TFrameCorner& start,
+                    const TFrameCorner& end, const TSideFit& atStart, const TSideFit& atEnd)
+{
+    constexpr double Short = 5, ReachShare = 0.6;
+    const double first = (alongRows ? start.Col : start.Row) + atStart.Width / 2 + 2;
+    const double last = (alongRows ? end.Col : end.Row) - atEnd.Width / 2 - 2;
+    return ShareInked(grey, side, alongRows, first, first + Short) >= ReachShare &&
+           ShareInked(grey, side, alongRows, last - Short, last) >= ReachShare;
+}
+
+// The paper's grey within the rectangle: of the overview blocks inside it,
+// the commonest grey among the brighter half (the map's blank ground).
+double PaperInside(const TFrameOverview& overview, const TFrameQuad& quad)
+{
+    std::vector<float> inside;
+    for (int y = 0; y < overview.Height; ++y)
+        for (int x = 0; x < overview.Width; ++x)
+            if (InsideQuad(quad.Corners, {double(x), double(y)}))
+                inside.push_back(overview.Mean[size_t(y) * overview.Width + x]);
+    if (inside.empty())
+        return 0;
+    const auto middle = inside.begin() + std::ptrdiff_t(inside.size() / 2);
+    std::nth_element(inside.begin(), middle, inside.end());
+    int histogram[256] = {};
+    for (auto v = middle; v != inside.end(); ++v)
+        ++histogram[std::clamp(int(std::lround(*v)), 0, 255)];
+    return double(std::max_element(histogram, histogram + 256) - histogram);
+}
+
+// The corners of the rectangle at full resolution, or a refusal saying why
+// they are not a map frame's.
+std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
+                                         const TFrameQuad& quad)
+{
+    const int scale = overview.Scale;
+    const std::array<TSideFit, 4> sides = FitSides(grey, quad, scale);
+    // Beyond a frame's side lies paper; the shadow of the paper's edge on a
+    // white scanner lid is a line with the brighter lid beyond it.
+    constexpr double LidAbovePaper = 6;
+    const double paper = PaperInside(overview, quad);
+    for (int side = 0; side < 4; ++side)
+        if (sides[size_t(side)].Beyond > paper + LidAbovePaper)
+            throw TRefusal("beyond the " + std::string(SideNames[side]) +
+                           " side lies the scanner's lid, not paper: it is the edge of the sheet");
+    const std::array<TFrameCorner, 4> corners = {
+        Corner(sides[sdTop], sides[sdLeft]), Corner(sides[sdTop], sides[sdRight]),
+        Corner(sides[sdBottom], sides[sdRight]), Corner(sides[sdBottom], sides[sdLeft])};
+    CheckShape(corners);
+    for (int i = 0; i < 4; ++i)
+        if (corners[size_t(i)].Sigma > MostSigma)
+            throw TRefusal("the frame's " + std::string(FrameCornerNames[i]) + " corner is uncertain (" +
+                           Fixed(corners[size_t(i)].Sigma, 2) + " pixels)");
+    const bool reaches[4] = {
+        ReachesCorners(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight]),
+        ReachesCorners(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight]),
+        ReachesCorners(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom]),
+        ReachesCorners(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom])};
+    for (int side = 0; side < 4; ++side)
+        if (!reaches[side])
+            throw TRefusal("the " + std::string(SideNames[side]) + " side of the frame stops short of its corners");
+    // A grid line may happen to run along one side; lines running on past
+    // the corners of two sides or more make a grid's rectangle, not a frame.
+    const bool runsOn[4] = {
+        RunsOn(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight], scale),
+        RunsOn(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight], scale),
+        RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale),
+        RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
+    if (std::count(runsOn, runsOn + 4, true) > 1)
+        throw TRefusal("the lines found run on past the corners of more than one side, as a grid's do");
+    return corners;
+}
+
+bool SameFrame(const TFrameQuad& a, const TFrameQuad& b)
+{
+    constexpr double Near = 4; // overview pixels
+    for (size_t i = 0; i < 4; ++i)
+        if (std::hypot(a.Corners[i].X - b.Corners[i].X, a.Corners[i].Y - b.Corners[i].Y) > Near)
+            return false;
+    return true;
+}
+
+} // namespace
+
+TMapFrame FindMapFrame(const TBitmap& bitmap)
+{
+    TMapFrame frame;
+    try {
+        if (bitmap.Width() < 32 || bitmap.Height() < 32)
+            throw TRefusal("the image is too small to hold a map frame");
+        const TGreyReader grey(bitmap);
+        const int scale = FrameOverviewScale(bitmap.Width(), bitmap.Height());
+        const TFrameOverview overview = BuildFrameOverview(grey, scale);
+        const std::vector<TFrameLine> rowLines =
+            FindLongLines(overview.RowLines, overview.Width, overview.Height, LongLineShare);
+        const std::vector<TFrameLine> columnLines =
+            FindLongLines(overview.ColumnLines, overview.Height, overview.Width, LongLineShare);
+        std::string reason;
+        const std::vector<TFrameQuad> quads =
+            RankFrameQuads(rowLines, columnLines, overview.Width, overview.Height, reason);
+        if (quads.empty())
+            throw TRefusal(reason);
+
+        // The likeliest rectangle, or one within a few overview pixels of it
+        // (the same frame found by neighbouring lines), as the full
+        // resolution confirms it. A rectangle further down the list would be a
+        // guess.
+        std::optional<TRefusal> first;
+        for (const TFrameQuad& quad : quads) {
+            if (!SameFrame(quad, quads.front()))
+                continue;
+            try {
+                if (HasFrameInside(quad, rowLines, columnLines, overview.Width, overview.Height))
+                    throw TRefusal("another frame lies just inside the one found, and which of them bounds the map "
+                                   "is not clear");
+                frame.Corners = ConfirmFrame(grey, overview, quad);
+                frame.Found = true;
+                return frame;
+            } catch (const TRefusal& refusal) {
+                if (!first)
+                    first = refusal;
+            }
+        }
+        throw *first;
+    } catch (const TRefusal& refusal) {
+        frame = TMapFrame{};
+        frame.Refusal = "No map frame found: " + refusal.Text + ".";
+    }
+    return frame;
+}
