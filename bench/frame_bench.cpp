@@ -1,0 +1,142 @@
+// The map-frame finder over synthetic sheets with known corners
+// (sheet_drawing.h): how many sheets have all four corners within 1, 2 and
+// 3 pixels, how many are refused, the worst error of a sheet accepted, and
+// the time the finder takes. Usage:
+//   frame_bench [--sheets N] [--first SEED] [--save DIR] [--verbose]
+// Sheet i is drawn from seed FIRST + i: every 40th at 100 to 120
+// megapixels, every 8th at 25 to 50, the others at 3 to 12.
+// --save writes the sheets found wrong or refused to DIR as PPM files.
+#include "analysis/map_frame.h"
+#include "bench/sheet_drawing.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+double MegapixelsOf(uint32_t index, uint32_t seed)
+{
+    const double u = (seed * 2654435761u % 1000) / 1000.0;
+    if (index % 40 == 39)
+        return 100 + 20 * u;
+    if (index % 8 == 7)
+        return 25 + 25 * u;
+    return 3 + 9 * u;
+}
+
+void SavePpm(const TBitmap& bitmap, const std::string& fileName)
+{
+    std::ofstream out(fileName, std::ios::binary);
+    out << "P6\n" << bitmap.Width() << " " << bitmap.Height() << "\n255\n";
+    std::vector<uint32_t> argb(size_t(bitmap.Width()));
+    std::vector<char> rgb(size_t(bitmap.Width()) * 3);
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        bitmap.RowToARGB(y, 0, bitmap.Width(), argb.data());
+        for (size_t x = 0; x < argb.size(); ++x) {
+            rgb[3 * x] = char(argb[x] >> 16);
+            rgb[3 * x + 1] = char(argb[x] >> 8);
+            rgb[3 * x + 2] = char(argb[x]);
+        }
+        out.write(rgb.data(), std::streamsize(rgb.size()));
+    }
+}
+
+struct TResult {
+    bool Found = false;
+    double Error = 0; // worst corner, pixels
+    double Seconds = 0;
+    double Megapixels = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    uint32_t sheets = 200, first = 1;
+    std::string saveDir;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--sheets" && i + 1 < argc)
+            sheets = uint32_t(std::atoi(argv[++i]));
+        else if (arg == "--first" && i + 1 < argc)
+            first = uint32_t(std::atoi(argv[++i]));
+        else if (arg == "--save" && i + 1 < argc)
+            saveDir = argv[++i];
+        else if (arg == "--verbose")
+            verbose = true;
+        else {
+            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--save DIR] [--verbose]\n";
+            return 2;
+        }
+    }
+
+    std::vector<TResult> results;
+    for (uint32_t i = 0; i < sheets; ++i) {
+        const uint32_t seed = first + i;
+        const TSheetSpec spec = RandomSheetSpec(seed, MegapixelsOf(i, seed));
+        const TSheet sheet = DrawSheet(spec);
+        TResult result;
+        result.Megapixels = sheet.Bitmap->Width() * double(sheet.Bitmap->Height()) / 1e6;
+        const auto start = std::chrono::steady_clock::now();
+        const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
+        result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        result.Found = frame.Found;
+        std::string errors;
+        if (frame.Found)
+            for (int c = 0; c < 4; ++c) {
+                const double e = std::hypot(frame.Corners[size_t(c)].Col - sheet.Corners[size_t(c)].X,
+                                            frame.Corners[size_t(c)].Row - sheet.Corners[size_t(c)].Y);
+                result.Error = std::max(result.Error, e);
+                char text[64];
+                std::snprintf(text, sizeof text, " %s %.2f (%.2f)", FrameCornerNames[c], e, frame.Corners[size_t(c)].Sigma);
+                errors += text;
+            }
+        results.push_back(result);
+        const bool bad = !frame.Found || result.Error > 2;
+        if (verbose || bad) {
+            std::printf("%3u %6.1f MP %6.3f s %s%s\n    %s\n", i, result.Megapixels, result.Seconds,
+                        frame.Found ? "found:" : "refused: ", frame.Found ? errors.c_str() : frame.Refusal.c_str(),
+                        DescribeSheet(spec).c_str());
+            std::fflush(stdout);
+        }
+        if (bad && !saveDir.empty())
+            SavePpm(*sheet.Bitmap, saveDir + "/sheet_" + std::to_string(seed) + ".ppm");
+    }
+
+    const double n = double(results.size());
+    auto share = [&](double limit) {
+        return 100.0 * double(std::count_if(results.begin(), results.end(),
+                                            [&](const TResult& r) { return r.Found && r.Error <= limit; })) / n;
+    };
+    double worst = 0, seconds = 0, megapixels = 0, largeSeconds = 0;
+    int refused = 0, large = 0;
+    for (const TResult& r : results) {
+        if (r.Found)
+            worst = std::max(worst, r.Error);
+        else
+            ++refused;
+        seconds += r.Seconds;
+        megapixels += r.Megapixels;
+        if (r.Megapixels >= 100) {
+            ++large;
+            largeSeconds += r.Seconds;
+        }
+    }
+    std::printf("%u sheets, %.0f megapixels in all\n", sheets, megapixels);
+    std::printf("all four corners within 1 px: %.1f %%, within 2 px: %.1f %%, within 3 px: %.1f %%\n", share(1),
+                share(2), share(3));
+    std::printf("refused: %.1f %% (%d), worst accepted error: %.2f px\n", 100.0 * refused / n, refused, worst);
+    std::printf("time: %.3f s a sheet on average, %.3f s per 100 megapixels", seconds / n, seconds / megapixels * 100);
+    if (large)
+        std::printf(", %.3f s a sheet of 100 megapixels or more (%d sheets)", largeSeconds / large, large);
+    std::printf("\n");
+    return 0;
+}

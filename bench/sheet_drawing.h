@@ -1,0 +1,61 @@
+#pragma once
+// Synthetic scanned map sheets with known map-frame corners: a map whose
+// content runs up to a thin inner neatline, a decorative outer frame a few
+// millimetres outside it, margin text, a grid, on paper that lies turned
+// and scaled a little differently along the scanner's axes, with folds,
+// stains, a torn edge, on a dark or white scanner lid, blurred and noisy.
+// Lines are drawn by exact area coverage (sheet_canvas.h).
+#include "bench/sheet_canvas.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+enum TOuterFrameKind { okNone, okSingle, okDouble, okGraduated };
+
+struct TSheetSpec {
+    uint32_t Seed = 1;
+    // The neatline's centre line, millimetres on the paper.
+    double FrameWidthMm = 150;
+    double FrameHeightMm = 110;
+    double Dpi = 120;             // along the scanner's x
+    double StretchY = 1;          // the scanner's y scale over its x scale
+    double RotationDegrees = 0;
+    double NeatlineMm = 0.25;
+    TOuterFrameKind OuterFrame = okSingle;
+    double OuterGapMm = 6;        // from the neatline to the outer frame
+    double OuterWidthMm = 0.8;
+    double MarginMm = 20;         // paper beyond the outer frame
+    double ScanBeyondMm = 30;     // scanned beyond the outer frame (less than the margin: the paper is cut off)
+    bool DarkBackground = false;
+    double GridSpacingMm = 30;    // 0: no grid
+    double GridAngleDegrees = 0;  // against the frame
+    bool GridAcrossFrame = false; // grid lines run on through the margin to the outer frame
+    double GridWidthMm = 0.12;
+    double ContentDensity = 1;    // 0: an empty map
+    int Folds = 0;                // 0, 1 or 2
+    double FoldShiftPx = 0.3;     // how far the paper beyond a fold lies displaced
+    int Stains = 0;
+    double TearMm = 0;            // depth of a tear in one edge of the paper
+    double BlurPx = 0.6;
+    double Noise = 3;             // grey levels, standard deviation
+    bool Grey = false;            // an 8-bit grey scan instead of 24-bit colour
+    bool NoFrame = false;         // only the map's content, no frame at all
+};
+
+struct TSheet {
+    std::unique_ptr<TBitmap> Bitmap;
+    // Where the neatline's centre lines meet: upper left, upper right, lower
+    // right, lower left, in scan pixels (integers at pixel centres).
+    std::array<TSheetPoint, 4> Corners;
+};
+
+TSheet DrawSheet(const TSheetSpec& spec);
+
+// A sheet of every kind the finder meets, drawn from the seed, at about
+// the given size in megapixels.
+TSheetSpec RandomSheetSpec(uint32_t seed, double megapixels);
+
+// The spec in one line, for reports.
+std::string DescribeSheet(const TSheetSpec& spec);
