@@ -18,6 +18,8 @@ Commands:
             points, for one image or a whole list of sheets (--batch)
   check     decode pictures in full and say of each: ok, ended early at
             row N, or its error (status 1 when any failed)
+  corners   the four corners of a scanned sheet's map frame, found on
+            the picture
 
 Exit status:
   0  success
@@ -133,6 +135,27 @@ Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
 one sheet or more failed, or the list cannot be read), 2 a usage error.
 )";
 
+const char* const CornersHelp = R"(Usage: pinwright-cli corners IMAGE
+
+Finds the map frame of a scanned sheet: the thin inner line where the map
+ends (a heavier decorative frame may run a few millimetres outside it, with
+the margin's text beyond), on a sheet lying turned by up to a dozen
+degrees, on a dark or white scanner lid. Prints its four corners, one line
+each:
+  UL COL ROW SIGMA
+  UR COL ROW SIGMA
+  LR COL ROW SIGMA
+  LL COL ROW SIGMA
+upper left, upper right, lower right and lower left as the image lies;
+COL and ROW with three decimals (integer values are pixel centres, as in a
+world file), SIGMA the standard error of each coordinate in pixels. When
+the lines found do not make a frame it can be sure of, it prints no corners
+and says why.
+
+Exit status: 0 success, 1 the image cannot be loaded or holds no frame that
+can be trusted, 2 a usage error.
+)";
+
 } // namespace
 
 const char* CommandHelp(const std::string& command)
@@ -143,6 +166,8 @@ const char* CommandHelp(const std::string& command)
         return ConvertHelp;
     if (command == "georef")
         return GeorefHelp;
+    if (command == "corners")
+        return CornersHelp;
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 //   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
 //   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
+//   pinwright-cli corners IMAGE      the four corners of the sheet's map frame
 #include "imaging/format_registry.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
@@ -61,6 +62,8 @@ int main(int argc, char** argv)
             return RunConvertCommand(argc - 1, argv + 1);
         if (command == "check")
             return RunCheckCommand(argc - 1, argv + 1);
+        if (command == "corners")
+            return RunCornersCommand(argc - 1, argv + 1);
         if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
             return RunBatchCommand(argc - 1, argv + 1);
         if (command == "georef")

@@ -1,0 +1,53 @@
+// pinwright-cli corners IMAGE
+// The four corners of the sheet's map frame, one line each, "UL COL ROW
+// SIGMA" then UR, LR and LL (three decimals; integer positions are pixel
+// centres, SIGMA the standard error of each coordinate), or status 1 and
+// why no frame was found.
+#include "analysis/map_frame.h"
+#include "imaging/loaded_picture.h"
+#include "platform/bitmap.h"
+#include "platform/exceptions.h"
+#include "platform/picture.h"
+#include "tools/cli/cli_support.h"
+#include "tools/cli/commands.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+constexpr const char* Usage = "pinwright-cli corners IMAGE";
+
+} // namespace
+
+int RunCornersCommand(int argc, char** argv)
+{
+    std::string image;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--", 0) == 0)
+            RaiseUsage(Usage, "unknown option " + arg);
+        else if (!image.empty())
+            RaiseUsage(Usage, "a second image " + arg);
+        else
+            image = arg;
+    }
+    if (image.empty())
+        RaiseUsage(Usage, "corners needs an image");
+
+    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
+    const TBitmap& bitmap = graphic->ViewBitmap();
+    RequireImage(*graphic);
+    const TMapFrame frame = FindMapFrame(bitmap);
+    if (!frame.Found)
+        throw Exception(frame.Refusal);
+    for (int i = 0; i < 4; ++i) {
+        const TFrameCorner& corner = frame.Corners[size_t(i)];
+        char line[128];
+        std::snprintf(line, sizeof line, "%s %.3f %.3f %.3f\n", FrameCornerNames[i], corner.Col, corner.Row,
+                      corner.Sigma);
+        std::cout << line;
+    }
+    return 0;
+}
