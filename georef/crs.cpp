@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -213,4 +214,22 @@ std::string PamAuxXmlText(const TCrs& crs)
 {
     // Without an axis mapping GDAL takes the traditional GIS order, east first.
     return "<PAMDataset>\n  <SRS>" + XmlEscape(crs.Wkt) + "</SRS>\n</PAMDataset>\n";
+}
+
+void ConvertPoints(const TCrs& from, const TCrs& to, std::vector<TMapXY>& points)
+{
+    TContext context = NewContext();
+    TPj raw(proj_create_crs_to_crs(context.get(), from.Id().c_str(), to.Id().c_str(), nullptr));
+    // Longitude first and easting first, whatever axis order the systems define.
+    TPj transform(raw ? proj_normalize_for_visualization(context.get(), raw.get()) : nullptr);
+    if (!transform)
+        throw Exception("PROJ cannot convert coordinates from " + from.Id() + " to " + to.Id());
+    for (size_t i = 0; i < points.size(); ++i) {
+        const PJ_COORD out = proj_trans(transform.get(), PJ_FWD, proj_coord(points[i].X, points[i].Y, 0, 0));
+        if (!std::isfinite(out.xy.x) || !std::isfinite(out.xy.y) || out.xy.x == HUGE_VAL)
+            throw Exception("Point " + std::to_string(i + 1) + " (" + ShortestText(points[i].X) + ", " +
+                            ShortestText(points[i].Y) + ") cannot be converted from " + from.Id() + " to " +
+                            to.Id());
+        points[i] = {out.xy.x, out.xy.y};
+    }
 }

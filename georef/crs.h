@@ -6,6 +6,7 @@
 #include "georef/control_points.h"
 
 #include <string>
+#include <vector>
 
 struct TCrs {
     int Code = 0;             // EPSG code; 0: no system given
@@ -29,6 +30,15 @@ TCrs LookupCrs(const std::string& text);
 // The system a WKT text describes (any version PROJ reads), matched to its
 // EPSG code; raises when the WKT cannot be read or matches no EPSG system.
 TCrs CrsFromWkt(const std::string& wkt);
+
+// Points (x east or longitude, y north or latitude, in degrees for a
+// geographic system) converted from one system into another through PROJ,
+// in place. Raises naming the point (1-based) that cannot be converted.
+struct TMapXY {
+    double X = 0;
+    double Y = 0;
+};
+void ConvertPoints(const TCrs& from, const TCrs& to, std::vector<TMapXY>& points);
 
 // GeoKeys as geotifcp -g reads them: model type, raster type pixel-is-area,
 // the citation and the EPSG code. No tagged information: the placement comes

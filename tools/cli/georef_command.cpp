@@ -2,6 +2,8 @@
 //                      (--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]
 //                      [--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points]
 //                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS]
+//        pinwright-cli georef IMAGE --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
+//                      [--corners-crs SYSTEM] --out TARGET [OPTIONS]
 // Save of the workbench without its window: the options fill the list of
 // control points that the workbench fills from its panel, and the same code
 // builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
@@ -9,7 +11,9 @@
 // of the two points on stderr. A ".points" file brings the pixel positions
 // (then --p1 and --p2 may be left out), any number of points and its system;
 // with more than two points, or a transformation chosen by name, stderr gets
-// the table of residuals instead of the two points' check.
+// the table of residuals instead of the two points' check. --auto-corners
+// finds the four corners of the sheet's map frame on the picture and takes
+// them as points 1 to 4 (affine unless --transform says otherwise).
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
 #include "georef/fit_quality.h"
@@ -18,6 +22,7 @@
 #include "georef/point_check.h"
 #include "georef/save_request.h"
 #include "platform/exceptions.h"
+#include "tools/cli/auto_corners.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/picture_size.h"
@@ -83,7 +88,8 @@ std::string Absolute(const std::string& fileName)
 
 int RunGeorefCommand(int argc, char** argv)
 {
-    std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms;
+    std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms,
+        autoCorners, cornersCrsText;
     bool negate = false, rotate = false, warp = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -116,6 +122,10 @@ int RunGeorefCommand(int argc, char** argv)
             report = value();
         else if (arg == "--max-rms")
             maxRms = value();
+        else if (arg == "--auto-corners")
+            autoCorners = value();
+        else if (arg == "--corners-crs")
+            cornersCrsText = value();
         else if (arg.rfind("--", 0) == 0)
             RaiseUsage(Usage, "unknown option " + arg);
         else if (!image.empty())
@@ -123,10 +133,17 @@ int RunGeorefCommand(int argc, char** argv)
         else
             image = arg;
     }
+    const bool corners = !autoCorners.empty();
+    if (corners && (!p1.empty() || !p2.empty() || !map.empty() || !points.empty()))
+        RaiseUsage(Usage, "--auto-corners takes the place of --p1, --p2, --map and --points");
+    if (!cornersCrsText.empty() && (!corners || crsText.empty()))
+        RaiseUsage(Usage, "--corners-crs needs --auto-corners and --crs, the system to write into");
+    if (corners && (image.empty() || target.empty()))
+        RaiseUsage(Usage, "georef --auto-corners needs an image and --out");
     const bool gcpFile = !points.empty() && IsGcpPointsFile(points);
-    if (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty())
+    if (!corners && (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty()))
         RaiseUsage(Usage, "georef needs an image, --p1, --p2 and --out");
-    if (map.empty() == points.empty())
+    if (!corners && map.empty() == points.empty())
         RaiseUsage(Usage, "georef needs either --map or --points");
     if (rotate && !transform.empty())
         RaiseUsage(Usage, "--rotate is the transformation similarity; give either it or --transform");
@@ -140,6 +157,8 @@ int RunGeorefCommand(int argc, char** argv)
     if (!transform.empty())
         FindFitMethod(transform);
     const TCrs givenCrs = LookupCrs(crsText);
+    const std::vector<TMapXY> cornerCoordinates =
+        corners ? ReadCornerCoordinates(autoCorners, LookupCrs(cornersCrsText), givenCrs) : std::vector<TMapXY>{};
 
     TTargetFilter targetFilter = TTargetFilter::None;
     const std::string targetExtension = LowerExtension(target);
@@ -155,11 +174,13 @@ int RunGeorefCommand(int argc, char** argv)
         source.FilterIndex = SourceFilterIndex(image);
     TGeorefOptions options;
     options.Transform = !transform.empty() ? transform : rotate ? SimilarityFitName : TwoPointFitName;
+    if (corners && transform.empty())
+        options.Transform = "affine";
     options.Negate = negate;
     options.Crs = givenCrs;
     options.Warp = warp;
 
-    TControlPoints controlPoints = PanelPoints();
+    TControlPoints controlPoints = corners ? FrameCornerPoints(image, cornerCoordinates) : PanelPoints();
     if (gcpFile) {
         const TGcpPoints file = ReadEveryGcpPoint(points);
         controlPoints = file.Points;
@@ -185,7 +206,7 @@ int RunGeorefCommand(int argc, char** argv)
         controlPoints[0].North = ReadMapCoordinate(values[1]);
         controlPoints[1].East = ReadMapCoordinate(values[2]);
         controlPoints[1].North = ReadMapCoordinate(values[3]);
-    } else if (!gcpFile) {
+    } else if (!gcpFile && !corners) {
         TPointFileReader reader(points);
         for (TControlPoint& point : controlPoints) {
             const TPointRecord record = reader.ReadRecord();

@@ -55,6 +55,8 @@ const char* const GeorefHelp = R"(Usage: pinwright-cli georef IMAGE --p1 COL,ROW
        pinwright-cli georef IMAGE --points FILE.points --transform NAME
                             --out TARGET [--warp] [--report REPORT.json]
                             [--max-rms PIXELS] [OPTIONS]
+       pinwright-cli georef IMAGE --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
+                            [--corners-crs SYSTEM] --out TARGET [OPTIONS]
        pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]
 
 Saves as the workbench does: the two pixel points and their map coordinates
@@ -99,6 +101,18 @@ world-file lines.
                        leave_one_out_px (null where there is no figure)
   --max-rms PIXELS     fail, writing nothing, when the root mean square of
                        the fitted points' residuals is larger than PIXELS
+  --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
+                       instead of --p1, --p2, --map and --points: the four
+                       corners of the sheet's map frame, found on the image
+                       as pinwright-cli corners finds them, are points 1 to
+                       4, with these map coordinates (x east, y north, "."
+                       as the decimal point) in the order upper left, upper
+                       right, lower right, lower left; fitted affine unless
+                       --transform says otherwise. A sheet whose frame
+                       cannot be trusted fails with the reason
+  --corners-crs SYSTEM the system of the --auto-corners coordinates, for
+                       instance geographic degrees (longitude, latitude) of
+                       EPSG:4258, converted through PROJ into --crs
 The check of the two points (misfit, the fitted scales, rotation) goes to
 standard error. --points also reads a QGIS .points file, every point of it:
 an enabled point is fitted, any other is a check point, measured against

@@ -1,0 +1,19 @@
+#pragma once
+// georef --auto-corners: the four corners of the sheet's map frame, found
+// on the picture, as control points 1 to 4 with the map coordinates given
+// for them.
+#include "georef/control_points.h"
+#include "georef/crs.h"
+
+#include <string>
+
+// "X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL" (x east, y north; "." as the
+// decimal point, since commas part the numbers), converted from cornersCrs
+// into crs when cornersCrs is given. Raises EConvertError for a text that is
+// not eight numbers.
+std::vector<TMapXY> ReadCornerCoordinates(const std::string& text, const TCrs& cornersCrs, const TCrs& crs);
+
+// Points 1 to 4 at the frame's upper left, upper right, lower right and
+// lower left corners of the image, with those map coordinates. Raises the
+// finder's refusal when the picture shows no frame it can trust.
+TControlPoints FrameCornerPoints(const std::string& image, const std::vector<TMapXY>& map);
