@@ -1,0 +1,114 @@
+// The map-frame finder on small synthetic sheets whose corners are known,
+// one sheet of each kind it meets, and the sheets it must refuse, with why.
+#include "analysis/map_frame.h"
+#include "bench/sheet_drawing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+// A small sheet: a 150 x 110 mm map at 120 dpi, about 900 x 700 pixels.
+TSheetSpec Small(uint32_t seed)
+{
+    TSheetSpec spec;
+    spec.Seed = seed;
+    spec.FrameWidthMm = 150;
+    spec.FrameHeightMm = 110;
+    spec.Dpi = 120;
+    return spec;
+}
+
+TEST(MapFrame, CornersOfSheetsOfEveryKind)
+{
+    // The finder's error on sheets like these stays under 0.6 pixels in the
+    // benchmark (bench/frame_bench); a wrong frame is off by millimetres.
+    constexpr double Tolerance = 0.6;
+    struct Case {
+        const char* Kind;
+        TSheetSpec Spec;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"square on the scanner", Small(1)});
+    {
+        TSheetSpec s = Small(2);
+        s.RotationDegrees = 5.5;
+        s.StretchY = 1.008;
+        s.DarkBackground = true;
+        cases.push_back({"turned and stretched on a dark lid", s});
+    }
+    {
+        TSheetSpec s = Small(3);
+        s.RotationDegrees = -2.2;
+        s.OuterFrame = okDouble;
+        s.GridAcrossFrame = true;
+        s.GridAngleDegrees = 1.4;
+        s.Folds = 2;
+        cases.push_back({"double frame, grid run across it, folded", s});
+    }
+    {
+        TSheetSpec s = Small(4);
+        s.RotationDegrees = 1.2;
+        s.OuterFrame = okGraduated;
+        s.Stains = 3;
+        s.TearMm = 12;
+        cases.push_back({"graduated frame, stains, torn margin", s});
+    }
+    {
+        TSheetSpec s = Small(5);
+        s.RotationDegrees = -3.7;
+        s.OuterFrame = okNone;
+        s.ScanBeyondMm = 8; // the paper cut off by the scan
+        s.Grey = true;
+        s.Noise = 7;
+        s.BlurPx = 1.1;
+        cases.push_back({"no outer frame, 8-bit grey, noisy and blurred", s});
+    }
+    for (const Case& c : cases) {
+        const TSheet sheet = DrawSheet(c.Spec);
+        const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
+        ASSERT_TRUE(frame.Found) << c.Kind << ": " << frame.Refusal;
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_NEAR(frame.Corners[i].Col, sheet.Corners[i].X, Tolerance) << c.Kind << ", " << FrameCornerNames[i];
+            EXPECT_NEAR(frame.Corners[i].Row, sheet.Corners[i].Y, Tolerance) << c.Kind << ", " << FrameCornerNames[i];
+            EXPECT_GT(frame.Corners[i].Sigma, 0) << c.Kind;
+            EXPECT_LT(frame.Corners[i].Sigma, 0.2) << c.Kind;
+        }
+    }
+}
+
+TEST(MapFrame, RefusesWithTheReason)
+{
+    TSheetSpec mapOnly = Small(6);
+    mapOnly.NoFrame = true;
+    mapOnly.DarkBackground = true;
+    TSheetSpec blank = Small(7);
+    blank.NoFrame = true;
+    blank.ContentDensity = 0;
+    blank.GridSpacingMm = 0;
+    TBitmap tiny;
+    tiny.SetSize(20, 20);
+    const struct {
+        const char* Kind;
+        std::string Refusal;
+        TBitmap* Bitmap;
+        TSheetSpec Spec;
+    } cases[] = {
+        {"a picture too small", "No map frame found: the image is too small to hold a map frame.", &tiny, {}},
+        {"blank paper whose edge shades a white lid",
+         "No map frame found: beyond the top side lies the scanner's lid, not paper: it is the edge of the sheet.",
+         nullptr, blank},
+        {"a map without its frame", "No map frame found: its long straight lines close into no frame.", nullptr,
+         mapOnly},
+    };
+    for (const auto& c : cases) {
+        const TSheet sheet = c.Bitmap ? TSheet{} : DrawSheet(c.Spec);
+        const TMapFrame frame = FindMapFrame(c.Bitmap ? *c.Bitmap : *sheet.Bitmap);
+        EXPECT_FALSE(frame.Found) << c.Kind;
+        EXPECT_EQ(frame.Refusal, c.Refusal) << c.Kind;
+    }
+}
+
+} // namespace
