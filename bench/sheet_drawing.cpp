@@ -618,7 +618,10 @@ TSheetSpec RandomSheetSpec(uint32_t seed, double megapixels)
     spec.Noise = random.Uniform(1.5, 8);
     spec.Grey = random.Chance(0.25);
     const double beyond = std::max(spec.OuterGapMm + 2, spec.OuterGapMm + std::min(spec.MarginMm, spec.ScanBeyondMm));
-    const double area = (spec.FrameWidthMm + 2 * beyond) * (spec.FrameHeightMm + 2 * beyond) * spec.StretchY;
+    // The scan holds the turned sheet's bounding box.
+    const double turn = std::abs(spec.RotationDegrees) * Pi / 180;
+    const double w = spec.FrameWidthMm + 2 * beyond, h = spec.FrameHeightMm + 2 * beyond;
+    const double area = (w * std::cos(turn) + h * std::sin(turn)) * (w * std::sin(turn) + h * std::cos(turn)) * spec.StretchY;
     spec.Dpi = 25.4 * std::sqrt(megapixels * 1e6 / area);
     return spec;
 }
