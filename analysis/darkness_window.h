@@ -11,8 +11,8 @@
 class TBitmap;
 
 struct TDarknessWindow {
-    int Left = 0;   // bitmap column of element (0, 0)
-    int Top = 0;    // bitmap row of element (0, 0)
+    int Left = 0; // bitmap column of element (0, 0)
+    int Top = 0;  // bitmap row of element (0, 0)
     int Width = 0;
     int Height = 0;
     std::vector<float> Values; // row by row

@@ -7,6 +7,7 @@
 #include "platform/exceptions.h"
 
 #include <Eigen/Dense>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -52,6 +53,8 @@ constexpr double SagittaErrors = 4;
 // A line's bins may stand off it by this many squared errors on average,
 // and their ink differ from the middle by this share (for half of them).
 constexpr double MaxShiftSquares = 4;
+// Deviation of the smoothing of a bilevel window, pixels.
+constexpr double BilevelSmoothing = 0.6;
 constexpr double MaxInkSpread = 0.3;
 
 struct TPoint {
@@ -70,13 +73,13 @@ std::optional<TPoint> Intersect(const TStraightLine& a, const TStraightLine& b)
     const double det = ca * sb - sa * cb;
     if (std::fabs(det) < std::sin(MinCrossingAngle) - 1e-9)
         return std::nullopt;
-    return TPoint{(a.Distance * sb - b.Distance * sa) / det, (ca * b.Distance - cb * a.Distance) / det};
+    return TPoint { (a.Distance * sb - b.Distance * sa) / det, (ca * b.Distance - cb * a.Distance) / det };
 }
 
 // Ink and blur of a fitted line and a margin: the band another fit leaves out.
 TBandMask BandOf(const TFittedLine& line)
 {
-    return {line.Line, 0.5 * line.Width + 2 * line.Blur + 1.5};
+    return { line.Line, 0.5 * line.Width + 2 * line.Blur + 1.5 };
 }
 
 bool SameLine(const TFittedLine& a, const TFittedLine& b, TPoint near)
@@ -94,7 +97,8 @@ bool SameLine(const TFittedLine& a, const TFittedLine& b, TPoint near)
 
 int InkedBins(const TFittedLine& line)
 {
-    return static_cast<int>(std::count_if(line.Bins.begin(), line.Bins.end(), [](const TLineBin& b) { return b.Inked; }));
+    return static_cast<int>(
+        std::count_if(line.Bins.begin(), line.Bins.end(), [](const TLineBin& b) { return b.Inked; }));
 }
 
 // Of two fits to one line, the one with more ink, or with as much and
@@ -218,6 +222,17 @@ bool Ragged(const TFittedLine& line)
     return (measured > 0 && squares / measured > MaxShiftSquares) || spread[spread.size() / 2] > MaxInkSpread;
 }
 
+// A bilevel scan puts each edge of a line on a whole pixel: the centre is
+// off by a variance of 1/24 pixel squared, which averages out only as the
+// line's steps pass through every phase of the pixels, once per pixel of
+// sideways travel along its inked length.
+double StaircaseVariance(const TFittedLine& line)
+{
+    const double c = std::fabs(std::cos(line.Line.NormalAngle)), s = std::fabs(std::sin(line.Line.NormalAngle));
+    const double travel = InkedBins(line) * LineBinLength * std::min(c, s);
+    return 1.0 / 24 / (1 + travel);
+}
+
 double ArmDirection(const TStraightLine& line, int side)
 {
     // Along the line: (-sin, cos) of the normal angle, in degrees.
@@ -227,8 +242,8 @@ double ArmDirection(const TStraightLine& line, int side)
 
 class TSnapper {
 public:
-    TSnapper(const TDarknessWindow& window, TPoint click, const TSnapOptions& options)
-        : FWindow(window), FClick(click), FOptions(options), FNoise(NoiseLevel(window)), FBilevel(IsBilevel(window))
+    TSnapper(const TDarknessWindow& window, TPoint click, const TSnapOptions& options, bool bilevel)
+        : FWindow(window), FClick(click), FOptions(options), FNoise(NoiseLevel(window)), FBilevel(bilevel)
     {
     }
 
@@ -244,8 +259,8 @@ private:
         TPoint At;
     };
 
-    TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
-                    double reach, bool before = true, bool after = true) const;
+    TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough, double reach,
+        bool before = true, bool after = true, bool warm = false) const;
     void FindLines();
     std::vector<TBandMask> Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
@@ -261,7 +276,7 @@ private:
 };
 
 TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
-                          double reach, bool before, bool after) const
+    double reach, bool before, bool after, bool warm) const
 {
     TLineFitRequest request;
     request.OriginX = origin.X;
@@ -274,6 +289,7 @@ TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<T
     request.UseAfter = after;
     request.Reach = reach;
     request.Rough = rough;
+    request.Warm = warm;
     return FitLine(FWindow, request, FNoise, FBilevel);
 }
 
@@ -299,13 +315,13 @@ void TSnapper::FindLines()
     for (const TFittedLine& start : seeds) {
         const double c = std::cos(start.Line.NormalAngle), s = std::sin(start.Line.NormalAngle);
         const double off = start.Line.Distance - c * FClick.X - s * FClick.Y;
-        const TPoint foot{FClick.X + c * off, FClick.Y + s * off};
+        const TPoint foot { FClick.X + c * off, FClick.Y + s * off };
         TFittedLine line = Fit(start, foot, Alongside(start, seeds), true, reach);
         if (!line.Valid)
             line = start;
         else if (UsableLine(line))
             valid.push_back(line);
-        found.push_back({std::move(line), foot});
+        found.push_back({ std::move(line), foot });
     }
     for (TFound& f : found) {
         std::vector<TBandMask> alongside = Alongside(f.Line, valid);
@@ -316,8 +332,8 @@ void TSnapper::FindLines()
         }
         if (!f.Line.Valid || !UsableLine(f.Line))
             continue;
-        const auto same = std::find_if(FLines.begin(), FLines.end(),
-                                       [&](const TFittedLine& l) { return SameLine(l, f.Line, FClick); });
+        const auto same = std::find_if(
+            FLines.begin(), FLines.end(), [&](const TFittedLine& l) { return SameLine(l, f.Line, FClick); });
         if (same == FLines.end()) {
             FLines.push_back(f.Line);
             FOrigins.push_back(f.Foot);
@@ -341,9 +357,10 @@ std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::v
         auto offset = [&](const TStraightLine& l) {
             return l.Distance - FClick.X * std::cos(l.NormalAngle) - FClick.Y * std::sin(l.NormalAngle);
         };
-        const double apart = std::fabs(opposite ? offset(line.Line) + offset(other.Line) : offset(line.Line) - offset(other.Line));
+        const double apart =
+            std::fabs(opposite ? offset(line.Line) + offset(other.Line) : offset(line.Line) - offset(other.Line));
         if (apart <= AlongsideDistance)
-            masks.push_back({other.Line, 0, true});
+            masks.push_back({ other.Line, 0, true });
     }
     return masks;
 }
@@ -353,7 +370,7 @@ std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::v
 // full fits, which leave the other line out.)
 bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
 {
-    const size_t index[2] = {i, j};
+    const size_t index[2] = { i, j };
     for (int k = 0; k < 2; ++k) {
         const TFittedLine& line = FLines[index[k]];
         const double centre = AlongAt(line, FOrigins[index[k]], at);
@@ -367,7 +384,7 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) const
 {
-    TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
+    TFittedLine lines[2] = { FLines[pair.First], FLines[pair.Second] };
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
         if (k != pair.First && k != pair.Second)
@@ -377,7 +394,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
     // crossing, until the crossing stays put; then again from the arms that
     // are there only, so that the end of a corner's line does not count.
     const double reach = ArmReach + 16;
-    bool sides[2][2] = {{true, true}, {true, true}};
+    bool sides[2][2] = { { true, true }, { true, true } };
     TArm arms[2][2];
     TPoint origin = pair.At;
     std::optional<TPoint> at = pair.At;
@@ -387,7 +404,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
         for (int k = 0; k < 2; ++k) {
             std::vector<TBandMask> masks = Alongside(lines[k], others);
             masks.push_back(BandOf(lines[1 - k]));
-            fitted[k] = Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1]);
+            fitted[k] = Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0);
             if (!fitted[k].Valid)
                 return std::nullopt;
         }
@@ -444,7 +461,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
         jacobian.col(0) = inverse.col(k);
         jacobian.col(1) = -inverse.col(k) * AlongAt(l, origin, *at);
         Eigen::Matrix2d own;
-        own << l.OffsetVariance, l.OffsetAngleCovariance, l.OffsetAngleCovariance, l.AngleVariance;
+        own << l.OffsetVariance + (FBilevel ? StaircaseVariance(l) : 0), l.OffsetAngleCovariance,
+            l.OffsetAngleCovariance, l.AngleVariance;
         covariance += jacobian * own * jacobian.transpose();
     }
     f.Sigma = std::sqrt(0.5 * covariance.trace());
@@ -464,13 +482,12 @@ std::optional<TSnappedFeature> TSnapper::Run()
         for (size_t j = i + 1; j < FLines.size(); ++j) {
             const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
             if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
-                pairs.push_back({i, j, *at});
+                pairs.push_back({ i, j, *at });
         }
     // Nearest first: a feature found settles the pairs farther off than it
     // by more than the margin (and the rough crossings' own error).
-    std::sort(pairs.begin(), pairs.end(), [&](const TLinePair& a, const TLinePair& b) {
-        return Distance(a.At, FClick) < Distance(b.At, FClick);
-    });
+    std::sort(pairs.begin(), pairs.end(),
+        [&](const TLinePair& a, const TLinePair& b) { return Distance(a.At, FClick) < Distance(b.At, FClick); });
     std::vector<TCandidate> found;
     double failedNearest = INFINITY;
     for (const TLinePair& pair : pairs) {
@@ -494,7 +511,7 @@ std::optional<TSnappedFeature> TSnapper::Run()
         else if (c->Feature.Sigma < same->Feature.Sigma)
             *same = *c;
         std::sort(found.begin(), found.end(),
-                  [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
+            [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
     }
     if (found.empty())
         return std::nullopt;
@@ -510,7 +527,8 @@ std::optional<TSnappedFeature> TSnapper::Run()
 
 } // namespace
 
-std::optional<TSnappedFeature> SnapToFeature(const TBitmap& bitmap, double column, double row, const TSnapOptions& options)
+std::optional<TSnappedFeature> SnapToFeature(
+    const TBitmap& bitmap, double column, double row, const TSnapOptions& options)
 {
     if (!(options.Radius > 0 && options.Radius <= MaxSnapRadius))
         throw Exception("The snap radius must lie above 0 and at most 64 pixels");
@@ -520,11 +538,18 @@ std::optional<TSnappedFeature> SnapToFeature(const TBitmap& bitmap, double colum
     const double left = std::floor(column) - half, top = std::floor(row) - half;
     if (left + 2 * half < 0 || top + 2 * half < 0 || left > bitmap.Width() || top > bitmap.Height())
         return std::nullopt;
-    const TDarknessWindow window =
+    TDarknessWindow window =
         ReadDarknessWindow(bitmap, static_cast<int>(left), static_cast<int>(top), 2 * half + 1, 2 * half + 1);
     if (window.Width < 16 || window.Height < 16)
         return std::nullopt;
-    TSnapper snapper(window, {column - window.Left, row - window.Top}, options);
+    // A bilevel window is smoothed first: its lines become profiles the
+    // fits can follow, and its steps a kind of noise.
+    const bool bilevel = IsBilevel(window);
+    if (bilevel) {
+        cv::Mat values(window.Height, window.Width, CV_32F, window.Values.data());
+        cv::GaussianBlur(values, values, cv::Size(0, 0), BilevelSmoothing);
+    }
+    TSnapper snapper(window, { column - window.Left, row - window.Top }, options, bilevel);
     std::optional<TSnappedFeature> feature = snapper.Run();
     if (feature) {
         feature->Column += window.Left;
@@ -535,7 +560,7 @@ std::optional<TSnappedFeature> SnapToFeature(const TBitmap& bitmap, double colum
 
 std::optional<TSnappedFeature> RefineCorner(const TBitmap& bitmap, double column, double row, double radius)
 {
-    return SnapToFeature(bitmap, column, row, {radius, TSnapTarget::Corner});
+    return SnapToFeature(bitmap, column, row, { radius, TSnapTarget::Corner });
 }
 
 const char* FeatureKindName(TFeatureKind kind)
@@ -548,6 +573,7 @@ std::string SnapSummary(const std::optional<TSnappedFeature>& feature)
     if (!feature)
         return "nothing to snap to";
     char text[64];
-    std::snprintf(text, sizeof text, "%s, \u00b1%.2f px", FeatureKindName(feature->Kind), std::max(feature->Sigma, 0.01));
+    std::snprintf(
+        text, sizeof text, "%s, \u00b1%.2f px", FeatureKindName(feature->Kind), std::max(feature->Sigma, 0.01));
     return text;
 }

@@ -41,8 +41,8 @@ struct TSnappedFeature {
 
 // The feature within options.Radius of (column, row), or nothing. Raises
 // Exception for a radius that is not above 0 and at most MaxSnapRadius.
-std::optional<TSnappedFeature> SnapToFeature(const TBitmap& bitmap, double column, double row,
-                                             const TSnapOptions& options = {});
+std::optional<TSnappedFeature> SnapToFeature(
+    const TBitmap& bitmap, double column, double row, const TSnapOptions& options = {});
 
 // For finders that know roughly where a corner is (the map frame): the
 // corner within radius of (column, row), refined on its two lines.

@@ -10,21 +10,28 @@
 
 namespace {
 
-constexpr int Rounds = 4, RoughRounds = 2;
+constexpr int Rounds = 4, RoughRounds = 2, WarmRounds = 2;
 constexpr int StepsPerRound = 8, RoughStepsPerRound = 5;
 // A round that moves the line by less than this (pixels, at the origin and
 // at the reach) and changes no bin ends the fit.
 constexpr double Settled = 0.002;
-constexpr double TukeyLimit = 4.685;   // residual scales
-constexpr double InkedShare = 0.35;    // of the contrast, for a bin to hold the line
+constexpr double TukeyLimit = 4.685;    // residual scales
+constexpr double InkedShare = 0.35;     // of the contrast, for a bin to hold the line
 constexpr double InkedSignificance = 3; // amplitude errors, likewise
-constexpr double OutlierShift = 0.3;   // pixels; and five shift errors
+constexpr double OutlierShift = 0.3;    // pixels; and five shift errors
 constexpr double OutlierErrors = 5;
 constexpr double MinWidth = 0.3, MaxWidth = 12, MinBlur = 0.05, MaxBlur = 4;
 // The blur may fall to this in the first round, and to half as much in each
 // further one: a sharp profile has corners on which the steps stall far
 // from the line, a blurred one leads them there first.
 constexpr double FirstBlurFloor = 0.5;
+// A bilevel scan's edges are whole pixels, a staircase along the line; a
+// profile at least this blurred averages the stairs instead of fitting one.
+constexpr double BilevelBlur = 0.5;
+// How far the steps of a bilevel line move one bin's centre: each edge
+// lies anywhere within a pixel, a deviation of 0.29, and the centre between
+// two of them.
+constexpr double StaircaseShift = 0.2;
 // Pixels are not trusted to fit the model better than this share of the
 // line's darkness (nor better than half a grey level), whatever the
 // residuals say; a noiseless picture would otherwise claim no error at all.
@@ -52,8 +59,8 @@ struct TPixel {
 struct TBinState {
     int First = 0, End = 0; // pixel range
     int Masked = 0;
-    bool Geometry = false;  // may shape the geometry (inked, not an outlier, on a used side)
-    bool Side = true;       // on a side the request lets shape the geometry
+    bool Geometry = false; // may shape the geometry (inked, not an outlier, on a used side)
+    bool Side = true;      // on a side the request lets shape the geometry
     double Paper = 0, Amplitude = 0;
     double FreeAmplitude = 0, FreeAmplitudeError = 0;
     bool Inked = false, Outlier = false;
@@ -120,13 +127,14 @@ void TFitter::Select(bool first)
     for (int y = 0; y < FWindow.Height; ++y)
         for (int x = 0; x < FWindow.Width; ++x) {
             const double dx = x - FRequest.OriginX, dy = y - FRequest.OriginY;
-            if (std::fabs(c * dx + s * dy - FState.Offset()) > halfStrip || std::fabs(-s * dx + c * dy) > FRequest.Reach)
+            if (std::fabs(c * dx + s * dy - FState.Offset()) > halfStrip ||
+                std::fabs(-s * dx + c * dy) > FRequest.Reach)
                 continue;
             bool masked = false;
             const double own = std::fabs(c * dx + s * dy - FState.Offset());
             for (const TBandMask& m : FRequest.Masks) {
-                const double there = std::fabs(std::cos(m.Line.NormalAngle) * x + std::sin(m.Line.NormalAngle) * y -
-                                               m.Line.Distance);
+                const double there =
+                    std::fabs(std::cos(m.Line.NormalAngle) * x + std::sin(m.Line.NormalAngle) * y - m.Line.Distance);
                 masked = masked || there <= (m.Alongside ? own : m.HalfWidth);
             }
             const int bin = static_cast<int>(std::floor((-s * dx + c * dy) / LineBinLength));
@@ -134,7 +142,7 @@ void TFitter::Select(bool first)
                 lowBin = highBin = bin;
             lowBin = std::min(lowBin, bin);
             highBin = std::max(highBin, bin);
-            found.push_back({{dx, dy, FWindow.At(x, y), 1.0, bin}, masked});
+            found.push_back({ { dx, dy, FWindow.At(x, y), 1.0, bin }, masked });
         }
     FFirstBin = lowBin;
     FBins.assign(std::max(0, highBin - lowBin + 1), {});
@@ -242,7 +250,7 @@ void TFitter::Reweigh(const TEvaluation& e)
     // turn every small misfit into an outlier; a bilevel scan's edge pixels
     // miss any smooth model by up to half the line's darkness and must all
     // count.
-    const double floor = FBilevel ? 0.25 * FPeak : std::max({0.5, 0.5 * FNoise, 0.03 * FPeak});
+    const double floor = FBilevel ? 0.25 * FPeak : std::max({ 0.5, 0.5 * FNoise, 0.03 * FPeak });
     FScale = std::max(1.4826 * *middle, floor);
     FRobust = true;
     for (size_t i = 0; i < FPixels.size(); ++i) {
@@ -276,6 +284,9 @@ void TFitter::UpdateBins(const TEvaluation& e)
         bin.FreeAmplitudeError = solvable ? scale * std::sqrt(sw / det) : 0;
         bin.Shift = sgg > 0 ? sgr / sgg : 0;
         bin.ShiftError = sgg > 0 ? scale / std::sqrt(sgg) : 0;
+        // On a bilevel scan a bin's centre is also off by its steps.
+        if (FBilevel && sgg > 0)
+            bin.ShiftError = std::hypot(bin.ShiftError, StaircaseShift);
         if (solvable)
             amplitudes.push_back(bin.FreeAmplitude);
     }
@@ -291,7 +302,7 @@ void TFitter::UpdateBins(const TEvaluation& e)
     std::vector<double> shifts;
     for (TBinState& bin : FBins) {
         bin.Inked = FContrast > 0 && bin.End - bin.First >= 3 && bin.FreeAmplitude > InkedShare * FContrast &&
-                    bin.FreeAmplitude > InkedSignificance * bin.FreeAmplitudeError;
+            bin.FreeAmplitude > InkedSignificance * bin.FreeAmplitudeError;
         if (bin.Inked && bin.Side && bin.Amplitude > 0)
             shifts.push_back(bin.Shift);
     }
@@ -302,7 +313,7 @@ void TFitter::UpdateBins(const TEvaluation& e)
     }
     for (TBinState& bin : FBins) {
         bin.Outlier = bin.Inked && bin.Amplitude > 0 &&
-                      std::fabs(bin.Shift - middle) > std::max(OutlierShift, OutlierErrors * bin.ShiftError);
+            std::fabs(bin.Shift - middle) > std::max(OutlierShift, OutlierErrors * bin.ShiftError);
         bin.Geometry = bin.Inked && !bin.Outlier && bin.Side;
     }
 }
@@ -328,7 +339,7 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
         lineParameters += bin.Geometry ? 2 : 1;
     }
     const double c = std::cos(FState.Angle()), s = std::sin(FState.Angle());
-    out.Line = {FState.Angle(), FState.Offset() + c * FRequest.OriginX + s * FRequest.OriginY};
+    out.Line = { FState.Angle(), FState.Offset() + c * FRequest.OriginX + s * FRequest.OriginY };
     // The normal angle is reported in [0, pi); where that turns the normal
     // round, the line's direction turns too, and with it the bins' order
     // and the signs of what is measured along the normal.
@@ -379,16 +390,17 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
 TFittedLine TFitter::Run()
 {
     TEvaluation current;
-    const int rounds = FRequest.Rough ? RoughRounds : Rounds;
+    const int rounds = FRequest.Rough ? RoughRounds : FRequest.Warm ? WarmRounds : Rounds;
     const int steps = FRequest.Rough ? RoughStepsPerRound : StepsPerRound;
     for (int round = 0; round < rounds; ++round) {
-        const double blurFloor = std::max(MinBlur, std::ldexp(FirstBlurFloor, -round));
+        const double blurFloor =
+            std::max(FBilevel ? BilevelBlur : MinBlur, FRequest.Warm ? 0.0 : std::ldexp(FirstBlurFloor, -round));
         FState.Q[3] = std::max(FState.Q[3], blurFloor);
         const TState before = FState;
         std::vector<bool> flags;
         for (const TBinState& bin : FBins)
             flags.push_back(bin.Geometry);
-        Select(round == 0);
+        Select(round == 0 && !FRequest.Warm);
         if (FPixels.size() < 8)
             return {};
         current = Evaluate(FState, true);
@@ -401,9 +413,14 @@ TFittedLine TFitter::Run()
             TMatrix4 system = current.Normal;
             for (int k = 0; k < 4; ++k)
                 system(k, k) += damping * std::max(current.Normal(k, k), 1e-12);
-            const TVector4 delta = system.ldlt().solve(current.Gradient);
+            TVector4 delta = system.ldlt().solve(current.Gradient);
             if (!delta.allFinite())
                 break;
+            // Width and blur change by half their value at most: a bold step
+            // lands on a bound, and from a hairline's width no slope leads
+            // back (its width and its ink trade against each other).
+            delta[2] = std::clamp(delta[2], -0.5 * FState.Width(), 0.5 * FState.Width() + 0.3);
+            delta[3] = std::clamp(delta[3], -0.5 * FState.Blur(), 0.5 * FState.Blur() + 0.2);
             TState trial = FState;
             trial.Q += delta;
             trial.Q[2] = std::clamp(trial.Q[2], MinWidth, MaxWidth);

@@ -44,6 +44,9 @@ struct TLineFitRequest {
     // A rough fit (a Gaussian profile, fewer steps) finds a line from a
     // first guess; only a full fit measures it.
     bool Rough = false;
+    // The start is a full fit of this line already (from a nearby origin,
+    // or with other sides): two rounds, no search from afar.
+    bool Warm = false;
 };
 
 struct TLineBin {
@@ -52,8 +55,8 @@ struct TLineBin {
     int Masked = 0;       // pixels of the strip left out by the masks
     double Amplitude = 0; // ink above the paper
     double AmplitudeError = 0;
-    bool Inked = false;   // holds the line (and shapes the geometry)
-    double Shift = 0;     // how far this bin alone would move the line
+    bool Inked = false; // holds the line (and shapes the geometry)
+    double Shift = 0;   // how far this bin alone would move the line
     double ShiftError = 0;
     bool Outlier = false; // inked, but its centre stands apart
 };

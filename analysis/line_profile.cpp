@@ -24,15 +24,15 @@ struct TGauss {
 TGauss Gauss(double z)
 {
     if (z > FarOut)
-        return {1, 0};
+        return { 1, 0 };
     if (z < -FarOut)
-        return {0, 0};
+        return { 0, 0 };
     const double e = std::exp(-0.5 * z * z);
     const double x = std::fabs(z) * M_SQRT1_2;
     const double t = 1 / (1 + 0.3275911 * x);
     const double tail =
         0.5 * t * (0.254829592 + t * (-0.284496736 + t * (1.421413741 + t * (-1.453152027 + t * 1.061405429)))) * e;
-    return {z >= 0 ? 1 - tail : tail, 0.3989422804014327 * e};
+    return { z >= 0 ? 1 - tail : tail, 0.3989422804014327 * e };
 }
 
 // Repeated integrals of the Gaussian's distribution function at x, for
@@ -47,7 +47,7 @@ TIntegrals Integrals(double x, double s)
 {
     const double z = x / s;
     const TGauss g = Gauss(z);
-    return {g.Cdf, s * (z * g.Cdf + g.Pdf), 0.5 * s * s * ((z * z + 1) * g.Cdf + z * g.Pdf), g.Pdf, s * g.Cdf};
+    return { g.Cdf, s * (z * g.Cdf + g.Pdf), 0.5 * s * s * ((z * z + 1) * g.Cdf + z * g.Pdf), g.Pdf, s * g.Cdf };
 }
 
 } // namespace

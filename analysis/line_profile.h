@@ -31,6 +31,6 @@ private:
     double FWidth;
     double FBlur;
     bool FRough;
-    double FRoughBlur; // the Gaussian of a rough profile
+    double FRoughBlur;    // the Gaussian of a rough profile
     double FFootprint[2]; // the pixel's two box widths along the normal, larger first
 };

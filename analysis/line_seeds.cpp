@@ -104,24 +104,24 @@ std::vector<TBump> Bumps(const cv::Mat& thin, const TStraightLine& line)
             --low;
         while (high + 1 < Steps && smooth[high + 1] >= 0.5 * smooth[k] && smooth[high + 1] <= smooth[high])
             ++high;
-        bumps.push_back({k * ProfileStep - ProfileReach, (high - low + 1) * ProfileStep});
+        bumps.push_back({ k * ProfileStep - ProfileReach, (high - low + 1) * ProfileStep });
     }
     if (bumps.empty())
-        bumps.push_back({0, 2});
+        bumps.push_back({ 0, 2 });
     return bumps;
 }
 
 } // namespace
 
-std::vector<TLineSeed> FindLineSeeds(const TDarknessWindow& window, double x, double y, double reach, double noise,
-                                     int maxSeeds)
+std::vector<TLineSeed> FindLineSeeds(
+    const TDarknessWindow& window, double x, double y, double reach, double noise, int maxSeeds)
 {
     if (window.Width < 3 || window.Height < 3)
         return {};
     const cv::Mat darkness(window.Height, window.Width, CV_32F, const_cast<float*>(window.Values.data()));
     cv::Mat thin;
-    cv::morphologyEx(darkness, thin, cv::MORPH_TOPHAT,
-                     cv::getStructuringElement(cv::MORPH_RECT, {OpeningSize, OpeningSize}));
+    cv::morphologyEx(
+        darkness, thin, cv::MORPH_TOPHAT, cv::getStructuringElement(cv::MORPH_RECT, { OpeningSize, OpeningSize }));
 
     // Noise leaves a small positive top-hat everywhere; only what rises
     // above it votes.
@@ -173,7 +173,7 @@ std::vector<TLineSeed> FindLineSeeds(const TDarknessWindow& window, double x, do
                     if ((dk || di) && acc.Wrapped(k + dk, i + di) > v)
                         maximum = false;
             if (maximum)
-                peaks.push_back({k, i, v});
+                peaks.push_back({ k, i, v });
         }
     std::sort(peaks.begin(), peaks.end(), [](const TPeak& a, const TPeak& b) { return a.Votes > b.Votes; });
 
@@ -182,11 +182,12 @@ std::vector<TLineSeed> FindLineSeeds(const TDarknessWindow& window, double x, do
     for (const TPeak& p : peaks) {
         if (static_cast<int>(seeds.size()) >= maxSeeds || p.Votes < cutoff)
             break;
-        double angle = (p.Angle + PeakOffset(acc.Wrapped(p.Angle - 1, p.Distance), p.Votes,
-                                             acc.Wrapped(p.Angle + 1, p.Distance))) * M_PI / AngleSteps;
+        double angle =
+            (p.Angle +
+                PeakOffset(acc.Wrapped(p.Angle - 1, p.Distance), p.Votes, acc.Wrapped(p.Angle + 1, p.Distance))) *
+            M_PI / AngleSteps;
         double distance = p.Distance - acc.Reach +
-                          PeakOffset(acc.Wrapped(p.Angle, p.Distance - 1), p.Votes,
-                                     acc.Wrapped(p.Angle, p.Distance + 1));
+            PeakOffset(acc.Wrapped(p.Angle, p.Distance - 1), p.Votes, acc.Wrapped(p.Angle, p.Distance + 1));
         if (angle < 0 || angle >= M_PI) {
             angle += angle < 0 ? M_PI : -M_PI;
             distance = -distance;
@@ -194,7 +195,7 @@ std::vector<TLineSeed> FindLineSeeds(const TDarknessWindow& window, double x, do
         auto fromPoint = [&](const TStraightLine& line) {
             return line.Distance - x * std::cos(line.NormalAngle) - y * std::sin(line.NormalAngle);
         };
-        const TStraightLine peakLine{angle, distance + x * std::cos(angle) + y * std::sin(angle)};
+        const TStraightLine peakLine { angle, distance + x * std::cos(angle) + y * std::sin(angle) };
         for (const TBump& bump : Bumps(thin, peakLine)) {
             const double here = distance + bump.Offset;
             const bool same = std::any_of(seeds.begin(), seeds.end(), [&](const TLineSeed& s) {
@@ -206,7 +207,7 @@ std::vector<TLineSeed> FindLineSeeds(const TDarknessWindow& window, double x, do
             if (same || static_cast<int>(seeds.size()) >= maxSeeds)
                 continue;
             TLineSeed seed;
-            seed.Line = {angle, peakLine.Distance + bump.Offset};
+            seed.Line = { angle, peakLine.Distance + bump.Offset };
             seed.Strength = p.Votes;
             seed.Width = bump.Width;
             seeds.push_back(seed);

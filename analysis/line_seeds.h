@@ -22,5 +22,5 @@ struct TLineSeed {
 
 // Lines passing within reach of (x, y), strongest first, at most maxSeeds.
 // noise: the window's noise level.
-std::vector<TLineSeed> FindLineSeeds(const TDarknessWindow& window, double x, double y, double reach, double noise,
-                                     int maxSeeds);
+std::vector<TLineSeed> FindLineSeeds(
+    const TDarknessWindow& window, double x, double y, double reach, double noise, int maxSeeds);

@@ -73,19 +73,19 @@ void WriteMiss(const std::string& folder, int index, const TSnapCase& c, const T
         std::fwrite(rgb.data(), 1, rgb.size(), f);
         std::fclose(f);
     }
-    std::printf("case %d (%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d format %d\n",
-                index, c.Category.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY,
-                o.Answered ? "answered" : "nothing", o.Error, o.Sigma, c.Scene.Blur, c.Scene.Noise, c.Scene.JpegQuality,
-                static_cast<int>(c.Scene.Format));
+    std::printf("case %d (%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
+                "format %d\n",
+        index, c.Category.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
+        o.Sigma, c.Scene.Blur, c.Scene.Noise, c.Scene.JpegQuality, static_cast<int>(c.Scene.Format));
 }
 
 void PrintTally(const std::string& name, const TTally& t, bool positive)
 {
     if (positive)
         std::printf("| %s | %d | %.1f %% | %.3f | %.3f | %.2f %% | %.1f %% | %.1f %% |\n", name.c_str(), t.Cases,
-                    100.0 * t.Answered / t.Cases, Quantile(t.Errors, 0.5), Quantile(t.Errors, 0.95),
-                    t.Answered ? 100.0 * t.Wrong / t.Answered : 0.0, t.Answered ? 100.0 * t.KindRight / t.Answered : 0.0,
-                    t.Answered ? 100.0 * t.WithinSigma / t.Answered : 0.0);
+            100.0 * t.Answered / t.Cases, Quantile(t.Errors, 0.5), Quantile(t.Errors, 0.95),
+            t.Answered ? 100.0 * t.Wrong / t.Answered : 0.0, t.Answered ? 100.0 * t.KindRight / t.Answered : 0.0,
+            t.Answered ? 100.0 * t.WithinSigma / t.Answered : 0.0);
     else
         std::printf("| %s | %d | %.1f %% |\n", name.c_str(), t.Cases, 100.0 * (t.Cases - t.Answered) / t.Cases);
 }
@@ -93,7 +93,7 @@ void PrintTally(const std::string& name, const TTally& t, bool positive)
 void TimeLarge(const std::vector<TSnapCase>& cases, int count)
 {
     std::mt19937 random(7);
-    for (const TBitmapFormat format : {bf24Bit, bf8Bit}) {
+    for (const TBitmapFormat format : { bf24Bit, bf8Bit }) {
         TBitmap large;
         large.SetPixelFormat(format);
         large.SetSize(20000, 6000);
@@ -115,11 +115,12 @@ void TimeLarge(const std::vector<TSnapCase>& cases, int count)
             same += big.Answered == alone.Answered && std::fabs(big.Error - alone.Error) < 1e-6;
             times.push_back(big.Milliseconds);
         }
-        std::printf("20000 x 6000, %s: %zu snaps, mean %.2f ms, median %.2f ms, 95th percentile %.2f ms, longest %.2f ms; "
-                    "%d of %d answers as on the patch alone\n",
-                    format == bf24Bit ? "24-bit" : "8-bit", times.size(),
-                    times.empty() ? 0 : std::accumulate(times.begin(), times.end(), 0.0) / times.size(),
-                    Quantile(times, 0.5), Quantile(times, 0.95), Quantile(times, 1.0), same, compared);
+        std::printf(
+            "20000 x 6000, %s: %zu snaps, mean %.2f ms, median %.2f ms, 95th percentile %.2f ms, longest %.2f ms; "
+            "%d of %d answers as on the patch alone\n",
+            format == bf24Bit ? "24-bit" : "8-bit", times.size(),
+            times.empty() ? 0 : std::accumulate(times.begin(), times.end(), 0.0) / times.size(), Quantile(times, 0.5),
+            Quantile(times, 0.95), Quantile(times, 1.0), same, compared);
     }
 }
 
@@ -144,13 +145,15 @@ int main(int argc, char** argv)
         else if (arg == "--misses" && hasValue)
             misses = argv[++i];
         else {
-            std::fprintf(stderr, "Usage: snap_accuracy [--positives N] [--negatives N] [--seed S] [--large N] [--misses FOLDER]\n");
+            std::fprintf(stderr,
+                "Usage: snap_accuracy [--positives N] [--negatives N] [--seed S] [--large N] [--misses FOLDER]\n");
             return 2;
         }
     }
     const std::vector<TSnapCase> cases = MakeSnapCases(positives, negatives, seed);
     std::map<std::string, TTally> byCategory;
     TTally allPositive, allNegative, clean, hard;
+    std::map<std::string, TTally> byScan; // positives by pixel format, JPEG and blur
     std::vector<double> times;
     for (size_t i = 0; i < cases.size(); ++i) {
         const TSnapCase& c = cases[i];
@@ -158,10 +161,17 @@ int main(int argc, char** argv)
         DrawScene(bitmap, c.Scene);
         const TOutcome o = Snap(bitmap, c);
         times.push_back(o.Milliseconds);
-        const std::string group = c.Category.substr(0, c.Category.find(','));
         const bool isHard = c.Category.find(',') != std::string::npos;
-        for (TTally* t : {&byCategory[c.Positive ? c.Category : "negative: " + c.Category],
-                          c.Positive ? &allPositive : &allNegative, c.Positive ? (isHard ? &hard : &clean) : nullptr}) {
+        const std::string format = c.Scene.Format == bf1Bit ? "1-bit (bilevel)"
+            : c.Scene.Format == bf8Bit                      ? "8-bit grey palette"
+            : c.Scene.Format == bf32Bit                     ? "32-bit"
+                                                            : "24-bit";
+        TTally* scan[3] = { c.Positive ? &byScan[format] : nullptr,
+            c.Positive && c.Scene.JpegQuality > 0 ? &byScan["JPEG-compressed"] : nullptr,
+            c.Positive && c.Scene.Blur == 0 ? &byScan["not blurred"] : nullptr };
+        for (TTally* t : { &byCategory[c.Positive ? c.Category : "negative: " + c.Category],
+                 c.Positive ? &allPositive : &allNegative, c.Positive ? (isHard ? &hard : &clean) : nullptr, scan[0],
+                 scan[1], scan[2] }) {
             if (!t)
                 continue;
             ++t->Cases;
@@ -180,7 +190,8 @@ int main(int argc, char** argv)
         if (!misses.empty() && miss)
             WriteMiss(misses, static_cast<int>(i), c, o);
     }
-    std::printf("| patches | cases | found | median error (px) | 95th percentile (px) | wrong (> 1 px) | kind right | within 2.45 sigma |\n");
+    std::printf("| patches | cases | found | median error (px) | 95th percentile (px) | wrong (> 1 px) | kind right | "
+                "within 2.45 sigma |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& [name, t] : byCategory)
         if (name.rfind("negative: ", 0) != 0)
@@ -188,13 +199,15 @@ int main(int argc, char** argv)
     PrintTally("**clean (no clutter)**", clean, true);
     PrintTally("**other lines, symbols or contours within 6 px**", hard, true);
     PrintTally("**all positives**", allPositive, true);
+    for (const auto& [name, t] : byScan)
+        PrintTally(name, t, true);
     std::printf("\n| negatives | cases | answered nothing |\n|---|---:|---:|\n");
     for (const auto& [name, t] : byCategory)
         if (name.rfind("negative: ", 0) == 0)
             PrintTally(name.substr(10), t, false);
     PrintTally("**all negatives**", allNegative, false);
     std::printf("\nTime per snap on the %zu patches: median %.2f ms, 95th percentile %.2f ms, longest %.2f ms\n",
-                times.size(), Quantile(times, 0.5), Quantile(times, 0.95), Quantile(times, 1.0));
+        times.size(), Quantile(times, 0.5), Quantile(times, 0.95), Quantile(times, 1.0));
     if (large > 0)
         TimeLarge(cases, large);
     return 0;

@@ -10,8 +10,8 @@
 #include <random>
 #include <stdexcept>
 
-const TInk InkBlack{25, 25, 28}, InkGrey{115, 108, 100}, InkBlue{40, 90, 200}, InkRed{210, 50, 40},
-    InkBrown{150, 90, 50};
+const TInk InkBlack { 25, 25, 28 }, InkGrey { 115, 108, 100 }, InkBlue { 40, 90, 200 }, InkRed { 210, 50, 40 },
+    InkBrown { 150, 90, 50 };
 
 namespace {
 
@@ -31,7 +31,7 @@ int ClipPolygon(const TVertex* in, int count, double a, double b, double c, TVer
             out[n++] = p;
         if ((fp < 0 && fq > 0) || (fp > 0 && fq < 0)) {
             const double t = fp / (fp - fq);
-            out[n++] = {p.X + t * (q.X - p.X), p.Y + t * (q.Y - p.Y)};
+            out[n++] = { p.X + t * (q.X - p.X), p.Y + t * (q.Y - p.Y) };
         }
     }
     return n;
@@ -64,7 +64,8 @@ double StrokeCoverage(const TStroke& s, double x, double y, double half)
         return 0;
     if (std::fabs(across) < h - HalfDiagonal && along > HalfDiagonal && along < length - HalfDiagonal)
         return 1;
-    TVertex a[8] = {{x - half, y - half}, {x + half, y - half}, {x + half, y + half}, {x - half, y + half}}, b[8];
+    TVertex a[8] = { { x - half, y - half }, { x + half, y - half }, { x + half, y + half }, { x - half, y + half } },
+            b[8];
     int n = 4;
     n = ClipPolygon(a, n, -ux, -uy, -(ux * s.X0 + uy * s.Y0), b);
     n = ClipPolygon(b, n, ux, uy, ux * s.X0 + uy * s.Y0 + length, a);
@@ -98,14 +99,15 @@ struct TPlanes {
 // Lays ink over the planes, whose samples are `scale` to a pixel; the
 // coverage is asked for at sample centres in pixel coordinates.
 template <typename Coverage>
-void Lay(TPlanes& p, int scale, const TInk& ink, double left, double top, double right, double bottom, Coverage coverage)
+void Lay(
+    TPlanes& p, int scale, const TInk& ink, double left, double top, double right, double bottom, Coverage coverage)
 {
     auto sample = [&](double v) { return (v + 0.5) * scale - 0.5; };
     const int x0 = std::max(0, static_cast<int>(std::floor(sample(left)))),
               x1 = std::min(p.Width - 1, static_cast<int>(std::ceil(sample(right))));
     const int y0 = std::max(0, static_cast<int>(std::floor(sample(top)))),
               y1 = std::min(p.Height - 1, static_cast<int>(std::ceil(sample(bottom))));
-    const double values[3] = {ink.R, ink.G, ink.B};
+    const double values[3] = { ink.R, ink.G, ink.B };
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             const double c = coverage((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5);
@@ -133,14 +135,16 @@ void Blur(TPlanes& p, double sigma)
             for (int x = 0; x < p.Width; ++x) {
                 double v = 0;
                 for (int i = -radius; i <= radius; ++i)
-                    v += kernel[i + radius] * channel[static_cast<size_t>(y) * p.Width + std::clamp(x + i, 0, p.Width - 1)];
+                    v += kernel[i + radius] *
+                        channel[static_cast<size_t>(y) * p.Width + std::clamp(x + i, 0, p.Width - 1)];
                 pass[static_cast<size_t>(y) * p.Width + x] = v;
             }
         for (int y = 0; y < p.Height; ++y)
             for (int x = 0; x < p.Width; ++x) {
                 double v = 0;
                 for (int i = -radius; i <= radius; ++i)
-                    v += kernel[i + radius] * pass[static_cast<size_t>(std::clamp(y + i, 0, p.Height - 1)) * p.Width + x];
+                    v += kernel[i + radius] *
+                        pass[static_cast<size_t>(std::clamp(y + i, 0, p.Height - 1)) * p.Width + x];
                 channel[static_cast<size_t>(y) * p.Width + x] = v;
             }
     }
@@ -148,8 +152,8 @@ void Blur(TPlanes& p, double sigma)
 
 void JpegRoundTrip(std::vector<uint8_t>& rgb, int width, int height, int quality)
 {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr error{};
+    jpeg_compress_struct c {};
+    jpeg_error_mgr error {};
     c.err = jpeg_std_error(&error);
     jpeg_create_compress(&c);
     unsigned char* buffer = nullptr;
@@ -169,7 +173,7 @@ void JpegRoundTrip(std::vector<uint8_t>& rgb, int width, int height, int quality
     jpeg_finish_compress(&c);
     jpeg_destroy_compress(&c);
 
-    jpeg_decompress_struct d{};
+    jpeg_decompress_struct d {};
     d.err = jpeg_std_error(&error);
     jpeg_create_decompress(&d);
     jpeg_mem_src(&d, buffer, size);
@@ -188,11 +192,11 @@ void JpegRoundTrip(std::vector<uint8_t>& rgb, int width, int height, int quality
 } // namespace
 
 void AddLine(TScene& scene, double x, double y, double angle, double from, double to, double width, TInk ink,
-             double dash, double gap, double phase)
+    double dash, double gap, double phase)
 {
     const double ux = std::cos(angle * M_PI / 180), uy = std::sin(angle * M_PI / 180);
     auto stroke = [&](double a, double b) {
-        scene.Strokes.push_back({x + a * ux, y + a * uy, x + b * ux, y + b * uy, width, ink});
+        scene.Strokes.push_back({ x + a * ux, y + a * uy, x + b * ux, y + b * uy, width, ink });
     };
     if (dash <= 0) {
         stroke(from, to);
@@ -203,17 +207,18 @@ void AddLine(TScene& scene, double x, double y, double angle, double from, doubl
             stroke(std::max(start, from), std::min(start + dash, to));
 }
 
-void AddArc(TScene& scene, double cx, double cy, double radius, double fromAngle, double toAngle, double width,
-            TInk ink)
+void AddArc(
+    TScene& scene, double cx, double cy, double radius, double fromAngle, double toAngle, double width, TInk ink)
 {
     const int pieces = std::max(2, static_cast<int>(std::fabs(toAngle - fromAngle) * M_PI / 180 * radius / 2));
     for (int i = 0; i < pieces; ++i) {
         const double a = (fromAngle + (toAngle - fromAngle) * i / pieces) * M_PI / 180;
         const double b = (fromAngle + (toAngle - fromAngle) * (i + 1) / pieces) * M_PI / 180;
-        scene.Strokes.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a), cx + radius * std::cos(b),
-                                 cy + radius * std::sin(b), width, ink});
+        scene.Strokes.push_back({ cx + radius * std::cos(a), cy + radius * std::sin(a), cx + radius * std::cos(b),
+            cy + radius * std::sin(b), width, ink });
         // A round joint, so that the pieces make a smooth curve.
-        scene.Blobs.push_back({cx + radius * std::cos(b), cy + radius * std::sin(b), width / 2, width / 2, 0, 0, ink});
+        scene.Blobs.push_back(
+            { cx + radius * std::cos(b), cy + radius * std::sin(b), width / 2, width / 2, 0, 0, ink });
     }
 }
 
@@ -224,8 +229,8 @@ std::vector<uint8_t> RenderScene(const TScene& scene)
     // a scanner's optics do.
     const int scale = scene.Blur > 0 ? 4 : 1;
     const double half = 0.5 / scale;
-    TPlanes p{scene.Width * scale, scene.Height * scale, {}};
-    const double paper[3] = {scene.Paper.R, scene.Paper.G, scene.Paper.B};
+    TPlanes p { scene.Width * scale, scene.Height * scale, {} };
+    const double paper[3] = { scene.Paper.R, scene.Paper.G, scene.Paper.B };
     for (int k = 0; k < 3; ++k)
         p.Channel[k].assign(static_cast<size_t>(p.Width) * p.Height, paper[k]);
     for (const TStroke& s : scene.Strokes) {
@@ -241,7 +246,7 @@ std::vector<uint8_t> RenderScene(const TScene& scene)
     }
     if (scene.Blur > 0) {
         Blur(p, scene.Blur * scale);
-        TPlanes pixels{scene.Width, scene.Height, {}};
+        TPlanes pixels { scene.Width, scene.Height, {} };
         for (int k = 0; k < 3; ++k) {
             pixels.Channel[k].assign(static_cast<size_t>(scene.Width) * scene.Height, 0);
             for (int y = 0; y < p.Height; ++y)
@@ -267,11 +272,12 @@ std::vector<uint8_t> RenderScene(const TScene& scene)
 void PutPatch(TBitmap& bitmap, int left, int top, const TScene& scene, const std::vector<uint8_t>& rgb)
 {
     const TBitmapFormat format = bitmap.PixelFormat();
-    if (format == bf8Bit || format == bf1Bit) {
+    if (format == bf8Bit || format == bf4Bit || format == bf1Bit) {
+        const int levels = 1 << BitsPerPixelOf(format);
         std::vector<TPaletteEntry> entries;
-        for (int i = 0; i < (format == bf8Bit ? 256 : 2); ++i) {
-            const uint8_t v = static_cast<uint8_t>(format == bf8Bit ? i : 255 * i);
-            entries.push_back({v, v, v, 0});
+        for (int i = 0; i < levels; ++i) {
+            const uint8_t v = static_cast<uint8_t>(255 * i / (levels - 1));
+            entries.push_back({ v, v, v, 0 });
         }
         bitmap.SetPalette(CreatePalette(entries));
     }
@@ -291,6 +297,12 @@ void PutPatch(TBitmap& bitmap, int left, int top, const TScene& scene, const std
             case bf8Bit:
                 row[c] = static_cast<uint8_t>(std::lround(luminance));
                 break;
+            case bf4Bit: {
+                const uint8_t index = static_cast<uint8_t>(std::lround(luminance / 17));
+                row[c >> 1] = (c & 1) ? static_cast<uint8_t>((row[c >> 1] & 0xF0) | index)
+                                      : static_cast<uint8_t>((row[c >> 1] & 0x0F) | (index << 4));
+                break;
+            }
             case bf1Bit:
                 if (luminance >= 127.5)
                     row[c >> 3] |= static_cast<uint8_t>(0x80 >> (c & 7));
@@ -315,7 +327,7 @@ namespace {
 
 class TCaseMaker {
 public:
-    explicit TCaseMaker(uint32_t seed) : FRandom(seed) {}
+    explicit TCaseMaker(uint32_t seed) : FRandom(seed) { }
 
     TSnapCase Positive(int index);
     TSnapCase Negative(int index);
@@ -326,7 +338,7 @@ private:
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(FRandom); }
     TInk AnyInk()
     {
-        static const TInk inks[] = {InkBlack, InkGrey, InkBlue, InkRed, InkBrown};
+        static const TInk inks[] = { InkBlack, InkGrey, InkBlue, InkRed, InkBrown };
         return inks[Pick(5)];
     }
     // Paper, blur, noise, JPEG and pixel format of a scanned sheet.
@@ -340,7 +352,7 @@ private:
 void TCaseMaker::Scan(TScene& scene, const TInk& ink)
 {
     scene.Seed = FRandom();
-    scene.Paper = Chance(0.5) ? TInk{250, 250, 248} : TInk{236, 228, 204};
+    scene.Paper = Chance(0.5) ? TInk { 250, 250, 248 } : TInk { 236, 228, 204 };
     scene.Blur = Chance(0.3) ? 0 : Uniform(0.3, 1.5);
     scene.Noise = Uniform(0, 8);
     const bool darkInk = ink.R < 120 && std::fabs(ink.R - ink.B) < 20;
@@ -349,7 +361,7 @@ void TCaseMaker::Scan(TScene& scene, const TInk& ink)
         scene.Format = bf1Bit;
         scene.Noise = std::min(scene.Noise, 3.0);
         scene.Blur = std::max(scene.Blur, 0.5);
-        scene.Paper = {250, 250, 248};
+        scene.Paper = { 250, 250, 248 };
         return;
     }
     if (darkInk && format < 0.25)
@@ -377,10 +389,10 @@ void TCaseMaker::Symbols(TScene& scene, double x, double y, double from, double 
         const double sx = x + d * std::cos(a), sy = y + d * std::sin(a);
         switch (Pick(3)) {
         case 0:
-            scene.Blobs.push_back({sx, sy, size, size * Uniform(1, 1.6), Uniform(0, M_PI), Uniform(0.4, 0.7), ink});
+            scene.Blobs.push_back({ sx, sy, size, size * Uniform(1, 1.6), Uniform(0, M_PI), Uniform(0.4, 0.7), ink });
             break;
         case 1:
-            scene.Blobs.push_back({sx, sy, size * 0.6, size * 0.6, 0, 0, ink});
+            scene.Blobs.push_back({ sx, sy, size * 0.6, size * 0.6, 0, 0, ink });
             break;
         default:
             AddLine(scene, sx, sy, Uniform(0, 180), -size, size, Uniform(1, 2), ink);
@@ -408,9 +420,9 @@ TSnapCase TCaseMaker::Positive(int index)
     const double far = 90;
     // A corner's lines run on across the other's width, as a frame's do.
     AddLine(s, c.TruthX, c.TruthY, a1, shape == 2 ? -width2 / 2 : -far, far, width1, ink, dashed ? dash : 0, gap,
-            Uniform(0, 20));
+        Uniform(0, 20));
     AddLine(s, c.TruthX, c.TruthY, a2, shape == 0 ? -far : (shape == 2 ? -width1 / 2 : 0), far, width2, ink,
-            dashed ? dash : 0, gap, Uniform(0, 20));
+        dashed ? dash : 0, gap, Uniform(0, 20));
     c.Category = shape == 0 ? "crossing" : shape == 1 ? "T" : "L";
 
     double clickRadius = 5;
@@ -426,15 +438,15 @@ TSnapCase TCaseMaker::Positive(int index)
             const double along = (first ? a1 : a2) * M_PI / 180;
             const double sign = Chance(0.5) ? 1 : -1;
             AddLine(s, c.TruthX - sign * d * std::sin(along), c.TruthY + sign * d * std::cos(along), first ? a1 : a2,
-                    -far, far, w, other);
+                -far, far, w, other);
             c.Category += ", parallel line near";
             break;
         }
         case 1: {
             const double direction = rotation + Uniform(20, 70) + (Chance(0.5) ? 90 : 0);
             const double d = std::max(width1, width2) / 2 + Uniform(3, 6), side = Uniform(0, 2 * M_PI);
-            AddLine(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), direction, -far, far, Uniform(1, 2.5),
-                    other);
+            AddLine(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), direction, -far, far,
+                Uniform(1, 2.5), other);
             c.Category += ", third line near";
             break;
         }
@@ -445,7 +457,8 @@ TSnapCase TCaseMaker::Positive(int index)
         default: {
             const double radius = Uniform(20, 80), side = Uniform(0, 2 * M_PI);
             const double d = radius + std::max(width1, width2) / 2 + Uniform(3, 6);
-            AddArc(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), radius, 0, 360, Uniform(1, 2), InkBrown);
+            AddArc(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), radius, 0, 360, Uniform(1, 2),
+                InkBrown);
             c.Category += ", contour near";
             break;
         }
@@ -470,7 +483,7 @@ TSnapCase TCaseMaker::Negative(int index)
         break;
     case 1:
         AddLine(s, c.ClickX + Uniform(-6, 6), c.ClickY + Uniform(-6, 6), Uniform(0, 180), -far, far, Uniform(1, 5), ink,
-                Chance(0.3) ? Uniform(8, 14) : 0, Uniform(3, 6), Uniform(0, 20));
+            Chance(0.3) ? Uniform(8, 14) : 0, Uniform(3, 6), Uniform(0, 20));
         c.Category = "single line";
         break;
     case 2:
@@ -480,7 +493,7 @@ TSnapCase TCaseMaker::Negative(int index)
     case 3: {
         const double angle = Uniform(0, 180), spacing = Uniform(5, 10), w = Uniform(1, 3);
         const double nx = -std::sin(angle * M_PI / 180), ny = std::cos(angle * M_PI / 180);
-        for (const double side : {-0.5, 0.5})
+        for (const double side : { -0.5, 0.5 })
             AddLine(s, c.ClickX + side * spacing * nx, c.ClickY + side * spacing * ny, angle, -far, far, w, ink);
         c.Category = "parallel lines";
         break;

@@ -37,13 +37,13 @@ struct TBlob {
 struct TScene {
     int Width = 100;
     int Height = 100;
-    TInk Paper{250, 250, 248};
+    TInk Paper { 250, 250, 248 };
     std::vector<TStroke> Strokes;
     std::vector<TBlob> Blobs;
-    double Blur = 0;     // Gaussian deviation, pixels
-    double Noise = 0;    // Gaussian deviation per channel, grey levels
-    int JpegQuality = 0; // 0: not compressed
-    TBitmapFormat Format = bf24Bit; // bf8Bit: grey palette; bf1Bit: threshold at half
+    double Blur = 0;                // Gaussian deviation, pixels
+    double Noise = 0;               // Gaussian deviation per channel, grey levels
+    int JpegQuality = 0;            // 0: not compressed
+    TBitmapFormat Format = bf24Bit; // bf8Bit, bf4Bit: grey palettes; bf1Bit: threshold at half
     uint32_t Seed = 1;
 };
 
@@ -51,15 +51,15 @@ struct TScene {
 // towards increasing rows), from `from` to `to` pixels along it, dashed when
 // dash > 0 (dash and gap lengths, the pattern shifted by phase).
 void AddLine(TScene& scene, double x, double y, double angle, double from, double to, double width, TInk ink,
-             double dash = 0, double gap = 0, double phase = 0);
+    double dash = 0, double gap = 0, double phase = 0);
 // An arc of a circle, as short strokes.
-void AddArc(TScene& scene, double cx, double cy, double radius, double fromAngle, double toAngle, double width,
-            TInk ink);
+void AddArc(
+    TScene& scene, double cx, double cy, double radius, double fromAngle, double toAngle, double width, TInk ink);
 
 // The scene as 8-bit RGB rows, top row first (after blur, noise and JPEG).
 std::vector<uint8_t> RenderScene(const TScene& scene);
 // Stores rendered RGB of the scene's size into bitmap at (left, top) in the
-// bitmap's format (24 or 32 bits; 8 bits with a grey palette; 1 bit,
+// bitmap's format (24 or 32 bits; 8 or 4 bits with a grey palette; 1 bit,
 // black below half). The bitmap must be large enough and of that format.
 void PutPatch(TBitmap& bitmap, int left, int top, const TScene& scene, const std::vector<uint8_t>& rgb);
 // A bitmap of the scene alone, in the scene's format.
