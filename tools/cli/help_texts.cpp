@@ -18,6 +18,8 @@ Commands:
             for one image or a whole list of sheets (--batch)
   check     decode pictures in full and say of each: ok, ended early at
             row N, or its error (status 1 when any failed)
+  snap      the printed crossing or corner at a picked pixel, to a
+            fraction of a pixel (status 1 when there is none)
 
 Exit status:
   0  success
@@ -96,6 +98,33 @@ Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
 one sheet or more failed, or the list cannot be read), 2 a usage error.
 )";
 
+const char* const SnapHelp = R"(Usage: pinwright-cli snap IMAGE COL,ROW [--radius PIXELS]
+                          [--kind crossing|corner|any]
+
+Finds, near the pixel position COL,ROW of IMAGE, the crossing of two
+printed straight lines (a grid or graticule crossing) or the corner where
+two lines meet and end (a map-frame corner, a T or an L), fitted to the
+lines to a fraction of a pixel, and prints one line:
+
+  COL ROW SIGMA KIND
+
+COL and ROW are the feature's position (integer values are pixel centres,
+as in a world file), SIGMA its standard error along either axis in pixels
+(at least 0.001), all three with three decimals, and KIND is "crossing" or
+"corner". COL,ROW may have decimals.
+
+  --radius PIXELS  how far from COL,ROW to look (default 12, at most 64)
+  --kind KIND      crossing or corner only (default any)
+
+When no feature lies within the radius, or none can be trusted (another
+is about as near, or the lines are too faint or ragged to measure), it
+prints "No crossing or corner to snap to within R pixels of COL,ROW." on
+standard error and writes nothing to standard output.
+
+Exit status: 0 a feature was found, 1 none was (or the image cannot be
+loaded, or a number cannot be read), 2 a usage error.
+)";
+
 } // namespace
 
 const char* CommandHelp(const std::string& command)
@@ -106,6 +135,8 @@ const char* CommandHelp(const std::string& command)
         return ConvertHelp;
     if (command == "georef")
         return GeorefHelp;
+    if (command == "snap")
+        return SnapHelp;
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 //   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
 //   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
+//   pinwright-cli snap IMAGE COL,ROW the printed crossing or corner at a picked pixel
 #include "imaging/format_registry.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-constexpr const char* Usage = "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE...";
+constexpr const char* Usage =
+    "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW";
 
 // The imaging library is set up as the workbench sets it up, and taken down
 // again however the command ends.
@@ -61,6 +63,8 @@ int main(int argc, char** argv)
             return RunConvertCommand(argc - 1, argv + 1);
         if (command == "check")
             return RunCheckCommand(argc - 1, argv + 1);
+        if (command == "snap")
+            return RunSnapCommand(argc - 1, argv + 1);
         if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
             return RunBatchCommand(argc - 1, argv + 1);
         if (command == "georef")
