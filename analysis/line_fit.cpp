@@ -93,6 +93,7 @@ private:
     void Reweigh(const TEvaluation& e);
     void UpdateBins(const TEvaluation& e);
     TFittedLine Result(const TEvaluation& e) const;
+    double CorrelationFactor(const TEvaluation& e) const;
 
     const TDarknessWindow& FWindow;
     const TLineFitRequest& FRequest;
@@ -318,6 +319,36 @@ void TFitter::UpdateBins(const TEvaluation& e)
     }
 }
 
+// How much fewer than their number the residuals count: noise that JPEG's
+// blocks or a scanner's optics spread over neighbours, and a misfit of the
+// model along the line, do not average out as independent noise does. The
+// variance of a mean grows by 1 + 2 rho for a neighbour correlation rho, in
+// either direction.
+double TFitter::CorrelationFactor(const TEvaluation& e) const
+{
+    std::vector<float> map(static_cast<size_t>(FWindow.Width) * FWindow.Height, NAN);
+    for (const TBinState& bin : FBins)
+        if (bin.Geometry)
+            for (int i = bin.First; i < bin.End; ++i) {
+                const long x = std::lround(FPixels[i].X + FRequest.OriginX),
+                           y = std::lround(FPixels[i].Y + FRequest.OriginY);
+                if (FPixels[i].Weight > 0 && x >= 0 && y >= 0 && x < FWindow.Width && y < FWindow.Height)
+                    map[static_cast<size_t>(y) * FWindow.Width + x] = static_cast<float>(e.Residuals[i]);
+            }
+    double factor = 1;
+    for (const int step : { 1, FWindow.Width }) {
+        double products = 0, squares = 0;
+        for (size_t i = 0; i + step < map.size(); ++i)
+            if (!std::isnan(map[i]) && !std::isnan(map[i + step])) {
+                products += map[i] * map[i + step];
+                squares += 0.5 * (map[i] * map[i] + map[i + step] * map[i + step]);
+            }
+        if (squares > 0)
+            factor *= 1 + 2 * std::clamp(products / squares, 0.0, 1.0);
+    }
+    return factor;
+}
+
 TFittedLine TFitter::Result(const TEvaluation& e) const
 {
     TFittedLine out;
@@ -367,7 +398,7 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
     if (geometryBins < 3 || dof <= 0 || !std::isfinite(e.Cost))
         return out;
     const double floor = std::max(0.5, ModelMisfit * FPeak);
-    const double variance = std::max(e.Cost / dof, floor * floor);
+    const double variance = std::max(e.Cost / dof, floor * floor) * CorrelationFactor(e);
     const Eigen::Matrix2d a = e.Normal.topLeftCorner<2, 2>();
     const Eigen::Matrix2d b = e.Normal.topRightCorner<2, 2>();
     const Eigen::Matrix2d d = e.Normal.bottomRightCorner<2, 2>();

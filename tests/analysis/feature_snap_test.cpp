@@ -1,8 +1,8 @@
 // The feature snap on drawn patches whose crossing or corner is known
-// exactly (tolerances from bench/snap_accuracy: the 95th percentile of its
-// error, 0.05 pixel on clean patches, 0.15 with other lines close or 16
-// grey levels, 0.3 on a bilevel scan), on
-// patches where nothing may be found, and on the sample map's grid.
+// exactly, with tolerances from bench/snap_accuracy (the 95th percentile of
+// its error: 0.05 pixel on clean patches, 0.15 with another line close or
+// 16 grey levels, 0.3 on a bilevel scan); on patches where nothing may be
+// found; and on the sample map's grid.
 #include "analysis/feature_snap.h"
 #include "bench/snap_patches.h"
 #include "platform/bitmap.h"
