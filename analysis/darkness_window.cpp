@@ -13,7 +13,7 @@ TDarknessWindow ReadDarknessWindow(const TBitmap& bitmap, int left, int top, int
     window.Left = std::max(left, 0);
     window.Top = std::max(top, 0);
     if (right <= window.Left || bottom <= window.Top)
-        return { window.Left, window.Top, 0, 0, {} };
+        return {window.Left, window.Top, 0, 0, {}};
     window.Width = right - window.Left;
     window.Height = bottom - window.Top;
     window.Values.resize(static_cast<size_t>(window.Width) * window.Height);

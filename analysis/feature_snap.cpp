@@ -53,9 +53,9 @@ constexpr double SagittaErrors = 4;
 // A line's bins may stand off it by this many squared errors on average,
 // and their ink differ from the middle by this share (for half of them).
 constexpr double MaxShiftSquares = 4;
+constexpr double MaxInkSpread = 0.3;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
-constexpr double MaxInkSpread = 0.3;
 
 struct TPoint {
     double X = 0, Y = 0;
@@ -73,13 +73,13 @@ std::optional<TPoint> Intersect(const TStraightLine& a, const TStraightLine& b)
     const double det = ca * sb - sa * cb;
     if (std::fabs(det) < std::sin(MinCrossingAngle) - 1e-9)
         return std::nullopt;
-    return TPoint { (a.Distance * sb - b.Distance * sa) / det, (ca * b.Distance - cb * a.Distance) / det };
+    return TPoint {(a.Distance * sb - b.Distance * sa) / det, (ca * b.Distance - cb * a.Distance) / det};
 }
 
 // Ink and blur of a fitted line and a margin: the band another fit leaves out.
 TBandMask BandOf(const TFittedLine& line)
 {
-    return { line.Line, 0.5 * line.Width + 2 * line.Blur + 1.5 };
+    return {line.Line, 0.5 * line.Width + 2 * line.Blur + 1.5};
 }
 
 bool SameLine(const TFittedLine& a, const TFittedLine& b, TPoint near)
@@ -315,13 +315,13 @@ void TSnapper::FindLines()
     for (const TFittedLine& start : seeds) {
         const double c = std::cos(start.Line.NormalAngle), s = std::sin(start.Line.NormalAngle);
         const double off = start.Line.Distance - c * FClick.X - s * FClick.Y;
-        const TPoint foot { FClick.X + c * off, FClick.Y + s * off };
+        const TPoint foot {FClick.X + c * off, FClick.Y + s * off};
         TFittedLine line = Fit(start, foot, Alongside(start, seeds), true, reach);
         if (!line.Valid)
             line = start;
         else if (UsableLine(line))
             valid.push_back(line);
-        found.push_back({ std::move(line), foot });
+        found.push_back({std::move(line), foot});
     }
     for (TFound& f : found) {
         std::vector<TBandMask> alongside = Alongside(f.Line, valid);
@@ -360,7 +360,7 @@ std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::v
         const double apart =
             std::fabs(opposite ? offset(line.Line) + offset(other.Line) : offset(line.Line) - offset(other.Line));
         if (apart <= AlongsideDistance)
-            masks.push_back({ other.Line, 0, true });
+            masks.push_back({other.Line, 0, true});
     }
     return masks;
 }
@@ -370,7 +370,7 @@ std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::v
 // full fits, which leave the other line out.)
 bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
 {
-    const size_t index[2] = { i, j };
+    const size_t index[2] = {i, j};
     for (int k = 0; k < 2; ++k) {
         const TFittedLine& line = FLines[index[k]];
         const double centre = AlongAt(line, FOrigins[index[k]], at);
@@ -384,7 +384,7 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) const
 {
-    TFittedLine lines[2] = { FLines[pair.First], FLines[pair.Second] };
+    TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
         if (k != pair.First && k != pair.Second)
@@ -394,7 +394,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
     // crossing, until the crossing stays put; then again from the arms that
     // are there only, so that the end of a corner's line does not count.
     const double reach = ArmReach + 16;
-    bool sides[2][2] = { { true, true }, { true, true } };
+    bool sides[2][2] = {{true, true}, {true, true}};
     TArm arms[2][2];
     TPoint origin = pair.At;
     std::optional<TPoint> at = pair.At;
@@ -482,7 +482,7 @@ std::optional<TSnappedFeature> TSnapper::Run()
         for (size_t j = i + 1; j < FLines.size(); ++j) {
             const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
             if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
-                pairs.push_back({ i, j, *at });
+                pairs.push_back({i, j, *at});
         }
     // Nearest first: a feature found settles the pairs farther off than it
     // by more than the margin (and the rough crossings' own error).
@@ -499,20 +499,24 @@ std::optional<TSnappedFeature> TSnapper::Run()
             failedNearest = std::min(failedNearest, roughDistance);
             continue;
         }
-        const TFeatureKind kind = c->Feature.Kind;
-        if ((FOptions.Target == TSnapTarget::Crossing && kind != TFeatureKind::Crossing) ||
-            (FOptions.Target == TSnapTarget::Corner && kind != TFeatureKind::Corner))
-            continue;
+        // One feature found from two pairs of lines is what the pair that
+        // saw more of its arms says: a crossing seen as a T from one side is
+        // a crossing.
         const auto same = std::find_if(found.begin(), found.end(), [&](const TCandidate& f) {
             return std::hypot(f.Feature.Column - c->Feature.Column, f.Feature.Row - c->Feature.Row) < SameFeature;
         });
         if (same == found.end())
             found.push_back(*c);
-        else if (c->Feature.Sigma < same->Feature.Sigma)
+        else if (c->Feature.Arms.size() > same->Feature.Arms.size() ||
+            (c->Feature.Arms.size() == same->Feature.Arms.size() && c->Feature.Sigma < same->Feature.Sigma))
             *same = *c;
         std::sort(found.begin(), found.end(),
             [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
     }
+    std::erase_if(found, [&](const TCandidate& c) {
+        return (FOptions.Target == TSnapTarget::Crossing && c.Feature.Kind != TFeatureKind::Crossing) ||
+            (FOptions.Target == TSnapTarget::Corner && c.Feature.Kind != TFeatureKind::Corner);
+    });
     if (found.empty())
         return std::nullopt;
     // Another feature about as near makes the click ambiguous; and two
@@ -549,7 +553,7 @@ std::optional<TSnappedFeature> SnapToFeature(
         cv::Mat values(window.Height, window.Width, CV_32F, window.Values.data());
         cv::GaussianBlur(values, values, cv::Size(0, 0), BilevelSmoothing);
     }
-    TSnapper snapper(window, { column - window.Left, row - window.Top }, options, bilevel);
+    TSnapper snapper(window, {column - window.Left, row - window.Top}, options, bilevel);
     std::optional<TSnappedFeature> feature = snapper.Run();
     if (feature) {
         feature->Column += window.Left;
@@ -560,7 +564,7 @@ std::optional<TSnappedFeature> SnapToFeature(
 
 std::optional<TSnappedFeature> RefineCorner(const TBitmap& bitmap, double column, double row, double radius)
 {
-    return SnapToFeature(bitmap, column, row, { radius, TSnapTarget::Corner });
+    return SnapToFeature(bitmap, column, row, {radius, TSnapTarget::Corner});
 }
 
 const char* FeatureKindName(TFeatureKind kind)

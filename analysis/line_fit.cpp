@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -101,6 +102,8 @@ private:
     bool FBilevel;
     TState FState;
     std::vector<TPixel> FPixels;
+    std::vector<double> FShape;    // the profile at each pixel, and its slopes,
+    std::vector<TVector4> FSlopes; // kept between evaluations for their memory
     std::vector<TBinState> FBins;
     int FFirstBin = 0;
     double FScale = 0;
@@ -143,7 +146,7 @@ void TFitter::Select(bool first)
                 lowBin = highBin = bin;
             lowBin = std::min(lowBin, bin);
             highBin = std::max(highBin, bin);
-            found.push_back({ { dx, dy, FWindow.At(x, y), 1.0, bin }, masked });
+            found.push_back({{dx, dy, FWindow.At(x, y), 1.0, bin}, masked});
         }
     FFirstBin = lowBin;
     FBins.assign(std::max(0, highBin - lowBin + 1), {});
@@ -183,12 +186,20 @@ TEvaluation TFitter::Evaluate(const TState& state, bool jacobian)
     e.Residuals.resize(FPixels.size());
     const double c = std::cos(state.Angle()), s = std::sin(state.Angle());
     const TLineProfile profile(state.Width(), state.Blur(), state.Angle(), FRequest.Rough);
-    std::vector<double> shape(FPixels.size());
-    std::vector<TVector4> slopes(jacobian ? FPixels.size() : 0);
+    // A blurred full profile is sampled once rather than worked out at
+    // every pixel; a sharp one has corners the samples would round.
+    std::optional<TProfileTable> table;
+    if (!FRequest.Rough && state.Blur() >= TProfileTable::MinBlur)
+        table.emplace(profile);
+    std::vector<double>& shape = FShape;
+    std::vector<TVector4>& slopes = FSlopes;
+    shape.resize(FPixels.size());
+    slopes.resize(jacobian ? FPixels.size() : 0);
     for (size_t i = 0; i < FPixels.size(); ++i) {
         const TPixel& p = FPixels[i];
         const double along = -s * p.X + c * p.Y;
-        const TProfileValue v = profile.At(c * p.X + s * p.Y - state.Offset());
+        const double d = c * p.X + s * p.Y - state.Offset();
+        const TProfileValue v = table ? table->At(d) : profile.At(d);
         shape[i] = v.Value;
         if (jacobian)
             slopes[i] << -v.Slope, v.Slope * along, v.ByWidth, v.ByBlur;
@@ -251,7 +262,7 @@ void TFitter::Reweigh(const TEvaluation& e)
     // turn every small misfit into an outlier; a bilevel scan's edge pixels
     // miss any smooth model by up to half the line's darkness and must all
     // count.
-    const double floor = FBilevel ? 0.25 * FPeak : std::max({ 0.5, 0.5 * FNoise, 0.03 * FPeak });
+    const double floor = FBilevel ? 0.25 * FPeak : std::max({0.5, 0.5 * FNoise, 0.03 * FPeak});
     FScale = std::max(1.4826 * *middle, floor);
     FRobust = true;
     for (size_t i = 0; i < FPixels.size(); ++i) {
@@ -336,7 +347,7 @@ double TFitter::CorrelationFactor(const TEvaluation& e) const
                     map[static_cast<size_t>(y) * FWindow.Width + x] = static_cast<float>(e.Residuals[i]);
             }
     double factor = 1;
-    for (const int step : { 1, FWindow.Width }) {
+    for (const int step : {1, FWindow.Width}) {
         double products = 0, squares = 0;
         for (size_t i = 0; i + step < map.size(); ++i)
             if (!std::isnan(map[i]) && !std::isnan(map[i + step])) {
@@ -370,7 +381,7 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
         lineParameters += bin.Geometry ? 2 : 1;
     }
     const double c = std::cos(FState.Angle()), s = std::sin(FState.Angle());
-    out.Line = { FState.Angle(), FState.Offset() + c * FRequest.OriginX + s * FRequest.OriginY };
+    out.Line = {FState.Angle(), FState.Offset() + c * FRequest.OriginX + s * FRequest.OriginY};
     // The normal angle is reported in [0, pi); where that turns the normal
     // round, the line's direction turns too, and with it the bins' order
     // and the signs of what is measured along the normal.

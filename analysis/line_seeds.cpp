@@ -104,10 +104,10 @@ std::vector<TBump> Bumps(const cv::Mat& thin, const TStraightLine& line)
             --low;
         while (high + 1 < Steps && smooth[high + 1] >= 0.5 * smooth[k] && smooth[high + 1] <= smooth[high])
             ++high;
-        bumps.push_back({ k * ProfileStep - ProfileReach, (high - low + 1) * ProfileStep });
+        bumps.push_back({k * ProfileStep - ProfileReach, (high - low + 1) * ProfileStep});
     }
     if (bumps.empty())
-        bumps.push_back({ 0, 2 });
+        bumps.push_back({0, 2});
     return bumps;
 }
 
@@ -121,7 +121,7 @@ std::vector<TLineSeed> FindLineSeeds(
     const cv::Mat darkness(window.Height, window.Width, CV_32F, const_cast<float*>(window.Values.data()));
     cv::Mat thin;
     cv::morphologyEx(
-        darkness, thin, cv::MORPH_TOPHAT, cv::getStructuringElement(cv::MORPH_RECT, { OpeningSize, OpeningSize }));
+        darkness, thin, cv::MORPH_TOPHAT, cv::getStructuringElement(cv::MORPH_RECT, {OpeningSize, OpeningSize}));
 
     // Noise leaves a small positive top-hat everywhere; only what rises
     // above it votes.
@@ -173,7 +173,7 @@ std::vector<TLineSeed> FindLineSeeds(
                     if ((dk || di) && acc.Wrapped(k + dk, i + di) > v)
                         maximum = false;
             if (maximum)
-                peaks.push_back({ k, i, v });
+                peaks.push_back({k, i, v});
         }
     std::sort(peaks.begin(), peaks.end(), [](const TPeak& a, const TPeak& b) { return a.Votes > b.Votes; });
 
@@ -195,7 +195,7 @@ std::vector<TLineSeed> FindLineSeeds(
         auto fromPoint = [&](const TStraightLine& line) {
             return line.Distance - x * std::cos(line.NormalAngle) - y * std::sin(line.NormalAngle);
         };
-        const TStraightLine peakLine { angle, distance + x * std::cos(angle) + y * std::sin(angle) };
+        const TStraightLine peakLine {angle, distance + x * std::cos(angle) + y * std::sin(angle)};
         for (const TBump& bump : Bumps(thin, peakLine)) {
             const double here = distance + bump.Offset;
             const bool same = std::any_of(seeds.begin(), seeds.end(), [&](const TLineSeed& s) {
@@ -207,7 +207,7 @@ std::vector<TLineSeed> FindLineSeeds(
             if (same || static_cast<int>(seeds.size()) >= maxSeeds)
                 continue;
             TLineSeed seed;
-            seed.Line = { angle, peakLine.Distance + bump.Offset };
+            seed.Line = {angle, peakLine.Distance + bump.Offset};
             seed.Strength = p.Votes;
             seed.Width = bump.Width;
             seeds.push_back(seed);

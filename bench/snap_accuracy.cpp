@@ -93,7 +93,7 @@ void PrintTally(const std::string& name, const TTally& t, bool positive)
 void TimeLarge(const std::vector<TSnapCase>& cases, int count)
 {
     std::mt19937 random(7);
-    for (const TBitmapFormat format : { bf24Bit, bf8Bit }) {
+    for (const TBitmapFormat format : {bf24Bit, bf8Bit}) {
         TBitmap large;
         large.SetPixelFormat(format);
         large.SetSize(20000, 6000);
@@ -112,12 +112,14 @@ void TimeLarge(const std::vector<TSnapCase>& cases, int count)
             DrawScene(small, c.Scene);
             const TOutcome alone = Snap(small, c);
             ++compared;
-            same += big.Answered == alone.Answered && std::fabs(big.Error - alone.Error) < 1e-6;
+            // The big bitmap's positions are large numbers, which round the
+            // last bits of the fits differently.
+            same += big.Answered == alone.Answered && std::fabs(big.Error - alone.Error) < 1e-3;
             times.push_back(big.Milliseconds);
         }
         std::printf(
             "20000 x 6000, %s: %zu snaps, mean %.2f ms, median %.2f ms, 95th percentile %.2f ms, longest %.2f ms; "
-            "%d of %d answers as on the patch alone\n",
+            "%d of %d answers as on the patch alone (within 0.001 px)\n",
             format == bf24Bit ? "24-bit" : "8-bit", times.size(),
             times.empty() ? 0 : std::accumulate(times.begin(), times.end(), 0.0) / times.size(), Quantile(times, 0.5),
             Quantile(times, 0.95), Quantile(times, 1.0), same, compared);
@@ -166,12 +168,12 @@ int main(int argc, char** argv)
             : c.Scene.Format == bf8Bit                      ? "8-bit grey palette"
             : c.Scene.Format == bf32Bit                     ? "32-bit"
                                                             : "24-bit";
-        TTally* scan[3] = { c.Positive ? &byScan[format] : nullptr,
+        TTally* scan[3] = {c.Positive ? &byScan[format] : nullptr,
             c.Positive && c.Scene.JpegQuality > 0 ? &byScan["JPEG-compressed"] : nullptr,
-            c.Positive && c.Scene.Blur == 0 ? &byScan["not blurred"] : nullptr };
-        for (TTally* t : { &byCategory[c.Positive ? c.Category : "negative: " + c.Category],
-                 c.Positive ? &allPositive : &allNegative, c.Positive ? (isHard ? &hard : &clean) : nullptr, scan[0],
-                 scan[1], scan[2] }) {
+            c.Positive && c.Scene.Blur == 0 ? &byScan["not blurred"] : nullptr};
+        for (TTally* t :
+            {&byCategory[c.Positive ? c.Category : "negative: " + c.Category], c.Positive ? &allPositive : &allNegative,
+                c.Positive ? (isHard ? &hard : &clean) : nullptr, scan[0], scan[1], scan[2]}) {
             if (!t)
                 continue;
             ++t->Cases;

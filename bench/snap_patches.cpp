@@ -10,8 +10,8 @@
 #include <random>
 #include <stdexcept>
 
-const TInk InkBlack { 25, 25, 28 }, InkGrey { 115, 108, 100 }, InkBlue { 40, 90, 200 }, InkRed { 210, 50, 40 },
-    InkBrown { 150, 90, 50 };
+const TInk InkBlack {25, 25, 28}, InkGrey {115, 108, 100}, InkBlue {40, 90, 200}, InkRed {210, 50, 40},
+    InkBrown {150, 90, 50};
 
 namespace {
 
@@ -31,7 +31,7 @@ int ClipPolygon(const TVertex* in, int count, double a, double b, double c, TVer
             out[n++] = p;
         if ((fp < 0 && fq > 0) || (fp > 0 && fq < 0)) {
             const double t = fp / (fp - fq);
-            out[n++] = { p.X + t * (q.X - p.X), p.Y + t * (q.Y - p.Y) };
+            out[n++] = {p.X + t * (q.X - p.X), p.Y + t * (q.Y - p.Y)};
         }
     }
     return n;
@@ -64,8 +64,7 @@ double StrokeCoverage(const TStroke& s, double x, double y, double half)
         return 0;
     if (std::fabs(across) < h - HalfDiagonal && along > HalfDiagonal && along < length - HalfDiagonal)
         return 1;
-    TVertex a[8] = { { x - half, y - half }, { x + half, y - half }, { x + half, y + half }, { x - half, y + half } },
-            b[8];
+    TVertex a[8] = {{x - half, y - half}, {x + half, y - half}, {x + half, y + half}, {x - half, y + half}}, b[8];
     int n = 4;
     n = ClipPolygon(a, n, -ux, -uy, -(ux * s.X0 + uy * s.Y0), b);
     n = ClipPolygon(b, n, ux, uy, ux * s.X0 + uy * s.Y0 + length, a);
@@ -107,7 +106,7 @@ void Lay(
               x1 = std::min(p.Width - 1, static_cast<int>(std::ceil(sample(right))));
     const int y0 = std::max(0, static_cast<int>(std::floor(sample(top)))),
               y1 = std::min(p.Height - 1, static_cast<int>(std::ceil(sample(bottom))));
-    const double values[3] = { ink.R, ink.G, ink.B };
+    const double values[3] = {ink.R, ink.G, ink.B};
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             const double c = coverage((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5);
@@ -196,7 +195,7 @@ void AddLine(TScene& scene, double x, double y, double angle, double from, doubl
 {
     const double ux = std::cos(angle * M_PI / 180), uy = std::sin(angle * M_PI / 180);
     auto stroke = [&](double a, double b) {
-        scene.Strokes.push_back({ x + a * ux, y + a * uy, x + b * ux, y + b * uy, width, ink });
+        scene.Strokes.push_back({x + a * ux, y + a * uy, x + b * ux, y + b * uy, width, ink});
     };
     if (dash <= 0) {
         stroke(from, to);
@@ -214,11 +213,10 @@ void AddArc(
     for (int i = 0; i < pieces; ++i) {
         const double a = (fromAngle + (toAngle - fromAngle) * i / pieces) * M_PI / 180;
         const double b = (fromAngle + (toAngle - fromAngle) * (i + 1) / pieces) * M_PI / 180;
-        scene.Strokes.push_back({ cx + radius * std::cos(a), cy + radius * std::sin(a), cx + radius * std::cos(b),
-            cy + radius * std::sin(b), width, ink });
+        scene.Strokes.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a), cx + radius * std::cos(b),
+            cy + radius * std::sin(b), width, ink});
         // A round joint, so that the pieces make a smooth curve.
-        scene.Blobs.push_back(
-            { cx + radius * std::cos(b), cy + radius * std::sin(b), width / 2, width / 2, 0, 0, ink });
+        scene.Blobs.push_back({cx + radius * std::cos(b), cy + radius * std::sin(b), width / 2, width / 2, 0, 0, ink});
     }
 }
 
@@ -229,8 +227,8 @@ std::vector<uint8_t> RenderScene(const TScene& scene)
     // a scanner's optics do.
     const int scale = scene.Blur > 0 ? 4 : 1;
     const double half = 0.5 / scale;
-    TPlanes p { scene.Width * scale, scene.Height * scale, {} };
-    const double paper[3] = { scene.Paper.R, scene.Paper.G, scene.Paper.B };
+    TPlanes p {scene.Width * scale, scene.Height * scale, {}};
+    const double paper[3] = {scene.Paper.R, scene.Paper.G, scene.Paper.B};
     for (int k = 0; k < 3; ++k)
         p.Channel[k].assign(static_cast<size_t>(p.Width) * p.Height, paper[k]);
     for (const TStroke& s : scene.Strokes) {
@@ -246,7 +244,7 @@ std::vector<uint8_t> RenderScene(const TScene& scene)
     }
     if (scene.Blur > 0) {
         Blur(p, scene.Blur * scale);
-        TPlanes pixels { scene.Width, scene.Height, {} };
+        TPlanes pixels {scene.Width, scene.Height, {}};
         for (int k = 0; k < 3; ++k) {
             pixels.Channel[k].assign(static_cast<size_t>(scene.Width) * scene.Height, 0);
             for (int y = 0; y < p.Height; ++y)
@@ -277,7 +275,7 @@ void PutPatch(TBitmap& bitmap, int left, int top, const TScene& scene, const std
         std::vector<TPaletteEntry> entries;
         for (int i = 0; i < levels; ++i) {
             const uint8_t v = static_cast<uint8_t>(255 * i / (levels - 1));
-            entries.push_back({ v, v, v, 0 });
+            entries.push_back({v, v, v, 0});
         }
         bitmap.SetPalette(CreatePalette(entries));
     }
@@ -338,7 +336,7 @@ private:
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(FRandom); }
     TInk AnyInk()
     {
-        static const TInk inks[] = { InkBlack, InkGrey, InkBlue, InkRed, InkBrown };
+        static const TInk inks[] = {InkBlack, InkGrey, InkBlue, InkRed, InkBrown};
         return inks[Pick(5)];
     }
     // Paper, blur, noise, JPEG and pixel format of a scanned sheet.
@@ -352,7 +350,7 @@ private:
 void TCaseMaker::Scan(TScene& scene, const TInk& ink)
 {
     scene.Seed = FRandom();
-    scene.Paper = Chance(0.5) ? TInk { 250, 250, 248 } : TInk { 236, 228, 204 };
+    scene.Paper = Chance(0.5) ? TInk {250, 250, 248} : TInk {236, 228, 204};
     scene.Blur = Chance(0.3) ? 0 : Uniform(0.3, 1.5);
     scene.Noise = Uniform(0, 8);
     const bool darkInk = ink.R < 120 && std::fabs(ink.R - ink.B) < 20;
@@ -361,7 +359,7 @@ void TCaseMaker::Scan(TScene& scene, const TInk& ink)
         scene.Format = bf1Bit;
         scene.Noise = std::min(scene.Noise, 3.0);
         scene.Blur = std::max(scene.Blur, 0.5);
-        scene.Paper = { 250, 250, 248 };
+        scene.Paper = {250, 250, 248};
         return;
     }
     if (darkInk && format < 0.25)
@@ -389,10 +387,10 @@ void TCaseMaker::Symbols(TScene& scene, double x, double y, double from, double 
         const double sx = x + d * std::cos(a), sy = y + d * std::sin(a);
         switch (Pick(3)) {
         case 0:
-            scene.Blobs.push_back({ sx, sy, size, size * Uniform(1, 1.6), Uniform(0, M_PI), Uniform(0.4, 0.7), ink });
+            scene.Blobs.push_back({sx, sy, size, size * Uniform(1, 1.6), Uniform(0, M_PI), Uniform(0.4, 0.7), ink});
             break;
         case 1:
-            scene.Blobs.push_back({ sx, sy, size * 0.6, size * 0.6, 0, 0, ink });
+            scene.Blobs.push_back({sx, sy, size * 0.6, size * 0.6, 0, 0, ink});
             break;
         default:
             AddLine(scene, sx, sy, Uniform(0, 180), -size, size, Uniform(1, 2), ink);
@@ -493,7 +491,7 @@ TSnapCase TCaseMaker::Negative(int index)
     case 3: {
         const double angle = Uniform(0, 180), spacing = Uniform(5, 10), w = Uniform(1, 3);
         const double nx = -std::sin(angle * M_PI / 180), ny = std::cos(angle * M_PI / 180);
-        for (const double side : { -0.5, 0.5 })
+        for (const double side : {-0.5, 0.5})
             AddLine(s, c.ClickX + side * spacing * nx, c.ClickY + side * spacing * ny, angle, -far, far, w, ink);
         c.Category = "parallel lines";
         break;

@@ -37,7 +37,7 @@ struct TBlob {
 struct TScene {
     int Width = 100;
     int Height = 100;
-    TInk Paper { 250, 250, 248 };
+    TInk Paper {250, 250, 248};
     std::vector<TStroke> Strokes;
     std::vector<TBlob> Blobs;
     double Blur = 0;                // Gaussian deviation, pixels

@@ -58,17 +58,17 @@ TScene PatchScene(const TPatchCase& c)
 TEST(FeatureSnap, FindsEachKindOfPrintedCrossingAndCorner)
 {
     const TPatchCase cases[] = {
-        { "black hairline, sharp, turned 3 degrees", Cross, 3, 90, 1, InkBlack, 0, 0, 0, 0, bf24Bit, 0, 0.05 },
-        { "grey at 60 degrees, blurred and noisy", Cross, -5, 60, 2, InkGrey, 0, 1.0, 6, 0, bf24Bit, 0, 0.05 },
-        { "blue and dashed at 115 degrees", Cross, 2, 115, 1.5, InkBlue, 10, 0.7, 3, 0, bf24Bit, 0, 0.05 },
-        { "red, square to the pixels, in a JPEG", Cross, 0, 90, 3, InkRed, 0, 0.8, 2, 75, bf24Bit, 0, 0.05 },
-        { "brown T, 5 pixels wide", Tee, 7, 80, 5, InkBrown, 0, 1.2, 4, 0, bf24Bit, 0, 0.05 },
-        { "frame corner", Ell, -1.5, 90, 3, InkBlack, 0, 0.8, 2, 0, bf24Bit, 0, 0.05 },
-        { "frame corner on a bilevel scan", Ell, 1.5, 90, 3, InkBlack, 0, 0.8, 0, 0, bf1Bit, 0, 0.3 },
-        { "grey palette of 256", Cross, -2, 70, 2.5, InkGrey, 0, 0.6, 3, 0, bf8Bit, 0, 0.05 },
-        { "grey palette of 16", Cross, 4, 95, 2.5, InkBlack, 0, 0.9, 2, 0, bf4Bit, 0, 0.15 },
-        { "32-bit pixels", Cross, 4, 100, 1.2, InkBlack, 0, 0.5, 2, 0, bf32Bit, 0, 0.05 },
-        { "T with a line 5 pixels beside its bar", Tee, 3, 90, 2, InkBlack, 0, 0.8, 2, 0, bf24Bit, 5, 0.15 },
+        {"black hairline, sharp, turned 3 degrees", Cross, 3, 90, 1, InkBlack, 0, 0, 0, 0, bf24Bit, 0, 0.05},
+        {"grey at 60 degrees, blurred and noisy", Cross, -5, 60, 2, InkGrey, 0, 1.0, 6, 0, bf24Bit, 0, 0.05},
+        {"blue and dashed at 115 degrees", Cross, 2, 115, 1.5, InkBlue, 10, 0.7, 3, 0, bf24Bit, 0, 0.05},
+        {"red, square to the pixels, in a JPEG", Cross, 0, 90, 3, InkRed, 0, 0.8, 2, 75, bf24Bit, 0, 0.05},
+        {"brown T, 5 pixels wide", Tee, 7, 80, 5, InkBrown, 0, 1.2, 4, 0, bf24Bit, 0, 0.05},
+        {"frame corner", Ell, -1.5, 90, 3, InkBlack, 0, 0.8, 2, 0, bf24Bit, 0, 0.05},
+        {"frame corner on a bilevel scan", Ell, 1.5, 90, 3, InkBlack, 0, 0.8, 0, 0, bf1Bit, 0, 0.3},
+        {"grey palette of 256", Cross, -2, 70, 2.5, InkGrey, 0, 0.6, 3, 0, bf8Bit, 0, 0.05},
+        {"grey palette of 16", Cross, 4, 95, 2.5, InkBlack, 0, 0.9, 2, 0, bf4Bit, 0, 0.15},
+        {"32-bit pixels", Cross, 4, 100, 1.2, InkBlack, 0, 0.5, 2, 0, bf32Bit, 0, 0.05},
+        {"T with a line 5 pixels beside its bar", Tee, 3, 90, 2, InkBlack, 0, 0.8, 2, 0, bf24Bit, 5, 0.15},
     };
     for (const TPatchCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -83,7 +83,7 @@ TEST(FeatureSnap, FindsEachKindOfPrintedCrossingAndCorner)
         EXPECT_LT(f->Sigma, 0.25);
         // Asked for the other kind, the snap finds nothing.
         EXPECT_FALSE(SnapToFeature(
-            bitmap, TruthX + 2, TruthY - 1.5, { 12, c.Shape == Cross ? TSnapTarget::Corner : TSnapTarget::Crossing }));
+            bitmap, TruthX + 2, TruthY - 1.5, {12, c.Shape == Cross ? TSnapTarget::Corner : TSnapTarget::Crossing}));
     }
 }
 
@@ -94,40 +94,40 @@ TEST(FeatureSnap, AnswersNothingWhereNoFeatureCanBeTrusted)
         void (*Draw)(TScene&);
         double ClickX, ClickY;
     } cases[] = {
-        { "blank paper", [](TScene&) {}, 50, 50 },
-        { "a single line", [](TScene& s) { AddLine(s, 50, 50, 20, -90, 90, 2, InkBlack); }, 51, 52 },
-        { "a line ending", [](TScene& s) { AddLine(s, 50, 50, 200, 0, 90, 3, InkBlue); }, 50, 50 },
-        { "two parallel lines",
+        {"blank paper", [](TScene&) {}, 50, 50},
+        {"a single line", [](TScene& s) { AddLine(s, 50, 50, 20, -90, 90, 2, InkBlack); }, 51, 52},
+        {"a line ending", [](TScene& s) { AddLine(s, 50, 50, 200, 0, 90, 3, InkBlue); }, 50, 50},
+        {"two parallel lines",
             [](TScene& s) {
                 AddLine(s, 50, 47, 10, -90, 90, 1.5, InkRed);
                 AddLine(s, 50, 54, 10, -90, 90, 1.5, InkRed);
             },
-            50, 50 },
-        { "letters and dots",
+            50, 50},
+        {"letters and dots",
             [](TScene& s) {
                 for (int i = 0; i < 5; ++i)
-                    s.Blobs.push_back({ 38.0 + 6 * i, 50, 2.5, 3.5, 0, i % 2 ? 0.5 : 0.0, InkBlack });
+                    s.Blobs.push_back({38.0 + 6 * i, 50, 2.5, 3.5, 0, i % 2 ? 0.5 : 0.0, InkBlack});
             },
-            50, 50 },
-        { "contours",
+            50, 50},
+        {"contours",
             [](TScene& s) {
-                for (const double r : { 30.0, 36.0, 42.0 })
+                for (const double r : {30.0, 36.0, 42.0})
                     AddArc(s, 50, 85, r, 0, 360, 1.5, InkBrown);
             },
-            50, 50 },
-        { "a crossing beyond the radius",
+            50, 50},
+        {"a crossing beyond the radius",
             [](TScene& s) {
                 AddLine(s, 66, 50, 0, -90, 90, 2, InkBlack);
                 AddLine(s, 66, 50, 90, -90, 90, 2, InkBlack);
             },
-            50, 50 },
-        { "two crossings equally near",
+            50, 50},
+        {"two crossings equally near",
             [](TScene& s) {
                 AddLine(s, 50, 46, 0, -90, 90, 2, InkBlack);
                 AddLine(s, 50, 54, 0, -90, 90, 2, InkBlack);
                 AddLine(s, 50, 50, 90, -90, 90, 2, InkBlack);
             },
-            50, 50 },
+            50, 50},
     };
     for (const TEmptyCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -176,8 +176,8 @@ TEST(FeatureSnap, SummarySaysKindAndErrorOrNothing)
     EXPECT_EQ(SnapSummary(std::nullopt), "nothing to snap to");
     TBitmap bitmap;
     bitmap.SetSize(40, 40);
-    EXPECT_THROW(SnapToFeature(bitmap, 20, 20, { 0, TSnapTarget::Any }), Exception);
-    EXPECT_THROW(SnapToFeature(bitmap, 20, 20, { 65, TSnapTarget::Any }), Exception);
+    EXPECT_THROW(SnapToFeature(bitmap, 20, 20, {0, TSnapTarget::Any}), Exception);
+    EXPECT_THROW(SnapToFeature(bitmap, 20, 20, {65, TSnapTarget::Any}), Exception);
     EXPECT_FALSE(SnapToFeature(bitmap, -500, 20).has_value());
 }
 

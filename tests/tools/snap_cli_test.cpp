@@ -12,7 +12,7 @@ namespace {
 
 pwtest::CommandResult Snap(std::vector<std::string> arguments)
 {
-    arguments.insert(arguments.begin(), { pwtest::BinPath("pinwright-cli"), "snap" });
+    arguments.insert(arguments.begin(), {pwtest::BinPath("pinwright-cli"), "snap"});
     return pwtest::Run(arguments);
 }
 
@@ -26,19 +26,18 @@ TEST(SnapCli, PrintsTheCrossingOrSaysWhyNot)
         int Status;
         std::string Err;
     } cases[] = {
-        { { map, "101.5,98" }, 0, "" },
-        { { map, "497,403.25", "--radius", "8", "--kind", "crossing" }, 0, "" },
-        { { map, "101,99", "--kind", "corner" }, 1, "No corner to snap to within 12 pixels of 101,99.\n" },
-        { { map, "150,150" }, 1, "No crossing or corner to snap to within 12 pixels of 150,150.\n" },
-        { { map, "112,100", "--radius", "4.5" }, 1,
-            "No crossing or corner to snap to within 4.5 pixels of 112,100.\n" },
-        { { map, "100;100" }, 1, "'100;100' is not a pixel position COL,ROW.\n" },
-        { { map, "100,100", "--radius", "65" }, 1, "'65' is not a radius above 0 and up to 64 pixels.\n" },
-        { { map, "100,100", "--kind", "edge" }, 2,
-            "pinwright-cli: --kind takes crossing, corner or any, not edge\n" + usage },
-        { { map }, 2, "pinwright-cli: snap needs an image and a pixel position\n" + usage },
-        { { map, "100,100", "--near" }, 2, "pinwright-cli: unknown option --near\n" + usage },
-        { { map, "100,100", "--radius" }, 2, "pinwright-cli: option --radius needs a value\n" + usage },
+        {{map, "101.5,98"}, 0, ""},
+        {{map, "497,403.25", "--radius", "8", "--kind", "crossing"}, 0, ""},
+        {{map, "101,99", "--kind", "corner"}, 1, "No corner to snap to within 12 pixels of 101,99.\n"},
+        {{map, "150,150"}, 1, "No crossing or corner to snap to within 12 pixels of 150,150.\n"},
+        {{map, "112,100", "--radius", "4.5"}, 1, "No crossing or corner to snap to within 4.5 pixels of 112,100.\n"},
+        {{map, "100;100"}, 1, "'100;100' is not a pixel position COL,ROW.\n"},
+        {{map, "100,100", "--radius", "65"}, 1, "'65' is not a radius above 0 and up to 64 pixels.\n"},
+        {{map, "100,100", "--kind", "edge"}, 2,
+            "pinwright-cli: --kind takes crossing, corner or any, not edge\n" + usage},
+        {{map}, 2, "pinwright-cli: snap needs an image and a pixel position\n" + usage},
+        {{map, "100,100", "--near"}, 2, "pinwright-cli: unknown option --near\n" + usage},
+        {{map, "100,100", "--radius"}, 2, "pinwright-cli: option --radius needs a value\n" + usage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Arguments.size() > 1 ? c.Arguments[1] : "no position");
