@@ -74,6 +74,9 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
         {{"info", "--help"}, 0, "Usage: pinwright-cli info FILE", ""},
         {{"convert", "--help"}, 0, "Usage: pinwright-cli convert FILE OUT", ""},
         {{"georef", "--help"}, 0, "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW", ""},
+        {{"check", "--help"}, 0, "Usage: pinwright-cli check FILE...", ""},
+        {{"check", "a.tif", "--help"}, 0, "Usage: pinwright-cli check FILE...", ""},
+        {{"--help-all"}, 0, "Usage: pinwright-cli COMMAND ARGUMENTS", ""},
         {{}, 2, "", "pinwright-cli: no command given\n" + mainUsage + "\n"},
         {{"frobnicate"}, 2, "", "pinwright-cli: unknown command frobnicate\n" + mainUsage + "\n"},
         {{"georef", "a.bmp", "--scale", "2"}, 2, "", "pinwright-cli: unknown option --scale\n" + georefUsage + "\n"},
@@ -108,6 +111,32 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
         EXPECT_EQ(FirstLine(result.Out), c.Out);
         EXPECT_EQ(result.Err, c.Err);
     }
+}
+
+// --help-all holds the tool's help and, under its heading, the help of every
+// command that help lists (the manual page is made from it).
+TEST(CliHelpAndUsage, HelpAllHoldsEveryListedCommandsHelp)
+{
+    const std::string programHelp = Cli({"--help"}).Out;
+    const std::string all = Cli({"--help-all"}).Out;
+    ASSERT_EQ(all.substr(0, programHelp.size()), programHelp);
+    std::istringstream listed(programHelp.substr(programHelp.find("\nCommands:\n") + 11));
+    int commands = 0;
+    for (std::string line; std::getline(listed, line) && !line.empty();) {
+        if (line.rfind("  ", 0) != 0 || line[2] == ' ')
+            continue;
+        const std::string command = line.substr(2, line.find(' ', 2) - 2);
+        SCOPED_TRACE(command);
+        ++commands;
+        const pwtest::CommandResult help = Cli({command, "--help"});
+        EXPECT_EQ(help.ExitCode, 0);
+        const std::string usage = "Usage: pinwright-cli " + command + " ";
+        ASSERT_EQ(help.Out.substr(0, usage.size()), usage);
+        const std::string section = "\nThe " + command + " command:\n       pinwright-cli " + command + " " +
+                                    help.Out.substr(usage.size());
+        EXPECT_NE(all.find(section), std::string::npos);
+    }
+    EXPECT_GE(commands, 4);
 }
 
 // 40 sheets made from the sample: its coordinates shifted and its scale
