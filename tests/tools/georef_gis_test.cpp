@@ -1,7 +1,7 @@
 // Our outputs as a GIS reads them: gdalinfo and listgeo (from Debian) on
 // what pinwright-cli georef makes with a system, with rotation, from a
 // GeoTIFF source and from a ".points" file.
-#include "app/workbench/geotiff_check.h"
+#include "georef/geotiff_check.h"
 
 #include "tests/support/test_support.h"
 

@@ -1,16 +1,17 @@
 // pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
 //                      (--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]
 //                      [--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points]
-// Save of the workbench without its window: the points stand where the
-// workbench has its labels and boxes, and the same code computes, writes and
-// exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
+// Save of the workbench without its window: the options fill the list of
+// control points that the workbench fills from its panel, and the same code
+// builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
 // .jgw the world file alone. Prints the six world-file lines, and the check
 // of the two points on stderr. A ".points" file brings the pixel positions
 // (then --p1 and --p2 may be left out) and its system.
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+#include "georef/coordinates.h"
+#include "georef/export_pipeline.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
+#include "georef/save_request.h"
 #include "platform/exceptions.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
@@ -41,8 +42,8 @@ std::vector<std::string> SplitCommas(const std::string& text)
     }
 }
 
-// A picked pixel: the labels hold decimal integers.
-void ParsePixel(const std::string& text, std::string& col, std::string& row)
+// A picked pixel, in whole pixels as the workbench picks them.
+void ParsePixel(const std::string& text, TControlPoint& point)
 {
     const auto parts = SplitCommas(text);
     auto isInteger = [](const std::string& s) {
@@ -50,8 +51,8 @@ void ParsePixel(const std::string& text, std::string& col, std::string& row)
     };
     if (parts.size() != 2 || !isInteger(parts[0]) || !isInteger(parts[1]))
         throw EConvertError("'" + text + "' is not a pixel position COL,ROW");
-    col = parts[0];
-    row = parts[1];
+    point.Col = StrToFloat(parts[0], '.');
+    point.Row = StrToFloat(parts[1], '.');
 }
 
 // The conversion the open dialog's filter would choose for this image.
@@ -119,51 +120,53 @@ int RunGeorefCommand(int argc, char** argv)
     // An unknown system stops everything before a file is written.
     const TCrs givenCrs = LookupCrs(crsText);
 
-    TSaveRequest request;
+    TTargetFilter targetFilter = TTargetFilter::None;
     const std::string targetExtension = LowerExtension(target);
     if (targetExtension == "tif")
-        request.TargetFilterIndex = TTargetFilter::TiffTfw;
+        targetFilter = TTargetFilter::TiffTfw;
     else if (targetExtension == "jgw")
-        request.TargetFilterIndex = TTargetFilter::JGW;
+        targetFilter = TTargetFilter::JGW;
     else
         throw Exception("The target '" + target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
-    request.TargetFileName = Absolute(target);
-    request.Source.FileName = Absolute(image);
-    if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
-        request.Source.FilterIndex = SourceFilterIndex(image);
-    request.Negate = negate;
-    request.Rotate = rotate;
-    request.Crs = givenCrs;
+    TExportSource source;
+    source.FileName = Absolute(image);
+    if (targetFilter == TTargetFilter::TiffTfw)
+        source.FilterIndex = SourceFilterIndex(image);
+    TGeorefOptions options;
+    options.Transform = rotate ? SimilarityFitName : TwoPointFitName;
+    options.Negate = negate;
+    options.Crs = givenCrs;
 
-    TControlTexts& texts = request.Texts;
+    TControlPoints controlPoints = PanelPoints();
     if (gcpFile) {
         const TGcpPoints file = ReadGcpPointsFile(points);
-        const TControlPoints& p = file.Points;
-        texts = {FloatToStr(p.Row1, '.'), FloatToStr(p.Col1, '.'), FloatToStr(p.Row2, '.'), FloatToStr(p.Col2, '.'),
-                 FloatToStr(p.Y1, '.'),   FloatToStr(p.X1, '.'),   FloatToStr(p.Y2, '.'),   FloatToStr(p.X2, '.'),
-                 '.'};
-        if (!request.Crs.Given())
-            request.Crs = file.Crs;
+        controlPoints = file.Points;
+        if (!options.Crs.Given())
+            options.Crs = file.Crs;
     }
     if (!p1.empty())
-        ParsePixel(p1, texts.Col1, texts.Row1);
+        ParsePixel(p1, controlPoints[0]);
     if (!p2.empty())
-        ParsePixel(p2, texts.Col2, texts.Row2);
+        ParsePixel(p2, controlPoints[1]);
     if (!map.empty()) {
         const auto values = SplitCommas(map);
         if (values.size() != 4)
             throw EConvertError("'" + map + "' is not four map coordinates Y1,X1,Y2,X2");
-        texts.Y1 = values[0];
-        texts.X1 = values[1];
-        texts.Y2 = values[2];
-        texts.X2 = values[3];
+        controlPoints[0].East = ReadMapCoordinate(values[0]);
+        controlPoints[0].North = ReadMapCoordinate(values[1]);
+        controlPoints[1].East = ReadMapCoordinate(values[2]);
+        controlPoints[1].North = ReadMapCoordinate(values[3]);
     } else if (!gcpFile) {
-        std::string* const boxes[] = {&texts.Y1, &texts.X1, &texts.Y2, &texts.X2};
-        ReadPointFile(points, '.', [&boxes](int box, const std::string& text) { *boxes[box] = text; });
+        TPointFileReader reader(points);
+        for (TControlPoint& point : controlPoints) {
+            const TPointRecord record = reader.ReadRecord();
+            point.East = record.Y;
+            point.North = record.X;
+        }
     }
 
-    const TControlPoints controlPoints = SavePoints(request);
-    const TPointCheck check = CheckControlPoints(controlPoints, ComputeSaveTransform(controlPoints, rotate));
+    const TSaveRequest request = BuildSaveRequest(controlPoints, options, Absolute(target), targetFilter, source);
+    const TPointCheck check = CheckControlPoints(request.Points, request.Fit);
     for (const auto& text : PointCheckLines(check))
         std::cerr << text << "\n";
     if (maxPixels >= 0 && check.PixelMisfit > maxPixels)
@@ -174,7 +177,7 @@ int RunGeorefCommand(int argc, char** argv)
     std::unique_ptr<TOutputFile> pointsFile;
     if (!writePoints.empty()) {
         pointsFile = std::make_unique<TOutputFile>(writePoints);
-        pointsFile->Write(GcpPointsText(controlPoints, request.Crs));
+        pointsFile->Write(GcpPointsText(request.Points, request.Crs));
     }
     TExportPipeline pipeline(std::filesystem::current_path().string());
     pipeline.ShowMessage = [](const std::string& message) { std::cerr << message << std::endl; };

@@ -1,4 +1,4 @@
-#include "app/workbench/coordinates.h"
+#include "georef/coordinates.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"

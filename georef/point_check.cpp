@@ -1,4 +1,6 @@
-#include "app/workbench/point_check.h"
+#include "georef/point_check.h"
+
+#include "platform/exceptions.h"
 
 #include <cmath>
 #include <cstdio>
@@ -26,16 +28,25 @@ std::string Scale(double value)
 
 } // namespace
 
-TPointCheck CheckControlPoints(const TControlPoints& p, const TAffineTransform& t)
+TPointCheck CheckControlPoints(const TControlPoints& points, const TFitResult& fit)
 {
+    std::vector<size_t> fitted;
+    for (size_t i = 0; i < points.size() && fitted.size() < 2; ++i)
+        if (points[i].Role == TPointRole::Fitted)
+            fitted.push_back(i);
+    if (fitted.size() < 2 || fit.Residuals.size() != points.size())
+        throw Exception("The check needs two fitted points and the fit that measured them");
+    const TControlPoint& p1 = points[fitted[0]];
+    const TControlPoint& p2 = points[fitted[1]];
+    const TPointResidual& misfit = fit.Residuals[fitted[1]];
+
     TPointCheck check;
-    const double dc = p.Col2 - p.Col1;
-    const double dr = p.Row2 - p.Row1;
-    const double dY = p.Y2 - p.Y1;
-    const double dX = p.X2 - p.X1;
-    check.MapMisfit = std::hypot(p.Y2 - t.MapY(p.Col2, p.Row2), p.X2 - t.MapX(p.Col2, p.Row2));
-    const double pixelSize = std::hypot(t.A, t.D);
-    check.PixelMisfit = pixelSize > 0 ? check.MapMisfit / pixelSize : check.MapMisfit == 0 ? 0 : INFINITY;
+    const double dc = p2.Col - p1.Col;
+    const double dr = p2.Row - p1.Row;
+    const double dY = p2.East - p1.East;
+    const double dX = p2.North - p1.North;
+    check.MapMisfit = misfit.Distance;
+    check.PixelMisfit = misfit.Pixels;
     check.RowScale = dc != 0 ? std::fabs(dY / dc) : NAN;
     check.ColumnScale = dr != 0 ? std::fabs(dX / dr) : NAN;
     // Map Y grows with the columns and map X against the rows, so the pixel

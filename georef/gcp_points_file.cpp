@@ -1,4 +1,4 @@
-#include "app/workbench/gcp_points_file.h"
+#include "georef/gcp_points_file.h"
 
 #include "platform/exceptions.h"
 
@@ -84,7 +84,7 @@ TGcpPoints ReadGcpPointsFile(const std::string& fileName)
     TGcpPoints result;
     std::string wkt;
     std::vector<std::string> columns;
-    std::vector<std::vector<double>> enabled; // Y, X, col, row
+    TControlPoints& enabled = result.Points;
     std::string line;
     while (enabled.size() < 2 && std::getline(in, line)) {
         line = Trim(line);
@@ -113,32 +113,31 @@ TGcpPoints ReadGcpPointsFile(const std::string& fileName)
         };
         if (Number(field("enable"), fileName) == 0)
             continue;
-        enabled.push_back({Number(field("mapX"), fileName), Number(field("mapY"), fileName),
-                           Number(field("sourceX"), fileName) - 0.5, -Number(field("sourceY"), fileName) - 0.5});
+        TControlPoint point;
+        point.Id = static_cast<int>(enabled.size()) + 1;
+        point.East = Number(field("mapX"), fileName);
+        point.North = Number(field("mapY"), fileName);
+        point.Col = Number(field("sourceX"), fileName) - 0.5;
+        point.Row = -Number(field("sourceY"), fileName) - 0.5;
+        enabled.push_back(point);
     }
     if (columns.empty() || !StartsWith(columns[0], "mapX"))
         throw Exception("The point file '" + fileName + "' lacks the header line " + Header);
     if (enabled.size() < 2)
         throw Exception("The point file '" + fileName + "' holds fewer than two enabled points");
-    TControlPoints& p = result.Points;
-    p.Y1 = enabled[0][0], p.X1 = enabled[0][1], p.Col1 = enabled[0][2], p.Row1 = enabled[0][3];
-    p.Y2 = enabled[1][0], p.X2 = enabled[1][1], p.Col2 = enabled[1][2], p.Row2 = enabled[1][3];
     if (!wkt.empty())
         result.Crs = CrsFromWkt(wkt);
     return result;
 }
 
-std::string GcpPointsText(const TControlPoints& p, const TCrs& crs)
+std::string GcpPointsText(const TControlPoints& points, const TCrs& crs)
 {
     std::string text;
     if (crs.Given())
         text += "#CRS: " + crs.Wkt2 + "\n";
     text += std::string(Header) + "\n";
-    auto point = [](double y, double x, double col, double row) {
-        return Shortest(y) + "," + Shortest(x) + "," + Shortest(col + 0.5) + "," + Shortest(-(row + 0.5)) +
-               ",1,0,0,0\n";
-    };
-    text += point(p.Y1, p.X1, p.Col1, p.Row1);
-    text += point(p.Y2, p.X2, p.Col2, p.Row2);
+    for (const TControlPoint& p : points)
+        text += Shortest(p.East) + "," + Shortest(p.North) + "," + Shortest(p.Col + 0.5) + "," +
+                Shortest(-(p.Row + 0.5)) + (p.Role == TPointRole::Fitted ? ",1" : ",0") + ",0,0,0\n";
     return text;
 }

@@ -1,4 +1,4 @@
-#include "app/workbench/geotiff_strip.h"
+#include "georef/geotiff_strip.h"
 
 #include "platform/exceptions.h"
 

@@ -4,19 +4,15 @@
 // moved to their final names. An existing target is replaced only once its
 // replacement is complete; a failure removes the temporaries and leaves the
 // earlier files as they were.
-#include "app/workbench/crs.h"
-#include "app/workbench/dialog_filters.h"
-#include "app/workbench/world_file.h"
+#include "georef/converter.h"
+#include "georef/crs.h"
+#include "georef/dialog_filters.h"
+#include "georef/save_request.h"
+#include "georef/transforms.h"
 
 #include <functional>
 #include <string>
-
-// The image last opened and the open dialog's filter it was opened under,
-// which decides the conversion.
-struct TExportSource {
-    std::string FileName;
-    TSourceFilter FilterIndex = TSourceFilter::None;
-};
+#include <vector>
 
 class TExportPipeline {
 public:
@@ -26,6 +22,9 @@ public:
     // Shows a notice that does not stop the pipeline by itself
     // ("Error starting module!"); the GUI puts it in a message box.
     std::function<void(const std::string&)> ShowMessage;
+    // Runs while a converter works (the GUI keeps its windows live); unset,
+    // the pipeline simply blocks until the converter ends.
+    TConverterWait WhileWaiting;
 
     // TargetDir (with its trailing "/") and BaseName (the file part without
     // its last extension) of the chosen save name.
@@ -50,10 +49,10 @@ public:
     // belongs to, BaseName + imageExtension + ".aux.xml".
     void MakeJgw(const TCrs& crs = {}, const std::string& imageExtension = ".jpg");
 
-    // Runs the converter name with parameters; raises an error naming it when
+    // Runs the converter name with arguments; raises an error naming it when
     // it cannot be started, does not end normally with status 0, or leaves
     // no output file.
-    void RunConverter(const std::string& name, const std::string& parameters, const std::string& output);
+    void RunConverter(const std::string& name, const std::vector<std::string>& arguments, const std::string& output);
 
     // Removes every temporary file; errors are ignored.
     void RemoveTemporaries() noexcept;
@@ -64,23 +63,7 @@ private:
     std::string FBaseName;
 };
 
-struct TSaveRequest {
-    std::string TargetFileName; // the save dialog's file name
-    TTargetFilter TargetFilterIndex = TTargetFilter::TiffTfw;
-    TControlTexts Texts;
-    bool Negate = false;        // the sign toggle is pressed
-    bool Rotate = false;        // a similarity transformation instead of the two-point one
-    TCrs Crs;                   // written into the outputs when given
-    TExportSource Source;
-};
-
 // Everything Save does after its dialog and before its closing message:
-// split the target, read the points, compute, write temporar.tfw and export
-// by the target filter index. Returns the world-file text written. The
-// transformation it writes is what ComputeSaveTransform gives.
+// split the target, write the fit's world file as temporar.tfw and export by
+// the target filter index. Returns the world-file text written.
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline);
-
-// The control points Save works on (read, negated when asked) and the
-// transformation it writes for them.
-TControlPoints SavePoints(const TSaveRequest& request);
-TAffineTransform ComputeSaveTransform(const TControlPoints& points, bool rotate);

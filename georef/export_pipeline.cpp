@@ -1,15 +1,15 @@
-#include "app/workbench/export_pipeline.h"
+#include "georef/export_pipeline.h"
 
-#include "app/workbench/converter.h"
-#include "app/workbench/geotiff_check.h"
-#include "app/workbench/geotiff_strip.h"
+#include "georef/converter.h"
+#include "georef/geotiff_check.h"
+#include "georef/geotiff_strip.h"
+#include "georef/world_file.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,15 +39,6 @@ std::string WithDetail(const std::string& message, const std::string& stderrText
 {
     const std::string detail = LastLine(stderrText);
     return detail.empty() ? message : message + ": " + detail;
-}
-
-// Joins the pieces of a parameter string.
-std::string Join(std::initializer_list<std::string> pieces)
-{
-    std::string text;
-    for (const auto& piece : pieces)
-        text += piece;
-    return text;
 }
 
 bool HasContent(const std::string& fileName)
@@ -132,10 +123,10 @@ void TExportPipeline::CheckSource(const TExportSource& source) const
     }
 }
 
-void TExportPipeline::RunConverter(const std::string& name, const std::string& parameters,
+void TExportPipeline::RunConverter(const std::string& name, const std::vector<std::string>& arguments,
                                    const std::string& output)
 {
-    const TConverterResult result = RunConverterProcess(FindConverter(name, FStartDir), parameters);
+    const TConverterResult result = RunConverterProcess(FindConverter(name, FStartDir), arguments, WhileWaiting);
     if (!result.Started) {
         if (ShowMessage)
             ShowMessage("Error starting module!");
@@ -159,11 +150,11 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
     DeleteLeftover(tif);
     switch (source.FilterIndex) {
     case TSourceFilter::BMP:
-        RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(source.FileName), " ", QuotePath(tif)}), tif);
+        RunConverter("bmp2tiff", {"-c", "packbits", source.FileName, tif}, tif);
         break;
     case TSourceFilter::JPG:
-        RunConverter("jpg2bmp", Join({" ", QuotePath(source.FileName), " ", QuotePath(bmp)}), bmp);
-        RunConverter("bmp2tiff", Join({" -c packbits ", QuotePath(bmp), " ", QuotePath(tif)}), tif);
+        RunConverter("jpg2bmp", {source.FileName, bmp}, bmp);
+        RunConverter("bmp2tiff", {"-c", "packbits", bmp, tif}, tif);
         DeleteFile(bmp);
         break;
     case TSourceFilter::TIFF:
@@ -183,13 +174,13 @@ void TExportPipeline::MakeGeoTiff(const TAffineTransform& written, const TCrs& c
     const std::string tmp = TemporaryFile(".tmp");
     const std::string keys = TemporaryFile(".txt");
     DeleteLeftover(tmp);
-    std::string keyOption;
+    std::vector<std::string> arguments = {"-c", "packbits"};
     if (crs.Given()) {
         WriteTextFile(keys, GeoKeyMetadataText(crs));
-        keyOption = "-g " + QuotePath(keys) + " ";
+        arguments.insert(arguments.end(), {"-g", keys});
     }
-    RunConverter("geotifcp",
-                 Join({"-c packbits ", keyOption, "-e ", QuotePath(tfw), " ", QuotePath(tif), " ", QuotePath(tmp)}), tmp);
+    arguments.insert(arguments.end(), {"-e", tfw, tif, tmp});
+    RunConverter("geotifcp", arguments, tmp);
     if (crs.Given())
         DeleteFile(keys);
     // geotifcp ends with status 0 also when it could not use the world file.
@@ -235,25 +226,10 @@ void TExportPipeline::RemoveTemporaries() noexcept
         ::unlink(TemporaryFile(extension).c_str());
 }
 
-TControlPoints SavePoints(const TSaveRequest& request)
-{
-    TControlPoints points = ReadControlPoints(request.Texts);
-    if (request.Negate)
-        NegateMapCoordinates(points);
-    return points;
-}
-
-TAffineTransform ComputeSaveTransform(const TControlPoints& points, bool rotate)
-{
-    return rotate ? ComputeSimilarityTransform(points) : ToAffine(ComputeWorldTransform(points));
-}
-
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline)
 {
     pipeline.SplitTargetName(request.TargetFileName);
-    const TControlPoints points = SavePoints(request);
-    const std::string text = request.Rotate ? WorldFileText(ComputeSimilarityTransform(points))
-                                            : WorldFileText(ComputeWorldTransform(points));
+    const std::string text = WorldFileText(request.Fit);
     if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         pipeline.CheckSource(request.Source);
 

@@ -1,8 +1,8 @@
 // Save's pipeline end to end with the real converters (our bmp2tiff and
 // jpg2bmp beside the test program, Debian's geotifcp) on the sample map.
-#include "app/workbench/crs.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/geotiff_check.h"
+#include "georef/crs.h"
+#include "georef/export_pipeline.h"
+#include "georef/geotiff_check.h"
 
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
@@ -97,21 +97,12 @@ protected:
     std::string Source(const std::string& name) const { return FSources + "/" + name; }
 
     TSaveRequest Request(const std::string& target, TTargetFilter targetFilter, const std::string& source,
-                         TSourceFilter sourceFilter)
+                         TSourceFilter sourceFilter, const TCrs& crs = {})
     {
-        TSaveRequest request;
-        request.TargetFileName = target;
-        request.TargetFilterIndex = targetFilter;
-        request.Texts.Col1 = "100";
-        request.Texts.Row1 = "100";
-        request.Texts.Col2 = "500";
-        request.Texts.Row2 = "400";
-        request.Texts.Y1 = "3501000";
-        request.Texts.X1 = "5404000";
-        request.Texts.Y2 = "3505000";
-        request.Texts.X2 = "5401000";
-        request.Source = {source, sourceFilter};
-        return request;
+        TGeorefOptions options;
+        options.Crs = crs;
+        const TControlPoints points = {{1, 100, 100, 3501000, 5404000}, {2, 500, 400, 3505000, 5401000}};
+        return BuildSaveRequest(points, options, target, targetFilter, {source, sourceFilter});
     }
 
     std::string Save(const TSaveRequest& request)
@@ -204,8 +195,8 @@ TEST_F(GeorefPipeline, JgwSideFileThatCannotBeWrittenKeepsTheEarlierSave)
     for (const auto& [name, text] : earlier)
         pwtest::WriteText(Out(name), text);
     std::filesystem::create_directory(Out("temporar.xml"));
-    TSaveRequest request = Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"), TSourceFilter::TIFF);
-    request.Crs = LookupCrs("EPSG:31467");
+    const TSaveRequest request = Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"),
+                                         TSourceFilter::TIFF, LookupCrs("EPSG:31467"));
     EXPECT_THROW(Save(request), Exception);
     for (const auto& [name, text] : earlier)
         EXPECT_EQ(pwtest::ReadText(Out(name)), text) << name;

@@ -1,4 +1,4 @@
-#include "app/workbench/geotiff_check.h"
+#include "georef/geotiff_check.h"
 
 #include <tiffio.h>
 

@@ -1,8 +1,10 @@
 // The additions for GIS use: the check of the two points, the similarity
 // transformation, systems looked up in PROJ and the ".points" files.
-#include "app/workbench/crs.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+#include "georef/crs.h"
+#include "georef/fit_solvers.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
+#include "georef/world_file.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"
@@ -15,7 +17,13 @@ namespace {
 
 TControlPoints Points(double col1, double row1, double col2, double row2, double y1, double x1, double y2, double x2)
 {
-    return {col1, row1, col2, row2, y1, x1, y2, x2};
+    return {{1, col1, row1, y1, x1}, {2, col2, row2, y2, x2}};
+}
+
+// The values of both points in the order Points takes them.
+std::vector<double> Values(const TControlPoints& p)
+{
+    return {p[0].Col, p[0].Row, p[1].Col, p[1].Row, p[0].East, p[0].North, p[1].East, p[1].North};
 }
 
 // The sample map's points: 10 units a pixel, Y east with the columns.
@@ -32,8 +40,8 @@ void Turn(double degrees, double& col, double& row)
 TEST(PointCheck, ReportsMisfitScalesRotationAndWarnings)
 {
     TControlPoints turned = Sample;
-    Turn(3, turned.Col1, turned.Row1);
-    Turn(3, turned.Col2, turned.Row2);
+    for (TControlPoint& p : turned)
+        Turn(3, p.Col, p.Row);
     const struct {
         const char* Name;
         TControlPoints P;
@@ -65,24 +73,23 @@ TEST(PointCheck, ReportsMisfitScalesRotationAndWarnings)
           "Rotation implied by the points: 3.000 degrees"}},
     };
     for (const auto& c : cases) {
-        const TAffineTransform t =
-            c.Rotate ? ComputeSimilarityTransform(c.P) : ToAffine(ComputeWorldTransform(c.P));
-        EXPECT_EQ(PointCheckLines(CheckControlPoints(c.P, t)), c.Lines) << c.Name;
+        const TFitResult fit = FitControlPoints(c.Rotate ? SimilarityFitName : TwoPointFitName, c.P);
+        EXPECT_EQ(PointCheckLines(CheckControlPoints(c.P, fit)), c.Lines) << c.Name;
     }
 }
 
 TEST(SimilarityTransform, FitsBothPointsAndWritesTwelveDecimals)
 {
     TControlPoints turned = Sample;
-    Turn(3, turned.Col1, turned.Row1);
-    Turn(3, turned.Col2, turned.Row2);
-    const TAffineTransform t = ComputeSimilarityTransform(turned);
+    for (TControlPoint& p : turned)
+        Turn(3, p.Col, p.Row);
+    const TAffineTransform t = ComputeSimilarityTransform(turned[0], turned[1]);
     EXPECT_EQ(WorldFileText(t), "9.986295347546\r\n-0.523359562429\r\n-0.523359562429\r\n-9.986295347546\r\n"
                                 "3500129.992\r\n5405164.186\r\n");
-    EXPECT_NEAR(t.MapY(turned.Col2, turned.Row2), 3505000, 1e-6);
-    EXPECT_NEAR(t.MapX(turned.Col2, turned.Row2), 5401000, 1e-6);
+    EXPECT_NEAR(t.MapY(turned[1].Col, turned[1].Row), 3505000, 1e-6);
+    EXPECT_NEAR(t.MapX(turned[1].Col, turned[1].Row), 5401000, 1e-6);
     // Without rotation the terms are written 0 with 12 decimals all the same.
-    EXPECT_EQ(WorldFileText(ComputeSimilarityTransform(Sample)),
+    EXPECT_EQ(WorldFileText(ComputeSimilarityTransform(Sample[0], Sample[1])),
               "10.000000000000\r\n0.000000000000\r\n0.000000000000\r\n-10.000000000000\r\n"
               "3500000.000\r\n5405000.000\r\n");
 }
@@ -161,11 +168,7 @@ TEST(GcpPointsFile, ReadsOursBackAndTheSharedLayout)
         EXPECT_EQ(IsGcpPointsFile(file), c.Name != std::string("the old layout")) << c.Name;
         try {
             const TGcpPoints read = ReadGcpPointsFile(file);
-            const TControlPoints& p = read.Points;
-            const TControlPoints& e = c.Expected;
-            EXPECT_EQ(std::vector<double>({p.Col1, p.Row1, p.Col2, p.Row2, p.Y1, p.X1, p.Y2, p.X2}),
-                      std::vector<double>({e.Col1, e.Row1, e.Col2, e.Row2, e.Y1, e.X1, e.Y2, e.X2}))
-                << c.Name;
+            EXPECT_EQ(Values(read.Points), Values(c.Expected)) << c.Name;
             EXPECT_EQ(read.Crs.Code, c.Code) << c.Name;
             EXPECT_EQ(c.Error, "") << c.Name;
         } catch (const Exception& error) {

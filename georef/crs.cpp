@@ -1,4 +1,4 @@
-#include "app/workbench/crs.h"
+#include "georef/crs.h"
 
 #include "platform/exceptions.h"
 

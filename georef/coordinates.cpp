@@ -1,4 +1,4 @@
-#include "app/workbench/coordinates.h"
+#include "georef/coordinates.h"
 
 #include "platform/exceptions.h"
 
@@ -116,6 +116,14 @@ double ParseCoordinate(const std::string& text)
 {
     double value = 0;
     if (!TryParseCoordinate(text, value))
+        RaiseNotAFloat(text);
+    return value;
+}
+
+double ReadMapCoordinate(const std::string& text)
+{
+    double value = 0;
+    if (!TryParseCoordinate(NormaliseDecimal(text), value))
         RaiseNotAFloat(text);
     return value;
 }

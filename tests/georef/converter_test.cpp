@@ -1,58 +1,17 @@
-#include "app/workbench/converter.h"
-#include "app/workbench/export_pipeline.h"
+#include "georef/converter.h"
+#include "georef/export_pipeline.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
-
-using Args = std::vector<std::string>;
-
-TEST(SplitParameters, AsAWindowsCommandLineIsSplit)
-{
-    const struct {
-        const char* Parameters;
-        Args Expected;
-    } cases[] = {
-        {R"( -c packbits "/my maps/a.bmp" "/out/temporar.tif")", {"-c", "packbits", "/my maps/a.bmp", "/out/temporar.tif"}},
-        {R"(-c packbits -e "/d/temporar.tfw" "/d/temporar.tif" "/d/temporar.tmp")",
-         {"-c", "packbits", "-e", "/d/temporar.tfw", "/d/temporar.tif", "/d/temporar.tmp"}},
-        {"", {}},
-        {" \t ", {}},
-        {R"("")", {""}},
-        {R"(a""b)", {"ab"}},
-        {R"("a""b")", {"a\"b"}},
-        {R"(a\"b)", {"a\"b"}},
-        {R"(a\\"b c")", {"a\\b c"}},
-        {R"(a\\\"b)", {"a\\\"b"}},
-        {R"(a\b\\c)", {"a\\b\\\\c"}},
-        {"x\ty  z", {"x", "y", "z"}},
-        {R"("open ended)", {"open ended"}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(SplitParameters(c.Parameters), c.Expected) << c.Parameters;
-}
-
-TEST(QuotePath, SplitsBackWhole)
-{
-    for (const char* path : {"/tmp/a b/map.bmp", "/plain", "/q\"uote/x", "/trailing\\", "/back\\\"slash", "/two\\\\"}) {
-        const std::string quoted = QuotePath(path);
-        EXPECT_EQ(SplitParameters(std::string(" -c packbits ").append(quoted).append(" ").append(quoted)),
-                  (Args{"-c", "packbits", path, path}))
-            << quoted;
-    }
-    EXPECT_EQ(QuotePath("/tmp/a b/map.bmp"), "\"/tmp/a b/map.bmp\"");
-}
 
 TEST(SplitTargetName, FolderAndNameWithoutItsLastExtension)
 {
@@ -95,7 +54,7 @@ TEST(FindConverter, StartDirThenBesideTheProgramThenPath)
     // Not executable: not taken.
     pwtest::WriteText(dir.File("cat"), "");
     EXPECT_EQ(FindConverter("cat", dir.Path()), "/usr/bin/cat");
-    EXPECT_EQ(FindConverter("workbench_tests", dir.Path()), ProgramDir() + "/workbench_tests");
+    EXPECT_EQ(FindConverter("georef_tests", dir.Path()), ProgramDir() + "/georef_tests");
 }
 
 // The pipeline's converter step against stand-ins in StartDir.
@@ -128,7 +87,7 @@ TEST(RunConverter, FailuresNameTheConverter)
         std::vector<std::string> notices;
         pipeline.ShowMessage = [&](const std::string& m) { notices.push_back(m); };
         try {
-            pipeline.RunConverter(c.Name, QuotePath(output), output);
+            pipeline.RunConverter(c.Name, {output}, output);
             ADD_FAILURE() << c.Name;
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), c.Message);
@@ -139,59 +98,40 @@ TEST(RunConverter, FailuresNameTheConverter)
         std::filesystem::remove(output);
     }
     TExportPipeline pipeline(dir.Path());
-    pipeline.RunConverter("works", std::string(" ").append(QuotePath(output)), output);
+    pipeline.RunConverter("works", {output}, output);
     EXPECT_EQ(pwtest::ReadText(output), "made\n");
 }
 
-double CpuSeconds()
+TEST(RunConverterProcess, TheCallerRunsBetweenSlicesAndCanStopTheConverter)
 {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-TEST(RunConverterProcess, EventsRunDuringTheWaitWithoutSpinning)
-{
-    int argc = 1;
-    char name[] = "workbench_tests";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start(20);
-    const double cpuBefore = CpuSeconds();
-    const auto wallBefore = std::chrono::steady_clock::now();
-    const TConverterResult result = RunConverterProcess("/bin/sleep", "0.6");
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
-    const double cpu = CpuSeconds() - cpuBefore;
-    EXPECT_TRUE(result.Started);
-    EXPECT_TRUE(result.Finished);
-    EXPECT_EQ(result.ExitCode, 0);
-    EXPECT_GE(wall, 0.55);
-    EXPECT_GE(ticks, 10);
-    EXPECT_LT(cpu, 0.2 * wall);
-
-    // Closing the program during a wait quits the main loop: the wait ends
-    // and the converter is stopped.
-    TConverterResult cut;
-    double waited = 0;
-    QTimer::singleShot(0, &app, [&] {
+    const struct {
+        const char* Name;
+        const char* Seconds;
+        int StopAfter; // slices until the caller says stop; 0: never
+        bool Finished;
+    } cases[] = {
+        {"runs to its end", "0.3", 0, true},
+        {"stopped by the caller", "10", 3, false},
+    };
+    for (const auto& c : cases) {
+        int slices = 0;
         const auto before = std::chrono::steady_clock::now();
-        cut = RunConverterProcess("/bin/sleep", "10");
-        waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-    });
-    QTimer::singleShot(100, &app, [] { QCoreApplication::quit(); });
-    app.exec();
-    EXPECT_LT(waited, 5);
-    EXPECT_TRUE(cut.Started);
-    EXPECT_FALSE(cut.Finished);
+        const TConverterResult result = RunConverterProcess("/bin/sleep", {c.Seconds}, [&](std::chrono::milliseconds slice) {
+            std::this_thread::sleep_for(slice);
+            return ++slices != c.StopAfter;
+        });
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+        EXPECT_TRUE(result.Started) << c.Name;
+        EXPECT_EQ(result.Finished, c.Finished) << c.Name;
+        EXPECT_EQ(result.ExitCode, c.Finished ? 0 : -1) << c.Name;
+        EXPECT_LT(waited, 5) << c.Name;
+        EXPECT_GE(slices, c.Finished ? 5 : c.StopAfter) << c.Name;
+    }
 }
 
-TEST(RunConverterProcess, WaitsWithoutAnApplication)
+TEST(RunConverterProcess, BlocksWithoutACallerAndKeepsTheErrorOutput)
 {
-    const TConverterResult result = RunConverterProcess("/bin/sh", R"(-c "echo oops >&2; exit 4")");
+    const TConverterResult result = RunConverterProcess("/bin/sh", {"-c", "echo oops >&2; exit 4"});
     EXPECT_TRUE(result.Started);
     EXPECT_TRUE(result.Finished);
     EXPECT_EQ(result.ExitCode, 4);

@@ -1,4 +1,4 @@
-#include "app/workbench/dialog_filters.h"
+#include "georef/dialog_filters.h"
 
 #include "platform/picture.h"
 

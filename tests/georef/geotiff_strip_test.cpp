@@ -1,6 +1,6 @@
 // Removing a TIFF's own GeoTIFF tags in place, on directories built byte by
 // byte: both byte orders, classic and BigTIFF, two directories, and damage.
-#include "app/workbench/geotiff_strip.h"
+#include "georef/geotiff_strip.h"
 
 #include "platform/exceptions.h"
 #include "tests/support/test_support.h"

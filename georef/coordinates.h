@@ -17,6 +17,9 @@ std::string NormaliseDecimal(const std::string& text);
 double ParseCoordinate(const std::string& text);
 // The same conversion without raising; false for a malformed text.
 bool TryParseCoordinate(const std::string& text, double& value);
+// A map coordinate as typed into a box or given on the command line:
+// NormaliseDecimal, then ParseCoordinate; the error names the text as typed.
+double ReadMapCoordinate(const std::string& text);
 
 // The platform's string-to-floating conversion as used for the pixel labels:
 // surrounding blanks allowed, decimalSeparator as the decimal point, at least

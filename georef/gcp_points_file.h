@@ -5,13 +5,13 @@
 // mapX is our Y (east) and mapY our X (north); the source position counts
 // from the image's top-left corner with sourceY = −row, so the centre of
 // pixel (c, r), where a click lands, is (c + 0.5, −(r + 0.5)).
-#include "app/workbench/crs.h"
-#include "app/workbench/world_file.h"
+#include "georef/control_points.h"
+#include "georef/crs.h"
 
 #include <string>
 
 struct TGcpPoints {
-    TControlPoints Points;  // pixel positions and map coordinates of both points
+    TControlPoints Points;  // the first two enabled points, as points 1 and 2
     TCrs Crs;               // empty when the file names no system
 };
 
@@ -23,6 +23,6 @@ bool IsGcpPointsFile(const std::string& fileName);
 // layout, a value is not a number, or fewer than two points are enabled.
 TGcpPoints ReadGcpPointsFile(const std::string& fileName);
 
-// The file's text for both points (enabled, residuals 0) and the system
-// when one is given; numbers in their shortest exact form.
+// The file's text for every point (a check point not enabled, residuals 0)
+// and the system when one is given; numbers in their shortest exact form.
 std::string GcpPointsText(const TControlPoints& points, const TCrs& crs);

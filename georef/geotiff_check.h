@@ -1,7 +1,7 @@
 #pragma once
 // Reading back the placement that the GeoTIFF converter stored, so that a
 // converter which silently dropped the world file is caught.
-#include "app/workbench/world_file.h"
+#include "georef/transforms.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,8 @@
 #pragma once
 // The check of the two control points: how well the transformation that
 // Save writes fits point 2, and what the two points say about the scan.
-#include "app/workbench/world_file.h"
+#include "georef/control_points.h"
+#include "georef/fit_methods.h"
 
 #include <string>
 #include <vector>
@@ -16,10 +17,9 @@ struct TPointCheck {
     std::vector<std::string> Warnings;
 };
 
-// Checks points against the transformation written for them (the two-point
-// one or the similarity). Raises as the transformation itself does when the
-// points coincide.
-TPointCheck CheckControlPoints(const TControlPoints& points, const TAffineTransform& written);
+// Checks the first two fitted points against the fit written for them (the
+// two-point one or the similarity), which measured them.
+TPointCheck CheckControlPoints(const TControlPoints& points, const TFitResult& fit);
 
 // The check as lines of text, its warnings last, each beginning "Warning: ".
 std::vector<std::string> PointCheckLines(const TPointCheck& check);
