@@ -25,6 +25,23 @@ TPointResidual Residual(const TControlPoint& p, const TAffineTransform& t)
     return r;
 }
 
+// A fit that sends every pixel to one map point says nothing of the scan:
+// its world file would have scale 0, which no GIS can use. Refused before
+// anything is written.
+void RequireScale(const TControlPoints& fitted, const TAffineTransform& t)
+{
+    const bool allOnOnePoint = std::all_of(fitted.begin(), fitted.end(), [&](const TControlPoint& p) {
+        return p.East == fitted[0].East && p.North == fitted[0].North;
+    });
+    if (!allOnOnePoint && (t.A != 0 || t.B != 0 || t.D != 0 || t.E != 0))
+        return;
+    if (allOnOnePoint && fitted.size() > 2)
+        throw Exception("All " + std::to_string(fitted.size()) +
+                        " fitted points have the same map coordinates, which give no scale");
+    throw Exception("Points " + std::to_string(fitted[0].Id) + " and " + std::to_string(fitted[1].Id) +
+                    " have the same map coordinates, which give no scale");
+}
+
 } // namespace
 
 std::span<const TFitMethod> FitMethods()
@@ -53,6 +70,7 @@ TFitResult FitControlPoints(std::string_view name, const TControlPoints& points)
     fit.Method = name;
     fit.NorthUp = method.NorthUp;
     fit.Transform = method.Solve(fitted);
+    RequireScale(fitted, fit.Transform);
     for (const TControlPoint& p : points)
         fit.Residuals.push_back(Residual(p, fit.Transform));
     return fit;

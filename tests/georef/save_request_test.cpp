@@ -21,6 +21,8 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
 {
     TControlPoint fittedP3 = P3;
     fittedP3.Role = TPointRole::Fitted;
+    TControlPoint onP1 = P2; // another pixel, point 1's map coordinates
+    onP1.East = P1.East, onP1.North = P1.North;
     const struct {
         const char* Name;
         TControlPoints Points;
@@ -43,6 +45,10 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
         {"too few fitted points", {P1, P3}, "two-point", false,
          "The transformation two-point needs at least 2 fitted points, and 1 is fitted", {}},
         {"unknown name", {P1, P2}, "affine", false, "Unknown transformation 'affine'", {}},
+        {"the same map coordinates give no scale", {P1, P3, onP1}, "two-point", false,
+         "Points 1 and 2 have the same map coordinates, which give no scale", {}},
+        {"nor with a rotation", {P1, onP1}, "similarity", false,
+         "Points 1 and 2 have the same map coordinates, which give no scale", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -149,9 +149,9 @@ TEST(CliHelpAndUsage, HelpAllHoldsEveryListedCommandsHelp)
     EXPECT_GE(commands, 4);
 }
 
-// 40 sheets made from the sample: its coordinates shifted and its scale
+// 41 sheets made from the sample: its coordinates shifted and its scale
 // changed sheet by sheet, BMP and JPEG, GeoTIFF and JGW targets all in one
-// folder, a point file, the sign toggle; and six that fail.
+// folder, a point file, the sign toggle; and seven that fail.
 struct TSheetRow {
     std::string Image, P1, P2, Map, Points, Out, Negate;
     std::string Failure; // expected report message; "" for a good sheet
@@ -181,6 +181,8 @@ std::vector<TSheetRow> SheetRows(const std::string& out)
     rows.push_back({bmp, "1,1", "2,2", "3501000,54O4000,3505000,5401000", "", out + "/letter.tif", "",
                     "'54O4000' is not a valid floating point value."});
     rows.push_back({bmp, "100,100", "100,100", map, "", out + "/same.jgw", "", "Floating point division by zero."});
+    rows.push_back({bmp, "100,100", "500,400", "1,2,1,2", "", out + "/noscale.tif", "",
+                    "Points 1 and 2 have the same map coordinates, which give no scale."});
     const std::string missing = std::filesystem::path(SamplePath("no_such_scan.bmp")).lexically_normal().string();
     rows.push_back({missing, "100,100", "500,400", map, "", out + "/missing.tif", "",
                     "The converter bmp2tiff failed with exit code 1: Cannot open file \"" + missing +
@@ -202,7 +204,7 @@ TEST(GeorefBatch, SheetsRunAsSingleCommandsAndResume)
     const std::string out = dir.File("out");
     std::filesystem::create_directories(out + "/blocked.tif");
     const auto rows = SheetRows(out);
-    ASSERT_EQ(rows.size(), 40u);
+    ASSERT_EQ(rows.size(), 41u);
 
     std::string list = "image,p1,p2,map,points,out,negate\n";
     for (const auto& r : rows)
@@ -223,14 +225,14 @@ TEST(GeorefBatch, SheetsRunAsSingleCommandsAndResume)
                 expectedFiles.insert(name.substr(0, name.size() - 4) + ".tfw");
         }
     }
-    report.insert("40 sheets: 34 ok, 6 failed, 0 skipped");
-    resumed.insert("40 sheets: 0 ok, 6 failed, 34 skipped");
+    report.insert("41 sheets: 34 ok, 7 failed, 0 skipped");
+    resumed.insert("41 sheets: 0 ok, 7 failed, 34 skipped");
 
     const auto batch = Cli({"georef", "--batch", dir.File("sheets.csv"), "--jobs", "2"});
     EXPECT_EQ(batch.ExitCode, 1) << batch.Err;
     EXPECT_EQ(batch.Err, "");
     EXPECT_EQ(Difference(Lines(batch.Out), report), "");
-    EXPECT_EQ(LastLine(batch.Out), "40 sheets: 34 ok, 6 failed, 0 skipped");
+    EXPECT_EQ(LastLine(batch.Out), "41 sheets: 34 ok, 7 failed, 0 skipped");
     // Nothing half-written: exactly the good sheets' files, no private folder,
     // no temporary file.
     EXPECT_EQ(Listing(out), expectedFiles);
@@ -270,8 +272,8 @@ TEST(GeorefBatch, SheetsRunAsSingleCommandsAndResume)
     EXPECT_EQ(again.ExitCode, 1);
     resumed.erase("line 9, " + out + "/sheet7.tif: skipped (done before)");
     resumed.insert("line 9, " + out + "/sheet7.tif: ok");
-    resumed.erase("40 sheets: 0 ok, 6 failed, 34 skipped");
-    resumed.insert("40 sheets: 1 ok, 6 failed, 33 skipped");
+    resumed.erase("41 sheets: 0 ok, 7 failed, 34 skipped");
+    resumed.insert("41 sheets: 1 ok, 7 failed, 33 skipped");
     EXPECT_EQ(Difference(Lines(again.Out), resumed), "");
     EXPECT_EQ(Listing(out), expectedFiles);
 }
