@@ -4,10 +4,10 @@
 #include "georef/geotiff_check.h"
 #include "georef/geotiff_strip.h"
 #include "georef/world_file.h"
+#include "platform/durable_files.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -73,11 +73,6 @@ void CheckReplaceable(const std::string& fileName)
         RaiseIOError(errno);
 }
 
-void RenameFile(const std::string& from, const std::string& to)
-{
-    if (std::rename(from.c_str(), to.c_str()) != 0)
-        RaiseIOError(errno);
-}
 
 void CopyFile(const std::string& from, const std::string& to)
 {
@@ -195,8 +190,11 @@ void TExportPipeline::MakeGeoTiff(const TAffineTransform& written, const TCrs& c
     const std::string targetTfw = FTargetDir + FBaseName + ".tfw";
     CheckReplaceable(targetTif);
     CheckReplaceable(targetTfw);
-    RenameFile(tmp, targetTif);
-    RenameFile(tfw, targetTfw);
+    // geotifcp's output goes to the disk before it gets its name; the world
+    // file is synced as it is written.
+    SyncFile(tmp);
+    RenameDurably(tmp, targetTif);
+    RenameDurably(tfw, targetTfw);
 }
 
 void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension)
@@ -213,10 +211,10 @@ void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension
         WriteTextFile(TemporaryFile(".prj"), crs.EsriWkt + "\n");
         WriteTextFile(TemporaryFile(".xml"), PamAuxXmlText(crs));
     }
-    RenameFile(TemporaryFile(".tfw"), target);
+    RenameDurably(TemporaryFile(".tfw"), target);
     if (crs.Given()) {
-        RenameFile(TemporaryFile(".prj"), prj);
-        RenameFile(TemporaryFile(".xml"), aux);
+        RenameDurably(TemporaryFile(".prj"), prj);
+        RenameDurably(TemporaryFile(".xml"), aux);
     }
 }
 

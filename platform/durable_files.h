@@ -21,6 +21,14 @@ std::string FolderOf(const std::string& fileName);
 // to. (A name left behind in another folder by a crash is only a leftover.)
 void RenameDurably(const std::string& from, const std::string& to);
 
+// Creates or truncates fileName, writes text and flushes it to the disk. A
+// failure removes what was written.
+void WriteFileSynced(const std::string& fileName, const std::string& text);
+// Puts text under fileName whole or not at all: written and synced under a
+// temporary name beside it (".NAME.XXXXXX"), then renamed durably. When
+// anything fails, an earlier file of that name stays as it was.
+void ReplaceFileDurably(const std::string& fileName, const std::string& text);
+
 // What the calls above did, in order, for a test of the order: SyncFile and
 // SyncFolder report the name synced, Rename "FROM -> TO".
 enum class TDurableStep { SyncFile, Rename, SyncFolder };

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ TEST(DurableFiles, StepsInOrderAndErrors)
     std::filesystem::create_directory(sub);
     pwtest::WriteText(dir.File("a.tmp"), "text");
     pwtest::WriteText(dir.File("b.tmp"), "text");
+    pwtest::WriteText(dir.File("c.points"), "old");
 
     const struct {
         const char* Name;
@@ -39,6 +41,13 @@ TEST(DurableFiles, StepsInOrderAndErrors)
         {"a missing file is not renamed", [&] { RenameDurably(dir.File("none"), dir.File("x")); }, {},
          "File not found"},
         {"a file is no folder", [&] { SyncFolder(dir.File("a.tif")); }, {}, "I/O error 20"},
+        {"a file replaced whole: written aside, synced, renamed over it",
+         [&] { ReplaceFileDurably(dir.File("c.points"), "new"); },
+         {"file " + dir.File(".c.points.XXXXXX"), "rename " + dir.File(".c.points.XXXXXX") + " -> " + dir.File("c.points"),
+          "folder " + folder},
+         ""},
+        {"nothing is replaced in a folder that is not there",
+         [&] { ReplaceFileDurably(dir.File("none/c.points"), "new"); }, {}, "File not found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -46,7 +55,8 @@ TEST(DurableFiles, StepsInOrderAndErrors)
         const TDurableObserver before = SetDurableObserver([&](TDurableStep step, const std::string& name) {
             const char* kind = step == TDurableStep::SyncFile ? "file " : step == TDurableStep::Rename ? "rename "
                                                                                                        : "folder ";
-            steps.push_back(kind + name);
+            // The temporary name's six random letters.
+            steps.push_back(kind + std::regex_replace(name, std::regex(R"(\.c\.points\.\w{6})"), ".c.points.XXXXXX"));
         });
         std::string error;
         try {
@@ -58,7 +68,8 @@ TEST(DurableFiles, StepsInOrderAndErrors)
         EXPECT_EQ(error, c.Error);
         EXPECT_EQ(steps, c.Steps);
     }
-    EXPECT_EQ(pwtest::Listing(folder), (std::set<std::string>{"a.tif", "sub"}));
+    EXPECT_EQ(pwtest::Listing(folder), (std::set<std::string>{"a.tif", "c.points", "sub"}));
+    EXPECT_EQ(pwtest::ReadText(dir.File("c.points")), "new");
     EXPECT_EQ(pwtest::ReadText(sub + "/b.tif"), "text");
     EXPECT_EQ(FolderOf("map.tif"), ".");
     EXPECT_EQ(FolderOf("/map.tif"), "/");
