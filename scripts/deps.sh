@@ -15,7 +15,7 @@ PW_PACKAGES=(
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   imagemagick netpbm libtiff-tools libjpeg-turbo-progs python3 python3-pil
   xvfb xauth fonts-dejavu-core librsvg2-bin
-  dpkg-dev desktop-file-utils appstream lintian man-db groff-base help2man strace
+  dpkg-dev desktop-file-utils appstream lintian man-db groff-base help2man
 )
 
 pw_install_missing() {
