@@ -3,6 +3,7 @@
 #include "platform/exceptions.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -134,6 +135,13 @@ double StrToFloat(const std::string& text, char decimalSeparator)
     if (!ParseWhole(TrimBlanks(text), decimalSeparator, value))
         RaiseNotAFloat(text);
     return value;
+}
+
+std::string ShortestText(double value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 std::string FloatToStr(double value, char decimalSeparator)

@@ -30,6 +30,10 @@ double StrToFloat(const std::string& text, char decimalSeparator);
 // shown in an edit box (decimalSeparator from the user's locale).
 std::string FloatToStr(double value, char decimalSeparator);
 
+// The shortest text that reads back as exactly value, "." as the decimal
+// point, as files other than the world file hold numbers.
+std::string ShortestText(double value);
+
 // One record of a point file: point number, Y, X.
 struct TPointRecord {
     int Number = 0;

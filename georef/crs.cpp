@@ -1,5 +1,6 @@
 #include "georef/crs.h"
 
+#include "georef/coordinates.h"
 #include "platform/exceptions.h"
 
 #include <proj.h>
@@ -171,22 +172,38 @@ TCrs CrsFromWkt(const std::string& wkt)
 
 std::string GeoKeyMetadataText(const TCrs& crs)
 {
-    std::string citation = crs.Name;
-    std::replace(citation.begin(), citation.end(), '"', '\'');
-    const std::string code = std::to_string(crs.Code);
+    return GeoKeyMetadataText(crs, {});
+}
+
+std::string GeoKeyMetadataText(const TCrs& crs, const TControlPoints& tiePoints)
+{
     std::string text = "Geotiff_Information:\n"
                        "   Version: 1\n"
                        "   Key_Revision: 1.0\n"
-                       "   Tagged_Information:\n"
-                       "      End_Of_Tags.\n"
-                       "   Keyed_Information:\n";
-    text += crs.Geographic ? "      GTModelTypeGeoKey (Short,1): ModelTypeGeographic\n"
-                           : "      GTModelTypeGeoKey (Short,1): ModelTypeProjected\n";
+                       "   Tagged_Information:\n";
+    if (!tiePoints.empty()) {
+        // Two rows of three per point: I, J, K then X, Y, Z.
+        text += "      ModelTiepointTag (" + std::to_string(2 * tiePoints.size()) + ",3):\n";
+        for (const TControlPoint& p : tiePoints) {
+            text += "         " + ShortestText(p.Col + 0.5) + " " + ShortestText(p.Row + 0.5) + " 0\n";
+            text += "         " + ShortestText(p.East) + " " + ShortestText(p.North) + " 0\n";
+        }
+    }
+    text += "      End_Of_Tags.\n"
+            "   Keyed_Information:\n";
+    if (crs.Given())
+        text += crs.Geographic ? "      GTModelTypeGeoKey (Short,1): ModelTypeGeographic\n"
+                               : "      GTModelTypeGeoKey (Short,1): ModelTypeProjected\n";
     text += "      GTRasterTypeGeoKey (Short,1): RasterPixelIsArea\n";
-    // The count includes the terminating zero.
-    text += "      GTCitationGeoKey (Ascii," + std::to_string(citation.size() + 1) + "): \"" + citation + "\"\n";
-    text += crs.Geographic ? "      GeographicTypeGeoKey (Short,1): Code-" + code + "\n"
-                           : "      ProjectedCSTypeGeoKey (Short,1): Code-" + code + "\n";
+    if (crs.Given()) {
+        std::string citation = crs.Name;
+        std::replace(citation.begin(), citation.end(), '"', '\'');
+        const std::string code = std::to_string(crs.Code);
+        // The count includes the terminating zero.
+        text += "      GTCitationGeoKey (Ascii," + std::to_string(citation.size() + 1) + "): \"" + citation + "\"\n";
+        text += crs.Geographic ? "      GeographicTypeGeoKey (Short,1): Code-" + code + "\n"
+                               : "      ProjectedCSTypeGeoKey (Short,1): Code-" + code + "\n";
+    }
     text += "      End_Of_Keys.\n"
             "   End_Of_Geotiff.\n";
     return text;

@@ -3,6 +3,8 @@
 // types (an EPSG code or a name), and the texts that carry a system into the
 // outputs (GeoKeys for the GeoTIFF converter, a PAM .aux.xml and a .prj
 // beside an image with a world file).
+#include "georef/control_points.h"
+
 #include <string>
 
 struct TCrs {
@@ -32,6 +34,13 @@ TCrs CrsFromWkt(const std::string& wkt);
 // the citation and the EPSG code. No tagged information: the placement comes
 // from the world file.
 std::string GeoKeyMetadataText(const TCrs& crs);
+
+// The same with the points as tie points in the tagged part, for a
+// transformation that no world file states: each its raster position
+// counted from the picture's top-left corner, as pixel-is-area has it (the
+// centre of pixel (c, r) is (c + 0.5, r + 0.5)), then its map position.
+// Without a system given, the raster type is the only key.
+std::string GeoKeyMetadataText(const TCrs& crs, const TControlPoints& tiePoints);
 
 // A PAM sidecar (IMAGE.aux.xml) holding the system, read by GDAL and QGIS.
 std::string PamAuxXmlText(const TCrs& crs);

@@ -1,6 +1,7 @@
 #include "georef/export_pipeline.h"
 
 #include "georef/converter.h"
+#include "georef/coordinates.h"
 #include "georef/geotiff_check.h"
 #include "georef/geotiff_strip.h"
 #include "georef/world_file.h"
@@ -16,8 +17,13 @@
 namespace {
 
 // temporar.txt holds the GeoKeys for geotifcp when a system is given;
-// temporar.prj and temporar.xml a JGW's side files until they are renamed.
-const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt", ".prj", ".xml"};
+// temporar.prj and temporar.xml a JGW's side files until they are renamed;
+// temporar.wrp the warped copy and temporar.vrt the grid it may be made by.
+const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt", ".prj", ".xml", ".wrp", ".vrt"};
+
+// Steps of the grid on which a fit that gdalwarp cannot compute is sampled,
+// along each side of the picture.
+constexpr int WarpGridSteps = 20;
 
 // The last non-empty line a converter wrote to stderr, for the error text.
 std::string LastLine(const std::string& text)
@@ -164,6 +170,12 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
 
 void TExportPipeline::MakeGeoTiff(const TAffineTransform& written, const TCrs& crs)
 {
+    BuildGeoTiff(written, crs);
+    PlaceGeoTiff(true, false);
+}
+
+void TExportPipeline::BuildGeoTiff(const TAffineTransform& written, const TCrs& crs)
+{
     const std::string tfw = TemporaryFile(".tfw");
     const std::string tif = TemporaryFile(".tif");
     const std::string tmp = TemporaryFile(".tmp");
@@ -185,16 +197,98 @@ void TExportPipeline::MakeGeoTiff(const TAffineTransform& written, const TCrs& c
         throw Exception(WithDetail("The converter geotifcp did not store the world file in the GeoTIFF",
                                    error));
     DeleteFile(tif);
+}
 
+void TExportPipeline::BuildControlPointGeoTiff(const TControlPoints& fitted, const TCrs& crs)
+{
+    const std::string tif = TemporaryFile(".tif");
+    const std::string tmp = TemporaryFile(".tmp");
+    const std::string keys = TemporaryFile(".txt");
+    DeleteLeftover(tmp);
+    WriteTextFile(keys, GeoKeyMetadataText(crs, fitted));
+    RunConverter("geotifcp", {"-c", "packbits", "-g", keys, tif, tmp}, tmp);
+    DeleteFile(keys);
+    TGeoTiffPlacement placement;
+    std::string error;
+    if (!ReadGeoTiffPlacement(tmp, placement, error) || !TiePointsMatch(placement, fitted))
+        throw Exception(WithDetail("The converter geotifcp did not store the control points in the GeoTIFF",
+                                   error));
+    DeleteFile(tif);
+}
+
+void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs)
+{
+    const std::string tmp = TemporaryFile(".tmp");
+    const std::string warped = TemporaryFile(".wrp");
+    const std::string vrt = TemporaryFile(".vrt");
+    DeleteLeftover(warped);
+    // Nearest neighbour keeps every pixel a colour of the scan, palette
+    // scans included.
+    std::vector<std::string> arguments = {"-q", "-of", "GTiff", "-r", "near", "-co", "COMPRESS=PACKBITS"};
+    std::string source = tmp;
+    // gdalwarp fits the polynomials and the spline to the tie points as we
+    // do; any other fit that is not affine is handed over sampled on a grid,
+    // which a spline through the samples follows.
+    if (fit.Method == Polynomial2FitName) {
+        arguments.insert(arguments.end(), {"-order", "2"});
+    } else if (fit.Method == Polynomial3FitName) {
+        arguments.insert(arguments.end(), {"-order", "3"});
+    } else if (fit.Method == ThinPlateSplineFitName) {
+        arguments.push_back("-tps");
+    } else if (!fit.WorldFile) {
+        TGeoTiffPlacement placement;
+        std::string error;
+        if (!ReadGeoTiffPlacement(tmp, placement, error))
+            throw Exception(WithDetail("Cannot read the GeoTIFF to warp", error));
+        DeleteLeftover(vrt);
+        std::vector<std::string> grid = {"-q", "-of", "VRT"};
+        if (crs.Given())
+            grid.insert(grid.end(), {"-a_srs", crs.Id()});
+        // GDAL counts pixels and lines from the picture's corner.
+        for (int j = 0; j <= WarpGridSteps; ++j) {
+            for (int i = 0; i <= WarpGridSteps; ++i) {
+                const double pixel = static_cast<double>(placement.Width) * i / WarpGridSteps;
+                const double line = static_cast<double>(placement.Height) * j / WarpGridSteps;
+                const TMapPosition at = fit.Model->Map(pixel - 0.5, line - 0.5);
+                grid.insert(grid.end(), {"-gcp", ShortestText(pixel), ShortestText(line), ShortestText(at.East),
+                                         ShortestText(at.North)});
+            }
+        }
+        grid.insert(grid.end(), {tmp, vrt});
+        RunConverter("gdal_translate", grid, vrt);
+        source = vrt;
+        arguments.push_back("-tps");
+    }
+    arguments.insert(arguments.end(), {source, warped});
+    RunConverter("gdalwarp", arguments, warped);
+    if (source == vrt)
+        DeleteFile(vrt);
+}
+
+void TExportPipeline::PlaceGeoTiff(bool withWorldFile, bool warped)
+{
     const std::string targetTif = FTargetDir + FBaseName + ".tif";
     const std::string targetTfw = FTargetDir + FBaseName + ".tfw";
+    const std::string targetWarped = FTargetDir + FBaseName + "_warped.tif";
     CheckReplaceable(targetTif);
     CheckReplaceable(targetTfw);
-    // geotifcp's output goes to the disk before it gets its name; the world
-    // file is synced as it is written.
-    SyncFile(tmp);
-    RenameDurably(tmp, targetTif);
-    RenameDurably(tfw, targetTfw);
+    if (warped)
+        CheckReplaceable(targetWarped);
+    // The converters' outputs go to the disk before they get their names;
+    // the world file is synced as it is written.
+    SyncFile(TemporaryFile(".tmp"));
+    if (warped)
+        SyncFile(TemporaryFile(".wrp"));
+    RenameDurably(TemporaryFile(".tmp"), targetTif);
+    if (withWorldFile) {
+        RenameDurably(TemporaryFile(".tfw"), targetTfw);
+    } else {
+        // A world file left there would place the GeoTIFF over its own points.
+        DeleteLeftover(targetTfw);
+        SyncFolder(FolderOf(targetTfw));
+    }
+    if (warped)
+        RenameDurably(TemporaryFile(".wrp"), targetWarped);
 }
 
 void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension)
@@ -227,17 +321,26 @@ void TExportPipeline::RemoveTemporaries() noexcept
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline)
 {
     pipeline.SplitTargetName(request.TargetFileName);
-    const std::string text = WorldFileText(request.Fit);
+    const bool worldFile = request.Fit.WorldFile;
+    const std::string text = worldFile ? WorldFileText(request.Fit) : std::string();
     if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
         pipeline.CheckSource(request.Source);
 
-    WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
+    if (worldFile)
+        WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
     try {
         if (request.TargetFilterIndex == TTargetFilter::TiffTfw) {
-            TAffineTransform written;
-            ParseWorldFileText(text, written);
             pipeline.ConvertSource(request.Source);
-            pipeline.MakeGeoTiff(written, request.Crs);
+            if (worldFile) {
+                TAffineTransform written;
+                ParseWorldFileText(text, written);
+                pipeline.BuildGeoTiff(written, request.Crs);
+            } else {
+                pipeline.BuildControlPointGeoTiff(FittedPoints(request.Points), request.Crs);
+            }
+            if (request.Warp)
+                pipeline.WarpGeoTiff(request.Fit, request.Crs);
+            pipeline.PlaceGeoTiff(worldFile, request.Warp);
         } else if (request.TargetFilterIndex == TTargetFilter::JGW) {
             pipeline.MakeJgw(request.Crs, ImageExtension(request.Source.FileName));
         }

@@ -44,6 +44,22 @@ public:
     // given; checks that the GeoTIFF carries written, then moves it and the
     // world file to BaseName.tif and BaseName.tfw.
     void MakeGeoTiff(const TAffineTransform& written, const TCrs& crs = {});
+
+    // The steps of MakeGeoTiff and its kin, so that a warped copy can be made
+    // before anything gets its final name. BuildGeoTiff: temporar.tmp from
+    // temporar.tif and the world file, checked. BuildControlPointGeoTiff: the
+    // same with the fitted points as tie points instead, for a fit that no
+    // world file states. WarpGeoTiff: temporar.wrp, temporar.tmp resampled
+    // north-up by gdalwarp through the fit (through gdal_translate's virtual
+    // file of the fit sampled on a grid, for a fit gdalwarp cannot compute
+    // itself). PlaceGeoTiff: once every target is known to be replaceable,
+    // the renames to BaseName.tif, BaseName.tfw with a world file (else an
+    // earlier BaseName.tfw, which would contradict the new GeoTIFF, is
+    // removed) and BaseName_warped.tif when warped.
+    void BuildGeoTiff(const TAffineTransform& written, const TCrs& crs);
+    void BuildControlPointGeoTiff(const TControlPoints& fitted, const TCrs& crs);
+    void WarpGeoTiff(const TFitResult& fit, const TCrs& crs);
+    void PlaceGeoTiff(bool withWorldFile, bool warped);
     // Moves temporar.tfw to BaseName.jgw. With a system given, writes it
     // beside: BaseName.prj and the PAM file of the image the world file
     // belongs to, BaseName + imageExtension + ".aux.xml".
@@ -65,5 +81,6 @@ private:
 
 // Everything Save does after its dialog and before its closing message:
 // split the target, write the fit's world file as temporar.tfw and export by
-// the target filter index. Returns the world-file text written.
+// the target filter index. Returns the world-file text written. A fit that
+// no world file states writes none: its GeoTIFF carries the fitted points.
 std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipeline);

@@ -1,10 +1,13 @@
 #include "georef/gcp_points_file.h"
 
+#include "georef/coordinates.h"
 #include "platform/exceptions.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -57,36 +60,18 @@ double Number(const std::string& text, const std::string& fileName)
     return value;
 }
 
-std::string Shortest(double value)
-{
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-} // namespace
-
-bool IsGcpPointsFile(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        line = Trim(line);
-        if (!line.empty())
-            return StartsWith(line, "#CRS:") || StartsWith(line, "mapX,");
-    }
-    return false;
-}
-
-TGcpPoints ReadGcpPointsFile(const std::string& fileName)
+// Reads points until maxEnabled enabled ones are read; disabled points are
+// kept as check points when asked.
+TGcpPoints ReadPoints(const std::string& fileName, size_t maxEnabled, bool keepDisabled)
 {
     std::ifstream in = OpenText(fileName);
     TGcpPoints result;
     std::string wkt;
     std::vector<std::string> columns;
-    TControlPoints& enabled = result.Points;
+    TControlPoints& points = result.Points;
+    size_t enabled = 0;
     std::string line;
-    while (enabled.size() < 2 && std::getline(in, line)) {
+    while (enabled < maxEnabled && std::getline(in, line)) {
         line = Trim(line);
         if (line.empty())
             continue;
@@ -111,33 +96,82 @@ TGcpPoints ReadGcpPointsFile(const std::string& fileName)
                 throw Exception("The point file '" + fileName + "' has no " + name + " column");
             return fields[index];
         };
-        if (Number(field("enable"), fileName) == 0)
+        const bool isEnabled = Number(field("enable"), fileName) != 0;
+        if (!isEnabled && !keepDisabled)
             continue;
         TControlPoint point;
-        point.Id = static_cast<int>(enabled.size()) + 1;
+        point.Id = static_cast<int>(points.size()) + 1;
         point.East = Number(field("mapX"), fileName);
         point.North = Number(field("mapY"), fileName);
         point.Col = Number(field("sourceX"), fileName) - 0.5;
         point.Row = -Number(field("sourceY"), fileName) - 0.5;
-        enabled.push_back(point);
+        point.Role = isEnabled ? TPointRole::Fitted : TPointRole::Check;
+        points.push_back(point);
+        enabled += isEnabled ? 1 : 0;
     }
     if (columns.empty() || !StartsWith(columns[0], "mapX"))
         throw Exception("The point file '" + fileName + "' lacks the header line " + Header);
-    if (enabled.size() < 2)
-        throw Exception("The point file '" + fileName + "' holds fewer than two enabled points");
     if (!wkt.empty())
         result.Crs = CrsFromWkt(wkt);
     return result;
 }
 
+// A residual column: four decimals, no negative zero.
+std::string ResidualText(double pixels)
+{
+    return ShortestText(std::round(pixels * 1e4) / 1e4 + 0.0);
+}
+
+} // namespace
+
+bool IsGcpPointsFile(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        if (!line.empty())
+            return StartsWith(line, "#CRS:") || StartsWith(line, "mapX,");
+    }
+    return false;
+}
+
+TGcpPoints ReadGcpPointsFile(const std::string& fileName)
+{
+    TGcpPoints result = ReadPoints(fileName, 2, false);
+    if (result.Points.size() < 2)
+        throw Exception("The point file '" + fileName + "' holds fewer than two enabled points");
+    return result;
+}
+
+TGcpPoints ReadEveryGcpPoint(const std::string& fileName)
+{
+    return ReadPoints(fileName, SIZE_MAX, true);
+}
+
 std::string GcpPointsText(const TControlPoints& points, const TCrs& crs)
+{
+    TFitResult unmeasured;
+    for (const TControlPoint& p : points)
+        unmeasured.Residuals.push_back({p.Id});
+    return GcpPointsText(points, crs, unmeasured);
+}
+
+std::string GcpPointsText(const TControlPoints& points, const TCrs& crs, const TFitResult& fit)
 {
     std::string text;
     if (crs.Given())
         text += "#CRS: " + crs.Wkt2 + "\n";
     text += std::string(Header) + "\n";
-    for (const TControlPoint& p : points)
-        text += Shortest(p.East) + "," + Shortest(p.North) + "," + Shortest(p.Col + 0.5) + "," +
-                Shortest(-(p.Row + 0.5)) + (p.Role == TPointRole::Fitted ? ",1" : ",0") + ",0,0,0\n";
+    for (size_t i = 0; i < points.size(); ++i) {
+        const TControlPoint& p = points[i];
+        const TPointResidual& r = fit.Residuals.at(i);
+        // A fit that shrinks the picture to a line states no pixel steps.
+        const bool inPixels = std::isfinite(r.Pixels);
+        text += ShortestText(p.East) + "," + ShortestText(p.North) + "," + ShortestText(p.Col + 0.5) + "," +
+                ShortestText(-(p.Row + 0.5)) + (p.Role == TPointRole::Fitted ? ",1," : ",0,") +
+                ResidualText(inPixels ? r.Col : 0) + "," + ResidualText(inPixels ? -r.Row : 0) + "," +
+                ResidualText(inPixels ? r.Pixels : 0) + "\n";
+    }
     return text;
 }

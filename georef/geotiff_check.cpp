@@ -79,6 +79,8 @@ bool ReadGeoTiffPlacement(const std::string& fileName, TGeoTiffPlacement& placem
             error = "Cannot open " + fileName;
         return false;
     }
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &placement.Width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &placement.Height);
     placement.PixelScale = ReadDoubles(tif.get(), ModelPixelScaleTag);
     placement.TiePoint = ReadDoubles(tif.get(), ModelTiepointTag);
     placement.Transformation = ReadDoubles(tif.get(), ModelTransformationTag);
@@ -99,6 +101,21 @@ bool PlacementMatches(const TGeoTiffPlacement& placement, const TAffineTransform
         return false;
     return Near(scale[0], e.A) && Near(scale[1], -e.E) && scale[2] == 0 &&
            Near(tie[3], e.MapY(tie[0] - 0.5, tie[1] - 0.5)) && Near(tie[4], e.MapX(tie[0] - 0.5, tie[1] - 0.5));
+}
+
+bool TiePointsMatch(const TGeoTiffPlacement& placement, const TControlPoints& points)
+{
+    const auto& tie = placement.TiePoint;
+    if (tie.size() != 6 * points.size() || !placement.PixelScale.empty() || !placement.Transformation.empty())
+        return false;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const double* t = &tie[6 * i];
+        const TControlPoint& p = points[i];
+        if (!Near(t[0], p.Col + 0.5) || !Near(t[1], p.Row + 0.5) || t[2] != 0 || !Near(t[3], p.East) ||
+            !Near(t[4], p.North) || t[5] != 0)
+            return false;
+    }
+    return true;
 }
 
 bool ParseWorldFileText(const std::string& text, TAffineTransform& transform)

@@ -21,11 +21,6 @@ std::string Format(const char* format, double value)
     return text;
 }
 
-std::string Scale(double value)
-{
-    return std::isnan(value) ? "-" : Format("%.6f", value);
-}
-
 } // namespace
 
 TPointCheck CheckControlPoints(const TControlPoints& points, const TFitResult& fit)
@@ -47,8 +42,10 @@ TPointCheck CheckControlPoints(const TControlPoints& points, const TFitResult& f
     const double dX = p2.North - p1.North;
     check.MapMisfit = misfit.Distance;
     check.PixelMisfit = misfit.Pixels;
-    check.RowScale = dc != 0 ? std::fabs(dY / dc) : NAN;
-    check.ColumnScale = dr != 0 ? std::fabs(dX / dr) : NAN;
+    // The scales of the transformation written, not the ratios of the two
+    // points' steps, which a turned scan distorts.
+    check.RowScale = std::hypot(fit.Transform.A, fit.Transform.D);
+    check.ColumnScale = std::hypot(fit.Transform.B, fit.Transform.E);
     // Map Y grows with the columns and map X against the rows, so the pixel
     // step (dc, −dr) and the map step (dY, dX) point the same way on a
     // straight scan; a picture turned counter-clockwise turns the first.
@@ -73,7 +70,7 @@ std::vector<std::string> PointCheckLines(const TPointCheck& check)
     std::vector<std::string> lines = {
         "Misfit of point 2: " + Format("%.3f", check.MapMisfit) + " map units, " +
             Format("%.3f", check.PixelMisfit) + " pixels",
-        "Scale along rows: " + Scale(check.RowScale) + ", down columns: " + Scale(check.ColumnScale),
+        "Scale along rows: " + Format("%.6f", check.RowScale) + ", down columns: " + Format("%.6f", check.ColumnScale),
         "Rotation implied by the points: " + Format("%.3f", check.Rotation) + " degrees",
     };
     for (const auto& warning : check.Warnings)

@@ -10,8 +10,8 @@
 struct TPointCheck {
     double MapMisfit = 0;    // distance in map units between where the transformation
     double PixelMisfit = 0;  // sends point 2 and its coordinates, and in pixels
-    double RowScale = 0;     // map units per pixel along a row (NaN: no columns between the points)
-    double ColumnScale = 0;  // map units per pixel down a column (NaN: no rows between them)
+    double RowScale = 0;     // the fit's map units per pixel along a row
+    double ColumnScale = 0;  // and down a column
     double Rotation = 0;     // degrees the picture is turned counter-clockwise against the map
     bool AxesReversed = false; // Y against the columns or X against the rows
     std::vector<std::string> Warnings;

@@ -20,6 +20,7 @@ struct TGeorefOptions {
     std::string Transform{TwoPointFitName}; // a name of the fit table
     bool Negate = false;                     // the sign toggle is pressed
     TCrs Crs;                                // written into the outputs when given
+    bool Warp = false;                       // a north-up copy beside the GeoTIFF
 };
 
 struct TSaveRequest {
@@ -29,12 +30,14 @@ struct TSaveRequest {
     TCrs Crs;
     TControlPoints Points;                   // negated when the sign toggle asked for it
     TFitResult Fit;                          // of Points, by the chosen transformation
+    bool Warp = false;                       // also BaseName_warped.tif, resampled north-up
 };
 
 // Negates the map coordinates when asked and fits the points, raising as the
-// fit does (two points on one pixel, too few points, an unknown name). The
-// check of the points and the cursor's map position take the request without
-// a target.
+// fit does (two points on one pixel, too few points, an unknown name). A JGW
+// target raises when the fit is no world file, and when a warped copy is
+// asked for. The check of the points and the cursor's map position take the
+// request without a target.
 TSaveRequest BuildSaveRequest(TControlPoints points, const TGeorefOptions& options,
                               std::string targetFileName = {}, TTargetFilter targetFilter = TTargetFilter::None,
                               TExportSource source = {});

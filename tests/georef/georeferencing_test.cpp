@@ -57,7 +57,7 @@ TEST(PointCheck, ReportsMisfitScalesRotationAndWarnings)
           "Warning: The map axes point the wrong way (Y and X swapped, or the sign toggle needed)"}},
         {"Y and X swapped", Points(100, 100, 500, 400, 5404000, 3501000, 5401000, 3505000), false,
          {"Misfit of point 2: 9899.495 map units, 989.949 pixels",
-          "Scale along rows: 7.500000, down columns: 13.333333", "Rotation implied by the points: -163.740 degrees",
+          "Scale along rows: 10.000000, down columns: 10.000000", "Rotation implied by the points: -163.740 degrees",
           "Warning: Point 2 lies 989.949 pixels from its coordinates",
           "Warning: The map axes point the wrong way (Y and X swapped, or the sign toggle needed)"}},
         {"sign toggle needed", Points(100, 100, 500, 400, -3501000, -5404000, -3505000, -5401000), false,
@@ -65,11 +65,11 @@ TEST(PointCheck, ReportsMisfitScalesRotationAndWarnings)
           "Scale along rows: 10.000000, down columns: 10.000000", "Rotation implied by the points: 180.000 degrees",
           "Warning: Point 2 lies 1000.000 pixels from its coordinates",
           "Warning: The map axes point the wrong way (Y and X swapped, or the sign toggle needed)"}},
-        {"scan turned by 3 degrees", turned, false,
-         {"Misfit of point 2: 261.769 map units, 26.177 pixels", "Scale along rows: 9.635011, down columns: 10.766021",
+        {"scan turned by 3 degrees: the fitted scales, not the steps' ratios", turned, false,
+         {"Misfit of point 2: 261.769 map units, 26.177 pixels", "Scale along rows: 10.000000, down columns: 10.000000",
           "Rotation implied by the points: 3.000 degrees", "Warning: Point 2 lies 26.177 pixels from its coordinates"}},
         {"the same with rotation", turned, true,
-         {"Misfit of point 2: 0.000 map units, 0.000 pixels", "Scale along rows: 9.635011, down columns: 10.766021",
+         {"Misfit of point 2: 0.000 map units, 0.000 pixels", "Scale along rows: 10.000000, down columns: 10.000000",
           "Rotation implied by the points: 3.000 degrees"}},
     };
     for (const auto& c : cases) {

@@ -23,6 +23,8 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
     fittedP3.Role = TPointRole::Fitted;
     TControlPoint onP1 = P2; // another pixel, point 1's map coordinates
     onP1.East = P1.East, onP1.North = P1.North;
+    TControlPoint thirdOnP1 = fittedP3;
+    thirdOnP1.East = P1.East, thirdOnP1.North = P1.North;
     const struct {
         const char* Name;
         TControlPoints Points;
@@ -44,11 +46,16 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
          {0, 1.3050813695746177, 13.6269612712889}},
         {"too few fitted points", {P1, P3}, "two-point", false,
          "The transformation two-point needs at least 2 fitted points, and 1 is fitted", {}},
-        {"unknown name", {P1, P2}, "affine", false, "Unknown transformation 'affine'", {}},
+        {"unknown name", {P1, P2}, "cubic", false,
+         "Unknown transformation 'cubic' (the transformations are two-point, similarity, helmert, affine, "
+         "projective, polynomial2, polynomial3, tps)",
+         {}},
         {"the same map coordinates give no scale", {P1, P3, onP1}, "two-point", false,
          "Points 1 and 2 have the same map coordinates, which give no scale", {}},
         {"nor with a rotation", {P1, onP1}, "similarity", false,
          "Points 1 and 2 have the same map coordinates, which give no scale", {}},
+        {"nor fitted by an affine", {P1, onP1, thirdOnP1}, "affine", false,
+         "All 3 fitted points have the same map coordinates, which give no scale", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -71,6 +78,28 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
     EXPECT_EQ(GcpPointsText({P1, P3}, {}), "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n"
                                            "3501000,5404000,100.5,-100.5,1,0,0,0\n"
                                            "3503050,5402960,300.5,-200.5,0,0,0,0\n");
+}
+
+TEST(SaveRequest, PointFilesKeepEveryPointAndTheirResiduals)
+{
+    // Point 3's coordinates lie 5 pixels right of its pixel and 4 below it
+    // (the file's dY grows upward).
+    const TControlPoints points = {P1, P3, P2};
+    const std::string text = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n"
+                             "3501000,5404000,100.5,-100.5,1,0,0,0\n"
+                             "3503050,5402960,300.5,-200.5,0,5,-4,6.4031\n"
+                             "3505000,5401000,500.5,-400.5,1,0,0,0\n";
+    EXPECT_EQ(GcpPointsText(points, {}, FitControlPoints("two-point", points)), text);
+    pwtest::TempDir dir;
+    pwtest::WriteText(dir.File("all.points"), text);
+    const TControlPoints read = ReadEveryGcpPoint(dir.File("all.points")).Points;
+    ASSERT_EQ(read.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(read[i].Id, static_cast<int>(i) + 1);
+        EXPECT_EQ(read[i].Role, points[i].Role);
+        EXPECT_EQ(std::vector<double>({read[i].Col, read[i].Row, read[i].East, read[i].North}),
+                  std::vector<double>({points[i].Col, points[i].Row, points[i].East, points[i].North}));
+    }
 }
 
 } // namespace
