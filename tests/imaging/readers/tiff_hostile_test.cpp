@@ -131,7 +131,7 @@ TEST(TiffHostile, RefusedWithAMessage)
              return b;
          },
          Invalid},
-        {"12-bit samples", [] { return std::move(TiffBuilder().Image(1, 1, 12, 1, 1, 1, {{0, 0}})); }, ColorFormat},
+        {"12-bit RGB", [] { return std::move(TiffBuilder().Image(1, 1, 12, 3, 2, 1, {{0, 0, 0, 0, 0}})); }, ColorFormat},
         {"4-bit RGB", [] { return std::move(TiffBuilder().Image(1, 1, 4, 3, 2, 1, {{0, 0}})); }, ColorFormat},
         {"grey with three samples", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 1, 1, {{0, 0, 0}})); },
          ColorFormat},
