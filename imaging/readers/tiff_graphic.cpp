@@ -512,10 +512,11 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         p.RowBytes = static_cast<uint32_t>(CeilDiv(uint64_t(p.BitsPerPixel) * p.Width, 8));
 
         // Differencing goes with the Deflate, LZW, ZSTD and LZMA codings;
-        // other schemes do not use it.
+        // other schemes do not use it. The floating-point predictor (3) is
+        // not undone here, so such a file is refused rather than shown wrong.
         const TCompressionKind kind = p.CompressionKind;
-        if (p.Predictor == 2 && (kind == ckDeflate || kind == ckLZW || kind == ckZstd || kind == ckLZMA)) {
-            if (p.BitsPerSample != 8 && p.BitsPerSample != 16)
+        if (p.Predictor >= 2 && (kind == ckDeflate || kind == ckLZW || kind == ckZstd || kind == ckLZMA)) {
+            if (p.Predictor != 2 || (p.BitsPerSample != 8 && p.BitsPerSample != 16))
                 RaiseInvalidTIFF();
             layout.PredictorBytes = p.BitsPerSample / 8;
         }
