@@ -1,12 +1,16 @@
 #include "tools/cli/help_texts.h"
 
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
 #ifndef PW_VERSION
 #define PW_VERSION "unknown"
 #endif
 
 const char* const ProgramHelp = R"(Usage: pinwright-cli COMMAND ARGUMENTS
        pinwright-cli COMMAND --help
-       pinwright-cli --help | --version
+       pinwright-cli --help | --help-all | --version
 
 Georeferences scanned maps by two control points, and reads every picture
 format of the Pinwright workbench, from the command line.
@@ -14,8 +18,8 @@ format of the Pinwright workbench, from the command line.
 Commands:
   info      describe a picture as JSON
   convert   decode a picture into a PNG, PPM or PAM file
-  georef    write a world file or a GeoTIFF from two control points,
-            for one image or a whole list of sheets (--batch)
+  georef    write a world file or a GeoTIFF from two or more control
+            points, for one image or a whole list of sheets (--batch)
   check     decode pictures in full and say of each: ok, ended early at
             row N, or its error (status 1 when any failed)
   snap      the printed crossing or corner at a picked pixel, to a
@@ -26,6 +30,9 @@ Exit status:
   1  an error; its message is the last line on standard error, and no
      output file is left behind
   2  a command line that cannot be used (unknown option, missing argument)
+
+--help-all prints this and the help of every command, as the manual page
+pinwright-cli(1) shows them.
 )";
 
 namespace {
@@ -52,6 +59,9 @@ written, 2 a usage error.
 const char* const GeorefHelp = R"(Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
                             (--map Y1,X1,Y2,X2 | --points FILE)
                             --out TARGET [OPTIONS]
+       pinwright-cli georef IMAGE --points FILE.points --transform NAME
+                            --out TARGET [--warp] [--report REPORT.json]
+                            [--max-rms PIXELS] [OPTIONS]
        pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]
 
 Saves as the workbench does: the two pixel points and their map coordinates
@@ -70,13 +80,52 @@ world-file lines.
   --rotate             one scale and a rotation fitting both points
   --max-misfit PIXELS  fail, writing nothing, when point 2 misses its
                        coordinates by more than PIXELS
-  --write-points FILE  also write the two points as a QGIS .points file
-The check of the two points (misfit, scales, rotation) goes to standard
-error. --points also reads a QGIS .points file; --p1 and --p2 may then be
-left out.
+  --write-points FILE  also write the points as a QGIS .points file, with
+                       each point's residual in pixels (dX, dY, residual)
+  --transform NAME     fit every enabled point by least squares:
+                         two-point    the default: scale from points 1 and 2
+                         helmert      one scale and a rotation (2+ points)
+                         affine       scales, rotation and shear (3+)
+                         projective   a plane seen in perspective (4+)
+                         polynomial2  degree 2 in column and row (6+)
+                         polynomial3  degree 3 (10+)
+                         tps          thin plate spline through every
+                                      point exactly (3+)
+                       (similarity is --rotate). helmert and affine are
+                       written as world files with rotation terms; the
+                       others cannot be: TARGET.tif then carries the fitted
+                       points as GeoTIFF tie points and no .tfw is written
+                       (an earlier TARGET.tfw is removed), and a .jgw target
+                       is refused
+  --warp               also write TARGET_warped.tif: the image resampled
+                       north-up through the fit by gdalwarp (nearest
+                       neighbour); needs a .tif target
+  --report FILE.json   also write the residuals as JSON: transform, rms_px,
+                       rms_map, check_rms_px, and per point id, col, row,
+                       map_x, map_y, enabled, residual_px, residual_map,
+                       leave_one_out_px (null where there is no figure)
+  --max-rms PIXELS     fail, writing nothing, when the root mean square of
+                       the fitted points' residuals is larger than PIXELS
+  --snap               first move every point (--p1, --p2 and those of the
+                       point file) to the printed crossing or corner within
+                       12 pixels of it, as the snap command finds it; one
+                       line on standard error per point, and a point with
+                       nothing to snap to stays where it was, with a warning
+The check of the two points (misfit, the fitted scales, rotation) goes to
+standard error. --points also reads a QGIS .points file, every point of it:
+an enabled point is fitted, any other is a check point, measured against
+the fit but not fitted; --p1 and --p2 may then be left out, or move the
+first two enabled points. With more than two points, or with --transform,
+standard error gets the table of residuals instead: each point's error in
+map units and in pixels, its error when the fit is made without it (left
+out), the root mean squares of the fitted points (plain, and with n - k
+degrees of freedom, k the points the transformation needs) and of the check
+points, and warnings: a point that looks mistyped (left out of the fit, it
+misses by more than three times the others' root mean square), fitted
+points nearly on one line or enclosing less than a quarter of the sheet.
 The converters bmp2tiff and jpg2bmp are looked for in the current folder,
 beside this program, in the installed program folder, then on PATH;
-geotifcp on PATH.
+geotifcp, gdalwarp and gdal_translate on PATH.
 
 Batch: LIST.csv (or - for standard input) has a header line naming its
 columns and one sheet per line. The column "image" holds the image, "out"
@@ -98,7 +147,19 @@ Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
 one sheet or more failed, or the list cannot be read), 2 a usage error.
 )";
 
-const char* const SnapHelp = R"(Usage: pinwright-cli snap IMAGE COL,ROW [--radius PIXELS]
+const char* const CheckHelp = R"text(Usage: pinwright-cli check FILE...
+
+Loads and decodes each FILE in full as the workbench does, writes nothing,
+and prints one line per file: "FILE: ok (W x H)", "FILE: ended early at
+row N (W x H)" for a file whose data end before its image does (the rows
+from N on are empty), or "FILE: MESSAGE" for a file that cannot be read or
+holds no image.
+
+Exit status: 0 every file could be read, 1 one file or more could not,
+2 a usage error.
+)text";
+
+const char* const SnapHelp = R"text(Usage: pinwright-cli snap IMAGE COL,ROW [--radius PIXELS]
                           [--kind crossing|corner|any]
 
 Finds, near the pixel position COL,ROW of IMAGE, the crossing of two
@@ -123,7 +184,24 @@ standard error and writes nothing to standard output.
 
 Exit status: 0 a feature was found, 1 none was (or the image cannot be
 loaded, or a number cannot be read), 2 a usage error.
-)";
+)text";
+
+const std::string UsagePrefix = "Usage: ";
+
+// The commands as ProgramHelp lists them: the first word of each line of
+// its "Commands:" section that starts with two blanks.
+std::vector<std::string> ListedCommands()
+{
+    std::vector<std::string> commands;
+    std::istringstream in(ProgramHelp);
+    std::string line;
+    while (std::getline(in, line) && line != "Commands:")
+        ;
+    while (std::getline(in, line) && !line.empty())
+        if (line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ')
+            commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+    return commands;
+}
 
 } // namespace
 
@@ -135,9 +213,28 @@ const char* CommandHelp(const std::string& command)
         return ConvertHelp;
     if (command == "georef")
         return GeorefHelp;
+    if (command == "check")
+        return CheckHelp;
     if (command == "snap")
         return SnapHelp;
     return nullptr;
+}
+
+std::string FullHelp()
+{
+    std::string text = ProgramHelp;
+    for (const std::string& command : ListedCommands()) {
+        const char* help = CommandHelp(command);
+        if (!help)
+            throw std::logic_error("the command " + command + " has no help text");
+        // Under its heading the usage goes without "Usage: ", indented as its
+        // continuation lines are, which help2man takes for a subsection.
+        std::string body = help;
+        if (body.rfind(UsagePrefix, 0) == 0)
+            body.replace(0, UsagePrefix.size(), std::string(UsagePrefix.size(), ' '));
+        text += "\nThe " + command + " command:\n" + body;
+    }
+    return text;
 }
 
 std::string VersionLine()
