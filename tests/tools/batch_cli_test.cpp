@@ -72,7 +72,7 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
                                     "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] [--crs SYSTEM] "
                                     "[--rotate] [--max-misfit PIXELS] [--write-points FILE.points].";
     const std::string batchUsage = "Usage: pinwright-cli georef --batch LIST.csv [--jobs N] [--resume].";
-    const std::string mainUsage = "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE...";
+    const std::string mainUsage = "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW.";
     const struct {
         std::vector<std::string> Args;
         int ExitCode;
