@@ -4,6 +4,7 @@
 //   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
 //   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
+//   pinwright-cli snap IMAGE COL,ROW the printed crossing or corner at a picked pixel
 //   pinwright-cli corners IMAGE      the four corners of the sheet's map frame
 #include "imaging/format_registry.h"
 #include "tools/cli/cli_support.h"
@@ -15,7 +16,9 @@
 
 namespace {
 
-constexpr const char* Usage = "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE...";
+constexpr const char* Usage =
+    "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | "
+    "corners IMAGE";
 
 // The imaging library is set up as the workbench sets it up, and taken down
 // again however the command ends.
@@ -47,6 +50,10 @@ int main(int argc, char** argv)
             std::cout << ProgramHelp;
             return 0;
         }
+        if (command == "--help-all") {
+            std::cout << FullHelp();
+            return 0;
+        }
         if (command == "--version") {
             std::cout << VersionLine() << '\n';
             return 0;
@@ -62,6 +69,8 @@ int main(int argc, char** argv)
             return RunConvertCommand(argc - 1, argv + 1);
         if (command == "check")
             return RunCheckCommand(argc - 1, argv + 1);
+        if (command == "snap")
+            return RunSnapCommand(argc - 1, argv + 1);
         if (command == "corners")
             return RunCornersCommand(argc - 1, argv + 1);
         if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
