@@ -46,16 +46,16 @@ size_t TTIFFBlockSource::ReadAt(int64_t position, uint8_t* buffer, size_t count)
 // earliest row a block's data ended in is kept apart, as only the earliest
 // of all counts.
 struct TTIFFGraphic::TPieceLog {
+    enum TKind : uint8_t { Warning, Rows, Band };
     struct TEvent {
-        bool Warning;      // else rows done
-        bool RowByRow;     // rows each written just before they were reported
-        uint32_t Value;    // index into Warnings, or a count of rows
-        uint32_t Block;    // the block reporting, counted in the piece
+        TKind Kind;
+        bool RowByRow;  // rows each written just before they were reported
+        uint32_t Value; // index into Warnings, a count of rows, or a band
+        uint32_t Block; // the block reporting, counted in the piece
     };
     std::vector<TEvent> Events;
     std::vector<std::string> Warnings;
     int64_t EndedAt = -1;
-    int64_t LastBand = -1;
     uint32_t Block = 0; // the block being decoded
     std::exception_ptr Error;
 };
@@ -72,10 +72,10 @@ void TTIFFGraphic::RowsDone(TPieceLog* log, uint32_t rows, bool rowByRow)
 {
     if (log) {
         TPieceLog::TEvent* last = log->Events.empty() ? nullptr : &log->Events.back();
-        if (last && !last->Warning && last->RowByRow && rowByRow && last->Block == log->Block)
+        if (last && last->Kind == TPieceLog::Rows && last->RowByRow && rowByRow && last->Block == log->Block)
             last->Value += rows;
         else
-            log->Events.push_back({false, rowByRow, rows, log->Block});
+            log->Events.push_back({TPieceLog::Rows, rowByRow, rows, log->Block});
         return;
     }
     TImageProperties& p = ImageProperties;
@@ -88,7 +88,7 @@ void TTIFFGraphic::RowsDone(TPieceLog* log, uint32_t rows, bool rowByRow)
 void TTIFFGraphic::BandDone(TPieceLog* log, uint64_t band)
 {
     if (log)
-        log->LastBand = static_cast<int64_t>(band);
+        log->Events.push_back({TPieceLog::Band, false, static_cast<uint32_t>(band), log->Block});
     else
         ImageProperties.StripIndex = static_cast<uint32_t>(band + 1);
 }
@@ -101,28 +101,32 @@ void TTIFFGraphic::ReplayLog(const TLayout& layout, TPieceLog& log, const std::v
     for (const TPieceLog::TEvent& event : log.Events) {
         const TBlock& block = blocks[event.Block];
         try {
-            if (event.Warning) {
+            switch (event.Kind) {
+            case TPieceLog::Warning:
                 ShowJPEGWarning(log.Warnings[event.Value]);
-                continue;
-            }
-            for (uint32_t r = 0; r < event.Value; ++r) {
-                ++p.RowIndex;
-                RowDone(p.RowIndex, p.Height);
+                break;
+            case TPieceLog::Rows:
+                for (uint32_t r = 0; r < event.Value; ++r) {
+                    ++p.RowIndex;
+                    RowDone(p.RowIndex, p.Height);
+                }
+                break;
+            case TPieceLog::Band:
+                p.StripIndex = event.Value + 1;
+                break;
             }
         } catch (...) {
             // A warning came in the middle of the block's decoding, where it
             // is not known how far; none of the block is left.
-            const uint32_t written = event.Warning ? block.FirstRow
-                                     : event.RowByRow ? p.RowIndex
-                                                      : block.FirstRow + block.Rows;
+            const uint32_t written = event.Kind == TPieceLog::Warning ? block.FirstRow
+                                     : event.RowByRow                 ? p.RowIndex
+                                                                      : block.FirstRow + block.Rows;
             ClearBlock(layout, block, std::max(written, block.FirstRow));
             for (size_t later = event.Block + 1; later < blocks.size(); ++later)
                 ClearBlock(layout, blocks[later], blocks[later].FirstRow);
             throw;
         }
     }
-    if (log.LastBand >= 0)
-        BandDone(nullptr, static_cast<uint64_t>(log.LastBand));
     if (log.Error)
         std::rethrow_exception(log.Error);
     log = TPieceLog();
@@ -258,7 +262,7 @@ void TTIFFGraphic::DecodeBlocks(TStream& stream, TLayout& layout, TDecoder* deco
     work.Work = [&](size_t piece, unsigned slot) {
         TPieceLog& log = logs[piece];
         const TJPEGWarningCapture capture([&log](const std::string& text) {
-            log.Events.push_back({true, false, static_cast<uint32_t>(log.Warnings.size()), log.Block});
+            log.Events.push_back({TPieceLog::Warning, false, static_cast<uint32_t>(log.Warnings.size()), log.Block});
             log.Warnings.push_back(text);
         });
         try {
