@@ -76,6 +76,9 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
         {{"georef", "--help"}, 0, "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW", ""},
         {{}, 2, "", "pinwright-cli: no command given\n" + mainUsage + "\n"},
         {{"frobnicate"}, 2, "", "pinwright-cli: unknown command frobnicate\n" + mainUsage + "\n"},
+        {{"--threads", "0", "check", "a.bmp"}, 2, "",
+         "pinwright-cli: --threads needs a number from 1 to 256, not '0'\n"
+         "Usage: pinwright-cli --threads N COMMAND ARGUMENTS.\n"},
         {{"georef", "a.bmp", "--scale", "2"}, 2, "", "pinwright-cli: unknown option --scale\n" + georefUsage + "\n"},
         {{"georef", "a.bmp", "--p1"}, 2, "", "pinwright-cli: option --p1 needs a value\n" + georefUsage + "\n"},
         {{"georef", "a.bmp", "b.bmp"}, 2, "", "pinwright-cli: a second image b.bmp\n" + georefUsage + "\n"},

@@ -5,6 +5,7 @@
 #endif
 
 const char* const ProgramHelp = R"(Usage: pinwright-cli COMMAND ARGUMENTS
+       pinwright-cli --threads N COMMAND ARGUMENTS
        pinwright-cli COMMAND --help
        pinwright-cli --help | --version
 
@@ -18,6 +19,9 @@ Commands:
             for one image or a whole list of sheets (--batch)
   check     decode pictures in full and say of each: ok, ended early at
             row N, or its error (status 1 when any failed)
+
+--threads N decodes a picture on up to N threads (1 to 256; default: the
+environment variable PINWRIGHT_THREADS, else one per processor).
 
 Exit status:
   0  success
