@@ -29,7 +29,8 @@ unsigned ProcessorCount()
 }
 
 // Threads that wait for tasks; started as they are first needed and kept
-// for the life of the process, so that a load costs no thread starts.
+// for the life of the process, so that a load costs no thread starts. A task
+// never waits for a thread: one is started when none is idle.
 class TPool {
 public:
     static TPool& Instance()
@@ -38,15 +39,14 @@ public:
         return pool;
     }
 
-    // Runs task on one of the pool's threads, starting threads until there
-    // are at least threads of them.
-    void Post(std::function<void()> task, unsigned threads)
+    void Post(std::function<void()> task)
     {
         std::lock_guard lock(FMutex);
-        while (FThreads.size() < threads)
-            FThreads.emplace_back([this] { Serve(); });
         FTasks.push_back(std::move(task));
-        FWake.notify_one();
+        if (FIdle < FTasks.size())
+            FThreads.emplace_back([this] { Serve(); });
+        else
+            FWake.notify_one();
     }
 
     ~TPool()
@@ -65,7 +65,9 @@ private:
     {
         std::unique_lock lock(FMutex);
         for (;;) {
+            ++FIdle;
             FWake.wait(lock, [this] { return FQuit || !FTasks.empty(); });
+            --FIdle;
             if (FTasks.empty())
                 return;
             std::function<void()> task = std::move(FTasks.front());
@@ -80,6 +82,7 @@ private:
     std::condition_variable FWake;
     std::deque<std::function<void()>> FTasks;
     std::vector<std::thread> FThreads;
+    size_t FIdle = 0;
     bool FQuit = false;
 };
 
@@ -236,8 +239,48 @@ void RunOrdered(const TOrderedWork& work, unsigned threads)
         TPool::Instance().Post([job, slot] {
             while (job->WorkOne(slot)) {
             }
-        }, helpers);
+        });
     job->CommitAll(helpers);
+}
+
+void RunTogether(unsigned threads, const std::function<void(unsigned slot)>& body)
+{
+    threads = std::clamp(threads, 1u, MaxThreads);
+    // Bodies on pool threads that begin after this call has returned find
+    // it closed and touch nothing else.
+    struct TShared {
+        std::mutex Mutex;
+        std::condition_variable Ended;
+        unsigned Running = 0;
+        bool Closed = false;
+        const std::function<void(unsigned)>* Body;
+    };
+    auto shared = std::make_shared<TShared>();
+    shared->Body = &body;
+    for (unsigned slot = 1; slot < threads; ++slot)
+        TPool::Instance().Post([shared, slot] {
+            {
+                std::lock_guard lock(shared->Mutex);
+                if (shared->Closed)
+                    return;
+                ++shared->Running;
+            }
+            (*shared->Body)(slot);
+            std::lock_guard lock(shared->Mutex);
+            --shared->Running;
+            shared->Ended.notify_all();
+        });
+    std::exception_ptr error;
+    try {
+        body(0);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::unique_lock lock(shared->Mutex);
+    shared->Closed = true;
+    shared->Ended.wait(lock, [&] { return shared->Running == 0; });
+    if (error)
+        std::rethrow_exception(error);
 }
 
 } // namespace pwthreads

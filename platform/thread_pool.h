@@ -44,4 +44,12 @@ struct TOrderedWork {
 // results of the pieces before it committed, as the one-thread run gives.
 void RunOrdered(const TOrderedWork& work, unsigned threads);
 
+// Runs body(slot) for slots 0 .. threads - 1 at once: slot 0 on the calling
+// thread, every other on a thread of its own that starts at once, so that
+// the bodies may wait for one another. Returns once all have returned; the
+// bodies on other threads must not raise. An exception from slot 0 is raised
+// again after the others have returned (a body that waits for slot 0 must
+// learn that it stopped).
+void RunTogether(unsigned threads, const std::function<void(unsigned slot)>& body);
+
 } // namespace pwthreads
