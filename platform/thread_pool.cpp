@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pwthreads {
@@ -115,7 +116,7 @@ public:
         }
         std::lock_guard lock(FMutex);
         FState[item] = TPieceState::Done;
-        FErrors[item] = error;
+        FErrors[item] = std::move(error);
         // The pieces after a failed one are of no use.
         if (error)
             FLimit = std::min(FLimit, item + 1);
@@ -131,14 +132,16 @@ public:
             std::exception_ptr error;
             for (;;) {
                 {
+                    // Exceptions are taken over by this thread, which is the
+                    // one to let them go.
                     std::unique_lock lock(FMutex);
                     if (FState[item] == TPieceState::Done) {
-                        error = FErrors[item];
+                        error = std::exchange(FErrors[item], nullptr);
                         break;
                     }
                     if (FNext.load() >= FLimit) {
                         FChanged.wait(lock, [&] { return FState[item] == TPieceState::Done; });
-                        error = FErrors[item];
+                        error = std::exchange(FErrors[item], nullptr);
                         break;
                     }
                 }
@@ -173,6 +176,8 @@ private:
             for (size_t item = failed + 1; item < FWork.Count; ++item)
                 if (FState[item] == TPieceState::Done)
                     begun.push_back(item);
+            for (std::exception_ptr& error : FErrors)
+                error = nullptr;
         }
         if (!FWork.Undo)
             return;
