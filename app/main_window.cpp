@@ -5,7 +5,7 @@
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/image_view.h"
-#include "app/workbench/dialog_filters.h"
+#include "georef/dialog_filters.h"
 #include "app/message_service.h"
 #include "app/zoom_window.h"
 #include "imaging/loaded_picture.h"

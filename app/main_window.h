@@ -4,8 +4,10 @@
 // Load file are in main_window_save.cpp.
 #include "app/controls.h"
 #include "app/file_dialogs.h"
-#include "app/workbench/crs.h"
-#include "app/workbench/world_file.h"
+#include "georef/control_points.h"
+#include "georef/crs.h"
+#include "georef/save_request.h"
+#include "georef/transforms.h"
 #include "platform/graphic.h"
 
 #include <QElapsedTimer>
@@ -79,6 +81,12 @@ public:
     void RememberCrs() const;  // after a Save: the field for the next run
     // A ".points" file: both pixel positions, coordinates and system.
     void LoadGcpPointsFile(const std::string& fileName);
+    // The two-point panel read into points 1 and 2 (main_window_save.cpp):
+    // the labels and boxes converted as Save converts them, raising the same
+    // errors.
+    TControlPoints ReadPanelPoints() const;
+    // The transformation and the sign toggle as the controls show them.
+    TGeorefOptions ChosenOptions() const;
 
     // State.
     QStringList MessageTable;   // at least 11 slots, the lines of Memo1 first

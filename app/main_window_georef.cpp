@@ -5,10 +5,10 @@
 
 #include "app/application.h"
 #include "app/image_view.h"
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+#include "georef/coordinates.h"
+#include "georef/save_request.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
 #include "platform/exceptions.h"
 
 #include <QCheckBox>
@@ -129,18 +129,13 @@ void TForm1::UpdatePointCheck()
     CheckLabel->setStyleSheet(QString());
     if (!row1 || !col1 || !row2 || !col2)
         return;
-    TSaveRequest request;
-    request.Texts = {Label21->text().toStdString(), Label23->text().toStdString(), Label27->text().toStdString(),
-                     Label29->text().toStdString(), Edit16->text().toStdString(),  Edit17->text().toStdString(),
-                     Edit18->text().toStdString(),  Edit19->text().toStdString(),  separator};
-    for (const std::string* box : {&request.Texts.Y1, &request.Texts.X1, &request.Texts.Y2, &request.Texts.X2})
-        if (box->empty())
+    for (const QLineEdit* edit : {Edit16, Edit17, Edit18, Edit19})
+        if (edit->text().isEmpty())
             return;
-    request.Negate = Panel1->BevelInner() == bvLowered;
     try {
-        const TControlPoints points = SavePoints(request);
-        FTransform = ComputeSaveTransform(points, RotateCheck->isChecked());
-        const TPointCheck check = CheckControlPoints(points, *FTransform);
+        const TSaveRequest request = BuildSaveRequest(ReadPanelPoints(), ChosenOptions());
+        FTransform = request.Fit.Transform;
+        const TPointCheck check = CheckControlPoints(request.Points, request.Fit);
         CheckLabel->setText(QString::fromStdString(PointCheckSummary(check)));
         QStringList lines;
         for (const auto& line : PointCheckLines(check))
@@ -177,15 +172,16 @@ void TForm1::LoadGcpPointsFile(const std::string& fileName)
     const TGcpPoints file = ReadGcpPointsFile(fileName);
     const char separator = LocaleSeparator();
     auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
-    const TControlPoints& p = file.Points;
-    Label21->setText(show(p.Row1));
-    Label23->setText(show(p.Col1));
-    Label27->setText(show(p.Row2));
-    Label29->setText(show(p.Col2));
-    Edit16->setText(show(p.Y1));
-    Edit17->setText(show(p.X1));
-    Edit18->setText(show(p.Y2));
-    Edit19->setText(show(p.X2));
+    const TControlPoint& p1 = file.Points[0];
+    const TControlPoint& p2 = file.Points[1];
+    Label21->setText(show(p1.Row));
+    Label23->setText(show(p1.Col));
+    Label27->setText(show(p2.Row));
+    Label29->setText(show(p2.Col));
+    Edit16->setText(show(p1.East));
+    Edit17->setText(show(p1.North));
+    Edit18->setText(show(p2.East));
+    Edit19->setText(show(p2.North));
     if (file.Crs.Given()) {
         CrsEdit->setText(QString::fromStdString(file.Crs.Id()));
         CrsEditDone();

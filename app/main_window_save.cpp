@@ -1,11 +1,14 @@
 // Save and Load file of the main window: the controls are read and written
-// here, everything else is the workbench logic in app/workbench/.
+// here, everything else is the georeferencing core in georef/.
 #include "app/main_window.h"
 
+#include "app/converter_wait.h"
 #include "app/message_service.h"
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
+#include "georef/coordinates.h"
+#include "georef/export_pipeline.h"
+#include "georef/gcp_points_file.h"
+#include "georef/save_request.h"
+#include "georef/world_file.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -60,36 +63,25 @@ private:
 void WriteWorldFile(TForm1& form)
 {
     // An unknown system stops Save before it asks for a target.
-    const TCrs crs = form.CurrentCrs();
+    TGeorefOptions options = form.ChosenOptions();
+    options.Crs = form.CurrentCrs();
     if (!form.SaveDialog1.Execute(&form))
         return;
 
-    TSaveRequest request;
-    request.TargetFileName = QFile::encodeName(form.SaveDialog1.FileName).toStdString();
-    request.TargetFilterIndex = static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex);
-    request.Texts.Row1 = Text(form.Label21);
-    request.Texts.Col1 = Text(form.Label23);
-    request.Texts.Row2 = Text(form.Label27);
-    request.Texts.Col2 = Text(form.Label29);
-    request.Texts.Y1 = Text(form.Edit16);
-    request.Texts.X1 = Text(form.Edit17);
-    request.Texts.Y2 = Text(form.Edit18);
-    request.Texts.X2 = Text(form.Edit19);
-    request.Texts.DecimalSeparator = DecimalSeparator();
-    request.Negate = form.Panel1->BevelInner() == bvLowered;
-    request.Rotate = form.RotateCheck->isChecked();
-    request.Crs = crs;
-    request.Source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    request.Source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, request.Source.FileName);
+    TExportSource source;
+    source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
+    source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, source.FileName);
+    const TSaveRequest request =
+        BuildSaveRequest(form.ReadPanelPoints(), options, QFile::encodeName(form.SaveDialog1.FileName).toStdString(),
+                         static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);
 
     if (request.TargetFilterIndex == TTargetFilter::Points) {
         // The same checks as a save of the world file, then the points alone.
-        const TControlPoints points = SavePoints(request);
-        ComputeSaveTransform(points, request.Rotate);
-        WriteTextFile(request.TargetFileName, GcpPointsText(points, crs));
+        WriteTextFile(request.TargetFileName, GcpPointsText(request.Points, request.Crs));
     } else {
         TExportPipeline pipeline(form.StartDir);
         pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
+        pipeline.WhileWaiting = RunEventsWhileConverting;
         TSaveRunningScope running(form.Button11);
         WriteWorldFile(request, pipeline);
     }
@@ -99,6 +91,29 @@ void WriteWorldFile(TForm1& form)
 }
 
 } // namespace
+
+TControlPoints TForm1::ReadPanelPoints() const
+{
+    TControlTexts texts;
+    texts.Row1 = Text(Label21);
+    texts.Col1 = Text(Label23);
+    texts.Row2 = Text(Label27);
+    texts.Col2 = Text(Label29);
+    texts.Y1 = Text(Edit16);
+    texts.X1 = Text(Edit17);
+    texts.Y2 = Text(Edit18);
+    texts.X2 = Text(Edit19);
+    texts.DecimalSeparator = DecimalSeparator();
+    return ReadControlPoints(texts);
+}
+
+TGeorefOptions TForm1::ChosenOptions() const
+{
+    TGeorefOptions options;
+    options.Transform = RotateCheck->isChecked() ? SimilarityFitName : TwoPointFitName;
+    options.Negate = Panel1->BevelInner() == bvLowered;
+    return options;
+}
 
 void TForm1::Button11Click()
 {

@@ -6,7 +6,7 @@
 #include "app/application.h"
 #include "app/image_view.h"
 #include "app/view_geometry.h"
-#include "app/workbench/dialog_filters.h"
+#include "georef/dialog_filters.h"
 #include "app/zoom_window.h"
 
 #include <QAbstractSpinBox>

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 namespace {
@@ -54,7 +57,7 @@ TEST(GeorefCommand, MakesTheOutputsAndPrintsTheWorldFile)
          {SamplePath("sample_map.jpg"), "--p1", "10,20", "--p2", "110,20", "--map", "1000,5000,1200,5000",
           "--negate"},
          "map.jgw", {"map.jgw"}, "2.000000000000\n0.000\n0.000\n-2.000000000000\n-1020.000\n-4960.000\n",
-         "Misfit of point 2: 400.000 map units, 200.000 pixels\nScale along rows: 2.000000, down columns: -\n"
+         "Misfit of point 2: 400.000 map units, 200.000 pixels\nScale along rows: 2.000000, down columns: 2.000000\n"
          "Rotation implied by the points: 180.000 degrees\nWarning: Point 2 lies 200.000 pixels from its coordinates\n"
          "Warning: The map axes point the wrong way (Y and X swapped, or the sign toggle needed)\n"},
     };
@@ -156,6 +159,130 @@ TEST(GeorefCommand, TargetMustBeTifOrJgw)
     EXPECT_EQ(LastLine(result.Err),
               "The target '" + dir.File("map.png") + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW).");
     EXPECT_TRUE(Listing(dir.Path()).empty());
+}
+
+// Six points of the sample map (10 units a pixel) picked exactly, and a
+// check point whose coordinates lie 3 units east and 4 north of its pixel's:
+// half a pixel off. With mistyped, point 4's east is 60 units off.
+std::string SheetPoints(bool mistyped)
+{
+    const double places[][2] = {{50, 40}, {590, 40}, {590, 440}, {50, 440}, {320, 40}, {320, 440}, {200, 240}};
+    std::string text = "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n";
+    for (int i = 0; i < 7; ++i) {
+        const double c = places[i][0], r = places[i][1];
+        const double east = 3500000 + 10 * c + (i == 6 ? 3 : mistyped && i == 3 ? 60 : 0);
+        const double north = 5405000 - 10 * r + (i == 6 ? 4 : 0);
+        char line[128];
+        std::snprintf(line, sizeof line, "%.0f,%.0f,%.1f,%.1f,%d,0,0,0\n", east, north, c + 0.5, -(r + 0.5),
+                      i == 6 ? 0 : 1);
+        text += line;
+    }
+    return text;
+}
+
+// Numbers to six decimals, so that a report compares as text whatever the
+// last digits of its sums.
+std::string Rounded(const std::string& json)
+{
+    static const std::regex number(R"(-?[0-9]+(\.[0-9]+)?(e-?[0-9]+)?)");
+    std::string out;
+    auto last = json.cbegin();
+    for (std::sregex_iterator it(json.begin(), json.end(), number), end; it != end; ++it) {
+        out.append(last, json.cbegin() + it->position());
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6f", std::round(std::stod(it->str()) * 1e6) / 1e6 + 0.0);
+        std::string value = text;
+        value.erase(value.find_last_not_of('0') + 1);
+        if (value.back() == '.')
+            value.pop_back();
+        out += value;
+        last = json.cbegin() + it->position() + it->length();
+    }
+    return out.append(last, json.cend());
+}
+
+TEST(GeorefCommand, ManyPointsFitsByNameReportsAndRefuses)
+{
+    const std::string bmp = SamplePath("sample_map.bmp");
+    const std::string report = "{\n  \"transform\": \"affine\",\n  \"rms_px\": 0,\n  \"rms_map\": 0,\n"
+                               "  \"check_rms_px\": 0.5,\n  \"points\": [\n"
+                               "    {\"id\": 1, \"col\": 50, \"row\": 40, \"map_x\": 3500500, \"map_y\": 5404600, "
+                               "\"enabled\": true, \"residual_px\": 0, \"residual_map\": 0, \"leave_one_out_px\": 0},\n";
+    const struct {
+        const char* Name;
+        std::vector<std::string> Args; // after the image and --points; "@" stands for the folder
+        bool Mistyped;
+        int ExitCode;
+        std::set<std::string> Files;
+        std::string Out;      // standard output
+        std::string ErrLine;  // a line of standard error (the last one for a failure)
+    } cases[] = {
+        {"affine with a report", {"--transform", "affine", "--out", "@/map.tif", "--report", "@/fit.json"}, false, 0,
+         {"map.tif", "map.tfw", "fit.json", "in.points"},
+         "10.000000000000\n0.000000000000\n0.000000000000\n-10.000000000000\n3500000.000\n5405000.000\n",
+         "RMS of the check points: 0.500 pixels, 5.000 map units"},
+        {"projective: the GeoTIFF carries the points, no world file", {"--transform", "projective", "--out", "@/map.tif"},
+         false, 0, {"map.tif", "in.points"}, "", "Transformation projective: 6 fitted points, 1 check point"},
+        {"and its warped copy", {"--transform", "affine", "--out", "@/map.tif", "--warp"}, false, 0,
+         {"map.tif", "map.tfw", "map_warped.tif", "in.points"},
+         "10.000000000000\n0.000000000000\n0.000000000000\n-10.000000000000\n3500000.000\n5405000.000\n",
+         "Scale along rows: 10.000000, down columns: 10.000000"},
+        {"a mistyped point named", {"--transform", "affine", "--out", "@/map.jgw"}, true, 0, {"map.jgw", "in.points"},
+         "9.944444444444\n0.000000000000\n0.050000000000\n-10.000000000000\n3500015.778\n5405000.000\n",
+         "Warning: Point 4 may be mistyped or misplaced: fitted without it, it lies 6.000 pixels from its "
+             "coordinates, more than three times the 0.000 pixels of the others"},
+        {"--max-rms fails and writes nothing",
+         {"--transform", "affine", "--out", "@/map.tif", "--report", "@/fit.json", "--max-rms", "1"}, true, 1,
+         {"in.points"}, "", "The RMS of the fitted points is 1.59 pixels, more than the 1 that --max-rms allows."},
+        {"no JGW for a projective", {"--transform", "projective", "--out", "@/map.jgw"}, false, 1, {"in.points"}, "",
+         "A JGW world file can hold only an affine transformation, not projective; save as TIFF + TFW for a "
+         "GeoTIFF that carries the control points."},
+        {"too few points", {"--transform", "polynomial3", "--out", "@/map.tif"}, false, 1, {"in.points"}, "",
+         "The transformation polynomial3 needs at least 10 fitted points, and 6 are fitted."},
+        {"six points on two lines", {"--transform", "polynomial2", "--out", "@/map.tif"}, false, 1, {"in.points"}, "",
+         "The 6 fitted points do not determine the transformation polynomial2: they lie too close to one line (or "
+         "curve), or on the same pixel."},
+        {"unknown name", {"--transform", "cubic", "--out", "@/map.tif"}, false, 1, {"in.points"}, "",
+         "Unknown transformation 'cubic' (the transformations are two-point, similarity, helmert, affine, "
+         "projective, polynomial2, polynomial3, tps)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        pwtest::TempDir dir;
+        pwtest::WriteText(dir.File("in.points"), SheetPoints(c.Mistyped));
+        std::vector<std::string> args = {bmp, "--points", dir.File("in.points")};
+        for (const auto& arg : c.Args)
+            args.push_back(arg[0] == '@' ? dir.Path() + arg.substr(1) : arg);
+        const auto result = Georef(args);
+        EXPECT_EQ(result.ExitCode, c.ExitCode) << result.Err;
+        EXPECT_EQ(result.Out, c.Out);
+        EXPECT_NE(("\n" + result.Err).find("\n" + c.ErrLine + "\n"), std::string::npos) << result.Err;
+        EXPECT_EQ(Listing(dir.Path()), c.Files);
+        if (c.Files.count("fit.json")) {
+            EXPECT_EQ(Rounded(pwtest::ReadText(dir.File("fit.json"))).substr(0, report.size()), report);
+        }
+    }
+}
+
+TEST(GeorefCommand, BatchTakesTheNewOptionsAsColumns)
+{
+    pwtest::TempDir dir;
+    pwtest::WriteText(dir.File("in.points"), SheetPoints(false));
+    pwtest::WriteText(dir.File("sheets.csv"),
+                      "image,points,transform,warp,report,out\n" + SamplePath("sample_map.bmp") + "," +
+                          dir.File("in.points") + ",affine,yes," + dir.File("s1.json") + "," + dir.File("geo/s1.tif") +
+                          "\n" + SamplePath("sample_map.jpg") + "," + dir.File("in.points") + ",projective,,," +
+                          dir.File("geo/s2.jgw") + "\n");
+    std::filesystem::create_directory(dir.File("geo"));
+    const auto batch = pwtest::Run({pwtest::BinPath("pinwright-cli"), "georef", "--batch", dir.File("sheets.csv")});
+    EXPECT_EQ(batch.ExitCode, 1);
+    EXPECT_NE(batch.Out.find("line 3, " + dir.File("geo/s2.jgw") + ": failed: A JGW world file can hold only an "
+                                                                    "affine transformation, not projective"),
+              std::string::npos)
+        << batch.Out;
+    EXPECT_EQ(Listing(dir.File("geo")), (std::set<std::string>{"s1.tif", "s1.tfw", "s1_warped.tif"}));
+    const std::string head = "{\n  \"transform\": \"affine\",\n  \"rms_px\": 0,";
+    EXPECT_EQ(Rounded(pwtest::ReadText(dir.File("s1.json"))).substr(0, head.size()), head);
 }
 
 } // namespace

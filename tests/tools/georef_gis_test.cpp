@@ -1,7 +1,9 @@
 // Our outputs as a GIS reads them: gdalinfo and listgeo (from Debian) on
 // what pinwright-cli georef makes with a system, with rotation, from a
 // GeoTIFF source and from a ".points" file.
-#include "app/workbench/geotiff_check.h"
+#include "georef/fit_methods.h"
+#include "georef/gcp_points_file.h"
+#include "georef/geotiff_check.h"
 
 #include "tests/support/test_support.h"
 
@@ -159,6 +161,73 @@ TEST(GeorefForGis, RotatedScanFitsBothPointsAndGdalSeesTheSameGeotransform)
     const double expected[6] = {t.MapY(-0.5, -0.5), t.A, t.B, t.MapX(-0.5, -0.5), t.D, t.E};
     for (int i = 0; i < 6; ++i)
         EXPECT_NEAR(gt[i], expected[i], 1e-6) << i;
+}
+
+// Ten points of the sample seen in perspective (a sheet photographed a
+// little from one side), in EPSG:31467.
+TControlPoints PerspectivePoints()
+{
+    const double places[][2] = {{30, 20},  {320, 30},  {610, 25},  {20, 240}, {330, 250},
+                                {620, 230}, {40, 460}, {300, 450}, {600, 455}, {170, 120}};
+    TControlPoints points;
+    for (const auto& [c, r] : places) {
+        const double w = 1 + 1e-4 * c - 2e-4 * r;
+        points.push_back({static_cast<int>(points.size()) + 1, c, r, (3500000 + 10 * c + 0.5 * r) / w,
+                          (5405000 + 0.3 * c - 10 * r) / w});
+    }
+    return points;
+}
+
+TEST(GeorefForGis, ControlPointGeoTiffListsItsPointsAndTheWarpedCopyMatchesTheFit)
+{
+    if (!pwtest::HaveProgram("gdalinfo") || !pwtest::HaveProgram("gdalwarp"))
+        GTEST_SKIP() << "gdal-bin is needed";
+    const TControlPoints points = PerspectivePoints();
+    for (const std::string transform : {"projective", "polynomial2", "tps"}) {
+        SCOPED_TRACE(transform);
+        pwtest::TempDir dir;
+        pwtest::WriteText(dir.File("sheet.points"), GcpPointsText(points, {}));
+        // The world file of an earlier save would contradict the new GeoTIFF.
+        pwtest::WriteText(dir.File("map.tfw"), "10\n0\n0\n-10\n3500000\n5405000\n");
+        const auto made = Georef({SamplePath("sample_map.jpg"), "--points", dir.File("sheet.points"), "--transform",
+                                  transform, "--crs", "EPSG:31467", "--warp", "--out", dir.File("map.tif")});
+        ASSERT_EQ(made.ExitCode, 0) << made.Err;
+        EXPECT_EQ(pwtest::Listing(dir.Path()), (std::set<std::string>{"sheet.points", "map.tif", "map_warped.tif"}));
+
+        // GDAL counts from the picture's corner, as the tie points do.
+        const std::string info = pwtest::Run({"gdalinfo", dir.File("map.tif")}).Out;
+        EXPECT_NE(info.find("GCP Projection = \nPROJCRS[\"DHDN / 3-degree Gauss-Kruger zone 3\""), std::string::npos)
+            << info;
+        EXPECT_NE(info.find("GCP[  9]: Id=10, Info=\n          (170.5,120.5) -> ("), std::string::npos) << info;
+        EXPECT_EQ(info.find("GeoTransform"), std::string::npos) << info;
+
+        // The warped copy spans the fit's outline of the sheet: its extent
+        // matches the outline's bounds to half of one of its pixels.
+        const TFitResult fit = FitControlPoints(transform, points);
+        double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+        for (int i = 0; i <= 400; ++i) {
+            const double t = i / 400.0;
+            for (const auto& [p, l] : {std::pair{640 * t, 0.0}, {640 * t, 480.0}, {0.0, 480 * t}, {640.0, 480 * t}}) {
+                const TMapPosition at = fit.Model->Map(p - 0.5, l - 0.5);
+                west = std::min(west, at.East);
+                east = std::max(east, at.East);
+                south = std::min(south, at.North);
+                north = std::max(north, at.North);
+            }
+        }
+        TGeoTiffPlacement warped;
+        std::string error;
+        ASSERT_TRUE(ReadGeoTiffPlacement(dir.File("map_warped.tif"), warped, error)) << error;
+        ASSERT_EQ(warped.PixelScale.size(), 3u);
+        ASSERT_EQ(warped.TiePoint.size(), 6u);
+        const double sx = warped.PixelScale[0], sy = warped.PixelScale[1];
+        const double left = warped.TiePoint[3] - warped.TiePoint[0] * sx;
+        const double top = warped.TiePoint[4] + warped.TiePoint[1] * sy;
+        EXPECT_NEAR(left, west, sx / 2);
+        EXPECT_NEAR(left + warped.Width * sx, east, sx / 2);
+        EXPECT_NEAR(top, north, sy / 2);
+        EXPECT_NEAR(top - warped.Height * sy, south, sy / 2);
+    }
 }
 
 } // namespace

@@ -1,19 +1,26 @@
 // pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
 //                      (--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]
 //                      [--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points]
-// Save of the workbench without its window: the points stand where the
-// workbench has its labels and boxes, and the same code computes, writes and
-// exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
+//                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS]
+// Save of the workbench without its window: the options fill the list of
+// control points that the workbench fills from its panel, and the same code
+// builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
 // .jgw the world file alone. Prints the six world-file lines, and the check
 // of the two points on stderr. A ".points" file brings the pixel positions
-// (then --p1 and --p2 may be left out) and its system.
-#include "app/workbench/coordinates.h"
-#include "app/workbench/export_pipeline.h"
-#include "app/workbench/gcp_points_file.h"
-#include "app/workbench/point_check.h"
+// (then --p1 and --p2 may be left out), any number of points and its system;
+// with more than two points, or a transformation chosen by name, stderr gets
+// the table of residuals instead of the two points' check.
+#include "georef/coordinates.h"
+#include "georef/export_pipeline.h"
+#include "georef/fit_quality.h"
+#include "georef/fit_report.h"
+#include "georef/gcp_points_file.h"
+#include "georef/point_check.h"
+#include "georef/save_request.h"
 #include "platform/exceptions.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/picture_size.h"
 
 #include <cmath>
 #include <filesystem>
@@ -41,8 +48,8 @@ std::vector<std::string> SplitCommas(const std::string& text)
     }
 }
 
-// A picked pixel: the labels hold decimal integers.
-void ParsePixel(const std::string& text, std::string& col, std::string& row)
+// A picked pixel, in whole pixels as the workbench picks them.
+void ParsePixel(const std::string& text, TControlPoint& point)
 {
     const auto parts = SplitCommas(text);
     auto isInteger = [](const std::string& s) {
@@ -50,8 +57,8 @@ void ParsePixel(const std::string& text, std::string& col, std::string& row)
     };
     if (parts.size() != 2 || !isInteger(parts[0]) || !isInteger(parts[1]))
         throw EConvertError("'" + text + "' is not a pixel position COL,ROW");
-    col = parts[0];
-    row = parts[1];
+    point.Col = StrToFloat(parts[0], '.');
+    point.Row = StrToFloat(parts[1], '.');
 }
 
 // The conversion the open dialog's filter would choose for this image.
@@ -76,8 +83,8 @@ std::string Absolute(const std::string& fileName)
 
 int RunGeorefCommand(int argc, char** argv)
 {
-    std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints;
-    bool negate = false, rotate = false;
+    std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms;
+    bool negate = false, rotate = false, warp = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&] { return OptionValue(argc, argv, i, Usage); };
@@ -101,6 +108,14 @@ int RunGeorefCommand(int argc, char** argv)
             maxMisfit = value();
         else if (arg == "--write-points")
             writePoints = value();
+        else if (arg == "--transform")
+            transform = value();
+        else if (arg == "--warp")
+            warp = true;
+        else if (arg == "--report")
+            report = value();
+        else if (arg == "--max-rms")
+            maxRms = value();
         else if (arg.rfind("--", 0) == 0)
             RaiseUsage(Usage, "unknown option " + arg);
         else if (!image.empty())
@@ -113,74 +128,114 @@ int RunGeorefCommand(int argc, char** argv)
         RaiseUsage(Usage, "georef needs an image, --p1, --p2 and --out");
     if (map.empty() == points.empty())
         RaiseUsage(Usage, "georef needs either --map or --points");
+    if (rotate && !transform.empty())
+        RaiseUsage(Usage, "--rotate is the transformation similarity; give either it or --transform");
     double maxPixels = -1;
     if (!maxMisfit.empty() && (!TryParseCoordinate(maxMisfit, maxPixels) || maxPixels < 0))
         throw EConvertError("'" + maxMisfit + "' is not a number of pixels for --max-misfit");
-    // An unknown system stops everything before a file is written.
+    double maxRmsPixels = -1;
+    if (!maxRms.empty() && (!TryParseCoordinate(maxRms, maxRmsPixels) || maxRmsPixels < 0))
+        throw EConvertError("'" + maxRms + "' is not a number of pixels for --max-rms");
+    // An unknown name or system stops everything before a file is written.
+    if (!transform.empty())
+        FindFitMethod(transform);
     const TCrs givenCrs = LookupCrs(crsText);
 
-    TSaveRequest request;
+    TTargetFilter targetFilter = TTargetFilter::None;
     const std::string targetExtension = LowerExtension(target);
     if (targetExtension == "tif")
-        request.TargetFilterIndex = TTargetFilter::TiffTfw;
+        targetFilter = TTargetFilter::TiffTfw;
     else if (targetExtension == "jgw")
-        request.TargetFilterIndex = TTargetFilter::JGW;
+        targetFilter = TTargetFilter::JGW;
     else
         throw Exception("The target '" + target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
-    request.TargetFileName = Absolute(target);
-    request.Source.FileName = Absolute(image);
-    if (request.TargetFilterIndex == TTargetFilter::TiffTfw)
-        request.Source.FilterIndex = SourceFilterIndex(image);
-    request.Negate = negate;
-    request.Rotate = rotate;
-    request.Crs = givenCrs;
+    TExportSource source;
+    source.FileName = Absolute(image);
+    if (targetFilter == TTargetFilter::TiffTfw)
+        source.FilterIndex = SourceFilterIndex(image);
+    TGeorefOptions options;
+    options.Transform = !transform.empty() ? transform : rotate ? SimilarityFitName : TwoPointFitName;
+    options.Negate = negate;
+    options.Crs = givenCrs;
+    options.Warp = warp;
 
-    TControlTexts& texts = request.Texts;
+    TControlPoints controlPoints = PanelPoints();
     if (gcpFile) {
-        const TGcpPoints file = ReadGcpPointsFile(points);
-        const TControlPoints& p = file.Points;
-        texts = {FloatToStr(p.Row1, '.'), FloatToStr(p.Col1, '.'), FloatToStr(p.Row2, '.'), FloatToStr(p.Col2, '.'),
-                 FloatToStr(p.Y1, '.'),   FloatToStr(p.X1, '.'),   FloatToStr(p.Y2, '.'),   FloatToStr(p.X2, '.'),
-                 '.'};
-        if (!request.Crs.Given())
-            request.Crs = file.Crs;
+        const TGcpPoints file = ReadEveryGcpPoint(points);
+        controlPoints = file.Points;
+        if (!options.Crs.Given())
+            options.Crs = file.Crs;
     }
+    // --p1 and --p2 place the first two fitted points, the panel's two.
+    std::vector<TControlPoint*> panel;
+    for (TControlPoint& point : controlPoints)
+        if (point.Role == TPointRole::Fitted && panel.size() < 2)
+            panel.push_back(&point);
+    if ((!p1.empty() && panel.empty()) || (!p2.empty() && panel.size() < 2))
+        throw Exception("The point file '" + points + "' holds fewer than two enabled points for --p1 and --p2");
     if (!p1.empty())
-        ParsePixel(p1, texts.Col1, texts.Row1);
+        ParsePixel(p1, *panel[0]);
     if (!p2.empty())
-        ParsePixel(p2, texts.Col2, texts.Row2);
+        ParsePixel(p2, *panel[1]);
     if (!map.empty()) {
         const auto values = SplitCommas(map);
         if (values.size() != 4)
             throw EConvertError("'" + map + "' is not four map coordinates Y1,X1,Y2,X2");
-        texts.Y1 = values[0];
-        texts.X1 = values[1];
-        texts.Y2 = values[2];
-        texts.X2 = values[3];
+        controlPoints[0].East = ReadMapCoordinate(values[0]);
+        controlPoints[0].North = ReadMapCoordinate(values[1]);
+        controlPoints[1].East = ReadMapCoordinate(values[2]);
+        controlPoints[1].North = ReadMapCoordinate(values[3]);
     } else if (!gcpFile) {
-        std::string* const boxes[] = {&texts.Y1, &texts.X1, &texts.Y2, &texts.X2};
-        ReadPointFile(points, '.', [&boxes](int box, const std::string& text) { *boxes[box] = text; });
+        TPointFileReader reader(points);
+        for (TControlPoint& point : controlPoints) {
+            const TPointRecord record = reader.ReadRecord();
+            point.East = record.Y;
+            point.North = record.X;
+        }
     }
 
-    const TControlPoints controlPoints = SavePoints(request);
-    const TPointCheck check = CheckControlPoints(controlPoints, ComputeSaveTransform(controlPoints, rotate));
-    for (const auto& text : PointCheckLines(check))
-        std::cerr << text << "\n";
-    if (maxPixels >= 0 && check.PixelMisfit > maxPixels)
-        throw Exception("Point 2 lies " + FloatToStr(std::round(check.PixelMisfit * 1000) / 1000, '.') +
-                        " pixels from its coordinates, more than the " + maxMisfit + " that --max-misfit allows");
+    const TSaveRequest request = BuildSaveRequest(controlPoints, options, Absolute(target), targetFilter, source);
+    // The spread of the points over the sheet counts once there are three.
+    const TImageSize size = FittedPoints(request.Points).size() >= 3 ? PictureSize(image) : TImageSize{};
+    const TFitQuality quality = AssessFit(request.Fit, request.Points, size);
+    const bool twoPointCheck = request.Points.size() == 2 && transform.empty();
+    if (twoPointCheck) {
+        for (const auto& text : PointCheckLines(CheckControlPoints(request.Points, request.Fit)))
+            std::cerr << text << "\n";
+    } else {
+        for (const auto& text : FitReportLines(request.Points, request.Fit, quality))
+            std::cerr << text << "\n";
+    }
+    if (maxPixels >= 0) {
+        const TPointCheck check = CheckControlPoints(request.Points, request.Fit);
+        if (check.PixelMisfit > maxPixels)
+            throw Exception("Point 2 lies " + FloatToStr(std::round(check.PixelMisfit * 1000) / 1000, '.') +
+                            " pixels from its coordinates, more than the " + maxMisfit +
+                            " that --max-misfit allows");
+    }
+    if (maxRmsPixels >= 0 && !(quality.Rms.Pixels <= maxRmsPixels))
+        throw Exception("The RMS of the fitted points is " +
+                        FloatToStr(std::round(quality.Rms.Pixels * 1000) / 1000, '.') + " pixels, more than the " +
+                        maxRms + " that --max-rms allows");
 
-    // Written aside first, so that a failed export leaves no point file either.
-    std::unique_ptr<TOutputFile> pointsFile;
+    // Written aside first, so that a failed export leaves no point file or
+    // report either.
+    std::unique_ptr<TOutputFile> pointsFile, reportFile;
     if (!writePoints.empty()) {
         pointsFile = std::make_unique<TOutputFile>(writePoints);
-        pointsFile->Write(GcpPointsText(controlPoints, request.Crs));
+        pointsFile->Write(GcpPointsText(request.Points, request.Crs, request.Fit));
+    }
+    if (!report.empty()) {
+        reportFile = std::make_unique<TOutputFile>(report);
+        reportFile->Write(FitReportJson(request.Points, request.Fit, quality));
     }
     TExportPipeline pipeline(std::filesystem::current_path().string());
     pipeline.ShowMessage = [](const std::string& message) { std::cerr << message << std::endl; };
     const std::string worldFile = WriteWorldFile(request, pipeline);
     if (pointsFile)
         pointsFile->Commit();
+    if (reportFile)
+        reportFile->Commit();
 
     std::string line;
     for (const char c : worldFile) {

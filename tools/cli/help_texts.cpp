@@ -15,8 +15,8 @@ format of the Pinwright workbench, from the command line.
 Commands:
   info      describe a picture as JSON
   convert   decode a picture into a PNG, PPM or PAM file
-  georef    write a world file or a GeoTIFF from two control points,
-            for one image or a whole list of sheets (--batch)
+  georef    write a world file or a GeoTIFF from two or more control
+            points, for one image or a whole list of sheets (--batch)
   check     decode pictures in full and say of each: ok, ended early at
             row N, or its error (status 1 when any failed)
 
@@ -54,6 +54,9 @@ written, 2 a usage error.
 const char* const GeorefHelp = R"(Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
                             (--map Y1,X1,Y2,X2 | --points FILE)
                             --out TARGET [OPTIONS]
+       pinwright-cli georef IMAGE --points FILE.points --transform NAME
+                            --out TARGET [--warp] [--report REPORT.json]
+                            [--max-rms PIXELS] [OPTIONS]
        pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]
 
 Saves as the workbench does: the two pixel points and their map coordinates
@@ -72,13 +75,47 @@ world-file lines.
   --rotate             one scale and a rotation fitting both points
   --max-misfit PIXELS  fail, writing nothing, when point 2 misses its
                        coordinates by more than PIXELS
-  --write-points FILE  also write the two points as a QGIS .points file
-The check of the two points (misfit, scales, rotation) goes to standard
-error. --points also reads a QGIS .points file; --p1 and --p2 may then be
-left out.
+  --write-points FILE  also write the points as a QGIS .points file, with
+                       each point's residual in pixels (dX, dY, residual)
+  --transform NAME     fit every enabled point by least squares:
+                         two-point    the default: scale from points 1 and 2
+                         helmert      one scale and a rotation (2+ points)
+                         affine       scales, rotation and shear (3+)
+                         projective   a plane seen in perspective (4+)
+                         polynomial2  degree 2 in column and row (6+)
+                         polynomial3  degree 3 (10+)
+                         tps          thin plate spline through every
+                                      point exactly (3+)
+                       (similarity is --rotate). helmert and affine are
+                       written as world files with rotation terms; the
+                       others cannot be: TARGET.tif then carries the fitted
+                       points as GeoTIFF tie points and no .tfw is written
+                       (an earlier TARGET.tfw is removed), and a .jgw target
+                       is refused
+  --warp               also write TARGET_warped.tif: the image resampled
+                       north-up through the fit by gdalwarp (nearest
+                       neighbour); needs a .tif target
+  --report FILE.json   also write the residuals as JSON: transform, rms_px,
+                       rms_map, check_rms_px, and per point id, col, row,
+                       map_x, map_y, enabled, residual_px, residual_map,
+                       leave_one_out_px (null where there is no figure)
+  --max-rms PIXELS     fail, writing nothing, when the root mean square of
+                       the fitted points' residuals is larger than PIXELS
+The check of the two points (misfit, the fitted scales, rotation) goes to
+standard error. --points also reads a QGIS .points file, every point of it:
+an enabled point is fitted, any other is a check point, measured against
+the fit but not fitted; --p1 and --p2 may then be left out, or move the
+first two enabled points. With more than two points, or with --transform,
+standard error gets the table of residuals instead: each point's error in
+map units and in pixels, its error when the fit is made without it (left
+out), the root mean squares of the fitted points (plain, and with n - k
+degrees of freedom, k the points the transformation needs) and of the check
+points, and warnings: a point that looks mistyped (left out of the fit, it
+misses by more than three times the others' root mean square), fitted
+points nearly on one line or enclosing less than a quarter of the sheet.
 The converters bmp2tiff and jpg2bmp are looked for in the current folder,
 beside this program, in the installed program folder, then on PATH;
-geotifcp on PATH.
+geotifcp, gdalwarp and gdal_translate on PATH.
 
 Batch: LIST.csv (or - for standard input) has a header line naming its
 columns and one sheet per line. The column "image" holds the image, "out"

@@ -1,0 +1,93 @@
+#include "georef/fit_methods.h"
+
+#include "georef/fit_solvers.h"
+#include "platform/exceptions.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+template <TAffineTransform (*Fit)(std::span<const TControlPoint>)>
+TFitModelPtr Affine(std::span<const TControlPoint> fitted)
+{
+    return AffineModel(Fit(fitted));
+}
+
+const TFitMethod Methods[] = {
+    {TwoPointFitName, 2, true, true, Affine<FitTwoPoint>},
+    {SimilarityFitName, 2, false, true, Affine<FitSimilarity>},
+    {HelmertFitName, 2, false, true, Affine<FitHelmert>},
+    {AffineFitName, 3, false, true, Affine<FitAffine>},
+    {ProjectiveFitName, 4, false, false, FitProjective},
+    {Polynomial2FitName, 6, false, false, FitPolynomial2},
+    {Polynomial3FitName, 10, false, false, FitPolynomial3},
+    {ThinPlateSplineFitName, 3, false, false, FitThinPlateSpline},
+};
+
+} // namespace
+
+std::span<const TFitMethod> FitMethods()
+{
+    return Methods;
+}
+
+std::string FitMethodNames()
+{
+    std::string names;
+    for (const TFitMethod& m : Methods)
+        names += (names.empty() ? "" : ", ") + std::string(m.Name);
+    return names;
+}
+
+const TFitMethod& FindFitMethod(std::string_view name)
+{
+    const auto found = std::find_if(std::begin(Methods), std::end(Methods),
+                                    [name](const TFitMethod& m) { return m.Name == name; });
+    if (found == std::end(Methods))
+        throw Exception("Unknown transformation '" + std::string(name) + "' (the transformations are " +
+                        FitMethodNames() + ")");
+    return *found;
+}
+
+TPointResidual MeasurePoint(const TControlPoint& p, const TFitModel& model)
+{
+    TPointResidual r;
+    r.Id = p.Id;
+    const TMapPosition fitted = model.Map(p.Col, p.Row);
+    r.East = p.East - fitted.East;
+    r.North = p.North - fitted.North;
+    r.Distance = std::hypot(r.East, r.North);
+    if (PixelStep(model.Tangent(p.Col, p.Row), r.East, r.North, r.Col, r.Row)) {
+        r.Pixels = std::hypot(r.Col, r.Row);
+    } else {
+        r.Col = r.Row = 0;
+        r.Pixels = r.Distance == 0 ? 0 : INFINITY;
+    }
+    return r;
+}
+
+TFitResult FitControlPoints(std::string_view name, const TControlPoints& points)
+{
+    const TFitMethod& method = FindFitMethod(name);
+    const TControlPoints fitted = FittedPoints(points);
+    if (fitted.size() < method.MinimumPoints)
+        throw Exception("The transformation " + std::string(name) + " needs at least " +
+                        std::to_string(method.MinimumPoints) + " fitted points, and " +
+                        std::to_string(fitted.size()) + (fitted.size() == 1 ? " is" : " are") + " fitted");
+    TFitResult fit;
+    fit.Method = name;
+    fit.NorthUp = method.NorthUp;
+    fit.WorldFile = method.WorldFile;
+    fit.MinimumPoints = method.MinimumPoints;
+    fit.Model = method.Solve(fitted);
+    if (const TAffineTransform* affine = fit.Model->Affine()) {
+        fit.Transform = *affine;
+    } else {
+        const TNormaliser centre = PixelNormaliser(fitted);
+        fit.Transform = fit.Model->Tangent(centre.X0, centre.Y0);
+    }
+    for (const TControlPoint& p : points)
+        fit.Residuals.push_back(MeasurePoint(p, *fit.Model));
+    return fit;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// What one Save works on, built in one place from the list of control points
+// and the user's choices, for the workbench and the command line alike.
+#include "georef/control_points.h"
+#include "georef/crs.h"
+#include "georef/dialog_filters.h"
+#include "georef/fit_methods.h"
+
+#include <string>
+
+// The image last opened and the open dialog's filter it was opened under,
+// which decides the conversion.
+struct TExportSource {
+    std::string FileName;
+    TSourceFilter FilterIndex = TSourceFilter::None;
+};
+
+// What the user chose besides the points and the target.
+struct TGeorefOptions {
+    std::string Transform{TwoPointFitName}; // a name of the fit table
+    bool Negate = false;                     // the sign toggle is pressed
+    TCrs Crs;                                // written into the outputs when given
+    bool Warp = false;                       // a north-up copy beside the GeoTIFF
+};
+
+struct TSaveRequest {
+    std::string TargetFileName;              // the save dialog's file name
+    TTargetFilter TargetFilterIndex = TTargetFilter::None;
+    TExportSource Source;
+    TCrs Crs;
+    TControlPoints Points;                   // negated when the sign toggle asked for it
+    TFitResult Fit;                          // of Points, by the chosen transformation
+    bool Warp = false;                       // also BaseName_warped.tif, resampled north-up
+};
+
+// Negates the map coordinates when asked and fits the points, raising as the
+// fit does (two points on one pixel, too few points, an unknown name). A JGW
+// target raises when the fit is no world file, and when a warped copy is
+// asked for. The check of the points and the cursor's map position take the
+// request without a target.
+TSaveRequest BuildSaveRequest(TControlPoints points, const TGeorefOptions& options,
+                              std::string targetFileName = {}, TTargetFilter targetFilter = TTargetFilter::None,
+                              TExportSource source = {});
