@@ -177,16 +177,18 @@ void TImageView::OpenPicture(const std::string& fileName, const TProgressEvent& 
         EndPreview();
         throw;
     }
-    // The overview made while the rows came stays with the bitmap.
-    const bool keep = FPreview && FPreview->Bitmap == dynamic_cast<TBitmap*>(graphic.get());
-    std::shared_ptr<TOverviewPyramid> overview = keep ? FOverview : nullptr;
+    // The overview made while the rows came stays with the bitmap; any
+    // other is made anew when the picture is in place.
+    const bool keep = FPreview && FPreview->Started() &&
+                      FPreview->Bitmap == dynamic_cast<TBitmap*>(graphic.get()) && FOverviewRows &&
+                      FOverviewOf == FPreview->Bits;
     if (!keep)
-        EndPreview();
+        StopOverview();
+    FPreview.reset();
     FKeepOverview = keep;
     FPicture.SetGraphic(std::move(graphic));
     FKeepOverview = false;
-    FPreview.reset();
-    if (keep && FOverviewRows)
+    if (keep)
         FOverviewRows->Set(FBitmap->Height());
 }
 
