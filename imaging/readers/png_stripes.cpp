@@ -29,6 +29,8 @@ constexpr uint32_t StripeAlign = 64;
 constexpr uint64_t BlockBytes = 512 * 1024;
 constexpr uint32_t MaxBlockRows = 64;
 constexpr uint32_t RingBlocks = 3;
+// About 50 microseconds of looking before a thread sleeps.
+constexpr int SpinsBeforeSleep = 2000;
 
 // Blocks each stripe has unfiltered and converted, and the threads' common
 // stop.
@@ -47,7 +49,10 @@ public:
     std::atomic<uint32_t>& Unfiltered(uint32_t stripe) { return FUnfiltered[stripe]; }
     std::atomic<uint32_t>& Converted(uint32_t stripe) { return FConverted[stripe]; }
 
-    // Waits until count reaches blocks; false when the work stopped.
+    // Waits until count reaches blocks; false when the work stopped. The
+    // other thread is mostly about to get there: a sleep and a wake-up would
+    // cost more (tens of microseconds on a virtual machine) than looking
+    // again for a while.
     bool WaitFor(std::atomic<uint32_t>& count, uint32_t blocks)
     {
         for (int spin = 0;; ++spin) {
@@ -56,7 +61,7 @@ public:
                 return false;
             if (now >= blocks)
                 return true;
-            if (spin < 50)
+            if (spin < SpinsBeforeSleep)
                 __builtin_ia32_pause();
             else
                 count.wait(now, std::memory_order_acquire);
