@@ -13,11 +13,14 @@
 
 namespace {
 
-// Blocks are handed to the threads in runs of about this many bitmap bytes,
-// or a 32nd of the bitmap when that is less: enough to make the hand-over
-// cheap, few enough to share the work evenly and to show the picture filling
-// in.
-constexpr uint64_t PieceBytes = 256 * 1024;
+// Blocks are handed to the threads in runs of bitmap bytes: 16 runs a
+// thread, enough to share the work evenly and to show the picture filling
+// in, and runs of at least 256 KB (unless the bitmap is small) and at most
+// 4 MB, so that handing them over costs little even where decoding is fast
+// (uncompressed and PackBits data).
+constexpr uint64_t PiecesPerThread = 16;
+constexpr uint64_t MinPieceBytes = 256 * 1024;
+constexpr uint64_t MaxPieceBytes = 4 << 20;
 constexpr uint64_t PiecesAtLeast = 32;
 
 } // namespace
@@ -204,7 +207,10 @@ void TTIFFGraphic::DecodeBlocks(TStream& stream, TLayout& layout, TDecoder* deco
 
     // Runs of blocks, each of about PieceBytes of the bitmap.
     const uint64_t unitBytes = layout.Tiled ? uint64_t(layout.BlockWidth) * layout.BitmapBits / 8 : RowStride();
-    const uint64_t pieceBytes = std::min(PieceBytes, uint64_t(ImageSize()) / PiecesAtLeast);
+    const uint64_t image = uint64_t(ImageSize());
+    const uint64_t pieceBytes =
+        std::min(std::clamp(image / (PiecesPerThread * pwthreads::ThreadCount()), MinPieceBytes, MaxPieceBytes),
+                 image / PiecesAtLeast);
     std::vector<uint64_t> pieceStart;
     uint64_t bytes = pieceBytes;
     for (uint64_t unit = 0; unit < units; ++unit) {
