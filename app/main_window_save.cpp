@@ -8,7 +8,7 @@
 #include "georef/export_pipeline.h"
 #include "georef/gcp_points_file.h"
 #include "georef/save_request.h"
-#include "georef/world_file.h"
+#include "platform/durable_files.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -76,8 +76,9 @@ void WriteWorldFile(TForm1& form)
                          static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);
 
     if (request.TargetFilterIndex == TTargetFilter::Points) {
-        // The same checks as a save of the world file, then the points alone.
-        WriteTextFile(request.TargetFileName, GcpPointsText(request.Points, request.Crs));
+        // The same checks as a save of the world file, then the points alone,
+        // replacing an earlier file only once they are on the disk.
+        ReplaceFileDurably(request.TargetFileName, GcpPointsText(request.Points, request.Crs));
     } else {
         TExportPipeline pipeline(form.StartDir);
         pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };

@@ -3,10 +3,13 @@
 #include "imaging/byte_reader.h"
 #include "imaging/compression/ccitt_decoders.h"
 #include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/lzma_decoder.h"
 #include "imaging/compression/lzw_decoder.h"
 #include "imaging/compression/run_length_decoders.h"
 #include "imaging/compression/thunder_decoder.h"
 #include "imaging/compression/tiff_jpeg_decoder.h"
+#include "imaging/compression/webp_decoder.h"
+#include "imaging/compression/zstd_decoder.h"
 #include "imaging/image_limits.h"
 #include "imaging/readers/tiff_layout.h"
 #include "imaging/strings/messages.h"
@@ -14,6 +17,7 @@
 #include "platform/streams.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -54,6 +58,9 @@ TCompressionKind CompressionKindOf(uint32_t value)
     case 32946: return ckDeflate;
     case 32947: return ckKodakDCS;
     case 34661: return ckJBIG;
+    case 34925: return ckLZMA;
+    case 50000: return ckZstd;
+    case 50001: return ckWebP;
     default: return ckUnknown;
     }
 }
@@ -90,6 +97,27 @@ void ReverseBits(uint8_t* data, size_t count)
     }();
     for (size_t i = 0; i < count; ++i)
         data[i] = table[data[i]];
+}
+
+// 12-bit grey samples lie two in three bytes, the first sample's high bits
+// first whatever the file's byte order; they are scaled to bytes by the
+// colour manager's rule for every depth, v * 255 div 4095, so that only full
+// white becomes 255, as 16-bit samples do.
+void Grey12To8(const uint8_t* row, uint8_t* out, uint32_t pixels)
+{
+    static const auto scale = [] {
+        std::array<uint8_t, 4096> t{};
+        for (uint32_t v = 0; v < t.size(); ++v)
+            t[v] = static_cast<uint8_t>(v * 255 / 4095);
+        return t;
+    }();
+    uint32_t i = 0;
+    for (; i + 1 < pixels; i += 2, row += 3) {
+        out[i] = scale[(uint32_t(row[0]) << 4) | (row[1] >> 4)];
+        out[i + 1] = scale[(uint32_t(row[1] & 0x0F) << 8) | row[2]];
+    }
+    if (i < pixels)
+        out[i] = scale[(uint32_t(row[0]) << 4) | (row[1] >> 4)];
 }
 
 void Grow(std::vector<uint8_t>& buffer, uint64_t size)
@@ -225,7 +253,8 @@ void TTIFFGraphic::CheckLayout(const TLayout& layout) const
     const TImageProperties& p = ImageProperties;
     const uint32_t bps = p.BitsPerSample;
     const uint32_t spp = p.SamplesPerPixel;
-    if (bps != 1 && bps != 2 && bps != 4 && bps != 8 && bps != 16)
+    const bool grey12 = bps == 12 && p.PixelScheme == psGray && spp == 1;
+    if (bps != 1 && bps != 2 && bps != 4 && bps != 8 && bps != 16 && !grey12)
         RaiseInvalidColorFormat();
     switch (p.PixelScheme) {
     case psGray:
@@ -252,6 +281,10 @@ void TTIFFGraphic::CheckLayout(const TLayout& layout) const
     if ((p.CompressionKind == ckJPEG && (bps != 8 || p.PixelScheme == psIndexed)) ||
         (p.PixelScheme == psCIELab && bps != 8))
         RaiseInvalidColorFormat();
+    // A WebP picture holds 8-bit red, green, blue (and alpha) side by side.
+    if (p.CompressionKind == ckWebP &&
+        (bps != 8 || (p.PixelScheme != psRGB && p.PixelScheme != psRGBA) || layout.Planes != 1))
+        RaiseInvalidColorFormat();
     // Subsampled chroma arrives in blocks of several rows, which only the
     // JPEG decoder undoes.
     if (p.PixelScheme == psYCbCr && p.CompressionKind != ckJPEG && p.YCbCrSubSampling.size() >= 2 &&
@@ -277,9 +310,9 @@ void TTIFFGraphic::ConfigureColorManager(TLayout& layout)
     const bool fileBigEndian = (p.Flags & ifBigEndian) != 0;
     TSampleFlags sourceFlags = fileBigEndian != (std::endian::native == std::endian::big) ? sfSwapBytes : 0;
     const uint8_t sourceBits = p.BitsPerSample;
-    // 16-bit samples are reduced to 8 bits; 2-bit samples go to a 4-bit
-    // bitmap, the smallest that holds them.
-    const uint8_t targetBits = sourceBits == 16 ? 8 : sourceBits == 2 ? 4 : sourceBits;
+    // 16-bit and 12-bit samples are reduced to 8 bits; 2-bit samples go to a
+    // 4-bit bitmap, the smallest that holds them.
+    const uint8_t targetBits = sourceBits == 16 || sourceBits == 12 ? 8 : sourceBits == 2 ? 4 : sourceBits;
 
     TPixelScheme source = p.PixelScheme;
     uint8_t sourceSamples = p.SamplesPerPixel;
@@ -400,6 +433,12 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TImageProperties& decoderP
         return std::make_unique<TTIFFJPEGDecoder>(&decoderProperties);
     case ckThunderScan:
         return std::make_unique<TThunderDecoder>(static_cast<int>(width));
+    case ckZstd:
+        return std::make_unique<TZstdDecoder>();
+    case ckLZMA:
+        return std::make_unique<TLZMADecoder>();
+    case ckWebP:
+        return std::make_unique<TWebPDecoder>(p.SamplesPerPixel, width);
     default:
         break;
     }
@@ -437,16 +476,19 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         decoder = CreateDecoder(FDecoderProperties);
         ConfigureColorManager(layout);
         CheckLayout(layout);
+        layout.Grey12 = p.BitsPerSample == 12;
         CheckImageSize(TIFFDisplayName, p.Width, p.Height, layout.BitmapBits);
         SetSize(static_cast<int>(p.Width), static_cast<int>(p.Height));
         ProgressRect.Right = static_cast<int32_t>(p.Width);
         SetPaletteFor(stream);
         p.RowBytes = static_cast<uint32_t>(CeilDiv(uint64_t(p.BitsPerPixel) * p.Width, 8));
 
-        // Differencing goes with the Deflate and LZW codings; other schemes
-        // do not use it.
-        if (p.Predictor == 2 && (p.CompressionKind == ckDeflate || p.CompressionKind == ckLZW)) {
-            if (p.BitsPerSample != 8 && p.BitsPerSample != 16)
+        // Differencing goes with the Deflate, LZW, ZSTD and LZMA codings;
+        // other schemes do not use it. The floating-point predictor (3) is
+        // not undone here, so such a file is refused rather than shown wrong.
+        const TCompressionKind kind = p.CompressionKind;
+        if (p.Predictor >= 2 && (kind == ckDeflate || kind == ckLZW || kind == ckZstd || kind == ckLZMA)) {
+            if (p.Predictor != 2 || (p.BitsPerSample != 8 && p.BitsPerSample != 16))
                 RaiseInvalidTIFF();
             layout.PredictorBytes = p.BitsPerSample / 8;
         }
@@ -468,7 +510,6 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         // Compressed blocks are read by their byte counts, so each needs one.
         if (decoder && layout.ByteCounts.size() < layout.Offsets.size())
             RaiseInvalidTIFF();
-        const TCompressionKind kind = p.CompressionKind;
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
                              kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
         TColorManager& cm = ColorManager();
@@ -480,7 +521,8 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             (kind == ckJPEG && cm.ConvertsInPlace() && cm.SourceScheme() == cm.TargetScheme());
         layout.Direct = (!decoder || kind == ckPackBits || kind == ckJPEG) && !layout.Tiled && layout.Planes == 1 &&
                         sameLayout && RowStride() == int64_t(layout.BlockRowBytes);
-        layout.PackBitsRows = !layout.Direct && kind == ckPackBits && !layout.Tiled && layout.Planes == 1;
+        layout.PackBitsRows =
+            !layout.Direct && kind == ckPackBits && !layout.Tiled && layout.Planes == 1 && !layout.Grey12;
         layout.InPlace = layout.PackBitsRows && cm.ConvertsInPlace() && layout.BlockRowBytes == uint64_t(p.Width) * 3 &&
                          RowStride() >= int64_t(layout.BlockRowBytes);
 
@@ -737,9 +779,10 @@ void TTIFFGraphic::DecodeBlock(TLayout& layout, TWorkspace& work, const TBlock& 
               : static_cast<uint32_t>(std::clamp<uint64_t>(DirectChunkBytes / std::max<uint64_t>(rowBytes, 1), 1,
                                                            0xFFFFFFFFu));
     const uint32_t bandRows = block.Rows;
-    // Tiles are stored whole, also at the edges; the JPEG decoder wants all
-    // of a tile, the others stop after the rows shown.
-    const uint32_t decoderRows = layout.Tiled && p.CompressionKind == ckJPEG ? p.TileLength : bandRows;
+    // Tiles are stored whole, also at the edges; the JPEG and WebP decoders
+    // want all of a tile, the others stop after the rows shown.
+    const uint32_t decoderRows =
+        layout.Tiled && (p.CompressionKind == ckJPEG || p.CompressionKind == ckWebP) ? p.TileLength : bandRows;
     const uint32_t firstRow = block.FirstRow;
     const uint64_t unit = block.Band * layout.BlocksAcross + block.Across;
     const uint32_t x = static_cast<uint32_t>(block.Across * (layout.Tiled ? blockWidth : 0));
@@ -782,7 +825,10 @@ void TTIFFGraphic::DecodeBlock(TLayout& layout, TWorkspace& work, const TBlock& 
                 sources[plane] = row;
             }
             uint8_t* line = ScanLine(static_cast<int>(firstRow + chunk + r)) + size_t(block.Across) * bitmapBytesPerBlock;
-            cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
+            if (layout.Grey12)
+                Grey12To8(static_cast<const uint8_t*>(sources[0]), line, pixels);
+            else
+                cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
             if (!layout.Tiled)
                 RowsDone(log, 1, true);
         }

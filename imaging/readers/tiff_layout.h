@@ -35,6 +35,7 @@ struct TTIFFGraphic::TLayout {
     bool ReverseBits = false;
     bool Direct = false;         // uncompressed or PackBits rows that already have the bitmap's layout
     bool PackBitsRows = false;   // PackBits strips of chunky rows that need converting
+    bool Grey12 = false;         // 12-bit grey rows, which the reader scales into the bitmap itself
     bool InPlace = false;        // those rows are decoded into the bitmap and reordered there
     std::vector<uint64_t> Offsets;
     std::vector<uint64_t> ByteCounts;

@@ -4,6 +4,7 @@
 //   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
 //   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
+//   pinwright-cli snap IMAGE COL,ROW the printed crossing or corner at a picked pixel
 // --threads N before the command sets how many threads a decode may use.
 #include "imaging/format_registry.h"
 #include "platform/thread_pool.h"
@@ -17,7 +18,8 @@
 
 namespace {
 
-constexpr const char* Usage = "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE...";
+constexpr const char* Usage =
+    "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW";
 constexpr const char* ThreadsUsage = "pinwright-cli --threads N COMMAND ARGUMENTS";
 
 // The imaging library is set up as the workbench sets it up, and taken down
@@ -62,6 +64,10 @@ int main(int argc, char** argv)
             std::cout << ProgramHelp;
             return 0;
         }
+        if (command == "--help-all") {
+            std::cout << FullHelp();
+            return 0;
+        }
         if (command == "--version") {
             std::cout << VersionLine() << '\n';
             return 0;
@@ -77,6 +83,8 @@ int main(int argc, char** argv)
             return RunConvertCommand(argc - 1, argv + 1);
         if (command == "check")
             return RunCheckCommand(argc - 1, argv + 1);
+        if (command == "snap")
+            return RunSnapCommand(argc - 1, argv + 1);
         if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
             return RunBatchCommand(argc - 1, argv + 1);
         if (command == "georef")
