@@ -89,6 +89,9 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
         {{"--help-all"}, 0, "Usage: pinwright-cli COMMAND ARGUMENTS", ""},
         {{}, 2, "", "pinwright-cli: no command given\n" + mainUsage + "\n"},
         {{"frobnicate"}, 2, "", "pinwright-cli: unknown command frobnicate\n" + mainUsage + "\n"},
+        {{"--threads", "0", "check", "a.bmp"}, 2, "",
+         "pinwright-cli: --threads needs a number from 1 to 256, not '0'\n"
+         "Usage: pinwright-cli --threads N COMMAND ARGUMENTS.\n"},
         {{"georef", "a.bmp", "--scale", "2"}, 2, "", "pinwright-cli: unknown option --scale\n" + georefUsage + "\n"},
         {{"georef", "a.bmp", "--p1"}, 2, "", "pinwright-cli: option --p1 needs a value\n" + georefUsage + "\n"},
         {{"georef", "a.bmp", "b.bmp"}, 2, "", "pinwright-cli: a second image b.bmp\n" + georefUsage + "\n"},

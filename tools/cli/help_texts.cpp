@@ -9,6 +9,7 @@
 #endif
 
 const char* const ProgramHelp = R"(Usage: pinwright-cli COMMAND ARGUMENTS
+       pinwright-cli --threads N COMMAND ARGUMENTS
        pinwright-cli COMMAND --help
        pinwright-cli --help | --help-all | --version
 
@@ -26,6 +27,9 @@ Commands:
             fraction of a pixel (status 1 when there is none)
   corners   the four corners of a scanned sheet's map frame, found on
             the picture
+
+--threads N decodes a picture on up to N threads (1 to 256; default: the
+environment variable PINWRIGHT_THREADS, else one per processor).
 
 Exit status:
   0  success

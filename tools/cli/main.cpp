@@ -6,11 +6,14 @@
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
 //   pinwright-cli snap IMAGE COL,ROW the printed crossing or corner at a picked pixel
 //   pinwright-cli corners IMAGE      the four corners of the sheet's map frame
+// --threads N before the command sets how many threads a decode may use.
 #include "imaging/format_registry.h"
+#include "platform/thread_pool.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/help_texts.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -19,6 +22,7 @@ namespace {
 constexpr const char* Usage =
     "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | "
     "corners IMAGE";
+constexpr const char* ThreadsUsage = "pinwright-cli --threads N COMMAND ARGUMENTS";
 
 // The imaging library is set up as the workbench sets it up, and taken down
 // again however the command ends.
@@ -43,6 +47,18 @@ bool HasArgument(int argc, char** argv, const std::string& wanted)
 int main(int argc, char** argv)
 {
     return RunReportingErrors([&] {
+        if (argc >= 2 && std::string(argv[1]) == "--threads") {
+            const std::string value = argc >= 3 ? argv[2] : "";
+            const unsigned threads = pwthreads::ParseThreadCount(value.c_str());
+            if (!threads)
+                RaiseUsage(ThreadsUsage, "--threads needs a number from 1 to " + std::to_string(pwthreads::MaxThreads) +
+                                      ", not '" + value + "'");
+            pwthreads::SetThreadCount(threads);
+            // The sheets of a batch run in processes of their own.
+            setenv("PINWRIGHT_THREADS", value.c_str(), 1);
+            argc -= 2;
+            argv += 2;
+        }
         if (argc < 2)
             RaiseUsage(Usage, "no command given");
         const std::string command = argv[1];
