@@ -265,15 +265,6 @@ std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOv
     return corners;
 }
 
-bool SameFrame(const TFrameQuad& a, const TFrameQuad& b)
-{
-    constexpr double Near = 4; // overview pixels
-    for (size_t i = 0; i < 4; ++i)
-        if (std::hypot(a.Corners[i].X - b.Corners[i].X, a.Corners[i].Y - b.Corners[i].Y) > Near)
-            return false;
-    return true;
-}
-
 } // namespace
 
 TMapFrame FindMapFrame(const TBitmap& bitmap)
@@ -295,13 +286,14 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
         if (quads.empty())
             throw TRefusal(reason);
 
-        // The likeliest rectangle, or one within a few overview pixels of it
-        // (the same frame found by neighbouring lines), as the full
-        // resolution confirms it. A rectangle further down the list would be a
-        // guess.
+        // The likeliest rectangle that the full resolution confirms, unless
+        // it holds one tried before it: taking an outer frame for the map's
+        // would be a guess.
         std::optional<TRefusal> first;
+        std::vector<const TFrameQuad*> refused;
         for (const TFrameQuad& quad : quads) {
-            if (!SameFrame(quad, quads.front()))
+            if (std::any_of(refused.begin(), refused.end(),
+                            [&](const TFrameQuad* inner) { return Holds(quad.Corners, inner->Corners); }))
                 continue;
             try {
                 if (HasFrameInside(quad, rowLines, columnLines, overview.Width, overview.Height))
@@ -313,6 +305,7 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
             } catch (const TRefusal& refusal) {
                 if (!first)
                     first = refusal;
+                refused.push_back(&quad);
             }
         }
         throw *first;
