@@ -3,8 +3,8 @@
 // is exposed: at 1:1 row by row from the bitmap's own memory, reduced from
 // the overview, which a background thread builds once the bitmap is known.
 // A press reports the image's pixel column and row under the cursor, and so
-// does every move. The two picked points are marked over the picture (not
-// drawn into it), on their pixels at every scale.
+// does every move. The control points are marked over the picture (not
+// drawn into it), where they lie at every scale.
 #include "app/zoom_window.h"
 #include "platform/picture.h"
 
@@ -14,12 +14,20 @@
 
 #include <atomic>
 #include <memory>
-#include <optional>
 #include <thread>
+#include <vector>
 
 class TOverviewPyramid;
 
 class TBitmap;
+
+struct TPointMarker {
+    int Number = 0;
+    QPointF Pixel;
+    bool Check = false;     // a check point, drawn apart from the fitted ones
+    bool Selected = false;  // the point the next click places
+    bool operator==(const TPointMarker&) const = default;
+};
 
 class TImageView : public QWidget, public TZoomPicture {
     Q_OBJECT
@@ -40,6 +48,8 @@ public:
     double Scale() const { return FScale; }
     // The view position of the centre of image pixel (column, row).
     QPointF ViewOfPixel(int column, int row) const;
+    // The same for a position with decimals.
+    QPointF ViewOfPosition(const QPointF& pixel) const;
     // The overview in use, once every level is built; null before.
     const TOverviewPyramid* Overview() const;
     // Waits for the overview (tests and measurements).
@@ -48,13 +58,16 @@ public:
     // For the magnifier: the real pixels under the cursor while reduced.
     bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) override;
     QImage Pixels(const QRect& rect) override;
-    // The pixel (column, row) of control point 1 or 2, or none.
-    void SetMarker(int point, std::optional<QPointF> pixel);
-    std::optional<QPointF> Marker(int point) const { return FMarkers[point == 1 ? 0 : 1]; }
+    // The control points to mark; Pixel is (column, row) with decimals,
+    // integer values at pixel centres.
+    void SetMarkers(std::vector<TPointMarker> markers);
+    const std::vector<TPointMarker>& Markers() const { return FMarkers; }
 
 signals:
-    // Any mouse button pressed at pixel column x, row y.
-    void mouseDown(int x, int y);
+    // Any mouse button pressed at pixel column x, row y; at is the image
+    // position under the cursor's tip with decimals (pixel centres at
+    // integers), modifiers the keys held.
+    void mouseDown(int x, int y, QPointF at, Qt::KeyboardModifiers modifiers);
     // A decode starts or ends (for the progress bar).
     void decodeBusy(bool busy);
     // Another picture (or none) is in place; its size may differ.
@@ -94,5 +107,5 @@ private:
     std::thread FOverviewThread;
     QImage FScaled;                 // the view at a scale between levels
     int FScaledLevel = 0;           // the overview level it was made from
-    std::optional<QPointF> FMarkers[2];
+    std::vector<TPointMarker> FMarkers;
 };
