@@ -9,7 +9,7 @@
 #include "georef/export_pipeline.h"
 #include "georef/gcp_points_file.h"
 #include "georef/save_request.h"
-#include "georef/world_file.h"
+#include "platform/durable_files.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -72,8 +72,9 @@ void WriteWorldFile(TForm1& form)
 
     if (request.TargetFilterIndex == TTargetFilter::Points) {
         // The same checks as a save of the world file, then the points alone
-        // with the residuals of the fit.
-        WriteTextFile(request.TargetFileName, GcpPointsText(request.Points, request.Crs, request.Fit));
+        // with the residuals of the fit, replacing an earlier file only once
+        // they are on the disk.
+        ReplaceFileDurably(request.TargetFileName, GcpPointsText(request.Points, request.Crs, request.Fit));
     } else {
         TExportPipeline pipeline(form.StartDir);
         pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };

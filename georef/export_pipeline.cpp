@@ -5,10 +5,10 @@
 #include "georef/geotiff_check.h"
 #include "georef/geotiff_strip.h"
 #include "georef/world_file.h"
+#include "platform/durable_files.h"
 #include "platform/exceptions.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -79,11 +79,6 @@ void CheckReplaceable(const std::string& fileName)
         RaiseIOError(errno);
 }
 
-void RenameFile(const std::string& from, const std::string& to)
-{
-    if (std::rename(from.c_str(), to.c_str()) != 0)
-        RaiseIOError(errno);
-}
 
 void CopyFile(const std::string& from, const std::string& to)
 {
@@ -279,13 +274,21 @@ void TExportPipeline::PlaceGeoTiff(bool withWorldFile, bool warped)
     CheckReplaceable(targetTfw);
     if (warped)
         CheckReplaceable(targetWarped);
-    RenameFile(TemporaryFile(".tmp"), targetTif);
-    if (withWorldFile)
-        RenameFile(TemporaryFile(".tfw"), targetTfw);
-    else
-        DeleteLeftover(targetTfw);
+    // The converters' outputs go to the disk before they get their names;
+    // the world file is synced as it is written.
+    SyncFile(TemporaryFile(".tmp"));
     if (warped)
-        RenameFile(TemporaryFile(".wrp"), targetWarped);
+        SyncFile(TemporaryFile(".wrp"));
+    RenameDurably(TemporaryFile(".tmp"), targetTif);
+    if (withWorldFile) {
+        RenameDurably(TemporaryFile(".tfw"), targetTfw);
+    } else {
+        // A world file left there would place the GeoTIFF over its own points.
+        DeleteLeftover(targetTfw);
+        SyncFolder(FolderOf(targetTfw));
+    }
+    if (warped)
+        RenameDurably(TemporaryFile(".wrp"), targetWarped);
 }
 
 void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension)
@@ -302,10 +305,10 @@ void TExportPipeline::MakeJgw(const TCrs& crs, const std::string& imageExtension
         WriteTextFile(TemporaryFile(".prj"), crs.EsriWkt + "\n");
         WriteTextFile(TemporaryFile(".xml"), PamAuxXmlText(crs));
     }
-    RenameFile(TemporaryFile(".tfw"), target);
+    RenameDurably(TemporaryFile(".tfw"), target);
     if (crs.Given()) {
-        RenameFile(TemporaryFile(".prj"), prj);
-        RenameFile(TemporaryFile(".xml"), aux);
+        RenameDurably(TemporaryFile(".prj"), prj);
+        RenameDurably(TemporaryFile(".xml"), aux);
     }
 }
 

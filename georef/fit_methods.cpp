@@ -25,6 +25,27 @@ const TFitMethod Methods[] = {
     {ThinPlateSplineFitName, 3, false, false, FitThinPlateSpline},
 };
 
+// A fit that sends every pixel to one map point says nothing of the scan:
+// its world file would have scale 0, which no GIS can use. Refused before
+// anything is written.
+void RequireScale(const TControlPoints& fitted, const TFitResult& fit)
+{
+    const bool allOnOnePoint = std::all_of(fitted.begin(), fitted.end(), [&](const TControlPoint& p) {
+        return p.East == fitted[0].East && p.North == fitted[0].North;
+    });
+    // An affine fit without a linear part does the same, from whichever
+    // points it takes (the two-point fit takes the first two).
+    const TAffineTransform& t = fit.Transform;
+    const bool noLinearPart = fit.Model->Affine() && t.A == 0 && t.B == 0 && t.D == 0 && t.E == 0;
+    if (!allOnOnePoint && !noLinearPart)
+        return;
+    if (allOnOnePoint && fitted.size() > 2)
+        throw Exception("All " + std::to_string(fitted.size()) +
+                        " fitted points have the same map coordinates, which give no scale");
+    throw Exception("Points " + std::to_string(fitted[0].Id) + " and " + std::to_string(fitted[1].Id) +
+                    " have the same map coordinates, which give no scale");
+}
+
 } // namespace
 
 std::span<const TFitMethod> FitMethods()
@@ -87,6 +108,7 @@ TFitResult FitControlPoints(std::string_view name, const TControlPoints& points)
         const TNormaliser centre = PixelNormaliser(fitted);
         fit.Transform = fit.Model->Tangent(centre.X0, centre.Y0);
     }
+    RequireScale(fitted, fit);
     for (const TControlPoint& p : points)
         fit.Residuals.push_back(MeasurePoint(p, *fit.Model));
     return fit;

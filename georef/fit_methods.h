@@ -73,7 +73,8 @@ std::string FitMethodNames();
 
 // Fits the fitted points of the list by the method called name and measures
 // every point against the fit. Raises for an unknown name, for fewer fitted
-// points than the method needs, and as the method itself does.
+// points than the method needs, as the method itself does, and for fitted
+// points whose map coordinates give no scale (all the same).
 TFitResult FitControlPoints(std::string_view name, const TControlPoints& points);
 
 // How far the point lies from where the model sends its pixel.

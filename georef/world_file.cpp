@@ -1,12 +1,9 @@
 #include "georef/world_file.h"
 
-#include "platform/exceptions.h"
+#include "platform/durable_files.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 std::string FormatFixed(double x, int decimals, int minWidth)
@@ -75,25 +72,5 @@ std::string WorldFileText(const TFitResult& fit)
 
 void WriteTextFile(const std::string& fileName, const std::string& text)
 {
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        RaiseIOError(errno);
-    size_t written = 0;
-    int error = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 && error == 0 && errno != EINTR)
-        error = errno;
-    if (error != 0) {
-        ::unlink(fileName.c_str());
-        RaiseIOError(error);
-    }
+    WriteFileSynced(fileName, text);
 }

@@ -21,6 +21,7 @@ std::string WorldFileText(const TAffineTransform& transform);
 // other with them.
 std::string WorldFileText(const TFitResult& fit);
 
-// Creates or truncates fileName and writes text. A failure raises the
-// runtime's I/O error and removes what was written.
+// Creates or truncates fileName, writes text and flushes it to the disk
+// (WriteFileSynced). A failure raises the runtime's I/O error and removes
+// what was written.
 void WriteTextFile(const std::string& fileName, const std::string& text);

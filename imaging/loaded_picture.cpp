@@ -2,11 +2,21 @@
 
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
+#include "platform/picture.h"
 
 void RequireImage(const TGraphic& graphic)
 {
     if (graphic.Width() <= 0 || graphic.Height() <= 0)
         throw EInvalidGraphic(msg::NoImage);
+}
+
+std::unique_ptr<TGraphic> LoadPicturePixels(const std::string& fileName)
+{
+    std::unique_ptr<TGraphic> graphic = LoadPictureFile(fileName);
+    // Decoding first, so that a JPEG's own error comes before the empty picture.
+    graphic->ViewBitmap();
+    RequireImage(*graphic);
+    return graphic;
 }
 
 std::string EarlyEndNotice(const TGraphic& graphic)

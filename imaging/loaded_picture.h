@@ -4,10 +4,16 @@
 // cannot show or convert one, so for it that is an error.
 #include "platform/graphic.h"
 
+#include <memory>
 #include <string>
 
 // Raises EInvalidGraphic "The file holds no image." when either side is 0.
 void RequireImage(const TGraphic& graphic);
+
+// The file loaded and decoded in full (a JPEG decodes here), with
+// RequireImage applied: pinwright-cli check and convert both take a picture
+// this way, so that they agree on every file.
+std::unique_ptr<TGraphic> LoadPicturePixels(const std::string& fileName);
 
 // "The file ends early, in row N; ..." for a picture from a short file, else "".
 std::string EarlyEndNotice(const TGraphic& graphic);

@@ -374,6 +374,13 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     TByteReader in(stream);
     const THeader h = ReadHeader(in);
     CheckLayout(h);
+    // A colour mode this reader does not know gives no pixels: the picture
+    // stays empty whatever size the header declares, and the callers that
+    // need pixels say so.
+    if (p.PixelScheme == psUnknown) {
+        EndProgress();
+        return;
+    }
     SetupColorManager();
     const TBitmapFormat format = ColorManager().BitmapFormatOf(1);
     CheckImageSize(DisplayName(), p.Width, p.Height, static_cast<uint32_t>(BitsPerPixelOf(format)));
@@ -403,7 +410,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream)
     case psCIELab:
         ReadColorPlanes(in, counts, h.Channels);
         break;
-    default: // an unsupported colour mode: the bitmap keeps its size, without pixels
+    default:
         break;
     }
     EndProgress();

@@ -134,8 +134,15 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
 
     const THeader h = ReadHeader(stream);
-    // The loader takes what it can of the other faults: an unknown image type
-    // as no image, an unknown map type or entry size as no palette.
+    // Type 0 says the file holds no pixels, and an unknown type gives none we
+    // could read: the picture stays empty, whatever size the header declares,
+    // and the callers that need pixels say so.
+    if (!h.HasPixelData()) {
+        EndProgress();
+        return;
+    }
+    // The loader takes what it can of the other faults: an unknown map type
+    // or entry size as no palette.
     if (HeaderFaults(h) & hfPixelDepth)
         throw EColorConversionError(msg::InvalidPixelScheme);
     // An identification field cut short leaves nothing to read after it.
@@ -163,20 +170,10 @@ void TTargaGraphic::LoadFromStream(TStream& stream)
     EndProgress();
     StartProgress(msg::Transfering);
     if (!Empty()) {
-        switch (h.ImageType) {
-        case itColorMapped:
-        case itTrueColor:
-        case itGray:
-            ReadPlainRows(stream, h, rowBytes);
-            break;
-        case itColorMappedRLE:
-        case itTrueColorRLE:
-        case itGrayRLE:
+        if (h.IsRunLength())
             ReadRunLengthRows(stream, h, rowBytes);
-            break;
-        default: // no image data: the bitmap keeps its initial content
-            break;
-        }
+        else
+            ReadPlainRows(stream, h, rowBytes);
     }
     EndProgress();
 }

@@ -53,6 +53,7 @@ private:
 
         bool IsGray() const { return ImageType == itGray || ImageType == itGrayRLE; }
         bool IsRunLength() const { return ImageType >= itColorMappedRLE && ImageType <= itGrayRLE; }
+        bool HasPixelData() const { return (ImageType >= itColorMapped && ImageType <= itGray) || IsRunLength(); }
         bool TopDown() const { return (Descriptor & TopDownBit) != 0; }
         bool RightToLeft() const { return (Descriptor & RightToLeftBit) != 0; }
         // Grey images of 16 bits hold grey and alpha, a byte each.

@@ -181,6 +181,8 @@ TEST_F(SaveTest, ErrorsAreShownAndNothingIsMade)
         {"same pixel and same map point",
          [this] { Form->Image1MouseDown(100, 100); Fill("1", "2", "1", "2"); }, "map.tif",
          {{"error", "Pinwright", "Invalid floating point operation."}}},
+        {"same map point, no scale", [this] { Fill("1", "2", "1", "2"); }, "map.jgw",
+         {{"error", "Pinwright", "Points 1 and 2 have the same map coordinates, which give no scale."}}},
         {"malformed coordinate", [this] { Form->Edit18->setText("1,234,5"); }, "map.jgw",
          {{"error", "Pinwright", "'1,234,5' is not a valid floating point value."}}},
         {"target folder missing", [] {}, "missing/map.jgw", {{"error", "Pinwright", "File not found."}}},
@@ -315,6 +317,8 @@ TEST_F(SaveTest, CheckMarkersAndCursorFollowThePoints)
          "sign toggle needed)",
          "x 10, y 20   Y 132.800, X 230.400"},
         {"a box still empty", {100, 100}, {500, 400}, {"3501000", "5404000", "3505000", ""}, false, "", "x 10, y 20"},
+        {"the same map coordinates", {100, 100}, {500, 400}, {"1", "2", "1", "2"}, false,
+         "Points 1 and 2 have the same map coordinates, which give no scale", "x 10, y 20"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -5,6 +5,7 @@
 #include "georef/geotiff_check.h"
 
 #include "platform/bitmap.h"
+#include "platform/durable_files.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 #include "tests/support/test_support.h"
@@ -207,6 +208,41 @@ TEST_F(GeorefPipeline, JgwSideFileThatCannotBeWrittenKeepsTheEarlierSave)
     EXPECT_EQ(pwtest::ReadText(Out("map.jgw")), SampleWorldFile);
     EXPECT_EQ(pwtest::ReadText(Out("map.prj")).rfind("PROJCS[\"DHDN_3_Degree_Gauss_Zone_3\"", 0), 0u);
     EXPECT_EQ(Listing(FOut), (std::set<std::string>{"map.jgw", "map.prj", "map.tif.aux.xml"}));
+}
+
+// Every output reaches the disk before it gets its name, and the folder's
+// entry after: the steps of a GeoTIFF save and of a JGW with its side files.
+TEST_F(GeorefPipeline, EveryFileReachesTheDiskBeforeItsName)
+{
+    const TCrs crs = LookupCrs("EPSG:31467");
+    const std::string file = "file " + FOut + "/", folder = "folder " + FOut;
+    auto rename = [&](const std::string& from, const std::string& to) {
+        return "rename " + Out(from) + " -> " + Out(to);
+    };
+    const struct {
+        const char* Name;
+        std::string Target;
+        TTargetFilter Filter;
+        std::vector<std::string> Steps;
+    } cases[] = {
+        {"GeoTIFF", "map.tif", TTargetFilter::TiffTfw,
+         {file + "temporar.tfw", file + "temporar.txt", file + "temporar.tmp", rename("temporar.tmp", "map.tif"),
+          folder, rename("temporar.tfw", "map.tfw"), folder}},
+        {"JGW", "map.jgw", TTargetFilter::JGW,
+         {file + "temporar.tfw", file + "temporar.prj", file + "temporar.xml", rename("temporar.tfw", "map.jgw"),
+          folder, rename("temporar.prj", "map.prj"), folder, rename("temporar.xml", "map.bmp.aux.xml"), folder}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::string> steps;
+        const TDurableObserver before = SetDurableObserver([&](TDurableStep step, const std::string& name) {
+            steps.push_back((step == TDurableStep::SyncFile ? "file " : step == TDurableStep::Rename ? "rename " : "folder ") +
+                            name);
+        });
+        Save(Request(Out(c.Target), c.Filter, SamplePath("sample_map.bmp"), TSourceFilter::BMP, crs));
+        SetDurableObserver(before);
+        EXPECT_EQ(steps, c.Steps);
+    }
 }
 
 TEST_F(GeorefPipeline, ReplacesExistingTargets)

@@ -21,6 +21,10 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
 {
     TControlPoint fittedP3 = P3;
     fittedP3.Role = TPointRole::Fitted;
+    TControlPoint onP1 = P2; // another pixel, point 1's map coordinates
+    onP1.East = P1.East, onP1.North = P1.North;
+    TControlPoint thirdOnP1 = fittedP3;
+    thirdOnP1.East = P1.East, thirdOnP1.North = P1.North;
     const struct {
         const char* Name;
         TControlPoints Points;
@@ -46,6 +50,12 @@ TEST(SaveRequest, FitsByNameAndMeasuresEveryPoint)
          "Unknown transformation 'cubic' (the transformations are two-point, similarity, helmert, affine, "
          "projective, polynomial2, polynomial3, tps)",
          {}},
+        {"the same map coordinates give no scale", {P1, P3, onP1}, "two-point", false,
+         "Points 1 and 2 have the same map coordinates, which give no scale", {}},
+        {"nor with a rotation", {P1, onP1}, "similarity", false,
+         "Points 1 and 2 have the same map coordinates, which give no scale", {}},
+        {"nor fitted by an affine", {P1, onP1, thirdOnP1}, "affine", false,
+         "All 3 fitted points have the same map coordinates, which give no scale", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -80,6 +80,24 @@ for page in pinwright pinwright-cli; do
   same "man -l $page.1 warnings" "" "$warnings"
 done
 
+# `man pinwright-cli` lists every command of `pinwright-cli --help`, each with
+# every option its own --help names, in that command's part of the page.
+cli=$root/usr/bin/pinwright-cli
+page=$(LC_ALL=C.UTF-8 MANWIDTH=200 MANPATH=$root/usr/share/man man --nh --nj pinwright-cli 2>&1)
+commands=$("$cli" --help | sed -n '/^Commands:$/,/^$/s/^  \([a-z][a-z0-9-]*\) .*/\1/p')
+[ -n "$commands" ] || fail "no commands found in pinwright-cli --help"
+for option in $("$cli" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
+  grep -qF -- "$option" <<<"$page" || fail "man pinwright-cli lacks $option"
+done
+for command in $commands; do
+  help=$("$cli" "$command" --help) || fail "pinwright-cli $command --help exits with status $?"
+  part=$(awk -v heading="   The $command command:" '$0 == heading { on = 1; next } on && /^ {0,3}[^ ]/ { exit } on' <<<"$page")
+  [ -n "$part" ] || fail "man pinwright-cli lacks the $command command"
+  for option in $(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u); do
+    grep -qF -- "$option" <<<"$part" || fail "man pinwright-cli lacks $option of the $command command"
+  done
+done
+
 # --- package ---------------------------------------------------------------
 start=$(date +%s)
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1) ||

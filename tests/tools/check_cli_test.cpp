@@ -34,6 +34,12 @@ std::string Autodesk(size_t pixelBytes)
 
 // Dr. Halo, 0 pixels wide and one row high.
 const std::string EmptyCut("\0\0\1\0\0\0\0\0", 8);
+// Targa of image type 0 (no pixel data), declaring 41792 x 25443 pixels.
+const std::string TypeZeroTarga("\0\0\0\0\0\0\0\0\0\0\0\0\x40\xa3\x63\x63\x18\0\0", 19);
+// Photoshop in colour mode 5, which gives no pixels, declaring 40000 x 30000.
+const std::string UnknownModePsd("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\x75\x30\0\0\x9c\x40\0\x08\0\5"
+                                 "\0\0\0\0\0\0\0\0\0\0\0\0\0\0",
+                                 40);
 
 TEST(CheckCli, OneLinePerFileAndStatusOneWhenAnyFailed)
 {
@@ -66,17 +72,28 @@ TEST(CheckCli, OneLinePerFileAndStatusOneWhenAnyFailed)
 TEST(CheckCli, ConvertRefusesAnEmptyPictureAndWarnsOfAnEarlyEnd)
 {
     pwtest::TempDir dir;
-    const std::string empty = dir.File("empty.cut"), cut = dir.File("cut.pic");
-    pwtest::WriteText(empty, EmptyCut);
+    const std::string cut = dir.File("cut.pic");
     pwtest::WriteText(cut, Autodesk(6));
 
-    const pwtest::CommandResult refused = Cli({"convert", empty, dir.File("a.png")});
-    EXPECT_EQ(refused.ExitCode, 1);
-    EXPECT_EQ(refused.Err, "The file holds no image.\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.File("a.png")));
-    const pwtest::CommandResult info = Cli({"info", empty});
-    EXPECT_EQ(info.ExitCode, 0);
-    EXPECT_NE(info.Out.find("\"width\": 0"), std::string::npos) << info.Out;
+    // Pictures that get none of the rows they declare: check and convert
+    // give the same answer, and info describes them as 0 x 0.
+    const std::pair<const char*, std::string> empties[] = {
+        {"empty.cut", EmptyCut}, {"none.tga", TypeZeroTarga}, {"mode5.psd", UnknownModePsd}};
+    for (const auto& [name, bytes] : empties) {
+        SCOPED_TRACE(name);
+        const std::string empty = dir.File(name);
+        pwtest::WriteText(empty, bytes);
+        const pwtest::CommandResult checked = Cli({"check", empty});
+        EXPECT_EQ(checked.ExitCode, 1);
+        EXPECT_EQ(checked.Out, empty + ": The file holds no image.\n");
+        const pwtest::CommandResult refused = Cli({"convert", empty, dir.File("a.png")});
+        EXPECT_EQ(refused.ExitCode, 1);
+        EXPECT_EQ(refused.Err, "The file holds no image.\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("a.png")));
+        const pwtest::CommandResult info = Cli({"info", empty});
+        EXPECT_EQ(info.ExitCode, 0);
+        EXPECT_NE(info.Out.find("\"width\": 0,"), std::string::npos) << info.Out;
+    }
 
     const pwtest::CommandResult warned = Cli({"convert", cut, dir.File("b.ppm")});
     EXPECT_EQ(warned.ExitCode, 0);

@@ -110,6 +110,8 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
          "Floating point division by zero."},
         {"same pixel, same map point", {bmp, "--p1", "100,100", "--p2", "100,100", "--map", "1,2,1,2"},
          "Invalid floating point operation."},
+        {"same map point, no scale", {bmp, "--p1", "100,100", "--p2", "500,400", "--map", "1,2,1,2"},
+         "Points 1 and 2 have the same map coordinates, which give no scale."},
         {"malformed coordinate", {bmp, "--p1", "1,1", "--p2", "2,2", "--map", "3501000,54O4000,3505000,5401000"},
          "'54O4000' is not a valid floating point value."},
         {"three coordinates", {bmp, "--p1", "1,1", "--p2", "2,2", "--map", "1,2,3"},

@@ -8,7 +8,8 @@
 // process has succeeded are its files moved to their final names, so two
 // sheets sharing a folder never meet in the pipeline's temporary files and
 // a failed sheet leaves nothing behind. Successes are kept in LIST.done for
-// --resume.
+// --resume, each once its files are on the disk.
+#include "platform/durable_files.h"
 #include "platform/exceptions.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
@@ -28,6 +29,8 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -215,9 +218,13 @@ public:
             }
         }
         FFile = std::fopen(fileName.c_str(), resume ? "a" : "w");
-        if (!FFile)
+        if (!FFile) {
             std::cerr << "pinwright-cli: cannot keep " << fileName << " (" << WithFullStop(IOErrorText(errno))
                       << "); --resume will redo every sheet" << std::endl;
+            return;
+        }
+        FFileName = fileName;
+        Sync(true); // a new journal's entry goes into its folder
     }
     ~TJournal()
     {
@@ -250,20 +257,96 @@ public:
         }
         line += '\n';
         std::fputs(line.c_str(), FFile);
-        std::fflush(FFile);
+        Sync(false);
     }
 
 private:
+    // A journal that cannot be written is given up with a warning: the sheets
+    // are redone by --resume, which costs time but loses nothing.
+    void Sync(bool folderToo)
+    {
+        try {
+            if (std::fflush(FFile) != 0)
+                RaiseIOError(errno);
+            SyncFile(::fileno(FFile), FFileName);
+            if (folderToo)
+                SyncFolder(FolderOf(FFileName));
+        } catch (const std::exception& e) {
+            std::cerr << "pinwright-cli: cannot keep " << FFileName << " (" << WithFullStop(e.what())
+                      << "); --resume will redo sheets" << std::endl;
+            std::fclose(FFile);
+            FFile = nullptr;
+        }
+    }
+
     std::FILE* FFile = nullptr;
+    std::string FFileName;
     std::map<std::string, std::vector<std::string>> FDone;
 };
 
-volatile std::sig_atomic_t StopRequested = 0;
+// The stop signals and the ends of the sheets' processes arrive on one
+// descriptor: they are blocked and read from a signal file descriptor, so
+// that a stop coming at any moment, even just before the wait for a sheet,
+// ends that wait at once. The sheets' processes start with the signal mask
+// the batch had.
+class TBatchSignals {
+public:
+    TBatchSignals()
+    {
+        // A stop is taken even where the batch was started with SIGINT
+        // ignored (a background job); an ignored hang-up (nohup) stays
+        // ignored. The sheets' ends must not be reaped by the system.
+        for (const int signal : {SIGINT, SIGTERM, SIGCHLD})
+            std::signal(signal, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+            sigaddset(&set, signal);
+        ::sigprocmask(SIG_BLOCK, &set, &FOriginalMask);
+        FHandle = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+        if (FHandle < 0) {
+            const int error = errno;
+            ::sigprocmask(SIG_SETMASK, &FOriginalMask, nullptr);
+            throw Exception(std::string("Cannot wait for stop signals: ") + std::strerror(error));
+        }
+    }
+    ~TBatchSignals()
+    {
+        // A stop that came after the last wait is not acted on any more.
+        Drain();
+        ::close(FHandle);
+        ::sigprocmask(SIG_SETMASK, &FOriginalMask, nullptr);
+    }
+    TBatchSignals(const TBatchSignals&) = delete;
+    TBatchSignals& operator=(const TBatchSignals&) = delete;
 
-extern "C" void RequestStop(int)
-{
-    StopRequested = 1;
-}
+    const sigset_t& OriginalMask() const { return FOriginalMask; }
+
+    // Waits for the next signals; true when a stop was among them, false
+    // when only sheets ended.
+    bool Wait()
+    {
+        pollfd ready{FHandle, POLLIN, 0};
+        while (::poll(&ready, 1, -1) < 0)
+            if (errno != EINTR)
+                throw Exception(std::string("Waiting for the sheets failed: ") + std::strerror(errno));
+        return Drain();
+    }
+
+    // Reads the signals pending without waiting; true when a stop was among them.
+    bool Drain()
+    {
+        bool stop = false;
+        signalfd_siginfo info;
+        while (::read(FHandle, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            stop = stop || info.ssi_signo != SIGCHLD;
+        return stop;
+    }
+
+private:
+    int FHandle = -1;
+    sigset_t FOriginalMask;
+};
 
 struct TRunning {
     size_t Sheet = 0;
@@ -316,8 +399,8 @@ std::string FailureMessage(const std::string& errors, int status)
 
 class TBatch {
 public:
-    TBatch(std::vector<TSheet> sheets, int jobs, TJournal& journal, bool resume)
-        : FSheets(std::move(sheets)), FJobs(jobs), FJournal(journal), FResume(resume),
+    TBatch(std::vector<TSheet> sheets, int jobs, TJournal& journal, bool resume, TBatchSignals& signals)
+        : FSheets(std::move(sheets)), FJobs(jobs), FJournal(journal), FResume(resume), FSignals(signals),
           FProgress(::isatty(STDERR_FILENO) == 1)
     {
         std::error_code error;
@@ -330,10 +413,14 @@ public:
     {
         size_t next = 0;
         ShowProgress();
+        bool stopRequested = false;
         while (next < FSheets.size() || !FRunning.empty()) {
-            while (!StopRequested && next < FSheets.size() && FRunning.size() < static_cast<size_t>(FJobs))
+            // A stop that came while the list was read, or while sheets were
+            // started or reported, is seen before more are started.
+            stopRequested = FSignals.Drain() || stopRequested;
+            while (!stopRequested && next < FSheets.size() && FRunning.size() < static_cast<size_t>(FJobs))
                 Start(next++);
-            if (StopRequested && !FStopping) {
+            if (stopRequested && !FStopping) {
                 // The sheets running are ended (and reported as failed), the
                 // others are not begun.
                 FStopping = true;
@@ -342,21 +429,11 @@ public:
                 for (; next < FSheets.size(); ++next)
                     Report(next, "failed: stopped before it began");
             }
-            if (FRunning.empty())
-                continue;
-            int status = 0;
-            const pid_t pid = ::waitpid(-1, &status, 0);
-            if (pid < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw Exception(std::string("Waiting for the sheets failed: ") + std::strerror(errno));
-            }
-            const auto found = FRunning.find(pid);
-            if (found == FRunning.end())
-                continue;
-            TRunning running = found->second;
-            FRunning.erase(found);
-            Finish(running, status);
+            FinishEnded();
+            // A sheet that ends after FinishEnded leaves its signal pending,
+            // so the wait returns at once.
+            if (!FRunning.empty() && FSignals.Wait())
+                stopRequested = true;
         }
         ClearProgress();
         std::cout << FSheets.size() << " sheets: " << FOk << " ok, " << FFailed << " failed, " << FSkipped
@@ -365,6 +442,23 @@ public:
     }
 
 private:
+    // Reaps every sheet's process that has ended.
+    void FinishEnded()
+    {
+        for (;;) {
+            int status = 0;
+            const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+            if (pid <= 0)
+                return;
+            const auto found = FRunning.find(pid);
+            if (found == FRunning.end())
+                continue;
+            TRunning running = found->second;
+            FRunning.erase(found);
+            Finish(running, status);
+        }
+    }
+
     void Start(size_t index)
     {
         const TSheet& sheet = FSheets[index];
@@ -415,8 +509,9 @@ private:
         // converters too.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
         posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setsigmask(&attributes, &FSignals.OriginalMask());
         pid_t pid = 0;
         const int error = ::posix_spawn(&pid, FSelf.c_str(), &actions, &attributes, argv.data(), environ);
         posix_spawnattr_destroy(&attributes);
@@ -472,11 +567,17 @@ private:
             if (::lstat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
                 return WithFullStop(IOErrorText(EISDIR));
         }
-        for (const std::string& name : names) {
-            const std::string destination = running.TargetFolder + name;
-            if (::rename((running.Staging + name).c_str(), destination.c_str()) != 0)
-                return WithFullStop(IOErrorText(errno));
-            made.push_back(destination);
+        // Each file reaches the disk before its new name does, and both
+        // before the journal counts the sheet as done.
+        try {
+            for (const std::string& name : names) {
+                const std::string destination = running.TargetFolder + name;
+                SyncFile(running.Staging + name);
+                RenameDurably(running.Staging + name, destination);
+                made.push_back(destination);
+            }
+        } catch (const std::exception& e) {
+            return WithFullStop(e.what());
         }
         return std::string();
     }
@@ -517,6 +618,7 @@ private:
     int FJobs;
     TJournal& FJournal;
     bool FResume;
+    TBatchSignals& FSignals;
     bool FProgress;
     bool FStopping = false;
     std::string FSelf;
@@ -528,6 +630,7 @@ private:
 
 int RunBatchCommand(int argc, char** argv)
 {
+    TBatchSignals signals;
     std::string list;
     int jobs = 1;
     bool resume = false;
@@ -565,10 +668,5 @@ int RunBatchCommand(int argc, char** argv)
     }
 
     TJournal journal(list == "-" ? std::string() : list + ".done", resume);
-    struct sigaction action = {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    return TBatch(std::move(sheets), jobs, journal, resume).Run();
+    return TBatch(std::move(sheets), jobs, journal, resume, signals).Run();
 }

@@ -2,9 +2,7 @@
 // prints one line per file, so that a folder of scans can be vetted before
 // georeferencing. Exit status 1 when any file could not be read.
 #include "imaging/loaded_picture.h"
-#include "platform/bitmap.h"
 #include "platform/exceptions.h"
-#include "platform/picture.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
 
@@ -19,9 +17,7 @@ int RunCheckCommand(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string line;
         try {
-            const std::unique_ptr<TGraphic> graphic = LoadPictureFile(argv[i]);
-            graphic->ViewBitmap(); // a JPEG decodes here
-            RequireImage(*graphic);
+            const std::unique_ptr<TGraphic> graphic = LoadPicturePixels(argv[i]);
             const std::string size = std::to_string(graphic->Width()) + " x " + std::to_string(graphic->Height());
             line = graphic->EndedEarly()
                        ? "ended early at row " + std::to_string(graphic->EarlyEndRow()) + " (" + size + ")"

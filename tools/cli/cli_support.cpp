@@ -1,5 +1,6 @@
 #include "tools/cli/cli_support.h"
 
+#include "platform/durable_files.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 
@@ -161,15 +162,17 @@ void TOutputFile::Commit()
 {
     FILE* file = FFile;
     FFile = nullptr;
-    if (std::fflush(file) != 0) {
-        const int error = errno;
+    try {
+        if (std::fflush(file) != 0)
+            RaiseIOError(errno);
+        SyncFile(::fileno(file), FTempName);
+    } catch (...) {
         std::fclose(file);
-        RaiseIOError(error);
+        throw;
     }
     if (std::fclose(file) != 0)
         RaiseIOError(errno);
-    if (::rename(FTempName.c_str(), FFileName.c_str()) != 0)
-        RaiseIOError(errno);
+    RenameDurably(FTempName, FFileName);
     FTempName.clear();
     SetPending("");
 }

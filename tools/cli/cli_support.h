@@ -40,7 +40,8 @@ public:
     // Writes all bytes; 0 on success, else the errno value.
     int TryWrite(const void* data, size_t size);
     void Write(const std::string& text) { Write(text.data(), text.size()); }
-    // Flushes, closes and renames onto the target; raises on failure.
+    // Flushes to the disk, closes and renames onto the target, then flushes
+    // the folder (platform/durable_files.h); raises on failure.
     void Commit();
 
 private:

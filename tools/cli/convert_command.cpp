@@ -1,6 +1,5 @@
 #include "imaging/loaded_picture.h"
 #include "platform/bitmap.h"
-#include "platform/picture.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/image_writers.h"
@@ -15,14 +14,11 @@ int RunConvertCommand(int argc, char** argv)
     const std::string input = argv[1];
     const std::string output = argv[2];
     const TImageFileKind kind = ImageFileKindOf(output);
-    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(input);
-    // Decoding first, so that a JPEG's own error comes before the empty picture.
-    const TBitmap& bitmap = graphic->ViewBitmap();
-    RequireImage(*graphic);
+    const std::unique_ptr<TGraphic> graphic = LoadPicturePixels(input);
     if (graphic->EndedEarly())
         std::cerr << "Warning: " << input << ": " << EarlyEndNotice(*graphic) << std::endl;
     TOutputFile file(output);
-    WriteImageFile(kind, bitmap, file);
+    WriteImageFile(kind, graphic->ViewBitmap(), file);
     file.Commit();
     return 0;
 }

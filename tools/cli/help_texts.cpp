@@ -1,12 +1,16 @@
 #include "tools/cli/help_texts.h"
 
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
 #ifndef PW_VERSION
 #define PW_VERSION "unknown"
 #endif
 
 const char* const ProgramHelp = R"(Usage: pinwright-cli COMMAND ARGUMENTS
        pinwright-cli COMMAND --help
-       pinwright-cli --help | --version
+       pinwright-cli --help | --help-all | --version
 
 Georeferences scanned maps by two control points, and reads every picture
 format of the Pinwright workbench, from the command line.
@@ -24,6 +28,9 @@ Exit status:
   1  an error; its message is the last line on standard error, and no
      output file is left behind
   2  a command line that cannot be used (unknown option, missing argument)
+
+--help-all prints this and the help of every command, as the manual page
+pinwright-cli(1) shows them.
 )";
 
 namespace {
@@ -133,6 +140,35 @@ Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
 one sheet or more failed, or the list cannot be read), 2 a usage error.
 )";
 
+const char* const CheckHelp = R"text(Usage: pinwright-cli check FILE...
+
+Loads and decodes each FILE in full as the workbench does, writes nothing,
+and prints one line per file: "FILE: ok (W x H)", "FILE: ended early at
+row N (W x H)" for a file whose data end before its image does (the rows
+from N on are empty), or "FILE: MESSAGE" for a file that cannot be read or
+holds no image.
+
+Exit status: 0 every file could be read, 1 one file or more could not,
+2 a usage error.
+)text";
+
+const std::string UsagePrefix = "Usage: ";
+
+// The commands as ProgramHelp lists them: the first word of each line of
+// its "Commands:" section that starts with two blanks.
+std::vector<std::string> ListedCommands()
+{
+    std::vector<std::string> commands;
+    std::istringstream in(ProgramHelp);
+    std::string line;
+    while (std::getline(in, line) && line != "Commands:")
+        ;
+    while (std::getline(in, line) && !line.empty())
+        if (line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ')
+            commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+    return commands;
+}
+
 } // namespace
 
 const char* CommandHelp(const std::string& command)
@@ -143,7 +179,26 @@ const char* CommandHelp(const std::string& command)
         return ConvertHelp;
     if (command == "georef")
         return GeorefHelp;
+    if (command == "check")
+        return CheckHelp;
     return nullptr;
+}
+
+std::string FullHelp()
+{
+    std::string text = ProgramHelp;
+    for (const std::string& command : ListedCommands()) {
+        const char* help = CommandHelp(command);
+        if (!help)
+            throw std::logic_error("the command " + command + " has no help text");
+        // Under its heading the usage goes without "Usage: ", indented as its
+        // continuation lines are, which help2man takes for a subsection.
+        std::string body = help;
+        if (body.rfind(UsagePrefix, 0) == 0)
+            body.replace(0, UsagePrefix.size(), std::string(UsagePrefix.size(), ' '));
+        text += "\nThe " + command + " command:\n" + body;
+    }
+    return text;
 }
 
 std::string VersionLine()

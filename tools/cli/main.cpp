@@ -46,6 +46,10 @@ int main(int argc, char** argv)
             std::cout << ProgramHelp;
             return 0;
         }
+        if (command == "--help-all") {
+            std::cout << FullHelp();
+            return 0;
+        }
         if (command == "--version") {
             std::cout << VersionLine() << '\n';
             return 0;

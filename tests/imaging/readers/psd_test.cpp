@@ -132,7 +132,7 @@ TEST(PsdReader, VariantsAndFailures)
         {"colour mode data of 4 entries",
          {.Mode = 2, .ColorData = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, .Planes = {{3, 1}}},
          {Opaque | 0x04080C, Opaque | 0x02060A}},
-        {"unsupported colour mode: the size, no pixels", {.Mode = 5, .Planes = {r, g, b}}, {Opaque, Opaque}},
+        {"unsupported colour mode: an empty picture", {.Mode = 5, .Planes = {r, g, b}}, {}},
         {"signature", {.Signature = "8BPX", .Planes = {r, g, b}}, {}, InvalidFormat},
         {"version 2", {.Version = 2, .Planes = {r, g, b}}, {}, InvalidFormat},
         {"RGB with two channels", {.Planes = {r, g}}, {}, InvalidColor},
