@@ -65,11 +65,12 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y)
     return label;
 }
 
-// A value label keeps room for a six-digit pixel position.
+// A value label keeps room for a five-digit pixel position with two
+// decimals, as a snap gives it.
 QLabel* MakeValueLabel(QWidget* parent, int x, int y)
 {
     auto* label = new QLabel(kUnplacedText, parent);
-    label->setGeometry(x, y, 45, 13);
+    label->setGeometry(x, y, 48, 13);
     return label;
 }
 
