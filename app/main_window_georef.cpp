@@ -6,9 +6,7 @@
 #include "app/application.h"
 #include "app/image_view.h"
 #include "georef/coordinates.h"
-#include "georef/save_request.h"
 #include "georef/gcp_points_file.h"
-#include "georef/point_check.h"
 #include "platform/exceptions.h"
 
 #include <QCheckBox>
@@ -18,7 +16,6 @@
 #include <QProgressBar>
 #include <QSettings>
 
-#include <cmath>
 
 namespace {
 
