@@ -49,6 +49,24 @@ tiffcp -c g4 "$work/bw.tif" "$work/l.tif"; seed tif "$work/l.tif" g4.tif
 tiffcp -c g3:2d:fill -f lsb2msb "$work/bw.tif" "$work/m.tif"; seed tif "$work/m.tif" g3_2d.tif
 tiffcp -8 -c lzw:2 "$work/a.tif" "$work/n.tif"; seed tif "$work/n.tif" bigtiff_lzw.tif
 tiffcp -8 -B -c g4 "$work/bw.tif" "$work/o.tif"; seed tif "$work/o.tif" bigtiff_be_g4.tif
+# The codings GIS tools write today (tiffcp, gdal_translate) and 12-bit grey;
+# PW_FUZZ_SEEDS='zstd_*' (lzma_*, webp_*) directs fuzz/run.sh at one of them.
+convert "$work/grey.pgm" -compress none "$work/g8.tif"
+convert "$work/rgba.png" -compress none "$work/rgba.tif"
+gdal_translate -q -ot UInt16 -scale 0 255 0 4095 -co NBITS=12 "$work/grey.pgm" "$work/g12.tif"
+seed tif "$work/g12.tif" grey12.tif
+for c in zstd lzma; do
+  tiffcp -c $c:2 -r 4 "$work/a.tif" "$work/p.tif"; seed tif "$work/p.tif" ${c}_rgb_pred.tif
+  tiffcp -c $c:2 "$work/rgba.tif" "$work/p.tif"; seed tif "$work/p.tif" ${c}_rgba_pred.tif
+  tiffcp -B -c $c -t -w 16 -l 16 "$work/g8.tif" "$work/p.tif"; seed tif "$work/p.tif" ${c}_grey_be_tiled.tif
+  tiffcp -B -c $c:2 "$work/i.tif" "$work/p.tif"; seed tif "$work/p.tif" ${c}_grey16be_pred.tif
+  tiffcp -c $c -r 4 "$work/g12.tif" "$work/p.tif"; seed tif "$work/p.tif" ${c}_grey12.tif
+done
+tiffcp -c webp -r 4 "$work/a.tif" "$work/p.tif"; seed tif "$work/p.tif" webp_rgb.tif
+tiffcp -B -c webp:p100 -t -w 16 -l 16 "$work/rgba.tif" "$work/p.tif"; seed tif "$work/p.tif" webp_rgba_lossless_be_tiled.tif
+gdal_translate -q -co COMPRESS=WEBP -co WEBP_LOSSLESS=YES "$work/a.tif" "$work/p.tif"; seed tif "$work/p.tif" webp_rgb_lossless.tif
+gdal_translate -q -co COMPRESS=WEBP -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 "$work/rgba.tif" "$work/p.tif"
+seed tif "$work/p.tif" webp_rgba_tiled.tif
 
 # EPS with a TIFF preview: the binary header, a tiny PostScript part and the TIFF.
 /usr/bin/python3 - "$work/a.tif" "$work/a.eps" <<'PY'

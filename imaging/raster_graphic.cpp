@@ -17,6 +17,7 @@ const char* CompressionKindName(TCompressionKind kind)
         "ckJPEG",        "ckOldJPEG",     "ckThunderScan",   "ckNeXT",             "ckIT8CTPad",
         "ckIT8Linework", "ckIT8Monochrome", "ckIT8BinaryLineArt", "ckPixarFilm",   "ckPixarLog",
         "ckKodakDCS",    "ckJBIG",        "ckPhotoCDHuffman",
+        "ckZstd",        "ckLZMA",        "ckWebP",
     };
     return kind < std::size(names) ? names[kind] : "ckUnknown";
 }

@@ -55,6 +55,9 @@ enum TCompressionKind : uint8_t {
     ckKodakDCS,
     ckJBIG,
     ckPhotoCDHuffman,
+    ckZstd,
+    ckLZMA,
+    ckWebP,
 };
 
 // Member names, for reports such as pinwright-cli info.

@@ -3,10 +3,13 @@
 #include "imaging/byte_reader.h"
 #include "imaging/compression/ccitt_decoders.h"
 #include "imaging/compression/lz77_decoder.h"
+#include "imaging/compression/lzma_decoder.h"
 #include "imaging/compression/lzw_decoder.h"
 #include "imaging/compression/run_length_decoders.h"
 #include "imaging/compression/thunder_decoder.h"
 #include "imaging/compression/tiff_jpeg_decoder.h"
+#include "imaging/compression/webp_decoder.h"
+#include "imaging/compression/zstd_decoder.h"
 #include "imaging/image_limits.h"
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
@@ -53,6 +56,9 @@ TCompressionKind CompressionKindOf(uint32_t value)
     case 32946: return ckDeflate;
     case 32947: return ckKodakDCS;
     case 34661: return ckJBIG;
+    case 34925: return ckLZMA;
+    case 50000: return ckZstd;
+    case 50001: return ckWebP;
     default: return ckUnknown;
     }
 }
@@ -91,6 +97,27 @@ void ReverseBits(uint8_t* data, size_t count)
         data[i] = table[data[i]];
 }
 
+// 12-bit grey samples lie two in three bytes, the first sample's high bits
+// first whatever the file's byte order; they are scaled to bytes by the
+// colour manager's rule for every depth, v * 255 div 4095, so that only full
+// white becomes 255, as 16-bit samples do.
+void Grey12To8(const uint8_t* row, uint8_t* out, uint32_t pixels)
+{
+    static const auto scale = [] {
+        std::array<uint8_t, 4096> t{};
+        for (uint32_t v = 0; v < t.size(); ++v)
+            t[v] = static_cast<uint8_t>(v * 255 / 4095);
+        return t;
+    }();
+    uint32_t i = 0;
+    for (; i + 1 < pixels; i += 2, row += 3) {
+        out[i] = scale[(uint32_t(row[0]) << 4) | (row[1] >> 4)];
+        out[i + 1] = scale[(uint32_t(row[1] & 0x0F) << 8) | row[2]];
+    }
+    if (i < pixels)
+        out[i] = scale[(uint32_t(row[0]) << 4) | (row[1] >> 4)];
+}
+
 uint64_t CeilDiv(uint64_t a, uint64_t b)
 {
     return (a + b - 1) / b;
@@ -122,6 +149,7 @@ struct TTIFFGraphic::TLayout {
     // CCITT decoders reverse them themselves, JPEG data never are).
     bool ReverseBits = false;
     bool Direct = false;         // uncompressed or PackBits rows that already have the bitmap's layout
+    bool Grey12 = false;         // 12-bit grey rows, which the reader scales into the bitmap itself
     std::vector<uint64_t> Offsets;
     std::vector<uint64_t> ByteCounts;
     int64_t StreamSize = 0;
@@ -254,7 +282,8 @@ void TTIFFGraphic::CheckLayout(const TLayout& layout) const
     const TImageProperties& p = ImageProperties;
     const uint32_t bps = p.BitsPerSample;
     const uint32_t spp = p.SamplesPerPixel;
-    if (bps != 1 && bps != 2 && bps != 4 && bps != 8 && bps != 16)
+    const bool grey12 = bps == 12 && p.PixelScheme == psGray && spp == 1;
+    if (bps != 1 && bps != 2 && bps != 4 && bps != 8 && bps != 16 && !grey12)
         RaiseInvalidColorFormat();
     switch (p.PixelScheme) {
     case psGray:
@@ -281,6 +310,10 @@ void TTIFFGraphic::CheckLayout(const TLayout& layout) const
     if ((p.CompressionKind == ckJPEG && (bps != 8 || p.PixelScheme == psIndexed)) ||
         (p.PixelScheme == psCIELab && bps != 8))
         RaiseInvalidColorFormat();
+    // A WebP picture holds 8-bit red, green, blue (and alpha) side by side.
+    if (p.CompressionKind == ckWebP &&
+        (bps != 8 || (p.PixelScheme != psRGB && p.PixelScheme != psRGBA) || layout.Planes != 1))
+        RaiseInvalidColorFormat();
     // Subsampled chroma arrives in blocks of several rows, which only the
     // JPEG decoder undoes.
     if (p.PixelScheme == psYCbCr && p.CompressionKind != ckJPEG && p.YCbCrSubSampling.size() >= 2 &&
@@ -306,9 +339,9 @@ void TTIFFGraphic::ConfigureColorManager(TLayout& layout)
     const bool fileBigEndian = (p.Flags & ifBigEndian) != 0;
     TSampleFlags sourceFlags = fileBigEndian != (std::endian::native == std::endian::big) ? sfSwapBytes : 0;
     const uint8_t sourceBits = p.BitsPerSample;
-    // 16-bit samples are reduced to 8 bits; 2-bit samples go to a 4-bit
-    // bitmap, the smallest that holds them.
-    const uint8_t targetBits = sourceBits == 16 ? 8 : sourceBits == 2 ? 4 : sourceBits;
+    // 16-bit and 12-bit samples are reduced to 8 bits; 2-bit samples go to a
+    // 4-bit bitmap, the smallest that holds them.
+    const uint8_t targetBits = sourceBits == 16 || sourceBits == 12 ? 8 : sourceBits == 2 ? 4 : sourceBits;
 
     TPixelScheme source = p.PixelScheme;
     uint8_t sourceSamples = p.SamplesPerPixel;
@@ -431,6 +464,12 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
         return std::make_unique<TTIFFJPEGDecoder>(&FDecoderProperties);
     case ckThunderScan:
         return std::make_unique<TThunderDecoder>(static_cast<int>(width));
+    case ckZstd:
+        return std::make_unique<TZstdDecoder>();
+    case ckLZMA:
+        return std::make_unique<TLZMADecoder>();
+    case ckWebP:
+        return std::make_unique<TWebPDecoder>(p.SamplesPerPixel, width);
     default:
         break;
     }
@@ -465,16 +504,19 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         decoder = CreateDecoder(stream);
         ConfigureColorManager(layout);
         CheckLayout(layout);
+        layout.Grey12 = p.BitsPerSample == 12;
         CheckImageSize(TIFFDisplayName, p.Width, p.Height, layout.BitmapBits);
         SetSize(static_cast<int>(p.Width), static_cast<int>(p.Height));
         ProgressRect.Right = static_cast<int32_t>(p.Width);
         SetPaletteFor(stream);
         p.RowBytes = static_cast<uint32_t>(CeilDiv(uint64_t(p.BitsPerPixel) * p.Width, 8));
 
-        // Differencing goes with the Deflate and LZW codings; other schemes
-        // do not use it.
-        if (p.Predictor == 2 && (p.CompressionKind == ckDeflate || p.CompressionKind == ckLZW)) {
-            if (p.BitsPerSample != 8 && p.BitsPerSample != 16)
+        // Differencing goes with the Deflate, LZW, ZSTD and LZMA codings;
+        // other schemes do not use it. The floating-point predictor (3) is
+        // not undone here, so such a file is refused rather than shown wrong.
+        const TCompressionKind kind = p.CompressionKind;
+        if (p.Predictor >= 2 && (kind == ckDeflate || kind == ckLZW || kind == ckZstd || kind == ckLZMA)) {
+            if (p.Predictor != 2 || (p.BitsPerSample != 8 && p.BitsPerSample != 16))
                 RaiseInvalidTIFF();
             layout.PredictorBytes = p.BitsPerSample / 8;
         }
@@ -495,7 +537,6 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         // Compressed blocks are read by their byte counts, so each needs one.
         if (decoder && layout.ByteCounts.size() < layout.Offsets.size())
             RaiseInvalidTIFF();
-        const TCompressionKind kind = p.CompressionKind;
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
                              kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
         const TColorManager& cm = ColorManager();
@@ -517,7 +558,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         p.StripCount = static_cast<uint32_t>(layout.Offsets.size());
         if (layout.Direct)
             ReadStripsDirect(stream, layout, decoder.get());
-        else if (kind == ckPackBits && !layout.Tiled && layout.Planes == 1)
+        else if (kind == ckPackBits && !layout.Tiled && layout.Planes == 1 && !layout.Grey12)
             DecodePackBitsRows(stream, layout);
         else
             DecodeImage(stream, layout, decoder.get());
@@ -785,9 +826,9 @@ void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decod
             if (band * blocksAcross >= layout.Offsets.size())
                 break;
             bandRows = std::min(p.TileLength, p.Height - p.RowIndex);
-            // Tiles are stored whole, also at the edges; the JPEG decoder
-            // wants all of a tile, the others stop after the rows shown.
-            decoderRows = p.CompressionKind == ckJPEG ? p.TileLength : bandRows;
+            // Tiles are stored whole, also at the edges; the JPEG and WebP
+            // decoders want all of a tile, the others stop after the rows shown.
+            decoderRows = p.CompressionKind == ckJPEG || p.CompressionKind == ckWebP ? p.TileLength : bandRows;
         } else {
             if (band >= layout.BlocksPerPlane || band >= layout.Offsets.size())
                 break;
@@ -842,7 +883,10 @@ void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decod
                     }
                     uint8_t* line =
                         ScanLine(static_cast<int>(firstRow + chunk + r)) + size_t(across) * bitmapBytesPerBlock;
-                    cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
+                    if (layout.Grey12)
+                        Grey12To8(static_cast<const uint8_t*>(sources[0]), line, pixels);
+                    else
+                        cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
                     if (!layout.Tiled) {
                         ++p.RowIndex;
                         RowDone(p.RowIndex, p.Height);

@@ -2,8 +2,9 @@
 // TTIFFGraphic: the Tagged Image File Format reader. It turns the first
 // image of a TIFF or BigTIFF stream into the bitmap: strips or tiles, chunky
 // or planar samples, uncompressed, PackBits, CCITT modified Huffman, Group 3
-// (one- and two-dimensional) and Group 4, LZW, Deflate, JPEG and ThunderScan
-// data. Old-style JPEG and the rarer schemes are refused.
+// (one- and two-dimensional) and Group 4, LZW, Deflate, ZSTD, LZMA, WebP,
+// JPEG and ThunderScan data; grey of 12 bits besides the usual depths.
+// Old-style JPEG and the rarer schemes are refused.
 //
 // The container (header, directory, tag values) is in tiff_directory.h.
 #include "imaging/raster_graphic.h"

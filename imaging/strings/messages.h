@@ -51,6 +51,9 @@ inline constexpr const char* ConversionFailed = "Color conversion failed. Could 
 namespace msg {
 
 inline constexpr const char* LZ77Error = "LZ77 decompression error.";
+inline constexpr const char* ZstdError = "ZSTD decompression error.";
+// Also raised for data whose dictionary would take more memory than allowed.
+inline constexpr const char* LZMAError = "LZMA decompression error.";
 // Raised by the two-dimensional fax decoders for data that switch to uncompressed mode.
 inline constexpr const char* CCITTUncompressedMode = "CCITT uncompressed mode is not supported.";
 

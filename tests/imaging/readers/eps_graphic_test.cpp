@@ -68,7 +68,7 @@ TEST(EpsGraphic, BinaryEPSShowsItsTIFFPreview)
 TEST(EpsGraphic, Refusals)
 {
     const std::string plain = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nnewpath 0 0 moveto showpage\n";
-    Bytes lzma = EPS(TiffBuilder().Image(1, 1, 8, 1, 1, 34925, {{0x80}}).Build());
+    Bytes jbig = EPS(TiffBuilder().Image(1, 1, 1, 1, 0, 34661, {{0x80}}).Build());
     Bytes notTiff = EPS(Bytes(40, 'x'));
     Bytes beyond = EPS(Preview());
     beyond[20] = 0xF0; // preview offset far past the end
@@ -77,8 +77,8 @@ TEST(EpsGraphic, Refusals)
         {"plain-text PostScript", {Bytes(plain.begin(), plain.end()), EPSInvalid}},
         {"shorter than the header", {Bytes{0xC5, 0xD0, 0xD3, 0xC6, 0}, EPSInvalid}},
         {"preview beyond the end", {beyond, EPSInvalid}},
-        {"LZMA preview",
-         {lzma, "Cannot load image. The compression scheme is not supported for TIF/TIFF files."}},
+        {"JBIG preview",
+         {jbig, "Cannot load image. The compression scheme is not supported for TIF/TIFF files."}},
         {"preview that is no TIFF", {notTiff, "Cannot load image. Invalid or unexpected TIF/TIFF image format."}},
     };
     for (const auto& [name, c] : cases) {

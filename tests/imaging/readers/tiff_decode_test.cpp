@@ -422,8 +422,8 @@ TEST(TiffDecode, RefusedCompressions)
     const std::pair<const char*, std::function<TiffBuilder()>> cases[] = {
         {"old-style JPEG", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 6, 6, {{0x00}})); }},
         {"JBIG", [] { return std::move(TiffBuilder().Image(1, 1, 1, 1, 0, 34661, {{0x00}})); }},
-        {"LZMA", [] { return std::move(TiffBuilder().Image(1, 1, 8, 1, 1, 34925, {{0x00}})); }},
-        {"WebP", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 2, 50001, {{0x00}})); }},
+        {"Pixar log", [] { return std::move(TiffBuilder().Image(1, 1, 8, 1, 1, 32909, {{0x00}})); }},
+        {"LERC", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 2, 34887, {{0x00}})); }},
     };
     for (const auto& [name, make] : cases) {
         SCOPED_TRACE(name);

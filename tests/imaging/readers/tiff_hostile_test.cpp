@@ -131,7 +131,7 @@ TEST(TiffHostile, RefusedWithAMessage)
              return b;
          },
          Invalid},
-        {"12-bit samples", [] { return std::move(TiffBuilder().Image(1, 1, 12, 1, 1, 1, {{0, 0}})); }, ColorFormat},
+        {"12-bit RGB", [] { return std::move(TiffBuilder().Image(1, 1, 12, 3, 2, 1, {{0, 0, 0, 0, 0}})); }, ColorFormat},
         {"4-bit RGB", [] { return std::move(TiffBuilder().Image(1, 1, 4, 3, 2, 1, {{0, 0}})); }, ColorFormat},
         {"grey with three samples", [] { return std::move(TiffBuilder().Image(1, 1, 8, 3, 1, 1, {{0, 0, 0}})); },
          ColorFormat},
@@ -143,6 +143,8 @@ TEST(TiffHostile, RefusedWithAMessage)
          "Cannot load image. Subsampled YCbCr data are not supported for TIF/TIFF files."},
         {"predictor 2 on 4-bit samples",
          [] { return std::move(TiffBuilder().Image(2, 1, 4, 1, 1, 8, {{0x78, 0x9C}}).Short(317, 2)); }, Invalid},
+        {"floating-point predictor on bytes",
+         [] { return std::move(TiffBuilder().Image(2, 1, 8, 1, 1, 8, {{0x78, 0x9C}}).Short(317, 3)); }, Invalid},
         {"1-bit tiles of 4 pixels",
          [] {
              TiffBuilder b;
