@@ -4,6 +4,7 @@
 #include "app/overview_pyramid.h"
 #include "app/view_geometry.h"
 #include "platform/bitmap.h"
+#include "platform/picture.h"
 
 #include <QImage>
 #include <QMouseEvent>
@@ -32,7 +33,10 @@ TImageView::TImageView(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     resize(kDesignSize, kDesignSize);
     FPicture.OnChange = [this](TGraphic*) { PictureChanged(); };
-    FPicture.OnChanging = [this](TGraphic*) { StopOverview(); };
+    FPicture.OnChanging = [this](TGraphic*) {
+        if (!FKeepOverview)
+            StopOverview();
+    };
 }
 
 TImageView::~TImageView()
@@ -47,23 +51,29 @@ void TImageView::StopOverview()
 {
     if (FOverviewThread.joinable()) {
         FStopOverview = true;
+        FOverviewRows->Wake();
         FOverviewThread.join();
     }
     FOverview.reset();
+    FOverviewRows.reset();
+    FOverviewOf = nullptr;
 }
 
-void TImageView::StartOverview()
+void TImageView::StartOverview(const TOverviewSource& source, int rows)
 {
     StopOverview();
-    if (!FBitmap || FBitmap->Empty() || TOverviewPyramid::LevelCount(FBitmap->Width(), FBitmap->Height()) == 0)
+    if (source.Width <= 0 || source.Height <= 0 || TOverviewPyramid::LevelCount(source.Width, source.Height) == 0)
         return;
     FStopOverview = false;
     auto overview = std::make_shared<TOverviewPyramid>();
+    auto arrived = std::make_shared<TRowsArrived>();
+    arrived->Set(rows);
     FOverview = overview;
-    const TBitmap* bitmap = FBitmap;
-    FOverviewThread = std::thread([this, overview, bitmap] {
-        overview->Build(*bitmap, FStopOverview);
-        if (FStopOverview)
+    FOverviewRows = arrived;
+    FOverviewOf = source.Bits;
+    FOverviewThread = std::thread([this, overview, arrived, source] {
+        overview->Build(source, *arrived, FStopOverview);
+        if (FStopOverview || overview->ReadyLevels() < overview->Levels())
             return;
         // Runs on the GUI thread; dropped when the view is gone by then.
         QMetaObject::invokeMethod(this, [this, overview] {
@@ -78,13 +88,108 @@ void TImageView::StartOverview()
 
 const TOverviewPyramid* TImageView::Overview() const
 {
-    return FOverview && FOverview->ReadyLevels() == FOverview->Levels() ? FOverview.get() : nullptr;
+    return FOverview && FOverview->Levels() > 0 && FOverview->ReadyLevels() == FOverview->Levels() ? FOverview.get()
+                                                                                                 : nullptr;
 }
 
 void TImageView::WaitForOverview()
 {
     if (FOverviewThread.joinable())
         FOverviewThread.join();
+}
+
+QSize TImageView::PictureSize() const
+{
+    if (FPreview)
+        return QSize(FPreview->Width, FPreview->Height);
+    return QSize(FPicture.Width(), FPicture.Height());
+}
+
+// The overview of a bitmap being loaded reads its rows as the preview
+// describes them; it stays with the bitmap once the picture is in place.
+void TImageView::RowsArrived(const TBackgroundLoad::TPreview& preview)
+{
+    const bool first = !FPreview;
+    FPreview = preview;
+    if (first) {
+        FScaled = QImage();
+        StopOverview();
+        FitToScale();
+        emit pictureReplaced();
+    }
+    if (preview.Started() && FOverviewOf != preview.Bits) {
+        TOverviewSource source;
+        source.Width = preview.Width;
+        source.Height = preview.Height;
+        source.Bits = preview.Bits;
+        source.Stride = preview.Stride;
+        source.Rows24 = preview.Format == bf24Bit;
+        source.BytesPerPixel = preview.Alpha && preview.Format == bf32Bit ? 4
+                               : preview.Format == bf24Bit || preview.Format == bf32Bit
+                                   ? 3
+                                   : std::all_of(preview.Colors.begin(), preview.Colors.end(),
+                                                 [](QRgb c) { return qRed(c) == qGreen(c) && qGreen(c) == qBlue(c); })
+                                         ? 1
+                                         : 3;
+        source.RowToARGB = [preview](int y, uint32_t* argb) { preview.RowToARGB(y, 0, preview.Width, argb); };
+        StartOverview(source, preview.Rows);
+    } else if (FOverviewRows && FOverviewOf == preview.Bits) {
+        FOverviewRows->Set(preview.Rows);
+    }
+    update();
+}
+
+void TImageView::EndPreview()
+{
+    if (!FPreview)
+        return;
+    FPreview.reset();
+    StopOverview();
+    FScaled = QImage();
+    // The picture in place is shown again, with its overview.
+    if (FBitmap && !FBitmap->Empty())
+        StartOverview(TOverviewSource::Of(*FBitmap), FBitmap->Height());
+    FitToScale();
+    emit pictureReplaced();
+    update();
+}
+
+void TImageView::OpenPicture(const std::string& fileName, const TProgressEvent& progress,
+                             const std::function<void(TGraphic&)>& check)
+{
+    std::unique_ptr<TGraphic> graphic = CreatePictureFor(fileName);
+    TGraphic* loading = graphic.get();
+    try {
+        if (TBackgroundLoad::Suits(*graphic)) {
+            TBackgroundLoad load([loading, &fileName](const TProgressEvent& report) {
+                loading->OnProgress = report;
+                loading->LoadFromFile(fileName);
+            });
+            load.Run(progress, [this](const TBackgroundLoad::TPreview& preview) { RowsArrived(preview); });
+        } else {
+            graphic->OnProgress = progress;
+            graphic->LoadFromFile(fileName);
+        }
+        graphic->OnProgress = progress;
+        if (check)
+            check(*graphic);
+    } catch (...) {
+        EndPreview();
+        throw;
+    }
+    // The overview made while the rows came stays with the bitmap; any
+    // other is made anew when the picture is in place.
+    const bool keep = FPreview && FPreview->Started() &&
+                      FPreview->Bitmap == dynamic_cast<TBitmap*>(graphic.get()) && FOverviewRows &&
+                      FOverviewOf == FPreview->Bits;
+    if (!keep)
+        StopOverview();
+    FPreview.reset();
+    FKeepOverview = keep;
+    FPicture.SetGraphic(std::move(graphic));
+    FKeepOverview = false;
+    if (keep)
+        FOverviewRows->Set(FBitmap->Height());
 }
 
 void TImageView::SetScale(double scale)
@@ -96,8 +201,8 @@ void TImageView::SetScale(double scale)
 
 void TImageView::FitToScale()
 {
-    const int width = FPicture.Width();
-    const int height = FPicture.Height();
+    const int width = PictureSize().width();
+    const int height = PictureSize().height();
     // An empty picture leaves the control as it was.
     if (width > 0 && height > 0)
         resize(ViewExtent(width, FScale), ViewExtent(height, FScale));
@@ -117,9 +222,11 @@ void TImageView::PictureChanged()
         FBitmap = dynamic_cast<TBitmap*>(graphic);
         FDecodeFailed = false;
         FPaintFailed = false;
-        FScaled = QImage();
-        if (FBitmap)
-            StartOverview();
+        if (!FKeepOverview) {
+            FScaled = QImage();
+            if (FBitmap)
+                StartOverview(TOverviewSource::Of(*FBitmap), FBitmap->Height());
+        }
         emit pictureReplaced();
     }
     FitToScale();
@@ -149,10 +256,27 @@ void TImageView::DecodeNow()
         }
     } end{this};
     try {
-        TBitmap& bitmap = graphic->ViewBitmap();
+        // On a thread of its own, reporting here as it goes.
+        TProgressEvent progress = graphic->OnProgress;
+        TBitmap* bitmap = nullptr;
+        if (TBackgroundLoad::Suits(*graphic)) {
+            TBackgroundLoad decode([graphic, &bitmap](const TProgressEvent& report) {
+                graphic->OnProgress = report;
+                bitmap = &graphic->ViewBitmap();
+            });
+            try {
+                decode.Run(progress, {});
+            } catch (...) {
+                graphic->OnProgress = progress;
+                throw;
+            }
+            graphic->OnProgress = progress;
+        } else {
+            bitmap = &graphic->ViewBitmap();
+        }
         if (graphic == FGraphic) {
-            FBitmap = &bitmap;
-            StartOverview();
+            FBitmap = bitmap;
+            StartOverview(TOverviewSource::Of(*bitmap), bitmap->Height());
         }
     } catch (...) {
         // Shown once by the caller; the picture stays blank rather than
@@ -163,30 +287,54 @@ void TImageView::DecodeNow()
     }
 }
 
+TImageView::TRows TImageView::ShownRows() const
+{
+    TRows rows;
+    if (FPreview) {
+        const TBackgroundLoad::TPreview& preview = *FPreview;
+        rows = {preview.Width, preview.Height, preview.Started() ? preview.Rows : 0, preview.Bits, preview.Stride,
+                preview.Format,
+                preview.Alpha, [preview](int y, int x, int count, uint32_t* out) {
+                    preview.RowToARGB(y, x, count, out);
+                }};
+    } else if (FBitmap && !FBitmap->Empty()) {
+        const TBitmap* bitmap = FBitmap;
+        rows = {bitmap->Width(), bitmap->Height(), bitmap->Height(), bitmap->ScanLine(0), bitmap->RowStride(),
+                bitmap->PixelFormat(), bitmap->AlphaPresent(), [bitmap](int y, int x, int count, uint32_t* out) {
+                    bitmap->RowToARGB(y, x, count, out);
+                }};
+    }
+    return rows;
+}
+
 void TImageView::paintEvent(QPaintEvent* event)
 {
-    if (!FBitmap) {
+    if (!FBitmap && !FPreview) {
         // Decoding may take a while and report progress, so it runs outside
-        // the paint, right after it.
+        // the paint, right after it; meanwhile the picture's place is white.
         if (DecodePending() && !FDecoding && !FDecodeQueued) {
             FDecodeQueued = true;
             QTimer::singleShot(0, this, [this] { RunGuarded([this] { DecodeNow(); }); });
         }
+        if (DecodePending())
+            QPainter(this).fillRect(event->rect(), Qt::white);
         return;
     }
-    if (FBitmap->Empty())
-        return;
-    const QRect exposed = event->rect() & QRect(0, 0, ViewExtent(FBitmap->Width(), FScale),
-                                                ViewExtent(FBitmap->Height(), FScale));
-    if (exposed.isEmpty())
-        return;
     QPainter painter(this);
     try {
+        const TRows rows = ShownRows();
+        if (rows.Width == 0)
+            return;
+        const QRect all(0, 0, ViewExtent(rows.Width, FScale), ViewExtent(rows.Height, FScale));
+        const QRect exposed = event->rect() & all;
+        if (exposed.isEmpty())
+            return;
         if (FScale >= 1.0)
-            PaintBitmap(painter, *FBitmap, exposed);
+            PaintBitmap(painter, rows, exposed);
         else
-            PaintReduced(painter, *FBitmap, exposed);
-        PaintMarkers(painter);
+            PaintReduced(painter, rows, exposed);
+        if (!FPreview)
+            PaintMarkers(painter);
     } catch (const std::exception& error) {
         // No box inside a paint: it is shown once, right after.
         if (!FPaintFailed) {
@@ -197,72 +345,89 @@ void TImageView::paintEvent(QPaintEvent* event)
     }
 }
 
-void TImageView::PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+void TImageView::PaintBitmap(QPainter& painter, const TRows& rows, const QRect& exposed)
 {
-    const bool alpha = bitmap.AlphaPresent() && bitmap.BitsPerPixel() == 32;
+    // Rows still to come are left white.
+    const QRect ready = exposed & QRect(0, 0, exposed.right() + 1, ViewExtent(rows.Ready, FScale));
+    if (rows.Ready < rows.Height)
+        painter.fillRect(exposed.intersected(QRect(0, ready.bottom() + 1, exposed.right() + 1, exposed.height())),
+                         Qt::white);
+    if (ready.isEmpty() || rows.Ready == 0)
+        return;
+    const bool alpha = rows.Alpha && rows.Format == bf32Bit;
     const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     // Direct colour rows are drawn from the bitmap's memory as they are.
-    if (bitmap.PixelFormat() == bf24Bit || bitmap.PixelFormat() == bf32Bit) {
-        const QImage rows(bitmap.ScanLine(0), bitmap.Width(), bitmap.Height(), bitmap.RowStride(),
-                          bitmap.PixelFormat() == bf24Bit ? QImage::Format_BGR888 : format);
-        painter.drawImage(exposed.topLeft(), rows, exposed);
+    if (rows.Format == bf24Bit || rows.Format == bf32Bit) {
+        const QImage image(rows.Bits, rows.Width, rows.Ready, rows.Stride,
+                           rows.Format == bf24Bit ? QImage::Format_BGR888 : format);
+        painter.drawImage(ready.topLeft(), image, ready);
         return;
     }
-    const int bandRows = std::min(kBandRows, exposed.height());
-    QImage band(exposed.width(), bandRows, format);
-    for (int top = exposed.top(); top <= exposed.bottom(); top += bandRows) {
-        const int rows = std::min(bandRows, exposed.bottom() + 1 - top);
-        for (int i = 0; i < rows; ++i)
-            bitmap.RowToARGB(top + i, exposed.left(), exposed.width(), reinterpret_cast<uint32_t*>(band.scanLine(i)));
-        painter.drawImage(QPoint(exposed.left(), top), band, QRect(0, 0, exposed.width(), rows));
+    const int bandRows = std::min(kBandRows, ready.height());
+    QImage band(ready.width(), bandRows, format);
+    for (int top = ready.top(); top <= ready.bottom(); top += bandRows) {
+        const int count = std::min(bandRows, ready.bottom() + 1 - top);
+        for (int i = 0; i < count; ++i)
+            rows.RowToARGB(top + i, ready.left(), ready.width(), reinterpret_cast<uint32_t*>(band.scanLine(i)));
+        painter.drawImage(QPoint(ready.left(), top), band, QRect(0, 0, ready.width(), count));
     }
 }
 
 // From the overview level at least as fine as the scale, or from the finest
-// level built so far while the rest is still being made.
-void TImageView::PaintReduced(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+// level built so far while the rest is still being made; while the picture
+// comes, as far as the level's rows reach.
+void TImageView::PaintReduced(QPainter& painter, const TRows& rows, const QRect& exposed)
 {
     const int ready = FOverview ? FOverview->ReadyLevels() : 0;
-    const int level = std::min(OverviewLevelFor(FScale, TOverviewPyramid::kMaxLevels), ready);
+    const int wanted = OverviewLevelFor(FScale, TOverviewPyramid::kMaxLevels);
+    const int level = FPreview && FOverview ? std::min(wanted, FOverview->Levels()) : std::min(wanted, ready);
     if (level == 0) {
-        PaintSampled(painter, bitmap, exposed);
+        if (rows.Ready == rows.Height)
+            PaintSampled(painter, rows, exposed);
+        else
+            painter.fillRect(exposed, Qt::white);
         return;
     }
     const TOverviewLevel& overview = FOverview->Level(level);
+    const int built = FOverview->BuiltRows(level);
     static constexpr QImage::Format kFormats[] = {QImage::Format_Invalid, QImage::Format_Grayscale8,
                                                   QImage::Format_Invalid, QImage::Format_BGR888,
                                                   QImage::Format_ARGB32};
-    const QImage image(overview.Pixels.data(), overview.Width, overview.Height,
+    const QImage image(overview.Pixels.data(), overview.Width, built,
                        qsizetype(overview.Width) * overview.BytesPerPixel, kFormats[overview.BytesPerPixel]);
     const double factor = 1.0 / (FScale * (1 << level));
     if (std::abs(factor - 1.0) < 1e-9) {
+        painter.fillRect(exposed, Qt::white);
         painter.drawImage(exposed.topLeft(), image, exposed);
         return;
     }
     // Between levels (fit): the whole view is scaled once, smoothly, and kept
-    // for the repaints that follow; it is no larger than the view's window.
-    const QSize size(ViewExtent(bitmap.Width(), FScale), ViewExtent(bitmap.Height(), FScale));
-    if (FScaled.size() != size || FScaledLevel != level) {
+    // for the repaints that follow (made again as rows come); it is no
+    // larger than the view's window.
+    const QSize size(ViewExtent(rows.Width, FScale), ViewExtent(rows.Height, FScale));
+    if (FScaled.size() != size || FScaledLevel != level || FScaledRows != built) {
         FScaled = QImage(size, overview.BytesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         FScaled.fill(Qt::white);
         QPainter scaler(&FScaled);
         scaler.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        scaler.drawImage(QRectF(0, 0, size.width(), size.height()), image,
-                         QRectF(0, 0, size.width() * factor, size.height() * factor));
+        const double height = built == overview.Height ? size.height() : built / (factor * 1.0);
+        scaler.drawImage(QRectF(0, 0, size.width(), std::min<double>(height, size.height())), image,
+                         QRectF(0, 0, size.width() * factor, std::min<double>(height, size.height()) * factor));
         FScaledLevel = level;
+        FScaledRows = built;
     }
     painter.drawImage(exposed.topLeft(), FScaled, exposed);
 }
 
 // Nearest pixels straight from the bitmap, until the overview is there.
-void TImageView::PaintSampled(QPainter& painter, const TBitmap& bitmap, const QRect& exposed)
+void TImageView::PaintSampled(QPainter& painter, const TRows& rows, const QRect& exposed)
 {
     QImage band(exposed.width(), 1, QImage::Format_RGB32);
     auto* out = reinterpret_cast<uint32_t*>(band.scanLine(0));
     for (int y = exposed.top(); y <= exposed.bottom(); ++y) {
-        const int row = ImagePixelAt(y, FScale, bitmap.Height());
+        const int row = ImagePixelAt(y, FScale, rows.Height);
         for (int x = 0; x < exposed.width(); ++x)
-            bitmap.RowToARGB(row, ImagePixelAt(exposed.left() + x, FScale, bitmap.Width()), 1, out + x);
+            rows.RowToARGB(row, ImagePixelAt(exposed.left() + x, FScale, rows.Width), 1, out + x);
         painter.drawImage(QPoint(exposed.left(), y), band);
     }
 }
@@ -322,7 +487,7 @@ void TImageView::SetMarkers(std::vector<TPointMarker> markers)
 
 bool TImageView::PixelAt(const QPoint& screen, QPoint& pixel, QSize& size)
 {
-    if (FScale >= 1.0 || !FBitmap || FBitmap->Empty() || !isVisible())
+    if (FScale >= 1.0 || FPreview || !FBitmap || FBitmap->Empty() || !isVisible())
         return false;
     const QPoint at = mapFromGlobal(screen);
     if (!visibleRegion().contains(at))

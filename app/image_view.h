@@ -1,10 +1,13 @@
 #pragma once
 // Image1: the picture at its natural size or reduced, painted only where it
 // is exposed: at 1:1 row by row from the bitmap's own memory, reduced from
-// the overview, which a background thread builds once the bitmap is known.
-// A press reports the image's pixel column and row under the cursor, and so
-// does every move. The control points are marked over the picture (not
-// drawn into it), where they lie at every scale.
+// the overview, which a background thread builds as the bitmap's rows come.
+// A picture is loaded, and one that is not a bitmap decoded, on a thread of
+// its own; meanwhile the view shows the rows that have arrived. A press
+// reports the image's pixel column and row under the cursor, and so does
+// every move. The control points are marked over the picture (not drawn
+// into it), where they lie at every scale.
+#include "app/background_load.h"
 #include "app/zoom_window.h"
 #include "platform/picture.h"
 
@@ -13,11 +16,15 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
 class TOverviewPyramid;
+class TRowsArrived;
+struct TOverviewSource;
 
 class TBitmap;
 
@@ -36,6 +43,16 @@ public:
     ~TImageView() override;
 
     TPicture& Picture() { return FPicture; }
+    // Loads the file into a new picture on a thread of its own, showing its
+    // rows as they come, lets check refuse it (by raising), and puts it in
+    // place. progress gets the load's reports on this thread. When anything
+    // raises, the previous picture is shown again and stays.
+    void OpenPicture(const std::string& fileName, const TProgressEvent& progress,
+                     const std::function<void(TGraphic&)>& check);
+    // The size of the picture shown: the one being loaded while it comes.
+    QSize PictureSize() const;
+    // A picture is being loaded and shown as its rows come.
+    bool Loading() const { return FPreview.has_value(); }
 
     // Decodes a picture that is not a bitmap itself (a JPEG, an icon) when it
     // has not been yet; the first paint asks for it.
@@ -86,10 +103,25 @@ protected:
 
 private:
     void PictureChanged();
-    void PaintBitmap(QPainter& painter, const TBitmap& bitmap, const QRect& exposed);
-    void PaintReduced(QPainter& painter, const TBitmap& bitmap, const QRect& exposed);
-    void PaintSampled(QPainter& painter, const TBitmap& bitmap, const QRect& exposed);
-    void StartOverview();
+    void RowsArrived(const TBackgroundLoad::TPreview& preview);
+    void EndPreview();
+    // Rows of the shown picture: the bitmap's, or the rows of the one being
+    // loaded that have arrived.
+    struct TRows {
+        int Width = 0;
+        int Height = 0;
+        int Ready = 0;
+        const uint8_t* Bits = nullptr;
+        int64_t Stride = 0;
+        TBitmapFormat Format = bfDevice;
+        bool Alpha = false;
+        std::function<void(int y, int x, int count, uint32_t* out)> RowToARGB;
+    };
+    TRows ShownRows() const;
+    void PaintBitmap(QPainter& painter, const TRows& rows, const QRect& exposed);
+    void PaintReduced(QPainter& painter, const TRows& rows, const QRect& exposed);
+    void PaintSampled(QPainter& painter, const TRows& rows, const QRect& exposed);
+    void StartOverview(const TOverviewSource& source, int rows);
     void StopOverview();
     void FitToScale();
     void PaintMarkers(QPainter& painter) const;
@@ -101,11 +133,17 @@ private:
     bool FDecoding = false;
     bool FDecodeQueued = false;
     bool FPaintFailed = false;
+    bool FKeepOverview = false;     // the picture put in place has its overview already
     double FScale = 1.0;
     std::shared_ptr<TOverviewPyramid> FOverview;
+    std::shared_ptr<TRowsArrived> FOverviewRows;
+    const void* FOverviewOf = nullptr; // the bitmap it is made of
     std::atomic<bool> FStopOverview{false};
     std::thread FOverviewThread;
     QImage FScaled;                 // the view at a scale between levels
     int FScaledLevel = 0;           // the overview level it was made from
+    int FScaledRows = 0;            // and that level's rows then
     std::vector<TPointMarker> FMarkers;
+    // The picture being loaded, while it is.
+    std::optional<TBackgroundLoad::TPreview> FPreview;
 };

@@ -348,11 +348,7 @@ void TForm1::OpenImageFile(const QString& fileName)
     } end{this};
     // A picture without pixels is refused like a file that cannot be read:
     // the previous picture stays.
-    TPicture& picture = Image1->Picture();
-    std::unique_ptr<TGraphic> graphic =
-        LoadPictureFile(QFile::encodeName(fileName).toStdString(), picture.OnProgress);
-    RequireImage(*graphic);
-    picture.SetGraphic(std::move(graphic));
+    Image1->OpenPicture(QFile::encodeName(fileName).toStdString(), Image1->Picture().OnProgress, RequireImage);
     RememberFolder(fileName);
     FEarlyEndReported = nullptr;
     StatusBar1->Panel(0)->setText(MessageTable[0] + QStringLiteral(" 1.3 (01.2007)"));

@@ -98,7 +98,7 @@ void TForm1::WatchKeys()
 double TForm1::FitScaleNow() const
 {
     const QSize room = ScrollBox1->maximumViewportSize();
-    return FitScale(Image1->Picture().Width(), Image1->Picture().Height(), room.width(), room.height());
+    return FitScale(Image1->PictureSize().width(), Image1->PictureSize().height(), room.width(), room.height());
 }
 
 void TForm1::ZoomTo(int level)

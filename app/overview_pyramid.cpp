@@ -85,55 +85,121 @@ int TOverviewPyramid::BytesPerPixelFor(const TBitmap& bitmap)
     return 1;
 }
 
-void TOverviewPyramid::Build(const TBitmap& bitmap, const std::atomic<bool>& stop)
+TOverviewSource TOverviewSource::Of(const TBitmap& bitmap)
 {
-    const int width = bitmap.Width();
-    const int height = bitmap.Height();
-    FLevels = bitmap.Empty() ? 0 : LevelCount(width, height);
-    if (FLevels == 0)
-        return;
-    const int bytesPerPixel = BytesPerPixelFor(bitmap);
+    TOverviewSource source;
+    source.Width = bitmap.Width();
+    source.Height = bitmap.Height();
+    if (bitmap.Empty())
+        return source;
+    source.BytesPerPixel = TOverviewPyramid::BytesPerPixelFor(bitmap);
+    source.Bits = bitmap.ScanLine(0);
+    source.Stride = bitmap.RowStride();
+    source.Rows24 = bitmap.PixelFormat() == bf24Bit;
+    source.RowToARGB = [&bitmap](int y, uint32_t* argb) { bitmap.RowToARGB(y, 0, bitmap.Width(), argb); };
+    return source;
+}
 
-    std::vector<uint32_t> argb(static_cast<size_t>(width));
-    std::vector<uint8_t> upper(size_t(width) * bytesPerPixel);
-    std::vector<uint8_t> lower(upper.size());
-    int sourceWidth = width;
-    int sourceHeight = height;
-    for (int level = 0; level < FLevels; ++level) {
+void TRowsArrived::Set(int rows)
+{
+    {
+        std::lock_guard lock(FMutex);
+        FRows.store(rows, std::memory_order_release);
+    }
+    FChanged.notify_all();
+}
+
+int TRowsArrived::Wait(int rows, const std::atomic<bool>& stop)
+{
+    std::unique_lock lock(FMutex);
+    FChanged.wait(lock, [&] { return FRows.load(std::memory_order_relaxed) >= rows || stop.load(); });
+    return FRows.load(std::memory_order_relaxed);
+}
+
+void TRowsArrived::Wake()
+{
+    {
+        std::lock_guard lock(FMutex);
+    }
+    FChanged.notify_all();
+}
+
+void TOverviewPyramid::Build(const TOverviewSource& source, TRowsArrived& rows, const std::atomic<bool>& stop)
+{
+    const int width = source.Width;
+    const int height = source.Height;
+    const int levels = width > 0 && height > 0 ? LevelCount(width, height) : 0;
+    if (levels == 0)
+        return;
+    const int bytesPerPixel = source.BytesPerPixel;
+    int sourceWidth = width, sourceHeight = height;
+    for (int level = 0; level < levels; ++level) {
         TOverviewLevel& target = FLevel[level];
         target.Width = (sourceWidth + 1) / 2;
         target.Height = (sourceHeight + 1) / 2;
         target.BytesPerPixel = bytesPerPixel;
         target.Pixels.resize(size_t(target.Width) * target.Height * bytesPerPixel);
-        for (int y = 0; y < target.Height; ++y) {
-            if (stop.load(std::memory_order_relaxed))
-                return;
-            const int y0 = 2 * y;
-            const int y1 = std::min(2 * y + 1, sourceHeight - 1);
-            const uint8_t* a;
-            const uint8_t* b;
-            if (level == 0 && bitmap.PixelFormat() == bf24Bit) {
-                // Already in the overview's layout.
-                a = bitmap.ScanLine(y0);
-                b = bitmap.ScanLine(y1);
-            } else if (level == 0) {
-                bitmap.RowToARGB(y0, 0, width, argb.data());
-                PackRow(argb.data(), width, bytesPerPixel, upper.data());
-                bitmap.RowToARGB(y1, 0, width, argb.data());
-                PackRow(argb.data(), width, bytesPerPixel, lower.data());
-                a = upper.data();
-                b = lower.data();
-            } else {
-                a = FLevel[level - 1].Row(y0);
-                b = FLevel[level - 1].Row(y1);
-            }
-            HalveRows(a, b, sourceWidth, bytesPerPixel,
-                      target.Pixels.data() + size_t(y) * target.Width * bytesPerPixel);
-        }
-        FReady.store(level + 1, std::memory_order_release);
         sourceWidth = target.Width;
         sourceHeight = target.Height;
     }
+    FLevels.store(levels, std::memory_order_release);
+
+    std::vector<uint32_t> argb(static_cast<size_t>(width));
+    std::vector<uint8_t> upper(size_t(width) * bytesPerPixel);
+    std::vector<uint8_t> lower(upper.size());
+    const auto halve = [&](int level, int y) {
+        const int belowHeight = level == 0 ? height : FLevel[level - 1].Height;
+        const int belowWidth = level == 0 ? width : FLevel[level - 1].Width;
+        const int y0 = 2 * y;
+        const int y1 = std::min(2 * y + 1, belowHeight - 1);
+        const uint8_t* a;
+        const uint8_t* b;
+        if (level == 0 && source.Rows24) {
+            // Already in the overview's layout.
+            a = source.Bits + source.Stride * y0;
+            b = source.Bits + source.Stride * y1;
+        } else if (level == 0) {
+            source.RowToARGB(y0, argb.data());
+            PackRow(argb.data(), width, bytesPerPixel, upper.data());
+            source.RowToARGB(y1, argb.data());
+            PackRow(argb.data(), width, bytesPerPixel, lower.data());
+            a = upper.data();
+            b = lower.data();
+        } else {
+            a = FLevel[level - 1].Row(y0);
+            b = FLevel[level - 1].Row(y1);
+        }
+        TOverviewLevel& target = FLevel[level];
+        HalveRows(a, b, belowWidth, bytesPerPixel, target.Pixels.data() + size_t(y) * target.Width * bytesPerPixel);
+        FBuilt[level].store(y + 1, std::memory_order_release);
+        if (y + 1 == target.Height)
+            FReady.store(level + 1, std::memory_order_release);
+    };
+    // Row by row of level 1, each further level as far as the one below
+    // reaches, so that all grow together while the picture arrives.
+    int arrived = 0;
+    for (int y = 0; y < FLevel[0].Height; ++y) {
+        const int needed = std::min(2 * y + 2, height);
+        if (arrived < needed)
+            arrived = rows.Wait(needed, stop);
+        if (stop.load(std::memory_order_relaxed) || arrived < needed)
+            return;
+        halve(0, y);
+        for (int level = 1; level < levels; ++level) {
+            const int below = FBuilt[level - 1].load(std::memory_order_relaxed);
+            const int belowHeight = FLevel[level - 1].Height;
+            for (int r = FBuilt[level].load(std::memory_order_relaxed);
+                 r < FLevel[level].Height && below >= std::min(2 * r + 2, belowHeight); ++r)
+                halve(level, r);
+        }
+    }
+}
+
+void TOverviewPyramid::Build(const TBitmap& bitmap, const std::atomic<bool>& stop)
+{
+    TRowsArrived rows;
+    rows.Set(bitmap.Height());
+    Build(TOverviewSource::Of(bitmap), rows, stop);
 }
 
 size_t TOverviewPyramid::MemoryBytes() const

@@ -4,7 +4,8 @@
 //   large_scan_bench [--scans DIR] [google-benchmark options]
 //   large_scan_bench --loop ours|ref FILE COUNT   (decodes one file COUNT times)
 // PW_BENCH_NO_AVX512=1 runs our row routines in the forms that processors
-// without AVX-512 use (AVX2 here).
+// without AVX-512 use (AVX2 here). Our side runs once with one thread and
+// once with all (PINWRIGHT_THREADS, else the processors).
 // DIR defaults to $PW_SCANS or ./scans. One benchmark per file, named after
 // it, so --benchmark_filter='16mp' picks one size. A table for README.md is
 // printed after the run.
@@ -21,17 +22,21 @@
 // palette), outside the timed region; so the reference does not pay for
 // reordering RGB into BGR, which our bitmaps need.
 //
-// Times: each round decodes with ours, then with the reference, so that both
-// meet the same load on a shared machine; the best round of each is
-// reported, in CPU time of the process: every thread, so that the work of
-// a thread that makes fresh memory present counts too, and the kernel's work
-// for page faults.
+// Times: each round decodes with ours on one thread, with ours on all
+// threads, then with the reference, so that all meet the same load; the best
+// round of each is reported, in wall time (the time to the picture, which
+// the threads shorten), and for ours with one thread also in CPU time of the
+// process (every thread, so that the work of a thread that makes fresh memory
+// present counts too, and the kernel's work for page faults). Wall times are
+// only worth reading on an otherwise idle machine.
 //
 // Peak memory: each decode runs once more in a child process (this program
 // with --peak), which reads the file into memory, resets its peak resident
-// size (/proc/self/clear_refs), decodes, and reports VmHWM minus the resident
-// size before the decode. The table divides that by the bitmap's size.
+// size (/proc/self/clear_refs), decodes on all threads, and reports VmHWM
+// minus the resident size before the decode. The table divides that by the
+// bitmap's size.
 #include "bench/large_scan_ours.h"
+#include "platform/thread_pool.h"
 
 #include <cstdio> // before jpeglib.h, which needs FILE and size_t
 
@@ -42,6 +47,7 @@
 #include <hwy/targets.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csetjmp>
 #include <cstdlib>
@@ -357,6 +363,17 @@ std::string Compare(const TBitmap& ours, const TReference& ref)
     return "";
 }
 
+// "" when both bitmaps hold the same bytes in every row.
+std::string CompareBitmaps(const TBitmap& a, const TBitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat())
+        return "one thread and all threads give bitmaps of different sizes";
+    for (int y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.ScanLine(y), b.ScanLine(y), static_cast<size_t>(a.RowStride())) != 0)
+            return "one thread and all threads differ in row " + std::to_string(y);
+    return "";
+}
+
 // ---- Peak memory in a child process ---------------------------------------
 
 long StatusKb(const char* field)
@@ -399,24 +416,33 @@ double CpuMs()
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
+double WallMs()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 // Profiling aid: decodes a file count times with one side and prints the
-// best and total CPU time, so that perf sees nothing but that side's decode.
+// best wall and CPU times and the total CPU time, so that perf sees nothing
+// but that side's decode (ours on PINWRIGHT_THREADS threads).
 int Loop(const std::string& side, const std::string& path, int count)
 {
     const Bytes file = ReadFile(path);
     const TFormat format = FormatOf(path);
-    double best = 1e300, total = 0;
+    double best = 1e300, bestWall = 1e300, total = 0;
     for (int i = 0; i < count; ++i) {
         const double start = CpuMs();
+        const double wall = WallMs();
         if (side == "ours")
             benchmark::DoNotOptimize(DecodeOurs(file, format).Bitmap);
         else
             benchmark::DoNotOptimize(DecodeReference(file, format).Pixels.get());
+        bestWall = std::min(bestWall, WallMs() - wall);
         const double ms = CpuMs() - start;
         best = std::min(best, ms);
         total += ms;
     }
-    std::printf("%s %s: best %.2f ms, total %.1f ms over %d\n", side.c_str(), path.c_str(), best, total, count);
+    std::printf("%s %s: best %.2f ms wall, %.2f ms CPU, total %.1f ms CPU over %d\n", side.c_str(), path.c_str(),
+                bestWall, best, total, count);
     return 0;
 }
 
@@ -443,17 +469,17 @@ struct TRow {
     double Megapixels = 0;
     double BitmapMB = 0;
     double FileMB = 0;
-    double OursMs = -1, RefMs = -1;
+    double OneMs = -1, OneCpuMs = -1, AllMs = -1, RefMs = -1;
     double OursPeakMB = -1, RefPeakMB = -1;
     std::string Check;
 };
+unsigned AllThreads = 1;
 std::map<std::string, TRow> Rows;
 std::vector<std::string> Order;
 
-// One benchmark per file: each round decodes it with ours, then with the
-// reference, so that both meet the same load on a shared machine. The times
-// reported are the best round of each (CPU time of the process, which counts
-// the kernel's work for the page faults of the fresh bitmap too).
+// One benchmark per file: each round decodes it with ours on one thread, on
+// all threads, then with the reference, so that all meet the same load on a
+// shared machine. The times reported are the best round of each.
 void Run(benchmark::State& state, const std::string& path, const std::string& name)
 {
     const Bytes file = ReadFile(path);
@@ -461,36 +487,49 @@ void Run(benchmark::State& state, const std::string& path, const std::string& na
     TRow& row = Rows[name];
     {
         // The pixels are compared once, before the timing.
-        const TOurs decoded = DecodeOurs(file, format);
+        pwthreads::SetThreadCount(1);
+        const TOurs one = DecodeOurs(file, format);
+        pwthreads::SetThreadCount(AllThreads);
+        const TOurs all = DecodeOurs(file, format);
         const TReference ref = DecodeReference(file, format);
-        row.Check = Compare(*decoded.Bitmap, ref);
+        row.Check = Compare(*all.Bitmap, ref);
+        if (row.Check.empty())
+            row.Check = CompareBitmaps(*one.Bitmap, *all.Bitmap);
         row.Megapixels = double(ref.Width) * ref.Height / 1e6;
-        row.BitmapMB = static_cast<double>(decoded.Bitmap->ImageSize()) / 1e6;
+        row.BitmapMB = static_cast<double>(all.Bitmap->ImageSize()) / 1e6;
         row.FileMB = static_cast<double>(file.size()) / 1e6;
     }
     if (!row.Check.empty()) {
         state.SkipWithError(("pixels differ: " + row.Check).c_str());
         return;
     }
-    double bestOurs = 1e300, bestRef = 1e300;
+    double bestOne = 1e300, bestOneCpu = 1e300, bestAll = 1e300, bestRef = 1e300;
     for (auto _ : state) {
-        double start = CpuMs();
+        pwthreads::SetThreadCount(1);
+        double cpu = CpuMs();
+        double start = WallMs();
         benchmark::DoNotOptimize(DecodeOurs(file, format).Bitmap);
-        const double ours = CpuMs() - start;
-        start = CpuMs();
+        bestOne = std::min(bestOne, WallMs() - start);
+        bestOneCpu = std::min(bestOneCpu, CpuMs() - cpu);
+        pwthreads::SetThreadCount(AllThreads);
+        start = WallMs();
+        benchmark::DoNotOptimize(DecodeOurs(file, format).Bitmap);
+        bestAll = std::min(bestAll, WallMs() - start);
+        start = WallMs();
         benchmark::DoNotOptimize(DecodeReference(file, format).Pixels.get());
-        const double ref = CpuMs() - start;
-        bestOurs = std::min(bestOurs, ours);
-        bestRef = std::min(bestRef, ref);
+        bestRef = std::min(bestRef, WallMs() - start);
     }
-    row.OursMs = bestOurs;
+    row.OneMs = bestOne;
+    row.OneCpuMs = bestOneCpu;
+    row.AllMs = bestAll;
     row.RefMs = bestRef;
     row.OursPeakMB = PeakMB("ours", path);
     row.RefPeakMB = PeakMB("ref", path);
-    state.counters["ours ms"] = bestOurs;
+    state.counters["one ms"] = bestOne;
+    state.counters["all ms"] = bestAll;
     state.counters["ref ms"] = bestRef;
-    state.counters["ratio"] = bestOurs / bestRef;
-    state.counters["Mpixel/s"] = row.Megapixels * 1e3 / bestOurs;
+    state.counters["all/one"] = bestAll / bestOne;
+    state.counters["all/ref"] = bestAll / bestRef;
     state.counters["peak/bitmap"] = row.OursPeakMB / row.BitmapMB;
 }
 
@@ -505,18 +544,20 @@ int RoundsFor(const std::string& path)
 
 void PrintTable()
 {
-    std::printf("\n| file | Mpixel | file MB | ours ms | reference ms | ratio | ours Mpixel/s | reference Mpixel/s "
-                "| ours peak / bitmap | reference peak / bitmap | memory aim | pixels |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|\n");
+    std::printf("\n%u threads for \"all\"; wall ms, best round\n", AllThreads);
+    std::printf("\n| file | Mpixel | file MB | one thread ms | one thread CPU ms | all threads ms | reference ms "
+                "| one / reference | all / one | all / reference | ours peak / bitmap | reference peak / bitmap "
+                "| memory aim | pixels |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|\n");
     for (const std::string& name : Order) {
         const auto it = Rows.find(name);
-        if (it == Rows.end() || it->second.OursMs < 0 || it->second.RefMs < 0)
+        if (it == Rows.end() || it->second.OneMs < 0 || it->second.RefMs < 0)
             continue;
         const TRow& r = it->second;
         const bool memoryOk = r.OursPeakMB >= 0 && r.OursPeakMB <= 1.1 * r.BitmapMB + 64;
-        std::printf("| %s | %.1f | %.2f | %.1f | %.1f | %.2f | %.0f | %.0f | %.2f | %.2f | %s | %s |\n", name.c_str(),
-                    r.Megapixels, r.FileMB, r.OursMs, r.RefMs, r.OursMs / r.RefMs, r.Megapixels * 1e3 / r.OursMs,
-                    r.Megapixels * 1e3 / r.RefMs, r.OursPeakMB / r.BitmapMB, r.RefPeakMB / r.BitmapMB,
+        std::printf("| %s | %.1f | %.2f | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f | %.2f | %.2f | %.2f | %s | %s |\n",
+                    name.c_str(), r.Megapixels, r.FileMB, r.OneMs, r.OneCpuMs, r.AllMs, r.RefMs, r.OneMs / r.RefMs,
+                    r.AllMs / r.OneMs, r.AllMs / r.RefMs, r.OursPeakMB / r.BitmapMB, r.RefPeakMB / r.BitmapMB,
                     memoryOk ? "met" : "missed", r.Check.empty() ? "equal" : r.Check.c_str());
     }
 }
@@ -557,6 +598,7 @@ int main(int argc, char** argv)
         return Loop(argv[2], argv[3], std::atoi(argv[4]));
     }
     TIFFSetWarningHandler(nullptr);
+    AllThreads = pwthreads::ThreadCount();
     // Every large buffer is fresh memory, as at the first open of a file:
     // without this, malloc would keep freed bitmaps of up to 32 MB and hand
     // them out again without page faults.

@@ -38,6 +38,12 @@ convert "$work/plasma.ppm" -compress jpeg "$work/d.tif"; seed tif "$work/d.tif" 
 convert "$work/plasma.ppm" -monochrome -compress fax "$work/e.tif"; seed tif "$work/e.tif" g3.tif
 convert "$work/pal16.png" -type palette "$work/f.tif"; seed tif "$work/f.tif" palette.tif
 convert "$work/plasma.ppm" -colorspace cmyk "$work/g.tif"; seed tif "$work/g.tif" cmyk.tif
+# Strips and tiles enough for several decoding threads.
+convert "$work/plasma.ppm" -compress lzw -define tiff:rows-per-strip=1 "$work/h.tif"; seed tif "$work/h.tif" lzw_rows.tif
+convert -size 40x48 plasma:fractal -seed 5 -depth 8 "$work/tall.ppm" 2>/dev/null || cp "$work/plasma.ppm" "$work/tall.ppm"
+convert "$work/tall.ppm" -compress none "$work/tall.tif"
+tiffcp -c jpeg -r 16 "$work/tall.tif" "$work/i.tif"; seed tif "$work/i.tif" jpeg_strips.tif
+tiffcp -c zip -t -w 16 -l 16 "$work/tall.tif" "$work/j.tif"; seed tif "$work/j.tif" deflate_tiles.tif
 convert "$work/plasma.ppm" -define tiff:tile-geometry=16x16 "$work/h.tif"; seed tif "$work/h.tif" tiled.tif
 convert "$work/grey.pgm" -depth 16 -endian MSB "$work/i.tif"; seed tif "$work/i.tif" grey16be.tif
 convert "$work/plasma.ppm" -colorspace Lab -compress none "$work/lab.tif"; seed tif "$work/lab.tif" lab.tif
@@ -79,8 +85,9 @@ open(sys.argv[2], 'wb').write(struct.pack('<IIIIIIIH', 0xC6D3D0C5, header_size, 
 PY
 seed eps "$work/a.eps" preview.eps
 
-# PNG.
+# PNG; the wide one is unfiltered by several threads in stripes.
 convert "$work/plasma.ppm" "$work/a.png"; seed png "$work/a.png" rgb.png
+convert -size 1100x4 gradient:white-black -depth 8 "$work/wide.png"; seed png "$work/wide.png" grey-wide.png
 convert "$work/plasma.ppm" -interlace PNG "$work/b.png"; seed png "$work/b.png" adam7.png
 seed png "$work/pal16.png" palette.png
 seed png "$work/rgba.png" rgba.png

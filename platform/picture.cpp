@@ -98,13 +98,18 @@ std::string PictureExtension(const std::string& fileName)
     return fileName.substr(dot + 1);
 }
 
-std::unique_ptr<TGraphic> LoadPictureFile(const std::string& fileName, const TProgressEvent& progress)
+std::unique_ptr<TGraphic> CreatePictureFor(const std::string& fileName)
 {
     const std::string extension = PictureExtension(fileName);
     const TGraphicClass* pictureClass = FindPictureClass(extension);
     if (!pictureClass || !pictureClass->Create)
         throw EInvalidGraphic("Unknown picture file extension (." + extension + ")");
-    std::unique_ptr<TGraphic> graphic = pictureClass->Create();
+    return pictureClass->Create();
+}
+
+std::unique_ptr<TGraphic> LoadPictureFile(const std::string& fileName, const TProgressEvent& progress)
+{
+    std::unique_ptr<TGraphic> graphic = CreatePictureFor(fileName);
     graphic->OnProgress = progress;
     graphic->LoadFromFile(fileName);
     return graphic;

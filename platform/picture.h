@@ -63,3 +63,7 @@ private:
 // Makes a picture object for fileName's extension and loads it, or raises.
 // The workbench and the command-line tool share this path.
 std::unique_ptr<TGraphic> LoadPictureFile(const std::string& fileName, const TProgressEvent& progress = {});
+// The picture object for fileName's extension, not loaded yet, or raises as
+// LoadPictureFile does (for a caller that keeps the object when its load
+// fails).
+std::unique_ptr<TGraphic> CreatePictureFor(const std::string& fileName);

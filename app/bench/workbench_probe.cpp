@@ -1,11 +1,13 @@
 // Opens an image in the workbench through a scripted Open dialog and times the
-// load, the time from Open to the first paint that shows the picture, and the
-// repaints of a scrolled view. It reports the progress updates seen and the
-// peak resident memory the open added, against the size of the picture's
-// bitmap. Usage:
-//   workbench_probe IMAGE [--zoom] [--cursor X,Y] [--hold MS] [--levels]
+// load, the time from Open to the first paint that shows the picture (or the
+// rows of it that have come), from Open to the first paint of the whole
+// picture, and the repaints of a scrolled view. It reports the progress
+// updates seen and the peak resident memory the open added, against the size
+// of the picture's bitmap. Usage:
+//   workbench_probe IMAGE [--fit] [--zoom] [--cursor X,Y] [--hold MS] [--levels]
 //                   [--shot FILE --size W,H --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
 //                   [--load-points FILE.points --transform NAME]
+// --fit opens at the zoom level Fit in a 1600 x 1000 window.
 // --zoom shows the magnifier; --cursor puts the cursor at X,Y of the main
 // window (default: over the picture); --hold keeps the windows up for a
 // screenshot. --levels also times the overview and the repaints at fit, 1:4
@@ -68,22 +70,30 @@ long StatusKb(const char* field)
     return -1;
 }
 
-// Counts the paints of the image view that begin, once Armed is set, with
-// the picture's bitmap at hand (nothing left to decode).
+// The times from Open of the first paint of the image view that shows the
+// picture being opened (the rows come so far, or all), and of the first that
+// shows all of it (nothing left to load or decode).
 class TPaintWatch : public QObject {
 public:
-    explicit TPaintWatch(TImageView* view) : FView(view) {}
+    TPaintWatch(TImageView* view, const QElapsedTimer& sinceOpen) : FView(view), FSinceOpen(sinceOpen) {}
     bool Armed = false;
-    int Paints = 0;
+    double FirstMs = -1;
+    double WholeMs = -1;
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (Armed && event->type() == QEvent::Paint && !FView->DecodePending())
-            ++Paints;
+        if (Armed && event->type() == QEvent::Paint && !FView->PictureSize().isEmpty()) {
+            const double ms = static_cast<double>(FSinceOpen.nsecsElapsed()) / 1e6;
+            if (FirstMs < 0)
+                FirstMs = ms;
+            if (WholeMs < 0 && !FView->Loading() && !FView->DecodePending() && FView->Picture().Graphic())
+                WholeMs = ms;
+        }
         return QObject::eventFilter(watched, event);
     }
 
 private:
     TImageView* FView;
+    const QElapsedTimer& FSinceOpen;
 };
 
 double Milliseconds(const QElapsedTimer& timer)
@@ -192,6 +202,7 @@ int main(int argc, char** argv)
     const QString image = QString::fromLocal8Bit(argv[1]);
     bool zoom = false;
     bool levels = false;
+    bool fit = false;
     QString shot;
     QString pointsFile;
     QString transform;
@@ -203,6 +214,8 @@ int main(int argc, char** argv)
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--zoom") == 0)
             zoom = true;
+        else if (std::strcmp(argv[i], "--fit") == 0)
+            fit = true;
         else if (std::strcmp(argv[i], "--levels") == 0)
             levels = true;
         else if (std::strcmp(argv[i], "--shot") == 0 && i + 1 < argc)
@@ -254,25 +267,28 @@ int main(int argc, char** argv)
         int progressUpdates = 0;
         QObject::connect(form1.StatusBar1->ProgressBar(), &QProgressBar::valueChanged,
                          [&](int) { ++progressUpdates; });
-        TPaintWatch paints(form1.Image1);
+        if (fit) {
+            form1.resize(1600, 1000);
+            form1.ZoomTo(kZoomFit);
+            QCoreApplication::processEvents();
+        }
+        QElapsedTimer timer;
+        TPaintWatch paints(form1.Image1, timer);
         form1.Image1->installEventFilter(&paints);
 
         const auto cpuBefore = CpuMs();
-        QElapsedTimer timer;
+        paints.Armed = true;
         timer.start();
         RunGuarded([&] { form1.SpeedButton2Click(); });
         const double loadedMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
         const auto cpuAfter = CpuMs();
-        // The first paint after the load shows the picture; a picture that
-        // decodes when first drawn (JPEG) decodes right after its first paint
-        // and paints again, so the wait is for a paint with nothing pending.
-        paints.Armed = true;
+        // A picture that decodes when first drawn (JPEG) decodes right after
+        // its first paint and paints again.
         TGraphic* graphic = form1.Image1->Picture().Graphic();
         QElapsedTimer limit;
         limit.start();
-        while (paints.Paints == 0 && limit.elapsed() < 600000)
+        while (paints.WholeMs < 0 && limit.elapsed() < 600000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        const double firstPaintMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
         const long peak = StatusKb("VmHWM:");
         double bitmapMB = 0;
         if (graphic) {
@@ -283,7 +299,8 @@ int main(int argc, char** argv)
         std::printf("open: %.1f ms, picture %dx%d; CPU %.1f ms user, %.1f ms system\n", loadedMs,
                     form1.Image1->width(), form1.Image1->height(), cpuAfter.first - cpuBefore.first,
                     cpuAfter.second - cpuBefore.second);
-        std::printf("open to first paint: %.1f ms (%d progress updates)\n", firstPaintMs, progressUpdates);
+        std::printf("open to first paint: %.1f ms, to the whole picture%s: %.1f ms (%d progress updates)\n",
+                    paints.FirstMs, fit ? " at fit" : "", paints.WholeMs, progressUpdates);
         std::printf("peak memory added: %.1f MB, bitmap %.1f MB, ratio %.2f\n", addedMB, bitmapMB,
                     bitmapMB > 0 ? addedMB / bitmapMB : 0.0);
 

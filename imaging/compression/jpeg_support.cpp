@@ -44,9 +44,25 @@ void SetJPEGWarningHook(TJPEGWarningHook hook)
     WarningHook() = std::move(hook);
 }
 
+namespace {
+thread_local TJPEGWarningCapture* Capture = nullptr;
+} // namespace
+
+TJPEGWarningCapture::TJPEGWarningCapture(TJPEGWarningHook sink) : FSink(std::move(sink)), FOuter(Capture)
+{
+    Capture = this;
+}
+
+TJPEGWarningCapture::~TJPEGWarningCapture()
+{
+    Capture = FOuter;
+}
+
 void ShowJPEGWarning(const std::string& text)
 {
-    if (WarningHook())
+    if (Capture)
+        Capture->FSink(text);
+    else if (WarningHook())
         WarningHook()(text);
     else
         std::cerr << msg::JPEGWarningCaption << ": " << text << '\n';

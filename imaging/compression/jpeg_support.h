@@ -31,6 +31,22 @@ using TJPEGWarningHook = std::function<void(const std::string& text)>;
 void SetJPEGWarningHook(TJPEGWarningHook hook);
 void ShowJPEGWarning(const std::string& text);
 
+// While one lives on a thread, the warnings shown on that thread go to its
+// sink instead of the hook: a decode on a worker thread keeps them for the
+// loading thread, which shows them in the order the image holds them.
+class TJPEGWarningCapture {
+public:
+    explicit TJPEGWarningCapture(TJPEGWarningHook sink);
+    ~TJPEGWarningCapture();
+    TJPEGWarningCapture(const TJPEGWarningCapture&) = delete;
+    TJPEGWarningCapture& operator=(const TJPEGWarningCapture&) = delete;
+
+private:
+    friend void ShowJPEGWarning(const std::string& text);
+    TJPEGWarningHook FSink;
+    TJPEGWarningCapture* FOuter;
+};
+
 class TJPEGDecompressor {
 public:
     // Scans a file may hold before the decoder gives up ("JPEG file has more

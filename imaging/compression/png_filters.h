@@ -10,12 +10,16 @@ namespace pwpng {
 
 namespace scalar {
 // pixelBytes is the size of a whole pixel in bytes (1, 2, 3, 4, 6 or 8; any
-// other value is taken as 8); prev is the unfiltered previous row.
-void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes);
+// other value is taken as 8); prev is the unfiltered previous row. Bytes from
+// from up to count are undone; the bytes before from are already, and are
+// their left neighbours. Nothing at or after count is read or written.
+void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes,
+                 size_t from = 0);
 } // namespace scalar
 
 namespace simd {
-void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes);
+void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes,
+                 size_t from = 0);
 } // namespace simd
 
 } // namespace pwpng

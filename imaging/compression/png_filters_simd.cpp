@@ -10,6 +10,7 @@
 
 #include "imaging/compression/png_filters.h"
 
+#include <algorithm>
 #include <cstring>
 
 HWY_BEFORE_NAMESPACE();
@@ -18,9 +19,9 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET == HWY_SCALAR
-void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
+void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes, size_t from)
 {
-    scalar::UnfilterRow(type, row, prev, count, pixelBytes);
+    scalar::UnfilterRow(type, row, prev, count, pixelBytes, from);
 }
 #else
 
@@ -67,14 +68,18 @@ struct TPixelIO {
 // Paeth: a if |b - c| <= |a - c| and |b - c| <= |a + b - 2c|, else b if
 // |a - c| <= |a + b - 2c|, else c.
 template <size_t P>
-void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
+void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t from, size_t count)
 {
     // The left and upper-left neighbours of the first pixel are zero, which
     // makes the predictor of the first pixel the byte above.
     const TPixelIO<P> io{{}, count};
     const hn::FixedTag<int16_t, 4> d16;
     auto a = hn::Zero(d16), c = hn::Zero(d16);
-    for (size_t i = 0; i + P <= count; i += P) {
+    if (from >= P) {
+        a = hn::PromoteTo(d16, io.Load(row, from - P));
+        c = hn::PromoteTo(d16, io.Load(prev, from - P));
+    }
+    for (size_t i = from; i + P <= count; i += P) {
         const auto b = hn::PromoteTo(d16, io.Load(prev, i));
         const auto bc = hn::Sub(b, c), ac = hn::Sub(a, c);
         const auto pa = hn::Abs(bc), pb = hn::Abs(ac), pc = hn::Abs(hn::Add(bc, ac));
@@ -94,13 +99,14 @@ void UndoPaeth(uint8_t* row, const uint8_t* prev, size_t count)
 // point and c on the other. The thresholds depend on b and c only and are
 // worked out beside the chain, which keeps three compares, two selects and
 // an add per byte.
-void UndoPaeth1(uint8_t* row, const uint8_t* prev, size_t count)
+void UndoPaeth1(uint8_t* row, const uint8_t* prev, size_t from, size_t count)
 {
-    if (count == 0)
+    if (from >= count)
         return;
-    row[0] = static_cast<uint8_t>(row[0] + prev[0]);
-    int32_t a = row[0];
-    for (size_t i = 1; i < count; ++i) {
+    if (from == 0)
+        row[0] = static_cast<uint8_t>(row[0] + prev[0]);
+    int32_t a = row[from == 0 ? 0 : from - 1];
+    for (size_t i = std::max<size_t>(from, 1); i < count; ++i) {
         const int32_t b = prev[i], c = prev[i - 1], d = b - c;
         const int32_t s = d >> 31; // -1 where b < c
         const int32_t ad = (d ^ s) - s;
@@ -123,21 +129,22 @@ void UndoPaeth1(uint8_t* row, const uint8_t* prev, size_t count)
 // four independent chains that the processor already overlaps, and one
 // vector per pixel measured no faster on scans. Paeth's branches, which
 // mispredict on noisy rows, become selects here.
-void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
+void UnfilterRowImpl(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes, size_t from)
 {
     // Rows of whole pixels only: a row cut inside a pixel, which no valid
     // image has, goes through the reference loop.
-    const bool paeth = type == 4 && (pixelBytes == 3 || pixelBytes == 4) && count % pixelBytes == 0;
-    if (type == 2)
-        UndoUp(row, prev, count);
+    const bool paeth = type == 4 && (pixelBytes == 3 || pixelBytes == 4) && count % pixelBytes == 0 &&
+                       from % pixelBytes == 0;
+    if (type == 2 && from <= count)
+        UndoUp(row + from, prev + from, count - from);
     else if (type == 4 && pixelBytes == 1)
-        UndoPaeth1(row, prev, count);
+        UndoPaeth1(row, prev, from, count);
     else if (paeth && pixelBytes == 3)
-        UndoPaeth<3>(row, prev, count);
+        UndoPaeth<3>(row, prev, from, count);
     else if (paeth)
-        UndoPaeth<4>(row, prev, count);
+        UndoPaeth<4>(row, prev, from, count);
     else
-        scalar::UnfilterRow(type, row, prev, count, pixelBytes);
+        scalar::UnfilterRow(type, row, prev, count, pixelBytes, from);
 }
 #endif
 
@@ -150,9 +157,9 @@ namespace pwpng::simd {
 
 HWY_EXPORT(UnfilterRowImpl);
 
-void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes)
+void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t count, uint32_t pixelBytes, size_t from)
 {
-    HWY_DYNAMIC_DISPATCH(UnfilterRowImpl)(type, row, prev, count, pixelBytes);
+    HWY_DYNAMIC_DISPATCH(UnfilterRowImpl)(type, row, prev, count, pixelBytes, from);
 }
 
 } // namespace pwpng::simd

@@ -22,6 +22,14 @@
 
 #include <memory>
 
+// Tables a strip defines stay in its decoder for the strips after it. How
+// a strip's data stand to that: None defines no table (it decodes alike
+// after any strip that defines none); Own is one scan that defines every
+// table it uses before using it (it decodes alike after any strip); Other
+// is anything else, or data that are not plainly one of those.
+enum class TJPEGTableUse { None, Own, Other };
+TJPEGTableUse JPEGTableUse(const uint8_t* data, size_t size);
+
 struct TImageProperties;
 class TJPEGDecompressor;
 

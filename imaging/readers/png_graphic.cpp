@@ -600,6 +600,8 @@ bool TPNGGraphic::DecodeWhole(uint8_t* current, uint8_t* previous, uint32_t rowS
     }
     packed = TPackedData();
 
+    if (DeliverInStripes(stored, rowSize))
+        return true;
     TColorManager& cm = ColorManager();
     const uint32_t dataSize = rowSize - 1;
     for (uint32_t y = 0; y < height; ++y) {

@@ -100,6 +100,11 @@ private:
     // with the stream and the bitmap's pixels as before, when the data are
     // not one whole, sound stream of exactly the image's size.
     bool DecodeWhole(uint8_t* current, uint8_t* previous, uint32_t rowSize);
+    // Unfilters and converts the inflated rows (rowSize bytes each, from
+    // stored on) on several threads, each a stripe of columns
+    // (png_stripes.cpp); false, having done nothing, where one thread is to
+    // do it.
+    bool DeliverInStripes(const uint8_t* stored, uint32_t rowSize);
     void DecodeRows(uint8_t*& current, uint8_t*& previous, uint32_t firstRow, uint32_t rowStep, uint32_t rowSize,
                     uint8_t mask, bool lastPass);
     // False when the image data end before count bytes.

@@ -11,11 +11,13 @@
 #include "imaging/compression/webp_decoder.h"
 #include "imaging/compression/zstd_decoder.h"
 #include "imaging/image_limits.h"
+#include "imaging/readers/tiff_layout.h"
 #include "imaging/strings/messages.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -118,11 +120,6 @@ void Grey12To8(const uint8_t* row, uint8_t* out, uint32_t pixels)
         out[i] = scale[(uint32_t(row[0]) << 4) | (row[1] >> 4)];
 }
 
-uint64_t CeilDiv(uint64_t a, uint64_t b)
-{
-    return (a + b - 1) / b;
-}
-
 void Grow(std::vector<uint8_t>& buffer, uint64_t size)
 {
     if (buffer.size() < size)
@@ -130,32 +127,6 @@ void Grow(std::vector<uint8_t>& buffer, uint64_t size)
 }
 
 } // namespace
-
-// How the pixel data lie in the file and how they reach the bitmap.
-struct TTIFFGraphic::TLayout {
-    bool Tiled = false;
-    // Planes read per block: 1 for chunky data, the sample count for planar
-    // colour data; planar grey or indexed data use their first plane only.
-    uint32_t Planes = 1;
-    uint32_t PlaneBits = 0;      // bits per pixel within one plane
-    uint32_t PlaneSamples = 0;   // samples per pixel within one plane
-    uint32_t BlockWidth = 0;     // tile width, or the image width
-    uint32_t TileLength = 0;
-    uint64_t BlockRowBytes = 0;
-    uint64_t BlocksPerPlane = 0;
-    uint32_t PredictorBytes = 0; // 0: none; 1 or 2: bytes per sample of the differencing
-    uint32_t BitmapBits = 0;     // bits per pixel of the bitmap
-    // The stored bytes are bit-reversed before decoding (fill order 2; the
-    // CCITT decoders reverse them themselves, JPEG data never are).
-    bool ReverseBits = false;
-    bool Direct = false;         // uncompressed or PackBits rows that already have the bitmap's layout
-    bool Grey12 = false;         // 12-bit grey rows, which the reader scales into the bitmap itself
-    std::vector<uint64_t> Offsets;
-    std::vector<uint64_t> ByteCounts;
-    int64_t StreamSize = 0;
-    std::vector<uint8_t> Packed;
-    std::vector<uint8_t> Rows;   // Planes buffers of decoded rows, one after another
-};
 
 bool TTIFFGraphic::CanLoadStream(TStream& stream)
 {
@@ -431,9 +402,9 @@ void TTIFFGraphic::SetPaletteFor(TStream& stream)
     }
 }
 
-std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
+std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TImageProperties& decoderProperties)
 {
-    TImageProperties& p = ImageProperties;
+    const TImageProperties& p = ImageProperties;
     const bool swapBits = (p.Flags & ifReversedBitOrder) != 0;
     const uint32_t options = Directory.GetTagValue(tiff::T4Options, 0);
     // The row decoders code rows of a tile as wide as the tile.
@@ -459,9 +430,7 @@ std::unique_ptr<TDecoder> TTIFFGraphic::CreateDecoder(TStream& stream)
     case ckDeflate:
         return std::make_unique<TLZ77Decoder>(1, true);
     case ckJPEG:
-        p.JPEGTables = Directory.ReadTagBytes(stream, tiff::JPEGTables);
-        FDecoderProperties = p;
-        return std::make_unique<TTIFFJPEGDecoder>(&FDecoderProperties);
+        return std::make_unique<TTIFFJPEGDecoder>(&decoderProperties);
     case ckThunderScan:
         return std::make_unique<TThunderDecoder>(static_cast<int>(width));
     case ckZstd:
@@ -501,7 +470,10 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         layout.StreamSize = stream.Size();
 
         // An unsupported compression is refused before anything is allocated.
-        decoder = CreateDecoder(stream);
+        if (p.CompressionKind == ckJPEG)
+            p.JPEGTables = Directory.ReadTagBytes(stream, tiff::JPEGTables);
+        FDecoderProperties = p;
+        decoder = CreateDecoder(FDecoderProperties);
         ConfigureColorManager(layout);
         CheckLayout(layout);
         layout.Grey12 = p.BitsPerSample == 12;
@@ -527,6 +499,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             layout.ByteCounts =
                 Directory.ReadTagIntegers64(stream, hasTileTags ? tiff::TileByteCounts : tiff::StripByteCounts);
             layout.BlocksPerPlane = CeilDiv(p.Width, p.TileWidth) * CeilDiv(p.Height, p.TileLength);
+            layout.BlocksAcross = CeilDiv(p.Width, p.TileWidth);
         } else {
             layout.Offsets = Directory.ReadTagIntegers64(stream, tiff::StripOffsets);
             layout.ByteCounts = Directory.ReadTagIntegers64(stream, tiff::StripByteCounts);
@@ -539,15 +512,19 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
             RaiseInvalidTIFF();
         layout.ReverseBits = (p.Flags & ifReversedBitOrder) && kind != ckCCITTGroup3 && kind != ckCCITTHuffman &&
                              kind != ckCCITTHuffmanW && kind != ckCCITTGroup4 && kind != ckJPEG;
-        const TColorManager& cm = ColorManager();
+        TColorManager& cm = ColorManager();
         // JPEG strips come out of the decoder as blue, green, red (or grey)
         // bytes, the bitmap's own layout.
         const bool sameLayout =
             (layout.PlaneSamples == 1 && (cm.SourceScheme() == psGray || cm.SourceScheme() == psIndexed) &&
              cm.SourceBits() == cm.TargetBits()) ||
-            (kind == ckJPEG && ColorManager().ConvertsInPlace() && cm.SourceScheme() == cm.TargetScheme());
+            (kind == ckJPEG && cm.ConvertsInPlace() && cm.SourceScheme() == cm.TargetScheme());
         layout.Direct = (!decoder || kind == ckPackBits || kind == ckJPEG) && !layout.Tiled && layout.Planes == 1 &&
                         sameLayout && RowStride() == int64_t(layout.BlockRowBytes);
+        layout.PackBitsRows =
+            !layout.Direct && kind == ckPackBits && !layout.Tiled && layout.Planes == 1 && !layout.Grey12;
+        layout.InPlace = layout.PackBitsRows && cm.ConvertsInPlace() && layout.BlockRowBytes == uint64_t(p.Width) * 3 &&
+                         RowStride() >= int64_t(layout.BlockRowBytes);
 
         if (decoder)
             decoder->ExpandStart();
@@ -556,12 +533,7 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
         p.RowIndex = 0;
         p.StripIndex = 0;
         p.StripCount = static_cast<uint32_t>(layout.Offsets.size());
-        if (layout.Direct)
-            ReadStripsDirect(stream, layout, decoder.get());
-        else if (kind == ckPackBits && !layout.Tiled && layout.Planes == 1 && !layout.Grey12)
-            DecodePackBitsRows(stream, layout);
-        else
-            DecodeImage(stream, layout, decoder.get());
+        DecodeBlocks(stream, layout, decoder.get());
         if (decoder)
             decoder->ExpandFinish();
     } catch (...) {
@@ -574,104 +546,100 @@ void TTIFFGraphic::LoadFromStream(TStream& stream)
     EndProgress();
 }
 
-void TTIFFGraphic::ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* decoder)
+void TTIFFGraphic::DecodeUnit(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log)
 {
-    TImageProperties& p = ImageProperties;
-    const uint64_t rowBytes = layout.BlockRowBytes;
-    for (; p.StripIndex < p.StripCount && p.RowIndex < p.Height; ++p.StripIndex) {
-        const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
-        const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
-        const uint32_t rows = std::min(stripRows, p.Height - p.RowIndex);
-        const int64_t start = BlockStart(layout, p.StripIndex, 0);
-        const int64_t available = std::max<int64_t>(0, layout.StreamSize - start);
-        // The bitmap's rows are contiguous and as long as the stored ones:
-        // the strip is read or decoded straight into them.
-        const uint64_t bytes = std::min<uint64_t>(uint64_t(rows) * rowBytes, uint64_t(available));
-        int64_t got = 0;
-        if (decoder) {
-            size_t packedSize = 0;
-            const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
-            DescribeBlock(layout, rows);
-            uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
-            const size_t targetSize = static_cast<size_t>(uint64_t(rows) * rowBytes);
-            got = static_cast<int64_t>(
-                decoder->Expand(packed, packedSize, target, targetSize, packedSize, targetSize).Produced);
-        } else if (bytes > 0) {
-            stream.SetPosition(start);
-            uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
-            got = std::max<int64_t>(0, stream.Read(target, static_cast<int64_t>(bytes)));
-            if (layout.ReverseBits && got > 0)
-                ReverseBits(target, static_cast<size_t>(got));
-        }
-        if (uint64_t(got) < uint64_t(rows) * rowBytes)
-            NoteEarlyEnd(p.RowIndex + uint64_t(got) / std::max<uint64_t>(rowBytes, 1));
-        for (uint32_t r = 0; r < rows; ++r) {
-            ++p.RowIndex;
-            RowDone(p.RowIndex, p.Height);
-        }
-    }
+    if (layout.Direct)
+        DecodeStripDirect(layout, work, block, log);
+    else if (layout.PackBitsRows)
+        DecodePackBitsStrip(layout, work, block, log);
+    else
+        DecodeBlock(layout, work, block, log);
 }
 
-void TTIFFGraphic::DecodePackBitsRows(TStream& stream, TLayout& layout)
+void TTIFFGraphic::DecodeStripDirect(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log)
 {
-    TImageProperties& p = ImageProperties;
+    const uint64_t rowBytes = layout.BlockRowBytes;
+    const uint32_t rows = block.Rows;
+    const size_t index = static_cast<size_t>(block.Band);
+    const int64_t start = BlockStart(layout, index, 0);
+    const int64_t available = std::max<int64_t>(0, layout.StreamSize - start);
+    // The bitmap's rows are contiguous and as long as the stored ones:
+    // the strip is read or decoded straight into them.
+    const uint64_t bytes = std::min<uint64_t>(uint64_t(rows) * rowBytes, uint64_t(available));
+    uint8_t* target = ScanLine(static_cast<int>(block.FirstRow));
+    uint64_t got = 0;
+    if (work.Decoder) {
+        size_t packedSize = 0;
+        const uint8_t* packed = PackedBlock(layout, work, index, packedSize);
+        DescribeBlock(*work.DecoderProperties, layout, rows);
+        const size_t targetSize = static_cast<size_t>(uint64_t(rows) * rowBytes);
+        got = work.Decoder->Expand(packed, packedSize, target, targetSize, packedSize, targetSize).Produced;
+    } else if (bytes > 0) {
+        got = layout.Source->ReadAt(start, target, static_cast<size_t>(bytes));
+        if (layout.ReverseBits)
+            ReverseBits(target, static_cast<size_t>(got));
+    }
+    if (got < uint64_t(rows) * rowBytes)
+        Ended(log, block.FirstRow + got / std::max<uint64_t>(rowBytes, 1));
+    RowsDone(log, rows);
+    BandDone(log, block.Band);
+}
+
+void TTIFFGraphic::DecodePackBitsStrip(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log)
+{
+    const TImageProperties& p = ImageProperties;
     TColorManager& cm = ColorManager();
     const size_t rowBytes = static_cast<size_t>(layout.BlockRowBytes);
-    Grow(layout.Rows, std::max<size_t>(rowBytes, 1));
-    uint8_t* row = layout.Rows.data();
+    Grow(work.Rows, std::max<size_t>(rowBytes, 1));
+    uint8_t* row = work.Rows.data();
     const void* sources[1] = {row};
-    const bool inPlace = cm.ConvertsInPlace() && rowBytes == size_t(p.Width) * 3 && RowStride() >= int64_t(rowBytes);
-    for (; p.StripIndex < p.StripCount && p.RowIndex < p.Height; ++p.StripIndex) {
-        const uint32_t index = std::min<uint32_t>(p.StripIndex, static_cast<uint32_t>(p.RowsPerStrip.size() - 1));
-        const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
-        const uint32_t rows = std::min(stripRows, p.Height - p.RowIndex);
-        size_t packedSize = 0;
-        const uint8_t* packed = PackedBlock(stream, layout, p.StripIndex, packedSize);
-        // Each row is converted while it is in the cache; a packet that
-        // crosses a row's end goes on in the next row.
-        TPackBitsReader reader(packed, packedSize);
-        bool ended = false;
-        for (uint32_t r = 0; r < rows; ++r) {
-            if (!ended && inPlace) {
-                // Decoded straight into the bitmap's row and reordered there
-                // a piece at a time, while the piece is in the cache.
-                uint8_t* target = ScanLine(static_cast<int>(p.RowIndex));
-                for (uint32_t x = 0; x < p.Width && !ended; x += kInPlacePiece) {
-                    const uint32_t pixels = std::min(kInPlacePiece, p.Width - x);
-                    uint8_t* piece = target + size_t(x) * 3;
-                    const size_t want = size_t(pixels) * 3;
-                    const size_t got = reader.Read(piece, want);
-                    if (got < want) {
-                        ended = true;
-                        NoteEarlyEnd(p.RowIndex);
-                        std::memset(piece + got, 0, want - got);
-                    }
-                    cm.ConvertInPlace(piece, pixels);
-                }
-            } else if (!ended) {
-                const size_t got = reader.Read(row, rowBytes);
-                if (got < rowBytes) {
+    size_t packedSize = 0;
+    const uint8_t* packed = PackedBlock(layout, work, static_cast<size_t>(block.Band), packedSize);
+    // Each row is converted while it is in the cache; a packet that crosses
+    // a row's end goes on in the next row.
+    TPackBitsReader reader(packed, packedSize);
+    bool ended = false;
+    for (uint32_t r = 0; r < block.Rows; ++r) {
+        const uint32_t y = block.FirstRow + r;
+        if (!ended && layout.InPlace) {
+            // Decoded straight into the bitmap's row and reordered there a
+            // piece at a time, while the piece is in the cache.
+            uint8_t* target = ScanLine(static_cast<int>(y));
+            for (uint32_t x = 0; x < p.Width && !ended; x += kInPlacePiece) {
+                const uint32_t pixels = std::min(kInPlacePiece, p.Width - x);
+                uint8_t* piece = target + size_t(x) * 3;
+                const size_t want = size_t(pixels) * 3;
+                const size_t got = reader.Read(piece, want);
+                if (got < want) {
                     ended = true;
-                    NoteEarlyEnd(p.RowIndex);
-                    std::memset(row + got, 0, rowBytes - got);
+                    Ended(log, y);
+                    std::memset(piece + got, 0, want - got);
                 }
-                // A row the data do not reach is left as the fresh bitmap has it.
-                if (got > 0)
-                    cm.ConvertLine(sources, 1, ScanLine(static_cast<int>(p.RowIndex)), p.Width, 0xFF);
+                cm.ConvertInPlace(piece, pixels);
             }
-            ++p.RowIndex;
-            RowDone(p.RowIndex, p.Height);
+        } else if (!ended) {
+            const size_t got = reader.Read(row, rowBytes);
+            if (got < rowBytes) {
+                ended = true;
+                Ended(log, y);
+                std::memset(row + got, 0, rowBytes - got);
+            }
+            // A row the data do not reach is left as the fresh bitmap has it.
+            if (got > 0)
+                cm.ConvertLine(sources, 1, ScanLine(static_cast<int>(y)), p.Width, 0xFF);
         }
+        RowsDone(log, 1, true);
     }
+    BandDone(log, block.Band);
 }
 
-void TTIFFGraphic::DescribeBlock(const TLayout& layout, uint32_t rows)
+void TTIFFGraphic::DescribeBlock(TImageProperties& decoderProperties, const TLayout& layout, uint32_t rows)
 {
-    FDecoderProperties.Width = layout.BlockWidth;
-    FDecoderProperties.Height = rows;
-    FDecoderProperties.RowsPerStrip.assign(1, rows);
-    FDecoderProperties.RowIndex = 0;
-    FDecoderProperties.RowBytes = static_cast<uint32_t>(layout.BlockRowBytes);
+    decoderProperties.Width = layout.BlockWidth;
+    decoderProperties.Height = rows;
+    decoderProperties.RowsPerStrip.assign(1, rows);
+    decoderProperties.RowIndex = 0;
+    decoderProperties.RowBytes = static_cast<uint32_t>(layout.BlockRowBytes);
 }
 
 int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t skip) const
@@ -685,68 +653,63 @@ int64_t TTIFFGraphic::BlockStart(const TLayout& layout, size_t index, uint64_t s
     return BasePosition + int64_t(offset + skip);
 }
 
-const uint8_t* TTIFFGraphic::PackedBlock(TStream& stream, TLayout& layout, size_t index, size_t& size)
+const uint8_t* TTIFFGraphic::PackedBlock(TLayout& layout, TWorkspace& work, size_t index, size_t& size)
 {
     const int64_t start = BlockStart(layout, index, 0);
     const uint64_t available = uint64_t(std::max<int64_t>(0, layout.StreamSize - start));
     const uint64_t packedSize = std::min<uint64_t>(layout.ByteCounts[index], available);
     // PackBits data in a memory stream are decoded where they lie.
-    const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
-    if (memory && memory->Memory() && ImageProperties.CompressionKind == ckPackBits && !layout.ReverseBits) {
-        stream.SetPosition(start + static_cast<int64_t>(packedSize));
+    const uint8_t* memory = layout.Source->Memory();
+    if (memory && ImageProperties.CompressionKind == ckPackBits && !layout.ReverseBits) {
         size = static_cast<size_t>(packedSize);
-        return memory->Memory() + start;
+        return memory + start;
     }
-    Grow(layout.Packed, std::max<uint64_t>(packedSize, 1));
+    Grow(work.Packed, std::max<uint64_t>(packedSize, 1));
     size = 0;
     if (packedSize > 0) {
-        stream.SetPosition(start);
-        size = static_cast<size_t>(
-            std::max<int64_t>(0, stream.Read(layout.Packed.data(), static_cast<int64_t>(packedSize))));
+        size = layout.Source->ReadAt(start, work.Packed.data(), static_cast<size_t>(packedSize));
         if (layout.ReverseBits)
-            ReverseBits(layout.Packed.data(), size);
+            ReverseBits(work.Packed.data(), size);
     }
-    return layout.Packed.data();
+    return work.Packed.data();
 }
 
-const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index,
-                                       uint64_t skip, size_t rowsOffset, size_t rowsSize, size_t blockBytes,
-                                       uint32_t decoderRows, size_t& filled)
+const uint8_t* TTIFFGraphic::ReadBlock(TLayout& layout, TWorkspace& work, size_t index, uint64_t skip,
+                                       size_t rowsOffset, size_t rowsSize, size_t blockBytes, uint32_t decoderRows,
+                                       size_t& filled)
 {
     const auto target = [&] {
-        Grow(layout.Rows, rowsSize);
-        return layout.Rows.data() + rowsOffset;
+        Grow(work.Rows, rowsSize);
+        return work.Rows.data() + rowsOffset;
     };
     filled = 0;
     if (index < layout.Offsets.size()) {
         const int64_t start = BlockStart(layout, index, skip);
         const uint64_t available = uint64_t(std::max<int64_t>(0, layout.StreamSize - start));
-        if (!decoder) {
+        if (!work.Decoder) {
             // Uncompressed data are read by the size the image gives them.
             const uint64_t bytes = std::min<uint64_t>(blockBytes, available);
             // Rows that are all in memory are converted from there: the
             // colour manager's reordering is then the only pass over them.
-            const auto* memory = dynamic_cast<const TMemoryStream*>(&stream);
-            if (memory && memory->Memory() && bytes == blockBytes && bytes > 0 && !layout.ReverseBits) {
-                stream.SetPosition(start + static_cast<int64_t>(bytes));
+            const uint8_t* memory = layout.Source->Memory();
+            if (memory && bytes == blockBytes && bytes > 0 && !layout.ReverseBits) {
                 filled = blockBytes;
-                return memory->Memory() + start;
+                return memory + start;
             }
             if (bytes > 0) {
-                stream.SetPosition(start);
-                filled = static_cast<size_t>(std::max<int64_t>(0, stream.Read(target(), static_cast<int64_t>(bytes))));
+                filled = layout.Source->ReadAt(start, target(), static_cast<size_t>(bytes));
                 if (layout.ReverseBits)
                     ReverseBits(target(), filled);
             }
         } else {
             size_t got = 0;
-            const uint8_t* packed = PackedBlock(stream, layout, index, got);
-            DescribeBlock(layout, decoderRows);
+            const uint8_t* packed = PackedBlock(layout, work, index, got);
+            DescribeBlock(*work.DecoderProperties, layout, decoderRows);
             if (ImageProperties.CompressionKind == ckDeflate) {
                 // The whole strip or tile is in memory: one libdeflate call,
                 // zlib for damaged data. A tile at the bottom edge holds more
                 // rows than are shown; it is inflated whole all the same.
-                auto* lz77 = static_cast<TLZ77Decoder*>(decoder);
+                auto* lz77 = static_cast<TLZ77Decoder*>(work.Decoder);
                 const uint64_t wholeBytes =
                     layout.Tiled ? std::max<uint64_t>(uint64_t(layout.TileLength) * layout.BlockRowBytes, blockBytes)
                                  : blockBytes;
@@ -756,7 +719,7 @@ const uint8_t* TTIFFGraphic::ReadBlock(TStream& stream, TLayout& layout, TDecode
             } else {
                 const uint8_t* source = packed;
                 uint8_t* output = target();
-                const TExpandResult result = decoder->Expand(source, got, output, blockBytes, got, blockBytes);
+                const TExpandResult result = work.Decoder->Expand(source, got, output, blockBytes, got, blockBytes);
                 filled = std::min(result.Produced, blockBytes);
             }
         }
@@ -801,106 +764,80 @@ void TTIFFGraphic::UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t p
     }
 }
 
-void TTIFFGraphic::DecodeImage(TStream& stream, TLayout& layout, TDecoder* decoder)
+void TTIFFGraphic::DecodeBlock(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log)
 {
-    TImageProperties& p = ImageProperties;
+    const TImageProperties& p = ImageProperties;
     TColorManager& cm = ColorManager();
     const uint64_t rowBytes = layout.BlockRowBytes;
     const uint32_t blockWidth = layout.BlockWidth;
-    const uint64_t blocksAcross = layout.Tiled ? CeilDiv(p.Width, blockWidth) : 1;
     const size_t bitmapBytesPerBlock = layout.Tiled ? size_t(uint64_t(blockWidth) * layout.BitmapBits / 8) : 0;
     // Uncompressed strips are read a bounded number of rows at a time;
     // compressed strips and tiles are decoded whole.
+    const bool whole = work.Decoder || layout.Tiled;
     const uint32_t chunkRows =
-        decoder || layout.Tiled
-            ? 0xFFFFFFFFu
-            : static_cast<uint32_t>(std::clamp<uint64_t>(DirectChunkBytes / std::max<uint64_t>(rowBytes, 1), 1,
-                                                         0xFFFFFFFFu));
+        whole ? 0xFFFFFFFFu
+              : static_cast<uint32_t>(std::clamp<uint64_t>(DirectChunkBytes / std::max<uint64_t>(rowBytes, 1), 1,
+                                                           0xFFFFFFFFu));
+    const uint32_t bandRows = block.Rows;
+    // Tiles are stored whole, also at the edges; the JPEG and WebP decoders
+    // want all of a tile, the others stop after the rows shown.
+    const uint32_t decoderRows =
+        layout.Tiled && (p.CompressionKind == ckJPEG || p.CompressionKind == ckWebP) ? p.TileLength : bandRows;
+    const uint32_t firstRow = block.FirstRow;
+    const uint64_t unit = block.Band * layout.BlocksAcross + block.Across;
+    const uint32_t x = static_cast<uint32_t>(block.Across * (layout.Tiled ? blockWidth : 0));
+    const uint32_t pixels = std::min(blockWidth, p.Width - x);
     const void* sources[4] = {};
     const uint8_t* planeData[4] = {};
 
-    for (uint64_t band = 0; p.RowIndex < p.Height; ++band) {
-        uint32_t bandRows;
-        uint32_t decoderRows;
-        if (layout.Tiled) {
-            if (band * blocksAcross >= layout.Offsets.size())
-                break;
-            bandRows = std::min(p.TileLength, p.Height - p.RowIndex);
-            // Tiles are stored whole, also at the edges; the JPEG and WebP
-            // decoders want all of a tile, the others stop after the rows shown.
-            decoderRows = p.CompressionKind == ckJPEG || p.CompressionKind == ckWebP ? p.TileLength : bandRows;
-        } else {
-            if (band >= layout.BlocksPerPlane || band >= layout.Offsets.size())
-                break;
-            const size_t index = std::min<size_t>(band, p.RowsPerStrip.size() - 1);
-            const uint32_t stripRows = p.RowsPerStrip[index] ? p.RowsPerStrip[index] : p.Height;
-            bandRows = std::min(stripRows, p.Height - p.RowIndex);
-            decoderRows = bandRows;
+    for (uint32_t chunk = 0; chunk < bandRows;) {
+        const uint32_t rows = whole ? decoderRows : std::min(chunkRows, bandRows - chunk);
+        const size_t planeBytes = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, rows, rowBytes));
+        const size_t rowsSize = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, planeBytes, layout.Planes));
+        size_t filled = 0;
+        for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
+            const uint64_t index = plane * layout.BlocksPerPlane + unit;
+            size_t planeFilled = 0;
+            planeData[plane] = ReadBlock(layout, work, static_cast<size_t>(std::min<uint64_t>(index, SIZE_MAX)),
+                                         uint64_t(chunk) * rowBytes, size_t(plane) * planeBytes, rowsSize, planeBytes,
+                                         rows, planeFilled);
+            filled = std::max(filled, planeFilled);
         }
-        p.StripIndex = static_cast<uint32_t>(band);
-        const uint32_t firstRow = p.RowIndex;
-
-        for (uint64_t across = 0; across < blocksAcross; ++across) {
-            const uint64_t block = band * blocksAcross + across;
-            const uint32_t x = static_cast<uint32_t>(across * (layout.Tiled ? blockWidth : 0));
-            const uint32_t pixels = std::min(blockWidth, p.Width - x);
-            for (uint32_t chunk = 0; chunk < bandRows;) {
-                const uint32_t rows = decoder || layout.Tiled ? decoderRows : std::min(chunkRows, bandRows - chunk);
-                const size_t planeBytes = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, rows, rowBytes));
-                const size_t rowsSize = static_cast<size_t>(CheckBufferSize(TIFFDisplayName, planeBytes, layout.Planes));
-                size_t filled = 0;
-                for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
-                    const uint64_t index = plane * layout.BlocksPerPlane + block;
-                    size_t planeFilled = 0;
-                    planeData[plane] =
-                        ReadBlock(stream, layout, decoder, static_cast<size_t>(std::min<uint64_t>(index, SIZE_MAX)),
-                                  uint64_t(chunk) * rowBytes, size_t(plane) * planeBytes, rowsSize, planeBytes,
-                                  rows, planeFilled);
-                    filled = std::max(filled, planeFilled);
-                }
-                const uint32_t visible = std::min(rows, bandRows - chunk);
-                // Rows the data do not reach are left as the fresh bitmap has them.
-                const uint64_t held = (filled + rowBytes - 1) / std::max<uint64_t>(rowBytes, 1);
-                if (filled < visible * rowBytes)
-                    NoteEarlyEnd(firstRow + chunk + filled / std::max<uint64_t>(rowBytes, 1));
-                for (uint32_t r = 0; r < visible; ++r) {
-                    if (r >= held) {
-                        if (!layout.Tiled) {
-                            ++p.RowIndex;
-                            RowDone(p.RowIndex, p.Height);
-                        }
-                        continue;
-                    }
-                    for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
-                        const uint8_t* row = planeData[plane] + size_t(r) * rowBytes;
-                        if (layout.PredictorBytes) {
-                            // Only decoded blocks have a predictor; they are in Rows.
-                            uint8_t* own = layout.Rows.data() + size_t(plane) * planeBytes + size_t(r) * rowBytes;
-                            UndoPredictor(layout, own, pixels);
-                            row = own;
-                        }
-                        sources[plane] = row;
-                    }
-                    uint8_t* line =
-                        ScanLine(static_cast<int>(firstRow + chunk + r)) + size_t(across) * bitmapBytesPerBlock;
-                    if (layout.Grey12)
-                        Grey12To8(static_cast<const uint8_t*>(sources[0]), line, pixels);
-                    else
-                        cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
-                    if (!layout.Tiled) {
-                        ++p.RowIndex;
-                        RowDone(p.RowIndex, p.Height);
-                    }
-                }
-                chunk += visible;
+        const uint32_t visible = std::min(rows, bandRows - chunk);
+        // Rows the data do not reach are left as the fresh bitmap has them.
+        const uint64_t held = (filled + rowBytes - 1) / std::max<uint64_t>(rowBytes, 1);
+        if (filled < visible * rowBytes)
+            Ended(log, firstRow + chunk + filled / std::max<uint64_t>(rowBytes, 1));
+        for (uint32_t r = 0; r < visible; ++r) {
+            if (r >= held) {
+                if (!layout.Tiled)
+                    RowsDone(log, 1, true);
+                continue;
             }
-        }
-        if (layout.Tiled) {
-            for (uint32_t r = 0; r < bandRows; ++r) {
-                ++p.RowIndex;
-                RowDone(p.RowIndex, p.Height);
+            for (uint32_t plane = 0; plane < layout.Planes; ++plane) {
+                const uint8_t* row = planeData[plane] + size_t(r) * rowBytes;
+                if (layout.PredictorBytes) {
+                    // Only decoded blocks have a predictor; they are in Rows.
+                    uint8_t* own = work.Rows.data() + size_t(plane) * planeBytes + size_t(r) * rowBytes;
+                    UndoPredictor(layout, own, pixels);
+                    row = own;
+                }
+                sources[plane] = row;
             }
+            uint8_t* line = ScanLine(static_cast<int>(firstRow + chunk + r)) + size_t(block.Across) * bitmapBytesPerBlock;
+            if (layout.Grey12)
+                Grey12To8(static_cast<const uint8_t*>(sources[0]), line, pixels);
+            else
+                cm.ConvertLine(sources, static_cast<int>(layout.Planes), line, pixels, 0xFF);
+            if (!layout.Tiled)
+                RowsDone(log, 1, true);
         }
-        p.StripIndex = static_cast<uint32_t>(band + 1);
+        chunk += visible;
+    }
+    // A row of tiles is delivered once its last tile is in.
+    if (block.Across + 1 == layout.BlocksAcross) {
+        if (layout.Tiled)
+            RowsDone(log, bandRows);
+        BandDone(log, block.Band);
     }
 }

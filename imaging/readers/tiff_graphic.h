@@ -42,38 +42,72 @@ public:
 
 private:
     struct TLayout;
+    // One decoding thread's decoder and buffers.
+    struct TWorkspace;
+    // One strip, or one tile: where its rows go.
+    struct TBlock {
+        uint64_t Band;     // strip, or row of tiles
+        uint64_t Across;   // tile in its row; 0 for a strip
+        uint32_t FirstRow; // bitmap row of the band's first row
+        uint32_t Rows;     // rows of the band in the bitmap
+    };
+    // What decoding blocks on another thread reports, kept until the blocks
+    // before them have been taken (tiff_strip_runner.cpp).
+    struct TPieceLog;
 
     void ConfigureColorManager(TLayout& layout);
     void SetPaletteFor(TStream& stream);
-    std::unique_ptr<TDecoder> CreateDecoder(TStream& stream);
+    // A decoder for the image's compression (null for none) that reads the
+    // image's description from decoderProperties.
+    std::unique_ptr<TDecoder> CreateDecoder(TImageProperties& decoderProperties);
     void CheckLayout(const TLayout& layout) const;
-    void DecodeImage(TStream& stream, TLayout& layout, TDecoder* decoder);
-    // Strips of rows that have the bitmap's layout, uncompressed, PackBits or
-    // JPEG, read or decoded straight into the bitmap.
-    void ReadStripsDirect(TStream& stream, TLayout& layout, TDecoder* decoder);
-    // PackBits strips of chunky rows that need converting, row by row.
-    void DecodePackBitsRows(TStream& stream, TLayout& layout);
+
+    // Decodes every block into the bitmap, on as many threads as may work
+    // on them, and reports them in order (tiff_strip_runner.cpp).
+    void DecodeBlocks(TStream& stream, TLayout& layout, TDecoder* decoder);
+    // Whether the blocks decode alike whichever decoder had the ones before.
+    bool BlocksIndependent(const TLayout& layout);
+    void DecodeUnit(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log);
+    // Reports what a log holds, as the blocks would have at once; when a
+    // report raises, the rows the one-thread load would not have written by
+    // then are cleared (blocks holds the log's blocks) and it raises again.
+    void ReplayLog(const TLayout& layout, TPieceLog& log, const std::vector<TBlock>& blocks);
+    // Zeroes the block's rows from row on, as the fresh bitmap had them.
+    void ClearBlock(const TLayout& layout, const TBlock& block, uint32_t row);
+    // Reports for a block: at once with no log, else into it. rowByRow: each
+    // row was written just before it is reported (otherwise the block's rows
+    // all were).
+    void Ended(TPieceLog* log, uint64_t row);
+    void RowsDone(TPieceLog* log, uint32_t rows, bool rowByRow = false);
+    void BandDone(TPieceLog* log, uint64_t band);
+
+    // A strip of rows that have the bitmap's layout, uncompressed, PackBits
+    // or JPEG, read or decoded straight into the bitmap.
+    void DecodeStripDirect(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log);
+    // A PackBits strip of chunky rows that need converting, row by row.
+    void DecodePackBitsStrip(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log);
+    // Any strip or tile, through the workspace's rows and the colour manager.
+    void DecodeBlock(TLayout& layout, TWorkspace& work, const TBlock& block, TPieceLog* log);
     // The stored bytes of compressed block index (size of them): in the
     // stream's own memory where they can be decoded as they lie, otherwise
-    // read into the layout's packed buffer.
-    const uint8_t* PackedBlock(TStream& stream, TLayout& layout, size_t index, size_t& size);
+    // read into the workspace's packed buffer.
+    const uint8_t* PackedBlock(TLayout& layout, TWorkspace& work, size_t index, size_t& size);
     // Reads data block index (from byte skip on, uncompressed) or decodes it
     // into target, blockBytes bytes; what the file does not hold is zero.
-    // Returns where the block's bytes are: at rowsOffset in the layout's row
-    // buffer (grown to rowsSize when first needed), or for whole uncompressed
-    // data in a memory stream, in the stream's own memory; filled tells how
-    // many bytes the file gave.
-    const uint8_t* ReadBlock(TStream& stream, TLayout& layout, TDecoder* decoder, size_t index, uint64_t skip,
-                             size_t rowsOffset, size_t rowsSize, size_t blockBytes, uint32_t decoderRows,
-                             size_t& filled);
+    // Returns where the block's bytes are: at rowsOffset in the workspace's
+    // row buffer (grown to rowsSize when first needed), or for whole
+    // uncompressed data in a memory stream, in the stream's own memory;
+    // filled tells how many bytes the file gave.
+    const uint8_t* ReadBlock(TLayout& layout, TWorkspace& work, size_t index, uint64_t skip, size_t rowsOffset,
+                             size_t rowsSize, size_t blockBytes, uint32_t decoderRows, size_t& filled);
     // Stream position of data block index, skip bytes in; the stream's end
     // when the file places it beyond.
     int64_t BlockStart(const TLayout& layout, size_t index, uint64_t skip) const;
-    // Tells the decoder the size of the block it decodes next.
-    void DescribeBlock(const TLayout& layout, uint32_t rows);
+    // Tells a decoder the size of the block it decodes next.
+    static void DescribeBlock(TImageProperties& decoderProperties, const TLayout& layout, uint32_t rows);
     void UndoPredictor(const TLayout& layout, uint8_t* row, uint32_t pixels) const;
 
-    // What the decoders read of the image: the block being decoded (its
-    // width, rows and row bytes), otherwise a copy of ImageProperties.
+    // What the load's decoder reads of the image: the block being decoded
+    // (its width, rows and row bytes), otherwise a copy of ImageProperties.
     TImageProperties FDecoderProperties;
 };

@@ -7,6 +7,7 @@
 #include "imaging/format_registry.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
+#include "tests/imaging/readers/tiff_test_builder.h"
 #include "tests/support/test_support.h"
 
 #include <QGroupBox>
@@ -264,6 +265,32 @@ TEST_F(MainWindowTest, FailedOpenKeepsThePreviousPictureAndShowsTheError)
     EXPECT_EQ(Form->Image1->Picture().Graphic(), before);
     EXPECT_EQ(Form->Image1->size(), QSize(120, 90));
     EXPECT_TRUE(Form->StatusBar1->ProgressBar()->isHidden()) << "a failed load takes the bar away";
+    EXPECT_TRUE(Form->SpeedButton2->isEnabled());
+}
+
+// A TIFF loads on a thread of its own and is shown while it comes; when it
+// fails half way, the previous picture is shown again and stays.
+TEST_F(MainWindowTest, PictureFailingWhileItComesLeavesThePreviousOne)
+{
+    RegisterPictureFormat("pwtif", "TIFF for the tests", TTIFFGraphic::ClassType());
+    const std::string good = Dir.File("good.pwtest");
+    WriteTestPicture(good, 120, 90);
+    Open(good);
+    TGraphic* before = Form->Image1->Picture().Graphic();
+    // Group 4, two white rows a strip, the third strip in uncompressed mode.
+    const std::string failing = Dir.File("failing.pwtif");
+    pwtest::WriteBytes(failing, tifftest::TiffBuilder()
+                                    .Image(64, 8, 1, 1, 0, 4, {{0xC0}, {0xC0}, pwtest::Bits("0000001111"), {0xC0}}, 2)
+                                    .Long(293, 2)
+                                    .Build());
+    QSignalSpy replaced(Form->Image1, &TImageView::pictureReplaced);
+    Open(failing);
+    EXPECT_EQ(replaced.count(), 2) << "shown while it came, then the previous one again";
+    ASSERT_EQ(Messages.Boxes.size(), 1u);
+    EXPECT_EQ(Messages.Boxes[0], (TRecordedBox{"error", "Pinwright", "CCITT uncompressed mode is not supported."}));
+    EXPECT_EQ(Form->Image1->Picture().Graphic(), before);
+    EXPECT_FALSE(Form->Image1->Loading());
+    EXPECT_EQ(Form->Image1->size(), QSize(120, 90));
     EXPECT_TRUE(Form->SpeedButton2->isEnabled());
 }
 

@@ -72,7 +72,7 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
                                     "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] [--crs SYSTEM] "
                                     "[--rotate] [--max-misfit PIXELS] [--write-points FILE.points].";
     const std::string batchUsage = "Usage: pinwright-cli georef --batch LIST.csv [--jobs N] [--resume].";
-    const std::string mainUsage = "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE...";
+    const std::string mainUsage = "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW.";
     const struct {
         std::vector<std::string> Args;
         int ExitCode;
@@ -89,6 +89,9 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
         {{"--help-all"}, 0, "Usage: pinwright-cli COMMAND ARGUMENTS", ""},
         {{}, 2, "", "pinwright-cli: no command given\n" + mainUsage + "\n"},
         {{"frobnicate"}, 2, "", "pinwright-cli: unknown command frobnicate\n" + mainUsage + "\n"},
+        {{"--threads", "0", "check", "a.bmp"}, 2, "",
+         "pinwright-cli: --threads needs a number from 1 to 256, not '0'\n"
+         "Usage: pinwright-cli --threads N COMMAND ARGUMENTS.\n"},
         {{"georef", "a.bmp", "--scale", "2"}, 2, "", "pinwright-cli: unknown option --scale\n" + georefUsage + "\n"},
         {{"georef", "a.bmp", "--p1"}, 2, "", "pinwright-cli: option --p1 needs a value\n" + georefUsage + "\n"},
         {{"georef", "a.bmp", "b.bmp"}, 2, "", "pinwright-cli: a second image b.bmp\n" + georefUsage + "\n"},

@@ -164,8 +164,8 @@ TEST(PinwrightCliConvert, ErrorsLeaveNoOutput)
          "Cannot create file \"" + dir.File("no/such/folder/out.ppm") + "\". No such file or directory."},
         {{"convert", good}, "Usage: pinwright-cli convert FILE OUT (OUT ending in .png, .ppm or .pam)."},
         {{"info"}, "Usage: pinwright-cli info FILE."},
-        {{"frobnicate"}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE..."},
-        {{}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE..."},
+        {{"frobnicate"}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW."},
+        {{}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);

@@ -6,5 +6,6 @@ int RunInfoCommand(int argc, char** argv);
 int RunConvertCommand(int argc, char** argv);
 int RunGeorefCommand(int argc, char** argv);
 int RunCheckCommand(int argc, char** argv);
+int RunSnapCommand(int argc, char** argv);
 // georef --batch LIST: the georef command once per sheet (batch_command.cpp).
 int RunBatchCommand(int argc, char** argv);

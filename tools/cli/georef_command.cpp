@@ -1,7 +1,7 @@
 // pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
 //                      (--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]
 //                      [--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points]
-//                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS]
+//                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS] [--snap]
 // Save of the workbench without its window: the options fill the list of
 // control points that the workbench fills from its panel, and the same code
 // builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
@@ -9,7 +9,9 @@
 // of the two points on stderr. A ".points" file brings the pixel positions
 // (then --p1 and --p2 may be left out), any number of points and its system;
 // with more than two points, or a transformation chosen by name, stderr gets
-// the table of residuals instead of the two points' check.
+// the table of residuals instead of the two points' check. --snap moves
+// every point to the printed crossing or corner under it first.
+#include "analysis/feature_snap.h"
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
 #include "georef/fit_quality.h"
@@ -17,7 +19,10 @@
 #include "georef/gcp_points_file.h"
 #include "georef/point_check.h"
 #include "georef/save_request.h"
+#include "imaging/loaded_picture.h"
+#include "platform/bitmap.h"
 #include "platform/exceptions.h"
+#include "platform/picture.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/picture_size.h"
@@ -26,6 +31,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +80,33 @@ TSourceFilter SourceFilterIndex(const std::string& image)
     throw Exception("Cannot make a GeoTIFF from '" + image + "': the image must be a BMP, JPEG or TIFF file");
 }
 
+std::string Decimals(double value)
+{
+    return FloatToStr(std::round(value * 1000) / 1000, '.');
+}
+
+// Every point moved to the printed crossing or corner under it, as the snap
+// command finds it; a point with none keeps the picked position, and says so.
+void SnapPoints(const std::string& image, TControlPoints& points)
+{
+    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
+    const TBitmap& bitmap = graphic->ViewBitmap();
+    RequireImage(*graphic);
+    for (TControlPoint& point : points) {
+        const std::string picked = Decimals(point.Col) + "," + Decimals(point.Row);
+        const std::optional<TSnappedFeature> feature = SnapToFeature(bitmap, point.Col, point.Row);
+        if (!feature) {
+            std::cerr << "Warning: point " << point.Id << " at " << picked
+                      << " stays unsnapped: no crossing or corner to snap to within 12 pixels\n";
+            continue;
+        }
+        point.Col = feature->Column;
+        point.Row = feature->Row;
+        std::cerr << "Point " << point.Id << " snapped from " << picked << " to " << Decimals(point.Col) << ","
+                  << Decimals(point.Row) << " (" << SnapSummary(feature) << ")\n";
+    }
+}
+
 std::string Absolute(const std::string& fileName)
 {
     return std::filesystem::absolute(fileName).lexically_normal().string();
@@ -84,7 +117,7 @@ std::string Absolute(const std::string& fileName)
 int RunGeorefCommand(int argc, char** argv)
 {
     std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms;
-    bool negate = false, rotate = false, warp = false;
+    bool negate = false, rotate = false, warp = false, snap = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&] { return OptionValue(argc, argv, i, Usage); };
@@ -116,6 +149,8 @@ int RunGeorefCommand(int argc, char** argv)
             report = value();
         else if (arg == "--max-rms")
             maxRms = value();
+        else if (arg == "--snap")
+            snap = true;
         else if (arg.rfind("--", 0) == 0)
             RaiseUsage(Usage, "unknown option " + arg);
         else if (!image.empty())
@@ -193,6 +228,9 @@ int RunGeorefCommand(int argc, char** argv)
             point.North = record.X;
         }
     }
+
+    if (snap)
+        SnapPoints(image, controlPoints);
 
     const TSaveRequest request = BuildSaveRequest(controlPoints, options, Absolute(target), targetFilter, source);
     // The spread of the points over the sheet counts once there are three.

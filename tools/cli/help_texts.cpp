@@ -9,6 +9,7 @@
 #endif
 
 const char* const ProgramHelp = R"(Usage: pinwright-cli COMMAND ARGUMENTS
+       pinwright-cli --threads N COMMAND ARGUMENTS
        pinwright-cli COMMAND --help
        pinwright-cli --help | --help-all | --version
 
@@ -22,6 +23,11 @@ Commands:
             points, for one image or a whole list of sheets (--batch)
   check     decode pictures in full and say of each: ok, ended early at
             row N, or its error (status 1 when any failed)
+  snap      the printed crossing or corner at a picked pixel, to a
+            fraction of a pixel (status 1 when there is none)
+
+--threads N decodes a picture on up to N threads (1 to 256; default: the
+environment variable PINWRIGHT_THREADS, else one per processor).
 
 Exit status:
   0  success
@@ -104,6 +110,11 @@ world-file lines.
                        leave_one_out_px (null where there is no figure)
   --max-rms PIXELS     fail, writing nothing, when the root mean square of
                        the fitted points' residuals is larger than PIXELS
+  --snap               first move every point (--p1, --p2 and those of the
+                       point file) to the printed crossing or corner within
+                       12 pixels of it, as the snap command finds it; one
+                       line on standard error per point, and a point with
+                       nothing to snap to stays where it was, with a warning
 The check of the two points (misfit, the fitted scales, rotation) goes to
 standard error. --points also reads a QGIS .points file, every point of it:
 an enabled point is fitted, any other is a check point, measured against
@@ -152,6 +163,33 @@ Exit status: 0 every file could be read, 1 one file or more could not,
 2 a usage error.
 )text";
 
+const char* const SnapHelp = R"text(Usage: pinwright-cli snap IMAGE COL,ROW [--radius PIXELS]
+                          [--kind crossing|corner|any]
+
+Finds, near the pixel position COL,ROW of IMAGE, the crossing of two
+printed straight lines (a grid or graticule crossing) or the corner where
+two lines meet and end (a map-frame corner, a T or an L), fitted to the
+lines to a fraction of a pixel, and prints one line:
+
+  COL ROW SIGMA KIND
+
+COL and ROW are the feature's position (integer values are pixel centres,
+as in a world file), SIGMA its standard error along either axis in pixels
+(at least 0.001), all three with three decimals, and KIND is "crossing" or
+"corner". COL,ROW may have decimals.
+
+  --radius PIXELS  how far from COL,ROW to look (default 12, at most 64)
+  --kind KIND      crossing or corner only (default any)
+
+When no feature lies within the radius, or none can be trusted (another
+is about as near, or the lines are too faint or ragged to measure), it
+prints "No crossing or corner to snap to within R pixels of COL,ROW." on
+standard error and writes nothing to standard output.
+
+Exit status: 0 a feature was found, 1 none was (or the image cannot be
+loaded, or a number cannot be read), 2 a usage error.
+)text";
+
 const std::string UsagePrefix = "Usage: ";
 
 // The commands as ProgramHelp lists them: the first word of each line of
@@ -181,6 +219,8 @@ const char* CommandHelp(const std::string& command)
         return GeorefHelp;
     if (command == "check")
         return CheckHelp;
+    if (command == "snap")
+        return SnapHelp;
     return nullptr;
 }
 

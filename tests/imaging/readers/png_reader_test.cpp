@@ -6,6 +6,7 @@
 #include "platform/exceptions.h"
 #include "platform/icon.h"
 #include "platform/streams.h"
+#include "platform/thread_pool.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -358,6 +359,60 @@ TEST(PngWholeImage, EveryLayoutAndWidthFromMemoryAndFile)
                                 8192);
     ExpectPixels(*Load(file), rgb, large);
     ExpectPixels(*LoadFile(dir, file), rgb, large);
+}
+
+// Rows unfiltered on several threads, each a stripe of columns, give the
+// pixels, the progress and, when a progress report raises, the rows and the
+// background that one thread gives.
+TEST(PngWholeImage, StripesOnSeveralThreadsGiveWhatOneGives)
+{
+    const Layout layouts[] = {{"gray1", 0, 1, 1}, {"gray4", 0, 4, 1}, {"gray8", 0, 8, 1},
+                              {"rgb8", 2, 8, 3},  {"rgba8", 6, 8, 4}, {"gray2", 0, 2, 1}};
+    for (const Layout& l : layouts)
+        for (const int stopAt : {-1, 70}) {
+            SCOPED_TRACE(std::string(l.Name) + (stopAt < 0 ? "" : ", stopped"));
+            const Image image = RandomImage(l, 1600, 150, l.Type * 17 + l.Depth);
+            const Bytes file = WithData(Ihdr(1600, 150, l.Depth, l.Type), Deflate(Encode(l, image, false, [](size_t r) {
+                                            return int(r % 5);
+                                        })));
+            struct Outcome {
+                std::vector<uint32_t> Pixels;
+                std::vector<int> Progress;
+                std::string Error;
+            };
+            const auto load = [&](unsigned threads) {
+                pwthreads::SetThreadCount(threads);
+                Outcome out;
+                TPNGGraphic png;
+                png.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                                     const std::string&) {
+                    out.Progress.push_back(stage * 1000 + percent);
+                    if (stage == psRunning && r.Top == stopAt)
+                        throw EAbort("stopped");
+                };
+                TMemoryStream stream(file.data(), file.size());
+                try {
+                    png.LoadFromStream(stream);
+                } catch (const Exception& e) {
+                    out.Error = e.what();
+                }
+                for (int y = 0; y < png.Height(); ++y)
+                    for (int x = 0; x < png.Width(); ++x)
+                        out.Pixels.push_back(Pixel(png, x, y));
+                pwthreads::SetThreadCount(0);
+                return out;
+            };
+            const Outcome one = load(1);
+            EXPECT_EQ(one.Error, stopAt < 0 ? "" : "stopped");
+            for (const unsigned threads : {2u, 3u}) {
+                const Outcome many = load(threads);
+                EXPECT_EQ(many.Error, one.Error) << threads;
+                EXPECT_EQ(many.Progress, one.Progress) << threads;
+                EXPECT_TRUE(many.Pixels == one.Pixels) << threads;
+            }
+            if (stopAt < 0)
+                ExpectPixels(*Load(file), l, image);
+        }
 }
 
 // Data that cannot be inflated whole are read again row by row and end as

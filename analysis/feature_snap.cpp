@@ -1,0 +1,583 @@
+#include "analysis/feature_snap.h"
+
+#include "analysis/darkness_window.h"
+#include "analysis/line_fit.h"
+#include "analysis/line_seeds.h"
+#include "platform/bitmap.h"
+#include "platform/exceptions.h"
+
+#include <Eigen/Dense>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Each arm is judged over this length beyond the other line, and the window
+// reaches that far beyond the radius.
+constexpr double ArmReach = 24;
+// Ink an arm needs within ArmReach to count as present, pixels.
+constexpr double MinArmInk = 10;
+// A line that ends at the feature has one arm only, which must be longer.
+constexpr double MinLoneArmInk = 14;
+// An arm that is the only one of its line must start this close to the
+// other line: two lines that merely point at each other make no corner.
+constexpr double CornerGap = 4;
+constexpr double MinCrossingAngle = 45 * M_PI / 180;
+// Snaps less certain than this are not trusted (a pixel is four of them).
+constexpr double MaxSigma = 0.25;
+// Two features whose distances from the position differ by less than this
+// make the click ambiguous.
+constexpr double AmbiguityMargin = 2;
+// How far a crossing of two rough lines may lie from the measured one.
+constexpr double RoughError = 1.5;
+// Positions closer than this are one feature found twice.
+constexpr double SameFeature = 1;
+constexpr int MaxSeeds = 8;
+// A fit more blurred than this has found a smudge, not a line. (Its width
+// says little: a hairline's width and ink trade against each other.)
+constexpr double MaxLineBlur = 2.2;
+// Lines within this angle and distance of each other run alongside.
+constexpr double AlongsideAngle = 2.5 * M_PI / 180;
+constexpr double AlongsideDistance = 14;
+// Lines closer than this in angle and offset are one line found twice.
+constexpr double SameLineAngle = 1.5 * M_PI / 180;
+constexpr double SameLineOffset = 1.5;
+// A bent line (a contour) moves its middle by more than this against its
+// ends, over the length fitted, pixels; and by more than this many errors.
+constexpr double MaxSagitta = 0.15;
+constexpr double SagittaErrors = 4;
+// A line's bins may stand off it by this many squared errors on average,
+// and their ink differ from the middle by this share (for half of them).
+constexpr double MaxShiftSquares = 4;
+constexpr double MaxInkSpread = 0.3;
+// Deviation of the smoothing of a bilevel window, pixels.
+constexpr double BilevelSmoothing = 0.6;
+
+struct TPoint {
+    double X = 0, Y = 0;
+};
+
+double Distance(TPoint a, TPoint b)
+{
+    return std::hypot(a.X - b.X, a.Y - b.Y);
+}
+
+std::optional<TPoint> Intersect(const TStraightLine& a, const TStraightLine& b)
+{
+    const double ca = std::cos(a.NormalAngle), sa = std::sin(a.NormalAngle);
+    const double cb = std::cos(b.NormalAngle), sb = std::sin(b.NormalAngle);
+    const double det = ca * sb - sa * cb;
+    if (std::fabs(det) < std::sin(MinCrossingAngle) - 1e-9)
+        return std::nullopt;
+    return TPoint {(a.Distance * sb - b.Distance * sa) / det, (ca * b.Distance - cb * a.Distance) / det};
+}
+
+// Ink and blur of a fitted line and a margin: the band another fit leaves out.
+TBandMask BandOf(const TFittedLine& line)
+{
+    return {line.Line, 0.5 * line.Width + 2 * line.Blur + 1.5};
+}
+
+bool SameLine(const TFittedLine& a, const TFittedLine& b, TPoint near)
+{
+    double da = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+    const bool opposite = da > M_PI / 2;
+    if (opposite)
+        da = M_PI - da;
+    auto offset = [&](const TStraightLine& l) {
+        return l.Distance - near.X * std::cos(l.NormalAngle) - near.Y * std::sin(l.NormalAngle);
+    };
+    const double dd = opposite ? offset(a.Line) + offset(b.Line) : offset(a.Line) - offset(b.Line);
+    return da < SameLineAngle && std::fabs(dd) < SameLineOffset;
+}
+
+int InkedBins(const TFittedLine& line)
+{
+    return static_cast<int>(
+        std::count_if(line.Bins.begin(), line.Bins.end(), [](const TLineBin& b) { return b.Inked; }));
+}
+
+// Of two fits to one line, the one with more ink, or with as much and
+// closer to its pixels (two lines alongside fitted as one miss theirs).
+bool Better(const TFittedLine& a, const TFittedLine& b)
+{
+    const int inkA = InkedBins(a), inkB = InkedBins(b);
+    if (std::abs(inkA - inkB) > std::max(inkA, inkB) / 5)
+        return inkA > inkB;
+    return a.ResidualScale < b.ResidualScale;
+}
+
+bool UsableLine(const TFittedLine& line)
+{
+    return line.Valid && InkedBins(line) * LineBinLength >= MinArmInk && line.Blur <= MaxLineBlur;
+}
+
+// One side of a line from a feature.
+struct TArm {
+    double Ink = 0; // pixels
+    bool Present = false;
+    bool ReachesFeature = false;
+};
+
+// The side (-1 or 1) of a line beyond the feature at centre (along the
+// line from its fit's origin), whose first `exclusion` pixels the other
+// line covers.
+TArm JudgeArm(const TFittedLine& line, double centre, int side, double exclusion)
+{
+    std::vector<double> inked; // distances of the inked bins beyond the exclusion
+    for (const TLineBin& b : line.Bins) {
+        const double from = side * (b.Along - centre) - exclusion;
+        if (from >= 0 && from < ArmReach && b.Inked)
+            inked.push_back(from);
+    }
+    std::sort(inked.begin(), inked.end());
+    double longestGap = 0;
+    for (size_t k = 0; k + 1 < inked.size(); ++k)
+        longestGap = std::max(longestGap, inked[k + 1] - inked[k] - LineBinLength);
+    TArm arm;
+    arm.Ink = inked.size() * LineBinLength;
+    arm.Present = arm.Ink >= MinArmInk;
+    // A dashed line may meet the other in a gap between its dashes.
+    arm.ReachesFeature = !inked.empty() && inked.front() < CornerGap + longestGap;
+    return arm;
+}
+
+// How far along `line` from a crossing with `other` the other's band (as a
+// fit leaves it out) reaches into the line's strip.
+double Exclusion(const TFittedLine& line, const TFittedLine& other)
+{
+    const double sine = std::fabs(std::sin(line.Line.NormalAngle - other.Line.NormalAngle));
+    const double cosine = std::fabs(std::cos(line.Line.NormalAngle - other.Line.NormalAngle));
+    return BandOf(other).HalfWidth / sine + (0.5 * line.Width + line.Blur) * cosine / sine;
+}
+
+double AlongAt(const TFittedLine& line, TPoint origin, TPoint p)
+{
+    return -std::sin(line.Line.NormalAngle) * (p.X - origin.X) + std::cos(line.Line.NormalAngle) * (p.Y - origin.Y);
+}
+
+// Whether the bins of a line bend away from the straight line fitted to
+// them: the parabola through their shifts, with its error.
+bool Bent(const TFittedLine& line)
+{
+    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+    Eigen::Vector3d right = Eigen::Vector3d::Zero();
+    double low = 0, high = 0;
+    int count = 0;
+    for (const TLineBin& b : line.Bins) {
+        if (!b.Inked || b.Outlier || b.ShiftError <= 0)
+            continue;
+        const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
+        const double w = 1 / (b.ShiftError * b.ShiftError);
+        normal += w * f * f.transpose();
+        right += w * f * b.Shift;
+        low = count ? std::min(low, b.Along) : b.Along;
+        high = count ? std::max(high, b.Along) : b.Along;
+        ++count;
+    }
+    if (count < 5)
+        return false;
+    const Eigen::Matrix3d inverse = normal.inverse();
+    const Eigen::Vector3d fit = inverse * right;
+    double chi2 = 0;
+    for (const TLineBin& b : line.Bins)
+        if (b.Inked && !b.Outlier && b.ShiftError > 0) {
+            const double r = b.Shift - fit[0] - fit[1] * b.Along - fit[2] * b.Along * b.Along;
+            chi2 += r * r / (b.ShiftError * b.ShiftError);
+        }
+    const double error = std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3)));
+    const double halfSpan = 0.5 * (high - low);
+    return std::fabs(fit[2]) > SagittaErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > MaxSagitta;
+}
+
+// Whether a fitted line is not one printed line: its bins stand off the
+// straight line by more than their errors say (a row of letters, a wavy
+// contour), or carry ink unevenly (blobs strung along a line).
+bool Ragged(const TFittedLine& line)
+{
+    std::vector<double> amplitudes;
+    double squares = 0;
+    int measured = 0;
+    for (const TLineBin& b : line.Bins) {
+        if (!b.Inked || b.Outlier)
+            continue;
+        amplitudes.push_back(b.Amplitude);
+        if (b.ShiftError > 0) {
+            squares += (b.Shift / b.ShiftError) * (b.Shift / b.ShiftError);
+            ++measured;
+        }
+    }
+    if (amplitudes.empty())
+        return true;
+    std::nth_element(amplitudes.begin(), amplitudes.begin() + amplitudes.size() / 2, amplitudes.end());
+    const double middle = amplitudes[amplitudes.size() / 2];
+    std::vector<double> spread;
+    for (const double a : amplitudes)
+        spread.push_back(std::fabs(a / middle - 1));
+    std::nth_element(spread.begin(), spread.begin() + spread.size() / 2, spread.end());
+    return (measured > 0 && squares / measured > MaxShiftSquares) || spread[spread.size() / 2] > MaxInkSpread;
+}
+
+// A bilevel scan puts each edge of a line on a whole pixel: the centre is
+// off by a variance of 1/24 pixel squared, which averages out only as the
+// line's steps pass through every phase of the pixels, once per pixel of
+// sideways travel along its inked length.
+double StaircaseVariance(const TFittedLine& line)
+{
+    const double c = std::fabs(std::cos(line.Line.NormalAngle)), s = std::fabs(std::sin(line.Line.NormalAngle));
+    const double travel = InkedBins(line) * LineBinLength * std::min(c, s);
+    return 1.0 / 24 / (1 + travel);
+}
+
+double ArmDirection(const TStraightLine& line, int side)
+{
+    // Along the line: (-sin, cos) of the normal angle, in degrees.
+    double degrees = std::atan2(side * std::cos(line.NormalAngle), -side * std::sin(line.NormalAngle)) * 180 / M_PI;
+    return degrees < 0 ? degrees + 360 : degrees;
+}
+
+class TSnapper {
+public:
+    TSnapper(const TDarknessWindow& window, TPoint click, const TSnapOptions& options, bool bilevel)
+        : FWindow(window), FClick(click), FOptions(options), FNoise(NoiseLevel(window)), FBilevel(bilevel)
+    {
+    }
+
+    std::optional<TSnappedFeature> Run();
+
+private:
+    struct TCandidate {
+        TSnappedFeature Feature; // in window coordinates
+        double Distance = 0;
+    };
+    struct TLinePair {
+        size_t First, Second;
+        TPoint At;
+    };
+
+    TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough, double reach,
+        bool before = true, bool after = true, bool warm = false) const;
+    void FindLines();
+    std::vector<TBandMask> Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const;
+    bool MayJoin(size_t i, size_t j, TPoint at) const;
+    std::optional<TCandidate> Junction(const TLinePair& pair) const;
+
+    const TDarknessWindow& FWindow;
+    TPoint FClick;
+    TSnapOptions FOptions;
+    double FNoise;
+    bool FBilevel;
+    std::vector<TFittedLine> FLines; // rough fits, origins at the foot of the click
+    std::vector<TPoint> FOrigins;
+};
+
+TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
+    double reach, bool before, bool after, bool warm) const
+{
+    TLineFitRequest request;
+    request.OriginX = origin.X;
+    request.OriginY = origin.Y;
+    request.Start = start.Line;
+    request.Width = start.Width;
+    request.Blur = start.Blur;
+    request.Masks = std::move(masks);
+    request.UseBefore = before;
+    request.UseAfter = after;
+    request.Reach = reach;
+    request.Rough = rough;
+    request.Warm = warm;
+    return FitLine(FWindow, request, FNoise, FBilevel);
+}
+
+// The lines near the click, each found once: seeds from the accumulator,
+// roughly fitted from the foot of the click on them; a line with another
+// alongside is fitted again with the pixels nearer that one left out.
+void TSnapper::FindLines()
+{
+    const double reach = FOptions.Radius + ArmReach + 8;
+    struct TFound {
+        TFittedLine Line;
+        TPoint Foot;
+    };
+    std::vector<TFound> found;
+    std::vector<TFittedLine> valid, seeds;
+    for (const TLineSeed& seed : FindLineSeeds(FWindow, FClick.X, FClick.Y, FOptions.Radius + 6, FNoise, MaxSeeds)) {
+        TFittedLine start;
+        start.Line = seed.Line;
+        start.Width = std::clamp(seed.Width, 1.0, 6.0);
+        start.Blur = 1;
+        seeds.push_back(start);
+    }
+    for (const TFittedLine& start : seeds) {
+        const double c = std::cos(start.Line.NormalAngle), s = std::sin(start.Line.NormalAngle);
+        const double off = start.Line.Distance - c * FClick.X - s * FClick.Y;
+        const TPoint foot {FClick.X + c * off, FClick.Y + s * off};
+        TFittedLine line = Fit(start, foot, Alongside(start, seeds), true, reach);
+        if (!line.Valid)
+            line = start;
+        else if (UsableLine(line))
+            valid.push_back(line);
+        found.push_back({std::move(line), foot});
+    }
+    for (TFound& f : found) {
+        std::vector<TBandMask> alongside = Alongside(f.Line, valid);
+        if (!alongside.empty()) {
+            TFittedLine again = Fit(f.Line, f.Foot, std::move(alongside), true, reach);
+            if (again.Valid)
+                f.Line = std::move(again);
+        }
+        if (!f.Line.Valid || !UsableLine(f.Line))
+            continue;
+        const auto same = std::find_if(
+            FLines.begin(), FLines.end(), [&](const TFittedLine& l) { return SameLine(l, f.Line, FClick); });
+        if (same == FLines.end()) {
+            FLines.push_back(f.Line);
+            FOrigins.push_back(f.Foot);
+        } else if (Better(f.Line, *same)) {
+            *same = f.Line;
+            FOrigins[same - FLines.begin()] = f.Foot;
+        }
+    }
+}
+
+// Masks for the lines among `lines` that run alongside `line`: nearly
+// parallel, distinct, and close.
+std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const
+{
+    std::vector<TBandMask> masks;
+    for (const TFittedLine& other : lines) {
+        double da = std::fabs(line.Line.NormalAngle - other.Line.NormalAngle);
+        const bool opposite = da > M_PI / 2;
+        if ((opposite ? M_PI - da : da) > AlongsideAngle || SameLine(line, other, FClick))
+            continue;
+        auto offset = [&](const TStraightLine& l) {
+            return l.Distance - FClick.X * std::cos(l.NormalAngle) - FClick.Y * std::sin(l.NormalAngle);
+        };
+        const double apart =
+            std::fabs(opposite ? offset(line.Line) + offset(other.Line) : offset(line.Line) - offset(other.Line));
+        if (apart <= AlongsideDistance)
+            masks.push_back({other.Line, 0, true});
+    }
+    return masks;
+}
+
+// Whether two roughly fitted lines could make a feature at `at`: each has
+// an arm there. (Whether a lone arm reaches the other line is judged on the
+// full fits, which leave the other line out.)
+bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
+{
+    const size_t index[2] = {i, j};
+    for (int k = 0; k < 2; ++k) {
+        const TFittedLine& line = FLines[index[k]];
+        const double centre = AlongAt(line, FOrigins[index[k]], at);
+        const double exclusion = Exclusion(line, FLines[index[1 - k]]);
+        const TArm before = JudgeArm(line, centre, -1, exclusion), after = JudgeArm(line, centre, 1, exclusion);
+        if (!before.Present && !after.Present)
+            return false;
+    }
+    return true;
+}
+
+std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) const
+{
+    TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
+    std::vector<TFittedLine> others;
+    for (size_t k = 0; k < FLines.size(); ++k)
+        if (k != pair.First && k != pair.Second)
+            others.push_back(FLines[k]);
+
+    // Each line is fitted with the other's band left out, from their
+    // crossing, until the crossing stays put; then again from the arms that
+    // are there only, so that the end of a corner's line does not count.
+    const double reach = ArmReach + 16;
+    bool sides[2][2] = {{true, true}, {true, true}};
+    TArm arms[2][2];
+    TPoint origin = pair.At;
+    std::optional<TPoint> at = pair.At;
+    for (int pass = 0; pass < 4; ++pass) {
+        TFittedLine fitted[2];
+        origin = *at;
+        for (int k = 0; k < 2; ++k) {
+            std::vector<TBandMask> masks = Alongside(lines[k], others);
+            masks.push_back(BandOf(lines[1 - k]));
+            fitted[k] = Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0);
+            if (!fitted[k].Valid)
+                return std::nullopt;
+        }
+        at = Intersect(fitted[0].Line, fitted[1].Line);
+        if (!at)
+            return std::nullopt;
+        lines[0] = fitted[0];
+        lines[1] = fitted[1];
+        bool changed = false;
+        for (int k = 0; k < 2; ++k) {
+            const double centre = AlongAt(lines[k], origin, *at), exclusion = Exclusion(lines[k], lines[1 - k]);
+            arms[k][0] = JudgeArm(lines[k], centre, -1, exclusion);
+            arms[k][1] = JudgeArm(lines[k], centre, 1, exclusion);
+            // A line without arms keeps both sides, and fails below.
+            const bool any = arms[k][0].Present || arms[k][1].Present;
+            for (int s = 0; s < 2; ++s) {
+                const bool use = arms[k][s].Present || !any;
+                changed = changed || use != sides[k][s];
+                sides[k][s] = use;
+            }
+        }
+        if (Distance(*at, origin) < 0.05 && !changed)
+            break;
+    }
+
+    TCandidate candidate;
+    TSnappedFeature& f = candidate.Feature;
+    int present = 0;
+    for (int k = 0; k < 2; ++k) {
+        const int count = arms[k][0].Present + arms[k][1].Present;
+        if (count == 0 || Bent(lines[k]) || Ragged(lines[k]))
+            return std::nullopt;
+        const TArm& lone = arms[k][0].Present ? arms[k][0] : arms[k][1];
+        if (count == 1 && (!lone.ReachesFeature || lone.Ink < MinLoneArmInk))
+            return std::nullopt;
+        present += count;
+        for (int s = 0; s < 2; ++s)
+            if (arms[k][s].Present)
+                f.Arms.push_back(ArmDirection(lines[k].Line, s == 0 ? -1 : 1));
+    }
+    std::sort(f.Arms.begin(), f.Arms.end());
+    f.Kind = present == 4 ? TFeatureKind::Crossing : TFeatureKind::Corner;
+
+    // The crossing x = o + N^-1 d, o the fits' origin, N the rows of the
+    // normals and d the offsets at o; an angle turns its line about o.
+    Eigen::Matrix2d normals;
+    for (int k = 0; k < 2; ++k)
+        normals.row(k) << std::cos(lines[k].Line.NormalAngle), std::sin(lines[k].Line.NormalAngle);
+    const Eigen::Matrix2d inverse = normals.inverse();
+    Eigen::Matrix2d covariance = Eigen::Matrix2d::Zero();
+    for (int k = 0; k < 2; ++k) {
+        const TFittedLine& l = lines[k];
+        Eigen::Matrix2d jacobian;
+        jacobian.col(0) = inverse.col(k);
+        jacobian.col(1) = -inverse.col(k) * AlongAt(l, origin, *at);
+        Eigen::Matrix2d own;
+        own << l.OffsetVariance + (FBilevel ? StaircaseVariance(l) : 0), l.OffsetAngleCovariance,
+            l.OffsetAngleCovariance, l.AngleVariance;
+        covariance += jacobian * own * jacobian.transpose();
+    }
+    f.Sigma = std::sqrt(0.5 * covariance.trace());
+    f.Column = at->X;
+    f.Row = at->Y;
+    candidate.Distance = Distance(*at, FClick);
+    if (!(f.Sigma <= MaxSigma) || candidate.Distance > FOptions.Radius)
+        return std::nullopt;
+    return candidate;
+}
+
+std::optional<TSnappedFeature> TSnapper::Run()
+{
+    FindLines();
+    std::vector<TLinePair> pairs;
+    for (size_t i = 0; i < FLines.size(); ++i)
+        for (size_t j = i + 1; j < FLines.size(); ++j) {
+            const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
+            if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
+                pairs.push_back({i, j, *at});
+        }
+    // Nearest first: a feature found settles the pairs farther off than it
+    // by more than the margin (and the rough crossings' own error).
+    std::sort(pairs.begin(), pairs.end(),
+        [&](const TLinePair& a, const TLinePair& b) { return Distance(a.At, FClick) < Distance(b.At, FClick); });
+    std::vector<TCandidate> found;
+    double failedNearest = INFINITY;
+    for (const TLinePair& pair : pairs) {
+        const double roughDistance = Distance(pair.At, FClick);
+        if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
+            break;
+        std::optional<TCandidate> c = Junction(pair);
+        if (!c) {
+            failedNearest = std::min(failedNearest, roughDistance);
+            continue;
+        }
+        // One feature found from two pairs of lines is what the pair that
+        // saw more of its arms says: a crossing seen as a T from one side is
+        // a crossing.
+        const auto same = std::find_if(found.begin(), found.end(), [&](const TCandidate& f) {
+            return std::hypot(f.Feature.Column - c->Feature.Column, f.Feature.Row - c->Feature.Row) < SameFeature;
+        });
+        if (same == found.end())
+            found.push_back(*c);
+        else if (c->Feature.Arms.size() > same->Feature.Arms.size() ||
+            (c->Feature.Arms.size() == same->Feature.Arms.size() && c->Feature.Sigma < same->Feature.Sigma))
+            *same = *c;
+        std::sort(found.begin(), found.end(),
+            [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
+    }
+    std::erase_if(found, [&](const TCandidate& c) {
+        return (FOptions.Target == TSnapTarget::Crossing && c.Feature.Kind != TFeatureKind::Crossing) ||
+            (FOptions.Target == TSnapTarget::Corner && c.Feature.Kind != TFeatureKind::Corner);
+    });
+    if (found.empty())
+        return std::nullopt;
+    // Another feature about as near makes the click ambiguous; and two
+    // lines that seem to meet nearer than the feature found, but could not
+    // be measured, may be the feature meant.
+    if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
+        return std::nullopt;
+    if (failedNearest < found.front().Distance - AmbiguityMargin)
+        return std::nullopt;
+    return found.front().Feature;
+}
+
+} // namespace
+
+std::optional<TSnappedFeature> SnapToFeature(
+    const TBitmap& bitmap, double column, double row, const TSnapOptions& options)
+{
+    if (!(options.Radius > 0 && options.Radius <= MaxSnapRadius))
+        throw Exception("The snap radius must lie above 0 and at most 64 pixels");
+    if (!std::isfinite(column) || !std::isfinite(row))
+        return std::nullopt;
+    const int half = static_cast<int>(std::ceil(options.Radius + ArmReach)) + 4;
+    const double left = std::floor(column) - half, top = std::floor(row) - half;
+    if (left + 2 * half < 0 || top + 2 * half < 0 || left > bitmap.Width() || top > bitmap.Height())
+        return std::nullopt;
+    TDarknessWindow window =
+        ReadDarknessWindow(bitmap, static_cast<int>(left), static_cast<int>(top), 2 * half + 1, 2 * half + 1);
+    if (window.Width < 16 || window.Height < 16)
+        return std::nullopt;
+    // A bilevel window is smoothed first: its lines become profiles the
+    // fits can follow, and its steps a kind of noise.
+    const bool bilevel = IsBilevel(window);
+    if (bilevel) {
+        cv::Mat values(window.Height, window.Width, CV_32F, window.Values.data());
+        cv::GaussianBlur(values, values, cv::Size(0, 0), BilevelSmoothing);
+    }
+    TSnapper snapper(window, {column - window.Left, row - window.Top}, options, bilevel);
+    std::optional<TSnappedFeature> feature = snapper.Run();
+    if (feature) {
+        feature->Column += window.Left;
+        feature->Row += window.Top;
+    }
+    return feature;
+}
+
+std::optional<TSnappedFeature> RefineCorner(const TBitmap& bitmap, double column, double row, double radius)
+{
+    return SnapToFeature(bitmap, column, row, {radius, TSnapTarget::Corner});
+}
+
+const char* FeatureKindName(TFeatureKind kind)
+{
+    return kind == TFeatureKind::Crossing ? "crossing" : "corner";
+}
+
+std::string SnapSummary(const std::optional<TSnappedFeature>& feature)
+{
+    if (!feature)
+        return "nothing to snap to";
+    char text[64];
+    std::snprintf(
+        text, sizeof text, "%s, \u00b1%.2f px", FeatureKindName(feature->Kind), std::max(feature->Sigma, 0.01));
+    return text;
+}

@@ -1,0 +1,216 @@
+// snap_accuracy: how close the feature snap lands to the true crossing or
+// corner, how often it answers, how often it is wrong, and how long it takes,
+// over generated patches (snap_patches.h) and on 120-megapixel bitmaps.
+//
+//   snap_accuracy [--positives N] [--negatives N] [--seed S] [--large N]
+//                 [--misses FOLDER]
+//
+// --large N places N patches into 20000 x 6000 bitmaps (24-bit and 8-bit)
+// and times the snap there; --misses writes each wrong, missed or falsely
+// answered patch as a PPM file with a line describing it.
+#include "analysis/feature_snap.h"
+#include "bench/snap_patches.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TOutcome {
+    bool Answered = false;
+    double Error = 0; // pixels from the truth
+    double Sigma = 0;
+    bool KindRight = false;
+    double Milliseconds = 0;
+};
+
+struct TTally {
+    int Cases = 0, Answered = 0, Wrong = 0, KindRight = 0, WithinSigma = 0;
+    std::vector<double> Errors;
+};
+
+double Quantile(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const double at = q * (values.size() - 1);
+    const size_t i = static_cast<size_t>(at);
+    return i + 1 < values.size() ? values[i] + (at - i) * (values[i + 1] - values[i]) : values[i];
+}
+
+TOutcome Snap(const TBitmap& bitmap, const TSnapCase& c, double offsetX = 0, double offsetY = 0)
+{
+    TOutcome out;
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<TSnappedFeature> f = SnapToFeature(bitmap, c.ClickX + offsetX, c.ClickY + offsetY);
+    out.Milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (f) {
+        out.Answered = true;
+        out.Error = std::hypot(f->Column - offsetX - c.TruthX, f->Row - offsetY - c.TruthY);
+        out.Sigma = f->Sigma;
+        out.KindRight = f->Kind == c.Kind;
+    }
+    return out;
+}
+
+void WriteMiss(const std::string& folder, int index, const TSnapCase& c, const TOutcome& o)
+{
+    const std::vector<uint8_t> rgb = RenderScene(c.Scene);
+    const std::string name = folder + "/case" + std::to_string(index) + ".ppm";
+    if (FILE* f = std::fopen(name.c_str(), "wb")) {
+        std::fprintf(f, "P6\n%d %d\n255\n", c.Scene.Width, c.Scene.Height);
+        std::fwrite(rgb.data(), 1, rgb.size(), f);
+        std::fclose(f);
+    }
+    std::printf("case %d (%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
+                "format %d\n",
+        index, c.Category.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
+        o.Sigma, c.Scene.Blur, c.Scene.Noise, c.Scene.JpegQuality, static_cast<int>(c.Scene.Format));
+}
+
+void PrintTally(const std::string& name, const TTally& t, bool positive)
+{
+    if (positive)
+        std::printf("| %s | %d | %.1f %% | %.3f | %.3f | %.2f %% | %.1f %% | %.1f %% |\n", name.c_str(), t.Cases,
+            100.0 * t.Answered / t.Cases, Quantile(t.Errors, 0.5), Quantile(t.Errors, 0.95),
+            t.Answered ? 100.0 * t.Wrong / t.Answered : 0.0, t.Answered ? 100.0 * t.KindRight / t.Answered : 0.0,
+            t.Answered ? 100.0 * t.WithinSigma / t.Answered : 0.0);
+    else
+        std::printf("| %s | %d | %.1f %% |\n", name.c_str(), t.Cases, 100.0 * (t.Cases - t.Answered) / t.Cases);
+}
+
+void TimeLarge(const std::vector<TSnapCase>& cases, int count)
+{
+    std::mt19937 random(7);
+    for (const TBitmapFormat format : {bf24Bit, bf8Bit}) {
+        TBitmap large;
+        large.SetPixelFormat(format);
+        large.SetSize(20000, 6000);
+        std::vector<double> times;
+        int same = 0, compared = 0;
+        for (const TSnapCase& c : cases) {
+            if (static_cast<int>(times.size()) >= count)
+                break;
+            if (c.Scene.Format != format)
+                continue;
+            const int left = std::uniform_int_distribution<int>(0, 20000 - c.Scene.Width)(random);
+            const int top = std::uniform_int_distribution<int>(0, 6000 - c.Scene.Height)(random);
+            PutPatch(large, left, top, c.Scene, RenderScene(c.Scene));
+            const TOutcome big = Snap(large, c, left, top);
+            TBitmap small;
+            DrawScene(small, c.Scene);
+            const TOutcome alone = Snap(small, c);
+            ++compared;
+            // The big bitmap's positions are large numbers, which round the
+            // last bits of the fits differently.
+            same += big.Answered == alone.Answered && std::fabs(big.Error - alone.Error) < 1e-3;
+            times.push_back(big.Milliseconds);
+        }
+        std::printf(
+            "20000 x 6000, %s: %zu snaps, mean %.2f ms, median %.2f ms, 95th percentile %.2f ms, longest %.2f ms; "
+            "%d of %d answers as on the patch alone (within 0.001 px)\n",
+            format == bf24Bit ? "24-bit" : "8-bit", times.size(),
+            times.empty() ? 0 : std::accumulate(times.begin(), times.end(), 0.0) / times.size(), Quantile(times, 0.5),
+            Quantile(times, 0.95), Quantile(times, 1.0), same, compared);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int positives = 1200, negatives = 600, large = 0;
+    uint32_t seed = 2024;
+    std::string misses;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--positives" && hasValue)
+            positives = std::atoi(argv[++i]);
+        else if (arg == "--negatives" && hasValue)
+            negatives = std::atoi(argv[++i]);
+        else if (arg == "--seed" && hasValue)
+            seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--large" && hasValue)
+            large = std::atoi(argv[++i]);
+        else if (arg == "--misses" && hasValue)
+            misses = argv[++i];
+        else {
+            std::fprintf(stderr,
+                "Usage: snap_accuracy [--positives N] [--negatives N] [--seed S] [--large N] [--misses FOLDER]\n");
+            return 2;
+        }
+    }
+    const std::vector<TSnapCase> cases = MakeSnapCases(positives, negatives, seed);
+    std::map<std::string, TTally> byCategory;
+    TTally allPositive, allNegative, clean, hard;
+    std::map<std::string, TTally> byScan; // positives by pixel format, JPEG and blur
+    std::vector<double> times;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const TSnapCase& c = cases[i];
+        TBitmap bitmap;
+        DrawScene(bitmap, c.Scene);
+        const TOutcome o = Snap(bitmap, c);
+        times.push_back(o.Milliseconds);
+        const bool isHard = c.Category.find(',') != std::string::npos;
+        const std::string format = c.Scene.Format == bf1Bit ? "1-bit (bilevel)"
+            : c.Scene.Format == bf8Bit                      ? "8-bit grey palette"
+            : c.Scene.Format == bf32Bit                     ? "32-bit"
+                                                            : "24-bit";
+        TTally* scan[3] = {c.Positive ? &byScan[format] : nullptr,
+            c.Positive && c.Scene.JpegQuality > 0 ? &byScan["JPEG-compressed"] : nullptr,
+            c.Positive && c.Scene.Blur == 0 ? &byScan["not blurred"] : nullptr};
+        for (TTally* t :
+            {&byCategory[c.Positive ? c.Category : "negative: " + c.Category], c.Positive ? &allPositive : &allNegative,
+                c.Positive ? (isHard ? &hard : &clean) : nullptr, scan[0], scan[1], scan[2]}) {
+            if (!t)
+                continue;
+            ++t->Cases;
+            if (!o.Answered)
+                continue;
+            ++t->Answered;
+            if (c.Positive) {
+                t->Errors.push_back(o.Error);
+                t->Wrong += o.Error > 1;
+                t->KindRight += o.KindRight;
+                // 95 % of a round normal error with this deviation per axis.
+                t->WithinSigma += o.Error <= 2.448 * o.Sigma;
+            }
+        }
+        const bool miss = c.Positive ? (!o.Answered || o.Error > 1) : o.Answered;
+        if (!misses.empty() && miss)
+            WriteMiss(misses, static_cast<int>(i), c, o);
+    }
+    std::printf("| patches | cases | found | median error (px) | 95th percentile (px) | wrong (> 1 px) | kind right | "
+                "within 2.45 sigma |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const auto& [name, t] : byCategory)
+        if (name.rfind("negative: ", 0) != 0)
+            PrintTally(name, t, true);
+    PrintTally("**clean (no clutter)**", clean, true);
+    PrintTally("**other lines, symbols or contours within 6 px**", hard, true);
+    PrintTally("**all positives**", allPositive, true);
+    for (const auto& [name, t] : byScan)
+        PrintTally(name, t, true);
+    std::printf("\n| negatives | cases | answered nothing |\n|---|---:|---:|\n");
+    for (const auto& [name, t] : byCategory)
+        if (name.rfind("negative: ", 0) == 0)
+            PrintTally(name.substr(10), t, false);
+    PrintTally("**all negatives**", allNegative, false);
+    std::printf("\nTime per snap on the %zu patches: median %.2f ms, 95th percentile %.2f ms, longest %.2f ms\n",
+        times.size(), Quantile(times, 0.5), Quantile(times, 0.95), Quantile(times, 1.0));
+    if (large > 0)
+        TimeLarge(cases, large);
+    return 0;
+}
