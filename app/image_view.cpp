@@ -432,46 +432,57 @@ void TImageView::PaintSampled(QPainter& painter, const TRows& rows, const QRect&
     }
 }
 
-// A cross at the centre of the point's pixel, its number above right, in
-// red on a white outline so that it shows on any map.
+// A fitted point is an upright cross where it lies, a check point a
+// diagonal one, each with its number above right, in red or blue on a
+// white outline so that it shows on any map; the selected point has a ring.
 void TImageView::PaintMarkers(QPainter& painter) const
 {
     QFont font = painter.font();
     font.setPixelSize(11);
     font.setBold(true);
     painter.setFont(font);
-    for (int i = 0; i < 2; ++i) {
-        if (!FMarkers[i])
-            continue;
-        const QPointF at = ViewOfPixel(qRound(FMarkers[i]->x()), qRound(FMarkers[i]->y()));
-        const QString number = QString::number(i + 1);
-        for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 3}, std::pair{QColor(Qt::red), 1}}) {
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (const TPointMarker& marker : FMarkers) {
+        const QPointF at = ViewOfPosition(marker.Pixel);
+        const QColor ink = marker.Check ? QColor(0, 80, 220) : QColor(Qt::red);
+        const double arm = marker.Check ? kMarkerArm * 0.75 : kMarkerArm;
+        const QPointF across = marker.Check ? QPointF(arm, arm) : QPointF(arm, 0);
+        const QPointF down = marker.Check ? QPointF(arm, -arm) : QPointF(0, arm);
+        for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 3}, std::pair{ink, 1}}) {
             painter.setPen(QPen(colour, width));
-            painter.drawLine(at - QPointF(kMarkerArm, 0), at + QPointF(kMarkerArm, 0));
-            painter.drawLine(at - QPointF(0, kMarkerArm), at + QPointF(0, kMarkerArm));
+            painter.drawLine(at - across, at + across);
+            painter.drawLine(at - down, at + down);
+            if (marker.Selected) {
+                painter.setBrush(Qt::NoBrush);
+                painter.drawEllipse(at, kMarkerArm + 3, kMarkerArm + 3);
+            }
         }
         const QPointF text = at + QPointF(kMarkerArm - 1, -kMarkerArm + 1);
         QPainterPath path;
-        path.addText(text, font, number);
+        path.addText(text, font, QString::number(marker.Number));
         painter.strokePath(path, QPen(Qt::white, 3));
-        painter.fillPath(path, Qt::red);
+        painter.fillPath(path, ink);
     }
 }
 
-void TImageView::SetMarker(int point, std::optional<QPointF> pixel)
+QPointF TImageView::ViewOfPosition(const QPointF& pixel) const
 {
-    std::optional<QPointF>& marker = FMarkers[point == 1 ? 0 : 1];
-    if (marker == pixel)
+    return {(pixel.x() + 0.5) * FScale, (pixel.y() + 0.5) * FScale};
+}
+
+void TImageView::SetMarkers(std::vector<TPointMarker> markers)
+{
+    if (markers == FMarkers)
         return;
-    auto area = [this](const QPointF& pixel) {
-        const QPointF at = ViewOfPixel(qRound(pixel.x()), qRound(pixel.y()));
+    auto area = [this](const TPointMarker& marker) {
+        const QPointF at = ViewOfPosition(marker.Pixel);
         return QRect(at.toPoint(), QSize(1, 1)).adjusted(-kMarkerReach, -kMarkerReach, kMarkerReach, kMarkerReach);
     };
-    if (marker)
-        update(area(*marker));
-    marker = pixel;
-    if (marker)
-        update(area(*marker));
+    for (const TPointMarker& marker : FMarkers)
+        update(area(marker));
+    FMarkers = std::move(markers);
+    for (const TPointMarker& marker : FMarkers)
+        update(area(marker));
 }
 
 bool TImageView::PixelAt(const QPoint& screen, QPoint& pixel, QSize& size)
@@ -503,10 +514,14 @@ void TImageView::mousePressEvent(QMouseEvent* event)
     const int width = FPicture.Width();
     const int height = FPicture.Height();
     if (width <= 0 || height <= 0) {
-        emit mouseDown(at.toPoint().x(), at.toPoint().y());
+        emit mouseDown(at.toPoint().x(), at.toPoint().y(), at, event->modifiers());
         return;
     }
-    emit mouseDown(ImagePixelAt(std::floor(at.x()), FScale, width), ImagePixelAt(std::floor(at.y()), FScale, height));
+    // The middle of the view pixel under the cursor in image pixels: at a
+    // reduced scale one view pixel covers several image pixels.
+    const QPointF tip((std::floor(at.x()) + 0.5) / FScale - 0.5, (std::floor(at.y()) + 0.5) / FScale - 0.5);
+    emit mouseDown(ImagePixelAt(std::floor(at.x()), FScale, width), ImagePixelAt(std::floor(at.y()), FScale, height),
+                   tip, event->modifiers());
 }
 
 void TImageView::mouseMoveEvent(QMouseEvent* event)

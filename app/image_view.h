@@ -5,8 +5,8 @@
 // A picture is loaded, and one that is not a bitmap decoded, on a thread of
 // its own; meanwhile the view shows the rows that have arrived. A press
 // reports the image's pixel column and row under the cursor, and so does
-// every move. The two picked points are marked over the picture (not drawn
-// into it), on their pixels at every scale.
+// every move. The control points are marked over the picture (not drawn
+// into it), where they lie at every scale.
 #include "app/background_load.h"
 #include "app/zoom_window.h"
 #include "platform/picture.h"
@@ -20,12 +20,21 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class TOverviewPyramid;
 class TRowsArrived;
 struct TOverviewSource;
 
 class TBitmap;
+
+struct TPointMarker {
+    int Number = 0;
+    QPointF Pixel;
+    bool Check = false;     // a check point, drawn apart from the fitted ones
+    bool Selected = false;  // the point the next click places
+    bool operator==(const TPointMarker&) const = default;
+};
 
 class TImageView : public QWidget, public TZoomPicture {
     Q_OBJECT
@@ -56,6 +65,8 @@ public:
     double Scale() const { return FScale; }
     // The view position of the centre of image pixel (column, row).
     QPointF ViewOfPixel(int column, int row) const;
+    // The same for a position with decimals.
+    QPointF ViewOfPosition(const QPointF& pixel) const;
     // The overview in use, once every level is built; null before.
     const TOverviewPyramid* Overview() const;
     // Waits for the overview (tests and measurements).
@@ -64,13 +75,16 @@ public:
     // For the magnifier: the real pixels under the cursor while reduced.
     bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) override;
     QImage Pixels(const QRect& rect) override;
-    // The pixel (column, row) of control point 1 or 2, or none.
-    void SetMarker(int point, std::optional<QPointF> pixel);
-    std::optional<QPointF> Marker(int point) const { return FMarkers[point == 1 ? 0 : 1]; }
+    // The control points to mark; Pixel is (column, row) with decimals,
+    // integer values at pixel centres.
+    void SetMarkers(std::vector<TPointMarker> markers);
+    const std::vector<TPointMarker>& Markers() const { return FMarkers; }
 
 signals:
-    // Any mouse button pressed at pixel column x, row y.
-    void mouseDown(int x, int y);
+    // Any mouse button pressed at pixel column x, row y; at is the image
+    // position under the cursor's tip with decimals (pixel centres at
+    // integers), modifiers the keys held.
+    void mouseDown(int x, int y, QPointF at, Qt::KeyboardModifiers modifiers);
     // A decode starts or ends (for the progress bar).
     void decodeBusy(bool busy);
     // Another picture (or none) is in place; its size may differ.
@@ -129,7 +143,7 @@ private:
     QImage FScaled;                 // the view at a scale between levels
     int FScaledLevel = 0;           // the overview level it was made from
     int FScaledRows = 0;            // and that level's rows then
-    std::optional<QPointF> FMarkers[2];
+    std::vector<TPointMarker> FMarkers;
     // The picture being loaded, while it is.
     std::optional<TBackgroundLoad::TPreview> FPreview;
 };

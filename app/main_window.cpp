@@ -5,6 +5,7 @@
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/image_view.h"
+#include "app/points_panel.h"
 #include "georef/dialog_filters.h"
 #include "app/message_service.h"
 #include "app/zoom_window.h"
@@ -25,6 +26,7 @@
 #include <QScrollArea>
 #include <QToolButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -36,11 +38,11 @@ constexpr int kTopBarHeight = 54;
 constexpr int kRightPanelWidth = 121;
 constexpr int kStatusBarHeight = 19;
 constexpr int kMessageSlots = 11;
+constexpr int kPointsMinHeight = 110;
 // Progress handlers let the window repaint at most this often.
 constexpr int kPumpIntervalMs = 100;
 
 const char* const kMemoLines[] = {"version", "Files have been made.", "Fill in all coordinates!"};
-const QString kValueLabelBlank = QStringLiteral("     ");
 
 QToolButton* MakeSpeedButton(QWidget* parent, const QString& caption, const QPixmap& glyph, int x)
 {
@@ -63,11 +65,12 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y)
     return label;
 }
 
-// A value label keeps room for a six-digit pixel position.
+// A value label keeps room for a five-digit pixel position with two
+// decimals, as a snap gives it.
 QLabel* MakeValueLabel(QWidget* parent, int x, int y)
 {
-    auto* label = new QLabel(kValueLabelBlank, parent);
-    label->setGeometry(x, y, 45, 13);
+    auto* label = new QLabel(kUnplacedText, parent);
+    label->setGeometry(x, y, 48, 13);
     return label;
 }
 
@@ -96,6 +99,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
     BuildGisControls();
     BuildDeskAdditions();
+    BuildPointsControls();
 
     OpenDialog1.Filter = QString::fromLatin1(SourceFilterText) + QLatin1Char('|') +
                          QString::fromStdString(AllPicturesFilterText());
@@ -234,8 +238,17 @@ void TForm1::LayOut()
     const int h = height();
     const int middle = h - kTopBarHeight - kStatusBarHeight;
     Panel4->resize(w, kTopBarHeight);
+    CrsNameLabel->resize(std::max(0, w - CrsNameLabel->x() - 6), CrsNameLabel->height());
+    CheckLabel->resize(std::max(0, w - CheckLabel->x() - 6), CheckLabel->height());
     Panel2->setGeometry(w - kRightPanelWidth, kTopBarHeight, kRightPanelWidth, middle);
-    Panel5->setGeometry(0, kTopBarHeight, w - kRightPanelWidth, middle);
+    // The points panel, when shown, takes the lower part of the image area:
+    // room for its rows, up to half of it.
+    const int pointsHeight =
+        PointsPanel->isHidden()
+            ? 0
+            : std::clamp(PointsPanel->PreferredHeight(), kPointsMinHeight, std::max(kPointsMinHeight, middle / 2));
+    Panel5->setGeometry(0, kTopBarHeight, w - kRightPanelWidth, middle - pointsHeight);
+    PointsPanel->setGeometry(0, kTopBarHeight + middle - pointsHeight, w - kRightPanelWidth, pointsHeight);
     ScrollBox1->setGeometry(Panel5->rect().adjusted(1, 1, -1, -1));
     StatusBar1->setGeometry(0, h - kStatusBarHeight, w, kStatusBarHeight);
     ZoomBox->setGeometry(w - ZoomBox->width() - 1, 1, ZoomBox->width(), kStatusBarHeight - 2);
@@ -246,8 +259,9 @@ void TForm1::ConnectHandlers()
 {
     connect(RadioButton1, &QRadioButton::clicked, this, [this] { RunGuarded([this] { RadioButton1Click(); }); });
     connect(RadioButton2, &QRadioButton::clicked, this, [this] { RunGuarded([this] { RadioButton2Click(); }); });
-    connect(Image1, &TImageView::mouseDown, this,
-            [this](int x, int y) { RunGuarded([this, x, y] { Image1MouseDown(x, y); }); });
+    connect(Image1, &TImageView::mouseDown, this, [this](int x, int y, QPointF at, Qt::KeyboardModifiers modifiers) {
+        RunGuarded([&] { ImageClicked(x, y, at, modifiers); });
+    });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton2Click(); }); });
     connect(SpeedButton3, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton3Click(); }); });
     connect(SpeedButton4, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton4Click(); }); });
@@ -293,32 +307,17 @@ void TForm1::FormDestroy()
 
 void TForm1::RadioButton1Click()
 {
-    RadioButton1->setChecked(true);
-    RadioButton2->setChecked(false);
-    PointState = 1;
+    SelectPoint(1);
 }
 
 void TForm1::RadioButton2Click()
 {
-    RadioButton2->setChecked(true);
-    RadioButton1->setChecked(false);
-    PointState = 2;
+    SelectPoint(2);
 }
 
 void TForm1::Image1MouseDown(int x, int y)
 {
-    if (PointState == 1) {
-        Label21->setText(QString::number(y));
-        Label23->setText(QString::number(x));
-        RadioButton1->setChecked(false);
-        RadioButton2->setChecked(true);
-        PointState = 2;
-    } else {
-        Label27->setText(QString::number(y));
-        Label29->setText(QString::number(x));
-        Edit16->setFocus();
-    }
-    UpdatePointCheck();
+    PlacePoint(x, y);
 }
 
 void TForm1::OpenFile(const QString& fileName)

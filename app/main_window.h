@@ -4,20 +4,23 @@
 // Load file are in main_window_save.cpp.
 #include "app/controls.h"
 #include "app/file_dialogs.h"
+#include "app/latest_job.h"
+#include "app/point_entries.h"
 #include "georef/control_points.h"
 #include "georef/crs.h"
+#include "georef/fit_model.h"
 #include "georef/save_request.h"
-#include "georef/transforms.h"
 #include "platform/graphic.h"
 
 #include <QElapsedTimer>
 #include <QPoint>
+#include <QPointF>
 #include <QStringList>
 #include <QWidget>
 
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QWheelEvent;
@@ -32,6 +35,7 @@ class QToolButton;
 class TForm2;
 class THelpHook;
 class TImageView;
+class TPointsPanel;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -79,14 +83,36 @@ public:
     // The system in the field; raises for an unknown one (Save stops there).
     TCrs CurrentCrs() const;
     void RememberCrs() const;  // after a Save: the field for the next run
-    // A ".points" file: both pixel positions, coordinates and system.
+    // A ".points" file: every point with its pixel position, coordinates
+    // and role, and the system.
     void LoadGcpPointsFile(const std::string& fileName);
     // The two-point panel read into points 1 and 2 (main_window_save.cpp):
     // the labels and boxes converted as Save converts them, raising the same
     // errors.
     TControlPoints ReadPanelPoints() const;
-    // The transformation and the sign toggle as the controls show them.
+    // The transformation, the sign toggle and the warped copy as the
+    // controls show them.
     TGeorefOptions ChosenOptions() const;
+
+    // The points table (main_window_points.cpp). Every control point, the
+    // panel's two first; setting them writes points 1 and 2 into the panel.
+    std::vector<TPointEntry> PointEntries() const;
+    void SetPointEntries(std::vector<TPointEntry> entries);
+    // Every point for Save: the panel's two as ReadPanelPoints reads them,
+    // then the others, raising for a point not placed or a malformed text.
+    TControlPoints ReadAllPoints() const;
+    // The point the next click places (from 1): the radio buttons show 1
+    // and 2, the table any.
+    void SelectPoint(int number);
+    void AddPoint();
+    void RemovePoint();          // the selected one
+    void SwitchPointRole();      // the selected one, fitted or check
+    // Places the selected point as a click on pixel (col, row) does, with
+    // decimals; a whole pixel reads as Image1MouseDown writes it.
+    void PlacePoint(double col, double row);
+    void ShowPointsTable(bool shown);
+    // The errors left out and the warnings are still being measured.
+    bool Assessing() const;
 
     // State.
     QStringList MessageTable;   // at least 11 slots, the lines of Memo1 first
@@ -148,7 +174,9 @@ public:
     QLineEdit* CrsEdit;         // EPSG code or name of the coordinate reference system
     QLabel* CrsNameLabel;       // its full name, or why it is unknown
     QCheckBox* RotateCheck;     // similarity transformation instead of the two-point one
-    QLabel* CheckLabel;         // the check of the two points
+    QLabel* CheckLabel;         // the check of the two points, or the residuals of many
+    QToolButton* PointsButton;  // shows and hides the points panel
+    TPointsPanel* PointsPanel;
     QLabel* CursorPanel;        // pixel under the cursor and its map coordinates
 
     TForm2* Form2 = nullptr;
@@ -171,6 +199,13 @@ private:
     void BuildImageArea();
     void ConnectHandlers();
     void BuildGisControls();
+    void BuildPointsControls();
+    void LayOutPoints();
+    void AssessInBackground(const TSaveRequest& request, const std::vector<size_t>& rowOf);
+    void ShowCheck(const QString& text, const QString& details, bool warning);
+    void PointEdited(int row, int column, const QString& text);
+    void TransformChosen();
+    void ImageClicked(int x, int y, QPointF at, Qt::KeyboardModifiers modifiers);
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);
     void BuildDeskAdditions();
@@ -185,10 +220,23 @@ private:
     // Status bar text and a non-modal notice for a picture from a short file.
     void ReportEarlyEnd();
 
+    static inline const QString WarningStyle = QStringLiteral("color: #b00000;");
+
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;
     const TGraphic* FEarlyEndReported = nullptr;
     bool FCentred = false;
     int FZoomLevel = 1;
-    std::optional<TAffineTransform> FTransform; // once the points and boxes allow it
+    // Where the cursor lies on the map, once the points allow a fit.
+    TFitModelPtr FCursorModel;
+    int FCursorDecimals = 3;
+    std::vector<TPointEntry> FMorePoints;   // points 3 and on
+    TPointRole FPanelRoles[2] = {TPointRole::Fitted, TPointRole::Fitted};
+    bool FHoldUpdates = false;              // while the entries are written
+    // Each change of the points counts one up; an assessment made for an
+    // earlier count is dropped. Leaving each point out of the fit in turn
+    // takes long for many points, so it runs in the background.
+    int FFitGeneration = 0;
+    int FShownGeneration = 0;               // the count the figures shown are for
+    TLatestJob FAssessment;                 // last: stops before the rest goes
 };

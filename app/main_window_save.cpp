@@ -4,6 +4,7 @@
 
 #include "app/converter_wait.h"
 #include "app/message_service.h"
+#include "app/points_panel.h"
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
 #include "georef/gcp_points_file.h"
@@ -13,22 +14,16 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
 // A converter wait pumps events, so Save could be clicked again inside
 // itself; a nested Save would work on the same temporary files.
 bool SaveRunning = false;
-
-// The locale's decimal separator for what the user sees.
-char DecimalSeparator()
-{
-    const QString point = QLocale::system().decimalPoint();
-    return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode()) : '.';
-}
 
 std::string Text(const QLabel* label)
 {
@@ -72,13 +67,14 @@ void WriteWorldFile(TForm1& form)
     source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
     source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, source.FileName);
     const TSaveRequest request =
-        BuildSaveRequest(form.ReadPanelPoints(), options, QFile::encodeName(form.SaveDialog1.FileName).toStdString(),
+        BuildSaveRequest(form.ReadAllPoints(), options, QFile::encodeName(form.SaveDialog1.FileName).toStdString(),
                          static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);
 
     if (request.TargetFilterIndex == TTargetFilter::Points) {
-        // The same checks as a save of the world file, then the points alone,
-        // replacing an earlier file only once they are on the disk.
-        ReplaceFileDurably(request.TargetFileName, GcpPointsText(request.Points, request.Crs));
+        // The same checks as a save of the world file, then the points alone
+        // with the residuals of the fit, replacing an earlier file only once
+        // they are on the disk.
+        ReplaceFileDurably(request.TargetFileName, GcpPointsText(request.Points, request.Crs, request.Fit));
     } else {
         TExportPipeline pipeline(form.StartDir);
         pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
@@ -104,15 +100,16 @@ TControlPoints TForm1::ReadPanelPoints() const
     texts.X1 = Text(Edit17);
     texts.Y2 = Text(Edit18);
     texts.X2 = Text(Edit19);
-    texts.DecimalSeparator = DecimalSeparator();
+    texts.DecimalSeparator = LocaleDecimalSeparator();
     return ReadControlPoints(texts);
 }
 
 TGeorefOptions TForm1::ChosenOptions() const
 {
     TGeorefOptions options;
-    options.Transform = RotateCheck->isChecked() ? SimilarityFitName : TwoPointFitName;
+    options.Transform = PointsPanel->Transform().toStdString();
     options.Negate = Panel1->BevelInner() == bvLowered;
+    options.Warp = PointsPanel->WarpCheck->isEnabled() && PointsPanel->WarpCheck->isChecked();
     return options;
 }
 
@@ -124,7 +121,10 @@ void TForm1::Button11Click()
     for (const QLineEdit* edit : {Edit16, Edit17, Edit18, Edit19})
         if (!edit->text().isEmpty())
             ++filled;
-    if (filled < 4) {
+    const bool othersFilled = std::all_of(FMorePoints.begin(), FMorePoints.end(), [](const TPointEntry& entry) {
+        return !entry.East.isEmpty() && !entry.North.isEmpty();
+    });
+    if (filled < 4 || !othersFilled) {
         MessageService().Beep();
         MessageService().ShowMessage(MessageTable.value(2));
         return;
@@ -142,6 +142,6 @@ void TForm1::SpeedButton1Click()
         return;
     }
     QLineEdit* const boxes[] = {Edit16, Edit17, Edit18, Edit19};
-    ReadPointFile(fileName, DecimalSeparator(),
+    ReadPointFile(fileName, LocaleDecimalSeparator(),
                   [&boxes](int box, const std::string& text) { boxes[box]->setText(QString::fromStdString(text)); });
 }

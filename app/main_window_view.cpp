@@ -9,6 +9,7 @@
 #include "georef/dialog_filters.h"
 #include "app/zoom_window.h"
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -50,11 +51,11 @@ QString DroppedFile(const QMimeData* data)
     return data->urls().first().toLocalFile();
 }
 
-// Widgets where the keys are text, not view commands.
+// Widgets where the keys are text or their own moves, not view commands.
 bool TakesText(QObject* object)
 {
     return qobject_cast<QLineEdit*>(object) || qobject_cast<QAbstractSpinBox*>(object) ||
-           qobject_cast<QPlainTextEdit*>(object);
+           qobject_cast<QPlainTextEdit*>(object) || qobject_cast<QAbstractItemView*>(object);
 }
 
 } // namespace

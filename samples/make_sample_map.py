@@ -2,22 +2,28 @@
 """Draws the synthetic "scanned map" of the samples folder.
 
     /usr/bin/python3 samples/make_sample_map.py    (needs python3-pil)
+    /usr/bin/python3 samples/make_sample_map.py --points    (the point files only)
 
-writes samples/sample_map.bmp (8-bit palette), samples/sample_map.jpg and
-samples/sample_map_points.txt. The map is 10 map units per pixel: pixel
-column 0 lies at Y 3500000, pixel row 0 at X 5405000, with a grid line every
-100 pixels (1000 units). The two control points are marked on grid crossings:
-P1 at column 100, row 100 and P2 at column 500, row 400.
+writes samples/sample_map.bmp (8-bit palette), samples/sample_map.jpg,
+samples/sample_map_points.txt and samples/sample_map_9.points. The map is 10
+map units per pixel: pixel column 0 lies at Y 3500000, pixel row 0 at
+X 5405000, with a grid line every 100 pixels (1000 units), one pixel wide, so
+that a crossing's centre is the centre of the pixel at its column and row.
+The two control points are marked on grid crossings: P1 at column 100, row
+100 and P2 at column 500, row 400. sample_map_9.points holds nine crossings
+spread over the sheet in the layout GIS georeferencers share, P1 and P2
+first and the last a check point.
 """
 import math
 import os
 import random
-
-from PIL import Image, ImageDraw, ImageFilter, ImageFont
+import sys
 
 WIDTH, HEIGHT = 640, 480
 SCALE, Y0, X0 = 10, 3500000, 5405000
 POINTS = [(1, 100, 100), (2, 500, 400)]  # number, column, row
+NINE_POINTS = [(100, 100), (500, 400), (300, 100), (500, 100), (100, 200), (300, 200), (500, 200), (100, 400),
+               (300, 400)]  # column, row of grid crossings
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PAPER = (236, 228, 204)
@@ -25,6 +31,7 @@ INK = (60, 50, 40)
 
 
 def font(size, bold=False):
+    from PIL import ImageFont
     name = "DejaVuSans-Bold.ttf" if bold else "DejaVuSans.ttf"
     try:
         return ImageFont.truetype(os.path.join("/usr/share/fonts/truetype/dejavu", name), size)
@@ -41,6 +48,7 @@ def map_x(row):
 
 
 def draw_map():
+    from PIL import Image, ImageDraw, ImageFilter
     rng = random.Random(2007)
     image = Image.new("RGB", (WIDTH, HEIGHT), PAPER)
     draw = ImageDraw.Draw(image)
@@ -102,14 +110,29 @@ def draw_map():
     return image
 
 
+def write_point_files():
+    with open(os.path.join(HERE, "sample_map_points.txt"), "w", newline="\r\n") as points:
+        for number, col, row in POINTS:
+            points.write(f"{number} {map_y(col)} {map_x(row)}\n")
+    # The source position counts from the image's corner: the centre of
+    # pixel (c, r) is (c + 0.5, -(r + 0.5)).
+    with open(os.path.join(HERE, "sample_map_9.points"), "w") as points:
+        points.write("mapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n")
+        for index, (col, row) in enumerate(NINE_POINTS):
+            enable = 0 if index == len(NINE_POINTS) - 1 else 1
+            points.write(f"{map_y(col)},{map_x(row)},{col + 0.5},{-(row + 0.5)},{enable},0,0,0\n")
+
+
 def main():
+    if "--points" in sys.argv[1:]:
+        write_point_files()
+        return
+    from PIL import Image
     image = draw_map()
     image.quantize(colors=256, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE).save(
         os.path.join(HERE, "sample_map.bmp"))
     image.save(os.path.join(HERE, "sample_map.jpg"), quality=85)
-    with open(os.path.join(HERE, "sample_map_points.txt"), "w", newline="\r\n") as points:
-        for number, col, row in POINTS:
-            points.write(f"{number} {map_y(col)} {map_x(row)}\n")
+    write_point_files()
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 // of the picture's bitmap. Usage:
 //   workbench_probe IMAGE [--fit] [--zoom] [--cursor X,Y] [--hold MS] [--levels]
 //                   [--shot FILE --size W,H --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
+//                   [--load-points FILE.points --transform NAME]
 // --fit opens at the zoom level Fit in a 1600 x 1000 window.
 // --zoom shows the magnifier; --cursor puts the cursor at X,Y of the main
 // window (default: over the picture); --hold keeps the windows up for a
@@ -13,11 +14,14 @@
 // and 1:1 in a 1600 x 1000 window. --shot picks the two points, types the
 // sample's coordinates and saves a screen grab of the window, resized to
 // W x H, at each given level (the file name gets the level's name: shot-fit.png, shot-1-1.png).
+// --load-points loads the points of a ".points" file instead (the table
+// shows when it holds more than two), fitted by --transform.
 #include "app/application.h"
 #include "app/controls.h"
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/overview_pyramid.h"
+#include "app/points_panel.h"
 #include "app/view_geometry.h"
 #include "app/zoom_window.h"
 #include "imaging/format_registry.h"
@@ -148,19 +152,28 @@ void MeasureLevelRepaints(TForm1& form)
 // The two points picked, the sample's coordinates typed, and a grab of the
 // window from the screen at each level asked for.
 void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList<int>& points,
-               const QStringList& levels)
+               const QStringList& levels, const QString& pointsFile, const QString& transform)
 {
-    if (size.isValid())
+    if (size.isValid()) {
         form.resize(size);
-    if (points.size() == 4) {
-        form.RadioButton1Click();
-        form.Image1MouseDown(points[0], points[1]);
-        form.Image1MouseDown(points[2], points[3]);
+        form.move(0, 0);
     }
-    form.Edit16->setText(QStringLiteral("3501000"));
-    form.Edit17->setText(QStringLiteral("5404000"));
-    form.Edit18->setText(QStringLiteral("3505000"));
-    form.Edit19->setText(QStringLiteral("5401000"));
+    if (!pointsFile.isEmpty()) {
+        RunGuarded([&] { form.LoadGcpPointsFile(pointsFile.toStdString()); });
+        if (!transform.isEmpty())
+            form.PointsPanel->SetTransform(transform);
+        form.SelectPoint(1);
+    } else {
+        if (points.size() == 4) {
+            form.RadioButton1Click();
+            form.Image1MouseDown(points[0], points[1]);
+            form.Image1MouseDown(points[2], points[3]);
+        }
+        form.Edit16->setText(QStringLiteral("3501000"));
+        form.Edit17->setText(QStringLiteral("5404000"));
+        form.Edit18->setText(QStringLiteral("3505000"));
+        form.Edit19->setText(QStringLiteral("5401000"));
+    }
     form.Edit16->clearFocus();
     for (const QString& name : levels) {
         const int level = ZoomFromText(name.toLatin1().constData());
@@ -191,6 +204,8 @@ int main(int argc, char** argv)
     bool levels = false;
     bool fit = false;
     QString shot;
+    QString pointsFile;
+    QString transform;
     QList<int> points;
     QStringList shotLevels;
     QSize shotSize;
@@ -211,6 +226,10 @@ int main(int argc, char** argv)
                 shotSize = QSize(wh[0].toInt(), wh[1].toInt());
         } else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc)
             shotLevels << QString::fromLatin1(argv[++i]);
+        else if (std::strcmp(argv[i], "--load-points") == 0 && i + 1 < argc)
+            pointsFile = QString::fromLocal8Bit(argv[++i]);
+        else if (std::strcmp(argv[i], "--transform") == 0 && i + 1 < argc)
+            transform = QString::fromLatin1(argv[++i]);
         else if (std::strcmp(argv[i], "--points") == 0 && i + 1 < argc) {
             for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
                 points << value.toInt();
@@ -314,7 +333,7 @@ int main(int argc, char** argv)
             MeasureLevelRepaints(form1);
         }
         if (!shot.isEmpty())
-            TakeShots(form1, shot, shotSize, points, shotLevels);
+            TakeShots(form1, shot, shotSize, points, shotLevels, pointsFile, transform);
 
         if (zoom) {
             form1.Image3Click();

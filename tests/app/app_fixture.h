@@ -19,6 +19,11 @@
 // Creates the application object on first use (offscreen in ctest).
 void EnsureApplication();
 
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 struct TRecordedBox {
     QString Kind;      // "message", "error", "warning" or "notice"
     QString Caption;
