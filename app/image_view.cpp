@@ -21,8 +21,10 @@ namespace {
 constexpr int kBandRows = 64;
 // Size of the control until a picture is loaded.
 constexpr int kDesignSize = 9;
-// Half the arm of a point marker, and the room its number needs beside it.
+// Half the arm of a point marker, the gap that leaves the point itself to be
+// seen, and the room its number needs beside it.
 constexpr int kMarkerArm = 6;
+constexpr double kMarkerGap = 2;
 constexpr int kMarkerReach = 24;
 } // namespace
 
@@ -222,6 +224,7 @@ void TImageView::PictureChanged()
         FBitmap = dynamic_cast<TBitmap*>(graphic);
         FDecodeFailed = false;
         FPaintFailed = false;
+        FZoomMarks.clear();
         if (!FKeepOverview) {
             FScaled = QImage();
             if (FBitmap)
@@ -435,6 +438,8 @@ void TImageView::PaintSampled(QPainter& painter, const TRows& rows, const QRect&
 // A fitted point is an upright cross where it lies, a check point a
 // diagonal one, each with its number above right, in red or blue on a
 // white outline so that it shows on any map; the selected point has a ring.
+// The arms stop short of the point, which stays to be seen (and checked in
+// the magnifier).
 void TImageView::PaintMarkers(QPainter& painter) const
 {
     QFont font = painter.font();
@@ -445,13 +450,13 @@ void TImageView::PaintMarkers(QPainter& painter) const
     for (const TPointMarker& marker : FMarkers) {
         const QPointF at = ViewOfPosition(marker.Pixel);
         const QColor ink = marker.Check ? QColor(0, 80, 220) : QColor(Qt::red);
-        const double arm = marker.Check ? kMarkerArm * 0.75 : kMarkerArm;
-        const QPointF across = marker.Check ? QPointF(arm, arm) : QPointF(arm, 0);
-        const QPointF down = marker.Check ? QPointF(arm, -arm) : QPointF(0, arm);
+        const double scale = marker.Check ? 0.75 : 1.0;
+        const QPointF across = marker.Check ? QPointF(scale, scale) : QPointF(1, 0);
+        const QPointF down = marker.Check ? QPointF(scale, -scale) : QPointF(0, 1);
         for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 3}, std::pair{ink, 1}}) {
-            painter.setPen(QPen(colour, width));
-            painter.drawLine(at - across, at + across);
-            painter.drawLine(at - down, at + down);
+            painter.setPen(QPen(colour, width, Qt::SolidLine, Qt::FlatCap));
+            for (const QPointF& arm : {across, -across, down, -down})
+                painter.drawLine(at + arm * kMarkerGap, at + arm * kMarkerArm);
             if (marker.Selected) {
                 painter.setBrush(Qt::NoBrush);
                 painter.drawEllipse(at, kMarkerArm + 3, kMarkerArm + 3);
@@ -494,6 +499,14 @@ bool TImageView::PixelAt(const QPoint& screen, QPoint& pixel, QSize& size)
         return false;
     pixel = QPoint(ImagePixelAt(at.x(), FScale, FBitmap->Width()), ImagePixelAt(at.y(), FScale, FBitmap->Height()));
     size = QSize(FBitmap->Width(), FBitmap->Height());
+    return true;
+}
+
+bool TImageView::ScreenPosition(const QPointF& pixel, QPointF& screen)
+{
+    if (!isVisible())
+        return false;
+    screen = QPointF(mapToGlobal(QPoint(0, 0))) + ViewOfPosition(pixel);
     return true;
 }
 

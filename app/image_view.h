@@ -72,9 +72,16 @@ public:
     // Waits for the overview (tests and measurements).
     void WaitForOverview();
 
-    // For the magnifier: the real pixels under the cursor while reduced.
+    // The picture's bitmap once it is known (decoded), else null.
+    const TBitmap* Bitmap() const { return FBitmap; }
+
+    // For the magnifier: the real pixels under the cursor while reduced,
+    // and the marks of the last point picked.
     bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) override;
     QImage Pixels(const QRect& rect) override;
+    std::vector<TZoomMark> Marks() override { return FZoomMarks; }
+    bool ScreenPosition(const QPointF& pixel, QPointF& screen) override;
+    void SetZoomMarks(std::vector<TZoomMark> marks) { FZoomMarks = std::move(marks); }
     // The control points to mark; Pixel is (column, row) with decimals,
     // integer values at pixel centres.
     void SetMarkers(std::vector<TPointMarker> markers);
@@ -144,6 +151,7 @@ private:
     int FScaledLevel = 0;           // the overview level it was made from
     int FScaledRows = 0;            // and that level's rows then
     std::vector<TPointMarker> FMarkers;
+    std::vector<TZoomMark> FZoomMarks;
     // The picture being loaded, while it is.
     std::optional<TBackgroundLoad::TPreview> FPreview;
 };

@@ -99,6 +99,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     StatusBar1->Panel(1)->setText(QStringLiteral("VORLANDT EUROPE bv"));
     BuildGisControls();
     BuildDeskAdditions();
+    BuildSnapControls();
     BuildPointsControls();
 
     OpenDialog1.Filter = QString::fromLatin1(SourceFilterText) + QLatin1Char('|') +

@@ -175,6 +175,7 @@ public:
     QLabel* CrsNameLabel;       // its full name, or why it is unknown
     QCheckBox* RotateCheck;     // similarity transformation instead of the two-point one
     QLabel* CheckLabel;         // the check of the two points, or the residuals of many
+    QCheckBox* SnapCheck;       // a click snaps to the printed crossing under it
     QToolButton* PointsButton;  // shows and hides the points panel
     TPointsPanel* PointsPanel;
     QLabel* CursorPanel;        // pixel under the cursor and its map coordinates
@@ -200,11 +201,13 @@ private:
     void ConnectHandlers();
     void BuildGisControls();
     void BuildPointsControls();
+    void BuildSnapControls();
     void LayOutPoints();
     void AssessInBackground(const TSaveRequest& request, const std::vector<size_t>& rowOf);
     void ShowCheck(const QString& text, const QString& details, bool warning);
     void PointEdited(int row, int column, const QString& text);
     void TransformChosen();
+    // A press on the picture (main_window_snap.cpp).
     void ImageClicked(int x, int y, QPointF at, Qt::KeyboardModifiers modifiers);
     void PictureProgress(TProgressStage stage, int percent, const std::string& text);
     void SetBusy(bool busy);

@@ -274,11 +274,6 @@ void TForm1::PlacePoint(double col, double row)
     UpdatePointCheck();
 }
 
-void TForm1::ImageClicked(int x, int y, QPointF, Qt::KeyboardModifiers)
-{
-    Image1MouseDown(x, y);
-}
-
 // Markers, table and check from the points as they stand. The fit takes
 // every complete point once points 1 and 2 are complete; a point still
 // being placed or typed is left out until it is. The residuals show at

@@ -238,5 +238,45 @@ void TForm2::Refresh(const QPoint& cursor)
         DrawSegment(picture, r.Horizontal);
         DrawSegment(picture, r.Vertical);
     }
+    if (FPictureOwner && FPicture)
+        DrawMarks(picture, r.Source, fromPicture);
     Image1->update();
+}
+
+// The picked pixel as an orange frame round it, the snapped position as a
+// red cross, where they lie within the enlarged part.
+void TForm2::DrawMarks(QImage& picture, const TRect& source, bool fromPicture)
+{
+    const int spanX = source.Right - source.Left;
+    const int spanY = source.Bottom - source.Top;
+    if (spanX <= 0 || spanY <= 0)
+        return;
+    const double zoomX = static_cast<double>(picture.width()) / spanX;
+    const double zoomY = static_cast<double>(picture.height()) / spanY;
+    // A picture position where it lands in the enlarged picture.
+    auto place = [&](const QPointF& pixel, QPointF& at) {
+        QPointF onSource(pixel.x() + 0.5, pixel.y() + 0.5);
+        if (!fromPicture && !FPicture->ScreenPosition(pixel, onSource))
+            return false;
+        at = QPointF((onSource.x() - source.Left) * zoomX, (onSource.y() - source.Top) * zoomY);
+        return true;
+    };
+    QPainter painter(&picture);
+    for (const TZoomMark& mark : FPicture->Marks()) {
+        if (mark.Kind == TZoomMark::zmPickedPixel) {
+            QPointF from, to;
+            if (place(mark.Pixel - QPointF(0.5, 0.5), from) && place(mark.Pixel + QPointF(0.5, 0.5), to)) {
+                painter.setPen(QPen(QColor(255, 140, 0), 1));
+                painter.drawRect(QRectF(from, to).adjusted(0, 0, -1, -1));
+            }
+        } else {
+            QPointF at;
+            if (place(mark.Pixel, at)) {
+                const double arm = std::max(zoomX, 6.0);
+                painter.setPen(QPen(QColor(220, 0, 0), 1));
+                painter.drawLine(at - QPointF(arm, 0), at + QPointF(arm, 0));
+                painter.drawLine(at - QPointF(0, arm), at + QPointF(0, arm));
+            }
+        }
+    }
 }

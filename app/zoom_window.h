@@ -3,10 +3,14 @@
 // around the cursor, enlarged 2, 4, 6 or 8 times, with an optional crosshair
 // on the cursor's pixel; over the window itself it shows its controls.
 #include "app/controls.h"
+#include "platform/graphic.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QPointer>
 #include <QWidget>
+
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -25,6 +29,15 @@ public:
     virtual QImage Grab(const QRect& rect);
 };
 
+// What the magnifier marks over its picture where a point was picked: the
+// whole pixel clicked, and the crossing the click snapped to.
+struct TZoomMark {
+    enum TKind { zmPickedPixel, zmSnappedCross };
+    TKind Kind = zmPickedPixel;
+    QPointF Pixel; // position in the picture, integer values at pixel centres
+    bool operator==(const TZoomMark&) const = default;
+};
+
 // A picture shown reduced on the screen: where the cursor is over it, the
 // magnifier enlarges the picture's own pixels instead of the screen's.
 class TZoomPicture {
@@ -35,6 +48,10 @@ public:
     virtual bool PixelAt(const QPoint& screen, QPoint& pixel, QSize& size) = 0;
     // The picture's pixels in rect (inside the picture).
     virtual QImage Pixels(const QRect& rect) = 0;
+    // The marks to draw, and where a picture position lies on the screen
+    // (screen pixel x spans x to x + 1); false while the picture is not shown.
+    virtual std::vector<TZoomMark> Marks() { return {}; }
+    virtual bool ScreenPosition(const QPointF&, QPointF&) { return false; }
 };
 
 // Image1 of the magnifier: shows its picture unscaled at its origin.
@@ -82,6 +99,7 @@ protected:
 private:
     void ApplySizeLimits();
     void Refresh(const QPoint& cursor);
+    void DrawMarks(QImage& picture, const TRect& source, bool fromPicture);
 
     TZoomScreen FDesktop;
     TZoomScreen* FScreen = &FDesktop;

@@ -6,7 +6,8 @@
 // of the picture's bitmap. Usage:
 //   workbench_probe IMAGE [--fit] [--zoom] [--cursor X,Y] [--hold MS] [--levels]
 //                   [--shot FILE --size W,H --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
-//                   [--load-points FILE.points --transform NAME]
+//                   [--load-points FILE.points --transform NAME [--snap-points]]
+//                   [--snap-shot FILE --click X,Y]
 // --fit opens at the zoom level Fit in a 1600 x 1000 window.
 // --zoom shows the magnifier; --cursor puts the cursor at X,Y of the main
 // window (default: over the picture); --hold keeps the windows up for a
@@ -15,7 +16,11 @@
 // sample's coordinates and saves a screen grab of the window, resized to
 // W x H, at each given level (the file name gets the level's name: shot-fit.png, shot-1-1.png).
 // --load-points loads the points of a ".points" file instead (the table
-// shows when it holds more than two), fitted by --transform.
+// shows when it holds more than two), fitted by --transform; --snap-points
+// then places each again by a click a little off it, snapped.
+// --snap-shot clicks point 1 at X,Y of the picture at 1:1 with the snap on,
+// the magnifier at 8 times beside the window and the cursor on the click,
+// and saves a grab of the screen around both windows.
 #include "app/application.h"
 #include "app/controls.h"
 #include "app/image_view.h"
@@ -27,7 +32,9 @@
 #include "imaging/format_registry.h"
 #include "platform/bitmap.h"
 
+#include <QCheckBox>
 #include <QCursor>
+#include <QSlider>
 #include <QLineEdit>
 #include <QScreen>
 #include <QEvent>
@@ -40,6 +47,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -151,8 +159,58 @@ void MeasureLevelRepaints(TForm1& form)
 
 // The two points picked, the sample's coordinates typed, and a grab of the
 // window from the screen at each level asked for.
+// A click on the picture at pixel (col, row) of the image, as the mouse gives it.
+void ClickPicture(TForm1& form, QPointF pixel, Qt::KeyboardModifiers keys = {})
+{
+    const QPointF at = form.Image1->ViewOfPosition(pixel);
+    QTest::mouseClick(form.Image1, Qt::LeftButton, keys, QPoint(int(std::floor(at.x())), int(std::floor(at.y()))));
+}
+
+// Every point placed again by a click a pixel or two off it, as a hand does.
+void SnapEveryPoint(TForm1& form)
+{
+    const QPointF offsets[] = {{2, -1}, {-1, 2}, {1, 1}, {-2, -1}, {1, 2}, {-1, -2}, {1, -2}, {-2, 1}, {2, 0}};
+    const std::vector<TPointEntry> entries = form.PointEntries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        double col = 0, row = 0;
+        if (!ReadPixel(entries[i], col, row))
+            continue;
+        form.SelectPoint(static_cast<int>(i) + 1);
+        ClickPicture(form, QPointF(col, row) + offsets[i % std::size(offsets)]);
+    }
+}
+
+// Point 1 clicked at (x, y) with the snap on; the magnifier at 8 times
+// beside the window over the click.
+void TakeSnapShot(TForm1& form, TForm2& zoom, const QString& file, const QSize& size, const QList<int>& click)
+{
+    if (size.isValid())
+        form.resize(size);
+    form.move(0, 0);
+    form.ShowPointsTable(false);
+    form.ZoomTo(1);
+    if (click.size() != 2)
+        return;
+    form.Image1->WaitForOverview();
+    form.ScrollBox1->ensureVisible(click[0], click[1], 150, 150);
+    form.SnapCheck->setChecked(true);
+    form.RadioButton1Click();
+    ClickPicture(form, QPointF(click[0], click[1]));
+    zoom.Slider->setValue(4);
+    zoom.resize(300, 300);
+    if (!zoom.isVisible())
+        form.Image3Click();
+    zoom.move(form.frameGeometry().right() + 12, form.y());
+    const QPointF at = form.Image1->ViewOfPosition(QPointF(click[0], click[1]));
+    QCursor::setPos(form.Image1->mapToGlobal(QPoint(int(at.x()), int(at.y()))));
+    QTest::qWait(400);
+    const QRect both = form.frameGeometry().united(zoom.frameGeometry());
+    const QPixmap shot = form.screen()->grabWindow(0, both.x(), both.y(), both.width(), both.height());
+    std::printf("%s: %s\n", qPrintable(file), shot.save(file) ? "saved" : "not saved");
+}
+
 void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList<int>& points,
-               const QStringList& levels, const QString& pointsFile, const QString& transform)
+               const QStringList& levels, const QString& pointsFile, const QString& transform, bool snapPoints)
 {
     if (size.isValid()) {
         form.resize(size);
@@ -162,8 +220,16 @@ void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList
         RunGuarded([&] { form.LoadGcpPointsFile(pointsFile.toStdString()); });
         if (!transform.isEmpty())
             form.PointsPanel->SetTransform(transform);
+        if (snapPoints) {
+            form.ZoomTo(kZoomFit);
+            form.Image1->WaitForOverview();
+            SnapEveryPoint(form);
+        }
         form.SelectPoint(1);
+        while (form.Assessing())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     } else {
+        form.ShowPointsTable(false);
         if (points.size() == 4) {
             form.RadioButton1Click();
             form.Image1MouseDown(points[0], points[1]);
@@ -206,6 +272,9 @@ int main(int argc, char** argv)
     QString shot;
     QString pointsFile;
     QString transform;
+    bool snapPoints = false;
+    QString snapShot;
+    QList<int> click;
     QList<int> points;
     QStringList shotLevels;
     QSize shotSize;
@@ -230,6 +299,14 @@ int main(int argc, char** argv)
             pointsFile = QString::fromLocal8Bit(argv[++i]);
         else if (std::strcmp(argv[i], "--transform") == 0 && i + 1 < argc)
             transform = QString::fromLatin1(argv[++i]);
+        else if (std::strcmp(argv[i], "--snap-points") == 0)
+            snapPoints = true;
+        else if (std::strcmp(argv[i], "--snap-shot") == 0 && i + 1 < argc)
+            snapShot = QString::fromLocal8Bit(argv[++i]);
+        else if (std::strcmp(argv[i], "--click") == 0 && i + 1 < argc) {
+            for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
+                click << value.toInt();
+        }
         else if (std::strcmp(argv[i], "--points") == 0 && i + 1 < argc) {
             for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
                 points << value.toInt();
@@ -333,7 +410,9 @@ int main(int argc, char** argv)
             MeasureLevelRepaints(form1);
         }
         if (!shot.isEmpty())
-            TakeShots(form1, shot, shotSize, points, shotLevels, pointsFile, transform);
+            TakeShots(form1, shot, shotSize, points, shotLevels, pointsFile, transform, snapPoints);
+        if (!snapShot.isEmpty())
+            TakeSnapShot(form1, form2, snapShot, shotSize, click);
 
         if (zoom) {
             form1.Image3Click();

@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/points_panel.h"
 #include "app/points_table_model.h"
+#include "app/zoom_window.h"
 #include "georef/gcp_points_file.h"
 #include "georef/world_file.h"
 #include "tests/support/test_support.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSlider>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -275,6 +277,104 @@ TEST_F(PointsTableTest, ManyPointsAreFittedMeasuredAndSavedAsTheCoreWrites)
     QTest::mouseClick(Form->Button11, Qt::LeftButton);
     EXPECT_EQ(Messages.Boxes, (std::vector<TRecordedBox>{{"error", "Pinwright", "Point 10 is not placed on the picture."}}));
     EXPECT_TRUE(Listing(Out).empty());
+}
+
+// A screen of one grey, its cursor where the test puts it.
+class TGreyScreen : public TZoomScreen {
+public:
+    QPoint At;
+    QPoint CursorPos() override { return At; }
+    QSize ScreenSize() override { return {4000, 3000}; }
+    QImage Grab(const QRect& rect) override
+    {
+        QImage grey(rect.size(), QImage::Format_RGB32);
+        grey.fill(Qt::gray);
+        return grey;
+    }
+};
+
+// The mean position of the pixels of one colour.
+QPointF Centroid(const QImage& image, QRgb colour)
+{
+    QPointF sum;
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == colour) {
+                sum += QPointF(x, y);
+                ++count;
+            }
+    return count ? sum / count : QPointF(-1, -1);
+}
+
+TEST_F(PointsTableTest, AClickSnapsToTheCrossingUnlessSwitchedOffOrShiftIsHeld)
+{
+    const std::string blank = Dir.File("blank.pwtest");
+    WriteTestPicture(blank, 640, 480);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    TForm2 zoom;
+    TGreyScreen screen;
+    zoom.SetScreen(&screen);
+    zoom.setGeometry(3000, 2000, 150, 150);
+    zoom.Slider->setValue(4);
+    Form->SetZoomWindow(&zoom);
+    // Grid crossings of the sample lie on pixel centres; the snap finds them
+    // within 0.1 pixel.
+    const struct {
+        const char* Name;
+        std::string Picture;
+        bool Snap;
+        Qt::KeyboardModifiers Keys;
+        QPointF Placed;      // where the point goes
+        double Tolerance;    // 0: the whole pixel's exact text
+        QString Status;      // panel 0 starts with it
+    } cases[] = {
+        {"snapped to the crossing", SamplePath("sample_map.bmp"), true, {}, {300, 200}, 0.1, "crossing, \u00b1"},
+        {"Shift places the whole pixel", SamplePath("sample_map.bmp"), true, Qt::ShiftModifier, {302, 198}, 0,
+         "version"},
+        {"switched off", SamplePath("sample_map.bmp"), false, {}, {302, 198}, 0, "version"},
+        {"nothing to snap to", blank, true, {}, {302, 198}, 0, "nothing to snap to"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Form->OpenFile(QString::fromStdString(c.Picture));
+        Form->SnapCheck->setChecked(c.Snap);
+        Form->RadioButton1Click();
+        QTest::mouseClick(Form->Image1, Qt::LeftButton, c.Keys, QPoint(302, 198));
+        const double col = Form->Label23->text().toDouble(), row = Form->Label21->text().toDouble();
+        if (c.Tolerance > 0) {
+            EXPECT_NEAR(col, c.Placed.x(), c.Tolerance);
+            EXPECT_NEAR(row, c.Placed.y(), c.Tolerance);
+        } else {
+            EXPECT_EQ(Form->Label23->text(), QString::number(c.Placed.x()));
+            EXPECT_EQ(Form->Label21->text(), QString::number(c.Placed.y()));
+        }
+        EXPECT_TRUE(Form->StatusBar1->Panel(0)->text().startsWith(c.Status)) << Form->StatusBar1->Panel(0)->text().toStdString();
+        ASSERT_FALSE(Form->Image1->Markers().empty());
+        EXPECT_EQ(Form->Image1->Markers()[0].Pixel, QPointF(col, row));
+
+        // The magnifier, 8 times over the click: the pixel clicked framed
+        // in orange, the snapped position crossed in red.
+        screen.At = Form->Image1->mapToGlobal(QPoint(302, 198));
+        zoom.Timer1Timer();
+        const QImage& shown = zoom.Image1->Picture;
+        const double zoomFactor = 150.0 / 18;   // a source of 18 x 18 screen pixels
+        const QPointF cursor(9, 9);             // where the cursor's pixel starts in it
+        const bool snapped = c.Tolerance > 0;
+        const QPointF frame = snapped || c.Status == "nothing to snap to" ? (cursor + QPointF(0.5, 0.5)) * zoomFactor
+                                                                          : QPointF(-1, -1);
+        const QPointF cross = snapped ? (cursor + QPointF(0.5, 0.5) + c.Placed - QPointF(302, 198)) * zoomFactor
+                                      : QPointF(-1, -1);
+        const QPointF frameAt = Centroid(shown, qRgb(255, 140, 0));
+        const QPointF crossAt = Centroid(shown, qRgb(220, 0, 0));
+        EXPECT_NEAR(frameAt.x(), frame.x(), 1.0);
+        EXPECT_NEAR(frameAt.y(), frame.y(), 1.0);
+        EXPECT_NEAR(crossAt.x(), cross.x(), 1.0);
+        EXPECT_NEAR(crossAt.y(), cross.y(), 1.0);
+        Form->Image1->SetZoomMarks({});
+    }
+    Form->SetZoomWindow(nullptr);
 }
 
 } // namespace
