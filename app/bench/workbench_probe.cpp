@@ -195,7 +195,10 @@ void TakeSnapShot(TForm1& form, TForm2& zoom, const QString& file, const QSize& 
     form.ScrollBox1->ensureVisible(click[0], click[1], 150, 150);
     form.SnapCheck->setChecked(true);
     form.RadioButton1Click();
+    QElapsedTimer timer;
+    timer.start();
     ClickPicture(form, QPointF(click[0], click[1]));
+    std::printf("snapped click: %.1f ms, %s\n", Milliseconds(timer), qPrintable(form.StatusBar1->Panel(0)->text()));
     zoom.Slider->setValue(4);
     zoom.resize(300, 300);
     if (!zoom.isVisible())
