@@ -111,6 +111,11 @@ public:
     // decimals; a whole pixel reads as Image1MouseDown writes it.
     void PlacePoint(double col, double row);
     void ShowPointsTable(bool shown);
+    // Find corners (main_window_corners.cpp): the map frame looked for in
+    // the background, its corners placed as points 1 to 4 with the
+    // coordinates those points have, or the reason none were found.
+    void FindCorners();
+    bool FindingCorners() const { return FFindingCorners; }
     // The errors left out and the warnings are still being measured.
     bool Assessing() const;
 
@@ -205,6 +210,7 @@ private:
     void LayOutPoints();
     void AssessInBackground(const TSaveRequest& request, const std::vector<size_t>& rowOf);
     void ShowCheck(const QString& text, const QString& details, bool warning);
+    void CornersFound(const struct TMapFrame& frame);
     void PointEdited(int row, int column, const QString& text);
     void TransformChosen();
     // A press on the picture (main_window_snap.cpp).
@@ -242,4 +248,6 @@ private:
     int FFitGeneration = 0;
     int FShownGeneration = 0;               // the count the figures shown are for
     TLatestJob FAssessment;                 // last: stops before the rest goes
+    bool FFindingCorners = false;
+    TLatestJob FCornerFinder;               // reads the bitmap, so it stops first
 };

@@ -100,6 +100,8 @@ void TForm1::BuildPointsControls()
     connect(PointsPanel->RemoveButton, &QToolButton::clicked, this, [this] { RunGuarded([this] { RemovePoint(); }); });
     connect(PointsPanel->RoleButton, &QToolButton::clicked, this,
             [this] { RunGuarded([this] { SwitchPointRole(); }); });
+    connect(PointsPanel->FindCornersButton, &QToolButton::clicked, this,
+            [this] { RunGuarded([this] { FindCorners(); }); });
     connect(PointsPanel->TransformBox, &QComboBox::currentIndexChanged, this, [this] { TransformChosen(); });
     // Rotation is the similarity of the table: the two stay in step.
     connect(RotateCheck, &QCheckBox::toggled, this, [this](bool rotate) {

@@ -53,6 +53,9 @@ TPointsPanel::TPointsPanel(QWidget* parent) : QWidget(parent)
     WarpCheck->setFocusPolicy(Qt::NoFocus);
     WarpCheck->setToolTip(QStringLiteral("Also save a north-up copy resampled through the fit (name_warped.tif), "
                                          "for transformations that no world file can hold"));
+    FindCornersButton = MakeButton(this, QStringLiteral("Find corners"),
+                                   QStringLiteral("Finds the four corners of the map frame and places them as "
+                                                  "points 1 to 4: upper left, upper right, lower right, lower left"));
 
     Model = new TPointsTableModel(this);
     Table = new QTableView(this);
@@ -72,7 +75,7 @@ TPointsPanel::TPointsPanel(QWidget* parent) : QWidget(parent)
     for (QWidget* widget : std::initializer_list<QWidget*>{AddButton, RemoveButton, RoleButton})
         buttons->addWidget(widget);
     buttons->addStretch(1);
-    for (QWidget* widget : std::initializer_list<QWidget*>{TransformBox, WarpCheck})
+    for (QWidget* widget : std::initializer_list<QWidget*>{TransformBox, WarpCheck, FindCornersButton})
         buttons->addWidget(widget);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);

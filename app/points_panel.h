@@ -1,8 +1,8 @@
 #pragma once
 // The points panel under the image view, shown and hidden with the top
 // bar's "Points" button: the table of every control point with its
-// residuals, the buttons that add, remove and switch points, and the choice
-// of the transformation with its "Warp" box.
+// residuals, the buttons that add, remove and switch points, the choice of
+// the transformation with its "Warp" box, and "Find corners".
 #include <QWidget>
 
 class QCheckBox;
@@ -32,6 +32,7 @@ public:
     QToolButton* RoleButton;        // fitted or check
     QComboBox* TransformBox;
     QCheckBox* WarpCheck;           // a north-up resampled copy, for fits no world file states
+    QToolButton* FindCornersButton; // the map frame's corners as points 1 to 4
 
 signals:
     void rowSelected(int row);

@@ -7,12 +7,14 @@
 #include "app/points_panel.h"
 #include "app/points_table_model.h"
 #include "app/zoom_window.h"
+#include "bench/sheet_drawing.h"
 #include "georef/gcp_points_file.h"
 #include "georef/world_file.h"
 #include "tests/support/test_support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -277,6 +279,63 @@ TEST_F(PointsTableTest, ManyPointsAreFittedMeasuredAndSavedAsTheCoreWrites)
     QTest::mouseClick(Form->Button11, Qt::LeftButton);
     EXPECT_EQ(Messages.Boxes, (std::vector<TRecordedBox>{{"error", "Pinwright", "Point 10 is not placed on the picture."}}));
     EXPECT_TRUE(Listing(Out).empty());
+}
+
+TEST_F(PointsTableTest, FindCornersPlacesTheFrameCornersAsPointsOneToFour)
+{
+    // Small sheets as the frame finder's own tests draw them; it finds their
+    // corners within 0.6 pixel.
+    TSheetSpec turned;
+    turned.Seed = 2;
+    turned.RotationDegrees = 2.5;
+    turned.StretchY = 1.004;
+    TSheetSpec bare = turned;
+    bare.Seed = 6;
+    bare.NoFrame = true;
+    bare.DarkBackground = true;
+    const struct {
+        const char* Name;
+        TSheetSpec Spec;
+        std::string Refusal; // empty: found
+    } cases[] = {
+        {"a sheet turned and stretched a little", turned, ""},
+        {"a map without its frame", bare, "No map frame found: its long straight lines close into no frame."},
+    };
+    Form->ShowPointsTable(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Messages = {};
+        TSheet sheet = DrawSheet(c.Spec);
+        Form->Image1->Picture().SetGraphic(std::move(sheet.Bitmap));
+        Form->SetPointEntries({{"5", "6", "1000", "2000", TPointRole::Check}, {}});
+        const std::vector<QStringList> before = TableRows();
+
+        QTest::mouseClick(Panel().FindCornersButton, Qt::LeftButton);
+        EXPECT_TRUE(Form->FindingCorners());
+        EXPECT_FALSE(Form->SpeedButton2->isEnabled()) << "no other picture while the finder reads this one";
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->FindingCorners(); }, 30000));
+        EXPECT_TRUE(Form->SpeedButton2->isEnabled());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+        if (!c.Refusal.empty()) {
+            EXPECT_EQ(Messages.Boxes, (std::vector<TRecordedBox>{{"message", "Pinwright", QString::fromStdString(c.Refusal)}}));
+            EXPECT_EQ(TableRows(), before);
+            continue;
+        }
+        EXPECT_TRUE(Messages.Boxes.empty());
+        const std::vector<QStringList> rows = TableRows();
+        ASSERT_EQ(rows.size(), 4u);
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_NEAR(rows[i][0].toDouble(), sheet.Corners[i].X, 0.6) << i;
+            EXPECT_NEAR(rows[i][1].toDouble(), sheet.Corners[i].Y, 0.6) << i;
+            EXPECT_EQ(rows[i][4], "fitted");
+        }
+        EXPECT_EQ(rows[0].mid(2, 2), (QStringList{"1000", "2000"})) << "the coordinates typed stay";
+        EXPECT_EQ(Form->PointState, 1);
+        EXPECT_TRUE(Form->StatusBar1->Panel(0)->text().startsWith("Corners, \u00b1"));
+    }
 }
 
 // A screen of one grey, its cursor where the test puts it.
