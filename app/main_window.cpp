@@ -119,6 +119,9 @@ TForm1::~TForm1()
     Image1->Picture().OnProgress = nullptr;
     if (MainForm() == this)
         SetMainForm(nullptr);
+    // A find still running ends unheard: its busy cursor goes now.
+    if (FindingCorners())
+        QApplication::restoreOverrideCursor();
 }
 
 void TForm1::BuildTopBar()
