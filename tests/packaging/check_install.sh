@@ -112,6 +112,7 @@ for needed in geotiff-bin libc6 libjpeg62-turbo libpng16-16 libqt6core6 libqt6gu
               libproj25 libtiff6 zlib1g; do
   case " $depends" in *" $needed "*) ;; *) fail "Depends lacks $needed: $depends" ;; esac
 done
+same "package recommends" "gdal-bin" "$(dpkg-deb --field "$deb" Recommends)"
 same "package section" "science" "$(dpkg-deb --field "$deb" Section)"
 
 start=$(date +%s)
