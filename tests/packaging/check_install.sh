@@ -35,6 +35,7 @@ usr/share/man/man1/pinwright-cli.1.gz
 usr/share/man/man1/pinwright.1.gz
 usr/share/metainfo/org.pinwright.Pinwright.metainfo.xml
 usr/share/pinwright/pinwright.html
+usr/share/pinwright/workbench-points-fit.png
 LIST
 )
 
