@@ -13,9 +13,9 @@
 
 namespace {
 
-// The GUI thread takes the news this often, or at once when the job ends:
-// rows that come meanwhile are shown together, and the reader's threads
-// never wait to wake it.
+// The GUI thread takes the news this often, or at once when the picture's
+// size is known, its first rows are there or the job ends: rows that come
+// meanwhile are shown together, and the reader's threads seldom wake it.
 constexpr auto kFrame = std::chrono::milliseconds(15);
 
 // The bitmaps whose rows may be shown while they are filled: readers that
@@ -111,6 +111,7 @@ void TBackgroundLoad::Note(TGraphic* sender, TProgressStage stage, uint8_t perce
             FPreview.Width = static_cast<int>(p.Width);
             FPreview.Height = static_cast<int>(p.Height);
             FPreviewChanged = true;
+            FWakeNow = true;
         }
     }
     if (stage == psRunning && r.Bottom > 0) {
@@ -126,6 +127,7 @@ void TBackgroundLoad::Note(TGraphic* sender, TProgressStage stage, uint8_t perce
                 const TPaletteEntry e = bitmap->PaletteColor(i);
                 FPreview.Colors.push_back(qRgb(e.peRed, e.peGreen, e.peBlue));
             }
+            FWakeNow = true;
         }
         if (FPreview.Started() && bitmap == FPreview.Bitmap && r.Bottom > FPreview.Rows) {
             FPreview.Rows = std::min(r.Bottom, FPreview.Height);
@@ -138,6 +140,8 @@ void TBackgroundLoad::Note(TGraphic* sender, TProgressStage stage, uint8_t perce
         FReports.back() = {sender, stage, percent, r, msg, false};
     else
         FReports.push_back({sender, stage, percent, r, msg, false});
+    if (FWakeNow)
+        FNews.notify_one();
 }
 
 void TBackgroundLoad::Run(const TProgressEvent& progress, const std::function<void(const TPreview&)>& arrived)
@@ -149,7 +153,8 @@ void TBackgroundLoad::Run(const TProgressEvent& progress, const std::function<vo
         bool ended = false;
         {
             std::unique_lock lock(FMutex);
-            FNews.wait_for(lock, kFrame, [this] { return FEnded; });
+            FNews.wait_for(lock, kFrame, [this] { return FEnded || FWakeNow; });
+            FWakeNow = false;
             reports.swap(FReports);
             changed = std::exchange(FPreviewChanged, false);
             preview = FPreview;
