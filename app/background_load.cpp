@@ -13,7 +13,9 @@
 
 namespace {
 
-// The GUI thread looks for news at least this often.
+// The GUI thread takes the news this often, or at once when the picture's
+// size is known, its first rows are there or the job ends: rows that come
+// meanwhile are shown together, and the reader's threads seldom wake it.
 constexpr auto kFrame = std::chrono::milliseconds(15);
 
 // The bitmaps whose rows may be shown while they are filled: readers that
@@ -43,17 +45,29 @@ bool TBackgroundLoad::Suits(const TGraphic& graphic)
 void TBackgroundLoad::TPreview::RowToARGB(int y, int x, int count, uint32_t* out) const
 {
     const uint8_t* row = Bits + Stride * y;
-    for (int i = 0; i < count; ++i) {
-        const int column = x + i;
-        switch (Format) {
-        case bf1Bit: out[i] = Colors[(row[column >> 3] >> (7 - (column & 7))) & 1]; break;
-        case bf4Bit: out[i] = Colors[(row[column >> 1] >> (column & 1 ? 0 : 4)) & 15]; break;
-        case bf8Bit: out[i] = Colors[row[column]]; break;
-        case bf24Bit: out[i] = qRgb(row[3 * column + 2], row[3 * column + 1], row[3 * column]); break;
-        default:
-            out[i] = qRgba(row[4 * column + 2], row[4 * column + 1], row[4 * column], Alpha ? row[4 * column + 3] : 255);
-            break;
-        }
+    switch (Format) {
+    case bf1Bit:
+        for (int i = 0, c = x; i < count; ++i, ++c)
+            out[i] = Colors[(row[c >> 3] >> (7 - (c & 7))) & 1];
+        break;
+    case bf4Bit:
+        for (int i = 0, c = x; i < count; ++i, ++c)
+            out[i] = Colors[(row[c >> 1] >> (c & 1 ? 0 : 4)) & 15];
+        break;
+    case bf8Bit: {
+        const QRgb* colors = Colors.constData();
+        for (int i = 0; i < count; ++i)
+            out[i] = colors[row[x + i]];
+        break;
+    }
+    case bf24Bit:
+        for (int i = 0, c = x; i < count; ++i, ++c)
+            out[i] = qRgb(row[3 * c + 2], row[3 * c + 1], row[3 * c]);
+        break;
+    default:
+        for (int i = 0, c = x; i < count; ++i, ++c)
+            out[i] = qRgba(row[4 * c + 2], row[4 * c + 1], row[4 * c], Alpha ? row[4 * c + 3] : 255);
+        break;
     }
 }
 
@@ -66,7 +80,6 @@ TBackgroundLoad::TBackgroundLoad(std::function<void(const TProgressEvent& progre
             const TJPEGWarningCapture capture([this](const std::string& text) {
                 std::lock_guard lock(FMutex);
                 FReports.push_back({nullptr, psRunning, 0, TRect{}, text, true});
-                FNews.notify_one();
             });
             job([this](TGraphic* sender, TProgressStage stage, uint8_t percent, bool, const TRect& r,
                        const std::string& msg) { Note(sender, stage, percent, r, msg); });
@@ -98,6 +111,7 @@ void TBackgroundLoad::Note(TGraphic* sender, TProgressStage stage, uint8_t perce
             FPreview.Width = static_cast<int>(p.Width);
             FPreview.Height = static_cast<int>(p.Height);
             FPreviewChanged = true;
+            FWakeNow = true;
         }
     }
     if (stage == psRunning && r.Bottom > 0) {
@@ -113,6 +127,7 @@ void TBackgroundLoad::Note(TGraphic* sender, TProgressStage stage, uint8_t perce
                 const TPaletteEntry e = bitmap->PaletteColor(i);
                 FPreview.Colors.push_back(qRgb(e.peRed, e.peGreen, e.peBlue));
             }
+            FWakeNow = true;
         }
         if (FPreview.Started() && bitmap == FPreview.Bitmap && r.Bottom > FPreview.Rows) {
             FPreview.Rows = std::min(r.Bottom, FPreview.Height);
@@ -125,7 +140,8 @@ void TBackgroundLoad::Note(TGraphic* sender, TProgressStage stage, uint8_t perce
         FReports.back() = {sender, stage, percent, r, msg, false};
     else
         FReports.push_back({sender, stage, percent, r, msg, false});
-    FNews.notify_one();
+    if (FWakeNow)
+        FNews.notify_one();
 }
 
 void TBackgroundLoad::Run(const TProgressEvent& progress, const std::function<void(const TPreview&)>& arrived)
@@ -137,7 +153,8 @@ void TBackgroundLoad::Run(const TProgressEvent& progress, const std::function<vo
         bool ended = false;
         {
             std::unique_lock lock(FMutex);
-            FNews.wait_for(lock, kFrame, [this] { return !FReports.empty() || FPreviewChanged || FEnded; });
+            FNews.wait_for(lock, kFrame, [this] { return FEnded || FWakeNow; });
+            FWakeNow = false;
             reports.swap(FReports);
             changed = std::exchange(FPreviewChanged, false);
             preview = FPreview;

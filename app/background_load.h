@@ -72,6 +72,7 @@ private:
     std::vector<TReport> FReports;
     TPreview FPreview;
     bool FPreviewChanged = false;
+    bool FWakeNow = false; // the preview's size is known or it started
     bool FEnded = false;
     std::exception_ptr FError;
     std::thread FThread;

@@ -19,6 +19,10 @@
 namespace {
 // Rows converted per band: bounds the temporary image whatever the exposure.
 constexpr int kBandRows = 64;
+// View rows above the last scaled ones that are scaled again when more of
+// an overview level comes: the smoothing of a view row reaches one level row
+// beyond the rows it stands for, and a view row stands for at least one.
+constexpr int kRescaledRowsAbove = 4;
 // Size of the control until a picture is loaded.
 constexpr int kDesignSize = 9;
 // Half the arm of a point marker, the gap that leaves the point itself to be
@@ -67,6 +71,7 @@ void TImageView::StartOverview(const TOverviewSource& source, int rows)
     if (source.Width <= 0 || source.Height <= 0 || TOverviewPyramid::LevelCount(source.Width, source.Height) == 0)
         return;
     FStopOverview = false;
+    FAskedLevelRows = 0;
     auto overview = std::make_shared<TOverviewPyramid>();
     auto arrived = std::make_shared<TRowsArrived>();
     arrived->Set(rows);
@@ -112,6 +117,7 @@ QSize TImageView::PictureSize() const
 void TImageView::RowsArrived(const TBackgroundLoad::TPreview& preview)
 {
     const bool first = !FPreview;
+    const int before = first ? 0 : FPreview->Rows;
     FPreview = preview;
     if (first) {
         FScaled = QImage();
@@ -125,7 +131,8 @@ void TImageView::RowsArrived(const TBackgroundLoad::TPreview& preview)
         source.Height = preview.Height;
         source.Bits = preview.Bits;
         source.Stride = preview.Stride;
-        source.Rows24 = preview.Format == bf24Bit;
+        source.Format = preview.Format;
+        source.Palette.assign(preview.Colors.begin(), preview.Colors.end());
         source.BytesPerPixel = preview.Alpha && preview.Format == bf32Bit ? 4
                                : preview.Format == bf24Bit || preview.Format == bf32Bit
                                    ? 3
@@ -138,7 +145,37 @@ void TImageView::RowsArrived(const TBackgroundLoad::TPreview& preview)
     } else if (FOverviewRows && FOverviewOf == preview.Bits) {
         FOverviewRows->Set(preview.Rows);
     }
-    update();
+    if (first)
+        update();
+    else
+        UpdateArrivedRows(before, preview.Rows);
+}
+
+// Only the view's rows that the picture's new rows reach are painted anew
+// (none when they lie outside the window): at 1:1 and above those rows, and
+// reduced the rows of the overview level painted from that are built since
+// the last time, with the few above them that the smoothing of the scaled
+// view reaches.
+void TImageView::UpdateArrivedRows(int before, int rows)
+{
+    if (FScale >= 1.0) {
+        if (rows > before) {
+            const int top = static_cast<int>(std::floor(before * FScale));
+            update(QRect(0, top, width(), ViewExtent(rows, FScale) - top));
+        }
+        return;
+    }
+    if (!FOverview || FOverview->Levels() == 0)
+        return;
+    const int level = std::min(OverviewLevelFor(FScale, TOverviewPyramid::kMaxLevels), FOverview->Levels());
+    const int built = FOverview->BuiltRows(level);
+    if (built <= FAskedLevelRows)
+        return;
+    const double viewRowsPerLevelRow = FScale * (1 << level);
+    const int top = std::max(0, static_cast<int>(FAskedLevelRows * viewRowsPerLevelRow) - kRescaledRowsAbove);
+    const int bottom = static_cast<int>(std::ceil(built * viewRowsPerLevelRow)) + 1;
+    update(QRect(0, top, width(), bottom - top));
+    FAskedLevelRows = built;
 }
 
 void TImageView::EndPreview()
@@ -197,6 +234,7 @@ void TImageView::OpenPicture(const std::string& fileName, const TProgressEvent& 
 void TImageView::SetScale(double scale)
 {
     FScale = scale;
+    FAskedLevelRows = 0;
     FitToScale();
     update();
 }
@@ -405,15 +443,28 @@ void TImageView::PaintReduced(QPainter& painter, const TRows& rows, const QRect&
         return;
     }
     // Between levels (fit): the whole view is scaled once, smoothly, and kept
-    // for the repaints that follow (made again as rows come); it is no
-    // larger than the view's window.
+    // for the repaints that follow; it is no larger than the view's window.
+    // While the level's rows come, only the view's rows that the new ones
+    // reach are scaled (from a few rows above the last ones, whose smoothing
+    // reached past them); once the level is whole, all of it is scaled again
+    // so that the finished view is the one a single scaling gives.
     const QSize size(ViewExtent(rows.Width, FScale), ViewExtent(rows.Height, FScale));
     if (FScaled.size() != size || FScaledLevel != level || FScaledRows != built) {
-        FScaled = QImage(size, overview.BytesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        FScaled.fill(Qt::white);
-        QPainter scaler(&FScaled);
-        scaler.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        const QImage::Format format = overview.BytesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32;
         const double height = built == overview.Height ? size.height() : built / (factor * 1.0);
+        // A band scaled again ends with the new rows: the view's rows below
+        // them are still white from before.
+        QRect band(QPoint(0, 0), size);
+        if (FScaled.size() != size || FScaled.format() != format)
+            FScaled = QImage(size, format);
+        else if (FScaledLevel == level && FScaledRows < built && built < overview.Height)
+            band.setTop(std::max(0, static_cast<int>(FScaledRows / factor) - kRescaledRowsAbove));
+        if (built < overview.Height && band.top() > 0)
+            band.setBottom(std::min(size.height() - 1, static_cast<int>(std::ceil(height))));
+        QPainter scaler(&FScaled);
+        scaler.setClipRect(band);
+        scaler.fillRect(band, Qt::white);
+        scaler.setRenderHint(QPainter::SmoothPixmapTransform, true);
         scaler.drawImage(QRectF(0, 0, size.width(), std::min<double>(height, size.height())), image,
                          QRectF(0, 0, size.width() * factor, std::min<double>(height, size.height()) * factor));
         FScaledLevel = level;

@@ -130,6 +130,7 @@ private:
     void PaintSampled(QPainter& painter, const TRows& rows, const QRect& exposed);
     void StartOverview(const TOverviewSource& source, int rows);
     void StopOverview();
+    void UpdateArrivedRows(int before, int rows);
     void FitToScale();
     void PaintMarkers(QPainter& painter) const;
 
@@ -150,6 +151,7 @@ private:
     QImage FScaled;                 // the view at a scale between levels
     int FScaledLevel = 0;           // the overview level it was made from
     int FScaledRows = 0;            // and that level's rows then
+    int FAskedLevelRows = 0;        // rows of the overview level painted from that a repaint was asked for
     std::vector<TPointMarker> FMarkers;
     std::vector<TZoomMark> FZoomMarks;
     // The picture being loaded, while it is.

@@ -41,6 +41,10 @@ constexpr int kMessageSlots = 11;
 constexpr int kPointsMinHeight = 110;
 // Progress handlers let the window repaint at most this often.
 constexpr int kPumpIntervalMs = 100;
+// The progress bar takes a new value at most this often while a stage runs
+// (the first value after a stage starts always): each new value repaints
+// it at once, which costs about half a millisecond every time.
+constexpr int kBarIntervalMs = 50;
 
 const char* const kMemoLines[] = {"version", "Files have been made.", "Fill in all coordinates!"};
 
@@ -421,7 +425,13 @@ void TForm1::PictureProgress(TProgressStage stage, int percent, const std::strin
         SetBusy(false);
         return;
     }
-    bar->setValue(qBound(0, percent, 100));
+    if (stage != psRunning || !FLastBarValue.isValid() || FLastBarValue.elapsed() >= kBarIntervalMs) {
+        bar->setValue(qBound(0, percent, 100));
+        if (stage == psRunning)
+            FLastBarValue.restart();
+        else
+            FLastBarValue.invalidate();
+    }
     bar->setFormat(text.empty() ? QStringLiteral("%p%") : QString::fromStdString(text) + QStringLiteral(" %p%"));
     const bool appearing = bar->isHidden();
     if (appearing)

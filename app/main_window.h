@@ -233,6 +233,7 @@ private:
 
     std::unique_ptr<THelpHook> FHelpHook;
     QElapsedTimer FLastPump;
+    QElapsedTimer FLastBarValue;
     const TGraphic* FEarlyEndReported = nullptr;
     bool FCentred = false;
     int FZoomLevel = 1;

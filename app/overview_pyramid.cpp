@@ -58,6 +58,94 @@ void PackRow(const uint32_t* argb, int width, int bytesPerPixel, uint8_t* out)
     }
 }
 
+// The picture's rows in the overview's layout: read where they lie when
+// they have it already (24-bit colour, 32-bit colour with alpha, 8-bit grey
+// whose palette is the identity), else written into a row of scratch through
+// a table of the palette or by dropping the unused fourth byte; any other
+// layout through RowToARGB.
+class TLevelOneRows {
+public:
+    explicit TLevelOneRows(const TOverviewSource& source) : FSource(source), FArgb(size_t(source.Width))
+    {
+        const int bytes = source.BytesPerPixel;
+        const int bits = BitsPerPixelOf(source.Format);
+        if ((source.Format == bf24Bit && bytes == 3) || (source.Format == bf32Bit && bytes == 4)) {
+            FWay = TWay::AsTheyLie;
+        } else if (source.Format == bf32Bit && bytes == 3) {
+            FWay = TWay::DropFourthByte;
+        } else if ((source.Format == bf1Bit || source.Format == bf4Bit || source.Format == bf8Bit) &&
+                   source.Palette.size() == size_t(1) << bits && bytes != 4) {
+            FWay = TWay::Indexed;
+            bool identity = source.Format == bf8Bit && bytes == 1;
+            for (size_t i = 0; i < source.Palette.size(); ++i) {
+                const uint32_t argb = source.Palette[i];
+                PackRow(&argb, 1, bytes, FLookup + bytes * i);
+                identity = identity && FLookup[i * bytes] == i;
+            }
+            if (identity)
+                FWay = TWay::AsTheyLie;
+        }
+    }
+
+    const uint8_t* Row(int y, uint8_t* scratch)
+    {
+        const uint8_t* row = FSource.Bits + FSource.Stride * y;
+        const int width = FSource.Width;
+        switch (FWay) {
+        case TWay::AsTheyLie:
+            return row;
+        case TWay::DropFourthByte:
+            for (int x = 0; x < width; ++x) {
+                scratch[3 * x] = row[4 * x];
+                scratch[3 * x + 1] = row[4 * x + 1];
+                scratch[3 * x + 2] = row[4 * x + 2];
+            }
+            return scratch;
+        case TWay::Indexed:
+            if (FSource.BytesPerPixel == 1)
+                UnpackIndexed<1>(row, width, scratch);
+            else
+                UnpackIndexed<3>(row, width, scratch);
+            return scratch;
+        case TWay::ThroughARGB:
+            break;
+        }
+        FSource.RowToARGB(y, FArgb.data());
+        PackRow(FArgb.data(), width, FSource.BytesPerPixel, scratch);
+        return scratch;
+    }
+
+private:
+    template <int N>
+    void UnpackIndexed(const uint8_t* row, int width, uint8_t* out) const
+    {
+        const auto put = [&](int x, int index) {
+            for (int c = 0; c < N; ++c)
+                out[N * x + c] = FLookup[N * index + c];
+        };
+        switch (FSource.Format) {
+        case bf1Bit:
+            for (int x = 0; x < width; ++x)
+                put(x, (row[x >> 3] >> (7 - (x & 7))) & 1);
+            break;
+        case bf4Bit:
+            for (int x = 0; x < width; ++x)
+                put(x, (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4));
+            break;
+        default:
+            for (int x = 0; x < width; ++x)
+                put(x, row[x]);
+            break;
+        }
+    }
+
+    enum class TWay { ThroughARGB, AsTheyLie, DropFourthByte, Indexed };
+    const TOverviewSource& FSource;
+    TWay FWay = TWay::ThroughARGB;
+    uint8_t FLookup[256 * 3] = {};
+    std::vector<uint32_t> FArgb;
+};
+
 } // namespace
 
 int TOverviewPyramid::LevelCount(int width, int height)
@@ -95,7 +183,12 @@ TOverviewSource TOverviewSource::Of(const TBitmap& bitmap)
     source.BytesPerPixel = TOverviewPyramid::BytesPerPixelFor(bitmap);
     source.Bits = bitmap.ScanLine(0);
     source.Stride = bitmap.RowStride();
-    source.Rows24 = bitmap.PixelFormat() == bf24Bit;
+    source.Format = bitmap.PixelFormat();
+    const int bits = bitmap.BitsPerPixel();
+    for (int i = 0; bits <= 8 && i < (1 << bits); ++i) {
+        const TPaletteEntry e = bitmap.PaletteColor(i);
+        source.Palette.push_back(0xFF000000u | (uint32_t(e.peRed) << 16) | (uint32_t(e.peGreen) << 8) | e.peBlue);
+    }
     source.RowToARGB = [&bitmap](int y, uint32_t* argb) { bitmap.RowToARGB(y, 0, bitmap.Width(), argb); };
     return source;
 }
@@ -144,7 +237,7 @@ void TOverviewPyramid::Build(const TOverviewSource& source, TRowsArrived& rows, 
     }
     FLevels.store(levels, std::memory_order_release);
 
-    std::vector<uint32_t> argb(static_cast<size_t>(width));
+    TLevelOneRows pictureRows(source);
     std::vector<uint8_t> upper(size_t(width) * bytesPerPixel);
     std::vector<uint8_t> lower(upper.size());
     const auto halve = [&](int level, int y) {
@@ -154,17 +247,9 @@ void TOverviewPyramid::Build(const TOverviewSource& source, TRowsArrived& rows, 
         const int y1 = std::min(2 * y + 1, belowHeight - 1);
         const uint8_t* a;
         const uint8_t* b;
-        if (level == 0 && source.Rows24) {
-            // Already in the overview's layout.
-            a = source.Bits + source.Stride * y0;
-            b = source.Bits + source.Stride * y1;
-        } else if (level == 0) {
-            source.RowToARGB(y0, argb.data());
-            PackRow(argb.data(), width, bytesPerPixel, upper.data());
-            source.RowToARGB(y1, argb.data());
-            PackRow(argb.data(), width, bytesPerPixel, lower.data());
-            a = upper.data();
-            b = lower.data();
+        if (level == 0) {
+            a = pictureRows.Row(y0, upper.data());
+            b = pictureRows.Row(y1, lower.data());
         } else {
             a = FLevel[level - 1].Row(y0);
             b = FLevel[level - 1].Row(y1);

@@ -9,6 +9,9 @@
 // The levels are built as the picture's rows arrive: a level's rows become
 // readable from another thread as BuiltRows counts them, and the level
 // itself once ReadyLevels does.
+#include "platform/bitmap.h"
+#include "platform/large_memory.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -16,25 +19,43 @@
 #include <mutex>
 #include <vector>
 
-class TBitmap;
+
+// A level's memory is mapped when large, so that it costs a few page faults
+// rather than one per 4 KB, and is not cleared first: every byte of a level
+// is written before it is read.
+template <class T>
+struct TLevelAllocator : pwmemory::TLargeAllocator<T> {
+    template <class U>
+    struct rebind {
+        using other = TLevelAllocator<U>;
+    };
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+};
 
 struct TOverviewLevel {
     int Width = 0;
     int Height = 0;
     int BytesPerPixel = 0;            // 1 grey, 3 B G R, 4 B G R A (0xAARRGGBB words)
-    std::vector<uint8_t> Pixels;      // rows of Width * BytesPerPixel bytes, top row first
+    std::vector<uint8_t, TLevelAllocator<uint8_t>> Pixels; // rows of Width * BytesPerPixel bytes, top row first
     const uint8_t* Row(int y) const { return Pixels.data() + size_t(y) * Width * BytesPerPixel; }
 };
 
-// The picture's rows for the overview: 24-bit rows are read as they lie
-// (Bits, Stride), any other through RowToARGB.
+// The picture's rows for the overview (Bits, Stride, laid out as Format
+// says). Rows of 1, 4 or 8 bits go through Palette (0xAARRGGBB per index,
+// 1 << bits entries); 15- and 16-bit rows and any other layout through
+// RowToARGB.
 struct TOverviewSource {
     int Width = 0;
     int Height = 0;
     int BytesPerPixel = 0; // what the overview keeps, BytesPerPixelFor the picture
     const uint8_t* Bits = nullptr;
     int64_t Stride = 0;
-    bool Rows24 = false;
+    TBitmapFormat Format = bfDevice;
+    std::vector<uint32_t> Palette;
     std::function<void(int y, uint32_t* argb)> RowToARGB;
 
     static TOverviewSource Of(const TBitmap& bitmap);

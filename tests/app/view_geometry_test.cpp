@@ -4,6 +4,7 @@
 #include "platform/bitmap.h"
 #include "platform/palette.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -131,6 +132,68 @@ TEST(OverviewPyramid, EachLevelIsTheRoundedMeanOfTwoByTwoPixels)
         EXPECT_EQ(second.Height, 1);
         EXPECT_EQ(std::vector<uint8_t>(second.Row(0), second.Row(0) + c.BytesPerPixel), c.Top);
         EXPECT_EQ(pyramid.Level(3).Width, 1);
+    }
+}
+
+// Level 1 of pictures of every row layout, against the rounded mean of the
+// colours the bitmap itself gives for each 2 x 2 block (odd edges repeated).
+TEST(OverviewPyramid, LevelOneIsTheMeanOfTheBitmapsOwnColoursInEveryLayout)
+{
+    struct TCase {
+        const char* Name;
+        TBitmapFormat Format;
+        bool Alpha;
+        int Palette; // 0 none, 1 grey in reverse, 2 colours
+        int BytesPerPixel;
+    };
+    const TCase cases[] = {
+        {"1-bit", bf1Bit, false, 0, 1},
+        {"4-bit colours", bf4Bit, false, 2, 3},
+        {"8-bit grey in reverse", bf8Bit, false, 1, 1},
+        {"8-bit colours", bf8Bit, false, 2, 3},
+        {"16-bit", bf16Bit, false, 0, 3},
+        {"32-bit without alpha", bf32Bit, false, 0, 3},
+    };
+    constexpr int kWidth = 7, kHeight = 5;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(c.Format);
+        bitmap.SetSize(kWidth, kHeight);
+        if (c.Palette != 0) {
+            std::vector<TPaletteEntry> entries(size_t(1) << bitmap.BitsPerPixel());
+            for (size_t i = 0; i < entries.size(); ++i) {
+                const auto v = static_cast<uint8_t>(255 - i);
+                entries[i] = c.Palette == 1 ? TPaletteEntry{v, v, v, 0}
+                                            : TPaletteEntry{uint8_t(i * 37), uint8_t(i * 91), v, 0};
+            }
+            bitmap.SetPalette(CreatePalette(entries));
+        }
+        bitmap.SetAlphaPresent(c.Alpha);
+        uint32_t seed = 12345;
+        for (int y = 0; y < kHeight; ++y)
+            for (int64_t i = 0; i < bitmap.RowStride(); ++i)
+                bitmap.ScanLine(y)[i] = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+
+        TOverviewPyramid pyramid;
+        std::atomic<bool> stop{false};
+        pyramid.Build(bitmap, stop);
+        const TOverviewLevel& level = pyramid.Level(1);
+        ASSERT_EQ(level.BytesPerPixel, c.BytesPerPixel);
+        std::vector<uint32_t> argb(size_t(kWidth) * kHeight);
+        for (int y = 0; y < kHeight; ++y)
+            bitmap.RowToARGB(y, 0, kWidth, argb.data() + y * kWidth);
+        for (int y = 0; y < level.Height; ++y)
+            for (int x = 0; x < level.Width; ++x)
+                for (int k = 0; k < c.BytesPerPixel; ++k) {
+                    int sum = 0;
+                    for (int dy = 0; dy < 2; ++dy)
+                        for (int dx = 0; dx < 2; ++dx)
+                            sum += (argb[std::min(2 * y + dy, kHeight - 1) * kWidth + std::min(2 * x + dx, kWidth - 1)] >>
+                                    (8 * k)) & 0xFF;
+                    EXPECT_EQ(level.Row(y)[x * c.BytesPerPixel + k], (sum + 2) >> 2)
+                        << "pixel " << x << ", " << y << " byte " << k;
+                }
     }
 }
 
