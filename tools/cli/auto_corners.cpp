@@ -35,14 +35,20 @@ std::vector<TMapXY> ReadCornerCoordinates(const std::string& text, const TCrs& c
     return corners;
 }
 
-TControlPoints FrameCornerPoints(const std::string& image, const std::vector<TMapXY>& map)
+TMapFrame FindImageFrame(const std::string& image)
 {
     const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
     const TBitmap& bitmap = graphic->ViewBitmap();
     RequireImage(*graphic);
-    const TMapFrame frame = FindMapFrame(bitmap);
+    TMapFrame frame = FindMapFrame(bitmap);
     if (!frame.Found)
         throw Exception(frame.Refusal);
+    return frame;
+}
+
+TControlPoints FrameCornerPoints(const std::string& image, const std::vector<TMapXY>& map)
+{
+    const TMapFrame frame = FindImageFrame(image);
     TControlPoints points;
     for (size_t i = 0; i < 4; ++i)
         points.push_back({int(i) + 1, frame.Corners[i].Col, frame.Corners[i].Row, map[i].X, map[i].Y,

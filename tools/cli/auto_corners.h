@@ -2,6 +2,7 @@
 // georef --auto-corners: the four corners of the sheet's map frame, found
 // on the picture, as control points 1 to 4 with the map coordinates given
 // for them.
+#include "analysis/map_frame.h"
 #include "georef/control_points.h"
 #include "georef/crs.h"
 
@@ -12,6 +13,10 @@
 // into crs when cornersCrs is given. Raises EConvertError for a text that is
 // not eight numbers.
 std::vector<TMapXY> ReadCornerCoordinates(const std::string& text, const TCrs& cornersCrs, const TCrs& crs);
+
+// The map frame found on the picture in the file; raises the picture's
+// error, or the finder's refusal when it shows no frame it can trust.
+TMapFrame FindImageFrame(const std::string& image);
 
 // Points 1 to 4 at the frame's upper left, upper right, lower right and
 // lower left corners of the image, with those map coordinates. Raises the

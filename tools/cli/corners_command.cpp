@@ -3,11 +3,7 @@
 // SIGMA" then UR, LR and LL (three decimals; integer positions are pixel
 // centres, SIGMA the standard error of each coordinate), or status 1 and
 // why no frame was found.
-#include "analysis/map_frame.h"
-#include "imaging/loaded_picture.h"
-#include "platform/bitmap.h"
-#include "platform/exceptions.h"
-#include "platform/picture.h"
+#include "tools/cli/auto_corners.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/commands.h"
 
@@ -36,12 +32,7 @@ int RunCornersCommand(int argc, char** argv)
     if (image.empty())
         RaiseUsage(Usage, "corners needs an image");
 
-    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
-    const TBitmap& bitmap = graphic->ViewBitmap();
-    RequireImage(*graphic);
-    const TMapFrame frame = FindMapFrame(bitmap);
-    if (!frame.Found)
-        throw Exception(frame.Refusal);
+    const TMapFrame frame = FindImageFrame(image);
     for (int i = 0; i < 4; ++i) {
         const TFrameCorner& corner = frame.Corners[size_t(i)];
         char line[128];
