@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 TPointD Intersection(const TFrameLine& alongRows, const TFrameLine& alongColumns)
 {
@@ -24,6 +25,18 @@ constexpr double RunFrom = 2, RunTo = 4;
 constexpr double SideInkedShare = 0.7;
 // The frame spans at least this share of the sheet's width and height.
 constexpr double LeastSpan = 0.3;
+// A rectangle whose lines seem to run on past its corners is still worth a
+// look at full resolution when at most this many of its eight arms do: a
+// grid's cell has all eight.
+constexpr long MostDoubtfulArms = 4;
+// Those must be inked along this share of the few pixels inside each corner.
+constexpr double ReachShare = 0.6, ReachLength = 4;
+// The gap between a decorative frame and the map's is a few millimetres:
+// more than a double line's, less than three hundredths of the sheet.
+constexpr double LeastFrameGap = 3, MostFrameGapShare = 0.03;
+// On a small sheet the gap takes a larger share: a frame round a rectangle
+// that is not one is looked for out to this share, to be safe.
+constexpr double MostFrameRoundShare = 0.08;
 // Opposite sides are parallel (a grid line turned against the frame is not
 // one of them): their slopes differ by less than that of half a degree.
 constexpr double MostSlopeDifference = 0.0087;
@@ -60,6 +73,25 @@ bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p)
             return false;
     }
     return true;
+}
+
+bool FramesRound(const std::array<TPointD, 4>& outer, const std::array<TPointD, 4>& inner, int width, int height)
+{
+    if (!Holds(outer, inner))
+        return false;
+    int framed = 0;
+    for (int i = 0; i < 4; ++i) {
+        const TPointD& a = outer[size_t(i)];
+        const TPointD& b = outer[size_t((i + 1) % 4)];
+        const double length = std::hypot(b.X - a.X, b.Y - a.Y);
+        auto inside = [&](const TPointD& p) { return ((b.X - a.X) * (p.Y - a.Y) - (b.Y - a.Y) * (p.X - a.X)) / length; };
+        const double gap = std::min(inside(inner[size_t(i)]), inside(inner[size_t((i + 1) % 4)]));
+        // The top and bottom sides lie apart across the sheet's height.
+        const double extent = i % 2 == 0 ? height : width;
+        if (gap >= LeastFrameGap && gap <= MostFrameRoundShare * extent)
+            ++framed;
+    }
+    return framed >= 2;
 }
 
 bool Holds(const std::array<TPointD, 4>& outer, const std::array<TPointD, 4>& inner)
@@ -99,6 +131,16 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
     auto junction = [&](size_t i, size_t k) -> const TJunction& { return junctions[i * columns + k]; };
 
     std::vector<TFrameQuad> valid;
+    // Rectangles whose lines seem to run on past a few of their corners in
+    // the overview, where a line a pixel or two beside a frame's side (a
+    // grid line through the margin, say) looks like its continuation. Only
+    // the full resolution tells them from a grid's, so they come last.
+    struct TDoubtful {
+        TFrameQuad Quad;
+        long RunningArms;
+        double Area;
+    };
+    std::vector<TDoubtful> doubtful;
     for (size_t top = 0; top < rows; ++top)
         for (size_t bottom = 0; bottom < rows; ++bottom) {
             if (rowLines[bottom].At(width / 2.0) - rowLines[top].At(width / 2.0) < LeastSpan * height ||
@@ -125,9 +167,24 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
                     // map frame, or one where a grid line happens to run along it.
                     const bool runsOn[4] = {ul.Left || ur.Right, ll.Left || lr.Right, ul.Up || ll.Down,
                                             ur.Up || lr.Down};
-                    if (std::count(runsOn, runsOn + 4, true) > 1)
+                    const TFrameQuad quad{t, b, l, r, {ul.Point, ur.Point, lr.Point, ll.Point}};
+                    if (std::count(runsOn, runsOn + 4, true) <= 1) {
+                        valid.push_back(quad);
                         continue;
-                    valid.push_back({t, b, l, r, {ul.Point, ur.Point, lr.Point, ll.Point}});
+                    }
+                    const bool arms[8] = {ul.Left, ul.Up, ur.Right, ur.Up, lr.Right, lr.Down, ll.Left, ll.Down};
+                    const long running = std::count(arms, arms + 8, true);
+                    // A frame's sides reach its corners; lines of two
+                    // frames, or a grid line ending at the map's frame, stop
+                    // short of where they meet another frame's.
+                    auto reaches = [&](const TFrameLine& line, double from, double to) {
+                        return line.Coverage(from + gap, from + gap + ReachLength) >= ReachShare &&
+                               line.Coverage(to - gap - ReachLength, to - gap) >= ReachShare;
+                    };
+                    if (running <= MostDoubtfulArms && reaches(t, ul.Point.X, ur.Point.X) &&
+                        reaches(b, ll.Point.X, lr.Point.X) && reaches(l, ul.Point.Y, ll.Point.Y) &&
+                        reaches(r, ur.Point.Y, lr.Point.Y))
+                        doubtful.push_back({quad, running, Area(quad.Corners)});
                 }
             }
         }
@@ -160,28 +217,36 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
             return a.Held != b.Held ? a.Held > b.Held : a.Area > b.Area;
         return a.Area < b.Area;
     });
-    constexpr size_t MostCandidates = 12;
+    constexpr size_t MostCandidates = 12, MostDoubtful = 12;
     std::vector<TFrameQuad> quads;
     for (size_t i = 0; i < ranked.size() && i < MostCandidates; ++i)
         quads.push_back(*ranked[i].Quad);
+    // Those with the fewest running arms first, then from the inside out.
+    std::sort(doubtful.begin(), doubtful.end(), [](const TDoubtful& a, const TDoubtful& b) {
+        return a.RunningArms != b.RunningArms ? a.RunningArms < b.RunningArms : a.Area < b.Area;
+    });
+    for (size_t i = 0; i < doubtful.size() && i < MostDoubtful; ++i)
+        quads.push_back(doubtful[i].Quad);
     if (quads.empty())
         reason = "its long straight lines close into no frame";
     return quads;
 }
 
-bool HasFrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
-                    const std::vector<TFrameLine>& columnLines, int width, int height)
+std::optional<TFrameQuad> FrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                                      const std::vector<TFrameLine>& columnLines, int width, int height)
 {
-    // The gap between a decorative frame and the map's is a few millimetres:
-    // more than a double line's, less than three hundredths of the sheet,
-    // and much the same on every side (grid lines inside a map's frame lie
-    // at any distance from it).
-    constexpr double LeastGap = 3, MostGapShare = 0.03, MostGapRatio = 1.35;
+    // Much the same gap on every side: grid lines inside a map's frame lie
+    // at any distance from it.
+    constexpr double MostGapRatio = 1.35;
     // The nearest long line inside the side, parallel to it and inked along
-    // it between the crossing sides; 0 when there is none.
-    auto gapInside = [&](const TFrameLine& side, int inward, bool alongRows, const TFrameLine& first,
-                         const TFrameLine& second, double extent) {
-        double nearest = 0;
+    // it between the crossing sides, and its distance; none when there is none.
+    struct TInside {
+        const TFrameLine* Line = nullptr;
+        double Gap = 0;
+    };
+    auto nearestInside = [&](const TFrameLine& side, int inward, bool alongRows, const TFrameLine& first,
+                             const TFrameLine& second, double extent) {
+        TInside nearest;
         for (const TFrameLine& line : alongRows ? rowLines : columnLines) {
             if (std::abs(line.Slope - side.Slope) > MostSlopeDifference)
                 continue;
@@ -190,19 +255,28 @@ bool HasFrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLi
             const double from = alongRows ? a.X : a.Y, to = alongRows ? b.X : b.Y;
             const double middle = (from + to) / 2;
             const double gap = inward * (line.At(middle) - side.At(middle));
-            if (gap < LeastGap || gap > MostGapShare * extent)
+            if (gap < LeastFrameGap || gap > MostFrameGapShare * extent)
                 continue;
             if (line.Coverage(std::min(from, to) + gap + 3, std::max(from, to) - gap - 3) < SideInkedShare)
                 continue;
-            if (nearest == 0 || gap < nearest)
-                nearest = gap;
+            if (!nearest.Line || gap < nearest.Gap)
+                nearest = {&line, gap};
         }
         return nearest;
     };
-    const double gaps[4] = {gapInside(quad.Top, 1, true, quad.Left, quad.Right, height),
-                            gapInside(quad.Bottom, -1, true, quad.Left, quad.Right, height),
-                            gapInside(quad.Left, 1, false, quad.Top, quad.Bottom, width),
-                            gapInside(quad.Right, -1, false, quad.Top, quad.Bottom, width)};
-    const double smallest = *std::min_element(gaps, gaps + 4), largest = *std::max_element(gaps, gaps + 4);
-    return smallest > 0 && largest <= MostGapRatio * smallest;
+    const TInside inside[4] = {nearestInside(quad.Top, 1, true, quad.Left, quad.Right, height),
+                               nearestInside(quad.Bottom, -1, true, quad.Left, quad.Right, height),
+                               nearestInside(quad.Left, 1, false, quad.Top, quad.Bottom, width),
+                               nearestInside(quad.Right, -1, false, quad.Top, quad.Bottom, width)};
+    double smallest = inside[0].Gap, largest = inside[0].Gap;
+    for (const TInside& side : inside) {
+        if (!side.Line)
+            return std::nullopt;
+        smallest = std::min(smallest, side.Gap);
+        largest = std::max(largest, side.Gap);
+    }
+    if (largest > MostGapRatio * smallest)
+        return std::nullopt;
+    const TFrameLine &t = *inside[0].Line, &b = *inside[1].Line, &l = *inside[2].Line, &r = *inside[3].Line;
+    return TFrameQuad{t, b, l, r, {Intersection(t, l), Intersection(t, r), Intersection(b, r), Intersection(b, l)}};
 }

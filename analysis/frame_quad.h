@@ -7,6 +7,7 @@
 #include "analysis/frame_lines.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,17 +27,19 @@ struct TFrameQuad {
 
 // The rectangles that may be the map frame, the likeliest first: the
 // innermost of nested frames (those that hold no other, the one most others
-// hold first), then the others from the inside out. Empty, with why in
-// reason, when there are none.
+// hold first), then the others from the inside out, then a few whose lines
+// seem to run on past some of their corners. Empty, with why in reason,
+// when there are none.
 std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
                                        const std::vector<TFrameLine>& columnLines, int width, int height,
                                        std::string& reason);
 
-// Whether each side of the rectangle has a long line parallel to it a
-// little way inside, at like distances: a frame of its own within the
-// rectangle (the map's, when the rectangle is a decorative outer frame).
-bool HasFrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
-                    const std::vector<TFrameLine>& columnLines, int width, int height);
+// The frame of its own a little way inside the rectangle (the map's, when
+// the rectangle is a decorative outer frame): on each side the nearest long
+// line parallel to it, at like distances on all four. None when some side
+// has no such line or the distances differ.
+std::optional<TFrameQuad> FrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                                      const std::vector<TFrameLine>& columnLines, int width, int height);
 
 // Whether the point lies inside the rectangle (give or take a pixel).
 bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p);
@@ -44,6 +47,11 @@ bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p);
 // Whether outer holds inner: every corner of inner inside outer (give or
 // take a pixel).
 bool Holds(const std::array<TPointD, 4>& outer, const std::array<TPointD, 4>& inner);
+
+// Whether outer holds inner with two sides or more a frame's gap (a few
+// millimetres) outside inner's: a frame round it, unlike a rectangle that
+// shares sides with it or holds it far out.
+bool FramesRound(const std::array<TPointD, 4>& outer, const std::array<TPointD, 4>& inner, int width, int height);
 
 // Where a line along the rows meets a line along the columns.
 TPointD Intersection(const TFrameLine& alongRows, const TFrameLine& alongColumns);

@@ -212,7 +212,7 @@ std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& 
 
     // First pass: in each profile the outermost line of those nearly as dark
     // as the side's usual darkness, so that a grid line running close inside
-    // the frame is not taken for it.
+    // the frame is not taken for it; or else the one nearest the guess.
     std::vector<std::vector<TPeak>> found(profiles.size());
     std::vector<double> heights;
     for (size_t k = 0; k < profiles.size(); ++k) {
@@ -224,13 +224,16 @@ std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& 
     const double strong = std::max(LeastDarkness, 0.4 * Median(heights));
     std::vector<double> us, vs;
     for (size_t k = 0; k < profiles.size(); ++k) {
-        const TPeak* outermost = nullptr;
+        const TPeak* chosen = nullptr;
+        const double predicted = profiles[k].Predicted;
         for (const TPeak& peak : found[k])
-            if (peak.Height >= strong && (!outermost || guess.Outward * (peak.Centre - outermost->Centre) > 0))
-                outermost = &peak;
-        if (outermost) {
+            if (peak.Height >= strong &&
+                (!chosen || (guess.Nearest ? std::abs(peak.Centre - predicted) < std::abs(chosen->Centre - predicted)
+                                           : guess.Outward * (peak.Centre - chosen->Centre) > 0)))
+                chosen = &peak;
+        if (chosen) {
             us.push_back(profiles[k].U);
-            vs.push_back(outermost->Centre);
+            vs.push_back(chosen->Centre);
         }
     }
     TSideLine start = guess.Line;

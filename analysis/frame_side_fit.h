@@ -25,6 +25,11 @@ struct TSideGuess {
     int Outward = -1;       // the sign of v towards the sheet's margin
     double From = 0, To = 0; // u at its two corners
     double Reach = 4;       // how far from Line the side may lie, pixels
+    // Which of the dark lines within reach a profile takes at first: the
+    // outermost of the strong ones (a grid line may run close inside a
+    // frame's side), or the one nearest Line (when another line runs along
+    // the side a little way outside it, through the margin).
+    bool Nearest = false;
 };
 
 struct TSideFit {

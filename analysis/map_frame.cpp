@@ -38,8 +38,14 @@ constexpr double MostSigma = 0.5;
 
 class TRefusal {
 public:
-    explicit TRefusal(std::string text) : Text(std::move(text)) {}
+    explicit TRefusal(std::string text, bool notFrame = false) : Text(std::move(text)), NotFrame(notFrame) {}
     std::string Text;
+    // The rectangle's lines do not meet in a frame's L-shaped corners (they
+    // run on past them, as a grid's, or stop short of them, as lines of two
+    // frames do): the map's frame may share a side with it or hold it, but
+    // a frame round it is likely an outer one round the map's frame with a
+    // side taken amiss.
+    bool NotFrame;
 };
 
 std::string Fixed(double value, int decimals)
@@ -124,16 +130,28 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
         guess.To = to[side];
         // The overview places a line within its block, give or take a block.
         guess.Reach = 1.5 * scale + 2;
-        const std::optional<TSideFit> fit = FitFrameSide(grey, guess);
         const std::string name = SideNames[side];
-        if (!fit)
-            throw TRefusal("the " + name + " side of the frame cannot be followed at full resolution");
-        if (fit->Used < LeastFollowedShare * fit->Profiles)
-            throw TRefusal("the " + name + " side of the frame shows a clear line along only " +
-                           Fixed(100.0 * fit->Used / fit->Profiles, 0) + " % of its length");
-        if (fit->Residual > MostResidual)
-            throw TRefusal("the " + name + " side of the frame is not straight (its line strays " +
-                           Fixed(fit->Residual, 1) + " pixels)");
+        auto doubt = [&](const std::optional<TSideFit>& fit) -> std::optional<TRefusal> {
+            if (!fit)
+                return TRefusal("the " + name + " side of the frame cannot be followed at full resolution");
+            if (fit->Used < LeastFollowedShare * fit->Profiles)
+                return TRefusal("the " + name + " side of the frame shows a clear line along only " +
+                                Fixed(100.0 * fit->Used / fit->Profiles, 0) + " % of its length");
+            if (fit->Residual > MostResidual)
+                return TRefusal("the " + name + " side of the frame is not straight (its line strays " +
+                                Fixed(fit->Residual, 1) + " pixels)");
+            return std::nullopt;
+        };
+        std::optional<TSideFit> fit = FitFrameSide(grey, guess);
+        if (const std::optional<TRefusal> refusal = doubt(fit)) {
+            // Profiles that take now the side, now a line running beside it
+            // outside, give a broken or crooked fit: the line the overview
+            // found, followed on its own, may be straight all along.
+            guess.Nearest = true;
+            fit = FitFrameSide(grey, guess);
+            if (doubt(fit))
+                throw *refusal;
+        }
         for (const double u : {guess.From, guess.To})
             if (std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
                 throw TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
@@ -252,7 +270,7 @@ std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOv
         ReachesCorners(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom])};
     for (int side = 0; side < 4; ++side)
         if (!reaches[side])
-            throw TRefusal("the " + std::string(SideNames[side]) + " side of the frame stops short of its corners");
+            throw TRefusal("the " + std::string(SideNames[side]) + " side of the frame stops short of its corners", true);
     // A grid line may happen to run along one side; lines running on past
     // the corners of two sides or more make a grid's rectangle, not a frame.
     const bool runsOn[4] = {
@@ -261,8 +279,18 @@ std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOv
         RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale),
         RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
     if (std::count(runsOn, runsOn + 4, true) > 1)
-        throw TRefusal("the lines found run on past the corners of more than one side, as a grid's do");
+        throw TRefusal("the lines found run on past the corners of more than one side, as a grid's do", true);
     return corners;
+}
+
+std::optional<std::array<TFrameCorner, 4>> ConfirmedOrNot(const TGreyReader& grey, const TFrameOverview& overview,
+                                                          const TFrameQuad& quad)
+{
+    try {
+        return ConfirmFrame(grey, overview, quad);
+    } catch (const TRefusal&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -287,25 +315,40 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
             throw TRefusal(reason);
 
         // The likeliest rectangle that the full resolution confirms, unless
-        // it holds one tried before it: taking an outer frame for the map's
-        // would be a guess.
+        // it holds one tried before it that may be a frame, or frames one
+        // that is not: taking an outer frame for the map's would be a guess.
         std::optional<TRefusal> first;
-        std::vector<const TFrameQuad*> refused;
+        std::vector<const TFrameQuad*> refused, notFrames;
         for (const TFrameQuad& quad : quads) {
             if (std::any_of(refused.begin(), refused.end(),
-                            [&](const TFrameQuad* inner) { return Holds(quad.Corners, inner->Corners); }))
+                            [&](const TFrameQuad* inner) { return Holds(quad.Corners, inner->Corners); }) ||
+                std::any_of(notFrames.begin(), notFrames.end(),
+                            [&](const TFrameQuad* inner) {
+                                return FramesRound(quad.Corners, inner->Corners, overview.Width, overview.Height);
+                            }))
                 continue;
             try {
-                if (HasFrameInside(quad, rowLines, columnLines, overview.Width, overview.Height))
+                if (const std::optional<TFrameQuad> inner =
+                        FrameInside(quad, rowLines, columnLines, overview.Width, overview.Height)) {
+                    // The map's content runs up to the inner of the two:
+                    // it bounds the map when it makes a frame of its own
+                    // with none inside it in turn.
+                    if (!FrameInside(*inner, rowLines, columnLines, overview.Width, overview.Height))
+                        if (const auto corners = ConfirmedOrNot(grey, overview, *inner)) {
+                            frame.Corners = *corners;
+                            frame.Found = true;
+                            return frame;
+                        }
                     throw TRefusal("another frame lies just inside the one found, and which of them bounds the map "
                                    "is not clear");
+                }
                 frame.Corners = ConfirmFrame(grey, overview, quad);
                 frame.Found = true;
                 return frame;
             } catch (const TRefusal& refusal) {
                 if (!first)
                     first = refusal;
-                refused.push_back(&quad);
+                (refusal.NotFrame ? notFrames : refused).push_back(&quad);
             }
         }
         throw *first;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -66,6 +67,15 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         s.BlurPx = 1.1;
         cases.push_back({"no outer frame, 8-bit grey, noisy and blurred", s});
     }
+    {
+        TSheetSpec s = Small(162);
+        s.RotationDegrees = -4;
+        s.OuterFrame = okDouble;
+        s.OuterGapMm = 5;
+        s.GridAcrossFrame = true;
+        s.GridSpacingMm = 22;
+        cases.push_back({"double frame round the map's, which a grid line runs beside through the margin", s});
+    }
     for (const Case& c : cases) {
         const TSheet sheet = DrawSheet(c.Spec);
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
@@ -88,6 +98,15 @@ TEST(MapFrame, RefusesWithTheReason)
     blank.NoFrame = true;
     blank.ContentDensity = 0;
     blank.GridSpacingMm = 0;
+    // A double frame whose inner line the finder cannot follow all round:
+    // the rectangles of the map's frame with a grid line or the outer frame
+    // for a side are no frames, and the outer frame round them is not the map's.
+    TSheetSpec outerOnly = RandomSheetSpec(257, 1);
+    outerOnly.FrameWidthMm = 150;
+    outerOnly.FrameHeightMm = 110;
+    outerOnly.Dpi = 120;
+    outerOnly.MarginMm = std::min(outerOnly.MarginMm, 20.0);
+    outerOnly.ScanBeyondMm = std::min(outerOnly.ScanBeyondMm, 30.0);
     TBitmap tiny;
     tiny.SetSize(20, 20);
     const struct {
@@ -102,6 +121,8 @@ TEST(MapFrame, RefusesWithTheReason)
          nullptr, blank},
         {"a map without its frame", "No map frame found: its long straight lines close into no frame.", nullptr,
          mapOnly},
+        {"an outer frame round a map's frame that cannot be followed",
+         "No map frame found: the top side of the frame stops short of its corners.", nullptr, outerOnly},
     };
     for (const auto& c : cases) {
         const TSheet sheet = c.Bitmap ? TSheet{} : DrawSheet(c.Spec);
