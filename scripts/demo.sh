@@ -38,8 +38,18 @@ echo "-- out/sample_map.jgw:"
 tr -d '\r' < out/sample_map.jgw
 echo
 
+echo "== A click a few pixels off P1 snapped to the grid crossing under it:"
+echo "   pinwright-cli snap samples/sample_map.bmp 103,98   (column row sigma kind)"
+"$cli" snap samples/sample_map.bmp 103,98 | sed 's/^/     /'
+echo
+
+echo "== Nine points fitted affine, one of them a check point (samples/sample_map_9.points):"
+"$cli" georef samples/sample_map.bmp --points samples/sample_map_9.points --transform affine \
+  --out out/sample_map_9.tif 2>&1 >/dev/null | sed 's/^/   /'
+echo
+
 echo "== Made in out/:"
-ls -l out/sample_map.tif out/sample_map.tfw out/sample_map.jgw
+ls -l out/sample_map.tif out/sample_map.tfw out/sample_map.jgw out/sample_map_9.tif out/sample_map_9.tfw
 echo
 cat <<'EOF'
 == The workbench
@@ -47,5 +57,6 @@ On a desktop start it with:          build/bin/pinwright
 Without a display, under Xvfb:       xvfb-run -a build/bin/pinwright
 Then: Open samples/sample_map.bmp, click P1 and then P2 on the map, load
 samples/sample_map_points.txt with the notepad button, and Save as
-"TIFF + TFW" or "JGW".
+"TIFF + TFW" or "JGW". Points shows the points table; with Snap on, a click
+near a grid crossing lands on it.
 EOF
