@@ -111,6 +111,23 @@ TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool a
     for (double& dip : dips)
         dip = std::abs(dip - FCentre);
     FSpread = std::max(0.1, 1.4826 * Median(dips));
+    for (int bin = FFirstBin; bin <= FLastBin; ++bin)
+        FClearness.push_back(ShowsAlong(bin) ? (FWhole.Dip(bin) - FCentre) / FSpread : 0.0);
+}
+
+bool TLinesInside::ShowsAlong(int bin) const
+{
+    const double dip = FWhole.Dip(bin);
+    if (dip < LeastDip)
+        return false;
+    int showing = 0;
+    for (const TAverage& piece : FPieces) {
+        double strongest = 0;
+        for (int near = bin - 1; near <= bin + 1; ++near)
+            strongest = std::max(strongest, piece.Dip(near));
+        showing += strongest >= LeastPieceShare * dip ? 1 : 0;
+    }
+    return showing >= LeastPiecesShowing;
 }
 
 double TLinesInside::Clearness(double gap, double tolerance) const
@@ -118,19 +135,7 @@ double TLinesInside::Clearness(double gap, double tolerance) const
     const int low = std::max(FFirstBin, int(std::floor((gap - tolerance) * BinsPerPixel)));
     const int high = std::min(FLastBin, int(std::ceil((gap + tolerance) * BinsPerPixel)));
     double clearest = 0;
-    for (int bin = low; bin <= high; ++bin) {
-        const double dip = FWhole.Dip(bin);
-        if (dip < LeastDip || (dip - FCentre) / FSpread <= clearest)
-            continue;
-        int showing = 0;
-        for (const TAverage& piece : FPieces) {
-            double strongest = 0;
-            for (int near = bin - 1; near <= bin + 1; ++near)
-                strongest = std::max(strongest, piece.Dip(near));
-            showing += strongest >= LeastPieceShare * dip ? 1 : 0;
-        }
-        if (showing >= LeastPiecesShowing)
-            clearest = (dip - FCentre) / FSpread;
-    }
+    for (int bin = low; bin <= high; ++bin)
+        clearest = std::max(clearest, FClearness[size_t(bin - FFirstBin)]);
     return clearest;
 }

@@ -29,8 +29,15 @@ private:
         double Mean(int bin) const;
         double Dip(int bin) const;
     };
+    // Whether the dip at the bin is dark enough in the whole and shows in
+    // most pieces.
+    bool ShowsAlong(int bin) const;
+
     std::vector<TAverage> FPieces;
     TAverage FWhole;
     int FFirstBin = 0, FLastBin = -1;
     double FCentre = 0, FSpread = 0;
+    // Of each bin from FFirstBin: its dip over the spread where it shows
+    // along the side, else 0.
+    std::vector<double> FClearness;
 };
