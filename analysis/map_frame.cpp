@@ -1,5 +1,6 @@
 #include "analysis/map_frame.h"
 
+#include "analysis/frame_faint_line.h"
 #include "analysis/frame_grey.h"
 #include "analysis/frame_lines.h"
 #include "analysis/frame_overview.h"
@@ -10,9 +11,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 const char* const FrameCornerNames[4] = {"UL", "UR", "LR", "LL"};
 
@@ -35,6 +38,16 @@ constexpr double MostLengthDifference = 0.01;
 constexpr double MostCornerSkew = 3; // degrees from a right angle
 constexpr double MostAspect = 4;
 constexpr double MostSigma = 0.5;
+// A frame's gap, from a decorative outer frame in to the map's: at most this
+// share of the sheet's height (for the top and bottom sides) or width, a
+// share that holds on small sheets too.
+constexpr double MostGapShare = 0.08;
+// A line at the same gap inside all four sides makes a frame (a grid's
+// lines lie at gaps of their own); the gaps may differ by this share and a
+// pixel, the scan's scales along its two axes differing by a percent or so.
+constexpr double MostGapDeviation = 0.02;
+// How far the line's averaged dip must stand above the spread of others.
+constexpr double LeastClearness = 4.5;
 
 class TRefusal {
 public:
@@ -240,6 +253,35 @@ double PaperInside(const TFrameOverview& overview, const TFrameQuad& quad)
     return double(std::max_element(histogram, histogram + 256) - histogram);
 }
 
+// A thin neatline on a small scan may be too faint to follow while the
+// decorative frame a few millimetres outside it is plain: averaged along the
+// sides, the neatline still shows as a line at the same gap inside them all
+// (a grid line runs at a gap of its own on each side), and the rectangle is
+// that outer frame.
+void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& sides,
+                        const std::array<TFrameCorner, 4>& c)
+{
+    const double from[4] = {c[0].Col, c[3].Col, c[0].Row, c[1].Row}, to[4] = {c[1].Col, c[2].Col, c[3].Row, c[2].Row};
+    std::vector<TLinesInside> inside;
+    double mostGap = 0;
+    for (int side = 0; side < 4; ++side) {
+        const bool alongRows = side == sdTop || side == sdBottom;
+        const double extent = MostGapShare * (alongRows ? grey.Height() : grey.Width());
+        inside.emplace_back(grey, sides[size_t(side)], alongRows, side == sdTop || side == sdLeft ? -1 : 1,
+                            from[side], to[side], extent);
+        mostGap = std::max(mostGap, extent);
+    }
+    double clearest = 0;
+    for (double gap = 0; gap <= mostGap; gap += 0.5) {
+        double faintest = std::numeric_limits<double>::infinity();
+        for (const TLinesInside& side : inside)
+            faintest = std::min(faintest, side.Clearness(gap, MostGapDeviation * gap + 1));
+        clearest = std::max(clearest, faintest);
+    }
+    if (clearest >= LeastClearness)
+        throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame");
+}
+
 // The corners of the rectangle at full resolution, or a refusal saying why
 // they are not a map frame's.
 std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
@@ -280,6 +322,7 @@ std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOv
         RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
     if (std::count(runsOn, runsOn + 4, true) > 1)
         throw TRefusal("the lines found run on past the corners of more than one side, as a grid's do", true);
+    CheckNoFrameInside(grey, sides, corners);
     return corners;
 }
 

@@ -2,10 +2,12 @@
 // (sheet_drawing.h): how many sheets have all four corners within 1, 2 and
 // 3 pixels, how many are refused, the worst error of a sheet accepted, and
 // the time the finder takes. Usage:
-//   frame_bench [--sheets N] [--first SEED] [--save DIR] [--verbose]
+//   frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose]
 // Sheet i is drawn from seed FIRST + i, its size set by the seed alone so
 // that one sheet of a run can be drawn again on its own: every 40th seed at
 // 100 to 120 megapixels, every 8th at 25 to 50, the others at 3 to 12.
+// --megapixels draws every sheet at that size instead (small, low-resolution
+// scans, where a thin neatline is faintest).
 // --save writes the sheets found wrong or refused to DIR as PPM files.
 #include "analysis/map_frame.h"
 #include "bench/sheet_drawing.h"
@@ -62,6 +64,7 @@ struct TResult {
 int main(int argc, char** argv)
 {
     uint32_t sheets = 200, first = 1;
+    double megapixels = 0;
     std::string saveDir;
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
@@ -70,12 +73,14 @@ int main(int argc, char** argv)
             sheets = uint32_t(std::atoi(argv[++i]));
         else if (arg == "--first" && i + 1 < argc)
             first = uint32_t(std::atoi(argv[++i]));
+        else if (arg == "--megapixels" && i + 1 < argc && std::atof(argv[i + 1]) > 0)
+            megapixels = std::atof(argv[++i]);
         else if (arg == "--save" && i + 1 < argc)
             saveDir = argv[++i];
         else if (arg == "--verbose")
             verbose = true;
         else {
-            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--save DIR] [--verbose]\n";
+            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose]\n";
             return 2;
         }
     }
@@ -83,7 +88,7 @@ int main(int argc, char** argv)
     std::vector<TResult> results;
     for (uint32_t i = 0; i < sheets; ++i) {
         const uint32_t seed = first + i;
-        const TSheetSpec spec = RandomSheetSpec(seed, MegapixelsOf(seed));
+        const TSheetSpec spec = RandomSheetSpec(seed, megapixels > 0 ? megapixels : MegapixelsOf(seed));
         const TSheet sheet = DrawSheet(spec);
         TResult result;
         result.Megapixels = sheet.Bitmap->Width() * double(sheet.Bitmap->Height()) / 1e6;
@@ -118,7 +123,7 @@ int main(int argc, char** argv)
         return 100.0 * double(std::count_if(results.begin(), results.end(),
                                             [&](const TResult& r) { return r.Found && r.Error <= limit; })) / n;
     };
-    double worst = 0, seconds = 0, megapixels = 0, largeSeconds = 0;
+    double worst = 0, seconds = 0, allMegapixels = 0, largeSeconds = 0;
     int refused = 0, large = 0;
     for (const TResult& r : results) {
         if (r.Found)
@@ -126,17 +131,17 @@ int main(int argc, char** argv)
         else
             ++refused;
         seconds += r.Seconds;
-        megapixels += r.Megapixels;
+        allMegapixels += r.Megapixels;
         if (r.Megapixels >= 100) {
             ++large;
             largeSeconds += r.Seconds;
         }
     }
-    std::printf("%u sheets, %.0f megapixels in all\n", sheets, megapixels);
+    std::printf("%u sheets, %.0f megapixels in all\n", sheets, allMegapixels);
     std::printf("all four corners within 1 px: %.1f %%, within 2 px: %.1f %%, within 3 px: %.1f %%\n", share(1),
                 share(2), share(3));
     std::printf("refused: %.1f %% (%d), worst accepted error: %.2f px\n", 100.0 * refused / n, refused, worst);
-    std::printf("time: %.3f s a sheet on average, %.3f s per 100 megapixels", seconds / n, seconds / megapixels * 100);
+    std::printf("time: %.3f s a sheet on average, %.3f s per 100 megapixels", seconds / n, seconds / allMegapixels * 100);
     if (large)
         std::printf(", %.3f s a sheet of 100 megapixels or more (%d sheets)", largeSeconds / large, large);
     std::printf("\n");

@@ -107,6 +107,9 @@ TEST(MapFrame, RefusesWithTheReason)
     outerOnly.Dpi = 120;
     outerOnly.MarginMm = std::min(outerOnly.MarginMm, 20.0);
     outerOnly.ScanBeyondMm = std::min(outerOnly.ScanBeyondMm, 30.0);
+    // A small, low-resolution scan of a single outer frame round a neatline
+    // too thin to follow: the outer frame is not the map's.
+    const TSheetSpec faintNeatline = RandomSheetSpec(61, 0.8);
     TBitmap tiny;
     tiny.SetSize(20, 20);
     const struct {
@@ -123,6 +126,9 @@ TEST(MapFrame, RefusesWithTheReason)
          mapOnly},
         {"an outer frame round a map's frame that cannot be followed",
          "No map frame found: the top side of the frame stops short of its corners.", nullptr, outerOnly},
+        {"an outer frame round a faint neatline",
+         "No map frame found: a faint line runs inside the frame found, which may be the map's own frame.", nullptr,
+         faintNeatline},
     };
     for (const auto& c : cases) {
         const TSheet sheet = c.Bitmap ? TSheet{} : DrawSheet(c.Spec);

@@ -1,0 +1,141 @@
+#include "analysis/frame_faint_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+constexpr int BinsPerPixel = 2;
+// The side is read across at this many places, in this many pieces along it.
+constexpr int Profiles = 960;
+constexpr int Pieces = 8;
+// A line lies at least this far inside the side, clear of its line.
+constexpr double LeastGap = 3;
+// The grey beside a line is read this far from it on both sides (pixels):
+// beyond a blurred thin line, short of a neighbouring one.
+constexpr double BesideFrom = 1.5, BesideTo = 2.5;
+// The averaged dip must be this dark (grey levels), and show in this many
+// of the pieces at least this share as dark as in the whole.
+constexpr double LeastDip = 2.5;
+constexpr int LeastPiecesShowing = 6;
+constexpr double LeastPieceShare = 0.5;
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+} // namespace
+
+double TLinesInside::TAverage::Mean(int bin) const
+{
+    return Weight[size_t(bin)] > 0 ? Sum[size_t(bin)] / Weight[size_t(bin)] : 0.0;
+}
+
+// How much darker the grey at the bin is than that just beside it, or 0
+// where a bin of either is empty.
+double TLinesInside::TAverage::Dip(int bin) const
+{
+    const int near = int(std::lround(BesideFrom * BinsPerPixel)), far = int(std::lround(BesideTo * BinsPerPixel));
+    const int bins = int(Sum.size());
+    if (bin - far < 0 || bin + far >= bins || Weight[size_t(bin)] <= 0)
+        return 0;
+    double beside = 0;
+    int count = 0;
+    for (int d = near; d <= far; ++d)
+        for (const int at : {bin - d, bin + d}) {
+            if (Weight[size_t(at)] <= 0)
+                return 0;
+            beside += Mean(at);
+            ++count;
+        }
+    return beside / count - Mean(bin);
+}
+
+TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool alongRows, int outward, double from,
+                           double to, double mostGap)
+{
+    const int reach = int(std::ceil(mostGap + BesideTo)) + 2;
+    const size_t bins = size_t(reach * BinsPerPixel);
+    FWhole = {std::vector<double>(bins, 0.0), std::vector<double>(bins, 0.0)};
+    FPieces.assign(Pieces, FWhole);
+    // Along the middle of the side only: a line inside a frame ends a gap
+    // short of its corners.
+    const double first = from + mostGap + BesideTo, last = to - mostGap - BesideTo;
+    if (last - first < 4 * Pieces)
+        return;
+    const int uLimit = alongRows ? grey.Width() : grey.Height();
+    const int vLimit = alongRows ? grey.Height() : grey.Width();
+    const int count = reach + 1;
+    std::vector<uint8_t> bytes(static_cast<size_t>(count));
+    for (int k = 0; k < Profiles; ++k) {
+        const int u = int(std::lround(first + (last - first) * (k + 0.5) / Profiles));
+        const double at = side.Line.At(u);
+        // The pixels from the side's line to reach pixels inside it.
+        const int low = outward < 0 ? int(std::floor(at)) : int(std::ceil(at)) - reach;
+        if (u < 0 || u >= uLimit || low < 0 || low + count > vLimit)
+            continue;
+        if (alongRows)
+            grey.Column(u, low, count, bytes.data());
+        else
+            grey.Row(u, low, count, bytes.data());
+        TAverage& piece = FPieces[size_t(k * Pieces / Profiles)];
+        // Each pixel shared between the two bins nearest its distance, so
+        // that every bin fills even when the side runs straight along the
+        // pixel grid.
+        for (int i = 0; i < count; ++i) {
+            const double position = -outward * (low + i - at) * BinsPerPixel - 0.5;
+            const int bin = int(std::floor(position));
+            const double share = position - bin;
+            for (const auto& [target, weight] : {std::pair{bin, 1 - share}, std::pair{bin + 1, share}})
+                if (target >= 0 && target < int(bins))
+                    for (TAverage* average : {&piece, &FWhole}) {
+                        average->Sum[size_t(target)] += weight * bytes[size_t(i)];
+                        average->Weight[size_t(target)] += weight;
+                    }
+        }
+    }
+    FFirstBin = int(std::ceil(std::max(LeastGap, side.Width / 2 + BesideTo) * BinsPerPixel));
+    FLastBin = int(std::floor(mostGap * BinsPerPixel));
+    // What the map's content or the paper's grain make of the averaged
+    // grey: the spread of the dips, robust to the few lines among them.
+    std::vector<double> dips;
+    for (int bin = FFirstBin; bin <= FLastBin; ++bin)
+        dips.push_back(FWhole.Dip(bin));
+    FCentre = Median(dips);
+    for (double& dip : dips)
+        dip = std::abs(dip - FCentre);
+    FSpread = std::max(0.1, 1.4826 * Median(dips));
+    for (int bin = FFirstBin; bin <= FLastBin; ++bin)
+        FClearness.push_back(ShowsAlong(bin) ? (FWhole.Dip(bin) - FCentre) / FSpread : 0.0);
+}
+
+bool TLinesInside::ShowsAlong(int bin) const
+{
+    const double dip = FWhole.Dip(bin);
+    if (dip < LeastDip)
+        return false;
+    int showing = 0;
+    for (const TAverage& piece : FPieces) {
+        double strongest = 0;
+        for (int near = bin - 1; near <= bin + 1; ++near)
+            strongest = std::max(strongest, piece.Dip(near));
+        showing += strongest >= LeastPieceShare * dip ? 1 : 0;
+    }
+    return showing >= LeastPiecesShowing;
+}
+
+double TLinesInside::Clearness(double gap, double tolerance) const
+{
+    const int low = std::max(FFirstBin, int(std::floor((gap - tolerance) * BinsPerPixel)));
+    const int high = std::min(FLastBin, int(std::ceil((gap + tolerance) * BinsPerPixel)));
+    double clearest = 0;
+    for (int bin = low; bin <= high; ++bin)
+        clearest = std::max(clearest, FClearness[size_t(bin - FFirstBin)]);
+    return clearest;
+}
