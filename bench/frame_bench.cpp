@@ -88,8 +88,8 @@ int main(int argc, char** argv)
     std::vector<TResult> results;
     for (uint32_t i = 0; i < sheets; ++i) {
         const uint32_t seed = first + i;
-        const TSheetSpec spec = RandomSheetSpec(seed, megapixels > 0 ? megapixels : MegapixelsOf(seed));
-        const TSheet sheet = DrawSheet(spec);
+        const TSheetPlan plan = RandomSheetPlan(seed, megapixels > 0 ? megapixels : MegapixelsOf(seed));
+        const TSheet sheet = DrawSheet(plan);
         TResult result;
         result.Megapixels = sheet.Bitmap->Width() * double(sheet.Bitmap->Height()) / 1e6;
         const auto start = std::chrono::steady_clock::now();
@@ -111,7 +111,7 @@ int main(int argc, char** argv)
         if (verbose || bad) {
             std::printf("%3u %6.1f MP %6.3f s %s%s\n    %s\n", i, result.Megapixels, result.Seconds,
                         frame.Found ? "found:" : "refused: ", frame.Found ? errors.c_str() : frame.Refusal.c_str(),
-                        DescribeSheet(spec).c_str());
+                        DescribeSheet(plan).c_str());
             std::fflush(stdout);
         }
         if (bad && !saveDir.empty())

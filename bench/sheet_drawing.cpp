@@ -65,20 +65,20 @@ struct TFold {
 
 class TSheetPainter {
 public:
-    explicit TSheetPainter(const TSheetSpec& spec);
+    explicit TSheetPainter(const TSheetPlan& plan);
     TSheet Paint();
 
 private:
     TSheetPoint Map(TSheetPoint p) const;
     TSheetPoint Unmap(double x, double y) const;
-    double PixelMm() const { return 25.4 / FSpec.Dpi; }
+    double PixelMm() const { return 25.4 / FPlan.Dpi; }
 
     void Line(TSheetPoint a, TSheetPoint b, double widthMm, const TInk& ink);
     void ClippedLine(TSheetPoint a, TSheetPoint b, double widthMm, const TInk& ink, double left, double top,
                      double right, double bottom);
     void MapLine(TSheetPoint a, TSheetPoint b, double widthMm, const TInk& ink)
     {
-        ClippedLine(a, b, widthMm, ink, 0, 0, FSpec.FrameWidthMm, FSpec.FrameHeightMm);
+        ClippedLine(a, b, widthMm, ink, 0, 0, FPlan.FrameWidthMm, FPlan.FrameHeightMm);
     }
     void Word(TSheetPoint at, double heightMm, int letters, const TInk& ink);
     // Shades the paper rectangle's pixels by cover(p) in 0..1 of the ink.
@@ -95,7 +95,7 @@ private:
     void PaperEdge();
     void Grain();
 
-    TSheetSpec FSpec;
+    TSheetPlan FPlan;
     TRandom FRandom;
     double FA[2][2]; // paper millimetres to scan pixels
     double FInverse[2][2];
@@ -106,33 +106,33 @@ private:
     std::unique_ptr<TSheetCanvas> FCanvas;
 };
 
-TSheetPainter::TSheetPainter(const TSheetSpec& spec) : FSpec(spec), FRandom(spec.Seed)
+TSheetPainter::TSheetPainter(const TSheetPlan& plan) : FPlan(plan), FRandom(plan.Seed)
 {
-    const double k = spec.Dpi / 25.4, angle = spec.RotationDegrees * Pi / 180;
+    const double k = plan.Dpi / 25.4, angle = plan.RotationDegrees * Pi / 180;
     const double c = std::cos(angle), s = std::sin(angle);
     FA[0][0] = k * c;
     FA[0][1] = -k * s;
-    FA[1][0] = k * spec.StretchY * s;
-    FA[1][1] = k * spec.StretchY * c;
+    FA[1][0] = k * plan.StretchY * s;
+    FA[1][1] = k * plan.StretchY * c;
     const double det = FA[0][0] * FA[1][1] - FA[0][1] * FA[1][0];
     FInverse[0][0] = FA[1][1] / det;
     FInverse[0][1] = -FA[0][1] / det;
     FInverse[1][0] = -FA[1][0] / det;
     FInverse[1][1] = FA[0][0] / det;
 
-    const double w = spec.FrameWidthMm, h = spec.FrameHeightMm;
-    FOuterReach = spec.OuterFrame == okNone ? 0 : spec.OuterGapMm + spec.OuterWidthMm;
-    if (spec.OuterFrame == okDouble || spec.OuterFrame == okGraduated)
-        FOuterReach = spec.OuterGapMm + 1.8;
-    const double frame = std::max(FOuterReach, spec.OuterGapMm);
+    const double w = plan.FrameWidthMm, h = plan.FrameHeightMm;
+    FOuterReach = plan.OuterFrame == okNone ? 0 : plan.OuterGapMm + plan.OuterWidthMm;
+    if (plan.OuterFrame == okDouble || plan.OuterFrame == okGraduated)
+        FOuterReach = plan.OuterGapMm + 1.8;
+    const double frame = std::max(FOuterReach, plan.OuterGapMm);
     for (int side = 0; side < 4; ++side) {
-        const double margin = frame + spec.MarginMm * FRandom.Uniform(0.8, 1.3);
+        const double margin = frame + plan.MarginMm * FRandom.Uniform(0.8, 1.3);
         FPaper[side] = side < 2 ? -margin : (side == 2 ? w : h) + margin;
     }
     // The scanned area, and the canvas around it.
     double scan[4];
     for (int side = 0; side < 4; ++side) {
-        const double beyond = frame + spec.ScanBeyondMm * FRandom.Uniform(0.85, 1.15);
+        const double beyond = frame + plan.ScanBeyondMm * FRandom.Uniform(0.85, 1.15);
         scan[side] = side < 2 ? -beyond : (side == 2 ? w : h) + beyond;
     }
     double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
@@ -145,11 +145,11 @@ TSheetPainter::TSheetPainter(const TSheetSpec& spec) : FSpec(spec), FRandom(spec
         maxY = std::max(maxY, y);
     }
     FOrigin = {-minX + FRandom.Uniform(), -minY + FRandom.Uniform()};
-    for (int i = 0; i < spec.Folds; ++i) {
+    for (int i = 0; i < plan.Folds; ++i) {
         const double direction = FRandom.Uniform(0, 2 * Pi);
         const bool alongY = i == 0 ? FRandom.Chance(0.5) : !FFolds[0].AlongY;
         FFolds.push_back({alongY, (alongY ? w : h) * FRandom.Uniform(0.3, 0.7),
-                          {spec.FoldShiftPx * std::cos(direction), spec.FoldShiftPx * std::sin(direction)}});
+                          {plan.FoldShiftPx * std::cos(direction), plan.FoldShiftPx * std::sin(direction)}});
     }
     const TInk paper{236, 230, 210};
     FCanvas = std::make_unique<TSheetCanvas>(int(std::ceil(maxX - minX)) + 1, int(std::ceil(maxY - minY)) + 1, paper);
@@ -272,7 +272,7 @@ void TSheetPainter::Area(double left, double top, double right, double bottom, c
 // distance; the top and bottom lines take the corner squares.
 void TSheetPainter::Rectangle(double inset, double widthMm, const TInk& ink)
 {
-    const double l = inset, t = inset, r = FSpec.FrameWidthMm - inset, b = FSpec.FrameHeightMm - inset;
+    const double l = inset, t = inset, r = FPlan.FrameWidthMm - inset, b = FPlan.FrameHeightMm - inset;
     const double h = widthMm / 2;
     Line({l - h, t}, {r + h, t}, widthMm, ink);
     Line({l - h, b}, {r + h, b}, widthMm, ink);
@@ -282,13 +282,13 @@ void TSheetPainter::Rectangle(double inset, double widthMm, const TInk& ink)
 
 void TSheetPainter::Frames()
 {
-    Rectangle(0, FSpec.NeatlineMm, Black);
-    const double gap = FSpec.OuterGapMm;
-    switch (FSpec.OuterFrame) {
+    Rectangle(0, FPlan.NeatlineMm, Black);
+    const double gap = FPlan.OuterGapMm;
+    switch (FPlan.OuterFrame) {
     case okNone:
         break;
     case okSingle:
-        Rectangle(-(gap + FSpec.OuterWidthMm / 2), FSpec.OuterWidthMm, Black);
+        Rectangle(-(gap + FPlan.OuterWidthMm / 2), FPlan.OuterWidthMm, Black);
         break;
     case okDouble:
         Rectangle(-(gap + 0.15), 0.3, Black);
@@ -299,7 +299,7 @@ void TSheetPainter::Frames()
         Rectangle(-(gap + 1.7), 0.2, Black);
         // Alternate black bars between the two lines, as a graticule's minutes.
         const double step = FRandom.Uniform(8, 25), inner = gap + 0.2, outer = gap + 1.6;
-        const double w = FSpec.FrameWidthMm, hgt = FSpec.FrameHeightMm;
+        const double w = FPlan.FrameWidthMm, hgt = FPlan.FrameHeightMm;
         for (double s = 0; s + step <= w; s += 2 * step) {
             Line({s, -(inner + outer) / 2}, {s + step, -(inner + outer) / 2}, outer - inner, Black);
             Line({s, hgt + (inner + outer) / 2}, {s + step, hgt + (inner + outer) / 2}, outer - inner, Black);
@@ -315,12 +315,12 @@ void TSheetPainter::Frames()
 
 void TSheetPainter::Grid()
 {
-    if (FSpec.GridSpacingMm <= 0)
+    if (FPlan.GridSpacingMm <= 0)
         return;
-    const double w = FSpec.FrameWidthMm, h = FSpec.FrameHeightMm, spacing = FSpec.GridSpacingMm;
-    const double angle = FSpec.GridAngleDegrees * Pi / 180, c = std::cos(angle), s = std::sin(angle);
+    const double w = FPlan.FrameWidthMm, h = FPlan.FrameHeightMm, spacing = FPlan.GridSpacingMm;
+    const double angle = FPlan.GridAngleDegrees * Pi / 180, c = std::cos(angle), s = std::sin(angle);
     const TInk ink = FRandom.Chance(0.5) ? Black : (FRandom.Chance(0.5) ? Blue : Brown);
-    const double reach = FSpec.GridAcrossFrame ? std::max(0.0, FSpec.OuterGapMm) : 0;
+    const double reach = FPlan.GridAcrossFrame ? std::max(0.0, FPlan.OuterGapMm) : 0;
     const double diagonal = std::hypot(w, h) + 2 * reach;
     const double phase[2] = {FRandom.Uniform(0, spacing), FRandom.Uniform(0, spacing)};
     for (int family = 0; family < 2; ++family) {
@@ -331,15 +331,15 @@ void TSheetPainter::Grid()
             const TSheetPoint centre{w / 2 + normal.X * d, h / 2 + normal.Y * d};
             const TSheetPoint a{centre.X - along.X * diagonal, centre.Y - along.Y * diagonal};
             const TSheetPoint b{centre.X + along.X * diagonal, centre.Y + along.Y * diagonal};
-            ClippedLine(a, b, FSpec.GridWidthMm, ink, -reach, -reach, w + reach, h + reach);
+            ClippedLine(a, b, FPlan.GridWidthMm, ink, -reach, -reach, w + reach, h + reach);
             // The grid value in the margin beside where the line leaves the map.
-            if (FSpec.OuterGapMm > 3 && FRandom.Chance(0.7)) {
-                const double textHeight = std::min(2.2, FSpec.OuterGapMm * 0.4);
+            if (FPlan.OuterGapMm > 3 && FRandom.Chance(0.7)) {
+                const double textHeight = std::min(2.2, FPlan.OuterGapMm * 0.4);
                 const double x = w / 2 + normal.X * d, y = h / 2 + normal.Y * d;
                 if (family == 0 && x > 5 && x < w - 10)
-                    Word({x + 0.6, -FSpec.OuterGapMm / 2 - textHeight / 2}, textHeight, 3, Black);
+                    Word({x + 0.6, -FPlan.OuterGapMm / 2 - textHeight / 2}, textHeight, 3, Black);
                 if (family == 1 && y > 5 && y < h - 5)
-                    Word({-FSpec.OuterGapMm + 0.4, y + 0.5}, textHeight * 0.8, 2, Black);
+                    Word({-FPlan.OuterGapMm + 0.4, y + 0.5}, textHeight * 0.8, 2, Black);
             }
         }
     }
@@ -347,7 +347,7 @@ void TSheetPainter::Grid()
 
 void TSheetPainter::Content()
 {
-    const double w = FSpec.FrameWidthMm, h = FSpec.FrameHeightMm, density = FSpec.ContentDensity;
+    const double w = FPlan.FrameWidthMm, h = FPlan.FrameHeightMm, density = FPlan.ContentDensity;
     if (density <= 0)
         return;
     const double areaUnits = w * h / 15000 * density;
@@ -417,7 +417,7 @@ void TSheetPainter::Content()
 
 void TSheetPainter::Margin()
 {
-    const double w = FSpec.FrameWidthMm, h = FSpec.FrameHeightMm, out = std::max(FOuterReach, FSpec.OuterGapMm);
+    const double w = FPlan.FrameWidthMm, h = FPlan.FrameHeightMm, out = std::max(FOuterReach, FPlan.OuterGapMm);
     const double topMargin = -FPaper[1] - out, bottomMargin = FPaper[3] - h - out;
     if (topMargin > 12) {
         const double size = std::min(10.0, topMargin * 0.4);
@@ -443,12 +443,12 @@ void TSheetPainter::Margin()
             Line({w * 0.6 + i * 10, h + out + 5}, {w * 0.6 + i * 10 + 10, h + out + 5}, i % 2 ? 0.3 : 1.2, Black);
     }
     // Corner coordinates in the gap between the frames, and beyond them.
-    if (FSpec.OuterGapMm > 3) {
-        const double size = std::min(2.0, FSpec.OuterGapMm * 0.35);
-        Word({1.5, -FSpec.OuterGapMm / 2 - size / 2}, size, 6, Black);
-        Word({w - 14, -FSpec.OuterGapMm / 2 - size / 2}, size, 6, Black);
-        Word({1.5, h + FSpec.OuterGapMm / 2 - size / 2}, size, 6, Black);
-        Word({w - 14, h + FSpec.OuterGapMm / 2 - size / 2}, size, 6, Black);
+    if (FPlan.OuterGapMm > 3) {
+        const double size = std::min(2.0, FPlan.OuterGapMm * 0.35);
+        Word({1.5, -FPlan.OuterGapMm / 2 - size / 2}, size, 6, Black);
+        Word({w - 14, -FPlan.OuterGapMm / 2 - size / 2}, size, 6, Black);
+        Word({1.5, h + FPlan.OuterGapMm / 2 - size / 2}, size, 6, Black);
+        Word({w - 14, h + FPlan.OuterGapMm / 2 - size / 2}, size, 6, Black);
     }
     const double sideMargin = -FPaper[0] - out;
     if (sideMargin > 8)
@@ -470,7 +470,7 @@ void TSheetPainter::Folds()
 
 void TSheetPainter::Stains()
 {
-    for (int i = 0; i < FSpec.Stains; ++i) {
+    for (int i = 0; i < FPlan.Stains; ++i) {
         const TSheetPoint centre{FRandom.Uniform(FPaper[0], FPaper[2]), FRandom.Uniform(FPaper[1], FPaper[3])};
         const double radius = FRandom.Uniform(10, 60), depth = FRandom.Uniform(0.15, 0.4);
         const double a = FRandom.Uniform(0, 2 * Pi);
@@ -488,21 +488,21 @@ void TSheetPainter::Stains()
 
 void TSheetPainter::PaperEdge()
 {
-    const int tornSide = FSpec.TearMm > 0 ? FRandom.Int(0, 3) : -1;
+    const int tornSide = FPlan.TearMm > 0 ? FRandom.Int(0, 3) : -1;
     const bool alongX = tornSide == 1 || tornSide == 3;
     const double from = FRandom.Uniform(0.1, 0.5), span = FRandom.Uniform(0.2, 0.45);
     const double edgeLength = alongX ? FPaper[2] - FPaper[0] : FPaper[3] - FPaper[1];
     const double start = (alongX ? FPaper[0] : FPaper[1]) + from * edgeLength, length = span * edgeLength;
     const uint32_t seed = uint32_t(FRandom.Next());
     const double pixel = PixelMm();
-    const TInk lid = FSpec.DarkBackground ? TInk{30, 30, 34} : TInk{248, 248, 246};
+    const TInk lid = FPlan.DarkBackground ? TInk{30, 30, 34} : TInk{248, 248, 246};
     FCanvas->Shade(0, 0, FCanvas->Width() - 1, FCanvas->Height() - 1, [&](int x, int y, uint8_t* rgb) {
         const TSheetPoint p = Unmap(x, y);
         double inside[4] = {p.X - FPaper[0], p.Y - FPaper[1], FPaper[2] - p.X, FPaper[3] - p.Y};
         if (tornSide >= 0) {
             const double t = ((alongX ? p.X : p.Y) - start) / length;
             if (t > 0 && t < 1)
-                inside[tornSide] -= FSpec.TearMm * std::pow(std::sin(Pi * t), 0.6) *
+                inside[tornSide] -= FPlan.TearMm * std::pow(std::sin(Pi * t), 0.6) *
                                     (0.75 + 0.5 * ValueNoise(alongX ? p.X : p.Y, 0, 1.5, seed));
         }
         const double distance = *std::min_element(inside, inside + 4) / pixel;
@@ -510,7 +510,7 @@ void TSheetPainter::PaperEdge()
             return;
         const double paper = std::clamp(0.5 + distance, 0.0, 1.0);
         // On a white lid the paper's edge throws a thin shadow.
-        const double shadow = FSpec.DarkBackground ? 0 : std::max(0.0, 1 - std::abs(distance + 1) / 1.5) * 60;
+        const double shadow = FPlan.DarkBackground ? 0 : std::max(0.0, 1 - std::abs(distance + 1) / 1.5) * 60;
         const uint8_t target[3] = {lid.Red, lid.Green, lid.Blue};
         for (int c = 0; c < 3; ++c)
             rgb[c] = uint8_t(std::clamp(std::lround(rgb[c] * paper + target[c] * (1 - paper) - shadow), 0L, 255L));
@@ -521,7 +521,7 @@ void TSheetPainter::PaperEdge()
 void TSheetPainter::Grain()
 {
     const uint32_t seed = uint32_t(FRandom.Next());
-    const double noise = FSpec.Noise * 1.7320508 / 2, cell = 2 / PixelMm();
+    const double noise = FPlan.Noise * 1.7320508 / 2, cell = 2 / PixelMm();
     FCanvas->Shade(0, 0, FCanvas->Width() - 1, FCanvas->Height() - 1, [&](int x, int y, uint8_t* rgb) {
         const uint32_t hash = Hash(uint32_t(x), uint32_t(y), seed);
         const double n = (int((hash & 0xFF) + ((hash >> 8) & 0xFF) + ((hash >> 16) & 0xFF) + (hash >> 24)) - 510) / 255.0;
@@ -533,7 +533,7 @@ void TSheetPainter::Grain()
 
 TSheet TSheetPainter::Paint()
 {
-    if (FSpec.NoFrame) {
+    if (FPlan.NoFrame) {
         Content();
         Grid();
     } else {
@@ -545,13 +545,13 @@ TSheet TSheetPainter::Paint()
     Folds();
     Stains();
     PaperEdge();
-    FCanvas->Blur(FSpec.BlurPx);
+    FCanvas->Blur(FPlan.BlurPx);
     Grain();
 
     TSheet sheet;
-    const double w = FSpec.FrameWidthMm, h = FSpec.FrameHeightMm;
+    const double w = FPlan.FrameWidthMm, h = FPlan.FrameHeightMm;
     sheet.Corners = {Map({0, 0}), Map({w, 0}), Map({w, h}), Map({0, h})};
-    if (!FSpec.Grey) {
+    if (!FPlan.Grey) {
         sheet.Bitmap = FCanvas->Release();
         return sheet;
     }
@@ -575,69 +575,69 @@ TSheet TSheetPainter::Paint()
 
 } // namespace
 
-TSheet DrawSheet(const TSheetSpec& spec)
+TSheet DrawSheet(const TSheetPlan& plan)
 {
-    return TSheetPainter(spec).Paint();
+    return TSheetPainter(plan).Paint();
 }
 
-TSheetSpec RandomSheetSpec(uint32_t seed, double megapixels)
+TSheetPlan RandomSheetPlan(uint32_t seed, double megapixels)
 {
     TRandom random(seed ^ 0xA5A5A5A5u);
-    TSheetSpec spec;
-    spec.Seed = seed;
-    spec.FrameWidthMm = random.Uniform(350, 600);
-    spec.FrameHeightMm = spec.FrameWidthMm * (random.Chance(0.8) ? random.Uniform(0.8, 1.25) : random.Uniform(0.6, 1.6));
+    TSheetPlan plan;
+    plan.Seed = seed;
+    plan.FrameWidthMm = random.Uniform(350, 600);
+    plan.FrameHeightMm = plan.FrameWidthMm * (random.Chance(0.8) ? random.Uniform(0.8, 1.25) : random.Uniform(0.6, 1.6));
     const double roll = random.Uniform();
-    spec.RotationDegrees = roll < 0.05 ? 0 : random.Sign() * (roll < 0.85 ? random.Uniform(0, 4) : random.Uniform(4, 8));
-    spec.StretchY = 1 + random.Sign() * random.Uniform(0, 0.012);
-    spec.NeatlineMm = random.Uniform(0.08, 0.3);
+    plan.RotationDegrees = roll < 0.05 ? 0 : random.Sign() * (roll < 0.85 ? random.Uniform(0, 4) : random.Uniform(4, 8));
+    plan.StretchY = 1 + random.Sign() * random.Uniform(0, 0.012);
+    plan.NeatlineMm = random.Uniform(0.08, 0.3);
     const double frame = random.Uniform();
-    spec.OuterFrame = frame < 0.15 ? okNone : frame < 0.6 ? okSingle : frame < 0.8 ? okDouble : okGraduated;
-    spec.OuterGapMm = random.Uniform(3, 12);
-    spec.OuterWidthMm = random.Uniform(0.4, 1.5);
-    spec.MarginMm = random.Uniform(10, 50);
-    spec.ScanBeyondMm = random.Chance(0.6) ? spec.MarginMm + random.Uniform(5, 30) : spec.MarginMm * random.Uniform(0.3, 0.9);
-    spec.DarkBackground = random.Chance(0.4);
-    spec.GridSpacingMm = random.Chance(0.8) ? random.Uniform(20, 80) : 0;
-    spec.GridAngleDegrees = random.Chance(0.6) ? 0 : random.Sign() * random.Uniform(0.3, 2.5);
-    spec.GridAcrossFrame = random.Chance(0.4);
-    spec.GridWidthMm = random.Uniform(0.08, 0.2);
-    spec.ContentDensity = random.Uniform(0.3, 1.5);
+    plan.OuterFrame = frame < 0.15 ? okNone : frame < 0.6 ? okSingle : frame < 0.8 ? okDouble : okGraduated;
+    plan.OuterGapMm = random.Uniform(3, 12);
+    plan.OuterWidthMm = random.Uniform(0.4, 1.5);
+    plan.MarginMm = random.Uniform(10, 50);
+    plan.ScanBeyondMm = random.Chance(0.6) ? plan.MarginMm + random.Uniform(5, 30) : plan.MarginMm * random.Uniform(0.3, 0.9);
+    plan.DarkBackground = random.Chance(0.4);
+    plan.GridSpacingMm = random.Chance(0.8) ? random.Uniform(20, 80) : 0;
+    plan.GridAngleDegrees = random.Chance(0.6) ? 0 : random.Sign() * random.Uniform(0.3, 2.5);
+    plan.GridAcrossFrame = random.Chance(0.4);
+    plan.GridWidthMm = random.Uniform(0.08, 0.2);
+    plan.ContentDensity = random.Uniform(0.3, 1.5);
     const double folds = random.Uniform();
-    spec.Folds = folds < 0.4 ? 0 : folds < 0.8 ? 1 : 2;
-    spec.FoldShiftPx = random.Uniform(0, 0.5);
-    spec.Stains = random.Chance(0.4) ? random.Int(1, 4) : 0;
+    plan.Folds = folds < 0.4 ? 0 : folds < 0.8 ? 1 : 2;
+    plan.FoldShiftPx = random.Uniform(0, 0.5);
+    plan.Stains = random.Chance(0.4) ? random.Int(1, 4) : 0;
     if (random.Chance(0.2)) {
         const double reach = random.Uniform();
         // Mostly into the margin; now and then through the outer frame, or into the map.
-        spec.TearMm = reach < 0.7   ? spec.MarginMm * random.Uniform(0.3, 0.8)
-                      : reach < 0.9 ? spec.MarginMm + spec.OuterGapMm * 0.5
-                                    : spec.MarginMm + spec.OuterGapMm + random.Uniform(2, 15);
+        plan.TearMm = reach < 0.7   ? plan.MarginMm * random.Uniform(0.3, 0.8)
+                      : reach < 0.9 ? plan.MarginMm + plan.OuterGapMm * 0.5
+                                    : plan.MarginMm + plan.OuterGapMm + random.Uniform(2, 15);
     }
-    spec.BlurPx = random.Uniform(0.3, 1.2);
-    spec.Noise = random.Uniform(1.5, 8);
-    spec.Grey = random.Chance(0.25);
-    const double beyond = std::max(spec.OuterGapMm + 2, spec.OuterGapMm + std::min(spec.MarginMm, spec.ScanBeyondMm));
+    plan.BlurPx = random.Uniform(0.3, 1.2);
+    plan.Noise = random.Uniform(1.5, 8);
+    plan.Grey = random.Chance(0.25);
+    const double beyond = std::max(plan.OuterGapMm + 2, plan.OuterGapMm + std::min(plan.MarginMm, plan.ScanBeyondMm));
     // The scan holds the turned sheet's bounding box.
-    const double turn = std::abs(spec.RotationDegrees) * Pi / 180;
-    const double w = spec.FrameWidthMm + 2 * beyond, h = spec.FrameHeightMm + 2 * beyond;
-    const double area = (w * std::cos(turn) + h * std::sin(turn)) * (w * std::sin(turn) + h * std::cos(turn)) * spec.StretchY;
-    spec.Dpi = 25.4 * std::sqrt(megapixels * 1e6 / area);
-    return spec;
+    const double turn = std::abs(plan.RotationDegrees) * Pi / 180;
+    const double w = plan.FrameWidthMm + 2 * beyond, h = plan.FrameHeightMm + 2 * beyond;
+    const double area = (w * std::cos(turn) + h * std::sin(turn)) * (w * std::sin(turn) + h * std::cos(turn)) * plan.StretchY;
+    plan.Dpi = 25.4 * std::sqrt(megapixels * 1e6 / area);
+    return plan;
 }
 
-std::string DescribeSheet(const TSheetSpec& spec)
+std::string DescribeSheet(const TSheetPlan& plan)
 {
     static const char* const frames[] = {"no outer frame", "single", "double", "graduated"};
     std::ostringstream out;
     out.precision(3);
-    out << "seed " << spec.Seed << ", " << spec.FrameWidthMm << " x " << spec.FrameHeightMm << " mm at " << spec.Dpi
-        << " dpi, turned " << spec.RotationDegrees << " deg, y stretched " << spec.StretchY << ", neatline "
-        << spec.NeatlineMm << " mm, " << frames[spec.OuterFrame] << " at " << spec.OuterGapMm << " mm, "
-        << (spec.DarkBackground ? "dark" : "white") << " lid, grid "
-        << (spec.GridSpacingMm > 0 ? std::to_string(int(spec.GridSpacingMm)) + " mm" : std::string("none"))
-        << (spec.GridAcrossFrame ? " across the frame" : "") << ", " << spec.Folds << " folds, " << spec.Stains
-        << " stains, tear " << spec.TearMm << " mm, blur " << spec.BlurPx << ", noise " << spec.Noise
-        << (spec.Grey ? ", grey" : "");
+    out << "seed " << plan.Seed << ", " << plan.FrameWidthMm << " x " << plan.FrameHeightMm << " mm at " << plan.Dpi
+        << " dpi, turned " << plan.RotationDegrees << " deg, y stretched " << plan.StretchY << ", neatline "
+        << plan.NeatlineMm << " mm, " << frames[plan.OuterFrame] << " at " << plan.OuterGapMm << " mm, "
+        << (plan.DarkBackground ? "dark" : "white") << " lid, grid "
+        << (plan.GridSpacingMm > 0 ? std::to_string(int(plan.GridSpacingMm)) + " mm" : std::string("none"))
+        << (plan.GridAcrossFrame ? " across the frame" : "") << ", " << plan.Folds << " folds, " << plan.Stains
+        << " stains, tear " << plan.TearMm << " mm, blur " << plan.BlurPx << ", noise " << plan.Noise
+        << (plan.Grey ? ", grey" : "");
     return out.str();
 }

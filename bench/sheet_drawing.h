@@ -14,7 +14,7 @@
 
 enum TOuterFrameKind { okNone, okSingle, okDouble, okGraduated };
 
-struct TSheetSpec {
+struct TSheetPlan {
     uint32_t Seed = 1;
     // The neatline's centre line, millimetres on the paper.
     double FrameWidthMm = 150;
@@ -51,11 +51,11 @@ struct TSheet {
     std::array<TSheetPoint, 4> Corners;
 };
 
-TSheet DrawSheet(const TSheetSpec& spec);
+TSheet DrawSheet(const TSheetPlan& plan);
 
 // A sheet of every kind the finder meets, drawn from the seed, at about
 // the given size in megapixels.
-TSheetSpec RandomSheetSpec(uint32_t seed, double megapixels);
+TSheetPlan RandomSheetPlan(uint32_t seed, double megapixels);
 
-// The spec in one line, for reports.
-std::string DescribeSheet(const TSheetSpec& spec);
+// The plan in one line, for reports.
+std::string DescribeSheet(const TSheetPlan& plan);

@@ -102,24 +102,24 @@ int main(int argc, char** argv)
     for (int k = 0; k < sheets + unframed; ++k) {
         const double west = 9 + (k % 10) * 10 / 60.0, north = 50.5 - (k / 10) * 6 / 60.0;
         const double east = west + 10 / 60.0, south = north - 6 / 60.0;
-        TSheetSpec spec = RandomSheetSpec(first + uint32_t(k), megapixels);
+        TSheetPlan plan = RandomSheetPlan(first + uint32_t(k), megapixels);
         // The sheet's map at 1:25,000: a minute of latitude is 1852 m.
-        spec.FrameWidthMm = 10 * 1852 * std::cos((north + south) / 2 * M_PI / 180) / 25;
-        spec.FrameHeightMm = 6 * 1852 / 25.0;
-        spec.NoFrame = k >= sheets;
-        const TSheet sheet = DrawSheet(spec);
+        plan.FrameWidthMm = 10 * 1852 * std::cos((north + south) / 2 * M_PI / 180) / 25;
+        plan.FrameHeightMm = 6 * 1852 / 25.0;
+        plan.NoFrame = k >= sheets;
+        const TSheet sheet = DrawSheet(plan);
         char name[32];
         std::snprintf(name, sizeof name, "sheet_%03d", k + 1);
         WriteTiff(*sheet.Bitmap, dir + "/" + name + ".tif");
         list << name << ".tif,out/" << name << ".tif,\"" << Degrees(west) << ',' << Degrees(north) << ','
              << Degrees(east) << ',' << Degrees(north) << ',' << Degrees(east) << ',' << Degrees(south) << ','
              << Degrees(west) << ',' << Degrees(south) << "\",EPSG:4258,EPSG:25832,affine\n";
-        truth << name << ',' << (spec.NoFrame ? 0 : 1) << ',' << Degrees(west) << ',' << Degrees(north) << ',' << Degrees(east) << ','
+        truth << name << ',' << (plan.NoFrame ? 0 : 1) << ',' << Degrees(west) << ',' << Degrees(north) << ',' << Degrees(east) << ','
               << Degrees(south);
         for (const TSheetPoint& corner : sheet.Corners)
             truth << ',' << corner.X << ',' << corner.Y;
         truth << '\n';
-        std::cerr << name << ": " << DescribeSheet(spec) << "\n";
+        std::cerr << name << ": " << DescribeSheet(plan) << "\n";
     }
     return 0;
 }

@@ -26,14 +26,14 @@ pwtest::Image ToImage(const TBitmap& bitmap)
     return image;
 }
 
-TSheetSpec Sheet(uint32_t seed, bool withFrame)
+TSheetPlan Sheet(uint32_t seed, bool withFrame)
 {
-    TSheetSpec spec;
-    spec.Seed = seed;
-    spec.RotationDegrees = 2.5;
-    spec.NoFrame = !withFrame;
-    spec.DarkBackground = true;
-    return spec;
+    TSheetPlan plan;
+    plan.Seed = seed;
+    plan.RotationDegrees = 2.5;
+    plan.NoFrame = !withFrame;
+    plan.DarkBackground = true;
+    return plan;
 }
 
 TEST(CornersCli, PrintsTheFourCornersOrWhyNot)

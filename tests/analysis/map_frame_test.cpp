@@ -12,14 +12,14 @@
 namespace {
 
 // A small sheet: a 150 x 110 mm map at 120 dpi, about 900 x 700 pixels.
-TSheetSpec Small(uint32_t seed)
+TSheetPlan Small(uint32_t seed)
 {
-    TSheetSpec spec;
-    spec.Seed = seed;
-    spec.FrameWidthMm = 150;
-    spec.FrameHeightMm = 110;
-    spec.Dpi = 120;
-    return spec;
+    TSheetPlan plan;
+    plan.Seed = seed;
+    plan.FrameWidthMm = 150;
+    plan.FrameHeightMm = 110;
+    plan.Dpi = 120;
+    return plan;
 }
 
 TEST(MapFrame, CornersOfSheetsOfEveryKind)
@@ -29,19 +29,19 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
     constexpr double Tolerance = 0.6;
     struct Case {
         const char* Kind;
-        TSheetSpec Spec;
+        TSheetPlan Plan;
     };
     std::vector<Case> cases;
     cases.push_back({"square on the scanner", Small(1)});
     {
-        TSheetSpec s = Small(2);
+        TSheetPlan s = Small(2);
         s.RotationDegrees = 5.5;
         s.StretchY = 1.008;
         s.DarkBackground = true;
         cases.push_back({"turned and stretched on a dark lid", s});
     }
     {
-        TSheetSpec s = Small(3);
+        TSheetPlan s = Small(3);
         s.RotationDegrees = -2.2;
         s.OuterFrame = okDouble;
         s.GridAcrossFrame = true;
@@ -50,7 +50,7 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         cases.push_back({"double frame, grid run across it, folded", s});
     }
     {
-        TSheetSpec s = Small(4);
+        TSheetPlan s = Small(4);
         s.RotationDegrees = 1.2;
         s.OuterFrame = okGraduated;
         s.Stains = 3;
@@ -58,7 +58,7 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         cases.push_back({"graduated frame, stains, torn margin", s});
     }
     {
-        TSheetSpec s = Small(5);
+        TSheetPlan s = Small(5);
         s.RotationDegrees = -3.7;
         s.OuterFrame = okNone;
         s.ScanBeyondMm = 8; // the paper cut off by the scan
@@ -68,7 +68,7 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         cases.push_back({"no outer frame, 8-bit grey, noisy and blurred", s});
     }
     {
-        TSheetSpec s = Small(162);
+        TSheetPlan s = Small(162);
         s.RotationDegrees = -4;
         s.OuterFrame = okDouble;
         s.OuterGapMm = 5;
@@ -77,7 +77,7 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         cases.push_back({"double frame round the map's, which a grid line runs beside through the margin", s});
     }
     for (const Case& c : cases) {
-        const TSheet sheet = DrawSheet(c.Spec);
+        const TSheet sheet = DrawSheet(c.Plan);
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
         ASSERT_TRUE(frame.Found) << c.Kind << ": " << frame.Refusal;
         for (size_t i = 0; i < 4; ++i) {
@@ -91,17 +91,17 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
 
 TEST(MapFrame, RefusesWithTheReason)
 {
-    TSheetSpec mapOnly = Small(6);
+    TSheetPlan mapOnly = Small(6);
     mapOnly.NoFrame = true;
     mapOnly.DarkBackground = true;
-    TSheetSpec blank = Small(7);
+    TSheetPlan blank = Small(7);
     blank.NoFrame = true;
     blank.ContentDensity = 0;
     blank.GridSpacingMm = 0;
     // A double frame whose inner line the finder cannot follow all round:
     // the rectangles of the map's frame with a grid line or the outer frame
     // for a side are no frames, and the outer frame round them is not the map's.
-    TSheetSpec outerOnly = RandomSheetSpec(257, 1);
+    TSheetPlan outerOnly = RandomSheetPlan(257, 1);
     outerOnly.FrameWidthMm = 150;
     outerOnly.FrameHeightMm = 110;
     outerOnly.Dpi = 120;
@@ -109,14 +109,14 @@ TEST(MapFrame, RefusesWithTheReason)
     outerOnly.ScanBeyondMm = std::min(outerOnly.ScanBeyondMm, 30.0);
     // A small, low-resolution scan of a single outer frame round a neatline
     // too thin to follow: the outer frame is not the map's.
-    const TSheetSpec faintNeatline = RandomSheetSpec(61, 0.8);
+    const TSheetPlan faintNeatline = RandomSheetPlan(61, 0.8);
     TBitmap tiny;
     tiny.SetSize(20, 20);
     const struct {
         const char* Kind;
         std::string Refusal;
         TBitmap* Bitmap;
-        TSheetSpec Spec;
+        TSheetPlan Plan;
     } cases[] = {
         {"a picture too small", "No map frame found: the image is too small to hold a map frame.", &tiny, {}},
         {"blank paper whose edge shades a white lid",
@@ -131,7 +131,7 @@ TEST(MapFrame, RefusesWithTheReason)
          faintNeatline},
     };
     for (const auto& c : cases) {
-        const TSheet sheet = c.Bitmap ? TSheet{} : DrawSheet(c.Spec);
+        const TSheet sheet = c.Bitmap ? TSheet{} : DrawSheet(c.Plan);
         const TMapFrame frame = FindMapFrame(c.Bitmap ? *c.Bitmap : *sheet.Bitmap);
         EXPECT_FALSE(frame.Found) << c.Kind;
         EXPECT_EQ(frame.Refusal, c.Refusal) << c.Kind;
