@@ -4,6 +4,7 @@
 // classes made for the tests.
 #include "app/file_dialogs.h"
 #include "app/message_service.h"
+#include "app/zoom_window.h"
 #include "platform/bitmap.h"
 
 #include <QString>
@@ -15,6 +16,20 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+// A screen of one grey for the magnifier, its cursor where the test puts it.
+class TGreyScreen : public TZoomScreen {
+public:
+    QPoint At;
+    QPoint CursorPos() override { return At; }
+    QSize ScreenSize() override { return {4000, 3000}; }
+    QImage Grab(const QRect& rect) override
+    {
+        QImage grey(rect.size(), QImage::Format_RGB32);
+        grey.fill(Qt::gray);
+        return grey;
+    }
+};
 
 // Creates the application object on first use (offscreen in ctest).
 void EnsureApplication();

@@ -185,25 +185,11 @@ TEST_F(DeskTest, TheMarkersStayOnTheirPixelsAtEveryLevel)
     }
 }
 
-// The cursor where the test puts it; the screen itself is never wanted.
-class TCursorOnly : public TZoomScreen {
-public:
-    QPoint At;
-    QPoint CursorPos() override { return At; }
-    QSize ScreenSize() override { return {4000, 3000}; }
-    QImage Grab(const QRect& rect) override
-    {
-        QImage grey(rect.size(), QImage::Format_RGB32);
-        grey.fill(Qt::gray);
-        return grey;
-    }
-};
-
 TEST_F(DeskTest, TheMagnifierShowsThePicturesOwnPixelsWhileReduced)
 {
     Form->Image1->Picture().LoadFromFile(std::string(PW_TEST_DATA) + "/../../samples/sample_map.bmp");
     TForm2 zoom;
-    TCursorOnly screen;
+    TGreyScreen screen;
     zoom.SetScreen(&screen);
     zoom.setGeometry(3000, 2000, 150, 150);
     Form->SetZoomWindow(&zoom);

@@ -285,17 +285,17 @@ TEST_F(PointsTableTest, FindCornersPlacesTheFrameCornersAsPointsOneToFour)
 {
     // Small sheets as the frame finder's own tests draw them; it finds their
     // corners within 0.6 pixel.
-    TSheetSpec turned;
+    TSheetPlan turned;
     turned.Seed = 2;
     turned.RotationDegrees = 2.5;
     turned.StretchY = 1.004;
-    TSheetSpec bare = turned;
+    TSheetPlan bare = turned;
     bare.Seed = 6;
     bare.NoFrame = true;
     bare.DarkBackground = true;
     const struct {
         const char* Name;
-        TSheetSpec Spec;
+        TSheetPlan Plan;
         std::string Refusal; // empty: found
     } cases[] = {
         {"a sheet turned and stretched a little", turned, ""},
@@ -305,7 +305,7 @@ TEST_F(PointsTableTest, FindCornersPlacesTheFrameCornersAsPointsOneToFour)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Messages = {};
-        TSheet sheet = DrawSheet(c.Spec);
+        TSheet sheet = DrawSheet(c.Plan);
         Form->Image1->Picture().SetGraphic(std::move(sheet.Bitmap));
         Form->SetPointEntries({{"5", "6", "1000", "2000", TPointRole::Check}, {}});
         const std::vector<QStringList> before = TableRows();
@@ -337,20 +337,6 @@ TEST_F(PointsTableTest, FindCornersPlacesTheFrameCornersAsPointsOneToFour)
         EXPECT_TRUE(Form->StatusBar1->Panel(0)->text().startsWith("Corners, \u00b1"));
     }
 }
-
-// A screen of one grey, its cursor where the test puts it.
-class TGreyScreen : public TZoomScreen {
-public:
-    QPoint At;
-    QPoint CursorPos() override { return At; }
-    QSize ScreenSize() override { return {4000, 3000}; }
-    QImage Grab(const QRect& rect) override
-    {
-        QImage grey(rect.size(), QImage::Format_RGB32);
-        grey.fill(Qt::gray);
-        return grey;
-    }
-};
 
 // The mean position of the pixels of one colour.
 QPointF Centroid(const QImage& image, QRgb colour)
