@@ -55,14 +55,22 @@ bool ReadProfile(const TGreyReader& grey, bool alongRows, int u, int first, int 
 // either side, measured from a background drawn straight between the
 // pixels just beyond. Exact for a line drawn by area coverage and blurred
 // symmetrically, whatever its position within the pixels.
-std::optional<double> LineCentre(const std::vector<float>& g, int left, int right)
+std::optional<double> LineCentre(const std::vector<float>& g, int left, int right, double paper)
 {
     constexpr int Margin = 2;
     const int from = left - Margin, to = right + Margin, n = int(g.size());
     if (from - 2 < 0 || to + 2 >= n)
         return std::nullopt;
-    const double before = (g[size_t(from - 1)] + g[size_t(from - 2)]) / 2, beforeAt = from - 1.5;
-    const double after = (g[size_t(to + 1)] + g[size_t(to + 2)]) / 2, afterAt = to + 1.5;
+    double before = (g[size_t(from - 1)] + g[size_t(from - 2)]) / 2, after = (g[size_t(to + 1)] + g[size_t(to + 2)]) / 2;
+    const double beforeAt = from - 1.5, afterAt = to + 1.5;
+    // Another line a few pixels beside this one darkens the background on
+    // its side, which would pull the centre away from it: the paper on the
+    // other side stands for both.
+    const bool inkedBefore = paper - before >= LeastDarkness, inkedAfter = paper - after >= LeastDarkness;
+    if (inkedBefore && !inkedAfter)
+        before = after;
+    else if (inkedAfter && !inkedBefore)
+        after = before;
     double weight = 0, moment = 0;
     for (int i = from; i <= to; ++i) {
         const double background = before + (after - before) * (i - beforeAt) / (afterAt - beforeAt);
@@ -107,7 +115,7 @@ std::vector<TPeak> Peaks(const TProfile& profile, double low, double high, doubl
             ++right;
         for (int i = std::max(0, left - 1); i <= std::min(n - 1, right + 1); ++i)
             taken[size_t(i)] = true;
-        if (const auto centre = LineCentre(profile.Grey, left, right))
+        if (const auto centre = LineCentre(profile.Grey, left, right, paper))
             peaks.push_back({profile.First + *centre, darkness[size_t(top)], right - left + 1});
     }
     return peaks;
@@ -188,17 +196,16 @@ std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vect
     return result;
 }
 
-} // namespace
-
-std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& guess)
+// The cross-profiles along the side between its corners, leaving out a
+// stretch at either end where the crossing sides and their neighbours lie.
+std::vector<TProfile> ReadProfiles(const TGreyReader& grey, const TSideGuess& guess, int& count)
 {
     const double length = guess.To - guess.From;
     const double margin = std::max(3 * guess.Reach, 0.02 * length);
-    const int count = int(std::clamp((length - 2 * margin) / 3, 0.0, 600.0));
+    count = int(std::clamp((length - 2 * margin) / 3, 0.0, 600.0));
     if (count < 10)
-        return std::nullopt;
+        return {};
     const int halfWindow = int(std::ceil(guess.Reach)) + 12;
-
     std::vector<TProfile> profiles;
     for (int k = 0; k < count; ++k) {
         TProfile profile;
@@ -209,6 +216,66 @@ std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& 
         if (ReadProfile(grey, guess.AlongRows, u, first, 2 * halfWindow + 2, profile))
             profiles.push_back(std::move(profile));
     }
+    return profiles;
+}
+
+// The line fitted through the line nearest start in each profile, within
+// near pixels of it, with how dark and wide it usually is and the grey
+// beyond it.
+std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int count, const TSideLine& start,
+                                   double near, int outward)
+{
+    std::vector<double> us, vs, darkness, widths, beyond;
+    for (const TProfile& p : profiles) {
+        const double at = start.At(p.U);
+        const std::vector<TPeak> peaks = Peaks(p, at - near, at + near, LeastDarkness);
+        const TPeak* nearest = nullptr;
+        for (const TPeak& peak : peaks)
+            if (!nearest || std::abs(peak.Centre - at) < std::abs(nearest->Centre - at))
+                nearest = &peak;
+        if (!nearest)
+            continue;
+        us.push_back(p.U);
+        vs.push_back(nearest->Centre);
+        darkness.push_back(nearest->Height);
+        // The grey a few pixels outside the line.
+        const double from = nearest->Centre + outward * (nearest->Width / 2.0 + 3);
+        double sum = 0;
+        int summed = 0;
+        for (int d = 0; d <= 4; ++d) {
+            const int i = int(std::lround(from + outward * d)) - p.First;
+            if (i >= 0 && i < int(p.Grey.size())) {
+                sum += p.Grey[size_t(i)];
+                ++summed;
+            }
+        }
+        if (summed)
+            beyond.push_back(sum / summed);
+        widths.push_back(nearest->Width);
+    }
+    const auto line = RobustLine(us, vs, start);
+    if (!line)
+        return std::nullopt;
+    TSideFit fit;
+    fit.Line = line->Line;
+    fit.Covariance = line->Covariance;
+    fit.Profiles = count;
+    fit.Used = line->Used;
+    fit.Residual = line->Residual;
+    fit.Darkness = Median(darkness);
+    fit.Width = Median(widths);
+    fit.Beyond = Median(beyond);
+    return fit;
+}
+
+} // namespace
+
+std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& guess)
+{
+    int count = 0;
+    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
+    if (profiles.empty())
+        return std::nullopt;
 
     // First pass: in each profile the outermost line of those nearly as dark
     // as the side's usual darkness, so that a grid line running close inside
@@ -236,56 +303,87 @@ std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& 
             vs.push_back(chosen->Centre);
         }
     }
-    TSideLine start = guess.Line;
-    const auto first = RobustLine(us, vs, start);
+    const auto first = RobustLine(us, vs, guess.Line);
     if (!first)
         return std::nullopt;
-
     // Second pass: the line nearest the first fit, within a few pixels.
-    constexpr double Near = 2.5;
-    us.clear();
-    vs.clear();
-    std::vector<double> darkness, widths, beyond;
-    for (const TProfile& p : profiles) {
-        const double at = first->Line.At(p.U);
-        const std::vector<TPeak> peaks = Peaks(p, at - Near, at + Near, LeastDarkness);
-        const TPeak* nearest = nullptr;
-        for (const TPeak& peak : peaks)
-            if (!nearest || std::abs(peak.Centre - at) < std::abs(nearest->Centre - at))
-                nearest = &peak;
-        if (nearest) {
+    return FollowLine(profiles, count, first->Line, 2.5, guess.Outward);
+}
+
+std::vector<TSideFit> FitParallelLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare)
+{
+    int count = 0;
+    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
+    if (profiles.empty())
+        return {};
+    // The lines' common direction from the darkest line in each profile,
+    // looked for a little beyond the reach: the guess may lie on a line
+    // beside the side.
+    const double Wider = guess.Reach + 4;
+    std::vector<std::vector<TPeak>> found(profiles.size());
+    std::vector<double> us, vs;
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TProfile& p = profiles[k];
+        found[k] = Peaks(p, p.Predicted - Wider, p.Predicted + Wider, LeastDarkness);
+        if (!found[k].empty()) {
             us.push_back(p.U);
-            vs.push_back(nearest->Centre);
-            darkness.push_back(nearest->Height);
-            // The grey a few pixels outside the line.
-            const double from = nearest->Centre + guess.Outward * (nearest->Width / 2.0 + 3);
-            double sum = 0;
-            int count = 0;
-            for (int d = 0; d <= 4; ++d) {
-                const int i = int(std::lround(from + guess.Outward * d)) - p.First;
-                if (i >= 0 && i < int(p.Grey.size())) {
-                    sum += p.Grey[size_t(i)];
-                    ++count;
-                }
-            }
-            if (count)
-                beyond.push_back(sum / count);
-            widths.push_back(nearest->Width);
+            vs.push_back(found[k].front().Centre);
         }
     }
-    const auto second = RobustLine(us, vs, first->Line);
-    if (!second)
-        return std::nullopt;
-    TSideFit fit;
-    fit.Line = second->Line;
-    fit.Covariance = second->Covariance;
-    fit.Profiles = count;
-    fit.Used = second->Used;
-    fit.Residual = second->Residual;
-    fit.Darkness = Median(darkness);
-    fit.Width = Median(widths);
-    fit.Beyond = Median(beyond);
-    return fit;
+    const auto darkest = RobustLine(us, vs, guess.Line);
+    if (!darkest)
+        return {};
+    // Every line's distance from a line along the side, in quarter pixels:
+    // the profiles showing a line within three quarters of a pixel of each
+    // distance.
+    constexpr double Bin = 0.25;
+    const int reach = int(std::ceil(2 * Wider / Bin)) + 4;
+    auto linesAt = [&](const TSideLine& from) {
+        std::vector<int> near(size_t(2 * reach + 1), 0);
+        for (size_t k = 0; k < profiles.size(); ++k) {
+            std::vector<bool> shows(near.size(), false);
+            for (const TPeak& peak : found[k]) {
+                const int at = int(std::lround((peak.Centre - from.At(profiles[k].U)) / Bin)) + reach;
+                for (int b = std::max(0, at - 3); b <= std::min(2 * reach, at + 3); ++b)
+                    shows[size_t(b)] = true;
+            }
+            for (size_t b = 0; b < near.size(); ++b)
+                near[b] += shows[b] ? 1 : 0;
+        }
+        return near;
+    };
+    // Where the darkest line in each profile is now one line, now another,
+    // the line through them takes a direction of its own: the commonest
+    // line, followed, gives the direction they share.
+    std::vector<int> near = linesAt(darkest->Line);
+    TSideLine along = darkest->Line;
+    along.Offset += double(std::max_element(near.begin(), near.end()) - near.begin() - reach) * Bin;
+    if (const std::optional<TSideFit> commonest = FollowLine(profiles, count, along, 1.0, guess.Outward))
+        along = commonest->Line;
+    near = linesAt(along);
+    std::vector<TSideFit> lines;
+    const int least = int(std::ceil(leastShare * count));
+    for (int b = 0; b <= 2 * reach; ++b) {
+        const int n = near[size_t(b)];
+        // A line seen along half the share is followed; it is kept when
+        // followed along the whole share.
+        const bool peak = n >= least / 2 && (b == 0 || n > near[size_t(b - 1)]) &&
+                          (b == 2 * reach || n >= near[size_t(b + 1)]);
+        if (!peak)
+            continue;
+        TSideLine start = along;
+        start.Offset += (b - reach) * Bin;
+        const std::optional<TSideFit> fit = FollowLine(profiles, count, start, 1.0, guess.Outward);
+        if (fit && fit->Used >= least &&
+            std::none_of(lines.begin(), lines.end(), [&](const TSideFit& other) {
+                return std::abs(other.Line.At(other.Line.CentreU) - fit->Line.At(other.Line.CentreU)) < 1;
+            }))
+            lines.push_back(*fit);
+    }
+    std::sort(lines.begin(), lines.end(), [&](const TSideFit& a, const TSideFit& b) {
+        return guess.Outward * (a.Line.At(a.Line.CentreU) - b.Line.At(a.Line.CentreU)) > 0;
+    });
+    return lines;
 }
 
 double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to)
@@ -309,3 +407,4 @@ double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows,
     }
     return looked ? double(inked) / looked : 0.0;
 }
+

@@ -8,6 +8,7 @@
 #include <Eigen/Core>
 
 #include <optional>
+#include <vector>
 
 // A line given as v = Offset + Slope * (u - CentreU), where u runs along
 // the side (the column for the top and bottom sides, the row for the left
@@ -46,8 +47,14 @@ struct TSideFit {
 // Nullopt when too few profiles show a line where the guess puts it.
 std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& guess);
 
+// Every line along the side within reach of the guess (a grid line may
+// run beside a frame's side, inside it or outside), each followed on its own
+// along at least leastShare of the profiles: outermost first.
+std::vector<TSideFit> FitParallelLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare);
+
 // Share of the cross-profiles from u = from to u = to (beyond the side's
 // end, say) with ink where the fit puts the line, half as dark as the line
 // is along the side or darker: whether the line, or anything as dark, runs
 // there.
 double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to);
+

@@ -31,6 +31,8 @@ constexpr double LongLineShare = 0.25;
 // profiles taken, and its profiles lie this close to one straight line.
 constexpr double LeastFollowedShare = 0.6;
 constexpr double MostResidual = 1.0;
+// Lines beside a side are looked for along at least this share of it.
+constexpr double LeastSeenShare = 0.4;
 // Opposite sides of a scanned rectangle stay parallel and equally long;
 // neighbouring sides stay near a right angle.
 constexpr double MostSkewBetweenOpposites = 0.3; // degrees
@@ -55,9 +57,10 @@ public:
     std::string Text;
     // The rectangle's lines do not meet in a frame's L-shaped corners (they
     // run on past them, as a grid's, or stop short of them, as lines of two
-    // frames do): the map's frame may share a side with it or hold it, but
-    // a frame round it is likely an outer one round the map's frame with a
-    // side taken amiss.
+    // frames do), or two of them are not parallel (a grid line turned
+    // against the frame crossing it): the map's frame may share a side with
+    // it or hold it, but a frame round it is likely an outer one round the
+    // map's frame with a side taken amiss.
     bool NotFrame;
 };
 
@@ -125,84 +128,6 @@ double AngleAt(const TFrameCorner& a, const TFrameCorner& b, const TFrameCorner&
     return Degrees(std::atan2(std::abs(ux * vy - uy * vx), ux * vx + uy * vy));
 }
 
-std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad, int scale)
-{
-    const double half = (scale - 1) / 2.0;
-    auto full = [&](const TPointD& p) { return TPointD{scale * p.X + half, scale * p.Y + half}; };
-    const TPointD ul = full(quad.Corners[0]), ur = full(quad.Corners[1]), lr = full(quad.Corners[2]),
-                  ll = full(quad.Corners[3]);
-    const TFrameLine* lines[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
-    const double from[4] = {ul.X, ll.X, ul.Y, ur.Y}, to[4] = {ur.X, lr.X, ll.Y, lr.Y};
-    std::array<TSideFit, 4> fits;
-    for (int side = 0; side < 4; ++side) {
-        TSideGuess guess;
-        guess.Line = FromOverview(*lines[side], scale, (from[side] + to[side]) / 2);
-        guess.AlongRows = side == sdTop || side == sdBottom;
-        guess.Outward = side == sdTop || side == sdLeft ? -1 : 1;
-        guess.From = from[side];
-        guess.To = to[side];
-        // The overview places a line within its block, give or take a block.
-        guess.Reach = 1.5 * scale + 2;
-        const std::string name = SideNames[side];
-        auto doubt = [&](const std::optional<TSideFit>& fit) -> std::optional<TRefusal> {
-            if (!fit)
-                return TRefusal("the " + name + " side of the frame cannot be followed at full resolution");
-            if (fit->Used < LeastFollowedShare * fit->Profiles)
-                return TRefusal("the " + name + " side of the frame shows a clear line along only " +
-                                Fixed(100.0 * fit->Used / fit->Profiles, 0) + " % of its length");
-            if (fit->Residual > MostResidual)
-                return TRefusal("the " + name + " side of the frame is not straight (its line strays " +
-                                Fixed(fit->Residual, 1) + " pixels)");
-            return std::nullopt;
-        };
-        std::optional<TSideFit> fit = FitFrameSide(grey, guess);
-        if (const std::optional<TRefusal> refusal = doubt(fit)) {
-            // Profiles that take now the side, now a line running beside it
-            // outside, give a broken or crooked fit: the line the overview
-            // found, followed on its own, may be straight all along.
-            guess.Nearest = true;
-            fit = FitFrameSide(grey, guess);
-            if (doubt(fit))
-                throw *refusal;
-        }
-        for (const double u : {guess.From, guess.To})
-            if (std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
-                throw TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
-        fits[size_t(side)] = *fit;
-    }
-    return fits;
-}
-
-void CheckShape(const std::array<TFrameCorner, 4>& c)
-{
-    const double top = Distance(c[0], c[1]), bottom = Distance(c[3], c[2]);
-    const double left = Distance(c[0], c[3]), right = Distance(c[1], c[2]);
-    auto direction = [](const TFrameCorner& a, const TFrameCorner& b) { return std::atan2(b.Row - a.Row, b.Col - a.Col); };
-    const double skewTopBottom = Degrees(std::abs(direction(c[0], c[1]) - direction(c[3], c[2])));
-    const double skewLeftRight = Degrees(std::abs(direction(c[0], c[3]) - direction(c[1], c[2])));
-    if (skewTopBottom > MostSkewBetweenOpposites)
-        throw TRefusal("the top and bottom sides of the frame are not parallel (they differ by " +
-                       Fixed(skewTopBottom, 2) + " degrees)");
-    if (skewLeftRight > MostSkewBetweenOpposites)
-        throw TRefusal("the left and right sides of the frame are not parallel (they differ by " +
-                       Fixed(skewLeftRight, 2) + " degrees)");
-    if (std::abs(top - bottom) > MostLengthDifference * std::max(top, bottom))
-        throw TRefusal("the top and bottom sides of the frame differ in length by " +
-                       Fixed(100 * std::abs(top - bottom) / std::max(top, bottom), 1) + " %");
-    if (std::abs(left - right) > MostLengthDifference * std::max(left, right))
-        throw TRefusal("the left and right sides of the frame differ in length by " +
-                       Fixed(100 * std::abs(left - right) / std::max(left, right), 1) + " %");
-    for (int i = 0; i < 4; ++i) {
-        const double angle = AngleAt(c[size_t((i + 3) % 4)], c[size_t(i)], c[size_t((i + 1) % 4)]);
-        if (std::abs(angle - 90) > MostCornerSkew)
-            throw TRefusal("the frame's " + std::string(FrameCornerNames[i]) + " corner is not square (" +
-                           Fixed(angle, 1) + " degrees)");
-    }
-    const double aspect = (top + bottom) / (left + right);
-    if (aspect > MostAspect || aspect < 1 / MostAspect)
-        throw TRefusal("the frame's proportions (" + Fixed(aspect, 2) + " : 1) are not those of a map sheet");
-}
-
 // Whether the line of the side runs on past either of its ends: a frame's
 // lines end at its corners. Looked at from just clear of the crossing line,
 // over a few pixels (a grid line close inside a frame's side ends a few
@@ -232,6 +157,163 @@ bool ReachesCorners(const TGreyReader& grey, const TSideFit& side, bool alongRow
     const double last = (alongRows ? end.Col : end.Row) - atEnd.Width / 2 - 2;
     return ShareInked(grey, side, alongRows, first, first + Short) >= ReachShare &&
            ShareInked(grey, side, alongRows, last - Short, last) >= ReachShare;
+}
+
+// The corners at either end of the side, from the sides' lines.
+std::pair<TFrameCorner, TFrameCorner> SideCorners(int side, const std::array<TSideFit, 4>& fits)
+{
+    if (side == sdTop || side == sdBottom)
+        return {Corner(fits[size_t(side)], fits[sdLeft]), Corner(fits[size_t(side)], fits[sdRight])};
+    return {Corner(fits[sdTop], fits[size_t(side)]), Corner(fits[sdBottom], fits[size_t(side)])};
+}
+
+// Whether the side's line reaches its corners and stops there, as a
+// frame's does.
+bool EndsAtCorners(const TGreyReader& grey, int side, const std::array<TSideFit, 4>& fits, int scale)
+{
+    const bool alongRows = side == sdTop || side == sdBottom;
+    const auto [start, end] = SideCorners(side, fits);
+    const TSideFit& fit = fits[size_t(side)];
+    const TSideFit& atStart = fits[alongRows ? sdLeft : sdTop];
+    const TSideFit& atEnd = fits[alongRows ? sdRight : sdBottom];
+    return ReachesCorners(grey, fit, alongRows, start, end, atStart, atEnd) &&
+           !RunsOn(grey, fit, alongRows, start, end, atStart, atEnd, scale);
+}
+
+// The line of each side at full resolution. Where a grid line runs beside
+// a side, inside or outside it, the profiles may take it for the side, now
+// and then or all along: of the lines there, the side is the one that
+// reaches its corners and ends at them, the outermost if several do.
+std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad, int scale)
+{
+    const double half = (scale - 1) / 2.0;
+    auto full = [&](const TPointD& p) { return TPointD{scale * p.X + half, scale * p.Y + half}; };
+    const TPointD ul = full(quad.Corners[0]), ur = full(quad.Corners[1]), lr = full(quad.Corners[2]),
+                  ll = full(quad.Corners[3]);
+    const TFrameLine* lines[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
+    const double from[4] = {ul.X, ll.X, ul.Y, ur.Y}, to[4] = {ur.X, lr.X, ll.Y, lr.Y};
+    std::array<std::optional<TSideFit>, 4> chosen;
+    std::array<std::vector<TSideFit>, 4> others;
+    std::array<std::optional<TRefusal>, 4> refusals;
+    std::array<std::vector<TSideFit>, 4> seen;
+    for (int side = 0; side < 4; ++side) {
+        TSideGuess guess;
+        guess.Line = FromOverview(*lines[side], scale, (from[side] + to[side]) / 2);
+        guess.AlongRows = side == sdTop || side == sdBottom;
+        guess.Outward = side == sdTop || side == sdLeft ? -1 : 1;
+        guess.From = from[side];
+        guess.To = to[side];
+        // The overview places a line within its block, give or take a block.
+        guess.Reach = 1.5 * scale + 2;
+        const std::string name = SideNames[side];
+        auto doubt = [&](const std::optional<TSideFit>& fit) -> std::optional<TRefusal> {
+            if (!fit)
+                return TRefusal("the " + name + " side of the frame cannot be followed at full resolution");
+            if (fit->Used < LeastFollowedShare * fit->Profiles)
+                return TRefusal("the " + name + " side of the frame shows a clear line along only " +
+                                Fixed(100.0 * fit->Used / fit->Profiles, 0) + " % of its length");
+            if (fit->Residual > MostResidual)
+                return TRefusal("the " + name + " side of the frame is not straight (its line strays " +
+                                Fixed(fit->Residual, 1) + " pixels)");
+            for (const double u : {guess.From, guess.To})
+                if (std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
+                    return TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
+            return std::nullopt;
+        };
+        std::optional<TSideFit> fit = FitFrameSide(grey, guess);
+        refusals[size_t(side)] = doubt(fit);
+        if (refusals[size_t(side)]) {
+            // Profiles that take now the side, now a line running beside it
+            // outside, give a broken or crooked fit: the line the overview
+            // found, followed on its own, may be straight all along.
+            guess.Nearest = true;
+            fit = FitFrameSide(grey, guess);
+        }
+        if (!doubt(fit))
+            chosen[size_t(side)] = fit;
+        for (const TSideFit& line : FitParallelLines(grey, guess, LeastSeenShare)) {
+            if (!doubt(line))
+                others[size_t(side)].push_back(line);
+            seen[size_t(side)].push_back(line);
+        }
+    }
+    // A side without a line of its own takes one of the others, which needs
+    // the crossing sides' lines to tell where its corners are.
+    for (int side = 0; side < 4; ++side)
+        if (!chosen[size_t(side)] && others[size_t(side)].empty())
+            throw *refusals[size_t(side)];
+    for (int side = 0; side < 4; ++side)
+        if (!chosen[size_t(side)] &&
+            (side < sdLeft ? !chosen[sdLeft] || !chosen[sdRight] : !chosen[sdTop] || !chosen[sdBottom]))
+            throw *refusals[size_t(side)];
+    std::array<TSideFit, 4> fits;
+    for (int side = 0; side < 4; ++side)
+        fits[size_t(side)] = chosen[size_t(side)] ? *chosen[size_t(side)] : others[size_t(side)].front();
+    // Twice round, as a side's choice moves its neighbours' corners.
+    for (int round = 0; round < 2; ++round)
+        for (int side = 0; side < 4; ++side) {
+            if (chosen[size_t(side)] && EndsAtCorners(grey, side, fits, scale))
+                continue;
+            const TSideFit current = fits[size_t(side)];
+            bool replaced = false;
+            for (const TSideFit& line : others[size_t(side)]) {
+                fits[size_t(side)] = line;
+                if (EndsAtCorners(grey, side, fits, scale)) {
+                    chosen[size_t(side)] = line;
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced) {
+                if (!chosen[size_t(side)])
+                    throw *refusals[size_t(side)];
+                fits[size_t(side)] = current;
+            }
+        }
+    // A side that runs on past its corners may be a grid line running along
+    // the map's frame, and a line just outside it, too faint or too close
+    // to follow cleanly, the frame itself.
+    for (int side = 0; side < 4; ++side) {
+        if (EndsAtCorners(grey, side, fits, scale))
+            continue;
+        const TSideLine& line = fits[size_t(side)].Line;
+        const int outward = side == sdTop || side == sdLeft ? -1 : 1;
+        for (const TSideFit& other : seen[size_t(side)])
+            if (outward * (other.Line.At(line.CentreU) - line.Offset) >= 1)
+                throw TRefusal("a line runs just outside the " + std::string(SideNames[side]) +
+                               " side of the frame, which may be the map's own frame");
+    }
+    return fits;
+}
+
+void CheckShape(const std::array<TFrameCorner, 4>& c)
+{
+    const double top = Distance(c[0], c[1]), bottom = Distance(c[3], c[2]);
+    const double left = Distance(c[0], c[3]), right = Distance(c[1], c[2]);
+    auto direction = [](const TFrameCorner& a, const TFrameCorner& b) { return std::atan2(b.Row - a.Row, b.Col - a.Col); };
+    const double skewTopBottom = Degrees(std::abs(direction(c[0], c[1]) - direction(c[3], c[2])));
+    const double skewLeftRight = Degrees(std::abs(direction(c[0], c[3]) - direction(c[1], c[2])));
+    if (skewTopBottom > MostSkewBetweenOpposites)
+        throw TRefusal("the top and bottom sides of the frame are not parallel (they differ by " +
+                       Fixed(skewTopBottom, 2) + " degrees)", true);
+    if (skewLeftRight > MostSkewBetweenOpposites)
+        throw TRefusal("the left and right sides of the frame are not parallel (they differ by " +
+                       Fixed(skewLeftRight, 2) + " degrees)", true);
+    if (std::abs(top - bottom) > MostLengthDifference * std::max(top, bottom))
+        throw TRefusal("the top and bottom sides of the frame differ in length by " +
+                       Fixed(100 * std::abs(top - bottom) / std::max(top, bottom), 1) + " %");
+    if (std::abs(left - right) > MostLengthDifference * std::max(left, right))
+        throw TRefusal("the left and right sides of the frame differ in length by " +
+                       Fixed(100 * std::abs(left - right) / std::max(left, right), 1) + " %");
+    for (int i = 0; i < 4; ++i) {
+        const double angle = AngleAt(c[size_t((i + 3) % 4)], c[size_t(i)], c[size_t((i + 1) % 4)]);
+        if (std::abs(angle - 90) > MostCornerSkew)
+            throw TRefusal("the frame's " + std::string(FrameCornerNames[i]) + " corner is not square (" +
+                           Fixed(angle, 1) + " degrees)");
+    }
+    const double aspect = (top + bottom) / (left + right);
+    if (aspect > MostAspect || aspect < 1 / MostAspect)
+        throw TRefusal("the frame's proportions (" + Fixed(aspect, 2) + " : 1) are not those of a map sheet");
 }
 
 // The paper's grey within the rectangle: of the overview blocks inside it,
