@@ -1,6 +1,8 @@
 // The map-frame finder on small synthetic sheets whose corners are known,
 // one sheet of each kind it meets, and the sheets it must refuse, with why.
+#include "analysis/frame_side_fit.h"
 #include "analysis/map_frame.h"
+#include "bench/sheet_canvas.h"
 #include "bench/sheet_drawing.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +143,48 @@ TEST(MapFrame, RefusesWithTheReason)
         const TMapFrame frame = FindMapFrame(c.Bitmap ? *c.Bitmap : *sheet.Bitmap);
         EXPECT_FALSE(frame.Found) << c.Kind;
         EXPECT_EQ(frame.Refusal, c.Refusal) << c.Kind;
+    }
+}
+
+TEST(FrameSideFit, LinesBesideASide)
+{
+    // The top side of a frame, a thin line, and a grid line running beside
+    // it inside or outside, slanted by a pixel over 600: each found where it
+    // was drawn, outermost first, whichever the guess lies on.
+    constexpr double Top = 60, Slant = 1.0 / 600;
+    const struct {
+        const char* Kind;
+        double GridBelow; // pixels below the side
+        double SideOpacity;
+        bool GuessOnGrid;
+    } cases[] = {
+        {"a faint side with a darker grid line six pixels inside it", 5.8, 0.45, true},
+        {"a grid line four pixels inside, as dark as the side", 4.0, 1, false},
+        {"a grid line seven pixels outside, through the margin", -6.7, 1, false},
+    };
+    for (const auto& c : cases) {
+        TSheetCanvas canvas(640, 120, {245, 242, 235});
+        auto stroke = [&](double y, double width, const TInk& ink) {
+            canvas.Stroke({-10, y - 10 * Slant}, {650, y + 650 * Slant}, width, ink);
+        };
+        stroke(Top, 0.6, {20, 20, 20, c.SideOpacity});
+        stroke(Top + c.GridBelow, 0.5, {40, 40, 40, 0.8});
+        canvas.Blur(0.8);
+        const TGreyReader grey(canvas.Bitmap());
+        TSideGuess guess;
+        guess.Line = {(c.GuessOnGrid ? Top + c.GridBelow : Top) + 320 * Slant, Slant, 320};
+        guess.From = 0;
+        guess.To = 640;
+        guess.Reach = 6.5;
+        const std::vector<TSideFit> lines = FitParallelLines(grey, guess, 0.4);
+        ASSERT_EQ(lines.size(), 2u) << c.Kind;
+        const double outer = std::min(Top, Top + c.GridBelow), inner = std::max(Top, Top + c.GridBelow);
+        for (const auto& [fit, truth] : {std::pair{lines[0], outer}, std::pair{lines[1], inner}}) {
+            // A line a few pixels away still tilts the measured centres a
+            // little, as the sub-pixel phase changes along the side.
+            EXPECT_NEAR(fit.Line.At(320), truth + 320 * Slant, 0.3) << c.Kind;
+            EXPECT_NEAR(fit.Line.Slope, Slant, 1e-3) << c.Kind;
+        }
     }
 }
 
