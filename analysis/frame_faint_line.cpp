@@ -1,5 +1,7 @@
 #include "analysis/frame_faint_line.h"
 
+#include "analysis/median.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -20,15 +22,6 @@ constexpr double BesideFrom = 1.5, BesideTo = 2.5;
 constexpr double LeastDip = 2.5;
 constexpr int LeastPiecesShowing = 6;
 constexpr double LeastPieceShare = 0.5;
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
 
 } // namespace
 

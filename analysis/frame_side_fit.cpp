@@ -1,5 +1,7 @@
 #include "analysis/frame_side_fit.h"
 
+#include "analysis/median.h"
+
 #include <Eigen/Dense>
 
 #include <algorithm>
@@ -22,15 +24,6 @@ struct TPeak {
     double Height = 0;
     int Width = 0; // pixels darker than half the height
 };
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
 
 // The grey levels across the side at u, from v = first over count pixels;
 // false where that runs off the bitmap.
@@ -268,18 +261,13 @@ std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int co
     return fit;
 }
 
-} // namespace
-
-std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& guess)
+// The side's line in two passes. First, in each profile the outermost line
+// of those nearly as dark as the side's usual darkness, so that a grid line
+// running close inside the frame is not taken for it; or, with nearest, the
+// one nearest the guess.
+std::optional<TSideFit> FollowSide(const std::vector<TProfile>& profiles, int count, const TSideGuess& guess,
+                                   bool nearest)
 {
-    int count = 0;
-    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
-    if (profiles.empty())
-        return std::nullopt;
-
-    // First pass: in each profile the outermost line of those nearly as dark
-    // as the side's usual darkness, so that a grid line running close inside
-    // the frame is not taken for it; or else the one nearest the guess.
     std::vector<std::vector<TPeak>> found(profiles.size());
     std::vector<double> heights;
     for (size_t k = 0; k < profiles.size(); ++k) {
@@ -295,8 +283,8 @@ std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& 
         const double predicted = profiles[k].Predicted;
         for (const TPeak& peak : found[k])
             if (peak.Height >= strong &&
-                (!chosen || (guess.Nearest ? std::abs(peak.Centre - predicted) < std::abs(chosen->Centre - predicted)
-                                           : guess.Outward * (peak.Centre - chosen->Centre) > 0)))
+                (!chosen || (nearest ? std::abs(peak.Centre - predicted) < std::abs(chosen->Centre - predicted)
+                                     : guess.Outward * (peak.Centre - chosen->Centre) > 0)))
                 chosen = &peak;
         if (chosen) {
             us.push_back(profiles[k].U);
@@ -310,12 +298,11 @@ std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& 
     return FollowLine(profiles, count, first->Line, 2.5, guess.Outward);
 }
 
-std::vector<TSideFit> FitParallelLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare)
+// Every line along the side followed on its own along at least leastShare
+// of the profiles, outermost first.
+std::vector<TSideFit> ParallelLines(const std::vector<TProfile>& profiles, int count, const TSideGuess& guess,
+                                    double leastShare)
 {
-    int count = 0;
-    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
-    if (profiles.empty())
-        return {};
     // The lines' common direction from the darkest line in each profile,
     // looked for a little beyond the reach: the guess may lie on a line
     // beside the side.
@@ -384,6 +371,18 @@ std::vector<TSideFit> FitParallelLines(const TGreyReader& grey, const TSideGuess
         return guess.Outward * (a.Line.At(a.Line.CentreU) - b.Line.At(a.Line.CentreU)) > 0;
     });
     return lines;
+}
+
+} // namespace
+
+TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare)
+{
+    int count = 0;
+    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
+    if (profiles.empty())
+        return {};
+    return {FollowSide(profiles, count, guess, false), FollowSide(profiles, count, guess, true),
+            ParallelLines(profiles, count, guess, leastShare)};
 }
 
 double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to)

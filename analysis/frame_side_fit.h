@@ -26,11 +26,6 @@ struct TSideGuess {
     int Outward = -1;       // the sign of v towards the sheet's margin
     double From = 0, To = 0; // u at its two corners
     double Reach = 4;       // how far from Line the side may lie, pixels
-    // Which of the dark lines within reach a profile takes at first: the
-    // outermost of the strong ones (a grid line may run close inside a
-    // frame's side), or the one nearest Line (when another line runs along
-    // the side a little way outside it, through the margin).
-    bool Nearest = false;
 };
 
 struct TSideFit {
@@ -44,13 +39,22 @@ struct TSideFit {
     double Beyond = 0;          // usual grey a few pixels outside it
 };
 
-// Nullopt when too few profiles show a line where the guess puts it.
-std::optional<TSideFit> FitFrameSide(const TGreyReader& grey, const TSideGuess& guess);
+// The lines along a side, from one reading of its cross-profiles.
+struct TSideLines {
+    // The line each profile takes at first is the outermost of the strong
+    // ones (a grid line may run close inside a frame's side); Nearest takes
+    // the one nearest the guess instead (when another line runs along the
+    // side a little way outside it, through the margin). Nullopt when too
+    // few profiles show a line where the guess puts it.
+    std::optional<TSideFit> Outermost;
+    std::optional<TSideFit> Nearest;
+    // Every line within reach of the guess (a grid line may run beside a
+    // frame's side, inside or outside it), each followed on its own along
+    // at least leastShare of the profiles: outermost first.
+    std::vector<TSideFit> Parallel;
+};
 
-// Every line along the side within reach of the guess (a grid line may
-// run beside a frame's side, inside it or outside), each followed on its own
-// along at least leastShare of the profiles: outermost first.
-std::vector<TSideFit> FitParallelLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare);
+TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare);
 
 // Share of the cross-profiles from u = from to u = to (beyond the side's
 // end, say) with ink where the fit puts the line, half as dark as the line

@@ -220,18 +220,15 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                     return TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
             return std::nullopt;
         };
-        std::optional<TSideFit> fit = FitFrameSide(grey, guess);
-        refusals[size_t(side)] = doubt(fit);
-        if (refusals[size_t(side)]) {
-            // Profiles that take now the side, now a line running beside it
-            // outside, give a broken or crooked fit: the line the overview
-            // found, followed on its own, may be straight all along.
-            guess.Nearest = true;
-            fit = FitFrameSide(grey, guess);
-        }
+        const TSideLines lines = FitSideLines(grey, guess, LeastSeenShare);
+        refusals[size_t(side)] = doubt(lines.Outermost);
+        // Profiles that take now the side, now a line running beside it
+        // outside, give a broken or crooked fit: the line the overview
+        // found, followed on its own, may be straight all along.
+        const std::optional<TSideFit>& fit = refusals[size_t(side)] ? lines.Nearest : lines.Outermost;
         if (!doubt(fit))
             chosen[size_t(side)] = fit;
-        for (const TSideFit& line : FitParallelLines(grey, guess, LeastSeenShare)) {
+        for (const TSideFit& line : lines.Parallel) {
             if (!doubt(line))
                 others[size_t(side)].push_back(line);
             seen[size_t(side)].push_back(line);

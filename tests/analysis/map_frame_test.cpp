@@ -176,7 +176,7 @@ TEST(FrameSideFit, LinesBesideASide)
         guess.From = 0;
         guess.To = 640;
         guess.Reach = 6.5;
-        const std::vector<TSideFit> lines = FitParallelLines(grey, guess, 0.4);
+        const std::vector<TSideFit> lines = FitSideLines(grey, guess, 0.4).Parallel;
         ASSERT_EQ(lines.size(), 2u) << c.Kind;
         const double outer = std::min(Top, Top + c.GridBelow), inner = std::max(Top, Top + c.GridBelow);
         for (const auto& [fit, truth] : {std::pair{lines[0], outer}, std::pair{lines[1], inner}}) {
