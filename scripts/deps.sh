@@ -16,6 +16,8 @@ PW_PACKAGES=(
   imagemagick netpbm libtiff-tools libjpeg-turbo-progs python3 python3-pil
   xvfb xauth fonts-dejavu-core librsvg2-bin
   dpkg-dev desktop-file-utils appstream lintian man-db groff-base help2man
+  libcli11-dev nlohmann-json3-dev libtesseract-dev tesseract-ocr-eng
+  libopenjp2-7-dev libopenjp2-tools libgeotiff-dev python3-gdal poppler-utils
 )
 
 pw_install_missing() {
