@@ -2,6 +2,7 @@
 
 #include "analysis/darkness_window.h"
 #include "analysis/line_fit.h"
+#include "analysis/line_profile.h"
 #include "analysis/line_seeds.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
@@ -32,6 +33,10 @@ constexpr double MaxSigma = 0.25;
 // Two features whose distances from the position differ by less than this
 // make the click ambiguous.
 constexpr double AmbiguityMargin = 2;
+// Two lines that seem to meet nearer to the click than the feature found,
+// by more than this, but that could not be measured, may be the feature
+// meant (whose line a river or a letter spoilt), pixels.
+constexpr double FailedMargin = 0;
 // How far a crossing of two rough lines may lie from the measured one.
 constexpr double RoughError = 1.5;
 // Positions closer than this are one feature found twice.
@@ -54,6 +59,13 @@ constexpr double SagittaErrors = 4;
 // and their ink differ from the middle by this share (for half of them).
 constexpr double MaxShiftSquares = 4;
 constexpr double MaxInkSpread = 0.3;
+// How well a line's width and blur are known before it is fitted, pixels:
+// a pen's width and a scanner's blur are never exact, nor wholly unknown.
+constexpr double ShapePrior = 0.5;
+// How far the centre of a line's ink may stand from the model's centre, as
+// a share of its half-width and blur, for a misfit as large as the line's
+// darkness.
+constexpr double MisfitShare = 0.7;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
 
@@ -222,6 +234,52 @@ bool Ragged(const TFittedLine& line)
     return (measured > 0 && squares / measured > MaxShiftSquares) || spread[spread.size() / 2] > MaxInkSpread;
 }
 
+// How many times more the bins' own centres scatter about the fitted line
+// than their errors say (1 at least): a wavy pen, JPEG blocks or scanner
+// streaks move the line as a whole by as much more than the pixels' noise
+// alone would.
+double ScatterRatio(const TFittedLine& line, bool before, bool after)
+{
+    Eigen::Matrix2d normal = Eigen::Matrix2d::Zero();
+    Eigen::Vector2d right = Eigen::Vector2d::Zero();
+    int count = 0;
+    auto used = [&](const TLineBin& b) {
+        return b.Inked && !b.Outlier && b.ShiftError > 0 && (b.Along < 0 ? before : after);
+    };
+    for (const TLineBin& b : line.Bins)
+        if (used(b)) {
+            const Eigen::Vector2d f(1, b.Along);
+            const double w = 1 / (b.ShiftError * b.ShiftError);
+            normal += w * f * f.transpose();
+            right += w * f * b.Shift;
+            ++count;
+        }
+    if (count < 4 || normal.determinant() <= 0)
+        return 1;
+    const Eigen::Vector2d fit = normal.inverse() * right;
+    double chi2 = 0;
+    for (const TLineBin& b : line.Bins)
+        if (used(b)) {
+            const double r = (b.Shift - fit[0] - fit[1] * b.Along) / b.ShiftError;
+            chi2 += r * r;
+        }
+    return std::max(1.0, chi2 / (count - 2));
+}
+
+// The error of a line's centre that no residual shows: where the pixels
+// miss the model (a profile darker on one edge, JPEG's ringing, ink that
+// spreads), the centre the model finds and the middle of the ink differ by
+// up to a share of the line's half-width, in proportion to the misfit
+// beyond the noise.
+double ProfileMisfit(const TFittedLine& line, double noise)
+{
+    const double peak = line.Contrast * TLineProfile(line.Width, std::max(line.Blur, 0.3), 0).At(0).Value;
+    if (!(peak > 0))
+        return 0;
+    const double misfit = std::sqrt(std::max(0.0, line.ResidualScale * line.ResidualScale - noise * noise));
+    return MisfitShare * std::min(1.0, misfit / peak) * (0.5 * line.Width + line.Blur);
+}
+
 // A bilevel scan puts each edge of a line on a whole pixel: the centre is
 // off by a variance of 1/24 pixel squared, which averages out only as the
 // line's steps pass through every phase of the pixels, once per pixel of
@@ -290,6 +348,7 @@ TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<T
     request.Reach = reach;
     request.Rough = rough;
     request.Warm = warm;
+    request.ShapePrior = ShapePrior;
     return FitLine(FWindow, request, FNoise, FBilevel);
 }
 
@@ -461,8 +520,15 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
         jacobian.col(0) = inverse.col(k);
         jacobian.col(1) = -inverse.col(k) * AlongAt(l, origin, *at);
         Eigen::Matrix2d own;
-        own << l.OffsetVariance + (FBilevel ? StaircaseVariance(l) : 0), l.OffsetAngleCovariance,
-            l.OffsetAngleCovariance, l.AngleVariance;
+        own << l.OffsetVariance, l.OffsetAngleCovariance, l.OffsetAngleCovariance, l.AngleVariance;
+        // A bilevel line misses every smooth model by its steps, which its
+        // own variance counts instead.
+        if (FBilevel) {
+            own(0, 0) += StaircaseVariance(l);
+        } else {
+            own *= ScatterRatio(l, sides[k][0], sides[k][1]);
+            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2);
+        }
         covariance += jacobian * own * jacobian.transpose();
     }
     f.Sigma = std::sqrt(0.5 * covariance.trace());
@@ -524,7 +590,7 @@ std::optional<TSnappedFeature> TSnapper::Run()
     // be measured, may be the feature meant.
     if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
         return std::nullopt;
-    if (failedNearest < found.front().Distance - AmbiguityMargin)
+    if (failedNearest < found.front().Distance - FailedMargin)
         return std::nullopt;
     return found.front().Feature;
 }

@@ -412,7 +412,9 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
     const double variance = std::max(e.Cost / dof, floor * floor) * CorrelationFactor(e);
     const Eigen::Matrix2d a = e.Normal.topLeftCorner<2, 2>();
     const Eigen::Matrix2d b = e.Normal.topRightCorner<2, 2>();
-    const Eigen::Matrix2d d = e.Normal.bottomRightCorner<2, 2>();
+    Eigen::Matrix2d d = e.Normal.bottomRightCorner<2, 2>();
+    if (FRequest.ShapePrior > 0)
+        d += Eigen::Matrix2d::Identity() * (variance / (FRequest.ShapePrior * FRequest.ShapePrior));
     Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> eigen(d);
     Eigen::Matrix2d dPlus = Eigen::Matrix2d::Zero();
     for (int k = 0; k < 2; ++k)

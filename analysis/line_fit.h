@@ -47,6 +47,12 @@ struct TLineFitRequest {
     // The start is a full fit of this line already (from a nearby origin,
     // or with other sides): two rounds, no search from afar.
     bool Warm = false;
+    // When above 0, the standard errors take the width and blur as known to
+    // about this many pixels beforehand: where the pixels cannot tell them
+    // (a sharp line square to the pixels has no slope by its blur), their
+    // trade with the offset no longer swamps the offset's error. 0: the
+    // pixels alone.
+    double ShapePrior = 0;
 };
 
 struct TLineBin {

@@ -3,14 +3,15 @@
 // crossing is clicked at several positions up to 3 pixels off it, as a user
 // picks, and the answers are compared with the measurement.
 //
-//   snap_real [--scans FOLDER] [--verbose] [--crops FOLDER]
+//   snap_real [--scans FOLDER] [--verbose] [--crops FOLDER] [--only TEXT]
 //
 // FOLDER holds the scans with their truth: a `*_truth.txt` with `CROSS name
 // x y u_x u_y ...` lines, or a `*_crossings.csv` of `label,x,y,sigma_x,
 // sigma_y,...`. Their positions count from the top-left corner of the top-left
 // pixel; ours from its centre, hence the half pixel taken off. --verbose
 // lists every crossing; --crops writes a PPM crop of each crossing that was
-// missed or answered more than 1 pixel off.
+// missed or answered more than 1 pixel off; --only takes the crossings whose
+// sheet and name (as "s03 2710'/8405'") contain TEXT.
 #include "analysis/feature_snap.h"
 #include "imaging/format_registry.h"
 #include "platform/bitmap.h"
@@ -34,6 +35,7 @@ struct TTruth {
     std::string Name;
     double X = 0, Y = 0; // pixel-centre convention
     double Uncertainty = 0; // per axis, pixels
+    int Index = 0;          // in its file
 };
 
 struct TSheet {
@@ -94,6 +96,7 @@ std::vector<TTruth> ReadTruth(const std::string& fileName, double floor)
         t.X -= 0.5;
         t.Y -= 0.5;
         t.Uncertainty = std::max(std::sqrt(0.5 * (ux * ux + uy * uy)), floor);
+        t.Index = static_cast<int>(out.size());
         out.push_back(t);
     }
     return out;
@@ -160,7 +163,7 @@ void PrintRow(const char* label, const TTally& t)
 
 int main(int argc, char** argv)
 {
-    std::string folder = "/work/shared/scans", crops;
+    std::string folder = "/work/shared/scans", crops, only;
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -168,10 +171,12 @@ int main(int argc, char** argv)
             folder = argv[++i];
         else if (arg == "--crops" && i + 1 < argc)
             crops = argv[++i];
+        else if (arg == "--only" && i + 1 < argc)
+            only = argv[++i];
         else if (arg == "--verbose")
             verbose = true;
         else {
-            std::fprintf(stderr, "Usage: snap_real [--scans FOLDER] [--verbose] [--crops FOLDER]\n");
+            std::fprintf(stderr, "Usage: snap_real [--scans FOLDER] [--verbose] [--crops FOLDER] [--only TEXT]\n");
             return 2;
         }
     }
@@ -179,11 +184,15 @@ int main(int argc, char** argv)
     std::vector<std::pair<std::string, TTally>> tallies;
     TTally all;
     for (const TSheet& sheet : Sheets) {
-        const std::vector<TTruth> truth = ReadTruth(folder + "/" + sheet.Truth, sheet.UncertaintyFloor);
+        std::vector<TTruth> truth = ReadTruth(folder + "/" + sheet.Truth, sheet.UncertaintyFloor);
+        std::erase_if(truth, [&](const TTruth& t) {
+            return (std::string(sheet.Label) + " " + t.Name).find(only) == std::string::npos;
+        });
+        if (truth.empty())
+            continue;
         std::unique_ptr<TGraphic> graphic = LoadPictureFile(folder + "/" + sheet.Image);
         const TBitmap& scan = graphic->ViewBitmap();
         TTally tally;
-        int index = 0;
         for (const TTruth& t : truth) {
             int left = 0, top = 0;
             TBitmap crop;
@@ -193,7 +202,7 @@ int main(int argc, char** argv)
             std::string detail;
             for (int k = 0; k < Clicks; ++k) {
                 // The golden angle from click to click and crossing to crossing.
-                const double angle = (index * Clicks + k) * 2.39996323;
+                const double angle = (t.Index * Clicks + k) * 2.39996323;
                 const double cx = t.X + ClickRadii[k] * std::cos(angle), cy = t.Y + ClickRadii[k] * std::sin(angle);
                 const auto start = std::chrono::steady_clock::now();
                 const std::optional<TSnappedFeature> f = SnapToFeature(crop, cx - left, cy - top);
@@ -219,8 +228,7 @@ int main(int argc, char** argv)
                 std::printf("%s %-24s %7.1f %7.1f  %d/%d  error/sigma:%s\n", sheet.Label, t.Name.c_str(), t.X, t.Y,
                     answered, Clicks, detail.c_str());
             if (!crops.empty() && (answered < Clicks || wrong > 0))
-                SavePpm(crop, crops + "/" + sheet.Label + "_" + std::to_string(index) + ".ppm");
-            ++index;
+                SavePpm(crop, crops + "/" + sheet.Label + "_" + std::to_string(t.Index) + ".ppm");
         }
         all.Crossings += tally.Crossings;
         all.CrossingsAnswered += tally.CrossingsAnswered;
