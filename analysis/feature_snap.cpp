@@ -29,7 +29,7 @@ constexpr double MinLoneArmInk = 14;
 constexpr double CornerGap = 4;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
 // Snaps less certain than this are not trusted (a pixel is four of them).
-constexpr double MaxSigma = 0.25;
+constexpr double MaxSigma = 0.3;
 // Two features whose distances from the position differ by less than this
 // make the click ambiguous.
 constexpr double AmbiguityMargin = 2;
@@ -37,6 +37,9 @@ constexpr double AmbiguityMargin = 2;
 // by more than this, but that could not be measured, may be the feature
 // meant (whose line a river or a letter spoilt), pixels.
 constexpr double FailedMargin = 0;
+// Two features closer together than this make any click between them
+// unsure, pixels.
+constexpr double CloseFeatures = 4;
 // How far a crossing of two rough lines may lie from the measured one.
 constexpr double RoughError = 1.5;
 // Positions closer than this are one feature found twice.
@@ -57,8 +60,8 @@ constexpr double MaxSagitta = 0.15;
 constexpr double SagittaErrors = 4;
 // A line's bins may stand off it by this many squared errors on average,
 // and their ink differ from the middle by this share (for half of them).
-constexpr double MaxShiftSquares = 4;
-constexpr double MaxInkSpread = 0.3;
+constexpr double MaxShiftSquares = 9;
+constexpr double MaxInkSpread = 0.45;
 // How well a line's width and blur are known before it is fitted, pixels:
 // a pen's width and a scanner's blur are never exact, nor wholly unknown.
 constexpr double ShapePrior = 0.5;
@@ -322,7 +325,9 @@ private:
     void FindLines();
     std::vector<TBandMask> Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
-    std::optional<TCandidate> Junction(const TLinePair& pair) const;
+    // meets: whether both lines have ink at the junction (false when one
+    // of them turns out to pass it by without an arm there).
+    std::optional<TCandidate> Junction(const TLinePair& pair, bool& meets) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -441,8 +446,9 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
     return true;
 }
 
-std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) const
+std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, bool& meets) const
 {
+    meets = true;
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -492,6 +498,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
     TCandidate candidate;
     TSnappedFeature& f = candidate.Feature;
     int present = 0;
+    meets = (arms[0][0].Present || arms[0][1].Present) && (arms[1][0].Present || arms[1][1].Present);
     for (int k = 0; k < 2; ++k) {
         const int count = arms[k][0].Present + arms[k][1].Present;
         if (count == 0 || Bent(lines[k]) || Ragged(lines[k]))
@@ -527,7 +534,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
             own(0, 0) += StaircaseVariance(l);
         } else {
             own *= ScatterRatio(l, sides[k][0], sides[k][1]);
-            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2);
+            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2) + l.InkOffset * l.InkOffset;
         }
         covariance += jacobian * own * jacobian.transpose();
     }
@@ -560,9 +567,11 @@ std::optional<TSnappedFeature> TSnapper::Run()
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
             break;
-        std::optional<TCandidate> c = Junction(pair);
+        bool meets = true;
+        std::optional<TCandidate> c = Junction(pair, meets);
         if (!c) {
-            failedNearest = std::min(failedNearest, roughDistance);
+            if (meets)
+                failedNearest = std::min(failedNearest, roughDistance);
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -592,6 +601,13 @@ std::optional<TSnappedFeature> TSnapper::Run()
         return std::nullopt;
     if (failedNearest < found.front().Distance - FailedMargin)
         return std::nullopt;
+    // A second feature within a few pixels of the one found (a street's
+    // edge beside a grid line crossing the other) leaves the click unsure
+    // which of the two was meant, however near it lies to one of them.
+    const TPoint answer {found.front().Feature.Column, found.front().Feature.Row};
+    for (size_t k = 1; k < found.size(); ++k)
+        if (Distance({found[k].Feature.Column, found[k].Feature.Row}, answer) < CloseFeatures)
+            return std::nullopt;
     return found.front().Feature;
 }
 

@@ -398,6 +398,26 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
     }
     out.Width = FState.Width();
     out.Blur = FState.Blur();
+    {
+        const double reach = 0.5 * FState.Width() + 2 * FState.Blur() + 1;
+        double inkMoment = 0, ink = 0, modelMoment = 0, model = 0;
+        for (const TBinState& bin : FBins) {
+            if (!bin.Geometry)
+                continue;
+            for (int i = bin.First; i < bin.End; ++i) {
+                const double d = c * FPixels[i].X + s * FPixels[i].Y - FState.Offset();
+                if (std::fabs(d) > reach || i >= static_cast<int>(FShape.size()))
+                    continue;
+                const double m = bin.Amplitude * FShape[i];
+                inkMoment += (m + e.Residuals[i]) * d;
+                ink += m + e.Residuals[i];
+                modelMoment += m * d;
+                model += m;
+            }
+        }
+        if (ink > 0 && model > 0)
+            out.InkOffset = (turned ? -1 : 1) * (inkMoment / ink - modelMoment / model);
+    }
     out.Contrast = FContrast;
     out.ResidualScale = FScale;
 

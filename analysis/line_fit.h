@@ -77,6 +77,12 @@ struct TFittedLine {
     double OffsetVariance = 0; // of the line's distance from the origin
     double AngleVariance = 0;  // radians squared
     double OffsetAngleCovariance = 0;
+    // How far the middle of the line's darkness (its centroid across the
+    // line, over the inked bins) stands from the fitted centre along the
+    // normal, pixels: a profile darker on one edge, or ringing on one side,
+    // puts the two apart, and which of them is "the line" is then a matter
+    // of definition.
+    double InkOffset = 0;
     std::vector<TLineBin> Bins; // ordered along the line
 };
 
