@@ -56,7 +56,7 @@ constexpr double SameLineAngle = 1.5 * M_PI / 180;
 constexpr double SameLineOffset = 1.5;
 // A bent line (a contour) moves its middle by more than this against its
 // ends, over the length fitted, pixels; and by more than this many errors.
-constexpr double MaxSagitta = 0.15;
+constexpr double MaxSagitta = 0.25;
 constexpr double SagittaErrors = 4;
 // A line's bins may stand off it by this many squared errors on average,
 // and their ink differ from the middle by this share (for half of them).
@@ -69,6 +69,9 @@ constexpr double ShapePrior = 0.5;
 // a share of its half-width and blur, for a misfit as large as the line's
 // darkness.
 constexpr double MisfitShare = 0.7;
+// The least blur a line's errors are worked out with, pixels: a sharper
+// profile than the pixels can tell lets a hairline's position slide.
+constexpr double ErrorBlur = 0.3;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
 
@@ -354,6 +357,7 @@ TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<T
     request.Rough = rough;
     request.Warm = warm;
     request.ShapePrior = ShapePrior;
+    request.ErrorBlur = ErrorBlur;
     return FitLine(FWindow, request, FNoise, FBilevel);
 }
 

@@ -513,7 +513,16 @@ TFittedLine TFitter::Run()
             std::fabs(FState.Angle() - before.Angle()) * reach < Settled)
             break;
     }
+    TMatrix4 errorNormal;
+    const bool blurred = FState.Blur() < FRequest.ErrorBlur;
+    if (blurred) {
+        TState softer = FState;
+        softer.Q[3] = FRequest.ErrorBlur;
+        errorNormal = Evaluate(softer, true).Normal;
+    }
     current = Evaluate(FState, true);
+    if (blurred)
+        current.Normal = errorNormal;
     return Result(current);
 }
 

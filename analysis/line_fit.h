@@ -53,6 +53,11 @@ struct TLineFitRequest {
     // trade with the offset no longer swamps the offset's error. 0: the
     // pixels alone.
     double ShapePrior = 0;
+    // The least blur the standard errors are worked out with, pixels (0:
+    // the fitted blur). A fitted profile sharper than the pixels' spacing
+    // can slide between two samples without changing either, and its slopes
+    // then say nothing of how well the line's position is known.
+    double ErrorBlur = 0;
 };
 
 struct TLineBin {
