@@ -217,6 +217,46 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
     }
 }
 
+// Crops of real scans around measured crossings (tests/data/snap/README.md):
+// clicks up to 3 pixels off; each answer within the tolerance of the
+// measurement (from snap_real: its largest error on that sheet) and within
+// three stated errors plus 0.05 pixel and twice the measurement's own
+// uncertainty; at least so many of the four clicks answered.
+TEST(FeatureSnap, RealScanCropsAnsweredRightAndHonestly)
+{
+    struct TCropCase {
+        const char* File;
+        double X, Y, Uncertainty;
+        int Answers;
+        double Tolerance;
+    } cases[] = {
+        {"s01_right_2425.bmp", 50.14, 50.28, 0.12, 4, 0.5},
+        {"s03_2710_8405.bmp", 49.57, 50.33, 0.12, 0, 0.4},
+        {"s03_bottom_8410.bmp", 50.07, 49.66, 0.16, 4, 0.4},
+        {"s04_E21_N51.bmp", 49.80, 50.30, 0.10, 0, 0.2},
+        {"s05_0d30W_29d30N.bmp", 49.78, 49.99, 0.15, 3, 0.6},
+        {"s07_122d30W_37d45N.bmp", 50.00, 50.00, 0.05, 4, 0.05},
+    };
+    const double clicks[4][2] = {{1.5, -1}, {-2, 0.7}, {0.5, 2.5}, {-1, -2.2}};
+    for (const TCropCase& c : cases) {
+        SCOPED_TRACE(c.File);
+        TBitmap crop;
+        TFileStream stream(pwtest::DataPath(std::string("snap/") + c.File), fmOpenRead);
+        crop.LoadFromStream(stream);
+        int answers = 0;
+        for (const auto& click : clicks) {
+            const std::optional<TSnappedFeature> f = SnapToFeature(crop, c.X + click[0], c.Y + click[1]);
+            if (!f)
+                continue;
+            ++answers;
+            const double error = std::hypot(f->Column - c.X, f->Row - c.Y);
+            EXPECT_LE(error, c.Tolerance);
+            EXPECT_LE(error, 3 * f->Sigma + 0.05 + 2 * c.Uncertainty);
+        }
+        EXPECT_GE(answers, c.Answers);
+    }
+}
+
 TEST(FeatureSnap, SampleMapGridCrossingsWithinATenthOfAPixel)
 {
     // samples/make_sample_map.py draws a one-pixel grid line on every 100th
