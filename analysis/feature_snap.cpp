@@ -28,7 +28,7 @@ constexpr double MinLoneArmInk = 14;
 // other line: two lines that merely point at each other make no corner.
 constexpr double CornerGap = 4;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
-// Snaps less certain than this are not trusted (a pixel is four of them).
+// Snaps less certain than this are not trusted (a pixel is three of them).
 constexpr double MaxSigma = 0.3;
 // Two features whose distances from the position differ by less than this
 // make the click ambiguous.
