@@ -317,6 +317,7 @@ private:
     struct TCandidate {
         TSnappedFeature Feature; // in window coordinates
         double Distance = 0;
+        size_t Lines[2] = {0, 0};
     };
     struct TLinePair {
         size_t First, Second;
@@ -546,6 +547,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, bo
     f.Column = at->X;
     f.Row = at->Y;
     candidate.Distance = Distance(*at, FClick);
+    candidate.Lines[0] = pair.First;
+    candidate.Lines[1] = pair.Second;
     if (!(f.Sigma <= MaxSigma) || candidate.Distance > FOptions.Radius)
         return std::nullopt;
     return candidate;
@@ -612,6 +615,26 @@ std::optional<TSnappedFeature> TSnapper::Run()
     for (size_t k = 1; k < found.size(); ++k)
         if (Distance({found[k].Feature.Column, found[k].Feature.Row}, answer) < CloseFeatures)
             return std::nullopt;
+    // So does a line running a few pixels beside one of the feature's and
+    // crossing its other line there too, measured or not.
+    for (int side = 0; side < 2; ++side) {
+        const TFittedLine& line = FLines[found.front().Lines[side]];
+        const TFittedLine& other = FLines[found.front().Lines[1 - side]];
+        for (size_t k = 0; k < FLines.size(); ++k) {
+            if (k == found.front().Lines[0] || k == found.front().Lines[1] || SameLine(FLines[k], line, answer))
+                continue;
+            double da = std::fabs(FLines[k].Line.NormalAngle - line.Line.NormalAngle);
+            da = std::min(da, M_PI - da);
+            const std::optional<TPoint> there = Intersect(FLines[k].Line, other.Line);
+            // Apart by more than their half-widths and a pixel: a second line,
+            // not an edge of this one.
+            const double apart = std::fabs(std::cos(FLines[k].Line.NormalAngle) * answer.X +
+                std::sin(FLines[k].Line.NormalAngle) * answer.Y - FLines[k].Line.Distance);
+            if (da < AlongsideAngle && there && Distance(*there, answer) < CloseFeatures &&
+                apart > 0.5 * (FLines[k].Width + line.Width) + 1)
+                return std::nullopt;
+        }
+    }
     return found.front().Feature;
 }
 
