@@ -26,7 +26,9 @@
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/overview_pyramid.h"
+#include "app/point_list.h"
 #include "app/points_panel.h"
+#include "app/save_command.h"
 #include "app/view_geometry.h"
 #include "app/zoom_window.h"
 #include "imaging/format_registry.h"
@@ -171,7 +173,7 @@ void ClickPicture(TForm1& form, QPointF pixel, Qt::KeyboardModifiers keys = {})
 void SnapEveryPoint(TForm1& form)
 {
     const QPointF offsets[] = {{2, -1}, {-1, 2}, {1, 1}, {-2, -1}, {1, 2}, {-1, -2}, {1, -2}, {-2, 1}, {2, 0}};
-    const std::vector<TPointEntry> entries = form.PointEntries();
+    const std::vector<TPointEntry> entries = form.Points->Entries();
     for (size_t i = 0; i < entries.size(); ++i) {
         double col = 0, row = 0;
         if (!ReadPixel(entries[i], col, row))
@@ -221,7 +223,7 @@ void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList
         form.move(0, 0);
     }
     if (!pointsFile.isEmpty()) {
-        RunGuarded([&] { form.LoadGcpPointsFile(pointsFile.toStdString()); });
+        RunGuarded([&] { LoadGcpPointsFile(form, pointsFile.toStdString()); });
         if (!transform.isEmpty())
             form.PointsPanel->SetTransform(transform);
         if (snapPoints) {
