@@ -7,6 +7,7 @@
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/image_view.h"
+#include "app/load_progress.h"
 #include "app/message_service.h"
 #include "app/panel_host.h"
 #include "app/point_list.h"
@@ -18,20 +19,17 @@
 #include "app/two_point_view.h"
 #include "app/view_navigator.h"
 #include "app/zoom_window.h"
-#include "georef/dialog_filters.h"
 #include "imaging/loaded_picture.h"
+#include "georef/dialog_filters.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -47,12 +45,6 @@ namespace {
 constexpr int kClientWidth = 579;
 constexpr int kClientHeight = 424;
 constexpr int kMessageSlots = 11;
-// Progress handlers let the window repaint at most this often.
-constexpr int kPumpIntervalMs = 100;
-// The progress bar takes a new value at most this often while a stage runs
-// (the first value after a stage starts always): each new value repaints
-// it at once, which costs about half a millisecond every time.
-constexpr int kBarIntervalMs = 50;
 
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kOpenFolderKey = QStringLiteral("open/folder");
@@ -103,13 +95,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 TForm1::~TForm1()
 {
     FormDestroy();
-    Image1->Picture().OnProgress = nullptr;
     if (MainForm() == this)
         SetMainForm(nullptr);
 }
 
 void TForm1::BuildWorkbench()
 {
+    Progress = std::make_unique<TLoadProgress>(*Image1, *StatusBar1,
+                                               [this](const QString& text, const QString& tip) { ShowStatus(text, tip); });
     Points = new TPointList(this);
     Fit = new TFitMonitor(*Points, this);
     Fit->ImageSize = [this] { return TImageSize{Image1->Picture().Width(), Image1->Picture().Height()}; };
@@ -160,13 +153,6 @@ void TForm1::ConnectHandlers()
     // No other picture while a finder reads this one.
     for (const auto& finder : Finders)
         connect(finder.get(), &TFinderTool::runningChanged, SpeedButton2, &QWidget::setDisabled);
-    connect(Image1, &TImageView::decodeBusy, this, [this](bool busy) {
-        SetBusy(busy);
-        if (!busy)
-            ReportEarlyEnd();
-    });
-    Image1->Picture().OnProgress = [this](TGraphic*, TProgressStage stage, uint8_t percent, bool, const TRect&,
-                                          const std::string& text) { PictureProgress(stage, percent, text); };
 }
 
 void TForm1::FormCreate()
@@ -242,7 +228,7 @@ void TForm1::OpenImageFile(const QString& fileName)
         TForm1* Form;
         ~TEnd()
         {
-            Form->SetBusy(false);
+            Form->Progress->SetBusy(false);
             Form->SpeedButton2->setEnabled(true);
         }
     } end{this};
@@ -251,22 +237,8 @@ void TForm1::OpenImageFile(const QString& fileName)
     Image1->OpenPicture(QFile::encodeName(fileName).toStdString(), Image1->Picture().OnProgress, RequireImage);
     OpenDialog1.InitialDir = QFileInfo(fileName).absolutePath();
     Settings().setValue(kOpenFolderKey, OpenDialog1.InitialDir);
-    FEarlyEndReported = nullptr;
     ShowStatus(MessageTable[0] + QStringLiteral(" 1.3 (01.2007)"), QString());
-    ReportEarlyEnd();
-}
-
-void TForm1::ReportEarlyEnd()
-{
-    // A JPEG knows only once it is decoded (at its first paint), so this also
-    // runs when a decode ends; each picture is reported once.
-    TGraphic* graphic = Image1->Picture().Graphic();
-    if (!graphic || !graphic->EndedEarly() || graphic == FEarlyEndReported)
-        return;
-    FEarlyEndReported = graphic;
-    const QString notice = QString::fromStdString(EarlyEndNotice(*graphic));
-    ShowStatus(QStringLiteral("Ends early at row %1").arg(graphic->EarlyEndRow()), notice);
-    MessageService().ShowNotice(notice);
+    Progress->Opened();
 }
 
 void TForm1::SpeedButton3Click()
@@ -348,37 +320,6 @@ void TForm1::ShowStatus(const QString& text, const QString& tip)
 {
     StatusBar1->Panel(0)->setText(text);
     StatusBar1->Panel(0)->setToolTip(tip);
-}
-
-void TForm1::PictureProgress(TProgressStage stage, int percent, const std::string& text)
-{
-    QProgressBar* bar = StatusBar1->ProgressBar();
-    if (stage == psEnding) {
-        SetBusy(false);
-        return;
-    }
-    if (stage != psRunning || !FLastBarValue.isValid() || FLastBarValue.elapsed() >= kBarIntervalMs) {
-        bar->setValue(qBound(0, percent, 100));
-        if (stage == psRunning)
-            FLastBarValue.restart();
-        else
-            FLastBarValue.invalidate();
-    }
-    bar->setFormat(text.empty() ? QStringLiteral("%p%") : QString::fromStdString(text) + QStringLiteral(" %p%"));
-    const bool appearing = bar->isHidden();
-    if (appearing)
-        bar->show();
-    if (appearing || !FLastPump.isValid() || FLastPump.elapsed() >= kPumpIntervalMs) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        FLastPump.restart();
-    }
-}
-
-void TForm1::SetBusy(bool busy)
-{
-    if (!busy)
-        StatusBar1->ProgressBar()->hide();
-    FLastPump.invalidate();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -5,9 +5,7 @@
 #include "app/cursor_readout.h"
 #include "app/file_dialogs.h"
 #include "app/form_controls.h"
-#include "platform/graphic.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -23,6 +21,7 @@ class TFinderTool;
 class TFitMonitor;
 class TForm2;
 class TGeorefBar;
+class TLoadProgress;
 class THelpHook;
 class TPanelHost;
 class TPointList;
@@ -80,6 +79,7 @@ public:
     TSaveDialog SaveDialog1;    // save target
 
     // The workbench: every point, their fit, the tools and the panels.
+    std::unique_ptr<TLoadProgress> Progress;
     TPointList* Points;
     TFitMonitor* Fit;
     std::unique_ptr<TClickTool> PickTool, SnapTool;
@@ -114,13 +114,7 @@ private:
     void BuildWorkbench();
     void ConnectHandlers();
     void ShowStatus(const QString& text, const QString& tip);
-    void PictureProgress(TProgressStage stage, int percent, const std::string& text);
-    void SetBusy(bool busy);
-    void ReportEarlyEnd();
 
     std::unique_ptr<THelpHook> FHelpHook;
-    QElapsedTimer FLastPump;
-    QElapsedTimer FLastBarValue;
-    const void* FEarlyEndReported = nullptr;
     bool FCentred = false;
 };
