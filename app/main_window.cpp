@@ -1,41 +1,32 @@
 #include "app/main_window.h"
 
 #include "app/application.h"
-#include "app/cursor_readout.h"
-#include "app/fit_monitor.h"
 #include "app/georef_bar.h"
 #include "app/help_hook.h"
 #include "app/html_help.h"
 #include "app/image_view.h"
 #include "app/load_progress.h"
 #include "app/message_service.h"
-#include "app/panel_host.h"
-#include "app/point_list.h"
 #include "app/point_markers.h"
 #include "app/points_panel.h"
 #include "app/save_command.h"
 #include "app/tools/finder_tools.h"
 #include "app/tools/snap_tool.h"
 #include "app/two_point_view.h"
-#include "app/view_navigator.h"
 #include "app/zoom_window.h"
 #include "imaging/loaded_picture.h"
 #include "georef/dialog_filters.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSettings>
 #include <QToolButton>
-#include <QUrl>
 
 #include <filesystem>
 #include <system_error>
@@ -46,21 +37,11 @@ constexpr int kClientWidth = 579;
 constexpr int kClientHeight = 424;
 constexpr int kMessageSlots = 11;
 
-const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kOpenFolderKey = QStringLiteral("open/folder");
-const QString kPointsPanel = QStringLiteral("Points");
 
 QSettings Settings()
 {
     return QSettings(QStringLiteral("Pinwright"), QStringLiteral("pinwright"));
-}
-
-// The one local file of a drop, or nothing.
-QString DroppedFile(const QMimeData* data)
-{
-    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().first().isLocalFile())
-        return {};
-    return data->urls().first().toLocalFile();
 }
 
 template <class Widget, class Signal, class Handler>
@@ -71,7 +52,7 @@ void Guard(TForm1* form, Widget* widget, Signal signal, Handler handler)
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent)
+TForm1::TForm1(QWidget* parent) : TDeskWindow(parent)
 {
     setWindowTitle(kApplicationTitle);
     setFont(WorkbenchFont());
@@ -128,8 +109,8 @@ void TForm1::BuildWorkbench()
     ZoomBox = Navigator->ZoomBox();
     std::tie(CrsEdit, CrsNameLabel, RotateCheck, SnapCheck, CheckLabel) =
         std::tie(Bar->CrsEdit, Bar->CrsNameLabel, Bar->RotateCheck, Bar->SnapCheck, Bar->CheckLabel);
-    PointsButton = Panels->Button(kPointsPanel);
-    PointsPanel = qobject_cast<TPointsPanel*>(Panels->Panel(kPointsPanel));
+    PointsButton = Panels->Button(QStringLiteral("Points"));
+    PointsPanel = qobject_cast<TPointsPanel*>(Panels->Panel(QStringLiteral("Points")));
     Fit->Update();
 }
 
@@ -190,11 +171,6 @@ void TForm1::RadioButton1Click()
 void TForm1::RadioButton2Click()
 {
     SelectPoint(2);
-}
-
-void TForm1::SelectPoint(int number)
-{
-    Points->Select(number);
 }
 
 void TForm1::Image1MouseDown(int x, int y)
@@ -291,71 +267,20 @@ void TForm1::SetZoomWindow(TForm2* form)
         Form2->SetPicture(Image1, Image1);
 }
 
-void TForm1::ZoomTo(int level)
-{
-    Navigator->ZoomTo(level);
-}
-
-int TForm1::ZoomLevel() const
-{
-    return Navigator->Level();
-}
-
-void TForm1::ShowPointsTable(bool shown)
-{
-    Panels->Show(kPointsPanel, shown);
-}
-
-bool TForm1::FindingCorners() const
-{
-    return Finders.front()->Running();
-}
-
-bool TForm1::Assessing() const
-{
-    return Fit->Assessing();
-}
-
 void TForm1::ShowStatus(const QString& text, const QString& tip)
 {
     StatusBar1->Panel(0)->setText(text);
     StatusBar1->Panel(0)->setToolTip(tip);
 }
 
-void TForm1::closeEvent(QCloseEvent* event)
+bool TForm1::TakesDrops() const
 {
-    Settings().setValue(kGeometryKey, saveGeometry());
-    QWidget::closeEvent(event);
-    if (event->isAccepted())
-        emit closed();
-}
-
-void TForm1::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    if (FCentred)
-        return;
-    FCentred = true;
-    const QByteArray geometry = Settings().value(kGeometryKey).toByteArray();
-    if (!geometry.isEmpty() && restoreGeometry(geometry))
-        return;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-}
-
-void TForm1::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (!DroppedFile(event->mimeData()).isEmpty() && SpeedButton2->isEnabled())
-        event->acceptProposedAction();
+    return SpeedButton2->isEnabled();
 }
 
 // As Open with the dropped name confirmed in the dialog, under the dialog
 // entry of its type, so that Save converts it as such.
-void TForm1::dropEvent(QDropEvent* event)
+void TForm1::Dropped(const QString& fileName)
 {
-    const QString fileName = DroppedFile(event->mimeData());
-    if (fileName.isEmpty() || !SpeedButton2->isEnabled())
-        return;
-    event->acceptProposedAction();
     RunGuarded([&] { OpenFile(fileName); });
 }

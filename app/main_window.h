@@ -3,11 +3,16 @@
 // and their handlers, wired to the point list, the fit monitor, the tools
 // and the panels, which do the work.
 #include "app/cursor_readout.h"
+#include "app/desk_window.h"
 #include "app/file_dialogs.h"
+#include "app/fit_monitor.h"
 #include "app/form_controls.h"
+#include "app/panel_host.h"
+#include "app/point_list.h"
+#include "app/tools/finder_tool.h"
+#include "app/view_navigator.h"
 
 #include <QStringList>
-#include <QWidget>
 
 #include <memory>
 #include <string>
@@ -16,21 +21,15 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QToolButton;
 class TClickTool;
-class TFinderTool;
-class TFitMonitor;
 class TForm2;
 class TGeorefBar;
-class TLoadProgress;
 class THelpHook;
-class TPanelHost;
-class TPointList;
+class TLoadProgress;
 class TPointsPanel;
-class QToolButton;
-class TViewNavigator;
 
-
-class TForm1 : public QWidget, public TForm1Controls {
+class TForm1 : public TDeskWindow, public TForm1Controls {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -61,12 +60,12 @@ public:
     void OpenFile(const QString& fileName);
     // Loads a picture as Open does once the dialog has given the name.
     void OpenImageFile(const QString& fileName);
-    void ZoomTo(int level);
-    int ZoomLevel() const;
-    void ShowPointsTable(bool shown);
-    void SelectPoint(int number);
-    bool FindingCorners() const;
-    bool Assessing() const;
+    void ZoomTo(int level) { Navigator->ZoomTo(level); }
+    int ZoomLevel() const { return Navigator->Level(); }
+    void ShowPointsTable(bool shown) { Panels->Show(QStringLiteral("Points"), shown); }
+    void SelectPoint(int number) { Points->Select(number); }
+    bool FindingCorners() const { return Finders.front()->Running(); }
+    bool Assessing() const { return Fit->Assessing(); }
 
     // State.
     QStringList MessageTable;   // at least 11 slots, the lines of Memo1 first
@@ -101,14 +100,9 @@ public:
 
     TForm2* Form2 = nullptr;
 
-signals:
-    void closed();
-
 protected:
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
+    bool TakesDrops() const override;
+    void Dropped(const QString& fileName) override;
 
 private:
     void BuildWorkbench();
@@ -116,5 +110,4 @@ private:
     void ShowStatus(const QString& text, const QString& tip);
 
     std::unique_ptr<THelpHook> FHelpHook;
-    bool FCentred = false;
 };
