@@ -1,17 +1,15 @@
 #include "app/panel_kinds.h"
 
-#include "app/points_panel.h"
+#define PW_PANEL(name, tip, make) QWidget* make(const TWorkbench& workbench);
+#include "app/panel_list.def"
+#undef PW_PANEL
 
 namespace {
 
-template <class TPanel>
-QWidget* Make(const TWorkbench& workbench)
-{
-    return new TPanel(workbench);
-}
-
 const TPanelKind kPanels[] = {
-    {QStringLiteral("Points"), QStringLiteral("Shows or hides the table of the control points"), Make<TPointsPanel>},
+#define PW_PANEL(name, tip, make) {QStringLiteral(name), QStringLiteral(tip), make},
+#include "app/panel_list.def"
+#undef PW_PANEL
 };
 
 } // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The panels under the image view, each shown and hidden by a button of its
-// own in the top bar and remembered between runs. A panel is one widget
-// class that takes the workbench; it becomes one row of the table.
+// own in the top bar and remembered between runs. A panel is one file: a
+// widget that takes the workbench and a function that makes it, named in
+// one line of panel_list.def.
 #include "app/workbench.h"
 
 #include <QString>

@@ -41,6 +41,11 @@ QString MethodTip(const TFitMethod& method, const QString& name)
 
 } // namespace
 
+QWidget* MakePointsPanel(const TWorkbench& workbench)
+{
+    return new TPointsPanel(workbench);
+}
+
 TPointsPanel::TPointsPanel(const TWorkbench& workbench, QWidget* parent) : QWidget(parent), FWorkbench(workbench)
 {
     BuildButtons(workbench);
