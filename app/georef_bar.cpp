@@ -40,6 +40,7 @@ TGeorefBar::TGeorefBar(TFitMonitor& fit, QWidget* parent) : QWidget(parent), FFi
                                          "fraction of a pixel; hold Shift while clicking to place a point on the "
                                          "whole pixel clicked"));
     CheckLabel = new QLabel(this);
+    CheckLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     PanelButtons = new QHBoxLayout;
     PanelButtons->setSpacing(4);
     auto* switches = new QHBoxLayout;
@@ -70,7 +71,8 @@ void TGeorefBar::BuildCrsRow(QHBoxLayout* row)
     CrsEdit->setPlaceholderText(QStringLiteral("EPSG code"));
     CrsEdit->setToolTip(QStringLiteral("Coordinate reference system: an EPSG code or its name"));
     CrsNameLabel = new QLabel(this);
-    CrsNameLabel->setMinimumWidth(0);
+    // A long name or check is cut at the window's edge; it never widens the window.
+    CrsNameLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row->setSpacing(4);
     row->addWidget(CrsCaption);
     row->addWidget(CrsEdit);
