@@ -47,14 +47,13 @@ QString FitDetails(const TSaveRequest& request, const TFitQuality& quality)
 // distances and scale) instead of residuals, which are zero.
 bool ChecksTwoPoints(const TSaveRequest& request)
 {
-    return request.Points.size() == 2 &&
-           (request.Fit.Method == TwoPointFitName || request.Fit.Method == SimilarityFitName);
+    return request.Points.size() == 2 && FindFitMethod(request.Fit.Method).FirstTwoOnly;
 }
 
 } // namespace
 
 TFitMonitor::TFitMonitor(TPointList& points, QObject* parent)
-    : QObject(parent), FPoints(points), FTransform(Text(std::string(TwoPointFitName)))
+    : QObject(parent), FPoints(points), FTransform(Text(std::string(DefaultFitMethod().Name)))
 {
     connect(&FPoints, &TPointList::changed, this, &TFitMonitor::Update);
 }

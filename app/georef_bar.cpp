@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/fit_monitor.h"
+#include "georef/fit_methods.h"
 #include "platform/exceptions.h"
 
 #include <QCheckBox>
@@ -24,6 +25,11 @@ QSettings Settings()
 QString Name(std::string_view name)
 {
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+bool Rotated(const QString& transform)
+{
+    return FindFitMethod(transform.toStdString()).DefaultFor == TFitDefault::Rotated;
 }
 
 } // namespace
@@ -59,7 +65,7 @@ TGeorefBar::TGeorefBar(TFitMonitor& fit, QWidget* parent) : QWidget(parent), FFi
     connect(RotateCheck, &QCheckBox::toggled, this, &TGeorefBar::RotateToggled);
     connect(&FFit, &TFitMonitor::updated, this, &TGeorefBar::FitUpdated);
     connect(&FFit, &TFitMonitor::settingsChanged, this,
-            [this] { RotateCheck->setChecked(FFit.Transform() == Name(SimilarityFitName)); });
+            [this] { RotateCheck->setChecked(Rotated(FFit.Transform())); });
     SetCrs(Settings().value(kCrsKey).toString());
 }
 
@@ -79,13 +85,14 @@ void TGeorefBar::BuildCrsRow(QHBoxLayout* row)
     row->addWidget(CrsNameLabel, 1);
 }
 
-// Rotation is the similarity of the table: the two stay in step.
+// The rotation switch is the table's choice for two points with rotation:
+// the two stay in step.
 void TGeorefBar::RotateToggled(bool rotate)
 {
     if (rotate)
-        FFit.SetTransform(Name(SimilarityFitName));
-    else if (FFit.Transform() == Name(SimilarityFitName))
-        FFit.SetTransform(Name(TwoPointFitName));
+        FFit.SetTransform(Name(DefaultFitMethod(TFitDefault::Rotated).Name));
+    else if (Rotated(FFit.Transform()))
+        FFit.SetTransform(Name(DefaultFitMethod(TFitDefault::Plain).Name));
 }
 
 void TGeorefBar::FitUpdated()

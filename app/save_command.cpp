@@ -63,7 +63,7 @@ void WriteWorldFile(TForm1& form)
 
     TExportSource source;
     source.FileName = FileName(form.OpenDialog1.FileName);
-    source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, source.FileName);
+    source.Format = OpenFilterFormat(form.OpenDialog1.FilterIndex, source.FileName);
     const TSaveRequest request = BuildSaveRequest(form.Points->ReadAll(), options, FileName(form.SaveDialog1.FileName),
                                                   static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);
 
