@@ -18,11 +18,12 @@
 #include <vector>
 
 const char* const FrameCornerNames[4] = {"UL", "UR", "LR", "LL"};
+const char* const FrameSideNames[4] = {"top", "bottom", "left", "right"};
 
 namespace {
 
 enum TSide { sdTop, sdBottom, sdLeft, sdRight };
-const char* const SideNames[4] = {"top", "bottom", "left", "right"};
+const char* const* const SideNames = FrameSideNames;
 
 // Lines that can be a side of the frame are inked along this share of the
 // overview's width (or height).
