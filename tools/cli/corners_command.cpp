@@ -2,11 +2,12 @@
 // The four corners of the sheet's map frame, one line each, "UL COL ROW
 // SIGMA" then UR, LR and LL (three decimals; integer positions are pixel
 // centres, SIGMA the standard error of each coordinate), or status 1 and
-// why no frame was found.
+// why no frame was found. How far each side bows goes to standard error.
 #include "tools/cli/auto_corners.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/command_line.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -47,6 +48,10 @@ can be trusted, 2 a usage error.)");
                           corner.Sigma);
             std::cout << line;
         }
+        // How far each side bows off its chord, for the eye: on standard error.
+        auto tenths = [&](int side) { return std::round(frame.Bow[size_t(side)] * 10) / 10 + 0.0; }; // no "-0.0"
+        std::fprintf(stderr, "bow: top %+.1f, bottom %+.1f, left %+.1f, right %+.1f pixels\n", tenths(0), tenths(1),
+                     tenths(2), tenths(3));
         return 0;
     }
 
