@@ -8,5 +8,7 @@ int RunGeorefCommand(int argc, char** argv);
 int RunCheckCommand(int argc, char** argv);
 int RunCornersCommand(int argc, char** argv);
 int RunSnapCommand(int argc, char** argv);
+// Every crossing of a printed grid or graticule as a control point (grid_command.cpp).
+int RunGridCommand(int argc, char** argv);
 // georef --batch LIST: the georef command once per sheet (batch_command.cpp).
 int RunBatchCommand(int argc, char** argv);

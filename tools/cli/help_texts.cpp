@@ -27,6 +27,8 @@ Commands:
             fraction of a pixel (status 1 when there is none)
   corners   the four corners of a scanned sheet's map frame, found on
             the picture
+  grid      every crossing of a printed grid or graticule as a control
+            point, numbered from one known crossing and fitted
 
 --threads N decodes a picture on up to N threads (1 to 256; default: the
 environment variable PINWRIGHT_THREADS, else one per processor).
@@ -226,6 +228,46 @@ Exit status: 0 a feature was found, 1 none was (or the image cannot be
 loaded, or a number cannot be read), 2 a usage error.
 )text";
 
+const char* const GridHelp = R"text(Usage: pinwright-cli grid IMAGE --spacing D[,D_NORTH] --known COL,ROW,X,Y
+                          [--known COL,ROW,X,Y] [--grid-crs SYSTEM] [--crs SYSTEM]
+                          [--transform NAME] [--write-points FILE.points]
+                          [--report FILE.json] [--out TARGET] [--warp]
+
+Finds the lines of the grid or graticule printed on IMAGE over the whole
+map face (inside the map frame when one is found), snaps every crossing to
+a fraction of a pixel and numbers it from its place in the lattice
+relative to the known crossing, whose pixel COL,ROW may be a few pixels
+off (it is snapped first) and whose coordinates are X (east, or
+longitude) and Y (north, or latitude). X grows to the image's right and Y
+up the image, unless a second --known fixes which way they grow.
+
+  --spacing D[,D_NORTH]  the grid's spacing in its system's units, one for
+                         both directions or east and north apart
+  --known COL,ROW,X,Y    a crossing and its coordinates (once or twice)
+  --grid-crs SYSTEM      the system of the spacing and the known
+                         coordinates (default --crs); with a geographic
+                         one they are degrees, decimal or D°M'S" (83°50'E,
+                         24°40'30"N, 5')
+  --crs SYSTEM           the system written; the points are converted
+                         into it through PROJ when the grid's differs
+  --transform NAME       the fit (default affine); every name georef takes
+  --write-points FILE    every numbered crossing as a .points file, enabled,
+                         with its residuals
+  --report FILE.json     the fit's report, as georef writes it
+  --out TARGET           georeference as georef does (.tif or .jgw)
+  --warp                 with --out, also a north-up copy
+
+A crossing that disagrees with its lattice neighbours (a road crossing a
+grid line, a symbol on it) or whose lines run otherwise than the grid's is
+refused, never numbered. Standard error gets the steps in pixels, the lines
+found in each direction, the crossings numbered and refused (and why), and
+the fit's residuals and RMS.
+
+Exit status: 0 at least the transformation's minimum of crossings were
+numbered, 1 not (or the grid cannot be numbered: its reason is the last
+line on standard error), 2 a usage error.
+)text";
+
 const std::string UsagePrefix = "Usage: ";
 
 // The commands as ProgramHelp lists them: the first word of each line of
@@ -259,6 +301,8 @@ const char* CommandHelp(const std::string& command)
         return CheckHelp;
     if (command == "snap")
         return SnapHelp;
+    if (command == "grid")
+        return GridHelp;
     return nullptr;
 }
 

@@ -6,6 +6,7 @@
 //   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
 //   pinwright-cli snap IMAGE COL,ROW the printed crossing or corner at a picked pixel
 //   pinwright-cli corners IMAGE      the four corners of the sheet's map frame
+//   pinwright-cli grid IMAGE ...     every crossing of a printed grid as a control point
 // --threads N before the command sets how many threads a decode may use.
 #include "imaging/format_registry.h"
 #include "platform/thread_pool.h"
@@ -89,6 +90,8 @@ int main(int argc, char** argv)
             return RunSnapCommand(argc - 1, argv + 1);
         if (command == "corners")
             return RunCornersCommand(argc - 1, argv + 1);
+        if (command == "grid")
+            return RunGridCommand(argc - 1, argv + 1);
         if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
             return RunBatchCommand(argc - 1, argv + 1);
         if (command == "georef")
