@@ -110,6 +110,7 @@ std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGri
     unit *= 0.5;
     if (unit <= 0)
         return std::nullopt;
+    const std::vector<double> raw = crossing;
     for (double& s : crossing)
         s = std::min(1.0, s / unit);
 
@@ -165,6 +166,18 @@ std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGri
         if (peakNear(k * coarse, 1.5 + 0.003 * std::abs(k) * coarse, &where) < MinScore)
             continue;
         ++seen;
+        // The peak's centre, from the unclipped ink around its highest sample.
+        int top = int(where);
+        for (int i = top - 2; i <= top + 2; ++i)
+            if (i >= -back && i <= ahead && raw[size_t(i + back)] > raw[size_t(top + back)])
+                top = i;
+        double weight = 0, moment = 0;
+        for (int i = top - 2; i <= top + 2; ++i)
+            if (i >= -back && i <= ahead) {
+                const double v = std::max(0.0, raw[size_t(i + back)] - 0.25 * raw[size_t(top + back)]);
+                weight += v, moment += v * i;
+            }
+        where = weight > 0 ? moment / weight : top;
         sk += k, skk += double(k) * k, st += where, skt += k * where;
     }
     if (seen < 2 && !(seen == 1 && expected == 1))

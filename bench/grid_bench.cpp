@@ -408,18 +408,33 @@ void RealSheets(const std::string& dir)
         }
         const std::unique_ptr<TGraphic> graphic = LoadPictureFile(g.File);
         const TBitmap& bitmap = graphic->ViewBitmap();
-        // The known crossing: the measured one nearest the picture's centre, picked 2 px off.
-        const TRealCrossing* known = &g.Crossings.front();
+        // The known crossing: the measured one nearest the picture's centre,
+        // picked 2 px off; when the finder cannot snap it, the next nearest,
+        // as a user would pick another (up to four).
+        std::vector<const TRealCrossing*> order;
         for (const TRealCrossing& c : g.Crossings)
-            if (std::hypot(c.X - bitmap.Width() / 2.0, c.Y - bitmap.Height() / 2.0) <
-                std::hypot(known->X - bitmap.Width() / 2.0, known->Y - bitmap.Height() / 2.0))
-                known = &c;
-        TGridRequest request;
-        request.Column = std::round(known->X + 2);
-        request.Row = std::round(known->Y - 2);
-        const auto start = std::chrono::steady_clock::now();
-        const TGrid grid = FindGrid(bitmap, request);
-        const double seconds = Seconds(start);
+            order.push_back(&c);
+        std::sort(order.begin(), order.end(), [&](const TRealCrossing* a, const TRealCrossing* b) {
+            return std::hypot(a->X - bitmap.Width() / 2.0, a->Y - bitmap.Height() / 2.0) <
+                   std::hypot(b->X - bitmap.Width() / 2.0, b->Y - bitmap.Height() / 2.0);
+        });
+        const TRealCrossing* known = nullptr;
+        TGrid grid;
+        double seconds = 0;
+        int tries = 0;
+        for (const TRealCrossing* k : order) {
+            if (tries++ == 4)
+                break;
+            TGridRequest request;
+            request.Column = std::round(k->X + 2);
+            request.Row = std::round(k->Y - 2);
+            const auto start = std::chrono::steady_clock::now();
+            grid = FindGrid(bitmap, request);
+            seconds = Seconds(start);
+            known = k;
+            if (grid.Refusal.rfind("No crossing of two lines", 0) != 0)
+                break;
+        }
         TTally t;
         t.Truth = int(g.Crossings.size());
         const auto places = ByPlace(grid);
@@ -439,13 +454,14 @@ void RealSheets(const std::string& dir)
             t.Errors.push_back(error);
         }
         char summary[200];
-        std::snprintf(summary, sizeof summary, "%zu; %d and %d, steps %.1f and %.1f px%s", grid.Crossings.size(),
-                      grid.LinesEast, grid.LinesNorth, grid.StepEast, grid.StepNorth, grid.Framed ? ", in the frame" : "");
+        std::snprintf(summary, sizeof summary, "%zu; %d and %d, steps %.1f and %.1f px%s; known crossing tried %d",
+                      grid.Crossings.size(), grid.LinesEast, grid.LinesNorth, grid.StepEast, grid.StepNorth,
+                      grid.Framed ? ", in the frame" : "", tries);
         std::map<TGridRefusal, int> refused;
         for (const TRefusedCrossing& r : grid.Refused)
             ++refused[r.Reason];
         if (!grid.Found)
-            why = grid.Refusal;
+            why = grid.Refusal + "; ";
         for (const auto& [reason, count] : refused)
             why += std::to_string(count) + " refused: " + GridRefusalText(reason) + "; ";
         why += std::to_string(grid.Unsnapped) + " places without a crossing to snap to";
