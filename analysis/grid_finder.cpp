@@ -21,6 +21,11 @@ namespace {
 
 // The known crossing may be picked this far off.
 constexpr double KnownRadius = 12;
+// A place predicted from this many crossings found around it is snapped
+// within this radius (pixels): the less picture a snap reads, the sooner
+// it is done.
+constexpr int WellPredicted = 3;
+constexpr double NearRadius = 6;
 // A crossing's lines may turn this far from the grid's there, degrees.
 constexpr double ArmTolerance = 4;
 // Places in a row without a crossing that the lattice grows across (a line
@@ -84,7 +89,7 @@ TLocal FitLocal(const std::map<TPlace, TNode>& nodes, TPlace at, int reach, bool
             ++points;
         }
     // Priors: the grid's steps, and no bending.
-    constexpr double StepPrior = 0.05, BendPrior = 0.05;
+    constexpr double StepPrior = 1e-3, BendPrior = 1e-3;
     normal(1, 1) += StepPrior, normal(2, 2) += StepPrior;
     rhs(1, 0) += StepPrior * stepI.X, rhs(1, 1) += StepPrior * stepI.Y;
     rhs(2, 0) += StepPrior * stepJ.X, rhs(2, 1) += StepPrior * stepJ.Y;
@@ -248,7 +253,8 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
         work.Count = jobs.size();
         work.Work = [&](size_t k, unsigned) {
             TSnapJob& job = jobs[k];
-            job.Feature = SnapToFeature(bitmap, job.Local.X, job.Local.Y, {snapRadius, TSnapTarget::Crossing});
+            const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
+            job.Feature = SnapToFeature(bitmap, job.Local.X, job.Local.Y, {r, TSnapTarget::Crossing});
         };
         work.Commit = [](size_t) {};
         pwthreads::RunOrdered(work, threads);
