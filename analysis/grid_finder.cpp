@@ -1,6 +1,7 @@
 #include "analysis/grid_finder.h"
 
 #include "analysis/feature_snap.h"
+#include "analysis/grid_crossing.h"
 #include "analysis/grid_face.h"
 #include "analysis/grid_spacing.h"
 #include "analysis/map_frame.h"
@@ -157,7 +158,21 @@ struct TSnapJob {
     TPlace Place;
     TLocal Local;
     std::optional<TSnappedFeature> Feature;
+    // Measured along the lattice's own directions where the snap found none.
+    std::optional<TMeasuredCrossing> Measured;
 };
+
+TGridCrossingGuess GuessAt(double x, double y, TGridPoint stepI, TGridPoint stepJ, double reach)
+{
+    const double li = std::hypot(stepI.X, stepI.Y), lj = std::hypot(stepJ.X, stepJ.Y);
+    return {x, y, stepI.X / li, stepI.Y / li, stepJ.X / lj, stepJ.Y / lj, reach};
+}
+
+// The fits along the lattice reach most of the way to the next crossing.
+double MeasureReach(double stepEast, double stepNorth)
+{
+    return std::clamp(0.4 * std::min(stepEast, stepNorth), 8.0, 60.0);
+}
 
 } // namespace
 
@@ -181,14 +196,38 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
     const std::optional<TSnappedFeature> known =
         SnapToFeature(bitmap, request.Column, request.Row, {KnownRadius, TSnapTarget::Crossing});
     TGridPoint along, across;
-    if (!known || !CrossingLines(*known, along, across)) {
+    std::optional<TSnappedFeature> measuredKnown;
+    const bool snapped = known && CrossingLines(*known, along, across);
+    if (!snapped) {
+        // Lines too thin or broken for the snap alone: measured along the
+        // image's axes turned a few degrees, the surest fit kept.
+        std::optional<TMeasuredCrossing> best;
+        TGridPoint bestAlong, bestAcross;
+        for (const double a : {0, -3, 3, -6, 6})
+            for (const double b : {0, -3, 3, -6, 6}) {
+                const TGridPoint ga{std::cos(a * M_PI / 180), std::sin(a * M_PI / 180)};
+                const TGridPoint gb{-std::sin(b * M_PI / 180), std::cos(b * M_PI / 180)};
+                const auto m = MeasureGridCrossing(bitmap, {request.Column, request.Row, ga.X, ga.Y, gb.X, gb.Y, 30});
+                if (m && (!best || m->Sigma < best->Sigma) &&
+                    std::hypot(m->X - request.Column, m->Y - request.Row) <= KnownRadius)
+                    best = m, bestAlong = ga, bestAcross = gb;
+            }
+        if (best) {
+            TSnappedFeature f;
+            f.Column = best->X, f.Row = best->Y, f.Sigma = best->Sigma;
+            measuredKnown = f;
+            along = bestAlong, across = bestAcross;
+        }
+    }
+    const std::optional<TSnappedFeature>& start = snapped ? known : measuredKnown;
+    if (!start) {
         grid.Refusal = "No crossing of two lines within " + Fixed(KnownRadius, 0) + " pixels of the known crossing at " +
                        picked;
         return grid;
     }
-    grid.KnownColumn = known->Column;
-    grid.KnownRow = known->Row;
-    const TGridPoint origin{known->Column, known->Row};
+    grid.KnownColumn = start->Column;
+    grid.KnownRow = start->Row;
+    const TGridPoint origin{start->Column, start->Row};
 
     TGridFace face = PictureFace(bitmap.Width(), bitmap.Height(), 0);
     if (request.UseFrame) {
@@ -248,20 +287,24 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
         stepNorth = stepEast;
     double radius = 0, margin = 0;
     const unsigned threads = pwthreads::ThreadCount();
-    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius) {
+    auto gridLike = [](const TSnapJob& job) {
+        return job.Feature && job.Feature->Kind == TFeatureKind::Crossing &&
+               ArmsRunAs(job.Feature->Arms, LineAngle(job.Local.StepI), LineAngle(job.Local.StepJ));
+    };
+    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius, bool measure) {
         pwthreads::TOrderedWork work;
         work.Count = jobs.size();
         work.Work = [&](size_t k, unsigned) {
             TSnapJob& job = jobs[k];
             const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
             job.Feature = SnapToFeature(bitmap, job.Local.X, job.Local.Y, {r, TSnapTarget::Crossing});
+            if (measure && !gridLike(job))
+                job.Measured = MeasureGridCrossing(
+                    bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
+                                    MeasureReach(stepEast, stepNorth)));
         };
         work.Commit = [](size_t) {};
         pwthreads::RunOrdered(work, threads);
-    };
-    auto gridLike = [](const TSnapJob& job) {
-        return job.Feature && job.Feature->Kind == TFeatureKind::Crossing &&
-               ArmsRunAs(job.Feature->Arms, LineAngle(job.Local.StepI), LineAngle(job.Local.StepJ));
     };
 
     // The lattice grows outward in waves, each predicted from the last.
@@ -275,7 +318,7 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
         nodes.clear();
         TNode first;
         first.Ok = first.Snapped = true;
-        first.X = first.PX = origin.X, first.Y = first.PY = origin.Y, first.Sigma = known->Sigma;
+        first.X = first.PX = origin.X, first.Y = first.PY = origin.Y, first.Sigma = start->Sigma;
         nodes[{0, 0}] = first;
         std::vector<TPlace> frontier{{0, 0}};
         while (!frontier.empty() && nodes.size() < MaxPlaces) {
@@ -305,13 +348,18 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                 node.Outside = face.Inside(node.PX, node.PY) < margin;
                 nodes[place] = node;
                 if (!node.Outside)
-                    jobs.push_back({place, wide, std::nullopt});
+                    jobs.push_back({place, wide, std::nullopt, std::nullopt});
             }
-            snapAll(jobs, radius);
+            snapAll(jobs, radius, true);
             frontier.clear();
             for (const TSnapJob& job : jobs) {
                 TNode& node = nodes[job.Place];
                 frontier.push_back(job.Place);
+                if (job.Measured && !gridLike(job)) {
+                    node.Snapped = node.Ok = true, node.Misses = 0;
+                    node.X = job.Measured->X, node.Y = job.Measured->Y, node.Sigma = job.Measured->Sigma;
+                    continue;
+                }
                 if (!job.Feature)
                     continue;
                 node.Snapped = true;
@@ -352,7 +400,9 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                 }
             if (jobs.empty())
                 return 1;
-            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * (rows ? stepEast : stepNorth) / parts)));
+            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * (rows ? stepEast : stepNorth) / parts)), false);
+            // The snap alone judges: a fit along given directions could
+            // take lettering beside a line for a crossing line.
             const size_t found = size_t(std::count_if(jobs.begin(), jobs.end(), gridLike));
             if (2 * found >= jobs.size())
                 return parts;
