@@ -420,8 +420,8 @@ void RealSheets(const std::string& dir)
         const std::unique_ptr<TGraphic> graphic = LoadPictureFile(g.File);
         const TBitmap& bitmap = graphic->ViewBitmap();
         // The known crossing: the measured one nearest the picture's centre,
-        // picked 2 px off; when the finder cannot snap it, the next nearest,
-        // as a user would pick another (up to four).
+        // picked 2 px off; when the finder numbers fewer than three crossings
+        // from it, the next nearest, as a user would pick another (up to four).
         std::vector<const TRealCrossing*> order;
         for (const TRealCrossing& c : g.Crossings)
             order.push_back(&c);
@@ -443,7 +443,7 @@ void RealSheets(const std::string& dir)
             grid = FindGrid(bitmap, request);
             seconds = CpuSeconds() - cpu;
             known = k;
-            if (grid.Refusal.rfind("No crossing of two lines", 0) != 0)
+            if (grid.Found && grid.Crossings.size() >= 3)
                 break;
         }
         TTally t;
