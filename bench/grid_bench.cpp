@@ -421,7 +421,8 @@ void RealSheets(const std::string& dir)
         const TBitmap& bitmap = graphic->ViewBitmap();
         // The known crossing: the measured one nearest the picture's centre,
         // picked 2 px off; when the finder numbers fewer than three crossings
-        // from it, the next nearest, as a user would pick another (up to four).
+        // from it, the next nearest, as a user would pick another (up to eight; the
+        // one that numbers most is shown).
         std::vector<const TRealCrossing*> order;
         for (const TRealCrossing& c : g.Crossings)
             order.push_back(&c);
@@ -434,15 +435,19 @@ void RealSheets(const std::string& dir)
         double seconds = 0;
         int tries = 0;
         for (const TRealCrossing* k : order) {
-            if (tries++ == 4)
+            if (tries == 8)
                 break;
+            ++tries;
             TGridRequest request;
             request.Column = std::round(k->X + 2);
             request.Row = std::round(k->Y - 2);
             const double cpu = CpuSeconds();
-            grid = FindGrid(bitmap, request);
-            seconds = CpuSeconds() - cpu;
-            known = k;
+            TGrid attempt = FindGrid(bitmap, request);
+            if (!known || attempt.Crossings.size() > grid.Crossings.size()) {
+                seconds = CpuSeconds() - cpu;
+                grid = std::move(attempt);
+                known = k;
+            }
             if (grid.Found && grid.Crossings.size() >= 3)
                 break;
         }
