@@ -41,6 +41,8 @@ constexpr double MaxStepChange = 0.1;
 // The spacing measured and the one the known crossings give may differ by this share.
 constexpr double MaxSpacingMisfit = 0.04;
 constexpr size_t MaxPlaces = 200000;
+// A lattice numbering fewer than this tries the other steps its lines fit.
+constexpr size_t EnoughCrossings = 10;
 
 using TPlace = std::pair<int, int>; // (i to the image's right, j down the image)
 
@@ -246,9 +248,9 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
     grid.Framed = face.Framed;
 
     // Steps along both lines through the known crossing.
-    const std::optional<TMeasuredSpacing> east = MeasureSpacing(bitmap, face, {origin, along, across});
-    const std::optional<TMeasuredSpacing> north = MeasureSpacing(bitmap, face, {origin, across, along});
-    double stepEast = east ? east->Pixels : 0, stepNorth = north ? north->Pixels : 0;
+    const std::vector<TMeasuredSpacing> easts = MeasureSpacings(bitmap, face, {origin, along, across});
+    const std::vector<TMeasuredSpacing> norths = MeasureSpacings(bitmap, face, {origin, across, along});
+    double stepEast = easts.empty() ? 0 : easts[0].Pixels, stepNorth = norths.empty() ? 0 : norths[0].Pixels;
     if (request.Second) {
         // The second crossing's offset in the two line directions.
         const TGridSecondKnown& s = *request.Second;
@@ -409,68 +411,119 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
         }
         return 1;
     };
-    grow();
-    for (int round = 0; round < 3; ++round) {
-        const int partsEast = finer(true), partsNorth = finer(false);
-        if (partsEast == 1 && partsNorth == 1)
-            break;
-        stepEast /= partsEast, stepNorth /= partsNorth;
+    // A step measured too short numbers every second (or third) place
+    // only: all crossings found at even places means the lines are twice
+    // as far apart.
+    auto coarser = [&](bool rows) {
+        for (const int parts : {2, 3}) {
+            int off = 0, on = 0;
+            for (const auto& [place, node] : nodes) {
+                const int k = rows ? place.first : place.second;
+                if (!node.Ok || k == 0)
+                    continue;
+                (k % parts == 0 ? on : off) += 1;
+            }
+            if (on >= 4 && off == 0)
+                return parts;
+        }
+        return 1;
+    };
+    std::map<TPlace, TGridRefusal> refused;
+    auto build = [&] {
         grow();
+        for (int round = 0; round < 3; ++round) {
+            const int finerEast = finer(true), finerNorth = finer(false);
+            const int coarserEast = coarser(true), coarserNorth = coarser(false);
+            if (finerEast == 1 && finerNorth == 1 && coarserEast == 1 && coarserNorth == 1)
+                break;
+            stepEast = stepEast / finerEast * coarserEast, stepNorth = stepNorth / finerNorth * coarserNorth;
+            grow();
+        }
+
+        // Crossings that stand apart from their neighbours go, the worst of each
+        // neighbourhood first, until none is left.
+        refused.clear();
+        for (const auto& [place, node] : nodes)
+            if (node.Snapped && !node.Ok)
+                refused[place] = TGridRefusal::NotGridLines;
+        for (;;) {
+            std::map<TPlace, double> apart;
+            std::vector<double> all;
+            for (const auto& [place, node] : nodes) {
+                if (!node.Ok)
+                    continue;
+                TLocal local = FitLocal(nodes, place, 2, true, stepI, stepJ);
+                if (local.Points < 4)
+                    local = FitLocal(nodes, place, 3, true, stepI, stepJ);
+                if (local.Points < 4) {
+                    apart[place] = -1;
+                    continue;
+                }
+                const double d = std::hypot(local.X - node.X, local.Y - node.Y);
+                apart[place] = d;
+                all.push_back(d);
+            }
+            const double tolerance = std::max(MinApart, ApartDeviations * 1.4826 * Median(all));
+            std::vector<TPlace> drop;
+            for (const auto& [place, d] : apart) {
+                if (d < 0) {
+                    drop.push_back(place);
+                    continue;
+                }
+                if (d <= tolerance)
+                    continue;
+                bool worst = true;
+                for (int i = place.first - 2; i <= place.first + 2 && worst; ++i)
+                    for (int j = place.second - 2; j <= place.second + 2; ++j) {
+                        const auto other = apart.find({i, j});
+                        if (other != apart.end() && other->second > d) {
+                            worst = false;
+                            break;
+                        }
+                    }
+                if (worst)
+                    drop.push_back(place);
+            }
+            if (drop.empty())
+                break;
+            for (const TPlace& place : drop) {
+                nodes[place].Ok = false;
+                refused[place] = apart[place] < 0 ? TGridRefusal::Unchecked : TGridRefusal::Neighbours;
+            }
+        }
+
+    };
+    auto numbered = [&] {
+        return size_t(std::count_if(nodes.begin(), nodes.end(), [](const auto& n) { return n.second.Ok; }));
+    };
+    build();
+    // With few crossings numbered, the other steps the lines also fit are
+    // tried, and the lattice that numbers most is kept.
+    if (!request.Second && numbered() < EnoughCrossings) {
+        const double firstEast = stepEast, firstNorth = stepNorth;
+        auto bestNodes = nodes;
+        auto bestRefused = refused;
+        double bestEast = stepEast, bestNorth = stepNorth;
+        for (size_t e = 0; e < std::max<size_t>(easts.size(), 1); ++e)
+            for (size_t n = 0; n < std::max<size_t>(norths.size(), 1); ++n) {
+                if (e == 0 && n == 0)
+                    continue;
+                stepEast = e < easts.size() ? easts[e].Pixels : firstEast;
+                stepNorth = n < norths.size() ? norths[n].Pixels : firstNorth;
+                build();
+                if (numbered() > size_t(std::count_if(bestNodes.begin(), bestNodes.end(),
+                                                      [](const auto& k) { return k.second.Ok; }))) {
+                    bestNodes = nodes, bestRefused = refused;
+                    bestEast = stepEast, bestNorth = stepNorth;
+                }
+            }
+        nodes = std::move(bestNodes), refused = std::move(bestRefused);
+        stepEast = bestEast, stepNorth = bestNorth;
+        stepI = {stepEast * along.X, stepEast * along.Y};
+        stepJ = {stepNorth * across.X, stepNorth * across.Y};
     }
     grid.StepEast = stepEast;
     grid.StepNorth = stepNorth;
-
-    // Crossings that stand apart from their neighbours go, the worst of each
-    // neighbourhood first, until none is left.
-    std::map<TPlace, TGridRefusal> refused;
-    for (const auto& [place, node] : nodes)
-        if (node.Snapped && !node.Ok)
-            refused[place] = TGridRefusal::NotGridLines;
-    for (;;) {
-        std::map<TPlace, double> apart;
-        std::vector<double> all;
-        for (const auto& [place, node] : nodes) {
-            if (!node.Ok)
-                continue;
-            TLocal local = FitLocal(nodes, place, 2, true, stepI, stepJ);
-            if (local.Points < 4)
-                local = FitLocal(nodes, place, 3, true, stepI, stepJ);
-            if (local.Points < 4) {
-                apart[place] = -1;
-                continue;
-            }
-            const double d = std::hypot(local.X - node.X, local.Y - node.Y);
-            apart[place] = d;
-            all.push_back(d);
-        }
-        const double tolerance = std::max(MinApart, ApartDeviations * 1.4826 * Median(all));
-        std::vector<TPlace> drop;
-        for (const auto& [place, d] : apart) {
-            if (d < 0) {
-                drop.push_back(place);
-                continue;
-            }
-            if (d <= tolerance)
-                continue;
-            bool worst = true;
-            for (int i = place.first - 2; i <= place.first + 2 && worst; ++i)
-                for (int j = place.second - 2; j <= place.second + 2; ++j) {
-                    const auto other = apart.find({i, j});
-                    if (other != apart.end() && other->second > d) {
-                        worst = false;
-                        break;
-                    }
-                }
-            if (worst)
-                drop.push_back(place);
-        }
-        if (drop.empty())
-            break;
-        for (const TPlace& place : drop) {
-            nodes[place].Ok = false;
-            refused[place] = apart[place] < 0 ? TGridRefusal::Unchecked : TGridRefusal::Neighbours;
-        }
-    }
 
     // One lattice: its steps the same across the sheet.
     std::vector<std::pair<TPlace, const TNode*>> found;

@@ -22,6 +22,9 @@ constexpr int Chunk = 256;
 // better).
 constexpr double ShorterWins = 0.8;
 constexpr double MinScore = 0.5;
+// Other periods offered when they score this share of the best.
+constexpr double AlternativeShare = 0.7;
+constexpr size_t MaxCandidates = 2;
 
 double Sample(const TDarknessWindow& w, double x, double y)
 {
@@ -81,6 +84,14 @@ std::vector<double> AboveBackground(const std::vector<double>& ink)
 
 std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGridFace& face, const TSpacingProbe& p)
 {
+    const std::vector<TMeasuredSpacing> all = MeasureSpacings(bitmap, face, p);
+    if (all.empty())
+        return {};
+    return all.front();
+}
+
+std::vector<TMeasuredSpacing> MeasureSpacings(const TBitmap& bitmap, const TGridFace& face, const TSpacingProbe& p)
+{
     // How far the line runs inside the face each way.
     auto inside = [&](int t) {
         const double x = p.Origin.X + t * p.Along.X, y = p.Origin.Y + t * p.Along.Y;
@@ -93,7 +104,7 @@ std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGri
         ++ahead;
     const int count = back + ahead + 1;
     if (count < 2 * p.MinSpacing)
-        return std::nullopt;
+        return {};
     std::vector<double> before, after;
     BandInk(bitmap, p, -back, count, before, after);
     before = AboveBackground(before);
@@ -109,7 +120,7 @@ std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGri
             unit = std::max(unit, crossing[size_t(back + t)]);
     unit *= 0.5;
     if (unit <= 0)
-        return std::nullopt;
+        return {};
     const std::vector<double> raw = crossing;
     for (double& s : crossing)
         s = std::min(1.0, s / unit);
@@ -142,49 +153,63 @@ std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGri
             scores.push_back({s, sum / std::max(n, 2)});
     }
     if (scores.empty())
-        return std::nullopt;
+        return {};
     double best = 0;
     for (const TScore& s : scores)
         best = std::max(best, s.Score);
     if (best < MinScore)
-        return std::nullopt;
-    // The shortest period that scores nearly as well, at its local best.
+        return {};
+    // The shortest period that scores nearly as well, at its local best;
+    // then the other local bests that score well, best first.
     size_t pick = 0;
     while (scores[pick].Score < ShorterWins * best)
         ++pick;
     while (pick + 1 < scores.size() && scores[pick + 1].Score >= scores[pick].Score)
         ++pick;
-    const double coarse = scores[pick].Spacing;
-    // Refined by a straight fit of the peaks' places against their numbers.
-    double sk = 0, skk = 0, st = 0, skt = 0;
-    int seen = 0, expected = 0;
-    for (int k = -int(back / coarse); k <= int(ahead / coarse); ++k) {
-        if (k == 0)
+    std::vector<size_t> picks{pick};
+    std::vector<size_t> others;
+    for (size_t i = 1; i + 1 < scores.size(); ++i)
+        if (i != pick && scores[i].Score >= AlternativeShare * best && scores[i].Score > scores[i - 1].Score &&
+            scores[i].Score >= scores[i + 1].Score && std::fabs(scores[i].Spacing / scores[pick].Spacing - 1) > 0.05)
+            others.push_back(i);
+    std::sort(others.begin(), others.end(), [&](size_t a, size_t b) { return scores[a].Score > scores[b].Score; });
+    for (size_t k = 0; k < others.size() && picks.size() < MaxCandidates; ++k)
+        picks.push_back(others[k]);
+    std::vector<TMeasuredSpacing> found;
+    for (const size_t chosen : picks) {
+        const double coarse = scores[chosen].Spacing;
+        // Refined by a straight fit of the peaks' places against their numbers.
+        double sk = 0, skk = 0, st = 0, skt = 0;
+        int seen = 0, expected = 0;
+        for (int k = -int(back / coarse); k <= int(ahead / coarse); ++k) {
+            if (k == 0)
+                continue;
+            ++expected;
+            double where = 0;
+            if (peakNear(k * coarse, 1.5 + 0.003 * std::abs(k) * coarse, &where) < MinScore)
+                continue;
+            ++seen;
+            // The peak's centre, from the unclipped ink around its highest sample.
+            int top = int(where);
+            for (int i = top - 2; i <= top + 2; ++i)
+                if (i >= -back && i <= ahead && raw[size_t(i + back)] > raw[size_t(top + back)])
+                    top = i;
+            double weight = 0, moment = 0;
+            for (int i = top - 2; i <= top + 2; ++i)
+                if (i >= -back && i <= ahead) {
+                    const double v = std::max(0.0, raw[size_t(i + back)] - 0.25 * raw[size_t(top + back)]);
+                    weight += v, moment += v * i;
+                }
+            where = weight > 0 ? moment / weight : top;
+            sk += k, skk += double(k) * k, st += where, skt += k * where;
+        }
+        if (seen < 2 && !(seen == 1 && expected == 1))
             continue;
-        ++expected;
-        double where = 0;
-        if (peakNear(k * coarse, 1.5 + 0.003 * std::abs(k) * coarse, &where) < MinScore)
-            continue;
-        ++seen;
-        // The peak's centre, from the unclipped ink around its highest sample.
-        int top = int(where);
-        for (int i = top - 2; i <= top + 2; ++i)
-            if (i >= -back && i <= ahead && raw[size_t(i + back)] > raw[size_t(top + back)])
-                top = i;
-        double weight = 0, moment = 0;
-        for (int i = top - 2; i <= top + 2; ++i)
-            if (i >= -back && i <= ahead) {
-                const double v = std::max(0.0, raw[size_t(i + back)] - 0.25 * raw[size_t(top + back)]);
-                weight += v, moment += v * i;
-            }
-        where = weight > 0 ? moment / weight : top;
-        sk += k, skk += double(k) * k, st += where, skt += k * where;
+        // Through the origin when one peak is all there is.
+        const double n = seen + 1; // the known crossing at k = 0, t = 0
+        const double denominator = n * skk - sk * sk;
+        const double spacing = denominator > 0 ? (n * skt - sk * st) / denominator : coarse;
+        found.push_back({std::fabs(spacing), double(seen) / std::max(expected, 1), seen});
     }
-    if (seen < 2 && !(seen == 1 && expected == 1))
-        return std::nullopt;
-    // Through the origin when one peak is all there is.
-    const double n = seen + 1; // the known crossing at k = 0, t = 0
-    const double denominator = n * skk - sk * sk;
-    const double spacing = denominator > 0 ? (n * skt - sk * st) / denominator : coarse;
-    return TMeasuredSpacing{std::fabs(spacing), double(seen) / std::max(expected, 1), seen};
+    return found;
 }

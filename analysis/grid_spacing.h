@@ -8,6 +8,7 @@
 // of the known crossing's own line so that a heavier second grid (a
 // graticule under a kilometre grid) counts no more than a line of the grid.
 #include <optional>
+#include <vector>
 
 class TBitmap;
 
@@ -33,3 +34,6 @@ struct TMeasuredSpacing {
 
 // Nothing when fewer than two crossings are seen at a steady step.
 std::optional<TMeasuredSpacing> MeasureSpacing(const TBitmap& bitmap, const TGridFace& face, const TSpacingProbe& probe);
+// The likeliest step first, then another that the crossings seen also fit
+// (few lines on a sheet leave room for doubt), for the lattice to settle.
+std::vector<TMeasuredSpacing> MeasureSpacings(const TBitmap& bitmap, const TGridFace& face, const TSpacingProbe& probe);
