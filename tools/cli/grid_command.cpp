@@ -13,13 +13,14 @@
 #include "georef/fit_quality.h"
 #include "georef/fit_report.h"
 #include "georef/gcp_points_file.h"
+#include "georef/save_arguments.h"
 #include "georef/save_request.h"
 #include "imaging/loaded_picture.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 #include "tools/cli/cli_support.h"
-#include "tools/cli/commands.h"
+#include "tools/cli/command_line.h"
 
 #include <charconv>
 #include <cmath>
@@ -32,11 +33,6 @@
 #include <vector>
 
 namespace {
-
-constexpr const char* Usage =
-    "pinwright-cli grid IMAGE --spacing D[,D_NORTH] --known COL,ROW,X,Y [--known COL,ROW,X,Y] "
-    "[--grid-crs SYSTEM] [--crs SYSTEM] [--transform NAME] [--write-points FILE.points] [--report FILE.json] "
-    "[--out TARGET] [--warp]";
 
 std::vector<std::string> SplitCommas(const std::string& text)
 {
@@ -139,18 +135,6 @@ TKnown ReadKnown(const std::string& text, bool degrees)
     return known;
 }
 
-TSourceFilter SourceFilterIndex(const std::string& image)
-{
-    const std::string extension = LowerExtension(image);
-    if (extension == "bmp" || extension == "dib")
-        return TSourceFilter::BMP;
-    if (extension == "jpg" || extension == "jpeg")
-        return TSourceFilter::JPG;
-    if (extension == "tif" || extension == "tiff")
-        return TSourceFilter::TIFF;
-    throw Exception("Cannot make a GeoTIFF from '" + image + "': the image must be a BMP, JPEG or TIFF file");
-}
-
 std::string Decimals(double value, int decimals = 2)
 {
     char text[64];
@@ -158,52 +142,71 @@ std::string Decimals(double value, int decimals = 2)
     return text;
 }
 
-std::string Absolute(const std::string& fileName)
+class TGridCommand final : public TCommand {
+public:
+    void Declare(TCommandLine& line) override;
+    int Run() override;
+
+private:
+    TSaveArguments FSave;
+    std::string FSpacing, FGridCrs, FCrs, FWritePoints, FReport;
+    std::vector<std::string> FKnown;
+    const TCommandLine* FLine = nullptr;
+};
+
+void TGridCommand::Declare(TCommandLine& line)
 {
-    return std::filesystem::absolute(fileName).lexically_normal().string();
+    FLine = &line;
+    line.Summary("every crossing of a printed grid or graticule as a control point, numbered from one known "
+                 "crossing and fitted");
+    line.Positional("IMAGE", "an image", FSave.Image);
+    line.Option("--spacing", "D[,D_NORTH]", FSpacing,
+                "the grid's spacing in its system's units, one for both directions or east and north apart",
+                TUsage::Required);
+    line.Option("--known", "COL,ROW,X,Y", FKnown,
+                "a crossing's pixel (it is snapped first) and its coordinates, X east and Y north; a second "
+                "--known fixes which way X and Y grow",
+                TUsage::Required);
+    line.Option("--grid-crs", "SYSTEM", FGridCrs,
+                "the system of the spacing and the known coordinates (default --crs); with a geographic one they "
+                "are degrees, decimal or D\xC2\xB0M'S\" (83\xC2\xB0" "50'E, 24\xC2\xB0" "40'30\"N, 5')");
+    line.Option("--crs", "SYSTEM", FCrs,
+                "the system written (EPSG code or name, looked up in PROJ); the points are converted into it when "
+                "the grid's differs");
+    line.Option("--transform", "NAME", FSave.Transform, "the fit (default affine): " + FitMethodNames());
+    line.Option("--write-points", "FILE.points", FWritePoints,
+                "every numbered crossing as a QGIS .points file, enabled, with its residuals");
+    line.Option("--report", "FILE.json", FReport, "the fit's residuals as JSON, as georef writes them");
+    line.Option("--out", "TARGET", FSave.Target, "georeference as georef does: TARGET.tif or TARGET.jgw");
+    line.Flag("--warp", FSave.Warp, "also TARGET_warped.tif, resampled north-up; needs a .tif target");
+    line.Needs("--warp", {"--out"});
+    line.Description(R"text(Finds the lines of the grid or graticule printed on IMAGE over the whole
+map face (inside the map frame when one is found), snaps every crossing to
+a fraction of a pixel and numbers it from its place in the lattice
+relative to the known crossing, whose pixel COL,ROW may be a few pixels
+off. X grows to the image's right and Y up the image, unless a second
+--known fixes which way they grow.)text");
+    line.Epilogue(R"text(A crossing that disagrees with its lattice neighbours (a road crossing a
+grid line, a symbol on it) or whose lines run otherwise than the grid's is
+refused, never numbered. Standard error gets the steps in pixels, the lines
+found in each direction, the crossings numbered and refused (and why), and
+the fit's residuals and RMS.
+
+Exit status: 0 at least the transformation's minimum of crossings were
+numbered, 1 not (or the grid cannot be numbered: its reason is the last
+line on standard error), 2 a usage error.)text");
 }
 
-} // namespace
-
-int RunGridCommand(int argc, char** argv)
+int TGridCommand::Run()
 {
-    std::string image, spacingText, gridCrsText, crsText, transform, writePoints, report, target;
-    std::vector<std::string> knownTexts;
-    bool warp = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&] { return OptionValue(argc, argv, i, Usage); };
-        if (arg == "--spacing")
-            spacingText = value();
-        else if (arg == "--known")
-            knownTexts.push_back(value());
-        else if (arg == "--grid-crs")
-            gridCrsText = value();
-        else if (arg == "--crs")
-            crsText = value();
-        else if (arg == "--transform")
-            transform = value();
-        else if (arg == "--write-points")
-            writePoints = value();
-        else if (arg == "--report")
-            report = value();
-        else if (arg == "--out")
-            target = value();
-        else if (arg == "--warp")
-            warp = true;
-        else if (arg.rfind("--", 0) == 0)
-            RaiseUsage(Usage, "unknown option " + arg);
-        else if (!image.empty())
-            RaiseUsage(Usage, "a second image " + arg);
-        else
-            image = arg;
-    }
-    if (image.empty() || spacingText.empty() || knownTexts.empty())
-        RaiseUsage(Usage, "grid needs an image, --spacing and --known");
-    if (knownTexts.size() > 2)
-        RaiseUsage(Usage, "grid takes one or two --known crossings");
-    if (warp && target.empty())
-        RaiseUsage(Usage, "--warp needs --out");
+    if (FKnown.size() > 2)
+        FLine->Fail("grid takes one or two --known crossings");
+    const std::string& image = FSave.Image;
+    const std::string& transform = FSave.Transform;
+    const std::string& target = FSave.Target;
+    const std::string &spacingText = FSpacing, &gridCrsText = FGridCrs, &crsText = FCrs;
+    const std::string &writePoints = FWritePoints, &report = FReport;
+    const std::vector<std::string>& knownTexts = FKnown;
 
     // Names and systems first: nothing is read before they are known good.
     const TFitMethod& method = FindFitMethod(transform.empty() ? std::string(AffineFitName) : transform);
@@ -221,20 +224,8 @@ int RunGridCommand(int argc, char** argv)
     for (const std::string& text : knownTexts)
         known.push_back(ReadKnown(text, degrees));
 
-    TTargetFilter targetFilter = TTargetFilter::None;
-    TExportSource source;
-    if (!target.empty()) {
-        const std::string extension = LowerExtension(target);
-        if (extension == "tif")
-            targetFilter = TTargetFilter::TiffTfw;
-        else if (extension == "jgw")
-            targetFilter = TTargetFilter::JGW;
-        else
-            throw Exception("The target '" + target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
-        source.FileName = Absolute(image);
-        if (targetFilter == TTargetFilter::TiffTfw)
-            source.FilterIndex = SourceFilterIndex(image);
-    }
+    // The target's kind and the image's conversion, before anything is read.
+    const TSaveTarget saveTarget = target.empty() ? TSaveTarget{} : SaveTargetOf(FSave);
 
     const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
     const TBitmap& bitmap = graphic->ViewBitmap();
@@ -285,9 +276,10 @@ int RunGridCommand(int argc, char** argv)
     TGeorefOptions options;
     options.Transform = std::string(method.Name);
     options.Crs = crs;
-    options.Warp = warp;
+    options.Warp = FSave.Warp;
     const TSaveRequest save = target.empty() ? BuildSaveRequest(points, options)
-                                             : BuildSaveRequest(points, options, Absolute(target), targetFilter, source);
+                                             : BuildSaveRequest(points, options, saveTarget.FileName,
+                                                                saveTarget.Filter, saveTarget.Source);
     const TFitQuality quality = AssessFit(save.Fit, save.Points, {bitmap.Width(), bitmap.Height()});
     for (const auto& text : FitReportLines(save.Points, save.Fit, quality))
         std::cerr << text << "\n";
@@ -317,3 +309,7 @@ int RunGridCommand(int argc, char** argv)
     std::cout << std::flush;
     return 0;
 }
+
+const TCommandRegistration Registration("grid", MakeCommand<TGridCommand>);
+
+} // namespace
