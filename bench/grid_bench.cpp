@@ -5,6 +5,9 @@
 // crossing fitted with many-point transformations against nine fitted
 // affine.
 //   grid_bench [--seeds N] [--scans DIR] [--megapixels M]
+// GRID_BENCH_ONLY=NAME runs one drawn variation, GRID_BENCH_DUMP=FILE.ppm
+// writes its sheets there, GRID_BENCH_VERBOSE=1 prints each crossing
+// numbered wrongly and the first truths of each sheet.
 #include "analysis/grid_finder.h"
 #include "bench/grid_sheets.h"
 #include "georef/fit_methods.h"
@@ -223,10 +226,6 @@ TCheckError CheckPositions(const TGridSheet& sheet, const TControlPoints& points
                            double step, uint32_t seed)
 {
     const TFitResult fit = FitControlPoints(method, points);
-    if (std::getenv("GRID_BENCH_VERBOSE"))
-        std::fprintf(stderr, "%s: %g %g %g %g %g %g; %zu points, first %g %g %g %g\n", method.c_str(), fit.Transform.A,
-                     fit.Transform.B, fit.Transform.C, fit.Transform.D, fit.Transform.E, fit.Transform.F, points.size(),
-                     points[0].Col, points[0].Row, points[0].East, points[0].North);
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> u(0, 1);
     double sum = 0, most = 0;
