@@ -51,19 +51,6 @@ void ParsePixel(const std::string& text, TControlPoint& point)
     point.Row = StrToFloat(parts[1], '.');
 }
 
-// The conversion the open dialog's filter would choose for this image.
-TSourceFilter SourceFilterIndex(const std::string& image)
-{
-    const std::string extension = LowerExtension(image);
-    if (extension == "bmp" || extension == "dib")
-        return TSourceFilter::BMP;
-    if (extension == "jpg" || extension == "jpeg")
-        return TSourceFilter::JPG;
-    if (extension == "tif" || extension == "tiff")
-        return TSourceFilter::TIFF;
-    throw Exception("Cannot make a GeoTIFF from '" + image + "': the image must be a BMP, JPEG or TIFF file");
-}
-
 } // namespace
 
 TSaveTarget SaveTargetOf(const TSaveArguments& arguments)
@@ -78,18 +65,22 @@ TSaveTarget SaveTargetOf(const TSaveArguments& arguments)
         throw Exception("The target '" + arguments.Target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
     target.FileName = Absolute(arguments.Target);
     target.Source.FileName = Absolute(arguments.Image);
-    if (target.Filter == TTargetFilter::TiffTfw)
-        target.Source.FilterIndex = SourceFilterIndex(arguments.Image);
+    if (target.Filter == TTargetFilter::TiffTfw) {
+        target.Source.Format = SourceFormatOf(arguments.Image);
+        if (target.Source.Format == TSourceFormat::None)
+            throw Exception("Cannot make a GeoTIFF from '" + arguments.Image +
+                            "': the image must be a BMP, JPEG or TIFF file");
+    }
     return target;
 }
 
 TGeorefOptions SaveOptionsOf(const TSaveArguments& arguments, const TCrs& crs, bool frameCorners)
 {
     TGeorefOptions options;
-    options.Transform = !arguments.Transform.empty() ? arguments.Transform
-                        : arguments.Rotate           ? SimilarityFitName
-                        : frameCorners               ? AffineFitName
-                                                     : TwoPointFitName;
+    const TFitDefault chosen = arguments.Rotate ? TFitDefault::Rotated
+                               : frameCorners   ? TFitDefault::FrameCorners
+                                                : TFitDefault::Plain;
+    options.Transform = !arguments.Transform.empty() ? arguments.Transform : std::string(DefaultFitMethod(chosen).Name);
     options.Negate = arguments.Negate;
     options.Crs = crs;
     options.Warp = arguments.Warp;
