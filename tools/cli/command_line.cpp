@@ -133,6 +133,15 @@ void TCommandLine::Option(const std::string& name, const std::string& valueName,
     argument.Parsed = FApp->add_option(name, value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
+void TCommandLine::Option(const std::string& name, const std::string& valueName, std::vector<std::string>& values,
+                          const std::string& help, TUsage usage)
+{
+    TArgument& argument =
+        Add(TArgument(TArgumentKind::Option, name, valueName, "", help, usage, usage == TUsage::Required));
+    argument.Parsed =
+        FApp->add_option(name, values)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
 void TCommandLine::Flag(const std::string& name, bool& value, const std::string& help)
 {
     TArgument& argument = Add(TArgument(TArgumentKind::Flag, name, "", "", help));

@@ -74,6 +74,9 @@ public:
     // --name VALUE, kept as typed; the last one given counts.
     void Option(const std::string& name, const std::string& valueName, std::string& value, const std::string& help,
                 TUsage usage = TUsage::Optional);
+    // --name VALUE that may be given more than once, every value kept in order.
+    void Option(const std::string& name, const std::string& valueName, std::vector<std::string>& values,
+                const std::string& help, TUsage usage = TUsage::Optional);
     void Flag(const std::string& name, bool& value, const std::string& help);
     // --name N, a whole number from min to max.
     void Number(const std::string& name, const std::string& valueName, int& value, int min, int max,

@@ -26,6 +26,7 @@ constexpr const char* Commands[] = {
     "check",
     "snap",
     "corners",
+    "grid",
 };
 
 // The imaging library is set up as the workbench sets it up, and taken down
