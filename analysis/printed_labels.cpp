@@ -168,7 +168,6 @@ char SignOf(const cv::Mat& labels, const TComponent& c, int left, int top)
     const double shorter = std::min(rect.size.width, rect.size.height) + 1;
     if (longer >= 1.8 * shorter)
         return '\'';
-    const double fill = double(points.size()) / (double(r.width) * r.height);
     if (longer < 1.4 * shorter && r.height >= 5) // an open ring or a filled one
         return '\xB0';
     return '?';
@@ -343,17 +342,54 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
             pieces.insert(pieces.end(), found.begin(), found.end());
             return !found.empty();
         };
+        // A glyph that a rule ran through is not read: what is left of it
+        // may pass for another digit.
+        bool damaged = false;
+        for (const TComponent* c : glyphParts) {
+            const cv::Rect r = cv::Rect(int(c->Box.Left) - left - 2, int(c->Box.Top) - top - 2,
+                                        int(c->Box.Width()) + 4, int(c->Box.Height()) + 4) &
+                               cv::Rect(0, 0, w, h);
+            damaged = damaged || cv::countNonZero(rules(r)) > 0;
+        }
+        if (damaged)
+            continue;
+        // The runs of glyphs between the signs are read apart, as plain
+        // numbers (and letters); a run that loses a glyph is read glyph by
+        // glyph.
+        std::vector<const TComponent*> ordered = glyphParts;
+        std::sort(ordered.begin(), ordered.end(),
+                  [](const TComponent* a, const TComponent* b) { return a->Box.Left < b->Box.Left; });
+        std::vector<std::vector<const TComponent*>> runs(1);
+        for (const TComponent* c : ordered) {
+            const bool signBefore =
+                !runs.back().empty() && std::any_of(signs.begin(), signs.end(), [&](const TComponent* s) {
+                    const double centre = (s->Box.Left + s->Box.Right) / 2;
+                    return centre > (runs.back().back()->Box.Left + runs.back().back()->Box.Right) / 2 &&
+                           centre < (c->Box.Left + c->Box.Right) / 2;
+                });
+            // A letter stands apart from the number before it.
+            const bool spaced = !runs.back().empty() && c->Box.Left - runs.back().back()->Box.Right > 0.25 * tall;
+            if (signBefore || spaced)
+                runs.emplace_back();
+            runs.back().push_back(c);
+        }
         std::vector<TPiece> pieces;
         double confidence = 100;
-        if (!readGlyphs(glyphParts, pieces, confidence)) {
-            pieces.clear();
-            confidence = 100;
-            bool all = true;
-            for (const TComponent* c : glyphParts)
-                all = all && readGlyphs({c}, pieces, confidence);
-            if (!all)
-                continue;
+        bool all = true;
+        for (const std::vector<const TComponent*>& run : runs) {
+            std::vector<TPiece> got;
+            double runConfidence = 100;
+            if (!readGlyphs(run, got, runConfidence)) {
+                got.clear();
+                runConfidence = 100;
+                for (const TComponent* c : run)
+                    all = all && readGlyphs({c}, got, runConfidence);
+            }
+            pieces.insert(pieces.end(), got.begin(), got.end());
+            confidence = std::min(confidence, runConfidence);
         }
+        if (!all || pieces.empty())
+            continue;
         for (const TComponent* s : signs) {
             const char sign = SignOf(labels, *s, left, top);
             // A piece of a sign that a rule cut is left out.
@@ -639,6 +675,11 @@ void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, 
                 part.Seconds = whole.Seconds;
             }
         }
+        if ((a.Degrees < 0 || a.Minutes < 0) && (b.Degrees < 0 || b.Minutes < 0)) {
+            reasons.push_back(std::string("the ") + pairs[k].What + " were read in part only (" + AngleText(a) +
+                              " and " + AngleText(b) + ")");
+            continue;
+        }
         if (a.Degrees < 0 || b.Degrees < 0 || a.Minutes < 0 || b.Minutes < 0 || a.Minutes != b.Minutes || std::fabs(a.Seconds - b.Seconds) > 0.05 ||
             a.Degrees != b.Degrees || (a.Letter && b.Letter && a.Letter != b.Letter)) {
             reasons.push_back(std::string("the ") + pairs[k].What + " differ (" + AngleText(a) + " and " +
@@ -714,6 +755,20 @@ void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, 
         }
         sheet.Refusal.clear();
         return;
+    }
+    // On a sheet refused, the sides whose corners agree and whose hemisphere
+    // is known still show their values.
+    const bool latSpanGood = !(latKnown && !plausible(latSpan));
+    const bool lonSpanGood = !(lonKnown && !plausible(lonSpan));
+    for (size_t k = 0; k < 4; ++k) {
+        const bool isLat = k < 2;
+        const int sideSign = isLat ? latSigns[k] : lonSigns[k == 3 ? 0 : 1];
+        if (!agreed[k] || sideSign == 0 || !(isLat ? latSpanGood : lonSpanGood))
+            continue;
+        for (const size_t i : {pairs[k].A, pairs[k].B}) {
+            (isLat ? sheet.YKnown : sheet.XKnown)[i] = true;
+            (isLat ? sheet.Y : sheet.X)[i] = sideSign * agreed[k]->Value();
+        }
     }
     if (reasons.empty())
         reasons.push_back("the printed coordinates make no sheet");

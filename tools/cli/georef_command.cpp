@@ -4,6 +4,8 @@
 //                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS] [--snap]
 //        pinwright-cli georef IMAGE --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
 //                      [--corners-crs SYSTEM] --out TARGET [OPTIONS]
+//        pinwright-cli georef IMAGE --auto-corners printed [--hemisphere H]
+//                      [--corners-crs SYSTEM] --out TARGET [OPTIONS]
 // Save of the workbench without its window: the options fill the list of
 // control points that the workbench fills from its panel, and the same code
 // builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
@@ -13,7 +15,10 @@
 // with more than two points, or a transformation chosen by name, stderr gets
 // the table of residuals instead of the two points' check. --auto-corners
 // finds the four corners of the sheet's map frame on the picture and takes
-// them as points 1 to 4 (affine unless --transform says otherwise).
+// them as points 1 to 4 (affine unless --transform says otherwise);
+// "--auto-corners printed" takes their coordinates from the latitude and
+// longitude printed beside them (--hemisphere H for labels without letters
+// whose values cannot tell), or says why the labels make no sheet.
 // --snap moves every point to the printed crossing or corner under it first.
 #include "analysis/feature_snap.h"
 #include "georef/coordinates.h"
@@ -122,7 +127,7 @@ std::string Absolute(const std::string& fileName)
 int RunGeorefCommand(int argc, char** argv)
 {
     std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms,
-        autoCorners, cornersCrsText;
+        autoCorners, cornersCrsText, hemisphereText;
     bool negate = false, rotate = false, warp = false, snap = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -159,6 +164,8 @@ int RunGeorefCommand(int argc, char** argv)
             autoCorners = value();
         else if (arg == "--corners-crs")
             cornersCrsText = value();
+        else if (arg == "--hemisphere")
+            hemisphereText = value();
         else if (arg == "--snap")
             snap = true;
         else if (arg.rfind("--", 0) == 0)
@@ -169,6 +176,9 @@ int RunGeorefCommand(int argc, char** argv)
             image = arg;
     }
     const bool corners = !autoCorners.empty();
+    const bool printed = autoCorners == "printed";
+    if (!hemisphereText.empty() && !printed)
+        RaiseUsage(Usage, "--hemisphere needs --auto-corners printed");
     if (corners && (!p1.empty() || !p2.empty() || !map.empty() || !points.empty()))
         RaiseUsage(Usage, "--auto-corners takes the place of --p1, --p2, --map and --points");
     if (!cornersCrsText.empty() && (!corners || crsText.empty()))
@@ -193,7 +203,9 @@ int RunGeorefCommand(int argc, char** argv)
         FindFitMethod(transform);
     const TCrs givenCrs = LookupCrs(crsText);
     const std::vector<TMapXY> cornerCoordinates =
-        corners ? ReadCornerCoordinates(autoCorners, LookupCrs(cornersCrsText), givenCrs) : std::vector<TMapXY>{};
+        corners && !printed ? ReadCornerCoordinates(autoCorners, LookupCrs(cornersCrsText), givenCrs)
+                            : std::vector<TMapXY>{};
+    const THemisphere hemisphere = hemisphereText.empty() ? THemisphere{} : ReadHemisphereOption(hemisphereText);
 
     TTargetFilter targetFilter = TTargetFilter::None;
     const std::string targetExtension = LowerExtension(target);
@@ -215,7 +227,10 @@ int RunGeorefCommand(int argc, char** argv)
     options.Crs = givenCrs;
     options.Warp = warp;
 
-    TControlPoints controlPoints = corners ? FrameCornerPoints(image, cornerCoordinates) : PanelPoints();
+    TControlPoints controlPoints =
+        printed   ? PrintedCornerPoints(image, hemisphere, LookupCrs(cornersCrsText), givenCrs)
+        : corners ? FrameCornerPoints(image, cornerCoordinates)
+                  : PanelPoints();
     if (gcpFile) {
         const TGcpPoints file = ReadEveryGcpPoint(points);
         controlPoints = file.Points;

@@ -70,6 +70,8 @@ const char* const GeorefHelp = R"(Usage: pinwright-cli georef IMAGE --p1 COL,ROW
                             [--max-rms PIXELS] [OPTIONS]
        pinwright-cli georef IMAGE --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
                             [--corners-crs SYSTEM] --out TARGET [OPTIONS]
+       pinwright-cli georef IMAGE --auto-corners printed [--hemisphere H]
+                            [--corners-crs SYSTEM] --out TARGET [OPTIONS]
        pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]
 
 Saves as the workbench does: the two pixel points and their map coordinates
@@ -126,6 +128,15 @@ world-file lines.
   --corners-crs SYSTEM the system of the --auto-corners coordinates, for
                        instance geographic degrees (longitude, latitude) of
                        EPSG:4258, converted through PROJ into --crs
+  --auto-corners printed
+                       the corners' coordinates are the latitude and
+                       longitude printed beside them on the sheet, read as
+                       pinwright-cli corners --read-labels reads them; a
+                       sheet whose labels are not all read, or do not make
+                       one graticule sheet, fails with the reason
+  --hemisphere H       with printed: N or S, E or W (or one of each, as NE)
+                       for labels printed without hemisphere letters; else
+                       the order of the values tells (north up)
   --snap               first move every point (--p1, --p2 and those of the
                        point file) to the printed crossing or corner within
                        12 pixels of it, as the snap command finds it; one
@@ -167,7 +178,7 @@ Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
 one sheet or more failed, or the list cannot be read), 2 a usage error.
 )";
 
-const char* const CornersHelp = R"(Usage: pinwright-cli corners IMAGE
+const char* const CornersHelp = R"(Usage: pinwright-cli corners IMAGE [--read-labels [--hemisphere H]]
 
 Finds the map frame of a scanned sheet: the thin inner line where the map
 ends (a heavier decorative frame may run a few millimetres outside it, with
@@ -183,6 +194,13 @@ COL and ROW with three decimals (integer values are pixel centres, as in a
 world file), SIGMA the standard error of each coordinate in pixels. When
 the lines found do not make a frame it can be sure of, it prints no corners
 and says why.
+
+--read-labels adds X Y to each line: the longitude and latitude printed
+beside the corner in the margin, in decimal degrees (east and north
+positive), or "- -" where a label is not read with confidence or does not
+agree with the others (the four must make one graticule sheet); why goes to
+standard error. --hemisphere N, S, E, W or one of each (as NE) for labels
+without letters whose values cannot tell.
 
 Exit status: 0 success, 1 the image cannot be loaded or holds no frame that
 can be trusted, 2 a usage error.
