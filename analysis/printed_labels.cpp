@@ -21,11 +21,13 @@ namespace {
 constexpr double LeastConfidence = 70;
 // Words are read scaled to this height of their tallest glyph, pixels.
 constexpr double ReadHeight = 40;
+constexpr double SmallReadHeight = 28;
+constexpr double LargeReadHeight = 52;
 // Glyphs lower than this are not read at all, pixels.
 constexpr int LeastGlyphHeight = 8;
 // The window looked at beside a corner: this share of the frame's mean side.
-constexpr double WindowShare = 0.07;
-constexpr double LeastWindow = 60;
+constexpr double WindowShare = 0.09;
+constexpr double LeastWindow = 150;
 // The frame's width over its height may differ this much from the shape
 // the printed spans draw at the sheet's latitude.
 constexpr double MostAspectMismatch = 0.12;
@@ -322,11 +324,35 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
             cv::dilate(keep, keep, cv::getStructuringElement(cv::MORPH_RECT, {3, 3}));
             const cv::Rect wide = (cv::Rect(gx - 1, gy - 1, gw + 2, gh + 2)) & cv::Rect(0, 0, w, h);
             grey(wide).copyTo(word(wide - cv::Point(gx - pad, gy - pad)), keep(wide));
-            const double scale = ReadHeight / tall;
-            cv::Mat scaled;
-            cv::resize(word, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
-            cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-            const std::vector<TReader::TSymbol> symbols = ocr.Read(scaled, set.size() == 1);
+            // Read at two sizes; the two readings must agree.
+            auto readAt = [&](double height, double& scale) {
+                scale = height / tall;
+                cv::Mat scaled;
+                cv::resize(word, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
+                cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+                return ocr.Read(scaled, set.size() == 1);
+            };
+            // Read at three sizes; two readings must agree, and the one at
+            // the middle size gives the places.
+            auto text = [](const std::vector<TReader::TSymbol>& symbols) {
+                std::string t;
+                for (const TReader::TSymbol& sym : symbols)
+                    t += sym.Text;
+                return t;
+            };
+            double scale = 1, smallScale = 1, largeScale = 1;
+            std::vector<TReader::TSymbol> symbols = readAt(ReadHeight, scale);
+            const std::vector<TReader::TSymbol> smaller = readAt(SmallReadHeight, smallScale);
+            if (text(smaller) != text(symbols)) {
+                const std::vector<TReader::TSymbol> larger = readAt(LargeReadHeight, largeScale);
+                if (text(larger) == text(symbols)) {
+                } else if (text(larger) == text(smaller) && !larger.empty()) {
+                    symbols = larger;
+                    scale = largeScale;
+                } else {
+                    return false;
+                }
+            }
             std::vector<TPiece> found;
             for (const TReader::TSymbol& sym : symbols) {
                 const double l = area.Left - pad + sym.Left / scale, r = area.Left - pad + sym.Right / scale;
@@ -522,7 +548,8 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
             const double hh = std::max(line.Box.Height(), box.Height());
             const double overlap = std::min(line.Box.Bottom, box.Bottom) - std::max(line.Box.Top, box.Top);
             const double gap = box.Left - line.Box.Right;
-            if (overlap >= 0.5 * std::min(line.Box.Height(), box.Height()) && gap > -0.2 * hh && gap < (letter ? 0.8 : 1.2) * hh) {
+            const bool baseline = std::fabs(line.Box.Bottom - box.Bottom) < 0.3 * hh;
+            if (baseline && overlap >= 0.5 * std::min(line.Box.Height(), box.Height()) && gap > -0.2 * hh && gap < (letter ? 0.8 : 1.2) * hh) {
                 joined = &line;
                 break;
             }
@@ -560,19 +587,31 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
         if (!upper.Parsed.Valid || upper.Parsed.Degrees < 0 || upper.Parsed.Minutes >= 0)
             continue;
         for (TLine& lower : lines) {
-            if (&lower == &upper || lower.Used || !lower.Parsed.Valid || lower.Parsed.Degrees >= 0 ||
-                lower.Parsed.Minutes < 0)
+            if (&lower == &upper || lower.Used)
+                continue;
+            // Below the degrees, a bare number of minutes whose sign the rule
+            // took is minutes too.
+            TParsed minutes = lower.Parsed;
+            const bool bare = lower.Text.size() <= 2 && !lower.Text.empty() &&
+                              std::all_of(lower.Text.begin(), lower.Text.end(),
+                                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+            if (bare && std::stoi(lower.Text) < 60) {
+                minutes = {};
+                minutes.Valid = true;
+                minutes.Minutes = std::stoi(lower.Text);
+            }
+            if (!minutes.Valid || minutes.Degrees >= 0 || minutes.Minutes < 0)
                 continue;
             const double hh = std::max(upper.Box.Height(), lower.Box.Height());
             const double gap = lower.Box.Top - upper.Box.Bottom;
             const double shift = std::fabs((lower.Box.Left + lower.Box.Right) - (upper.Box.Left + upper.Box.Right)) / 2;
             if (gap < -0.1 * hh || gap > 1.5 * hh || shift > 2 * hh)
                 continue;
-            if (upper.Parsed.Letter && lower.Parsed.Letter)
+            if (upper.Parsed.Letter && minutes.Letter)
                 continue;
-            TParsed both = lower.Parsed;
+            TParsed both = minutes;
             both.Degrees = upper.Parsed.Degrees;
-            both.Letter = upper.Parsed.Letter ? upper.Parsed.Letter : lower.Parsed.Letter;
+            both.Letter = upper.Parsed.Letter ? upper.Parsed.Letter : minutes.Letter;
             TBox box = upper.Box;
             box.Add(lower.Box);
             add(box, both, std::min(upper.Confidence, lower.Confidence), upper.Text + " / " + lower.Text);
@@ -778,6 +817,14 @@ void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, 
     sheet.Refusal = refusal + ".";
 }
 
+double LabelReach(const std::array<TFrameCorner, 4>& corners)
+{
+    double sides = 0;
+    for (size_t i = 0; i < 4; ++i)
+        sides += std::hypot(corners[i].Col - corners[(i + 1) % 4].Col, corners[i].Row - corners[(i + 1) % 4].Row);
+    return std::max(LeastWindow, WindowShare * sides / 4);
+}
+
 TPrintedCorners ReadPrintedCorners(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners,
                                    const THemisphere& hemisphere)
 {
@@ -792,7 +839,7 @@ TPrintedCorners ReadPrintedCorners(const TBitmap& bitmap, const std::array<TFram
         sheet.Refusal = "The corner labels cannot be read: the OCR library found no English data.";
         return sheet;
     }
-    const double reach = std::max(LeastWindow, WindowShare * (width + height) / 2);
+    const double reach = LabelReach(corners);
     for (int i = 0; i < 4; ++i) {
         const TFrameCorner& c = corners[size_t(i)];
         const std::vector<TLabelWord> words =

@@ -83,6 +83,9 @@ struct TLabelWord {
     double Confidence = 0;
 };
 
+// How far beside a corner its labels are looked for, pixels.
+double LabelReach(const std::array<TFrameCorner, 4>& corners);
+
 // Every word in the window [left, right) x [top, bottom) of the bitmap,
 // leaving out what lies inside the frame (corners) and the long rules.
 std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,

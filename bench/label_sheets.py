@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Drawn sheets whose corner coordinates are printed as real text.
 
-    bench/label_sheets.py OUT_DIR [--sheets N] [--seed S]
+    bench/label_sheets.py OUT_DIR [--sheets N] [--seed S] [--small]
 
 Each sheet: paper, a thin neatline around a map face of lines and place
 names, its sides continued as rules into the margin (stacked layout), a double
@@ -21,7 +21,8 @@ the globe, then turned up to half a degree, blurred and saved as JPEG of
 quality 55 to 90. Beside each SHEET.jpg, SHEET_truth.txt gives the corners
 as the real scans' truth files do (origin at the top-left pixel's corner):
     CORNER NW x y 0 0  24 30' N 87 45' E
-so that labels_bench reads both alike. Needs python3-pil and
+so that labels_bench reads both alike. --small draws sheets of about
+700 x 800 pixels, grey PNG with few levels, for the tests' fixtures. Needs python3-pil and
 fonts-dejavu-core.
 """
 import math
@@ -50,7 +51,7 @@ def label(value, letters, with_degrees=True):
     return text + letters if letters else text
 
 
-def draw_sheet(rng, index, out_dir):
+def draw_sheet(rng, index, out_dir, small=False):
     span = rng.choice(SPANS)
     lat_span = span / 60
     lon_span = span / 60 * rng.choice([1, 1, 1.5]) if span == 60 else span / 60
@@ -58,20 +59,21 @@ def draw_sheet(rng, index, out_dir):
     west = rng.randrange(-180 * 60 // span, 180 * 60 // span - 1) * (span / 60)
     north, east = south + lat_span, west + lon_span
     mid = math.radians((north + south) / 2)
-    height = rng.randint(2200, 3400)
+    height = rng.randint(500, 600) if small else rng.randint(2200, 3400)
     width = int(round(height * lon_span * math.cos(mid) / lat_span))
-    if width < 1400 or width > 4000:
-        width = max(1400, min(4000, width))
+    least, most = (400, 800) if small else (1400, 4000)
+    if width < least or width > most:
+        width = max(least, min(most, width))
         # keep the shape the spans draw: the sheet is then scaled along y
         height = int(round(width * lat_span / (lon_span * math.cos(mid))))
     layout = rng.choice(LAYOUTS)
     font_name = rng.choice(FONTS)
-    size = rng.randint(22, 44)
+    size = rng.randint(18, 20) if small else rng.randint(22, 44)
     font = ImageFont.truetype(os.path.join(FONT_DIR, font_name), size)
     digit_height = font.getbbox("0")[3] - font.getbbox("0")[1]
     widest = max(font.getlength(label(v, "W")) for v in (west, east, north, south))
     gap = int(max(digit_height * 4.2, widest + digit_height * 2.5))  # neatline to outer frame
-    margin = gap + 120
+    margin = gap + (40 if small else 120)
     W, H = width + 2 * margin, height + 2 * margin
     paper = tuple(rng.randint(225, 250) for _ in range(3))
     img = Image.new("RGB", (W, H), paper)
@@ -97,7 +99,8 @@ def draw_sheet(rng, index, out_dir):
         d.line([(x1, y), (x1 + gap, y)], fill=ink, width=2)
     d.rectangle([x0 - gap, y0 - gap, x1 + gap, y1 + gap], outline=ink, width=2)
     d.rectangle([x0 - gap - 10, y0 - gap - 10, x1 + gap + 10, y1 + gap + 10], outline=ink, width=8)
-    d.text((W // 2 - 300, y0 - gap - 100), "SHEET %d" % (index + 1), font=font, fill=ink)
+    if not small:
+        d.text((W // 2 - 300, y0 - gap - 100), "SHEET %d" % (index + 1), font=font, fill=ink)
 
     corners = {"NW": (x0, y0, west, north), "NE": (x1, y0, east, north), "SE": (x1, y1, east, south),
                "SW": (x0, y1, west, south)}
@@ -129,14 +132,18 @@ def draw_sheet(rng, index, out_dir):
             put(label(lat, ns, degrees), cx - 1.0 * h if left else cx + 1.0 * h, cy, "rm" if left else "lm")
 
     # the scan: turned a little, blurred, JPEG
-    angle = rng.uniform(-0.5, 0.5)
+    angle = 0 if small else rng.uniform(-0.5, 0.5)
     img = img.rotate(angle, resample=Image.BICUBIC, expand=False, fillcolor=paper)
-    blur = rng.uniform(0.0, 1.2)
+    blur = 0.5 if small else rng.uniform(0.0, 1.2)
     if blur > 0.2:
         img = img.filter(ImageFilter.GaussianBlur(blur))
-    quality = rng.randint(55, 90)
+    quality = 85 if small else rng.randint(55, 90)
     stem = os.path.join(out_dir, "label_sheet_%03d" % (index + 1))
-    img.save(stem + ".jpg", quality=quality)
+    if small:  # a test fixture: grey, few levels, PNG
+        img = img.convert("L").point(lambda v: 0 if v < 90 else 255 if v > 200 else v // 16 * 16)
+        img.save(stem + ".png", optimize=True)
+    else:
+        img.save(stem + ".jpg", quality=quality)
     # PIL turns counter-clockwise about the centre by angle degrees
     a = math.radians(angle)
     cxm, cym = W / 2, H / 2
@@ -154,7 +161,7 @@ def draw_sheet(rng, index, out_dir):
             od, om = dm(lon)
             f.write("CORNER %s %.2f %.2f 0 0  %d %02d' %s %d %02d' %s\n"
                     % (name, rx + 0.5, ry + 0.5, ad, am, "N" if lat >= 0 else "S", od, om, "E" if lon >= 0 else "W"))
-    return stem + ".jpg"
+    return stem + (".png" if small else ".jpg")
 
 
 def main():
@@ -168,10 +175,11 @@ def main():
         sheets = int(args[args.index("--sheets") + 1])
     if "--seed" in args:
         seed = int(args[args.index("--seed") + 1])
+    small = "--small" in args
     os.makedirs(out_dir, exist_ok=True)
     rng = random.Random(seed)
     for i in range(sheets):
-        print(draw_sheet(rng, i, out_dir))
+        print(draw_sheet(rng, i, out_dir, small))
     return 0
 
 

@@ -124,7 +124,7 @@ int main(int argc, char** argv)
         if (verbose)
             for (size_t i = 0; i < 4; ++i) {
                 const TFrameCorner& c = truth.Corners[i];
-                const int reach = 400;
+                const int reach = int(LabelReach(truth.Corners));
                 for (const TLabelWord& w : ReadLabelWords(bitmap, truth.Corners, int(c.Col) - reach,
                                                           int(c.Row) - reach, int(c.Col) + reach, int(c.Row) + reach))
                     std::printf("    %s word %-12s conf %5.1f at %+.0f..%+.0f, %+.0f..%+.0f\n", FrameCornerNames[i],

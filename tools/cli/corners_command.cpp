@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr const char* Usage = "pinwright-cli corners IMAGE [--read-labels [--hemisphere H]]";
+constexpr const char* Usage = "pinwright-cli corners IMAGE";
 
 } // namespace
 
