@@ -56,6 +56,8 @@ class TReader {
 public:
     TReader()
     {
+        // One thread: the library's own threads only wait on a busy machine.
+        setenv("OMP_THREAD_LIMIT", "1", 0);
         FApi.SetVariable("debug_file", "/dev/null");
         FReady = FApi.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
         if (FReady) {
@@ -240,7 +242,7 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
     cv::threshold(grey, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
     cv::fillConvexPoly(ink, face, cv::Scalar(0));
     // Long rules (the frame's continued sides, the outer frame) are taken out.
-    const int rule = std::max(31, std::min(w, h) / 8);
+    const int rule = std::max(61, std::min(w, h) / 8);
     cv::Mat rulesH, rulesV;
     cv::morphologyEx(ink, rulesH, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {rule, 1}));
     cv::morphologyEx(ink, rulesV, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {1, rule}));
@@ -359,15 +361,26 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
                 found.push_back({(l + r) / 2, sym.Text});
                 confidence = std::min(confidence, double(sym.Confidence));
             }
-            // Every glyph must have given a symbol.
-            for (const TComponent* c : set)
-                if (std::none_of(found.begin(), found.end(), [&](const TPiece& piece) {
-                        return piece.Centre >= c->Box.Left - 1 && piece.Centre <= c->Box.Right + 1;
-                    }))
+            // Every glyph must have given a symbol, and digits that touch (a
+            // piece wider than any one digit) as many as they hold.
+            for (const TComponent* c : set) {
+                std::string inside;
+                for (const TPiece& piece : found)
+                    if (piece.Centre >= c->Box.Left - 1 && piece.Centre <= c->Box.Right + 1)
+                        inside += piece.Text;
+                if (inside.empty() ||
+                    (inside.size() == 1 && std::isdigit(static_cast<unsigned char>(inside[0])) &&
+                     c->Box.Width() > 1.1 * c->Box.Height()))
                     return false;
+            }
             pieces.insert(pieces.end(), found.begin(), found.end());
             return !found.empty();
         };
+        // A label has a sign; only a bare number of minutes (its sign taken
+        // by a rule) or a hemisphere letter stands without one. Other words
+        // (names, figures of the margin) are not read at all.
+        if (signs.empty() && glyphParts.size() > 2)
+            continue;
         // A glyph that a rule ran through is not read: what is left of it
         // may pass for another digit.
         bool damaged = false;
@@ -745,8 +758,10 @@ void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, 
             signs[s] = letter == positive ? 1 : letter == negative ? -1 : 0;
         }
         if (given && ((first && first->Letter && first->Letter != given) ||
-                      (second && second->Letter && second->Letter != given)))
+                      (second && second->Letter && second->Letter != given))) {
             reasons.push_back(std::string("the printed letters contradict the ") + what + " hemisphere given");
+            signs = {0, 0};
+        }
     };
     std::array<int, 2> latSigns{}, lonSigns{};
     sign(agreed[0], agreed[1], hemisphere.Latitude, 'N', 'S', "latitude", latSigns);
@@ -764,12 +779,29 @@ void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, 
     char text[160];
     const double latSpan = (topLat - bottomLat) * 60, lonSpan = (rightLon - leftLon) * 60;
     bool spansGood = latKnown && lonKnown;
-    if (latKnown && !plausible(latSpan)) {
+    auto signed_ = [](double value) {
+        TPrintedAngle a;
+        const double minutes = std::round(std::fabs(value) * 60 * 100) / 100;
+        a.Degrees = int(minutes / 60);
+        a.Minutes = int(minutes - a.Degrees * 60);
+        a.Seconds = (minutes - a.Degrees * 60 - a.Minutes) * 60;
+        return AngleText(a);
+    };
+    if (latKnown && latSpan <= 0) {
+        reasons.push_back("the top corners' latitude (" + signed_(topLat) + (topLat < 0 ? "S" : "N") +
+                          ") is not north of the bottom corners' (" + signed_(bottomLat) + (bottomLat < 0 ? "S" : "N") +
+                          ")");
+        spansGood = false;
+    } else if (latKnown && !plausible(latSpan)) {
         std::snprintf(text, sizeof text, "the latitudes span %.4g' from the bottom to the top, no sheet's span", latSpan);
         reasons.push_back(text);
         spansGood = false;
     }
-    if (lonKnown && !plausible(lonSpan)) {
+    if (lonKnown && lonSpan <= 0) {
+        reasons.push_back("the right corners' longitude (" + signed_(rightLon) + (rightLon < 0 ? "W" : "E") +
+                          ") is not east of the left corners' (" + signed_(leftLon) + (leftLon < 0 ? "W" : "E") + ")");
+        spansGood = false;
+    } else if (lonKnown && !plausible(lonSpan)) {
         std::snprintf(text, sizeof text, "the longitudes span %.4g' from left to right, no sheet's span", lonSpan);
         reasons.push_back(text);
         spansGood = false;
@@ -797,8 +829,8 @@ void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, 
     }
     // On a sheet refused, the sides whose corners agree and whose hemisphere
     // is known still show their values.
-    const bool latSpanGood = !(latKnown && !plausible(latSpan));
-    const bool lonSpanGood = !(lonKnown && !plausible(lonSpan));
+    const bool latSpanGood = !(latKnown && !(latSpan > 0 && plausible(latSpan)));
+    const bool lonSpanGood = !(lonKnown && !(lonSpan > 0 && plausible(lonSpan)));
     for (size_t k = 0; k < 4; ++k) {
         const bool isLat = k < 2;
         const int sideSign = isLat ? latSigns[k] : lonSigns[k == 3 ? 0 : 1];
