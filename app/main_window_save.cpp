@@ -65,7 +65,7 @@ void WriteWorldFile(TForm1& form)
 
     TExportSource source;
     source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, source.FileName);
+    source.Format = OpenFilterFormat(form.OpenDialog1.FilterIndex, source.FileName);
     const TSaveRequest request =
         BuildSaveRequest(form.ReadAllPoints(), options, QFile::encodeName(form.SaveDialog1.FileName).toStdString(),
                          static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);

@@ -200,7 +200,7 @@ TEST(PrintedLabels, TheCliReadsADrawnSheetAndGeoreferencesIt)
          1, "",
          "'NN' is not a hemisphere for --hemisphere (N or S, E or W, or one of each as NE).\n"},
         {{"corners", sheet, "--hemisphere", "N"}, 2, "",
-         "pinwright-cli: --hemisphere needs --read-labels\nUsage: pinwright-cli corners IMAGE.\n"},
+         "pinwright-cli: --hemisphere needs --read-labels\nUsage: pinwright-cli corners IMAGE [--read-labels] [--hemisphere H].\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv = {cli};
