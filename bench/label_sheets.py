@@ -85,9 +85,9 @@ def draw_sheet(rng, index, out_dir, small=False):
         pts = [(rng.randint(x0 + 5, x1 - 5), rng.randint(y0 + 5, y1 - 5)) for _ in range(rng.randint(2, 5))]
         colour = rng.choice([(180, 90, 30), (60, 90, 200), (40, 40, 40)])
         d.line(pts, fill=colour, width=rng.randint(1, 4))
-    small = ImageFont.truetype(os.path.join(FONT_DIR, "DejaVuSans-Oblique.ttf"), max(10, size // 2))
+    name_font = ImageFont.truetype(os.path.join(FONT_DIR, "DejaVuSans-Oblique.ttf"), max(10, size // 2))
     for _ in range(rng.randint(5, 15)):
-        d.text((rng.randint(x0 + 10, x1 - 200), rng.randint(y0 + 10, y1 - 60)), rng.choice(NAMES), font=small,
+        d.text((rng.randint(x0 + 10, x1 - 200), rng.randint(y0 + 10, y1 - 60)), rng.choice(NAMES), font=name_font,
                fill=ink)
     # neatline, its sides continued as rules to the outer frame, outer frame
     d.rectangle([x0, y0, x1, y1], outline=ink, width=3)
