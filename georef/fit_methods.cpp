@@ -28,7 +28,7 @@ const TFitMethod Methods[] = {
     {Polynomial2FitName, "degree 2 in column and row (6+)", 6, false, false, false, None, "-order 2",
      FitPolynomial2},
     {Polynomial3FitName, "degree 3 (10+)", 10, false, false, false, None, "-order 3", FitPolynomial3},
-    {ThinPlateSplineFitName, "a thin plate spline, exact at every point (3+)", 3, false, false, false, None, "-tps",
+    {ThinPlateSplineFitName, "a spline through every point (3+)", 3, false, false, false, None, "-tps",
      FitThinPlateSpline},
 };
 
