@@ -42,7 +42,7 @@ TEST(CornersCli, PrintsTheFourCornersOrWhyNot)
     const TSheet framed = DrawSheet(Sheet(11, true));
     pwtest::WriteNetpbm(dir.File("framed.ppm"), ToImage(*framed.Bitmap));
     pwtest::WriteNetpbm(dir.File("unframed.ppm"), ToImage(*DrawSheet(Sheet(12, false)).Bitmap));
-    const std::string usage = "Usage: pinwright-cli corners IMAGE.\n";
+    const std::string usage = "Usage: pinwright-cli corners IMAGE [--read-labels] [--hemisphere H].\n";
     const std::string georefUsage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
                                     "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [OPTIONS].\n";
     const std::string corners = "1,9,9,9,9,1,1,1";

@@ -116,7 +116,7 @@ private:
     void Write(const TSaveRequest& request, const TFitQuality& quality) const;
 
     TSaveArguments FArguments;
-    std::string FCrs, FMaxMisfit, FWritePoints, FReport, FMaxRms, FAutoCorners, FCornersCrs;
+    std::string FCrs, FMaxMisfit, FWritePoints, FReport, FMaxRms, FAutoCorners, FCornersCrs, FHemisphere;
     bool FSnap = false;
     const TCommandLine* FLine = nullptr;
 };
@@ -162,12 +162,18 @@ void TGeorefCommand::Declare(TCommandLine& line)
                 "the image as pinwright-cli corners finds them, are points 1 to 4, with these map coordinates (x "
                 "east, y north, \".\" as the decimal point) in the order upper left, upper right, lower right, "
                 "lower left; fitted " + Name(TFitDefault::FrameCorners) + " unless --transform says otherwise. A sheet whose "
-                "frame cannot be trusted fails with the reason");
+                "frame cannot be trusted fails with the reason. \"--auto-corners printed\": the coordinates are "
+                "the latitude and longitude printed beside the corners, read as pinwright-cli corners "
+                "--read-labels reads them (degrees, east and north positive); a sheet whose labels are not all "
+                "read, or do not make one graticule sheet, fails with the reason");
     line.Excludes("--auto-corners", {"--p1", "--p2", "--map", "--points"});
     line.Option("--corners-crs", "SYSTEM", FCornersCrs,
                 "the system of the --auto-corners coordinates, for instance geographic degrees (longitude, "
                 "latitude) of EPSG:4258, converted through PROJ into --crs");
     line.Needs("--corners-crs", {"--auto-corners", "--crs"}, "the system to write into");
+    line.Option("--hemisphere", "H", FHemisphere,
+                "with --auto-corners printed: N or S, E or W (or one of each, as NE) for labels printed without "
+                "hemisphere letters; without it the order of the values tells, the sheet lying north up");
     line.Flag("--snap", FSnap,
               "first move every point (--p1, --p2 and those of the point file) to the printed crossing or corner "
               "within 12 pixels of it, as the snap command finds it; one line on standard error per point, and a "
@@ -201,6 +207,8 @@ void TGeorefCommand::CheckArguments() const
 {
     const TSaveArguments& a = FArguments;
     const bool corners = !FAutoCorners.empty();
+    if (!FHemisphere.empty() && FAutoCorners != "printed")
+        FLine->Fail("--hemisphere needs --auto-corners printed");
     if (corners && (a.Image.empty() || a.Target.empty()))
         FLine->Fail("georef --auto-corners needs an image and --out");
     const bool gcpFile = !a.Points.empty() && IsGcpPointsFile(a.Points);
@@ -217,10 +225,15 @@ TSaveRequest TGeorefCommand::Request() const
         FindFitMethod(FArguments.Transform);
     TCrs crs = LookupCrs(FCrs);
     const bool corners = !FAutoCorners.empty();
-    const std::vector<TMapXY> cornerCoordinates =
-        corners ? ReadCornerCoordinates(FAutoCorners, LookupCrs(FCornersCrs), crs) : std::vector<TMapXY>{};
+    const bool printed = FAutoCorners == "printed";
+    const std::vector<TMapXY> cornerCoordinates = corners && !printed
+                                                      ? ReadCornerCoordinates(FAutoCorners, LookupCrs(FCornersCrs), crs)
+                                                      : std::vector<TMapXY>{};
+    const THemisphere hemisphere = FHemisphere.empty() ? THemisphere{} : ReadHemisphereOption(FHemisphere);
     const TSaveTarget target = SaveTargetOf(FArguments);
-    TControlPoints points = corners ? FrameCornerPoints(FArguments.Image, cornerCoordinates) : PanelPoints();
+    TControlPoints points = printed   ? PrintedCornerPoints(FArguments.Image, hemisphere, LookupCrs(FCornersCrs), crs)
+                            : corners ? FrameCornerPoints(FArguments.Image, cornerCoordinates)
+                                      : PanelPoints();
     points = ArgumentPoints(FArguments, std::move(points), crs);
     if (FSnap)
         SnapPoints(FArguments.Image, points);
