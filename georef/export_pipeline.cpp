@@ -4,6 +4,8 @@
 #include "georef/coordinates.h"
 #include "georef/geotiff_check.h"
 #include "georef/geotiff_strip.h"
+#include "georef/geotiff_writer.h"
+#include "imaging/loaded_picture.h"
 #include "georef/world_file.h"
 #include "platform/durable_files.h"
 #include "platform/exceptions.h"
@@ -216,6 +218,25 @@ void TExportPipeline::BuildControlPointGeoTiff(const TControlPoints& fitted, con
     DeleteFile(tif);
 }
 
+void TExportPipeline::BuildDecodedGeoTiff(const TExportSource& source, const TAffineTransform* written,
+                                          const TControlPoints& fitted, const TCrs& crs)
+{
+    const std::string tmp = TemporaryFile(".tmp");
+    DeleteLeftover(tmp);
+    const std::unique_ptr<TGraphic> picture = LoadPicturePixels(source.FileName);
+    TGeoTiffContent content;
+    content.Transform = written;
+    if (!written)
+        content.TiePoints = fitted;
+    content.Crs = crs;
+    WriteBitmapGeoTiff(picture->ViewBitmap(), tmp, content);
+    TGeoTiffPlacement placement;
+    std::string error;
+    if (!ReadGeoTiffPlacement(tmp, placement, error) ||
+        !(written ? PlacementMatches(placement, *written) : TiePointsMatch(placement, fitted)))
+        throw Exception(WithDetail("The GeoTIFF written does not carry its placement", error));
+}
+
 void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs)
 {
     const std::string tmp = TemporaryFile(".tmp");
@@ -330,13 +351,19 @@ std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipelin
         WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
     try {
         if (request.TargetFilterIndex == TTargetFilter::TiffTfw) {
-            pipeline.ConvertSource(request.Source);
-            if (worldFile) {
-                TAffineTransform written;
+            TAffineTransform written;
+            if (worldFile)
                 ParseWorldFileText(text, written);
-                pipeline.BuildGeoTiff(written, request.Crs);
+            // A picture no converter takes is written from its decoded pixels.
+            if (request.Source.FilterIndex == TSourceFilter::None) {
+                pipeline.BuildDecodedGeoTiff(request.Source, worldFile ? &written : nullptr,
+                                             FittedPoints(request.Points), request.Crs);
             } else {
-                pipeline.BuildControlPointGeoTiff(FittedPoints(request.Points), request.Crs);
+                pipeline.ConvertSource(request.Source);
+                if (worldFile)
+                    pipeline.BuildGeoTiff(written, request.Crs);
+                else
+                    pipeline.BuildControlPointGeoTiff(FittedPoints(request.Points), request.Crs);
             }
             if (request.Warp)
                 pipeline.WarpGeoTiff(request.Fit, request.Crs);

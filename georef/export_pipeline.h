@@ -59,6 +59,11 @@ public:
     void BuildGeoTiff(const TAffineTransform& written, const TCrs& crs);
     void BuildControlPointGeoTiff(const TControlPoints& fitted, const TCrs& crs);
     void WarpGeoTiff(const TFitResult& fit, const TCrs& crs);
+    // temporar.tmp written in-process from the source's decoded pixels, for
+    // a picture that none of the converters takes, with the world file's
+    // transformation (written) or else the fitted points; checked as above.
+    void BuildDecodedGeoTiff(const TExportSource& source, const TAffineTransform* written,
+                             const TControlPoints& fitted, const TCrs& crs);
     void PlaceGeoTiff(bool withWorldFile, bool warped);
     // Moves temporar.tfw to BaseName.jgw. With a system given, writes it
     // beside: BaseName.prj and the PAM file of the image the world file
