@@ -15,14 +15,14 @@ TFitModelPtr Affine(std::span<const TControlPoint> fitted)
 }
 
 const TFitMethod Methods[] = {
-    {TwoPointFitName, 2, true, true, Affine<FitTwoPoint>},
-    {SimilarityFitName, 2, false, true, Affine<FitSimilarity>},
-    {HelmertFitName, 2, false, true, Affine<FitHelmert>},
-    {AffineFitName, 3, false, true, Affine<FitAffine>},
-    {ProjectiveFitName, 4, false, false, FitProjective},
-    {Polynomial2FitName, 6, false, false, FitPolynomial2},
-    {Polynomial3FitName, 10, false, false, FitPolynomial3},
-    {ThinPlateSplineFitName, 3, false, false, FitThinPlateSpline},
+    {TwoPointFitName, "the default: scale from points 1 and 2", 2, true, true, Affine<FitTwoPoint>},
+    {SimilarityFitName, "scale and rotation from points 1 and 2", 2, false, true, Affine<FitSimilarity>},
+    {HelmertFitName, "one scale and a rotation (2+ points)", 2, false, true, Affine<FitHelmert>},
+    {AffineFitName, "scales, rotation and shear (3+)", 3, false, true, Affine<FitAffine>},
+    {ProjectiveFitName, "a plane seen in perspective (4+)", 4, false, false, FitProjective},
+    {Polynomial2FitName, "degree 2 in column and row (6+)", 6, false, false, FitPolynomial2},
+    {Polynomial3FitName, "degree 3 (10+)", 10, false, false, FitPolynomial3},
+    {ThinPlateSplineFitName, "a thin plate spline, exact at every point (3+)", 3, false, false, FitThinPlateSpline},
 };
 
 // A fit that sends every pixel to one map point says nothing of the scan:

@@ -53,6 +53,7 @@ struct TFitResult {
 
 struct TFitMethod {
     std::string_view Name;
+    std::string_view Summary;    // what it fits, for the help
     size_t MinimumPoints;        // fitted points it needs
     bool NorthUp;
     bool WorldFile;              // affine: written as a world file; else the

@@ -44,8 +44,7 @@ TEST(CornersCli, PrintsTheFourCornersOrWhyNot)
     pwtest::WriteNetpbm(dir.File("unframed.ppm"), ToImage(*DrawSheet(Sheet(12, false)).Bitmap));
     const std::string usage = "Usage: pinwright-cli corners IMAGE.\n";
     const std::string georefUsage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                                    "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] [--crs SYSTEM] "
-                                    "[--rotate] [--max-misfit PIXELS] [--write-points FILE.points].\n";
+                                    "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [OPTIONS].\n";
     const std::string corners = "1,9,9,9,9,1,1,1";
     const struct {
         std::vector<std::string> Args;

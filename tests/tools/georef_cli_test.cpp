@@ -96,8 +96,7 @@ TEST(GeorefCommand, ErrorsLeaveNothingBehind)
     const std::string bmp = SamplePath("sample_map.bmp");
     const std::string map = "3501000,5404000,3505000,5401000";
     const std::string usage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] "
-                              "[--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points].";
+                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [OPTIONS].";
     const struct {
         const char* Name;
         std::vector<std::string> Args; // --out DIR/map.tif follows unless an --out is given

@@ -1,20 +1,9 @@
-// pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW
-//                      (--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate]
-//                      [--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points]
-//                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS] [--snap]
-//        pinwright-cli georef IMAGE --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
-//                      [--corners-crs SYSTEM] --out TARGET [OPTIONS]
-// Save of the workbench without its window: the options fill the list of
-// control points that the workbench fills from its panel, and the same code
-// builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
-// .jgw the world file alone. Prints the six world-file lines, and the check
-// of the two points on stderr. A ".points" file brings the pixel positions
-// (then --p1 and --p2 may be left out), any number of points and its system;
-// with more than two points, or a transformation chosen by name, stderr gets
-// the table of residuals instead of the two points' check. --auto-corners
-// finds the four corners of the sheet's map frame on the picture and takes
-// them as points 1 to 4 (affine unless --transform says otherwise).
-// --snap moves every point to the printed crossing or corner under it first.
+// pinwright-cli georef IMAGE ...: the workbench's Save without its window.
+// The options fill the list of control points that the workbench fills from
+// its panel (or the four corners of the sheet's map frame, found on the
+// picture), and the same code builds the save request, computes, writes and
+// exports. Standard error gets the check of the two points, or the table of
+// residuals for more points or a transformation chosen by name.
 #include "analysis/feature_snap.h"
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
@@ -22,14 +11,14 @@
 #include "georef/fit_report.h"
 #include "georef/gcp_points_file.h"
 #include "georef/point_check.h"
-#include "georef/save_request.h"
+#include "georef/save_arguments.h"
 #include "imaging/loaded_picture.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
-#include "tools/cli/auto_corners.h"
 #include "platform/picture.h"
+#include "tools/cli/auto_corners.h"
 #include "tools/cli/cli_support.h"
-#include "tools/cli/commands.h"
+#include "tools/cli/command_line.h"
 #include "tools/cli/picture_size.h"
 
 #include <cmath>
@@ -41,49 +30,6 @@
 #include <vector>
 
 namespace {
-
-constexpr const char* Usage = "pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                              "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] "
-                              "[--crs SYSTEM] [--rotate] [--max-misfit PIXELS] [--write-points FILE.points]";
-
-std::vector<std::string> SplitCommas(const std::string& text)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos)
-            return parts;
-        start = comma + 1;
-    }
-}
-
-// A picked pixel, in whole pixels as the workbench picks them.
-void ParsePixel(const std::string& text, TControlPoint& point)
-{
-    const auto parts = SplitCommas(text);
-    auto isInteger = [](const std::string& s) {
-        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (parts.size() != 2 || !isInteger(parts[0]) || !isInteger(parts[1]))
-        throw EConvertError("'" + text + "' is not a pixel position COL,ROW");
-    point.Col = StrToFloat(parts[0], '.');
-    point.Row = StrToFloat(parts[1], '.');
-}
-
-// The conversion the open dialog's filter would choose for this image.
-TSourceFilter SourceFilterIndex(const std::string& image)
-{
-    const std::string extension = LowerExtension(image);
-    if (extension == "bmp" || extension == "dib")
-        return TSourceFilter::BMP;
-    if (extension == "jpg" || extension == "jpeg")
-        return TSourceFilter::JPG;
-    if (extension == "tif" || extension == "tiff")
-        return TSourceFilter::TIFF;
-    throw Exception("Cannot make a GeoTIFF from '" + image + "': the image must be a BMP, JPEG or TIFF file");
-}
 
 std::string Decimals(double value)
 {
@@ -112,180 +58,198 @@ void SnapPoints(const std::string& image, TControlPoints& points)
     }
 }
 
-std::string Absolute(const std::string& fileName)
+// The help's list of the transformations, from the fit table.
+std::string TransformHelp()
 {
-    return std::filesystem::absolute(fileName).lexically_normal().string();
+    std::string text = "the transformation fitted to the enabled points:";
+    for (const TFitMethod& method : FitMethods()) {
+        std::string name = "  " + std::string(method.Name);
+        text += "\n" + name + std::string(name.size() < 15 ? 15 - name.size() : 2, ' ') + std::string(method.Summary);
+    }
+    return text + "\n(similarity is also --rotate). helmert and affine are written as world files with rotation terms; "
+                  "the others cannot be: TARGET.tif then carries the fitted points as GeoTIFF tie points and no "
+                  ".tfw is written (an earlier TARGET.tfw is removed), and a .jgw target is refused";
 }
 
-} // namespace
-
-int RunGeorefCommand(int argc, char** argv)
+// A number of pixels for a limit; -1 when not given.
+double PixelLimit(const std::string& text, const std::string& option)
 {
-    std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms,
-        autoCorners, cornersCrsText;
-    bool negate = false, rotate = false, warp = false, snap = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&] { return OptionValue(argc, argv, i, Usage); };
-        if (arg == "--p1")
-            p1 = value();
-        else if (arg == "--p2")
-            p2 = value();
-        else if (arg == "--map")
-            map = value();
-        else if (arg == "--points")
-            points = value();
-        else if (arg == "--out")
-            target = value();
-        else if (arg == "--negate")
-            negate = true;
-        else if (arg == "--rotate")
-            rotate = true;
-        else if (arg == "--crs")
-            crsText = value();
-        else if (arg == "--max-misfit")
-            maxMisfit = value();
-        else if (arg == "--write-points")
-            writePoints = value();
-        else if (arg == "--transform")
-            transform = value();
-        else if (arg == "--warp")
-            warp = true;
-        else if (arg == "--report")
-            report = value();
-        else if (arg == "--max-rms")
-            maxRms = value();
-        else if (arg == "--auto-corners")
-            autoCorners = value();
-        else if (arg == "--corners-crs")
-            cornersCrsText = value();
-        else if (arg == "--snap")
-            snap = true;
-        else if (arg.rfind("--", 0) == 0)
-            RaiseUsage(Usage, "unknown option " + arg);
-        else if (!image.empty())
-            RaiseUsage(Usage, "a second image " + arg);
-        else
-            image = arg;
-    }
-    const bool corners = !autoCorners.empty();
-    if (corners && (!p1.empty() || !p2.empty() || !map.empty() || !points.empty()))
-        RaiseUsage(Usage, "--auto-corners takes the place of --p1, --p2, --map and --points");
-    if (!cornersCrsText.empty() && (!corners || crsText.empty()))
-        RaiseUsage(Usage, "--corners-crs needs --auto-corners and --crs, the system to write into");
-    if (corners && (image.empty() || target.empty()))
-        RaiseUsage(Usage, "georef --auto-corners needs an image and --out");
-    const bool gcpFile = !points.empty() && IsGcpPointsFile(points);
-    if (!corners && (image.empty() || (!gcpFile && (p1.empty() || p2.empty())) || target.empty()))
-        RaiseUsage(Usage, "georef needs an image, --p1, --p2 and --out");
-    if (!corners && map.empty() == points.empty())
-        RaiseUsage(Usage, "georef needs either --map or --points");
-    if (rotate && !transform.empty())
-        RaiseUsage(Usage, "--rotate is the transformation similarity; give either it or --transform");
-    double maxPixels = -1;
-    if (!maxMisfit.empty() && (!TryParseCoordinate(maxMisfit, maxPixels) || maxPixels < 0))
-        throw EConvertError("'" + maxMisfit + "' is not a number of pixels for --max-misfit");
-    double maxRmsPixels = -1;
-    if (!maxRms.empty() && (!TryParseCoordinate(maxRms, maxRmsPixels) || maxRmsPixels < 0))
-        throw EConvertError("'" + maxRms + "' is not a number of pixels for --max-rms");
+    double pixels = -1;
+    if (!text.empty() && (!TryParseCoordinate(text, pixels) || pixels < 0))
+        throw EConvertError("'" + text + "' is not a number of pixels for " + option);
+    return pixels;
+}
+
+std::string Rounded(double value)
+{
+    return FloatToStr(std::round(value * 1000) / 1000, '.');
+}
+
+class TGeorefCommand final : public TCommand {
+public:
+    void Declare(TCommandLine& line) override;
+    int Run() override;
+
+private:
+    void CheckArguments() const;
+    TSaveRequest Request() const;
+    TFitQuality Quality(const TSaveRequest& request) const;
+    void Report(const TSaveRequest& request, const TFitQuality& quality) const;
+    void Write(const TSaveRequest& request, const TFitQuality& quality) const;
+
+    TSaveArguments FArguments;
+    std::string FCrs, FMaxMisfit, FWritePoints, FReport, FMaxRms, FAutoCorners, FCornersCrs;
+    bool FSnap = false;
+    const TCommandLine* FLine = nullptr;
+};
+
+void TGeorefCommand::Declare(TCommandLine& line)
+{
+    FLine = &line;
+    TSaveArguments& a = FArguments;
+    line.Summary("write a world file or a GeoTIFF from two or more control points, for one image or a whole "
+                 "list of sheets (--batch)");
+    line.Positional("IMAGE", "an image", a.Image, false);
+    line.Option("--p1", "COL,ROW", a.P1, "the picked pixel of point 1 (column, row; integers)", TUsage::Shown);
+    line.Option("--p2", "COL,ROW", a.P2, "the picked pixel of point 2", TUsage::Shown);
+    line.Option("--map", "Y1,X1,Y2,X2", a.Map, "the map coordinates of point 1 and point 2", TUsage::Shown);
+    line.Option("--points", "FILE", a.Points, "a point file instead of --map", TUsage::Shown);
+    line.Alternatives({"--map", "--points"});
+    line.Option("--out", "TARGET", a.Target, "TARGET.tif (GeoTIFF and TFW) or TARGET.jgw", TUsage::Shown);
+    line.Flag("--negate", a.Negate, "the sign toggle of the workbench");
+    line.Option("--crs", "SYSTEM", FCrs,
+                "EPSG code or name of the coordinate reference system (looked up in PROJ); GeoKeys in the "
+                "GeoTIFF, .prj and .aux.xml beside a .jgw");
+    line.Flag("--rotate", a.Rotate, "one scale and a rotation fitting both points");
+    line.Option("--max-misfit", "PIXELS", FMaxMisfit,
+                "fail, writing nothing, when point 2 misses its coordinates by more than PIXELS");
+    line.Option("--write-points", "FILE", FWritePoints,
+                "also write the points as a QGIS .points file, with each point's residual in pixels (dX, dY, "
+                "residual)");
+    line.Option("--transform", "NAME", a.Transform, TransformHelp());
+    line.Excludes("--rotate", {"--transform"}, "--rotate is the transformation similarity; give either it or --transform");
+    line.Flag("--warp", a.Warp,
+              "also write TARGET_warped.tif: the image resampled north-up through the fit by gdalwarp (nearest "
+              "neighbour); needs a .tif target");
+    line.Option("--report", "FILE.json", FReport,
+                "also write the residuals as JSON: transform, rms_px, rms_map, check_rms_px, and per point id, "
+                "col, row, map_x, map_y, enabled, residual_px, residual_map, leave_one_out_px (null where there "
+                "is no figure)");
+    line.Option("--max-rms", "PIXELS", FMaxRms,
+                "fail, writing nothing, when the root mean square of the fitted points' residuals is larger than "
+                "PIXELS");
+    line.Option("--auto-corners", "X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL", FAutoCorners,
+                "instead of --p1, --p2, --map and --points: the four corners of the sheet's map frame, found on "
+                "the image as pinwright-cli corners finds them, are points 1 to 4, with these map coordinates (x "
+                "east, y north, \".\" as the decimal point) in the order upper left, upper right, lower right, "
+                "lower left; fitted affine unless --transform says otherwise. A sheet whose frame cannot be "
+                "trusted fails with the reason");
+    line.Excludes("--auto-corners", {"--p1", "--p2", "--map", "--points"});
+    line.Option("--corners-crs", "SYSTEM", FCornersCrs,
+                "the system of the --auto-corners coordinates, for instance geographic degrees (longitude, "
+                "latitude) of EPSG:4258, converted through PROJ into --crs");
+    line.Needs("--corners-crs", {"--auto-corners", "--crs"}, "the system to write into");
+    line.Flag("--snap", FSnap,
+              "first move every point (--p1, --p2 and those of the point file) to the printed crossing or corner "
+              "within 12 pixels of it, as the snap command finds it; one line on standard error per point, and a "
+              "point with nothing to snap to stays where it was, with a warning");
+    line.Form({"IMAGE", "--points", "--transform", "--out"});
+    line.Form({"IMAGE", "--auto-corners", "--out"});
+    line.Description(R"(Saves as the workbench does: the two pixel points and their map coordinates
+give one scale and the origin at point 1. TARGET ending in .tif gives the
+GeoTIFF and its .tfw world file, .jgw the world file alone. Prints the six
+world-file lines.)");
+    line.Epilogue(R"(The check of the two points (misfit, the fitted scales, rotation) goes to
+standard error. --points also reads a QGIS .points file, every point of it:
+an enabled point is fitted, any other is a check point, measured against
+the fit but not fitted; --p1 and --p2 may then be left out, or move the
+first two enabled points. With more than two points, or with --transform,
+standard error gets the table of residuals instead: each point's error in
+map units and in pixels, its error when the fit is made without it (left
+out), the root mean squares of the fitted points (plain, and with n - k
+degrees of freedom, k the points the transformation needs) and of the check
+points, and warnings: a point that looks mistyped (left out of the fit, it
+misses by more than three times the others' root mean square), fitted
+points nearly on one line or enclosing less than a quarter of the sheet.
+The converters bmp2tiff and jpg2bmp are looked for in the current folder,
+beside this program, in the installed program folder, then on PATH;
+geotifcp, gdalwarp and gdal_translate on PATH.)");
+}
+
+// What the declaration cannot say: which arguments are needed depends on
+// which way the points are given.
+void TGeorefCommand::CheckArguments() const
+{
+    const TSaveArguments& a = FArguments;
+    const bool corners = !FAutoCorners.empty();
+    if (corners && (a.Image.empty() || a.Target.empty()))
+        FLine->Fail("georef --auto-corners needs an image and --out");
+    const bool gcpFile = !a.Points.empty() && IsGcpPointsFile(a.Points);
+    if (!corners && (a.Image.empty() || (!gcpFile && (a.P1.empty() || a.P2.empty())) || a.Target.empty()))
+        FLine->Fail("georef needs an image, --p1, --p2 and --out");
+    if (!corners && a.Map.empty() && a.Points.empty())
+        FLine->Fail("georef needs either --map or --points");
+}
+
+TSaveRequest TGeorefCommand::Request() const
+{
     // An unknown name or system stops everything before a file is written.
-    if (!transform.empty())
-        FindFitMethod(transform);
-    const TCrs givenCrs = LookupCrs(crsText);
+    if (!FArguments.Transform.empty())
+        FindFitMethod(FArguments.Transform);
+    TCrs crs = LookupCrs(FCrs);
+    const bool corners = !FAutoCorners.empty();
     const std::vector<TMapXY> cornerCoordinates =
-        corners ? ReadCornerCoordinates(autoCorners, LookupCrs(cornersCrsText), givenCrs) : std::vector<TMapXY>{};
+        corners ? ReadCornerCoordinates(FAutoCorners, LookupCrs(FCornersCrs), crs) : std::vector<TMapXY>{};
+    const TSaveTarget target = SaveTargetOf(FArguments);
+    TControlPoints points = corners ? FrameCornerPoints(FArguments.Image, cornerCoordinates) : PanelPoints();
+    points = ArgumentPoints(FArguments, std::move(points), crs);
+    if (FSnap)
+        SnapPoints(FArguments.Image, points);
+    return BuildSaveRequest(points, SaveOptionsOf(FArguments, crs, corners), target.FileName, target.Filter,
+                            target.Source);
+}
 
-    TTargetFilter targetFilter = TTargetFilter::None;
-    const std::string targetExtension = LowerExtension(target);
-    if (targetExtension == "tif")
-        targetFilter = TTargetFilter::TiffTfw;
-    else if (targetExtension == "jgw")
-        targetFilter = TTargetFilter::JGW;
-    else
-        throw Exception("The target '" + target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
-    TExportSource source;
-    source.FileName = Absolute(image);
-    if (targetFilter == TTargetFilter::TiffTfw)
-        source.FilterIndex = SourceFilterIndex(image);
-    TGeorefOptions options;
-    options.Transform = !transform.empty() ? transform : rotate ? SimilarityFitName : TwoPointFitName;
-    if (corners && transform.empty())
-        options.Transform = "affine";
-    options.Negate = negate;
-    options.Crs = givenCrs;
-    options.Warp = warp;
-
-    TControlPoints controlPoints = corners ? FrameCornerPoints(image, cornerCoordinates) : PanelPoints();
-    if (gcpFile) {
-        const TGcpPoints file = ReadEveryGcpPoint(points);
-        controlPoints = file.Points;
-        if (!options.Crs.Given())
-            options.Crs = file.Crs;
-    }
-    // --p1 and --p2 place the first two fitted points, the panel's two.
-    std::vector<TControlPoint*> panel;
-    for (TControlPoint& point : controlPoints)
-        if (point.Role == TPointRole::Fitted && panel.size() < 2)
-            panel.push_back(&point);
-    if ((!p1.empty() && panel.empty()) || (!p2.empty() && panel.size() < 2))
-        throw Exception("The point file '" + points + "' holds fewer than two enabled points for --p1 and --p2");
-    if (!p1.empty())
-        ParsePixel(p1, *panel[0]);
-    if (!p2.empty())
-        ParsePixel(p2, *panel[1]);
-    if (!map.empty()) {
-        const auto values = SplitCommas(map);
-        if (values.size() != 4)
-            throw EConvertError("'" + map + "' is not four map coordinates Y1,X1,Y2,X2");
-        controlPoints[0].East = ReadMapCoordinate(values[0]);
-        controlPoints[0].North = ReadMapCoordinate(values[1]);
-        controlPoints[1].East = ReadMapCoordinate(values[2]);
-        controlPoints[1].North = ReadMapCoordinate(values[3]);
-    } else if (!gcpFile && !corners) {
-        TPointFileReader reader(points);
-        for (TControlPoint& point : controlPoints) {
-            const TPointRecord record = reader.ReadRecord();
-            point.East = record.Y;
-            point.North = record.X;
-        }
-    }
-
-    if (snap)
-        SnapPoints(image, controlPoints);
-
-    const TSaveRequest request = BuildSaveRequest(controlPoints, options, Absolute(target), targetFilter, source);
+TFitQuality TGeorefCommand::Quality(const TSaveRequest& request) const
+{
     // The spread of the points over the sheet counts once there are three.
-    const TImageSize size = FittedPoints(request.Points).size() >= 3 ? PictureSize(image) : TImageSize{};
-    const TFitQuality quality = AssessFit(request.Fit, request.Points, size);
-    const bool twoPointCheck = request.Points.size() == 2 && transform.empty();
-    if (twoPointCheck) {
-        for (const auto& text : PointCheckLines(CheckControlPoints(request.Points, request.Fit)))
-            std::cerr << text << "\n";
-    } else {
-        for (const auto& text : FitReportLines(request.Points, request.Fit, quality))
-            std::cerr << text << "\n";
-    }
+    const TImageSize size =
+        FittedPoints(request.Points).size() >= 3 ? PictureSize(FArguments.Image) : TImageSize{};
+    return AssessFit(request.Fit, request.Points, size);
+}
+
+// The check of the points on standard error, and the limits they must keep.
+void TGeorefCommand::Report(const TSaveRequest& request, const TFitQuality& quality) const
+{
+    const double maxPixels = PixelLimit(FMaxMisfit, "--max-misfit");
+    const double maxRmsPixels = PixelLimit(FMaxRms, "--max-rms");
+    const bool twoPointCheck = request.Points.size() == 2 && FArguments.Transform.empty();
+    const std::vector<std::string> lines = twoPointCheck
+                                               ? PointCheckLines(CheckControlPoints(request.Points, request.Fit))
+                                               : FitReportLines(request.Points, request.Fit, quality);
+    for (const auto& text : lines)
+        std::cerr << text << "\n";
     if (maxPixels >= 0) {
         const TPointCheck check = CheckControlPoints(request.Points, request.Fit);
         if (check.PixelMisfit > maxPixels)
-            throw Exception("Point 2 lies " + FloatToStr(std::round(check.PixelMisfit * 1000) / 1000, '.') +
-                            " pixels from its coordinates, more than the " + maxMisfit +
-                            " that --max-misfit allows");
+            throw Exception("Point 2 lies " + Rounded(check.PixelMisfit) + " pixels from its coordinates, more than the " +
+                            FMaxMisfit + " that --max-misfit allows");
     }
     if (maxRmsPixels >= 0 && !(quality.Rms.Pixels <= maxRmsPixels))
-        throw Exception("The RMS of the fitted points is " +
-                        FloatToStr(std::round(quality.Rms.Pixels * 1000) / 1000, '.') + " pixels, more than the " +
-                        maxRms + " that --max-rms allows");
+        throw Exception("The RMS of the fitted points is " + Rounded(quality.Rms.Pixels) + " pixels, more than the " +
+                        FMaxRms + " that --max-rms allows");
+}
 
+void TGeorefCommand::Write(const TSaveRequest& request, const TFitQuality& quality) const
+{
     // Written aside first, so that a failed export leaves no point file or
     // report either.
     std::unique_ptr<TOutputFile> pointsFile, reportFile;
-    if (!writePoints.empty()) {
-        pointsFile = std::make_unique<TOutputFile>(writePoints);
+    if (!FWritePoints.empty()) {
+        pointsFile = std::make_unique<TOutputFile>(FWritePoints);
         pointsFile->Write(GcpPointsText(request.Points, request.Crs, request.Fit));
     }
-    if (!report.empty()) {
-        reportFile = std::make_unique<TOutputFile>(report);
+    if (!FReport.empty()) {
+        reportFile = std::make_unique<TOutputFile>(FReport);
         reportFile->Write(FitReportJson(request.Points, request.Fit, quality));
     }
     TExportPipeline pipeline(std::filesystem::current_path().string());
@@ -295,13 +259,25 @@ int RunGeorefCommand(int argc, char** argv)
         pointsFile->Commit();
     if (reportFile)
         reportFile->Commit();
+    std::string text;
+    for (const char c : worldFile)
+        if (c != '\r')
+            text += c;
+    std::cout << text << std::flush;
+}
 
-    std::string line;
-    for (const char c : worldFile) {
-        if (c == '\r')
-            continue;
-        line += c;
-    }
-    std::cout << line << std::flush;
+int TGeorefCommand::Run()
+{
+    CheckArguments();
+    PixelLimit(FMaxMisfit, "--max-misfit");
+    PixelLimit(FMaxRms, "--max-rms");
+    const TSaveRequest request = Request();
+    const TFitQuality quality = Quality(request);
+    Report(request, quality);
+    Write(request, quality);
     return 0;
 }
+
+const TCommandRegistration Registration("georef", MakeCommand<TGeorefCommand>);
+
+} // namespace

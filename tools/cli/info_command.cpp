@@ -4,7 +4,7 @@
 #include "platform/icon.h"
 #include "platform/picture.h"
 #include "tools/cli/cli_support.h"
-#include "tools/cli/commands.h"
+#include "tools/cli/command_line.h"
 
 #include <charconv>
 #include <cmath>
@@ -169,21 +169,38 @@ const char* PixelFormatName(TGraphic& graphic)
     return nullptr;
 }
 
-} // namespace
 
-int RunInfoCommand(int argc, char** argv)
-{
-    if (argc != 2)
-        RaiseUsage("pinwright-cli info FILE");
-    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(argv[1]);
-    TJsonObject o(0);
-    o.Add("class", Quoted(graphic->ClassInfo().Name));
-    o.Add("width", uint64_t(graphic->Width()));
-    o.Add("height", uint64_t(graphic->Height()));
-    if (const char* format = PixelFormatName(*graphic))
-        o.Add("pixelFormat", Quoted(format));
-    if (const auto* raster = dynamic_cast<const TRasterGraphic*>(graphic.get()))
-        o.Add("properties", Properties(raster->ImageProperties));
-    std::cout << o.Text() << std::endl;
-    return 0;
-}
+class TInfoCommand final : public TCommand {
+public:
+    void Declare(TCommandLine& line) override
+    {
+        line.Summary("describe a picture as JSON");
+        line.Positional("FILE", "a picture", FFile);
+        line.Description(R"(Loads FILE as the workbench loads it and prints a JSON object: the picture
+class, width, height, pixel format and the image properties its reader
+found.)");
+        line.Epilogue("Exit status: 0 success, 1 the file cannot be loaded, 2 a usage error.");
+    }
+
+    int Run() override
+    {
+        const std::unique_ptr<TGraphic> graphic = LoadPictureFile(FFile);
+        TJsonObject o(0);
+        o.Add("class", Quoted(graphic->ClassInfo().Name));
+        o.Add("width", uint64_t(graphic->Width()));
+        o.Add("height", uint64_t(graphic->Height()));
+        if (const char* format = PixelFormatName(*graphic))
+            o.Add("pixelFormat", Quoted(format));
+        if (const auto* raster = dynamic_cast<const TRasterGraphic*>(graphic.get()))
+            o.Add("properties", Properties(raster->ImageProperties));
+        std::cout << o.Text() << std::endl;
+        return 0;
+    }
+
+private:
+    std::string FFile;
+};
+
+const TCommandRegistration Registration("info", MakeCommand<TInfoCommand>);
+
+} // namespace
