@@ -17,6 +17,7 @@
 namespace {
 
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 const char* const GeorefContext = "http://iiif.io/api/extension/georef/1/context.json";
 const char* const PresentationContext = "http://iiif.io/api/presentation/3/context.json";
@@ -195,16 +196,16 @@ TGcpPoints ParseAnnotation(const std::string& text, const std::string& fileName)
 std::string AnnotationText(const TControlPoints& lonLat, const std::string& transform,
                            const TPointsPicture& picture)
 {
-    json features = json::array();
+    ordered_json features = ordered_json::array();
     for (const TControlPoint& p : lonLat) {
-        json properties = {{"resourceCoords", {p.Col + 0.5, p.Row + 0.5}}};
+        ordered_json properties = {{"resourceCoords", {p.Col + 0.5, p.Row + 0.5}}};
         if (p.Role == TPointRole::Check)
             properties["role"] = "check";
         features.push_back({{"type", "Feature"},
                             {"properties", properties},
                             {"geometry", {{"type", "Point"}, {"coordinates", {p.East, p.North}}}}});
     }
-    json body = {{"type", "FeatureCollection"}};
+    ordered_json body = {{"type", "FeatureCollection"}};
     for (const TTransformName& n : TransformNames) {
         if (transform != n.Ours)
             continue;
@@ -216,7 +217,7 @@ std::string AnnotationText(const TControlPoints& lonLat, const std::string& tran
     body["features"] = features;
     const std::string w = std::to_string(picture.Width), h = std::to_string(picture.Height);
     const std::string uri = "file://" + picture.FileName;
-    json annotation = {
+    ordered_json annotation = {
         {"@context", {GeorefContext, PresentationContext}},
         {"id", uri + "#georeference"},
         {"type", "Annotation"},
@@ -231,5 +232,5 @@ std::string AnnotationText(const TControlPoints& lonLat, const std::string& tran
         {"body", body},
     };
     // A file name that is not UTF-8 is written with replacement characters.
-    return annotation.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    return annotation.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }

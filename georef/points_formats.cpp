@@ -15,7 +15,8 @@ const TPointsFormatInfo Formats[] = {
     {TPointsFormat::Vrt, "vrt", ".vrt", "GDAL VRT with a GCP list"},
     {TPointsFormat::Pam, "aux.xml", ".aux.xml", "GDAL PAM sidecar with a GCP list"},
     {TPointsFormat::Csv, "csv", ".csv", "web georeferencer CSV (x,y,lon,lat,name; WGS 84)"},
-    {TPointsFormat::LinkTable, "links", ".txt", "link table (source x, source y, map x, map y)"},
+    // Link tables are .txt files, as plain point files are: chosen by name only.
+    {TPointsFormat::LinkTable, "links", "", "link table (source x, source y, map x, map y)"},
 };
 
 std::string Lower(std::string text)
@@ -61,12 +62,23 @@ TPointsFormat ChoosePointsFormat(const std::string& fileName, const std::string&
         throw Exception("Unknown points format '" + name + "' (the formats are " + names + ")");
     const std::string lower = Lower(fileName);
     for (const TPointsFormatInfo& f : Formats)
-        if (lower.ends_with(f.Extension))
+        if (*f.Extension && lower.ends_with(f.Extension))
             return f.Format;
     if (lower.ends_with(".jsonld") || lower.ends_with(".geojson"))
         return TPointsFormat::Annotation;
     throw Exception("The point file '" + fileName + "' has an ending that names no points format; give "
                     "--points-format (" + names + ")");
+}
+
+TPointsFormat PointsFormatOrGcp(const std::string& fileName, const std::string& name)
+{
+    if (!name.empty())
+        return ChoosePointsFormat(fileName, name);
+    const std::string lower = Lower(fileName);
+    for (const TPointsFormatInfo& f : Formats)
+        if (*f.Extension && lower.ends_with(f.Extension))
+            return f.Format;
+    return lower.ends_with(".jsonld") || lower.ends_with(".geojson") ? TPointsFormat::Annotation : TPointsFormat::Gcp;
 }
 
 TGcpPoints ParsePoints(TPointsFormat format, const std::string& text, const std::string& fileName, const TCrs& crs)

@@ -17,7 +17,7 @@ enum class TPointsFormat { Gcp, Annotation, Vrt, Pam, Csv, LinkTable };
 struct TPointsFormatInfo {
     TPointsFormat Format;
     const char* Name;       // for --points-format
-    const char* Extension;  // the file name's ending that chooses it
+    const char* Extension;  // the file name's ending that chooses it; "": chosen by name only
     const char* Description;
 };
 
@@ -27,6 +27,8 @@ std::span<const TPointsFormatInfo> PointsFormats();
 // The format called name, or (name empty) the one the file name's ending
 // chooses. Raises naming the name or the file when there is none.
 TPointsFormat ChoosePointsFormat(const std::string& fileName, const std::string& name = {});
+// The same, with the .points layout for a name whose ending names none.
+TPointsFormat PointsFormatOrGcp(const std::string& fileName, const std::string& name = {});
 
 // The picture the points belong to, which some formats describe.
 struct TPointsPicture {

@@ -42,10 +42,10 @@ QString Text(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// The sheet reduced to at most about two thousand pixels a side.
+// The sheet reduced to at most about 1200 pixels a side.
 QImage Thumbnail(const TBitmap& bitmap)
 {
-    const int step = std::max(1, std::max(bitmap.Width(), bitmap.Height()) / 2000);
+    const int step = std::max(1, (std::max(bitmap.Width(), bitmap.Height()) + 1199) / 1200);
     const int w = bitmap.Width() / step, h = bitmap.Height() / step;
     QImage image(w, h, QImage::Format_RGB32);
     std::vector<uint32_t> row(static_cast<size_t>(bitmap.Width()));
