@@ -72,13 +72,13 @@ TPointsFormat ChoosePointsFormat(const std::string& fileName, const std::string&
 
 TPointsFormat PointsFormatOrGcp(const std::string& fileName, const std::string& name)
 {
-    if (!name.empty())
-        return ChoosePointsFormat(fileName, name);
     const std::string lower = Lower(fileName);
     for (const TPointsFormatInfo& f : Formats)
         if (*f.Extension && lower.ends_with(f.Extension))
             return f.Format;
-    return lower.ends_with(".jsonld") || lower.ends_with(".geojson") ? TPointsFormat::Annotation : TPointsFormat::Gcp;
+    if (lower.ends_with(".jsonld") || lower.ends_with(".geojson"))
+        return TPointsFormat::Annotation;
+    return name.empty() ? TPointsFormat::Gcp : ChoosePointsFormat(fileName, name);
 }
 
 TGcpPoints ParsePoints(TPointsFormat format, const std::string& text, const std::string& fileName, const TCrs& crs)

@@ -27,7 +27,8 @@ std::span<const TPointsFormatInfo> PointsFormats();
 // The format called name, or (name empty) the one the file name's ending
 // chooses. Raises naming the name or the file when there is none.
 TPointsFormat ChoosePointsFormat(const std::string& fileName, const std::string& name = {});
-// The same, with the .points layout for a name whose ending names none.
+// The format the file's ending names, else the one called name, else the
+// .points layout: so that one name serves a file read and one written.
 TPointsFormat PointsFormatOrGcp(const std::string& fileName, const std::string& name = {});
 
 // The picture the points belong to, which some formats describe.

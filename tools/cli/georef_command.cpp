@@ -79,7 +79,8 @@ std::string TransformHelp()
 // The help's list of the points formats, from their table.
 std::string PointsFormatHelp()
 {
-    std::string text = "the format of --points and --write-points, else chosen by the file's ending:";
+    std::string text = "the format of a --points or --write-points file whose ending names none (a link table's "
+                       ".txt); the endings:";
     for (const TPointsFormatInfo& format : PointsFormats()) {
         std::string name = "  " + std::string(format.Name);
         text += "\n" + name + std::string(name.size() < 11 ? 11 - name.size() : 2, ' ') + format.Description +
