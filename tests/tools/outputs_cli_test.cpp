@@ -95,3 +95,31 @@ TEST(OutputsCli, PointsFormatsOutsideCogClipAndReport)
 }
 
 } // namespace
+
+namespace {
+
+// Two sheets side by side from one list, each warped, put together as one
+// VRT that GDAL reads with both sheets' extent.
+TEST(OutputsCli, BatchMosaicOfClippedSheets)
+{
+    pwtest::TempDir dir;
+    const std::string bmp = SamplePath("sample_map.bmp");
+    // The second sheet lies 6400 map units east of the first.
+    pwtest::WriteText(dir.File("list.csv"),
+                      "image,out,p1,p2,map,warp,crs\n" + bmp + "," + dir.File("a.tif") +
+                          ",\"100,100\",\"500,400\",\"3501000,5404000,3505000,5401000\",yes,EPSG:31467\n" + bmp +
+                          "," + dir.File("b.tif") +
+                          ",\"100,100\",\"500,400\",\"3507400,5404000,3511400,5401000\",yes,EPSG:31467\n");
+    const auto run = pwtest::Run({pwtest::BinPath("pinwright-cli"), "georef", "--batch", dir.File("list.csv"),
+                                  "--mosaic", dir.File("sheets.vrt")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("mosaic " + dir.File("sheets.vrt") + ": ok"), std::string::npos) << run.Out;
+    const auto info = pwtest::Run({"gdalinfo", dir.File("sheets.vrt")});
+    ASSERT_EQ(info.ExitCode, 0) << info.Err;
+    EXPECT_NE(info.Out.find("a_warped.tif"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("b_warped.tif"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("Upper Left  ( 3499995.000, 5405005.000)"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("Lower Right ( 3512795.000, 5400205.000)"), std::string::npos) << info.Out;
+}
+
+} // namespace
