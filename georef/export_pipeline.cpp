@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,16 +153,16 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
     const std::string tif = TemporaryFile(".tif");
     DeleteLeftover(bmp);
     DeleteLeftover(tif);
-    switch (source.FilterIndex) {
-    case TSourceFilter::BMP:
+    switch (source.Format) {
+    case TSourceFormat::BMP:
         RunConverter("bmp2tiff", {"-c", "packbits", source.FileName, tif}, tif);
         break;
-    case TSourceFilter::JPG:
+    case TSourceFormat::JPEG:
         RunConverter("jpg2bmp", {source.FileName, bmp}, bmp);
         RunConverter("bmp2tiff", {"-c", "packbits", bmp, tif}, tif);
         DeleteFile(bmp);
         break;
-    case TSourceFilter::TIFF:
+    case TSourceFormat::TIFF:
         // geotifcp would copy the source's placement and keys beside the new ones.
         CopyFile(source.FileName, tif);
         StripGeoTiffTags(tif);
@@ -256,12 +257,11 @@ void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs, const 
     // gdalwarp fits the polynomials and the spline to the tie points as we
     // do; any other fit that is not affine is handed over sampled on a grid,
     // which a spline through the samples follows.
-    if (fit.Method == Polynomial2FitName) {
-        arguments.insert(arguments.end(), {"-order", "2"});
-    } else if (fit.Method == Polynomial3FitName) {
-        arguments.insert(arguments.end(), {"-order", "3"});
-    } else if (fit.Method == ThinPlateSplineFitName) {
-        arguments.push_back("-tps");
+    const std::string_view own = FindFitMethod(fit.Method).WarpOptions;
+    if (!own.empty()) {
+        std::istringstream words{std::string(own)};
+        for (std::string word; words >> word;)
+            arguments.push_back(word);
     } else if (!fit.WorldFile) {
         TGeoTiffPlacement placement;
         std::string error;
@@ -382,7 +382,7 @@ std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipelin
             if (worldFile)
                 ParseWorldFileText(text, written);
             // A picture no converter takes is written from its decoded pixels.
-            if (request.Source.FilterIndex == TSourceFilter::None) {
+            if (request.Source.Format == TSourceFormat::None) {
                 pipeline.BuildDecodedGeoTiff(request.Source, worldFile ? &written : nullptr,
                                              FittedPoints(request.Points), request.Crs);
             } else {

@@ -38,8 +38,9 @@ public:
     // Raises when the image itself is one of the temporary files, which the
     // pipeline would overwrite or delete.
     void CheckSource(const TExportSource& source) const;
-    // temporar.tif from the source image (bmp2tiff, jpg2bmp then bmp2tiff, or
-    // a copy without the source's own GeoTIFF tags), replacing any leftover.
+    // temporar.tif from the source image by its format (bmp2tiff, jpg2bmp then
+    // bmp2tiff, or a copy without the source's own GeoTIFF tags), replacing
+    // any leftover.
     void ConvertSource(const TExportSource& source);
     // geotifcp with the world file, and with the system's GeoKeys when one is
     // given; checks that the GeoTIFF carries written, then moves it and the

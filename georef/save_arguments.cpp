@@ -54,22 +54,6 @@ void ParsePixel(const std::string& text, TControlPoint& point)
     point.Row = StrToFloat(parts[1], '.');
 }
 
-// The conversion the open dialog's filter would choose for this image.
-TSourceFilter SourceFilterIndex(const std::string& image)
-{
-    const std::string extension = LowerExtension(image);
-    if (extension == "bmp" || extension == "dib")
-        return TSourceFilter::BMP;
-    if (extension == "jpg" || extension == "jpeg")
-        return TSourceFilter::JPG;
-    if (extension == "tif" || extension == "tiff")
-        return TSourceFilter::TIFF;
-    // Any other picture that loads is written from its decoded pixels.
-    if (FindPictureClass(extension))
-        return TSourceFilter::None;
-    throw Exception("Cannot make a GeoTIFF from '" + image + "': no picture format has the extension ." + extension);
-}
-
 } // namespace
 
 TSaveTarget SaveTargetOf(const TSaveArguments& arguments)
@@ -84,8 +68,14 @@ TSaveTarget SaveTargetOf(const TSaveArguments& arguments)
         throw Exception("The target '" + arguments.Target + "' must end in .tif (GeoTIFF and TFW) or .jgw (JGW)");
     target.FileName = Absolute(arguments.Target);
     target.Source.FileName = Absolute(arguments.Image);
-    if (target.Filter == TTargetFilter::TiffTfw)
-        target.Source.FilterIndex = SourceFilterIndex(arguments.Image);
+    if (target.Filter == TTargetFilter::TiffTfw) {
+        target.Source.Format = SourceFormatOf(arguments.Image);
+        // Any other picture that loads is written from its decoded pixels.
+        const std::string extension = LowerExtension(arguments.Image);
+        if (target.Source.Format == TSourceFormat::None && !FindPictureClass(extension))
+            throw Exception("Cannot make a GeoTIFF from '" + arguments.Image +
+                            "': no picture format has the extension ." + extension);
+    }
     return target;
 }
 
@@ -109,10 +99,10 @@ std::string ClipGeometryOf(const std::string& clip, const TControlPoints& points
 TGeorefOptions SaveOptionsOf(const TSaveArguments& arguments, const TCrs& crs, bool frameCorners)
 {
     TGeorefOptions options;
-    options.Transform = !arguments.Transform.empty() ? arguments.Transform
-                        : arguments.Rotate           ? SimilarityFitName
-                        : frameCorners               ? AffineFitName
-                                                     : TwoPointFitName;
+    const TFitDefault chosen = arguments.Rotate ? TFitDefault::Rotated
+                               : frameCorners   ? TFitDefault::FrameCorners
+                                                : TFitDefault::Plain;
+    options.Transform = !arguments.Transform.empty() ? arguments.Transform : std::string(DefaultFitMethod(chosen).Name);
     options.Negate = arguments.Negate;
     options.Crs = crs;
     options.Warp = arguments.Warp;

@@ -63,17 +63,35 @@ void SnapPoints(const std::string& image, TControlPoints& points)
     }
 }
 
+// "a, b and c" of the names.
+std::string Names(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+std::string Name(TFitDefault which)
+{
+    return std::string(DefaultFitMethod(which).Name);
+}
+
 // The help's list of the transformations, from the fit table.
 std::string TransformHelp()
 {
     std::string text = "the transformation fitted to the enabled points:";
+    std::vector<std::string> worldFiles;
     for (const TFitMethod& method : FitMethods()) {
         std::string name = "  " + std::string(method.Name);
-        text += "\n" + name + std::string(name.size() < 15 ? 15 - name.size() : 2, ' ') + std::string(method.Summary);
+        text += "\n" + name + std::string(name.size() < 15 ? 15 - name.size() : 2, ' ') +
+                (method.DefaultFor == TFitDefault::Plain ? "the default: " : "") + std::string(method.Summary);
+        if (method.WorldFile)
+            worldFiles.push_back(std::string(method.Name));
     }
-    return text + "\n(similarity is also --rotate). helmert and affine are written as world files with rotation terms; "
-                  "the others cannot be: TARGET.tif then carries the fitted points as GeoTIFF tie points and no "
-                  ".tfw is written (an earlier TARGET.tfw is removed), and a .jgw target is refused";
+    return text + "\n(" + Name(TFitDefault::Rotated) + " is also --rotate). " + Names(worldFiles) +
+           " are written as world files; the others cannot be: TARGET.tif then carries the fitted points as GeoTIFF "
+           "tie points and no .tfw is written (an earlier TARGET.tfw is removed), and a .jgw target is refused";
 }
 
 // The help's list of the points formats, from their table.
@@ -163,7 +181,8 @@ void TGeorefCommand::Declare(TCommandLine& line)
               "take points of the point file that lie far outside the picture (more than its width or height "
               "beyond its edge), with a warning; a point just outside it is always taken, with a warning");
     line.Option("--transform", "NAME", a.Transform, TransformHelp());
-    line.Excludes("--rotate", {"--transform"}, "--rotate is the transformation similarity; give either it or --transform");
+    line.Excludes("--rotate", {"--transform"},
+                  "--rotate is the transformation " + Name(TFitDefault::Rotated) + "; give either it or --transform");
     line.Flag("--warp", a.Warp,
               "also write TARGET_warped.tif: the image resampled north-up through the fit by gdalwarp "
               "(--resampling); needs a .tif target");
@@ -189,8 +208,8 @@ void TGeorefCommand::Declare(TCommandLine& line)
                 "instead of --p1, --p2, --map and --points: the four corners of the sheet's map frame, found on "
                 "the image as pinwright-cli corners finds them, are points 1 to 4, with these map coordinates (x "
                 "east, y north, \".\" as the decimal point) in the order upper left, upper right, lower right, "
-                "lower left; fitted affine unless --transform says otherwise. A sheet whose frame cannot be "
-                "trusted fails with the reason");
+                "lower left; fitted " + Name(TFitDefault::FrameCorners) + " unless --transform says otherwise. A sheet whose "
+                "frame cannot be trusted fails with the reason");
     line.Excludes("--auto-corners", {"--p1", "--p2", "--map", "--points"});
     line.Option("--corners-crs", "SYSTEM", FCornersCrs,
                 "the system of the --auto-corners coordinates, for instance geographic degrees (longitude, "

@@ -6,7 +6,7 @@
 #include "platform/thread_pool.h"
 #include "tools/cli/cli_support.h"
 #include "tools/cli/command_line.h"
-#include "tools/cli/help_texts.h"
+#include "tools/cli/command_table.h"
 
 #include <cstdlib>
 #include <iostream>

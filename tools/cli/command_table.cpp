@@ -1,4 +1,4 @@
-#include "tools/cli/help_texts.h"
+#include "tools/cli/command_table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,17 +1,18 @@
-// Save and Load file of the main window: the controls are read and written
-// here, everything else is the georeferencing core in georef/.
-#include "app/main_window.h"
+#include "app/save_command.h"
 
 #include "app/converter_wait.h"
+#include "app/fit_monitor.h"
+#include "app/georef_bar.h"
+#include "app/main_window.h"
 #include "app/message_service.h"
-#include "app/points_panel.h"
+#include "app/point_list.h"
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
 #include "georef/gcp_points_file.h"
 #include "georef/save_request.h"
 #include "platform/durable_files.h"
+#include "platform/exceptions.h"
 
-#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
@@ -24,16 +25,6 @@ namespace {
 // A converter wait pumps events, so Save could be clicked again inside
 // itself; a nested Save would work on the same temporary files.
 bool SaveRunning = false;
-
-std::string Text(const QLabel* label)
-{
-    return label->text().toStdString();
-}
-
-std::string Text(const QLineEdit* edit)
-{
-    return edit->text().toStdString();
-}
 
 class TSaveRunningScope {
 public:
@@ -55,20 +46,26 @@ private:
     QPointer<QPushButton> FButton;
 };
 
+std::string FileName(const QString& name)
+{
+    return QFile::encodeName(name).toStdString();
+}
+
 void WriteWorldFile(TForm1& form)
 {
     // An unknown system stops Save before it asks for a target.
-    TGeorefOptions options = form.ChosenOptions();
-    options.Crs = form.CurrentCrs();
+    TGeorefOptions options = form.Fit->Options();
+    options.Crs = form.Bar->CurrentCrs();
+    // The sign toggle's state is its look.
+    options.Negate = form.Panel1->BevelInner() == bvLowered;
     if (!form.SaveDialog1.Execute(&form))
         return;
 
     TExportSource source;
-    source.FileName = QFile::encodeName(form.OpenDialog1.FileName).toStdString();
-    source.FilterIndex = SourceFilterOf(form.OpenDialog1.FilterIndex, source.FileName);
-    const TSaveRequest request =
-        BuildSaveRequest(form.ReadAllPoints(), options, QFile::encodeName(form.SaveDialog1.FileName).toStdString(),
-                         static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);
+    source.FileName = FileName(form.OpenDialog1.FileName);
+    source.Format = OpenFilterFormat(form.OpenDialog1.FilterIndex, source.FileName);
+    const TSaveRequest request = BuildSaveRequest(form.Points->ReadAll(), options, FileName(form.SaveDialog1.FileName),
+                                                  static_cast<TTargetFilter>(form.SaveDialog1.FilterIndex), source);
 
     if (request.TargetFilterIndex == TTargetFilter::Points) {
         // The same checks as a save of the world file, then the points alone
@@ -82,66 +79,60 @@ void WriteWorldFile(TForm1& form)
         TSaveRunningScope running(form.Button11);
         WriteWorldFile(request, pipeline);
     }
-    form.RememberCrs();
+    form.Bar->RememberCrs();
     MessageService().Beep();
     MessageService().ShowMessage(form.MessageTable.value(1));
 }
 
 } // namespace
 
-TControlPoints TForm1::ReadPanelPoints() const
-{
-    TControlTexts texts;
-    texts.Row1 = Text(Label21);
-    texts.Col1 = Text(Label23);
-    texts.Row2 = Text(Label27);
-    texts.Col2 = Text(Label29);
-    texts.Y1 = Text(Edit16);
-    texts.X1 = Text(Edit17);
-    texts.Y2 = Text(Edit18);
-    texts.X2 = Text(Edit19);
-    texts.DecimalSeparator = LocaleDecimalSeparator();
-    return ReadControlPoints(texts);
-}
-
-TGeorefOptions TForm1::ChosenOptions() const
-{
-    TGeorefOptions options;
-    options.Transform = PointsPanel->Transform().toStdString();
-    options.Negate = Panel1->BevelInner() == bvLowered;
-    options.Warp = PointsPanel->WarpCheck->isEnabled() && PointsPanel->WarpCheck->isChecked();
-    return options;
-}
-
-void TForm1::Button11Click()
+void SaveWorkbench(TForm1& form)
 {
     if (SaveRunning)
         return;
     int filled = 0;
-    for (const QLineEdit* edit : {Edit16, Edit17, Edit18, Edit19})
+    for (const QLineEdit* edit : {form.Edit16, form.Edit17, form.Edit18, form.Edit19})
         if (!edit->text().isEmpty())
             ++filled;
-    const bool othersFilled = std::all_of(FMorePoints.begin(), FMorePoints.end(), [](const TPointEntry& entry) {
+    const std::vector<TPointEntry>& entries = form.Points->Entries();
+    const bool othersFilled = std::all_of(entries.begin() + 2, entries.end(), [](const TPointEntry& entry) {
         return !entry.East.isEmpty() && !entry.North.isEmpty();
     });
     if (filled < 4 || !othersFilled) {
         MessageService().Beep();
-        MessageService().ShowMessage(MessageTable.value(2));
+        MessageService().ShowMessage(form.MessageTable.value(2));
         return;
     }
-    WriteWorldFile(*this);
+    WriteWorldFile(form);
 }
 
-void TForm1::SpeedButton1Click()
+void LoadPointFile(TForm1& form)
 {
-    if (!OpenDialog2.Execute(this))
+    if (!form.OpenDialog2.Execute(&form))
         return;
-    const std::string fileName = QFile::encodeName(OpenDialog2.FileName).toStdString();
+    const std::string fileName = FileName(form.OpenDialog2.FileName);
     if (IsGcpPointsFile(fileName)) {
-        LoadGcpPointsFile(fileName);
+        LoadGcpPointsFile(form, fileName);
         return;
     }
-    QLineEdit* const boxes[] = {Edit16, Edit17, Edit18, Edit19};
+    QLineEdit* const boxes[] = {form.Edit16, form.Edit17, form.Edit18, form.Edit19};
     ReadPointFile(fileName, LocaleDecimalSeparator(),
                   [&boxes](int box, const std::string& text) { boxes[box]->setText(QString::fromStdString(text)); });
+}
+
+void LoadGcpPointsFile(TForm1& form, const std::string& fileName)
+{
+    const TGcpPoints file = ReadEveryGcpPoint(fileName);
+    if (file.Points.size() < 2)
+        throw Exception("The point file '" + fileName + "' holds fewer than two points");
+    const char separator = LocaleDecimalSeparator();
+    auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
+    std::vector<TPointEntry> entries;
+    for (const TControlPoint& p : file.Points)
+        entries.push_back({show(p.Col), show(p.Row), show(p.East), show(p.North), p.Role});
+    if (file.Crs.Given())
+        form.Bar->SetCrs(QString::fromStdString(file.Crs.Id()));
+    form.Points->SetEntries(std::move(entries));
+    if (file.Points.size() > 2)
+        form.ShowPointsTable(true);
 }
