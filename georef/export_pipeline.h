@@ -7,6 +7,7 @@
 #include "georef/converter.h"
 #include "georef/crs.h"
 #include "georef/dialog_filters.h"
+#include "georef/output_choices.h"
 #include "georef/save_request.h"
 #include "georef/transforms.h"
 
@@ -59,7 +60,16 @@ public:
     // removed) and BaseName_warped.tif when warped.
     void BuildGeoTiff(const TAffineTransform& written, const TCrs& crs);
     void BuildControlPointGeoTiff(const TControlPoints& fitted, const TCrs& crs);
-    void WarpGeoTiff(const TFitResult& fit, const TCrs& crs);
+    void WarpGeoTiff(const TFitResult& fit, const TCrs& crs, const TOutputChoices& choices = {});
+    // temporar.tmp (and temporar.wrp when warped) rewritten by
+    // gdal_translate as Cloud Optimized GeoTIFFs, Deflate, with overviews;
+    // the placement checked again.
+    void MakeCog(const TAffineTransform* written, const TControlPoints& fitted, bool warped);
+    // temporar.tmp written in-process from the source's decoded pixels, for
+    // a picture that none of the converters takes, with the world file's
+    // transformation (written) or else the fitted points; checked as above.
+    void BuildDecodedGeoTiff(const TExportSource& source, const TAffineTransform* written,
+                             const TControlPoints& fitted, const TCrs& crs);
     void PlaceGeoTiff(bool withWorldFile, bool warped);
     // Moves temporar.tfw to BaseName.jgw. With a system given, writes it
     // beside: BaseName.prj and the PAM file of the image the world file

@@ -2,6 +2,9 @@
 
 #include "georef/coordinates.h"
 #include "georef/gcp_points_file.h"
+#include "georef/points_formats.h"
+#include "georef/points_on_picture.h"
+#include "georef/points_text.h"
 #include "platform/exceptions.h"
 #include "platform/picture.h"
 
@@ -67,11 +70,30 @@ TSaveTarget SaveTargetOf(const TSaveArguments& arguments)
     target.Source.FileName = Absolute(arguments.Image);
     if (target.Filter == TTargetFilter::TiffTfw) {
         target.Source.Format = SourceFormatOf(arguments.Image);
-        if (target.Source.Format == TSourceFormat::None)
+        // Any other picture that loads is written from its decoded pixels.
+        const std::string extension = LowerExtension(arguments.Image);
+        if (target.Source.Format == TSourceFormat::None && !FindPictureClass(extension))
             throw Exception("Cannot make a GeoTIFF from '" + arguments.Image +
-                            "': the image must be a BMP, JPEG or TIFF file");
+                            "': no picture format has the extension ." + extension);
     }
     return target;
+}
+
+std::string ClipGeometryOf(const std::string& clip, const TControlPoints& points)
+{
+    if (clip.empty())
+        return {};
+    if (clip == "points")
+        return RingGeometry(FittedPointsHull(points));
+    if (clip == "frame") {
+        if (points.size() < 4)
+            throw Exception("--clip frame needs the frame's four corners as points 1 to 4 (--auto-corners)");
+        std::vector<TMapXY> ring;
+        for (size_t i = 0; i < 4; ++i)
+            ring.push_back({points[i].East, points[i].North});
+        return RingGeometry(ring);
+    }
+    return ReadClipGeometry(clip);
 }
 
 TGeorefOptions SaveOptionsOf(const TSaveArguments& arguments, const TCrs& crs, bool frameCorners)
@@ -84,14 +106,34 @@ TGeorefOptions SaveOptionsOf(const TSaveArguments& arguments, const TCrs& crs, b
     options.Negate = arguments.Negate;
     options.Crs = crs;
     options.Warp = arguments.Warp;
+    options.Outputs = arguments.Outputs;
     return options;
 }
 
-TControlPoints ArgumentPoints(const TSaveArguments& arguments, TControlPoints points, TCrs& crs)
+bool PointsGivePixels(const TSaveArguments& arguments)
 {
-    const bool gcpFile = !arguments.Points.empty() && IsGcpPointsFile(arguments.Points);
+    if (arguments.Points.empty())
+        return false;
+    if (PointsFormatOrGcp(arguments.Points, arguments.PointsFormat) != TPointsFormat::Gcp)
+        return true;
+    // The shared layout, or empty: an empty file is refused by the reader,
+    // naming it, rather than taken for the plain point file.
+    return IsGcpPointsFile(arguments.Points) || BlankText(ReadPointsText(arguments.Points));
+}
+
+TControlPoints ArgumentPoints(const TSaveArguments& arguments, TControlPoints points, TCrs& crs,
+                              std::vector<std::string>* warnings)
+{
+    const bool gcpFile = PointsGivePixels(arguments);
     if (gcpFile) {
-        TGcpPoints file = ReadEveryGcpPoint(arguments.Points);
+        TGcpPoints file =
+            ReadPoints(PointsFormatOrGcp(arguments.Points, arguments.PointsFormat), arguments.Points, crs);
+        if (arguments.Width > 0 && arguments.Height > 0) {
+            const auto outside =
+                CheckPointsOnPicture(file, arguments.Points, arguments.Width, arguments.Height, arguments.AllowOutside);
+            if (warnings)
+                warnings->insert(warnings->end(), outside.begin(), outside.end());
+        }
         points = std::move(file.Points);
         if (!crs.Given())
             crs = file.Crs;

@@ -7,6 +7,7 @@
 #include "georef/save_request.h"
 
 #include <string>
+#include <vector>
 
 struct TSaveArguments {
     std::string Image;     // the picture georeferenced
@@ -18,7 +19,15 @@ struct TSaveArguments {
     bool Rotate = false;   // the default's rotating form
     bool Negate = false;
     bool Warp = false;
+    std::string PointsFormat; // the format of Points and of the points written; "" for by extension
+    bool AllowOutside = false; // points of the file far outside the picture taken, with a warning
+    int Width = 0, Height = 0; // the picture's, for the check of a file's pixels; 0: not checked
+    TOutputChoices Outputs;    // COG, resampling, clip (ClipGeometry as typed: frame, points or a file)
 };
+
+// True when the point file gives pixel positions (any format but the plain
+// two-record point file), so that --p1 and --p2 may be left out.
+bool PointsGivePixels(const TSaveArguments& arguments);
 
 // The target's kind by its extension, and the image with what turns it into
 // a TIFF. Raises for a target that is neither .tif nor .jgw, and, for a
@@ -40,4 +49,12 @@ TGeorefOptions SaveOptionsOf(const TSaveArguments& arguments, const TCrs& crs, b
 // into crs when crs is not given), --p1 and --p2 moving the first two
 // fitted, and the coordinates of points 1 and 2 from --map or a plain point
 // file. Raises for a value or file that cannot be read.
-TControlPoints ArgumentPoints(const TSaveArguments& arguments, TControlPoints points, TCrs& crs);
+// A file's pixels are held against the picture (Width x Height): one far
+// outside it raises unless AllowOutside; warnings get those outside it.
+TControlPoints ArgumentPoints(const TSaveArguments& arguments, TControlPoints points, TCrs& crs,
+                              std::vector<std::string>* warnings = nullptr);
+
+// The outline the warped copy is cut to, from --clip: "frame" points 1 to 4
+// (the frame's corners with --auto-corners), "points" the fitted points'
+// hull, else a GeoJSON file; "" for none.
+std::string ClipGeometryOf(const std::string& clip, const TControlPoints& points);

@@ -5,6 +5,7 @@
 #include "georef/crs.h"
 #include "georef/dialog_filters.h"
 #include "georef/fit_methods.h"
+#include "georef/output_choices.h"
 #include "georef/source_format.h"
 
 #include <string>
@@ -22,6 +23,7 @@ struct TGeorefOptions {
     bool Negate = false;                     // the sign toggle is pressed
     TCrs Crs;                                // written into the outputs when given
     bool Warp = false;                       // a north-up copy beside the GeoTIFF
+    TOutputChoices Outputs;                  // COG, resampling and clip of the copy
 };
 
 struct TSaveRequest {
@@ -32,6 +34,7 @@ struct TSaveRequest {
     TControlPoints Points;                   // negated when the sign toggle asked for it
     TFitResult Fit;                          // of Points, by the chosen transformation
     bool Warp = false;                       // also BaseName_warped.tif, resampled north-up
+    TOutputChoices Outputs;                  // a clip asks for the warped copy
 };
 
 // Negates the map coordinates when asked and fits the points, raising as the

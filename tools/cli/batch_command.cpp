@@ -1,4 +1,4 @@
-// pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]
+// pinwright-cli georef --batch LIST.csv [--jobs N] [--resume] [--mosaic FILE.vrt]
 // Every sheet of a CSV list runs as its own `pinwright-cli georef` process,
 // N at a time, so that one sheet's failure (or crash) touches no other. The
 // list names its columns after the georef options, so options the single
@@ -9,6 +9,7 @@
 // sheets sharing a folder never meet in the pipeline's temporary files and
 // a failed sheet leaves nothing behind. Successes are kept in LIST.done for
 // --resume, each once its files are on the disk.
+#include "georef/mosaic.h"
 #include "platform/durable_files.h"
 #include "platform/exceptions.h"
 #include "tools/cli/cli_support.h"
@@ -634,6 +635,9 @@ public:
         line.Flag("--resume", FResume,
                   "redo only the sheets that failed or whose targets are missing since the last run over LIST.csv "
                   "(kept in LIST.csv.done)");
+        line.Option("--mosaic", "FILE.vrt", FMosaic,
+                    "after the sheets, a GDAL VRT mosaic of every sheet's GeoTIFF (its warped copy where there is "
+                    "one), by gdalbuildvrt");
         line.ExtraNote("in a batch, options go into the list's columns");
         line.Description(R"(Batch: LIST.csv (or - for standard input) has a header line naming its
 columns and one sheet per line. The column "image" holds the image, "out"
@@ -667,11 +671,20 @@ one sheet or more failed, or the list cannot be read), 2 a usage error.)");
             sheets = ReadSheets(in, FList);
         }
         TJournal journal(FList == "-" ? std::string() : FList + ".done", FResume);
-        return TBatch(std::move(sheets), FJobs, journal, FResume, signals).Run();
+        std::vector<std::string> targets;
+        for (const TSheet& sheet : sheets)
+            if (sheet.Problem.empty() && !sheet.Target.empty())
+                targets.push_back(fs::absolute(sheet.Target).lexically_normal().string());
+        const int status = TBatch(std::move(sheets), FJobs, journal, FResume, signals).Run();
+        if (!FMosaic.empty()) {
+            BuildMosaic(MosaicSheets(targets), FMosaic, fs::current_path().string());
+            std::cout << "mosaic " << FMosaic << ": ok" << std::endl;
+        }
+        return status;
     }
 
 private:
-    std::string FList;
+    std::string FList, FMosaic;
     int FJobs = 1;
     bool FResume = false;
     const TCommandLine* FLine = nullptr;

@@ -11,6 +11,8 @@
 #include "georef/fit_report.h"
 #include "georef/gcp_points_file.h"
 #include "georef/point_check.h"
+#include "georef/points_formats.h"
+#include "georef/residual_report.h"
 #include "georef/save_arguments.h"
 #include "imaging/loaded_picture.h"
 #include "platform/bitmap.h"
@@ -20,7 +22,10 @@
 #include "tools/cli/cli_support.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/picture_size.h"
+#include "tools/report/residual_report_pdf.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
@@ -89,6 +94,33 @@ std::string TransformHelp()
            "tie points and no .tfw is written (an earlier TARGET.tfw is removed), and a .jgw target is refused";
 }
 
+// The help's list of the points formats, from their table.
+std::string PointsFormatHelp()
+{
+    std::string text = "the format of a --points or --write-points file whose ending names none (a link table's "
+                       ".txt); the endings:";
+    for (const TPointsFormatInfo& format : PointsFormats()) {
+        std::string name = "  " + std::string(format.Name);
+        text += "\n" + name + std::string(name.size() < 11 ? 11 - name.size() : 2, ' ') + format.Description +
+                (*format.Extension ? std::string(", ") + format.Extension : std::string(", by this option only"));
+    }
+    return text + "\nPoints in WGS 84 are converted through PROJ from and into --crs";
+}
+
+std::string LowerEnding(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The points with the sign toggle applied, as the save request holds them.
+TControlPoints Negated(TControlPoints points)
+{
+    NegateMapCoordinates(points);
+    return points;
+}
+
 // A number of pixels for a limit; -1 when not given.
 double PixelLimit(const std::string& text, const std::string& option)
 {
@@ -116,7 +148,7 @@ private:
     void Write(const TSaveRequest& request, const TFitQuality& quality) const;
 
     TSaveArguments FArguments;
-    std::string FCrs, FMaxMisfit, FWritePoints, FReport, FMaxRms, FAutoCorners, FCornersCrs, FHemisphere;
+    std::string FCrs, FMaxMisfit, FWritePoints, FReport, FMaxRms, FAutoCorners, FCornersCrs, FHemisphere, FClip;
     bool FSnap = false;
     const TCommandLine* FLine = nullptr;
 };
@@ -142,18 +174,33 @@ void TGeorefCommand::Declare(TCommandLine& line)
     line.Option("--max-misfit", "PIXELS", FMaxMisfit,
                 "fail, writing nothing, when point 2 misses its coordinates by more than PIXELS");
     line.Option("--write-points", "FILE", FWritePoints,
-                "also write the points as a QGIS .points file, with each point's residual in pixels (dX, dY, "
-                "residual)");
+                "also write the points: FILE.points as a QGIS .points file, with each point's residual in pixels "
+                "(dX, dY, residual), or any format of --points-format by its ending or that option");
+    line.Option("--points-format", "NAME", a.PointsFormat, PointsFormatHelp());
+    line.Flag("--allow-outside", a.AllowOutside,
+              "take points of the point file that lie far outside the picture (more than its width or height "
+              "beyond its edge), with a warning; a point just outside it is always taken, with a warning");
     line.Option("--transform", "NAME", a.Transform, TransformHelp());
     line.Excludes("--rotate", {"--transform"},
                   "--rotate is the transformation " + Name(TFitDefault::Rotated) + "; give either it or --transform");
     line.Flag("--warp", a.Warp,
-              "also write TARGET_warped.tif: the image resampled north-up through the fit by gdalwarp (nearest "
-              "neighbour); needs a .tif target");
-    line.Option("--report", "FILE.json", FReport,
+              "also write TARGET_warped.tif: the image resampled north-up through the fit by gdalwarp "
+              "(--resampling); needs a .tif target");
+    line.Option("--report", "FILE.json|FILE.pdf", FReport,
                 "also write the residuals as JSON: transform, rms_px, rms_map, check_rms_px, and per point id, "
                 "col, row, map_x, map_y, enabled, residual_px, residual_map, leave_one_out_px (null where there "
-                "is no figure)");
+                "is no figure); FILE.pdf: the residual report to print, the sheet with the points and their "
+                "residual vectors to a stated scale, the transformation's parameters, the root mean squares and "
+                "the table of every point");
+    line.Flag("--cog", a.Outputs.Cog,
+              "write TARGET.tif (and TARGET_warped.tif) as Cloud Optimized GeoTIFFs, Deflate, with overviews, "
+              "by gdal_translate");
+    line.Option("--clip", "frame|points|FILE.geojson", FClip,
+                "also write TARGET_warped.tif cut to an outline, transparent outside it (an alpha band): frame, "
+                "points 1 to 4 (the frame's corners with --auto-corners); points, the hull of the fitted points; "
+                "or a GeoJSON polygon in the --crs system");
+    line.Option("--resampling", "near|bilinear|cubic|lanczos", a.Outputs.Resampling,
+                "the resampling of TARGET_warped.tif (default near, which keeps the scan's colours)");
     line.Option("--max-rms", "PIXELS", FMaxRms,
                 "fail, writing nothing, when the root mean square of the fitted points' residuals is larger than "
                 "PIXELS");
@@ -211,7 +258,7 @@ void TGeorefCommand::CheckArguments() const
         FLine->Fail("--hemisphere needs --auto-corners printed");
     if (corners && (a.Image.empty() || a.Target.empty()))
         FLine->Fail("georef --auto-corners needs an image and --out");
-    const bool gcpFile = !a.Points.empty() && IsGcpPointsFile(a.Points);
+    const bool gcpFile = PointsGivePixels(a);
     if (!corners && (a.Image.empty() || (!gcpFile && (a.P1.empty() || a.P2.empty())) || a.Target.empty()))
         FLine->Fail("georef needs an image, --p1, --p2 and --out");
     if (!corners && a.Map.empty() && a.Points.empty())
@@ -234,11 +281,21 @@ TSaveRequest TGeorefCommand::Request() const
     TControlPoints points = printed   ? PrintedCornerPoints(FArguments.Image, hemisphere, LookupCrs(FCornersCrs), crs)
                             : corners ? FrameCornerPoints(FArguments.Image, cornerCoordinates)
                                       : PanelPoints();
-    points = ArgumentPoints(FArguments, std::move(points), crs);
+    TSaveArguments arguments = FArguments;
+    if (PointsGivePixels(arguments)) {
+        const TImageSize size = PictureSize(arguments.Image);
+        arguments.Width = size.Width;
+        arguments.Height = size.Height;
+    }
+    std::vector<std::string> warnings;
+    points = ArgumentPoints(arguments, std::move(points), crs, &warnings);
+    for (const std::string& warning : warnings)
+        std::cerr << warning << "\n";
     if (FSnap)
         SnapPoints(FArguments.Image, points);
-    return BuildSaveRequest(points, SaveOptionsOf(FArguments, crs, corners), target.FileName, target.Filter,
-                            target.Source);
+    TGeorefOptions options = SaveOptionsOf(arguments, crs, corners);
+    options.Outputs.ClipGeometry = ClipGeometryOf(FClip, options.Negate ? Negated(points) : points);
+    return BuildSaveRequest(points, options, target.FileName, target.Filter, target.Source);
 }
 
 TFitQuality TGeorefCommand::Quality(const TSaveRequest& request) const
@@ -277,13 +334,33 @@ void TGeorefCommand::Write(const TSaveRequest& request, const TFitQuality& quali
     // report either.
     std::unique_ptr<TOutputFile> pointsFile, reportFile;
     if (!FWritePoints.empty()) {
+        const TPointsFormat format = PointsFormatOrGcp(FWritePoints, FArguments.PointsFormat);
+        const TImageSize size = format == TPointsFormat::Annotation || format == TPointsFormat::Vrt
+                                    ? PictureSize(FArguments.Image)
+                                    : TImageSize{};
+        const TPointsPicture picture{request.Source.FileName, size.Width, size.Height};
         pointsFile = std::make_unique<TOutputFile>(FWritePoints);
-        pointsFile->Write(GcpPointsText(request.Points, request.Crs, request.Fit));
+        pointsFile->Write(PointsText(format, request.Points, request.Crs, request.Fit.Method, picture, &request.Fit));
     }
-    if (!FReport.empty()) {
+    const bool pdf = LowerEnding(FReport).ends_with(".pdf");
+    const std::string pdfAside = FReport + ".part";
+    if (pdf) {
+        const std::unique_ptr<TGraphic> sheet = LoadPicturePixels(FArguments.Image);
+        const TBitmap& bitmap = sheet->ViewBitmap();
+        WriteResidualReportPdf(MakeResidualReport(std::filesystem::path(FArguments.Image).filename().string(),
+                                                  bitmap.Width(), bitmap.Height(), request.Points, request.Fit,
+                                                  quality),
+                               &bitmap, pdfAside);
+    } else if (!FReport.empty()) {
         reportFile = std::make_unique<TOutputFile>(FReport);
         reportFile->Write(FitReportJson(request.Points, request.Fit, quality));
     }
+    // The report written aside goes when the export fails.
+    struct TAside {
+        std::string Name;
+        bool Keep = false;
+        ~TAside() { if (!Name.empty() && !Keep) std::filesystem::remove(Name); }
+    } aside{pdf ? pdfAside : std::string()};
     TExportPipeline pipeline(std::filesystem::current_path().string());
     pipeline.ShowMessage = [](const std::string& message) { std::cerr << message << std::endl; };
     const std::string worldFile = WriteWorldFile(request, pipeline);
@@ -291,6 +368,10 @@ void TGeorefCommand::Write(const TSaveRequest& request, const TFitQuality& quali
         pointsFile->Commit();
     if (reportFile)
         reportFile->Commit();
+    if (pdf) {
+        std::filesystem::rename(pdfAside, FReport);
+        aside.Keep = true;
+    }
     std::string text;
     for (const char c : worldFile)
         if (c != '\r')
