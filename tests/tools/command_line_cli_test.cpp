@@ -20,7 +20,7 @@ TEST(CommandLine, DeclarationsReadTheArgumentsAndWordTheErrors)
     const std::string bmp = pwtest::SamplePath("sample_map.bmp");
     const std::string georef = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
                                "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [OPTIONS].\n";
-    const std::string batch = "Usage: pinwright-cli georef --batch LIST.csv [--jobs N] [--resume].\n";
+    const std::string batch = "Usage: pinwright-cli georef --batch LIST.csv [--jobs N] [--resume] [--mosaic FILE.vrt].\n";
     const struct {
         std::vector<std::string> Args;
         int ExitCode;
