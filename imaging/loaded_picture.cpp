@@ -8,7 +8,7 @@ void RequireImage(const TGraphic& graphic)
 {
     // A file whose data end within its first stored row gave no pixels: a
     // picture of its declared size would be blank from edge to edge.
-    if (graphic.Width() <= 0 || graphic.Height() <= 0 || graphic.EarlyEndRow() == 0)
+    if (graphic.Width() <= 0 || graphic.Height() <= 0 || graphic.EndedInFirstRow())
         throw EInvalidGraphic(msg::NoImage);
 }
 
