@@ -4,6 +4,7 @@
 //                      [--transform NAME] [--warp] [--report REPORT.json] [--max-rms PIXELS] [--snap]
 //        pinwright-cli georef IMAGE --auto-corners X_UL,Y_UL,X_UR,Y_UR,X_LR,Y_LR,X_LL,Y_LL
 //                      [--corners-crs SYSTEM] --out TARGET [OPTIONS]
+//        pinwright-cli georef IMAGE --check-existing --points CHECK.points
 // Save of the workbench without its window: the options fill the list of
 // control points that the workbench fills from its panel, and the same code
 // builds the save request, computes, writes and exports. TARGET ending in .tif gives the GeoTIFF and its .tfw, ending in
@@ -21,6 +22,7 @@
 #include "georef/fit_quality.h"
 #include "georef/fit_report.h"
 #include "georef/gcp_points_file.h"
+#include "georef/existing_georef.h"
 #include "georef/point_check.h"
 #include "georef/save_request.h"
 #include "imaging/loaded_picture.h"
@@ -117,13 +119,33 @@ std::string Absolute(const std::string& fileName)
     return std::filesystem::absolute(fileName).lexically_normal().string();
 }
 
+// --check-existing: the picture's own georeferencing measured at the points
+// of a .points file, every point as a check point; nothing is written.
+int CheckExisting(const std::string& image, const std::string& points, int argc)
+{
+    if (image.empty() || points.empty() || argc != 5)
+        RaiseUsage("pinwright-cli georef IMAGE --check-existing --points CHECK.points",
+                   "--check-existing takes an image and --points, and nothing else");
+    const std::optional<TExistingGeoref> georef = ReadExistingGeoref(image);
+    if (!georef)
+        throw Exception("The picture '" + image +
+                        "' has no georeferencing of its own (GeoTIFF tags, a GeoJP2 or GMLJP2 box, a world file "
+                        "or an .aux.xml)");
+    const TControlPoints list = ReadEveryGcpPoint(points).Points;
+    if (list.empty())
+        throw Exception("The point file '" + points + "' holds no points");
+    for (const std::string& line : ExistingCheckLines(*georef, list, CheckExistingGeoref(*georef, list)))
+        std::cout << line << "\n";
+    return 0;
+}
+
 } // namespace
 
 int RunGeorefCommand(int argc, char** argv)
 {
     std::string image, p1, p2, map, points, target, crsText, maxMisfit, writePoints, transform, report, maxRms,
         autoCorners, cornersCrsText;
-    bool negate = false, rotate = false, warp = false, snap = false;
+    bool negate = false, rotate = false, warp = false, snap = false, checkExisting = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&] { return OptionValue(argc, argv, i, Usage); };
@@ -161,6 +183,8 @@ int RunGeorefCommand(int argc, char** argv)
             cornersCrsText = value();
         else if (arg == "--snap")
             snap = true;
+        else if (arg == "--check-existing")
+            checkExisting = true;
         else if (arg.rfind("--", 0) == 0)
             RaiseUsage(Usage, "unknown option " + arg);
         else if (!image.empty())
@@ -168,6 +192,8 @@ int RunGeorefCommand(int argc, char** argv)
         else
             image = arg;
     }
+    if (checkExisting)
+        return CheckExisting(image, points, argc);
     const bool corners = !autoCorners.empty();
     if (corners && (!p1.empty() || !p2.empty() || !map.empty() || !points.empty()))
         RaiseUsage(Usage, "--auto-corners takes the place of --p1, --p2, --map and --points");

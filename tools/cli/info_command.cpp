@@ -1,3 +1,4 @@
+#include "georef/existing_georef.h"
 #include "imaging/jpeg_image.h"
 #include "imaging/raster_graphic.h"
 #include "platform/bitmap.h"
@@ -152,6 +153,32 @@ std::string Properties(const TImageProperties& p)
     return o.Text();
 }
 
+std::string Number(double value)
+{
+    if (!std::isfinite(value))
+        return "null";
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+// What the picture's own georeferencing says: where it comes from, the
+// geotransform from the top-left corner, the system.
+std::string Georeferencing(const TExistingGeoref& g)
+{
+    TJsonObject o(1);
+    o.Add("source", Quoted(g.Source));
+    o.Add("file", Quoted(g.SourceFile));
+    std::string transform = "[";
+    for (size_t i = 0; i < g.GeoTransform.size(); ++i)
+        transform += (i ? ", " : "") + Number(g.GeoTransform[i]);
+    o.Add("geoTransform", transform + "]");
+    o.Add("crs", g.Crs.Given() ? Quoted(g.Crs.Id()) : std::string("null"));
+    o.Add("crsName", g.Crs.Given() ? Quoted(g.Crs.Name) : std::string("null"));
+    o.Add("wkt", g.Wkt.empty() ? std::string("null") : Quoted(g.Wkt));
+    return o.Text();
+}
+
 // The bitmap format the picture shows in, when it is known without decoding.
 const char* PixelFormatName(TGraphic& graphic)
 {
@@ -184,6 +211,8 @@ int RunInfoCommand(int argc, char** argv)
         o.Add("pixelFormat", Quoted(format));
     if (const auto* raster = dynamic_cast<const TRasterGraphic*>(graphic.get()))
         o.Add("properties", Properties(raster->ImageProperties));
+    if (const std::optional<TExistingGeoref> georef = ReadExistingGeoref(argv[1]))
+        o.Add("georeferencing", Georeferencing(*georef));
     std::cout << o.Text() << std::endl;
     return 0;
 }
