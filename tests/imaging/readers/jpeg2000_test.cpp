@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -61,13 +62,15 @@ std::string DrawSource(const pwtest::TempDir& dir, int channels, int bits)
     return path;
 }
 
-// opj_decompress's pixels: planes of 1 or 2 little-endian bytes per sample.
-Pixels Reference(const std::string& file, const pwtest::TempDir& dir, int channels, int bits)
+// opj_decompress's pixels: planes of 1 or 2 little-endian bytes per sample,
+// of a picture reduced by reduction levels.
+Pixels Reference(const std::string& file, const pwtest::TempDir& dir, int channels, int bits, int reduction = 0)
 {
     const std::string raw = dir.File("reference.rawl");
-    pwtest::Run({"opj_decompress", "-i", file, "-o", raw});
+    pwtest::Run({"opj_decompress", "-i", file, "-o", raw, "-r", std::to_string(reduction)});
     const Bytes planes = ReadFile(raw);
-    const size_t n = size_t(W) * H, bytes = bits > 8 ? 2 : 1;
+    const size_t n = size_t((W + (1 << reduction) - 1) >> reduction) * ((H + (1 << reduction) - 1) >> reduction);
+    const size_t bytes = bits > 8 ? 2 : 1;
     if (planes.size() != n * bytes * size_t(channels))
         return {};
     const auto sample = [&](int c, size_t i) -> uint32_t {
@@ -103,6 +106,7 @@ TEST(JPEG2000Reader, PixelsAreOpjDecompresss)
         int Channels, Bits;
         std::vector<std::string> Options; // opj_compress's
         const char* Extension;
+        int Reduction = 0; // levels left out, for a first look
     } cases[] = {
         {"GreyLossless", 1, 8, {}, "jp2"},
         {"GreyPrecinctsRpcl", 1, 8, {"-c", "[16,16],[16,16]", "-p", "RPCL", "-b", "16,16", "-n", "4"}, "jp2"},
@@ -115,6 +119,8 @@ TEST(JPEG2000Reader, PixelsAreOpjDecompresss)
         {"Rgb16Lossy", 3, 16, {"-r", "12", "-n", "5"}, "jp2"},
         {"RgbaLossless", 4, 8, {}, "jp2"},
         {"RgbaTiledLossy", 4, 8, {"-t", "40,40", "-n", "3", "-r", "15"}, "jp2"},
+        {"RgbAQuarter", 3, 8, {"-n", "4"}, "jp2", 2},
+        {"GreyTiledAnEighthOfFewerLevels", 1, 8, {"-t", "32,32", "-n", "3"}, "j2k", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -123,9 +129,11 @@ TEST(JPEG2000Reader, PixelsAreOpjDecompresss)
         std::vector<std::string> compress = {"opj_compress", "-i", DrawSource(dir, c.Channels, c.Bits), "-o", file};
         compress.insert(compress.end(), c.Options.begin(), c.Options.end());
         ASSERT_EQ(pwtest::Run(compress).ExitCode, 0);
-        const Pixels expected = Reference(file, dir, c.Channels, c.Bits);
-        ASSERT_EQ(expected.size(), size_t(W) * H);
-        const pwtest::Outcome ours = Load(ReadFile(file));
+        // A reduction beyond the file's levels stops at its smallest picture.
+        const int levels = std::min(c.Reduction, 2);
+        const Pixels expected = Reference(file, dir, c.Channels, c.Bits, levels);
+        ASSERT_EQ(expected.size(), size_t((W + (1 << levels) - 1) >> levels) * ((H + (1 << levels) - 1) >> levels));
+        const pwtest::Outcome ours = Load(ReadFile(file), unsigned(c.Reduction));
         ASSERT_EQ(ours.Error, "");
         EXPECT_EQ(ours.Pixels, expected);
     }
