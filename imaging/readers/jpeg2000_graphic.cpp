@@ -411,6 +411,14 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         return uint64_t(CeilDivPow2(y, reduction) - top);
     };
     std::vector<bool> decoded(static_cast<size_t>(tiles), false);
+    // Rows are final once every tile across them is: whole bands are
+    // reported, in order, however the codestream orders its tiles.
+    std::vector<uint64_t> doneInBand(static_cast<size_t>(FSize.TilesDown()), 0);
+    size_t nextBand = 0;
+    const auto bandBottom = [&](uint64_t band) {
+        const uint64_t y = std::min<uint64_t>(FSize.TileY0 + (band + 1) * FSize.TileHeight, FSize.Y1);
+        return static_cast<int32_t>(CeilDivPow2(y, reduction) - top);
+    };
     std::vector<uint8_t> buffer;
     std::vector<uint8_t> rows(size_t(std::min<uint64_t>(FSize.TileWidth, width)) * 4);
 
@@ -470,8 +478,16 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         ++FTilesDecoded;
         if (data.Cut)
             NoteEarlyEnd(tileTop(index));
-        RowDone(static_cast<uint32_t>(ty0 - top + th), height);
+        ++doneInBand[size_t(index / FSize.TilesAcross())];
+        for (; nextBand < doneInBand.size() && doneInBand[nextBand] == FSize.TilesAcross(); ++nextBand) {
+            const int32_t bottom = bandBottom(nextBand);
+            ProgressRect = TRect{0, 0, static_cast<int32_t>(width), bottom};
+            Progress(this, psRunning, static_cast<uint8_t>(uint64_t(bottom) * 100 / height), true, ProgressRect, "");
+        }
     }
+    // A file whose first tile could not be read says why.
+    if (FTilesDecoded == 0 && !error.empty())
+        RaiseDecodeError(error);
     for (uint64_t t = 0; t < tiles; ++t)
         if (!decoded[t])
             NoteEarlyEnd(tileTop(t));
