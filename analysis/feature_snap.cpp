@@ -2,6 +2,7 @@
 
 #include "analysis/darkness_window.h"
 #include "analysis/line_fit.h"
+#include "analysis/line_profile.h"
 #include "analysis/line_seeds.h"
 #include "platform/bitmap.h"
 #include "platform/exceptions.h"
@@ -27,11 +28,18 @@ constexpr double MinLoneArmInk = 14;
 // other line: two lines that merely point at each other make no corner.
 constexpr double CornerGap = 4;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
-// Snaps less certain than this are not trusted (a pixel is four of them).
-constexpr double MaxSigma = 0.25;
+// Snaps less certain than this are not trusted (a pixel is three of them).
+constexpr double MaxSigma = 0.3;
 // Two features whose distances from the position differ by less than this
 // make the click ambiguous.
 constexpr double AmbiguityMargin = 2;
+// Two lines that seem to meet nearer to the click than the feature found,
+// by more than this, but that could not be measured, may be the feature
+// meant (whose line a river or a letter spoilt), pixels.
+constexpr double FailedMargin = 0;
+// Two features closer together than this make any click between them
+// unsure, pixels.
+constexpr double CloseFeatures = 4;
 // How far a crossing of two rough lines may lie from the measured one.
 constexpr double RoughError = 1.5;
 // Positions closer than this are one feature found twice.
@@ -48,12 +56,22 @@ constexpr double SameLineAngle = 1.5 * M_PI / 180;
 constexpr double SameLineOffset = 1.5;
 // A bent line (a contour) moves its middle by more than this against its
 // ends, over the length fitted, pixels; and by more than this many errors.
-constexpr double MaxSagitta = 0.15;
+constexpr double MaxSagitta = 0.25;
 constexpr double SagittaErrors = 4;
 // A line's bins may stand off it by this many squared errors on average,
 // and their ink differ from the middle by this share (for half of them).
-constexpr double MaxShiftSquares = 4;
-constexpr double MaxInkSpread = 0.3;
+constexpr double MaxShiftSquares = 9;
+constexpr double MaxInkSpread = 0.45;
+// How well a line's width and blur are known before it is fitted, pixels:
+// a pen's width and a scanner's blur are never exact, nor wholly unknown.
+constexpr double ShapePrior = 0.5;
+// How far the centre of a line's ink may stand from the model's centre, as
+// a share of its half-width and blur, for a misfit as large as the line's
+// darkness.
+constexpr double MisfitShare = 0.7;
+// The least blur a line's errors are worked out with, pixels: a sharper
+// profile than the pixels can tell lets a hairline's position slide.
+constexpr double ErrorBlur = 0.3;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
 
@@ -222,6 +240,52 @@ bool Ragged(const TFittedLine& line)
     return (measured > 0 && squares / measured > MaxShiftSquares) || spread[spread.size() / 2] > MaxInkSpread;
 }
 
+// How many times more the bins' own centres scatter about the fitted line
+// than their errors say (1 at least): a wavy pen, JPEG blocks or scanner
+// streaks move the line as a whole by as much more than the pixels' noise
+// alone would.
+double ScatterRatio(const TFittedLine& line, bool before, bool after)
+{
+    Eigen::Matrix2d normal = Eigen::Matrix2d::Zero();
+    Eigen::Vector2d right = Eigen::Vector2d::Zero();
+    int count = 0;
+    auto used = [&](const TLineBin& b) {
+        return b.Inked && !b.Outlier && b.ShiftError > 0 && (b.Along < 0 ? before : after);
+    };
+    for (const TLineBin& b : line.Bins)
+        if (used(b)) {
+            const Eigen::Vector2d f(1, b.Along);
+            const double w = 1 / (b.ShiftError * b.ShiftError);
+            normal += w * f * f.transpose();
+            right += w * f * b.Shift;
+            ++count;
+        }
+    if (count < 4 || normal.determinant() <= 0)
+        return 1;
+    const Eigen::Vector2d fit = normal.inverse() * right;
+    double chi2 = 0;
+    for (const TLineBin& b : line.Bins)
+        if (used(b)) {
+            const double r = (b.Shift - fit[0] - fit[1] * b.Along) / b.ShiftError;
+            chi2 += r * r;
+        }
+    return std::max(1.0, chi2 / (count - 2));
+}
+
+// The error of a line's centre that no residual shows: where the pixels
+// miss the model (a profile darker on one edge, JPEG's ringing, ink that
+// spreads), the centre the model finds and the middle of the ink differ by
+// up to a share of the line's half-width, in proportion to the misfit
+// beyond the noise.
+double ProfileMisfit(const TFittedLine& line, double noise)
+{
+    const double peak = line.Contrast * TLineProfile(line.Width, std::max(line.Blur, 0.3), 0).At(0).Value;
+    if (!(peak > 0))
+        return 0;
+    const double misfit = std::sqrt(std::max(0.0, line.ResidualScale * line.ResidualScale - noise * noise));
+    return MisfitShare * std::min(1.0, misfit / peak) * (0.5 * line.Width + line.Blur);
+}
+
 // A bilevel scan puts each edge of a line on a whole pixel: the centre is
 // off by a variance of 1/24 pixel squared, which averages out only as the
 // line's steps pass through every phase of the pixels, once per pixel of
@@ -253,6 +317,7 @@ private:
     struct TCandidate {
         TSnappedFeature Feature; // in window coordinates
         double Distance = 0;
+        size_t Lines[2] = {0, 0};
     };
     struct TLinePair {
         size_t First, Second;
@@ -264,7 +329,9 @@ private:
     void FindLines();
     std::vector<TBandMask> Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
-    std::optional<TCandidate> Junction(const TLinePair& pair) const;
+    // meets: whether both lines have ink at the junction (false when one
+    // of them turns out to pass it by without an arm there).
+    std::optional<TCandidate> Junction(const TLinePair& pair, bool& meets) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -290,6 +357,8 @@ TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<T
     request.Reach = reach;
     request.Rough = rough;
     request.Warm = warm;
+    request.ShapePrior = ShapePrior;
+    request.ErrorBlur = ErrorBlur;
     return FitLine(FWindow, request, FNoise, FBilevel);
 }
 
@@ -382,8 +451,9 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
     return true;
 }
 
-std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) const
+std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, bool& meets) const
 {
+    meets = true;
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -433,6 +503,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
     TCandidate candidate;
     TSnappedFeature& f = candidate.Feature;
     int present = 0;
+    meets = (arms[0][0].Present || arms[0][1].Present) && (arms[1][0].Present || arms[1][1].Present);
     for (int k = 0; k < 2; ++k) {
         const int count = arms[k][0].Present + arms[k][1].Present;
         if (count == 0 || Bent(lines[k]) || Ragged(lines[k]))
@@ -461,14 +532,23 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair) co
         jacobian.col(0) = inverse.col(k);
         jacobian.col(1) = -inverse.col(k) * AlongAt(l, origin, *at);
         Eigen::Matrix2d own;
-        own << l.OffsetVariance + (FBilevel ? StaircaseVariance(l) : 0), l.OffsetAngleCovariance,
-            l.OffsetAngleCovariance, l.AngleVariance;
+        own << l.OffsetVariance, l.OffsetAngleCovariance, l.OffsetAngleCovariance, l.AngleVariance;
+        // A bilevel line misses every smooth model by its steps, which its
+        // own variance counts instead.
+        if (FBilevel) {
+            own(0, 0) += StaircaseVariance(l);
+        } else {
+            own *= ScatterRatio(l, sides[k][0], sides[k][1]);
+            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2) + l.InkOffset * l.InkOffset;
+        }
         covariance += jacobian * own * jacobian.transpose();
     }
     f.Sigma = std::sqrt(0.5 * covariance.trace());
     f.Column = at->X;
     f.Row = at->Y;
     candidate.Distance = Distance(*at, FClick);
+    candidate.Lines[0] = pair.First;
+    candidate.Lines[1] = pair.Second;
     if (!(f.Sigma <= MaxSigma) || candidate.Distance > FOptions.Radius)
         return std::nullopt;
     return candidate;
@@ -494,9 +574,11 @@ std::optional<TSnappedFeature> TSnapper::Run()
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
             break;
-        std::optional<TCandidate> c = Junction(pair);
+        bool meets = true;
+        std::optional<TCandidate> c = Junction(pair, meets);
         if (!c) {
-            failedNearest = std::min(failedNearest, roughDistance);
+            if (meets)
+                failedNearest = std::min(failedNearest, roughDistance);
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -524,8 +606,35 @@ std::optional<TSnappedFeature> TSnapper::Run()
     // be measured, may be the feature meant.
     if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
         return std::nullopt;
-    if (failedNearest < found.front().Distance - AmbiguityMargin)
+    if (failedNearest < found.front().Distance - FailedMargin)
         return std::nullopt;
+    // A second feature within a few pixels of the one found (a street's
+    // edge beside a grid line crossing the other) leaves the click unsure
+    // which of the two was meant, however near it lies to one of them.
+    const TPoint answer {found.front().Feature.Column, found.front().Feature.Row};
+    for (size_t k = 1; k < found.size(); ++k)
+        if (Distance({found[k].Feature.Column, found[k].Feature.Row}, answer) < CloseFeatures)
+            return std::nullopt;
+    // So does a line running a few pixels beside one of the feature's and
+    // crossing its other line there too, measured or not.
+    for (int side = 0; side < 2; ++side) {
+        const TFittedLine& line = FLines[found.front().Lines[side]];
+        const TFittedLine& other = FLines[found.front().Lines[1 - side]];
+        for (size_t k = 0; k < FLines.size(); ++k) {
+            if (k == found.front().Lines[0] || k == found.front().Lines[1] || SameLine(FLines[k], line, answer))
+                continue;
+            double da = std::fabs(FLines[k].Line.NormalAngle - line.Line.NormalAngle);
+            da = std::min(da, M_PI - da);
+            const std::optional<TPoint> there = Intersect(FLines[k].Line, other.Line);
+            // Apart by more than their half-widths and a pixel: a second line,
+            // not an edge of this one.
+            const double apart = std::fabs(std::cos(FLines[k].Line.NormalAngle) * answer.X +
+                std::sin(FLines[k].Line.NormalAngle) * answer.Y - FLines[k].Line.Distance);
+            if (da < AlongsideAngle && there && Distance(*there, answer) < CloseFeatures &&
+                apart > 0.5 * (FLines[k].Width + line.Width) + 1)
+                return std::nullopt;
+        }
+    }
     return found.front().Feature;
 }
 

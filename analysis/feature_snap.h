@@ -31,7 +31,9 @@ struct TSnappedFeature {
     double Column = 0;
     double Row = 0;
     // Standard error of the position along either axis (the root mean
-    // square of the column's and the row's), pixels.
+    // square of the column's and the row's), pixels: the pixels' noise,
+    // and what it does not show, the lines' waviness along their length
+    // and the misfit of their profile across it.
     double Sigma = 0;
     // Directions in which the lines leave the feature, degrees from the
     // column axis towards increasing rows, 0 to 360: four for a crossing,

@@ -61,6 +61,88 @@ double Area(const std::array<TPointD, 4>& p)
 
 } // namespace
 
+namespace {
+
+// Whether the line, inked on past the corner at u = at in the direction
+// (+1 or -1), ends at the first crossing line beyond it (an outer frame's:
+// at either of a double frame's two lines, the nearer of which the overview
+// may not show there), within a frame's gap: crossings holds where the
+// lines across it cross it.
+std::optional<double> RunsToLineBeyond(const TFrameLine& line, double at, int direction,
+                                       const std::vector<double>& crossings, double extent)
+{
+    constexpr double Window = 4, LeastInked = 0.5, Tolerance = 2.5, DoubleFrame = 8;
+    const double most = MostFrameRoundShare * extent;
+    double end = RunFrom;
+    while (end < most + Window &&
+           line.NearCoverage(at + direction * end, at + direction * (end + Window)) >= LeastInked)
+        end += 1;
+    end += Window / 2;
+    if (end > most)
+        return std::nullopt;
+    std::optional<double> capped;
+    for (const double c : crossings) {
+        const double d = direction * (c - at);
+        if (d <= RunFrom)
+            continue;
+        if (d >= end - Tolerance && d <= end + DoubleFrame)
+            capped = std::min(d, capped.value_or(d));
+        else if (d < end - DoubleFrame)
+            return std::nullopt; // crosses a line and runs on, as a grid's does
+    }
+    return capped;
+}
+
+} // namespace
+
+void MarkRunsToFrame(TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                     const std::vector<TFrameLine>& columnLines, int width, int height)
+{
+    auto crossingsOf = [&](const TFrameLine& line, bool alongRows) {
+        std::vector<double> at;
+        for (const TFrameLine& other : alongRows ? columnLines : rowLines) {
+            const TPointD p = alongRows ? Intersection(line, other) : Intersection(other, line);
+            // Only where the line across is inked on both sides of the
+            // junction (at the junction itself the two lines blur into each
+            // other): a line that crosses it.
+            const double across = alongRows ? p.Y : p.X;
+            if (other.NearCoverage(across - 8, across - 3) >= 0.5 && other.NearCoverage(across + 3, across + 8) >= 0.5)
+                at.push_back(alongRows ? p.X : p.Y);
+        }
+        return at;
+    };
+    quad.RunsToFrame = {};
+    std::vector<double> arms;
+    const TFrameLine* sides[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
+    // The side's two ends, as u along it, from the corners.
+    const std::array<TPointD, 4>& c = quad.Corners;
+    const double from[4] = {c[0].X, c[3].X, c[0].Y, c[1].Y}, to[4] = {c[1].X, c[2].X, c[3].Y, c[2].Y};
+    for (int side = 0; side < 4; ++side) {
+        const bool alongRows = side < 2;
+        const std::vector<double> crossings = crossingsOf(*sides[side], alongRows);
+        const double extent = alongRows ? width : height;
+        auto endRuns = [&](double at, int direction) {
+            return sides[side]->NearCoverage(at + direction * RunFrom, at + direction * RunTo) >= RunsOnShare;
+        };
+        if (!endRuns(from[side], -1) || !endRuns(to[side], 1))
+            return;
+        for (const int direction : {-1, 1}) {
+            const std::optional<double> arm =
+                RunsToLineBeyond(*sides[side], direction < 0 ? from[side] : to[side], direction, crossings, extent);
+            if (!arm)
+                return;
+            arms.push_back(*arm);
+        }
+    }
+    // All eight arms reach the lines of one frame round the rectangle, a
+    // like gap out (grid lines crossing a frame's side to an outer frame
+    // make a rectangle with arms of two lengths).
+    constexpr double MostArmRatio = 1.35, ArmTolerance = 2;
+    const auto [shortest, longest] = std::minmax_element(arms.begin(), arms.end());
+    if (*longest <= MostArmRatio * *shortest + ArmTolerance)
+        quad.RunsToFrame = {true, true, true, true};
+}
+
 bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p)
 {
     constexpr double Tolerance = 1;
@@ -167,13 +249,17 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
                     // map frame, or one where a grid line happens to run along it.
                     const bool runsOn[4] = {ul.Left || ur.Right, ll.Left || lr.Right, ul.Up || ll.Down,
                                             ur.Up || lr.Down};
-                    const TFrameQuad quad{t, b, l, r, {ul.Point, ur.Point, lr.Point, ll.Point}};
-                    if (std::count(runsOn, runsOn + 4, true) <= 1) {
+                    TFrameQuad quad{t, b, l, r, {ul.Point, ur.Point, lr.Point, ll.Point}, {}};
+                    MarkRunsToFrame(quad, rowLines, columnLines, width, height);
+                    int running = 0;
+                    for (int side = 0; side < 4; ++side)
+                        running += runsOn[side] && !quad.RunsToFrame[size_t(side)] ? 1 : 0;
+                    if (running <= 1) {
                         valid.push_back(quad);
                         continue;
                     }
                     const bool arms[8] = {ul.Left, ul.Up, ur.Right, ur.Up, lr.Right, lr.Down, ll.Left, ll.Down};
-                    const long running = std::count(arms, arms + 8, true);
+                    const long runningArms = std::count(arms, arms + 8, true);
                     // A frame's sides reach its corners; lines of two
                     // frames, or a grid line ending at the map's frame, stop
                     // short of where they meet another frame's.
@@ -181,10 +267,10 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
                         return line.Coverage(from + gap, from + gap + ReachLength) >= ReachShare &&
                                line.Coverage(to - gap - ReachLength, to - gap) >= ReachShare;
                     };
-                    if (running <= MostDoubtfulArms && reaches(t, ul.Point.X, ur.Point.X) &&
+                    if (runningArms <= MostDoubtfulArms && reaches(t, ul.Point.X, ur.Point.X) &&
                         reaches(b, ll.Point.X, lr.Point.X) && reaches(l, ul.Point.Y, ll.Point.Y) &&
                         reaches(r, ur.Point.Y, lr.Point.Y))
-                        doubtful.push_back({quad, running, Area(quad.Corners)});
+                        doubtful.push_back({quad, runningArms, Area(quad.Corners)});
                 }
             }
         }
@@ -278,5 +364,7 @@ std::optional<TFrameQuad> FrameInside(const TFrameQuad& quad, const std::vector<
     if (largest > MostGapRatio * smallest)
         return std::nullopt;
     const TFrameLine &t = *inside[0].Line, &b = *inside[1].Line, &l = *inside[2].Line, &r = *inside[3].Line;
-    return TFrameQuad{t, b, l, r, {Intersection(t, l), Intersection(t, r), Intersection(b, r), Intersection(b, l)}};
+    TFrameQuad inner{t, b, l, r, {Intersection(t, l), Intersection(t, r), Intersection(b, r), Intersection(b, l)}, {}};
+    MarkRunsToFrame(inner, rowLines, columnLines, width, height);
+    return inner;
 }

@@ -23,7 +23,17 @@ struct TFrameQuad {
     TFrameLine Top, Bottom, Left, Right;
     // Upper left, upper right, lower right, lower left.
     std::array<TPointD, 4> Corners;
+    // Top, bottom, left, right: whether the side's line runs on past its
+    // corners only out to the first line beyond (an outer frame a few
+    // millimetres away), as many series print the neatline's sides, so that
+    // each corner is a cross rather than an L. A grid line runs on across
+    // the lines beyond.
+    std::array<bool, 4> RunsToFrame{};
 };
+
+// Fills in quad.RunsToFrame from the long lines of the overview.
+void MarkRunsToFrame(TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                     const std::vector<TFrameLine>& columnLines, int width, int height);
 
 // The rectangles that may be the map frame, the likeliest first: the
 // innermost of nested frames (those that hold no other, the one most others

@@ -116,19 +116,40 @@ std::vector<TPeak> Peaks(const TProfile& profile, double low, double high, doubl
 
 struct TLineFit {
     TSideLine Line;
-    Eigen::Matrix2d Covariance;
+    Eigen::Matrix4d Covariance;
     int Used = 0;
     double Residual = 0;
 };
 
-// A straight line through the points, iteratively reweighted (Tukey's
-// biweight on a robust scale of the residuals) from the start line, then
-// fitted by least squares to the points within three of those scales.
-std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vector<double>& v, TSideLine line)
+// Terms of the side's curve: a cubic along it, whose bends paper curvature
+// needs (a side bows up to a few tenths of a percent of its length) and
+// whose ends stay tame between the profiles and the corners.
+constexpr int CurveTerms = 4;
+// A side bends when the median distance of its profiles from a straight
+// line strays by this much in one of BendBins stretches along it, and a
+// cubic leaves at most this share of those distances' squares (the centres
+// of a thin line drawn across pixels waver by a few tenths of a pixel as it
+// passes them at a slant).
+constexpr int BendBins = 12;
+constexpr double LeastBend = 1.0, MostBendMisfit = 0.3;
+// The stretch of a bending side nearest a corner, fitted alone, places the
+// corner.
+constexpr double EndShare = 0.3;
+
+// A smooth curve through the points (a cubic along the side, see
+// TSideLine), iteratively reweighted (Tukey's biweight on a robust scale of
+// the residuals) from the start line, then fitted by least squares to the
+// points within three of those scales.
+std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vector<double>& v, TSideLine line,
+                                   int terms = CurveTerms)
 {
     const int n = int(u.size());
-    if (n < 6)
+    if (n < 3 * terms)
         return std::nullopt;
+    if (line.Half <= 1) {
+        const auto [low, high] = std::minmax_element(u.begin(), u.end());
+        line.Half = std::max(1.0, (*high - *low) / 2);
+    }
     std::vector<double> residuals(static_cast<size_t>(n));
     auto residualsAndScale = [&] {
         for (int k = 0; k < n; ++k)
@@ -144,17 +165,20 @@ std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vect
     line.Offset += Median(residuals);
 
     auto fit = [&](const std::vector<double>& weights) {
-        Eigen::MatrixXd a(n, 2);
+        Eigen::MatrixXd a(n, terms);
         Eigen::VectorXd b(n);
         for (int k = 0; k < n; ++k) {
             const double root = std::sqrt(weights[size_t(k)]);
-            a(k, 0) = root;
-            a(k, 1) = root * (u[size_t(k)] - line.CentreU);
+            const double d = u[size_t(k)] - line.CentreU, t = d / line.Half;
+            const double term[4] = {1, d, t * t, t * t * t};
+            for (int j = 0; j < terms; ++j)
+                a(k, j) = root * term[j];
             b(k) = root * v[size_t(k)];
         }
-        const Eigen::Vector2d p = a.colPivHouseholderQr().solve(b);
-        line.Offset = p(0);
-        line.Slope = p(1);
+        const Eigen::VectorXd p = a.colPivHouseholderQr().solve(b);
+        double* parameter[4] = {&line.Offset, &line.Slope, &line.Bend2, &line.Bend3};
+        for (int j = 0; j < 4; ++j)
+            *parameter[j] = j < terms ? p(j) : 0;
         return a;
     };
     std::vector<double> weights(static_cast<size_t>(n));
@@ -174,7 +198,7 @@ std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vect
         weights[size_t(k)] = std::abs(residuals[size_t(k)]) <= 3 * scale ? 1 : 0;
         used += int(weights[size_t(k)]);
     }
-    if (used < 6)
+    if (used < 3 * terms)
         return std::nullopt;
     const Eigen::MatrixXd a = fit(weights);
     residualsAndScale();
@@ -185,8 +209,23 @@ std::optional<TLineFit> RobustLine(const std::vector<double>& u, const std::vect
     result.Line = line;
     result.Used = used;
     result.Residual = std::sqrt(squares / used);
-    result.Covariance = (squares / (used - 2)) * (a.transpose() * a).inverse();
+    result.Covariance = Eigen::Matrix4d::Zero();
+    result.Covariance.topLeftCorner(terms, terms) = (squares / (used - terms)) * (a.transpose() * a).inverse();
     return result;
+}
+
+// The line to follow the side along: straight, unless a cubic follows the
+// profiles plainly better (paper bowing a few pixels), so that a line
+// beside the side near its ends does not bend the path.
+std::optional<TLineFit> PathFit(const std::vector<double>& u, const std::vector<double>& v, const TSideLine& start)
+{
+    std::optional<TLineFit> straight = RobustLine(u, v, start, 2);
+    if (straight && straight->Residual < 0.7 && straight->Used >= 0.8 * double(u.size()))
+        return straight;
+    std::optional<TLineFit> curved = RobustLine(u, v, start);
+    if (curved && (!straight || (curved->Residual < 0.8 * straight->Residual && curved->Used >= straight->Used)))
+        return curved;
+    return straight;
 }
 
 // The cross-profiles along the side between its corners, leaving out a
@@ -214,9 +253,9 @@ std::vector<TProfile> ReadProfiles(const TGreyReader& grey, const TSideGuess& gu
 
 // The line fitted through the line nearest start in each profile, within
 // near pixels of it, with how dark and wide it usually is and the grey
-// beyond it.
+// beyond it; straight unless bends are allowed.
 std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int count, const TSideLine& start,
-                                   double near, int outward)
+                                   double near, int outward, bool allowBends = true)
 {
     std::vector<double> us, vs, darkness, widths, beyond;
     for (const TProfile& p : profiles) {
@@ -246,12 +285,59 @@ std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int co
             beyond.push_back(sum / summed);
         widths.push_back(nearest->Width);
     }
-    const auto line = RobustLine(us, vs, start);
+    std::optional<TLineFit> line = RobustLine(us, vs, start, allowBends ? CurveTerms : 2);
     if (!line)
         return std::nullopt;
+    // A straight line unless the side bends plainly: the profiles' median
+    // distances from the straight line in stretches along the side stray
+    // that far and the cubic follows them (a stretch of profiles pulled
+    // aside by what touches the line does not bend it).
+    if (const std::optional<TLineFit> straight = RobustLine(us, vs, start, 2)) {
+        const auto [first, last] = std::minmax_element(us.begin(), us.end());
+        std::vector<std::vector<double>> offsets(BendBins), places(BendBins);
+        for (size_t k = 0; k < us.size(); ++k) {
+            const int bin = std::min(BendBins - 1, int((us[k] - *first) / std::max(1.0, *last - *first) * BendBins));
+            offsets[size_t(bin)].push_back(vs[k] - straight->Line.At(us[k]));
+            places[size_t(bin)].push_back(us[k]);
+        }
+        double most = 0, squares = 0, misfit = 0;
+        for (int bin = 0; bin < BendBins; ++bin) {
+            if (offsets[size_t(bin)].size() < 5)
+                continue;
+            const double offset = Median(offsets[size_t(bin)]), u = Median(places[size_t(bin)]);
+            const double curve = line->Line.At(u) - straight->Line.At(u);
+            most = std::max(most, std::abs(offset));
+            squares += offset * offset;
+            misfit += (offset - curve) * (offset - curve);
+        }
+        if (most < LeastBend || misfit > MostBendMisfit * squares)
+            line = straight;
+    }
     TSideFit fit;
     fit.Line = line->Line;
     fit.Covariance = line->Covariance;
+    // A side that bends is fitted near each corner on its own, a quadratic
+    // through the stretch of the side nearest it: a cubic over the whole
+    // side need not follow paper that curls at its ends.
+    const auto [lowest, highest] = std::minmax_element(us.begin(), us.end());
+    const bool bends = line->Line.Bend2 != 0 || line->Line.Bend3 != 0;
+    for (int end = 0; end < 2; ++end) {
+        fit.Ends[size_t(end)] = line->Line;
+        fit.EndCovariance[size_t(end)] = line->Covariance;
+        if (!bends)
+            continue;
+        const double stretch = EndShare * (*highest - *lowest);
+        std::vector<double> endUs, endVs;
+        for (size_t k = 0; k < us.size(); ++k)
+            if (end == 0 ? us[k] <= *lowest + stretch : us[k] >= *highest - stretch) {
+                endUs.push_back(us[k]);
+                endVs.push_back(vs[k]);
+            }
+        if (const auto local = RobustLine(endUs, endVs, line->Line, 3)) {
+            fit.Ends[size_t(end)] = local->Line;
+            fit.EndCovariance[size_t(end)] = local->Covariance;
+        }
+    }
     fit.Profiles = count;
     fit.Used = line->Used;
     fit.Residual = line->Residual;
@@ -291,7 +377,7 @@ std::optional<TSideFit> FollowSide(const std::vector<TProfile>& profiles, int co
             vs.push_back(chosen->Centre);
         }
     }
-    const auto first = RobustLine(us, vs, guess.Line);
+    const auto first = PathFit(us, vs, guess.Line);
     if (!first)
         return std::nullopt;
     // Second pass: the line nearest the first fit, within a few pixels.
@@ -317,7 +403,7 @@ std::vector<TSideFit> ParallelLines(const std::vector<TProfile>& profiles, int c
             vs.push_back(found[k].front().Centre);
         }
     }
-    const auto darkest = RobustLine(us, vs, guess.Line);
+    const auto darkest = RobustLine(us, vs, guess.Line, 2);
     if (!darkest)
         return {};
     // Every line's distance from a line along the side, in quarter pixels:
@@ -345,7 +431,7 @@ std::vector<TSideFit> ParallelLines(const std::vector<TProfile>& profiles, int c
     std::vector<int> near = linesAt(darkest->Line);
     TSideLine along = darkest->Line;
     along.Offset += double(std::max_element(near.begin(), near.end()) - near.begin() - reach) * Bin;
-    if (const std::optional<TSideFit> commonest = FollowLine(profiles, count, along, 1.0, guess.Outward))
+    if (const std::optional<TSideFit> commonest = FollowLine(profiles, count, along, 1.0, guess.Outward, false))
         along = commonest->Line;
     near = linesAt(along);
     std::vector<TSideFit> lines;
@@ -360,7 +446,7 @@ std::vector<TSideFit> ParallelLines(const std::vector<TProfile>& profiles, int c
             continue;
         TSideLine start = along;
         start.Offset += (b - reach) * Bin;
-        const std::optional<TSideFit> fit = FollowLine(profiles, count, start, 1.0, guess.Outward);
+        const std::optional<TSideFit> fit = FollowLine(profiles, count, start, 1.0, guess.Outward, false);
         if (fit && fit->Used >= least &&
             std::none_of(lines.begin(), lines.end(), [&](const TSideFit& other) {
                 return std::abs(other.Line.At(other.Line.CentreU) - fit->Line.At(other.Line.CentreU)) < 1;

@@ -1,23 +1,40 @@
 #pragma once
 // One side of the map frame at full resolution: the line's centre found to
 // a fraction of a pixel in many short cross-profiles along the side, read
-// from the bitmap a few pixels at a time, and a straight line fitted through
-// them with the profiles that disagree left out.
+// from the bitmap a few pixels at a time, and a smooth curve (a cubic along
+// the side) fitted through them with the profiles that disagree left out.
 #include "analysis/frame_grey.h"
 
 #include <Eigen/Core>
 
+#include <array>
 #include <optional>
 #include <vector>
 
-// A line given as v = Offset + Slope * (u - CentreU), where u runs along
-// the side (the column for the top and bottom sides, the row for the left
-// and right ones) and v across it, in scan pixels (integers at pixel centres).
+// A side given as v = Offset + Slope * (u - CentreU) + Bend2 * t^2 +
+// Bend3 * t^3 with t = (u - CentreU) / Half, where u runs along the side
+// (the column for the top and bottom sides, the row for the left and right
+// ones) and v across it, in scan pixels (integers at pixel centres). Paper
+// is not flat: a side bows a few pixels off its chord, which the bends
+// follow; they are zero for a straight line.
 struct TSideLine {
     double Offset = 0;
     double Slope = 0;
     double CentreU = 0;
-    double At(double u) const { return Offset + Slope * (u - CentreU); }
+    double Bend2 = 0;
+    double Bend3 = 0;
+    double Half = 1; // half the side's length along u
+    double At(double u) const
+    {
+        const double t = (u - CentreU) / Half;
+        return Offset + Slope * (u - CentreU) + (Bend2 + Bend3 * t) * t * t;
+    }
+    // dv / du at u.
+    double SlopeAt(double u) const
+    {
+        const double t = (u - CentreU) / Half;
+        return Slope + (2 * Bend2 + 3 * Bend3 * t) * t / Half;
+    }
 };
 
 struct TSideGuess {
@@ -30,10 +47,14 @@ struct TSideGuess {
 
 struct TSideFit {
     TSideLine Line;
-    Eigen::Matrix2d Covariance; // of Offset and Slope
+    Eigen::Matrix4d Covariance; // of Offset, Slope, Bend2 and Bend3
+    // The side near its start (smallest u) and its end, fitted there alone:
+    // where the corners lie.
+    std::array<TSideLine, 2> Ends;
+    std::array<Eigen::Matrix4d, 2> EndCovariance;
     int Profiles = 0;           // cross-profiles read
     int Used = 0;               // profiles the line was fitted to
-    double Residual = 0;        // RMS distance of those from the line, pixels
+    double Residual = 0;        // RMS distance of those from the curve, pixels
     double Darkness = 0;        // usual darkness of the line below the paper, grey levels
     double Width = 0;           // usual width of its darker half, pixels
     double Beyond = 0;          // usual grey a few pixels outside it

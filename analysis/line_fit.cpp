@@ -398,6 +398,26 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
     }
     out.Width = FState.Width();
     out.Blur = FState.Blur();
+    {
+        const double reach = 0.5 * FState.Width() + 2 * FState.Blur() + 1;
+        double inkMoment = 0, ink = 0, modelMoment = 0, model = 0;
+        for (const TBinState& bin : FBins) {
+            if (!bin.Geometry)
+                continue;
+            for (int i = bin.First; i < bin.End; ++i) {
+                const double d = c * FPixels[i].X + s * FPixels[i].Y - FState.Offset();
+                if (std::fabs(d) > reach || i >= static_cast<int>(FShape.size()))
+                    continue;
+                const double m = bin.Amplitude * FShape[i];
+                inkMoment += (m + e.Residuals[i]) * d;
+                ink += m + e.Residuals[i];
+                modelMoment += m * d;
+                model += m;
+            }
+        }
+        if (ink > 0 && model > 0)
+            out.InkOffset = (turned ? -1 : 1) * (inkMoment / ink - modelMoment / model);
+    }
     out.Contrast = FContrast;
     out.ResidualScale = FScale;
 
@@ -412,7 +432,9 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
     const double variance = std::max(e.Cost / dof, floor * floor) * CorrelationFactor(e);
     const Eigen::Matrix2d a = e.Normal.topLeftCorner<2, 2>();
     const Eigen::Matrix2d b = e.Normal.topRightCorner<2, 2>();
-    const Eigen::Matrix2d d = e.Normal.bottomRightCorner<2, 2>();
+    Eigen::Matrix2d d = e.Normal.bottomRightCorner<2, 2>();
+    if (FRequest.ShapePrior > 0)
+        d += Eigen::Matrix2d::Identity() * (variance / (FRequest.ShapePrior * FRequest.ShapePrior));
     Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> eigen(d);
     Eigen::Matrix2d dPlus = Eigen::Matrix2d::Zero();
     for (int k = 0; k < 2; ++k)
@@ -491,7 +513,16 @@ TFittedLine TFitter::Run()
             std::fabs(FState.Angle() - before.Angle()) * reach < Settled)
             break;
     }
+    TMatrix4 errorNormal;
+    const bool blurred = FState.Blur() < FRequest.ErrorBlur;
+    if (blurred) {
+        TState softer = FState;
+        softer.Q[3] = FRequest.ErrorBlur;
+        errorNormal = Evaluate(softer, true).Normal;
+    }
     current = Evaluate(FState, true);
+    if (blurred)
+        current.Normal = errorNormal;
     return Result(current);
 }
 

@@ -47,6 +47,17 @@ struct TLineFitRequest {
     // The start is a full fit of this line already (from a nearby origin,
     // or with other sides): two rounds, no search from afar.
     bool Warm = false;
+    // When above 0, the standard errors take the width and blur as known to
+    // about this many pixels beforehand: where the pixels cannot tell them
+    // (a sharp line square to the pixels has no slope by its blur), their
+    // trade with the offset no longer swamps the offset's error. 0: the
+    // pixels alone.
+    double ShapePrior = 0;
+    // The least blur the standard errors are worked out with, pixels (0:
+    // the fitted blur). A fitted profile sharper than the pixels' spacing
+    // can slide between two samples without changing either, and its slopes
+    // then say nothing of how well the line's position is known.
+    double ErrorBlur = 0;
 };
 
 struct TLineBin {
@@ -71,6 +82,12 @@ struct TFittedLine {
     double OffsetVariance = 0; // of the line's distance from the origin
     double AngleVariance = 0;  // radians squared
     double OffsetAngleCovariance = 0;
+    // How far the middle of the line's darkness (its centroid across the
+    // line, over the inked bins) stands from the fitted centre along the
+    // normal, pixels: a profile darker on one edge, or ringing on one side,
+    // puts the two apart, and which of them is "the line" is then a matter
+    // of definition.
+    double InkOffset = 0;
     std::vector<TLineBin> Bins; // ordered along the line
 };
 

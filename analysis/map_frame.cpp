@@ -18,11 +18,12 @@
 #include <vector>
 
 const char* const FrameCornerNames[4] = {"UL", "UR", "LR", "LL"};
+const char* const FrameSideNames[4] = {"top", "bottom", "left", "right"};
 
 namespace {
 
 enum TSide { sdTop, sdBottom, sdLeft, sdRight };
-const char* const SideNames[4] = {"top", "bottom", "left", "right"};
+const char* const* const SideNames = FrameSideNames;
 
 // Lines that can be a side of the frame are inked along this share of the
 // overview's width (or height).
@@ -82,33 +83,65 @@ TSideLine FromOverview(const TFrameLine& line, int scale, double centreU)
     return {scale * line.At(overviewU) + half, line.Slope, centreU};
 }
 
-// Where the side lines meet: h gives the row for a column, v the column for
-// a row.
+// Where the sides meet: h gives the row for a column, v the column for a
+// row. From where their tangents at the middle meet, each curve followed in
+// turn (their slopes are small, so this settles in a few rounds).
 Eigen::Vector2d Meet(const TSideLine& h, const TSideLine& v)
 {
     const double a = h.Offset, b = h.Slope, cx = h.CentreU;
     const double c = v.Offset, d = v.Slope, cy = v.CentreU;
-    const double x = (c + d * (a - b * cx - cy)) / (1 - d * b);
-    return {x, a + b * (x - cx)};
+    double x = (c + d * (a - b * cx - cy)) / (1 - d * b);
+    double y = a + b * (x - cx);
+    for (int round = 0; round < 30; ++round) {
+        // Newton on x - v(h(x)) = 0.
+        const double hy = h.At(x);
+        const double step = (x - v.At(hy)) / (1 - v.SlopeAt(hy) * h.SlopeAt(x));
+        x -= step;
+        y = h.At(x);
+        if (std::abs(step) < 1e-9)
+            break;
+    }
+    return {x, y};
 }
 
-// The corner and its standard error, carried from both fits' covariances.
-TFrameCorner Corner(const TSideFit& h, const TSideFit& v)
+// The corner and its standard error, carried from both fits' covariances:
+// where the ends of the two sides that meet there cross (hEnd, vEnd: 0 for
+// a side's start, at the smaller column or row, 1 for its end).
+TFrameCorner Corner(const TSideFit& h, int hEnd, const TSideFit& v, int vEnd)
 {
-    const Eigen::Vector2d at = Meet(h.Line, v.Line);
-    Eigen::Matrix<double, 2, 4> jacobian;
-    for (int p = 0; p < 4; ++p) {
-        TSideLine hh = h.Line, vv = v.Line;
+    const TSideLine& hLine = h.Ends[size_t(hEnd)];
+    const TSideLine& vLine = v.Ends[size_t(vEnd)];
+    const Eigen::Vector2d at = Meet(hLine, vLine);
+    Eigen::Matrix<double, 2, 8> jacobian;
+    for (int p = 0; p < 8; ++p) {
+        TSideLine hh = hLine, vv = vLine;
         constexpr double Step = 1e-6;
-        double* parameter[] = {&hh.Offset, &hh.Slope, &vv.Offset, &vv.Slope};
+        double* parameter[] = {&hh.Offset, &hh.Slope, &hh.Bend2, &hh.Bend3,
+                               &vv.Offset, &vv.Slope, &vv.Bend2, &vv.Bend3};
         *parameter[p] += Step;
         jacobian.col(p) = (Meet(hh, vv) - at) / Step;
     }
-    Eigen::Matrix4d covariance = Eigen::Matrix4d::Zero();
-    covariance.topLeftCorner<2, 2>() = h.Covariance;
-    covariance.bottomRightCorner<2, 2>() = v.Covariance;
+    Eigen::Matrix<double, 8, 8> covariance = Eigen::Matrix<double, 8, 8>::Zero();
+    covariance.topLeftCorner<4, 4>() = h.EndCovariance[size_t(hEnd)];
+    covariance.bottomRightCorner<4, 4>() = v.EndCovariance[size_t(vEnd)];
     const Eigen::Matrix2d cornerCovariance = jacobian * covariance * jacobian.transpose();
     return {at.x(), at.y(), std::sqrt(cornerCovariance.trace() / 2)};
+}
+
+// The largest distance of the side's curve from the chord between its
+// corners (u = from to u = to), signed as v.
+double BowOf(const TSideLine& line, double from, double to)
+{
+    const double vFrom = line.At(from), vTo = line.At(to);
+    double bow = 0;
+    constexpr int Steps = 64;
+    for (int k = 1; k < Steps; ++k) {
+        const double u = from + (to - from) * k / Steps;
+        const double off = line.At(u) - (vFrom + (vTo - vFrom) * k / Steps);
+        if (std::abs(off) > std::abs(bow))
+            bow = off;
+    }
+    return bow;
 }
 
 double Degrees(double radians)
@@ -163,13 +196,16 @@ bool ReachesCorners(const TGreyReader& grey, const TSideFit& side, bool alongRow
 std::pair<TFrameCorner, TFrameCorner> SideCorners(int side, const std::array<TSideFit, 4>& fits)
 {
     if (side == sdTop || side == sdBottom)
-        return {Corner(fits[size_t(side)], fits[sdLeft]), Corner(fits[size_t(side)], fits[sdRight])};
-    return {Corner(fits[sdTop], fits[size_t(side)]), Corner(fits[sdBottom], fits[size_t(side)])};
+        return {Corner(fits[size_t(side)], 0, fits[sdLeft], side == sdTop ? 0 : 1),
+                Corner(fits[size_t(side)], 1, fits[sdRight], side == sdTop ? 0 : 1)};
+    return {Corner(fits[sdTop], side == sdLeft ? 0 : 1, fits[size_t(side)], 0),
+            Corner(fits[sdBottom], side == sdLeft ? 0 : 1, fits[size_t(side)], 1)};
 }
 
 // Whether the side's line reaches its corners and stops there, as a
-// frame's does.
-bool EndsAtCorners(const TGreyReader& grey, int side, const std::array<TSideFit, 4>& fits, int scale)
+// frame's does (or runs on only to an outer frame, as the overview saw).
+bool EndsAtCorners(const TGreyReader& grey, int side, const std::array<TSideFit, 4>& fits, int scale,
+                   const TFrameQuad& quad)
 {
     const bool alongRows = side == sdTop || side == sdBottom;
     const auto [start, end] = SideCorners(side, fits);
@@ -177,7 +213,7 @@ bool EndsAtCorners(const TGreyReader& grey, int side, const std::array<TSideFit,
     const TSideFit& atStart = fits[alongRows ? sdLeft : sdTop];
     const TSideFit& atEnd = fits[alongRows ? sdRight : sdBottom];
     return ReachesCorners(grey, fit, alongRows, start, end, atStart, atEnd) &&
-           !RunsOn(grey, fit, alongRows, start, end, atStart, atEnd, scale);
+           (quad.RunsToFrame[size_t(side)] || !RunsOn(grey, fit, alongRows, start, end, atStart, atEnd, scale));
 }
 
 // The line of each side at full resolution. Where a grid line runs beside
@@ -199,6 +235,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
     for (int side = 0; side < 4; ++side) {
         TSideGuess guess;
         guess.Line = FromOverview(*lines[side], scale, (from[side] + to[side]) / 2);
+        guess.Line.Half = std::max(1.0, (to[side] - from[side]) / 2);
         guess.AlongRows = side == sdTop || side == sdBottom;
         guess.Outward = side == sdTop || side == sdLeft ? -1 : 1;
         guess.From = from[side];
@@ -213,7 +250,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                 return TRefusal("the " + name + " side of the frame shows a clear line along only " +
                                 Fixed(100.0 * fit->Used / fit->Profiles, 0) + " % of its length");
             if (fit->Residual > MostResidual)
-                return TRefusal("the " + name + " side of the frame is not straight (its line strays " +
+                return TRefusal("the " + name + " side of the frame is not one smooth line (it strays " +
                                 Fixed(fit->Residual, 1) + " pixels)");
             for (const double u : {guess.From, guess.To})
                 if (std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
@@ -249,13 +286,13 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
     // Twice round, as a side's choice moves its neighbours' corners.
     for (int round = 0; round < 2; ++round)
         for (int side = 0; side < 4; ++side) {
-            if (chosen[size_t(side)] && EndsAtCorners(grey, side, fits, scale))
+            if (chosen[size_t(side)] && EndsAtCorners(grey, side, fits, scale, quad))
                 continue;
             const TSideFit current = fits[size_t(side)];
             bool replaced = false;
             for (const TSideFit& line : others[size_t(side)]) {
                 fits[size_t(side)] = line;
-                if (EndsAtCorners(grey, side, fits, scale)) {
+                if (EndsAtCorners(grey, side, fits, scale, quad)) {
                     chosen[size_t(side)] = line;
                     replaced = true;
                     break;
@@ -271,7 +308,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
     // the map's frame, and a line just outside it, too faint or too close
     // to follow cleanly, the frame itself.
     for (int side = 0; side < 4; ++side) {
-        if (EndsAtCorners(grey, side, fits, scale))
+        if (EndsAtCorners(grey, side, fits, scale, quad))
             continue;
         const TSideLine& line = fits[size_t(side)].Line;
         const int outward = side == sdTop || side == sdLeft ? -1 : 1;
@@ -361,9 +398,9 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
         throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame");
 }
 
-// The corners of the rectangle at full resolution, or a refusal saying why
-// they are not a map frame's.
-std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
+// The corners of the rectangle at full resolution and the bows of its
+// sides, or a refusal saying why they are not a map frame's.
+TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
                                          const TFrameQuad& quad)
 {
     const int scale = overview.Scale;
@@ -377,8 +414,8 @@ std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOv
             throw TRefusal("beyond the " + std::string(SideNames[side]) +
                            " side lies the scanner's lid, not paper: it is the edge of the sheet");
     const std::array<TFrameCorner, 4> corners = {
-        Corner(sides[sdTop], sides[sdLeft]), Corner(sides[sdTop], sides[sdRight]),
-        Corner(sides[sdBottom], sides[sdRight]), Corner(sides[sdBottom], sides[sdLeft])};
+        Corner(sides[sdTop], 0, sides[sdLeft], 0), Corner(sides[sdTop], 1, sides[sdRight], 0),
+        Corner(sides[sdBottom], 1, sides[sdRight], 1), Corner(sides[sdBottom], 0, sides[sdLeft], 1)};
     CheckShape(corners);
     for (int i = 0; i < 4; ++i)
         if (corners[size_t(i)].Sigma > MostSigma)
@@ -395,17 +432,24 @@ std::array<TFrameCorner, 4> ConfirmFrame(const TGreyReader& grey, const TFrameOv
     // A grid line may happen to run along one side; lines running on past
     // the corners of two sides or more make a grid's rectangle, not a frame.
     const bool runsOn[4] = {
-        RunsOn(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight], scale),
-        RunsOn(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight], scale),
-        RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale),
-        RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
+        !quad.RunsToFrame[sdTop] && RunsOn(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight], scale),
+        !quad.RunsToFrame[sdBottom] && RunsOn(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight], scale),
+        !quad.RunsToFrame[sdLeft] && RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale),
+        !quad.RunsToFrame[sdRight] && RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
     if (std::count(runsOn, runsOn + 4, true) > 1)
         throw TRefusal("the lines found run on past the corners of more than one side, as a grid's do", true);
     CheckNoFrameInside(grey, sides, corners);
-    return corners;
+    TMapFrame frame;
+    frame.Found = true;
+    frame.Corners = corners;
+    frame.Bow = {BowOf(sides[sdTop].Line, corners[0].Col, corners[1].Col),
+                 BowOf(sides[sdBottom].Line, corners[3].Col, corners[2].Col),
+                 BowOf(sides[sdLeft].Line, corners[0].Row, corners[3].Row),
+                 BowOf(sides[sdRight].Line, corners[1].Row, corners[2].Row)};
+    return frame;
 }
 
-std::optional<std::array<TFrameCorner, 4>> ConfirmedOrNot(const TGreyReader& grey, const TFrameOverview& overview,
+std::optional<TMapFrame> ConfirmedOrNot(const TGreyReader& grey, const TFrameOverview& overview,
                                                           const TFrameQuad& quad)
 {
     try {
@@ -456,17 +500,12 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
                     // it bounds the map when it makes a frame of its own
                     // with none inside it in turn.
                     if (!FrameInside(*inner, rowLines, columnLines, overview.Width, overview.Height))
-                        if (const auto corners = ConfirmedOrNot(grey, overview, *inner)) {
-                            frame.Corners = *corners;
-                            frame.Found = true;
-                            return frame;
-                        }
+                        if (const auto confirmed = ConfirmedOrNot(grey, overview, *inner))
+                            return *confirmed;
                     throw TRefusal("another frame lies just inside the one found, and which of them bounds the map "
                                    "is not clear");
                 }
-                frame.Corners = ConfirmFrame(grey, overview, quad);
-                frame.Found = true;
-                return frame;
+                return ConfirmFrame(grey, overview, quad);
             } catch (const TRefusal& refusal) {
                 if (!first)
                     first = refusal;

@@ -24,10 +24,15 @@ struct TFrameCorner {
 // Upper left, upper right, lower right, lower left, as the image lies.
 enum TFrameCornerIndex { fcUpperLeft, fcUpperRight, fcLowerRight, fcLowerLeft };
 extern const char* const FrameCornerNames[4]; // "UL", "UR", "LR", "LL"
+extern const char* const FrameSideNames[4];   // "top", "bottom", "left", "right"
 
 struct TMapFrame {
     bool Found = false;
     std::array<TFrameCorner, 4> Corners{};
+    // How far each side (top, bottom, left, right) bows off the straight
+    // chord between its corners at most, pixels: positive towards larger
+    // rows (top, bottom) or columns (left, right). Paper is not flat.
+    std::array<double, 4> Bow{};
     // When not found: why, as a sentence for the user.
     std::string Refusal;
 };

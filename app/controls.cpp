@@ -4,6 +4,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QHBoxLayout>
 #include <QProgressBar>
 #include <QStyle>
 #include <QStyleOption>
@@ -127,6 +128,9 @@ TStatusBar::TStatusBar(const std::vector<int>& panelWidths, QWidget* parent) : Q
     FProgressBar->setRange(0, 100);
     FProgressBar->setTextVisible(true);
     FProgressBar->hide();
+    FRoom = new QHBoxLayout(this);
+    FRoom->setContentsMargins(FPanelsWidth + 1, 0, 1, 0);
+    FRoom->setSpacing(2);
 }
 
 void TStatusBar::resizeEvent(QResizeEvent*)
@@ -134,4 +138,5 @@ void TStatusBar::resizeEvent(QResizeEvent*)
     for (QLabel* panel : FPanels)
         panel->resize(panel->width(), height());
     FProgressBar->setGeometry(FPanelsWidth + 2, 2, qMax(0, width() - FPanelsWidth - 6), qMax(0, height() - 4));
+    FProgressBar->raise();
 }

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class QHBoxLayout;
 class QProgressBar;
 
 enum TPanelBevel { bvNone, bvLowered, bvRaised };
@@ -65,6 +66,9 @@ public:
     int PanelCount() const { return static_cast<int>(FPanels.size()); }
     QLabel* Panel(int index) const { return FPanels.at(static_cast<size_t>(index)); }
     QProgressBar* ProgressBar() const { return FProgressBar; }
+    // Room right of the panels, for controls of the window's own; the
+    // progress bar covers it while a picture loads.
+    QHBoxLayout* Room() const { return FRoom; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -72,5 +76,6 @@ protected:
 private:
     std::vector<QLabel*> FPanels;
     QProgressBar* FProgressBar;
+    QHBoxLayout* FRoom;
     int FPanelsWidth = 0;
 };

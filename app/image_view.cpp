@@ -374,8 +374,11 @@ void TImageView::paintEvent(QPaintEvent* event)
             PaintBitmap(painter, rows, exposed);
         else
             PaintReduced(painter, rows, exposed);
-        if (!FPreview)
+        if (!FPreview) {
             PaintMarkers(painter);
+            for (const TCanvasItem* item : FCanvasItems)
+                item->Paint(painter, *this);
+        }
     } catch (const std::exception& error) {
         // No box inside a paint: it is shown once, right after.
         if (!FPaintFailed) {

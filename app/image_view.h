@@ -27,6 +27,7 @@ class TRowsArrived;
 struct TOverviewSource;
 
 class TBitmap;
+class QPainter;
 
 struct TPointMarker {
     int Number = 0;
@@ -34,6 +35,17 @@ struct TPointMarker {
     bool Check = false;     // a check point, drawn apart from the fitted ones
     bool Selected = false;  // the point the next click places
     bool operator==(const TPointMarker&) const = default;
+};
+
+class TImageView;
+
+// Something drawn over the picture where it lies at every scale, after the
+// markers (residual vectors, a grid's lines): the view paints every item
+// added, each asked for the part exposed.
+class TCanvasItem {
+public:
+    virtual ~TCanvasItem() = default;
+    virtual void Paint(QPainter& painter, const TImageView& view) const = 0;
 };
 
 class TImageView : public QWidget, public TZoomPicture {
@@ -86,6 +98,9 @@ public:
     // integer values at pixel centres.
     void SetMarkers(std::vector<TPointMarker> markers);
     const std::vector<TPointMarker>& Markers() const { return FMarkers; }
+    // Items stay the caller's; an item changed asks for a repaint itself.
+    void AddCanvasItem(const TCanvasItem* item) { FCanvasItems.push_back(item); update(); }
+    void RemoveCanvasItem(const TCanvasItem* item) { std::erase(FCanvasItems, item); update(); }
 
 signals:
     // Any mouse button pressed at pixel column x, row y; at is the image
@@ -154,6 +169,7 @@ private:
     int FAskedLevelRows = 0;        // rows of the overview level painted from that a repaint was asked for
     std::vector<TPointMarker> FMarkers;
     std::vector<TZoomMark> FZoomMarks;
+    std::vector<const TCanvasItem*> FCanvasItems;
     // The picture being loaded, while it is.
     std::optional<TBackgroundLoad::TPreview> FPreview;
 };

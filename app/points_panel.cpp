@@ -1,8 +1,11 @@
 #include "app/points_panel.h"
 
+#include "app/fit_monitor.h"
+#include "app/point_list.h"
 #include "app/points_table_model.h"
 #include "georef/fit_methods.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -15,6 +18,7 @@
 namespace {
 
 constexpr int kRowHeight = 18;
+constexpr int kMinHeight = 110;
 const int kColumnWidths[] = {30, 64, 64, 92, 92, 46, 78, 78};
 
 QToolButton* MakeButton(QWidget* parent, const QString& caption, const QString& tip)
@@ -26,9 +30,51 @@ QToolButton* MakeButton(QWidget* parent, const QString& caption, const QString& 
     return button;
 }
 
+QString MethodTip(const TFitMethod& method, const QString& name)
+{
+    return QStringLiteral("%1: at least %2 fitted points, %3")
+        .arg(name)
+        .arg(method.MinimumPoints)
+        .arg(method.WorldFile ? QStringLiteral("written as a world file")
+                              : QStringLiteral("the GeoTIFF carries the points"));
+}
+
 } // namespace
 
-TPointsPanel::TPointsPanel(QWidget* parent) : QWidget(parent)
+QWidget* MakePointsPanel(const TWorkbench& workbench)
+{
+    return new TPointsPanel(workbench);
+}
+
+TPointsPanel::TPointsPanel(const TWorkbench& workbench, QWidget* parent) : QWidget(parent), FWorkbench(workbench)
+{
+    BuildButtons(workbench);
+    BuildTable();
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(4);
+    for (QWidget* widget : std::initializer_list<QWidget*>{AddButton, RemoveButton, RoleButton})
+        buttons->addWidget(widget);
+    buttons->addStretch(1);
+    buttons->addWidget(TransformBox);
+    buttons->addWidget(WarpCheck);
+    for (QAction* finder : workbench.Finders) {
+        auto* button = MakeButton(this, QString(), QString());
+        button->setDefaultAction(finder);
+        buttons->addWidget(button);
+        if (finder == workbench.Finders.first())
+            FindCornersButton = button;
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+    layout->addLayout(buttons);
+    layout->addWidget(Table, 1);
+    Connect();
+    SettingsChanged();
+    SelectRow(FWorkbench.Points->Selected() - 1);
+}
+
+void TPointsPanel::BuildButtons(const TWorkbench& workbench)
 {
     AddButton = MakeButton(this, QStringLiteral("Add"), QStringLiteral("A new point, placed by the next click on the picture"));
     RemoveButton = MakeButton(this, QStringLiteral("Remove"), QStringLiteral("Removes the selected point"));
@@ -41,23 +87,18 @@ TPointsPanel::TPointsPanel(QWidget* parent) : QWidget(parent)
     for (const TFitMethod& method : FitMethods()) {
         const QString name = QString::fromLatin1(method.Name.data(), static_cast<qsizetype>(method.Name.size()));
         TransformBox->addItem(name);
-        TransformBox->setItemData(TransformBox->count() - 1,
-                                  QStringLiteral("%1: at least %2 fitted points, %3")
-                                      .arg(name)
-                                      .arg(method.MinimumPoints)
-                                      .arg(method.WorldFile ? QStringLiteral("written as a world file")
-                                                            : QStringLiteral("the GeoTIFF carries the points")),
-                                  Qt::ToolTipRole);
+        TransformBox->setItemData(TransformBox->count() - 1, MethodTip(method, name), Qt::ToolTipRole);
     }
     WarpCheck = new QCheckBox(QStringLiteral("Warp"), this);
     WarpCheck->setFocusPolicy(Qt::NoFocus);
     WarpCheck->setToolTip(QStringLiteral("Also save a north-up copy resampled through the fit (name_warped.tif), "
                                          "for transformations that no world file can hold"));
-    FindCornersButton = MakeButton(this, QStringLiteral("Find corners"),
-                                   QStringLiteral("Finds the four corners of the map frame and places them as "
-                                                  "points 1 to 4: upper left, upper right, lower right, lower left"));
+    FindCornersButton = nullptr;
+    Model = new TPointsTableModel(*workbench.Points, *workbench.Fit, this);
+}
 
-    Model = new TPointsTableModel(this);
+void TPointsPanel::BuildTable()
+{
     Table = new QTableView(this);
     Table->setModel(Model);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -67,26 +108,45 @@ TPointsPanel::TPointsPanel(QWidget* parent) : QWidget(parent)
     Table->verticalHeader()->hide();
     Table->verticalHeader()->setDefaultSectionSize(kRowHeight);
     Table->horizontalHeader()->setHighlightSections(false);
-    for (int column = 0; column < TPointsTableModel::coCount; ++column)
+    for (int column = 0; column < static_cast<int>(std::size(kColumnWidths)); ++column)
         Table->setColumnWidth(column, kColumnWidths[column]);
+}
 
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(4);
-    for (QWidget* widget : std::initializer_list<QWidget*>{AddButton, RemoveButton, RoleButton})
-        buttons->addWidget(widget);
-    buttons->addStretch(1);
-    for (QWidget* widget : std::initializer_list<QWidget*>{TransformBox, WarpCheck, FindCornersButton})
-        buttons->addWidget(widget);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->setSpacing(2);
-    layout->addLayout(buttons);
-    layout->addWidget(Table, 1);
-
-    connect(Table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+void TPointsPanel::Connect()
+{
+    TPointList* points = FWorkbench.Points;
+    TFitMonitor* fit = FWorkbench.Fit;
+    connect(Table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this, points](const QModelIndex& current) {
         if (!FSelecting && current.isValid())
-            emit rowSelected(current.row());
+            points->Select(current.row() + 1);
     });
+    connect(points, &TPointList::selectionChanged, this, [this](int number) { SelectRow(number - 1); });
+    connect(points, &TPointList::changed, this, [this, points] {
+        SelectRow(points->Selected() - 1);
+        updateGeometry();
+    });
+    connect(points, &TPointList::placed, this, &TPointsPanel::Placed);
+    connect(AddButton, &QToolButton::clicked, points, &TPointList::Add);
+    connect(RemoveButton, &QToolButton::clicked, points, [points] { points->Remove(points->Selected() - 1); });
+    connect(RoleButton, &QToolButton::clicked, points, [points] { points->SwitchRole(points->Selected() - 1); });
+    connect(TransformBox, &QComboBox::currentTextChanged, fit, &TFitMonitor::SetTransform);
+    connect(WarpCheck, &QCheckBox::toggled, fit, &TFitMonitor::SetWarp);
+    connect(fit, &TFitMonitor::settingsChanged, this, &TPointsPanel::SettingsChanged);
+}
+
+// The coordinates of a point placed from the table are typed next, in it.
+void TPointsPanel::Placed(int number)
+{
+    if (number < 3)
+        return;
+    Table->setCurrentIndex(Model->index(number - 1, TPointsTableModel::coEast));
+    Table->setFocus();
+}
+
+void TPointsPanel::SettingsChanged()
+{
+    SetTransform(FWorkbench.Fit->Transform());
+    WarpCheck->setEnabled(FWorkbench.Fit->WarpPossible());
 }
 
 int TPointsPanel::SelectedRow() const
@@ -108,12 +168,13 @@ void TPointsPanel::SelectRow(int row)
     FSelecting = false;
 }
 
-int TPointsPanel::PreferredHeight() const
+QSize TPointsPanel::sizeHint() const
 {
     const QMargins margins = layout()->contentsMargins();
-    return margins.top() + margins.bottom() + layout()->spacing() + AddButton->sizeHint().height() +
-           Table->horizontalHeader()->sizeHint().height() + Model->rowCount() * kRowHeight + 2 * Table->frameWidth() +
-           kRowHeight / 2;
+    const int height = margins.top() + margins.bottom() + layout()->spacing() + AddButton->sizeHint().height() +
+                       Table->horizontalHeader()->sizeHint().height() + Model->rowCount() * kRowHeight +
+                       2 * Table->frameWidth() + kRowHeight / 2;
+    return {QWidget::sizeHint().width(), std::max(height, kMinHeight)};
 }
 
 QString TPointsPanel::Transform() const

@@ -1,8 +1,10 @@
 #pragma once
-// The points panel under the image view, shown and hidden with the top
-// bar's "Points" button: the table of every control point with its
-// residuals, the buttons that add, remove and switch points, the choice of
-// the transformation with its "Warp" box, and "Find corners".
+// The points panel: the table of every control point with its residuals,
+// the buttons that add, remove and switch points, the choice of the
+// transformation with its "Warp" box, and the finders ("Find corners").
+// It shows the point list and the fit monitor and edits them.
+#include "app/workbench.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -14,13 +16,13 @@ class TPointsTableModel;
 class TPointsPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit TPointsPanel(QWidget* parent = nullptr);
+    explicit TPointsPanel(const TWorkbench& workbench, QWidget* parent = nullptr);
 
-    // The selected row (from 0), or -1; SelectRow does not emit rowSelected.
+    // The selected row (from 0), or -1.
     int SelectedRow() const;
-    void SelectRow(int row);
-    // The height that shows every row, buttons and header included.
-    int PreferredHeight() const;
+    // Room for every row, buttons and header included, and no less than
+    // a few rows.
+    QSize sizeHint() const override;
     // The transformation chosen: a name of the fit table.
     QString Transform() const;
     void SetTransform(const QString& name);
@@ -32,11 +34,16 @@ public:
     QToolButton* RoleButton;        // fitted or check
     QComboBox* TransformBox;
     QCheckBox* WarpCheck;           // a north-up resampled copy, for fits no world file states
-    QToolButton* FindCornersButton; // the map frame's corners as points 1 to 4
-
-signals:
-    void rowSelected(int row);
+    QToolButton* FindCornersButton; // the first finder's: the map frame's corners as points 1 to 4
 
 private:
+    void BuildButtons(const TWorkbench& workbench);
+    void BuildTable();
+    void Connect();
+    void SelectRow(int row);
+    void Placed(int number);
+    void SettingsChanged();
+
+    TWorkbench FWorkbench;
     bool FSelecting = false;
 };

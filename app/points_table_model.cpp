@@ -1,5 +1,10 @@
 #include "app/points_table_model.h"
 
+#include "app/fit_monitor.h"
+#include "app/message_service.h"
+#include "app/point_list.h"
+#include "georef/coordinates.h"
+
 #include <QColor>
 
 #include <cmath>
@@ -16,30 +21,33 @@ QString Pixels(double value)
 
 } // namespace
 
-void TPointsTableModel::SetRows(std::vector<TPointRow> rows)
+TPointsTableModel::TPointsTableModel(TPointList& points, TFitMonitor& fit, QObject* parent)
+    : QAbstractTableModel(parent), FPoints(points), FFit(fit), FRows(points.Count())
 {
-    // Rows are added or taken at the end, so that the selection stays.
-    const int before = rowCount();
-    const int after = static_cast<int>(rows.size());
-    if (after > before) {
-        beginInsertRows({}, before, after - 1);
-        FRows = std::move(rows);
+    connect(&FPoints, &TPointList::changed, this, &TPointsTableModel::PointsChanged);
+    connect(&FFit, &TFitMonitor::updated, this,
+            [this] { emit dataChanged(index(0, coResidual), index(FRows - 1, coLeftOut)); });
+}
+
+// Rows are added or taken at the end, so that the selection stays.
+void TPointsTableModel::PointsChanged()
+{
+    const int after = FPoints.Count();
+    if (after > FRows) {
+        beginInsertRows({}, FRows, after - 1);
+        FRows = after;
         endInsertRows();
-    } else if (after < before) {
-        beginRemoveRows({}, after, before - 1);
-        FRows.resize(static_cast<size_t>(after));
+    } else if (after < FRows) {
+        beginRemoveRows({}, after, FRows - 1);
+        FRows = after;
         endRemoveRows();
-        FRows = std::move(rows);
-    } else {
-        FRows = std::move(rows);
     }
-    if (after > 0)
-        emit dataChanged(index(0, 0), index(after - 1, coCount - 1));
+    emit dataChanged(index(0, 0), index(FRows - 1, coCount - 1));
 }
 
 int TPointsTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(FRows.size());
+    return parent.isValid() ? 0 : FRows;
 }
 
 int TPointsTableModel::columnCount(const QModelIndex& parent) const
@@ -49,18 +57,19 @@ int TPointsTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant TPointsTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= rowCount())
+    if (!index.isValid() || index.row() >= FPoints.Count())
         return {};
-    const TPointRow& row = FRows[static_cast<size_t>(index.row())];
-    const TPointEntry& entry = row.Entry;
+    const TPointEntry& entry = FPoints.At(index.row());
+    const size_t row = static_cast<size_t>(index.row());
+    const TPointFigures figures = row < FFit.Figures().size() ? FFit.Figures()[row] : TPointFigures{};
     if (role == Qt::TextAlignmentRole)
         return index.column() == coRole ? QVariant() : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ForegroundRole && entry.Role == TPointRole::Check)
         return QColor(0, 80, 220);
-    if (role == Qt::ToolTipRole && index.column() == coResidual && row.Residual)
+    if (role == Qt::ToolTipRole && index.column() == coResidual && figures.Residual)
         return QStringLiteral("%1 map units east, %2 north")
-            .arg(row.Residual->East, 0, 'f', 3)
-            .arg(row.Residual->North, 0, 'f', 3);
+            .arg(figures.Residual->East, 0, 'f', 3)
+            .arg(figures.Residual->North, 0, 'f', 3);
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     switch (index.column()) {
@@ -70,8 +79,8 @@ QVariant TPointsTableModel::data(const QModelIndex& index, int role) const
     case coEast: return entry.East;
     case coNorth: return entry.North;
     case coRole: return entry.Role == TPointRole::Fitted ? QStringLiteral("fitted") : QStringLiteral("check");
-    case coResidual: return row.Residual ? Pixels(row.Residual->Pixels) : QString();
-    case coLeftOut: return row.LeftOut ? Pixels(*row.LeftOut) : QString();
+    case coResidual: return figures.Residual ? Pixels(figures.Residual->Pixels) : QString();
+    case coLeftOut: return figures.LeftOut ? Pixels(*figures.LeftOut) : QString();
     default: return {};
     }
 }
@@ -96,8 +105,28 @@ Qt::ItemFlags TPointsTableModel::flags(const QModelIndex& index) const
 
 bool TPointsTableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable) || index.row() >= FPoints.Count())
         return false;
-    emit edited(index.row(), index.column(), value.toString());
-    return true;
+    const int row = index.row();
+    const QString text = value.toString();
+    const TPointEntry& entry = FPoints.At(row);
+    switch (index.column()) {
+    case coColumn:
+    case coRow: {
+        double pixel = 0;
+        if (!ReadPixelText(text, pixel)) {
+            MessageService().Beep();
+            return false;
+        }
+        const QString shown = QString::fromStdString(FloatToStr(pixel, LocaleDecimalSeparator()));
+        if (index.column() == coColumn)
+            FPoints.SetPixelTexts(row, shown, entry.Row);
+        else
+            FPoints.SetPixelTexts(row, entry.Col, shown);
+        return true;
+    }
+    case coEast: FPoints.SetEast(row, text); return true;
+    case coNorth: FPoints.SetNorth(row, text); return true;
+    default: return false;
+    }
 }

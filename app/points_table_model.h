@@ -1,31 +1,19 @@
 #pragma once
-// The rows of the points table: each control point's number, pixel
-// position, map coordinates and role as the workbench holds them, and what
-// the fit of the points says about it. Edits are handed to the workbench,
-// which decides what becomes of them and sets the rows anew.
-#include "app/point_entries.h"
-#include "georef/fit_methods.h"
-
+// The points table's model over the point list: each control point's
+// number, pixel position, map coordinates and role, and what the fit
+// monitor says about it. Edits go into the list; a pixel position that is
+// no number is refused with a beep.
 #include <QAbstractTableModel>
 
-#include <optional>
-#include <vector>
-
-struct TPointRow {
-    TPointEntry Entry;
-    std::optional<TPointResidual> Residual; // once the point is measured by a fit
-    std::optional<double> LeftOut;          // pixels off the fit made without it
-};
+class TFitMonitor;
+class TPointList;
 
 class TPointsTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum TColumn { coNumber, coColumn, coRow, coEast, coNorth, coRole, coResidual, coLeftOut, coCount };
 
-    using QAbstractTableModel::QAbstractTableModel;
-
-    void SetRows(std::vector<TPointRow> rows);
-    const std::vector<TPointRow>& Rows() const { return FRows; }
+    TPointsTableModel(TPointList& points, TFitMonitor& fit, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -34,10 +22,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
-signals:
-    // The user typed text into a cell of row (from 0) and column.
-    void edited(int row, int column, const QString& text);
-
 private:
-    std::vector<TPointRow> FRows;
+    void PointsChanged();
+
+    TPointList& FPoints;
+    TFitMonitor& FFit;
+    int FRows = 0; // the rows the views know of
 };

@@ -2,13 +2,16 @@
 // (sheet_drawing.h): how many sheets have all four corners within 1, 2 and
 // 3 pixels, how many are refused, the worst error of a sheet accepted, and
 // the time the finder takes. Usage:
-//   frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose]
+//   frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose] [--bowed]
 // Sheet i is drawn from seed FIRST + i, its size set by the seed alone so
 // that one sheet of a run can be drawn again on its own: every 40th seed at
 // 100 to 120 megapixels, every 8th at 25 to 50, the others at 3 to 12.
 // --megapixels draws every sheet at that size instead (small, low-resolution
 // scans, where a thin neatline is faintest).
 // --save writes the sheets found wrong or refused to DIR as PPM files.
+// --bowed bows the neatline's sides of a third of the sheets (paper that is
+// not flat), each side its own way up to 0.3 % of its length; the table
+// then counts those sheets on a line of their own.
 #include "analysis/map_frame.h"
 #include "bench/sheet_drawing.h"
 
@@ -57,6 +60,7 @@ struct TResult {
     double Error = 0; // worst corner, pixels
     double Seconds = 0;
     double Megapixels = 0;
+    bool Bowed = false;
 };
 
 } // namespace
@@ -66,7 +70,7 @@ int main(int argc, char** argv)
     uint32_t sheets = 200, first = 1;
     double megapixels = 0;
     std::string saveDir;
-    bool verbose = false;
+    bool verbose = false, bowed = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sheets" && i + 1 < argc)
@@ -79,8 +83,10 @@ int main(int argc, char** argv)
             saveDir = argv[++i];
         else if (arg == "--verbose")
             verbose = true;
+        else if (arg == "--bowed")
+            bowed = true;
         else {
-            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose]\n";
+            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose] [--bowed]\n";
             return 2;
         }
     }
@@ -88,9 +94,12 @@ int main(int argc, char** argv)
     std::vector<TResult> results;
     for (uint32_t i = 0; i < sheets; ++i) {
         const uint32_t seed = first + i;
-        const TSheetPlan plan = RandomSheetPlan(seed, megapixels > 0 ? megapixels : MegapixelsOf(seed));
+        TSheetPlan plan = RandomSheetPlan(seed, megapixels > 0 ? megapixels : MegapixelsOf(seed));
+        if (bowed)
+            AddPaperBow(plan);
         const TSheet sheet = DrawSheet(plan);
         TResult result;
+        result.Bowed = std::any_of(plan.SideBowMm.begin(), plan.SideBowMm.end(), [](double b) { return b != 0; });
         result.Megapixels = sheet.Bitmap->Width() * double(sheet.Bitmap->Height()) / 1e6;
         const auto start = std::chrono::steady_clock::now();
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
@@ -141,6 +150,20 @@ int main(int argc, char** argv)
     std::printf("all four corners within 1 px: %.1f %%, within 2 px: %.1f %%, within 3 px: %.1f %%\n", share(1),
                 share(2), share(3));
     std::printf("refused: %.1f %% (%d), worst accepted error: %.2f px\n", 100.0 * refused / n, refused, worst);
+    const auto bowedCount = std::count_if(results.begin(), results.end(), [](const TResult& r) { return r.Bowed; });
+    if (bowedCount) {
+        long within2 = 0, refusedBowed = 0;
+        double worstBowed = 0;
+        for (const TResult& r : results)
+            if (r.Bowed) {
+                within2 += r.Found && r.Error <= 2 ? 1 : 0;
+                refusedBowed += r.Found ? 0 : 1;
+                if (r.Found)
+                    worstBowed = std::max(worstBowed, r.Error);
+            }
+        std::printf("sheets with bowed sides: %ld, within 2 px: %.1f %%, refused: %ld, worst accepted error: %.2f px\n",
+                    long(bowedCount), 100.0 * double(within2) / double(bowedCount), refusedBowed, worstBowed);
+    }
     std::printf("time: %.3f s a sheet on average, %.3f s per 100 megapixels", seconds / n, seconds / allMegapixels * 100);
     if (large)
         std::printf(", %.3f s a sheet of 100 megapixels or more (%d sheets)", largeSeconds / large, large);

@@ -86,6 +86,7 @@ private:
               const std::function<double(TSheetPoint)>& cover);
 
     void Rectangle(double inset, double widthMm, const TInk& ink);
+    void BowedNeatline();
     void Frames();
     void Grid();
     void Content();
@@ -280,9 +281,34 @@ void TSheetPainter::Rectangle(double inset, double widthMm, const TInk& ink)
     Line({r, t + h}, {r, b - h}, widthMm, ink);
 }
 
+// The neatline with each side bowed as the plan says, in short straight
+// pieces along a half sine that vanishes at the corners.
+void TSheetPainter::BowedNeatline()
+{
+    const double w = FPlan.FrameWidthMm, hgt = FPlan.FrameHeightMm, half = FPlan.NeatlineMm / 2;
+    constexpr int Pieces = 96;
+    for (int side = 0; side < 4; ++side) {
+        const bool alongX = side < 2;
+        const double length = alongX ? w : hgt, at = side == 0 || side == 2 ? 0 : (alongX ? hgt : w);
+        // The top and bottom lines take the corner squares, as Rectangle's do.
+        const double from = alongX ? -half : half, to = alongX ? length + half : length - half;
+        auto point = [&](double u) {
+            const double t = std::clamp(u / length, 0.0, 1.0);
+            const double v = at + FPlan.SideBowMm[size_t(side)] * std::sin(Pi * t);
+            return alongX ? TSheetPoint{u, v} : TSheetPoint{v, u};
+        };
+        for (int k = 0; k < Pieces; ++k)
+            Line(point(from + (to - from) * k / Pieces), point(from + (to - from) * (k + 1) / Pieces), FPlan.NeatlineMm,
+                 Black);
+    }
+}
+
 void TSheetPainter::Frames()
 {
-    Rectangle(0, FPlan.NeatlineMm, Black);
+    if (std::any_of(FPlan.SideBowMm.begin(), FPlan.SideBowMm.end(), [](double bow) { return bow != 0; }))
+        BowedNeatline();
+    else
+        Rectangle(0, FPlan.NeatlineMm, Black);
     const double gap = FPlan.OuterGapMm;
     switch (FPlan.OuterFrame) {
     case okNone:
@@ -626,6 +652,16 @@ TSheetPlan RandomSheetPlan(uint32_t seed, double megapixels)
     return plan;
 }
 
+void AddPaperBow(TSheetPlan& plan)
+{
+    TRandom random(plan.Seed ^ 0x5EEDB0E5u);
+    if (!random.Chance(1.0 / 3))
+        return;
+    for (int side = 0; side < 4; ++side)
+        plan.SideBowMm[size_t(side)] =
+            random.Sign() * random.Uniform(0, 0.003) * (side < 2 ? plan.FrameWidthMm : plan.FrameHeightMm);
+}
+
 std::string DescribeSheet(const TSheetPlan& plan)
 {
     static const char* const frames[] = {"no outer frame", "single", "double", "graduated"};
@@ -639,5 +675,8 @@ std::string DescribeSheet(const TSheetPlan& plan)
         << (plan.GridAcrossFrame ? " across the frame" : "") << ", " << plan.Folds << " folds, " << plan.Stains
         << " stains, tear " << plan.TearMm << " mm, blur " << plan.BlurPx << ", noise " << plan.Noise
         << (plan.Grey ? ", grey" : "");
+    if (std::any_of(plan.SideBowMm.begin(), plan.SideBowMm.end(), [](double bow) { return bow != 0; }))
+        out << ", sides bowed " << plan.SideBowMm[0] << " " << plan.SideBowMm[1] << " " << plan.SideBowMm[2] << " "
+            << plan.SideBowMm[3] << " mm";
     return out.str();
 }

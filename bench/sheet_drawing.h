@@ -42,6 +42,10 @@ struct TSheetPlan {
     double Noise = 3;             // grey levels, standard deviation
     bool Grey = false;            // an 8-bit grey scan instead of 24-bit colour
     bool NoFrame = false;         // only the map's content, no frame at all
+    // Paper that is not flat: how far the neatline's top, bottom, left and
+    // right sides bow off their chords at their middles, mm (positive
+    // towards the paper's larger y or x); their corners stay where they are.
+    std::array<double, 4> SideBowMm{};
 };
 
 struct TSheet {
@@ -56,6 +60,10 @@ TSheet DrawSheet(const TSheetPlan& plan);
 // A sheet of every kind the finder meets, drawn from the seed, at about
 // the given size in megapixels.
 TSheetPlan RandomSheetPlan(uint32_t seed, double megapixels);
+
+// Bows the neatline's sides of a third of the sheets (by the plan's seed),
+// each side its own way, up to 0.3 % of its length off its chord.
+void AddPaperBow(TSheetPlan& plan);
 
 // The plan in one line, for reports.
 std::string DescribeSheet(const TSheetPlan& plan);

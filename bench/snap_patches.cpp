@@ -407,24 +407,74 @@ TSnapCase TCaseMaker::Positive(int index)
     c.TruthX = 50 + Uniform(-0.5, 0.5);
     c.TruthY = 50 + Uniform(-0.5, 0.5);
     const int shape = index % 3; // crossing, T, L
-    const double rotation = Chance(0.2) ? 0 : Uniform(-8, 8);
-    const double angle = Chance(0.5) ? 90 : Uniform(60, 120);
-    const double width1 = Uniform(1, 5), width2 = Chance(0.7) ? width1 : Uniform(1, 5);
-    const TInk ink = AnyInk();
-    const bool dashed = shape != 2 && Chance(0.25);
-    const double dash = Uniform(8, 14), gap = Uniform(3, 6);
+    enum { Plain, Curved, DashGap, Faint, Turned } variation = Plain;
+    switch ((index / 3) % 10) {
+    case 6: variation = Curved; break;
+    case 7: variation = shape == 2 ? Plain : DashGap; break;
+    case 8: variation = Faint; break;
+    case 9: variation = Turned; break;
+    default: break;
+    }
+    const double rotation = variation == Turned ? 45 + Uniform(-3, 3) : Chance(0.2) ? 0 : Uniform(-8, 8);
+    const double angle = Chance(0.5) || variation == Turned ? 90 : Uniform(60, 120);
+    double width1 = Uniform(1, 5), width2 = Chance(0.7) ? width1 : Uniform(1, 5);
+    TInk ink = AnyInk();
+    const bool dashed = variation == DashGap || (shape != 2 && Chance(0.25));
+    double dash = Uniform(8, 14), gap = Uniform(3, 6);
+    double phase1 = Uniform(0, 20), phase2 = Uniform(0, 20);
+    const double far = 90;
+    if (variation == Faint) {
+        width1 = Uniform(1, 1.6);
+        width2 = Chance(0.7) ? width1 : Uniform(1, 1.6);
+    } else if (variation == DashGap) {
+        // The gap wider than the other line, the crossing in its middle: on
+        // both lines, or on the first only.
+        width1 = Uniform(1, 3);
+        width2 = Chance(0.7) ? width1 : Uniform(1, 3);
+        gap = std::max(width1, width2) + Uniform(2, 4);
+        const double period = dash + gap;
+        auto gapPhase = [&] { return std::fmod(std::fmod(dash + gap / 2 - far, period) + period, period); };
+        phase1 = gapPhase();
+        if (Chance(0.5))
+            phase2 = gapPhase();
+    }
     c.Kind = shape == 0 ? TFeatureKind::Crossing : TFeatureKind::Corner;
     const double a1 = rotation + (Chance(0.5) ? 0 : 180), a2 = rotation + angle;
-    const double far = 90;
-    // A corner's lines run on across the other's width, as a frame's do.
-    AddLine(s, c.TruthX, c.TruthY, a1, shape == 2 ? -width2 / 2 : -far, far, width1, ink, dashed ? dash : 0, gap,
-        Uniform(0, 20));
-    AddLine(s, c.TruthX, c.TruthY, a2, shape == 0 ? -far : (shape == 2 ? -width1 / 2 : 0), far, width2, ink,
-        dashed ? dash : 0, gap, Uniform(0, 20));
     c.Category = shape == 0 ? "crossing" : shape == 1 ? "T" : "L";
 
     double clickRadius = 5;
-    if (index % 7 < 2) {
+    if (variation == Faint) {
+        // A faint graticule on a tinted sheet: 10 to 25 grey levels darker
+        // than the paper, in the paper's own hue.
+        static const TInk tints[] = {{205, 225, 240}, {236, 222, 190}, {212, 230, 196}, {240, 216, 214}};
+        const TInk tint = tints[Pick(4)];
+        const double contrast = Uniform(10, 25);
+        ink = {tint.R - contrast, tint.G - contrast, tint.B - contrast};
+        s.Paper = tint;
+        c.Variation = "faint thin line on colour";
+    } else if (variation != Plain) {
+        c.Variation = variation == Curved ? "curved line within 6 px"
+            : variation == DashGap        ? "dashed, crossing in a gap"
+                                          : "turned 45 degrees";
+    }
+    // A corner's lines run on across the other's width, as a frame's do.
+    AddLine(s, c.TruthX, c.TruthY, a1, shape == 2 ? -width2 / 2 : -far, far, width1, ink, dashed ? dash : 0, gap,
+        phase1);
+    AddLine(s, c.TruthX, c.TruthY, a2, shape == 0 ? -far : (shape == 2 ? -width1 / 2 : 0), far, width2, ink,
+        dashed ? dash : 0, gap, phase2);
+
+    if (variation == Curved) {
+        // A contour or a river, an arc whose middle passes 1.5 to 6 pixels
+        // from the feature, over and past both lines.
+        const bool river = Chance(0.4);
+        const double radius = Uniform(25, 300), pass = Uniform(1.5, 6), side = Uniform(0, 360);
+        const double w = river ? Uniform(1.5, 3) : Uniform(1, 2);
+        const double cx = c.TruthX + (radius + pass) * std::cos(side * M_PI / 180);
+        const double cy = c.TruthY + (radius + pass) * std::sin(side * M_PI / 180);
+        const double span = std::min(180.0, 90 / radius * 180 / M_PI);
+        AddArc(s, cx, cy, radius, side + 180 - span, side + 180 + span, w, river ? InkBlue : InkBrown);
+        clickRadius = 3;
+    } else if (variation == Plain && index % 7 < 2) {
         // Something else within 6 pixels of the feature.
         clickRadius = 1.5;
         const TInk other = Chance(0.5) ? ink : AnyInk();
@@ -462,7 +512,14 @@ TSnapCase TCaseMaker::Positive(int index)
         }
         }
     }
+    const TInk paper = s.Paper;
     Scan(s, ink);
+    if (variation == Faint) {
+        s.Paper = paper;
+        s.Format = bf24Bit;
+        s.Noise = Uniform(1, 4);
+        s.Blur = Uniform(0.4, 1.2);
+    }
     Click(c, clickRadius);
     return c;
 }

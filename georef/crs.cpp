@@ -155,6 +155,12 @@ TCrs CrsFromWkt(const std::string& wkt)
     TPj crs(proj_create(context.get(), wkt.c_str()));
     if (!crs || !proj_is_crs(crs.get()))
         throw Exception("Cannot read the coordinate reference system of the point file");
+    // A WKT 1 with TOWGS84 is read as the system bound to WGS 84; the system
+    // itself is the one it names.
+    if (proj_get_type(crs.get()) == PJ_TYPE_BOUND_CRS)
+        crs.reset(proj_get_source_crs(context.get(), crs.get()));
+    if (!crs)
+        throw Exception("Cannot read the coordinate reference system of the point file");
     int code = EpsgCode(crs.get());
     if (code == 0) {
         int* confidence = nullptr;

@@ -26,19 +26,26 @@ int SourceFilterIndexFor(const std::string& fileName)
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension == "bmp")
-        return static_cast<int>(TSourceFilter::BMP);
+        return BmpFilterIndex;
     if (extension == "jpg" || extension == "jpeg")
-        return static_cast<int>(TSourceFilter::JPG);
+        return JpgFilterIndex;
     if (extension == "tif" || extension == "tiff")
-        return static_cast<int>(TSourceFilter::TIFF);
+        return TiffFilterIndex;
     return AllPicturesFilterIndex;
 }
 
-TSourceFilter SourceFilterOf(int filterIndex, const std::string& fileName)
+TSourceFormat OpenFilterFormat(int filterIndex, const std::string& fileName)
 {
-    if (filterIndex == AllPicturesFilterIndex) {
-        const int byName = SourceFilterIndexFor(fileName);
-        return byName == AllPicturesFilterIndex ? TSourceFilter::None : static_cast<TSourceFilter>(byName);
+    switch (filterIndex) {
+    case BmpFilterIndex:
+        return TSourceFormat::BMP;
+    case JpgFilterIndex:
+        return TSourceFormat::JPEG;
+    case TiffFilterIndex:
+        return TSourceFormat::TIFF;
+    case AllPicturesFilterIndex:
+        return SourceFormatOf(fileName);
+    default:
+        return TSourceFormat::None;
     }
-    return static_cast<TSourceFilter>(filterIndex);
 }

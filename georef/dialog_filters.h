@@ -1,16 +1,19 @@
 #pragma once
 // The filters of the open dialog (Open) and the save dialog (Save), each
-// with the meaning of its index. The dialogs count from 1. The filter an
-// image was opened under, not its file's extension, picks how it is turned
-// into a TIFF; the save filter picks the target type.
+// with the meaning of its index. The dialogs count from 1. The workbench
+// takes the format of the image from the filter it was opened under, not
+// from its file's extension; the save filter picks the target type.
+#include "georef/source_format.h"
 
 // Texts in the dialog's "Text|mask|Text|mask" form, in index order.
 constexpr const char* SourceFilterText = "BMP (*.bmp)|*.bmp|JPG (*.jpg)|*.jpg|TIFF (*.tif)|*.tif";
 constexpr const char* TargetFilterText =
     "TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw|Control points (*.points)|*.points";
 
-// Any other index (a name typed under no filter) converts nothing.
-enum class TSourceFilter : int { None = 0, BMP = 1, JPG = 2, TIFF = 3 };
+// The open dialog's entries for one format each.
+inline constexpr int BmpFilterIndex = 1;
+inline constexpr int JpgFilterIndex = 2;
+inline constexpr int TiffFilterIndex = 3;
 
 // Any other index exports nothing beyond the world file's computation.
 // Points writes the two control points as a ".points" file, nothing else.
@@ -27,6 +30,7 @@ inline constexpr int AllPicturesFilterIndex = 4;
 // type's entry for BMP, JPEG and TIFF names, else "All pictures" (for a file
 // dropped on the window).
 int SourceFilterIndexFor(const std::string& fileName);
-// What an index means for the conversion; under "All pictures" the name's
-// extension decides.
-TSourceFilter SourceFilterOf(int filterIndex, const std::string& fileName);
+// The format an image opened under the filter is taken to have: the
+// filter's own, or under "All pictures" the picture's format; any other
+// index (a name typed under no filter) gives None.
+TSourceFormat OpenFilterFormat(int filterIndex, const std::string& fileName);

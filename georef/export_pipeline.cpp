@@ -4,6 +4,8 @@
 #include "georef/coordinates.h"
 #include "georef/geotiff_check.h"
 #include "georef/geotiff_strip.h"
+#include "georef/geotiff_writer.h"
+#include "imaging/loaded_picture.h"
 #include "georef/world_file.h"
 #include "platform/durable_files.h"
 #include "platform/exceptions.h"
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +22,8 @@ namespace {
 // temporar.txt holds the GeoKeys for geotifcp when a system is given;
 // temporar.prj and temporar.xml a JGW's side files until they are renamed;
 // temporar.wrp the warped copy and temporar.vrt the grid it may be made by.
-const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt", ".prj", ".xml", ".wrp", ".vrt"};
+const char* const TemporaryExtensions[] = {".tfw", ".bmp", ".tif", ".tmp", ".txt", ".prj", ".xml", ".wrp", ".vrt",
+                                          ".cog", ".geojson"};
 
 // Steps of the grid on which a fit that gdalwarp cannot compute is sampled,
 // along each side of the picture.
@@ -149,16 +153,16 @@ void TExportPipeline::ConvertSource(const TExportSource& source)
     const std::string tif = TemporaryFile(".tif");
     DeleteLeftover(bmp);
     DeleteLeftover(tif);
-    switch (source.FilterIndex) {
-    case TSourceFilter::BMP:
+    switch (source.Format) {
+    case TSourceFormat::BMP:
         RunConverter("bmp2tiff", {"-c", "packbits", source.FileName, tif}, tif);
         break;
-    case TSourceFilter::JPG:
+    case TSourceFormat::JPEG:
         RunConverter("jpg2bmp", {source.FileName, bmp}, bmp);
         RunConverter("bmp2tiff", {"-c", "packbits", bmp, tif}, tif);
         DeleteFile(bmp);
         break;
-    case TSourceFilter::TIFF:
+    case TSourceFormat::TIFF:
         // geotifcp would copy the source's placement and keys beside the new ones.
         CopyFile(source.FileName, tif);
         StripGeoTiffTags(tif);
@@ -216,25 +220,48 @@ void TExportPipeline::BuildControlPointGeoTiff(const TControlPoints& fitted, con
     DeleteFile(tif);
 }
 
-void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs)
+void TExportPipeline::BuildDecodedGeoTiff(const TExportSource& source, const TAffineTransform* written,
+                                          const TControlPoints& fitted, const TCrs& crs)
+{
+    const std::string tmp = TemporaryFile(".tmp");
+    DeleteLeftover(tmp);
+    const std::unique_ptr<TGraphic> picture = LoadPicturePixels(source.FileName);
+    TGeoTiffContent content;
+    content.Transform = written;
+    if (!written)
+        content.TiePoints = fitted;
+    content.Crs = crs;
+    WriteBitmapGeoTiff(picture->ViewBitmap(), tmp, content);
+    TGeoTiffPlacement placement;
+    std::string error;
+    if (!ReadGeoTiffPlacement(tmp, placement, error) ||
+        !(written ? PlacementMatches(placement, *written) : TiePointsMatch(placement, fitted)))
+        throw Exception(WithDetail("The GeoTIFF written does not carry its placement", error));
+}
+
+void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs, const TOutputChoices& choices)
 {
     const std::string tmp = TemporaryFile(".tmp");
     const std::string warped = TemporaryFile(".wrp");
     const std::string vrt = TemporaryFile(".vrt");
+    const std::string cutline = TemporaryFile(".geojson");
     DeleteLeftover(warped);
-    // Nearest neighbour keeps every pixel a colour of the scan, palette
-    // scans included.
-    std::vector<std::string> arguments = {"-q", "-of", "GTiff", "-r", "near", "-co", "COMPRESS=PACKBITS"};
+    // Nearest neighbour, the default, keeps every pixel a colour of the
+    // scan, palette scans included.
+    std::vector<std::string> arguments = {"-q", "-of", "GTiff", "-r", choices.Resampling, "-co", "COMPRESS=PACKBITS"};
+    if (!choices.ClipGeometry.empty()) {
+        WriteTextFile(cutline, CutlineText(choices.ClipGeometry, crs));
+        arguments.insert(arguments.end(), {"-cutline", cutline, "-crop_to_cutline", "-dstalpha"});
+    }
     std::string source = tmp;
     // gdalwarp fits the polynomials and the spline to the tie points as we
     // do; any other fit that is not affine is handed over sampled on a grid,
     // which a spline through the samples follows.
-    if (fit.Method == Polynomial2FitName) {
-        arguments.insert(arguments.end(), {"-order", "2"});
-    } else if (fit.Method == Polynomial3FitName) {
-        arguments.insert(arguments.end(), {"-order", "3"});
-    } else if (fit.Method == ThinPlateSplineFitName) {
-        arguments.push_back("-tps");
+    const std::string_view own = FindFitMethod(fit.Method).WarpOptions;
+    if (!own.empty()) {
+        std::istringstream words{std::string(own)};
+        for (std::string word; words >> word;)
+            arguments.push_back(word);
     } else if (!fit.WorldFile) {
         TGeoTiffPlacement placement;
         std::string error;
@@ -263,6 +290,27 @@ void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs)
     RunConverter("gdalwarp", arguments, warped);
     if (source == vrt)
         DeleteFile(vrt);
+    if (!choices.ClipGeometry.empty())
+        DeleteFile(cutline);
+}
+
+void TExportPipeline::MakeCog(const TAffineTransform* written, const TControlPoints& fitted, bool warped)
+{
+    const std::string cog = TemporaryFile(".cog");
+    for (const std::string& file : warped ? std::vector{TemporaryFile(".tmp"), TemporaryFile(".wrp")}
+                                          : std::vector{TemporaryFile(".tmp")}) {
+        DeleteLeftover(cog);
+        RunConverter("gdal_translate", {"-q", "-of", "COG", "-co", "COMPRESS=DEFLATE", "-co", "OVERVIEWS=AUTO", file, cog},
+                     cog);
+        TGeoTiffPlacement placement;
+        std::string error;
+        const bool placed = ReadGeoTiffPlacement(cog, placement, error);
+        // The warped copy is north-up in its own grid; the GeoTIFF keeps the fit.
+        if (!placed || (file == TemporaryFile(".tmp") &&
+                        !(written ? PlacementMatches(placement, *written) : TiePointsMatch(placement, fitted))))
+            throw Exception(WithDetail("The converter gdal_translate did not keep the placement in the COG", error));
+        RenameDurably(cog, file);
+    }
 }
 
 void TExportPipeline::PlaceGeoTiff(bool withWorldFile, bool warped)
@@ -330,16 +378,24 @@ std::string WriteWorldFile(const TSaveRequest& request, TExportPipeline& pipelin
         WriteTextFile(pipeline.TemporaryFile(".tfw"), text);
     try {
         if (request.TargetFilterIndex == TTargetFilter::TiffTfw) {
-            pipeline.ConvertSource(request.Source);
-            if (worldFile) {
-                TAffineTransform written;
+            TAffineTransform written;
+            if (worldFile)
                 ParseWorldFileText(text, written);
-                pipeline.BuildGeoTiff(written, request.Crs);
+            // A picture no converter takes is written from its decoded pixels.
+            if (request.Source.Format == TSourceFormat::None) {
+                pipeline.BuildDecodedGeoTiff(request.Source, worldFile ? &written : nullptr,
+                                             FittedPoints(request.Points), request.Crs);
             } else {
-                pipeline.BuildControlPointGeoTiff(FittedPoints(request.Points), request.Crs);
+                pipeline.ConvertSource(request.Source);
+                if (worldFile)
+                    pipeline.BuildGeoTiff(written, request.Crs);
+                else
+                    pipeline.BuildControlPointGeoTiff(FittedPoints(request.Points), request.Crs);
             }
             if (request.Warp)
-                pipeline.WarpGeoTiff(request.Fit, request.Crs);
+                pipeline.WarpGeoTiff(request.Fit, request.Crs, request.Outputs);
+            if (request.Outputs.Cog)
+                pipeline.MakeCog(worldFile ? &written : nullptr, FittedPoints(request.Points), request.Warp);
             pipeline.PlaceGeoTiff(worldFile, request.Warp);
         } else if (request.TargetFilterIndex == TTargetFilter::JGW) {
             pipeline.MakeJgw(request.Crs, ImageExtension(request.Source.FileName));

@@ -7,6 +7,7 @@
 #include "georef/converter.h"
 #include "georef/crs.h"
 #include "georef/dialog_filters.h"
+#include "georef/output_choices.h"
 #include "georef/save_request.h"
 #include "georef/transforms.h"
 
@@ -37,8 +38,9 @@ public:
     // Raises when the image itself is one of the temporary files, which the
     // pipeline would overwrite or delete.
     void CheckSource(const TExportSource& source) const;
-    // temporar.tif from the source image (bmp2tiff, jpg2bmp then bmp2tiff, or
-    // a copy without the source's own GeoTIFF tags), replacing any leftover.
+    // temporar.tif from the source image by its format (bmp2tiff, jpg2bmp then
+    // bmp2tiff, or a copy without the source's own GeoTIFF tags), replacing
+    // any leftover.
     void ConvertSource(const TExportSource& source);
     // geotifcp with the world file, and with the system's GeoKeys when one is
     // given; checks that the GeoTIFF carries written, then moves it and the
@@ -58,7 +60,16 @@ public:
     // removed) and BaseName_warped.tif when warped.
     void BuildGeoTiff(const TAffineTransform& written, const TCrs& crs);
     void BuildControlPointGeoTiff(const TControlPoints& fitted, const TCrs& crs);
-    void WarpGeoTiff(const TFitResult& fit, const TCrs& crs);
+    void WarpGeoTiff(const TFitResult& fit, const TCrs& crs, const TOutputChoices& choices = {});
+    // temporar.tmp (and temporar.wrp when warped) rewritten by
+    // gdal_translate as Cloud Optimized GeoTIFFs, Deflate, with overviews;
+    // the placement checked again.
+    void MakeCog(const TAffineTransform* written, const TControlPoints& fitted, bool warped);
+    // temporar.tmp written in-process from the source's decoded pixels, for
+    // a picture that none of the converters takes, with the world file's
+    // transformation (written) or else the fitted points; checked as above.
+    void BuildDecodedGeoTiff(const TExportSource& source, const TAffineTransform* written,
+                             const TControlPoints& fitted, const TCrs& crs);
     void PlaceGeoTiff(bool withWorldFile, bool warped);
     // Moves temporar.tfw to BaseName.jgw. With a system given, writes it
     // beside: BaseName.prj and the PAM file of the image the world file

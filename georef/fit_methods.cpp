@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace {
 
@@ -14,15 +15,21 @@ TFitModelPtr Affine(std::span<const TControlPoint> fitted)
     return AffineModel(Fit(fitted));
 }
 
+using enum TFitDefault;
+
 const TFitMethod Methods[] = {
-    {TwoPointFitName, 2, true, true, Affine<FitTwoPoint>},
-    {SimilarityFitName, 2, false, true, Affine<FitSimilarity>},
-    {HelmertFitName, 2, false, true, Affine<FitHelmert>},
-    {AffineFitName, 3, false, true, Affine<FitAffine>},
-    {ProjectiveFitName, 4, false, false, FitProjective},
-    {Polynomial2FitName, 6, false, false, FitPolynomial2},
-    {Polynomial3FitName, 10, false, false, FitPolynomial3},
-    {ThinPlateSplineFitName, 3, false, false, FitThinPlateSpline},
+    // name, summary, minimum points, north up, world file, first two only, default for, gdalwarp's fit, solver
+    {TwoPointFitName, "scale from points 1 and 2", 2, true, true, true, Plain, "", Affine<FitTwoPoint>},
+    {SimilarityFitName, "scale and rotation from points 1 and 2", 2, false, true, true, Rotated, "",
+     Affine<FitSimilarity>},
+    {HelmertFitName, "one scale and a rotation (2+ points)", 2, false, true, false, None, "", Affine<FitHelmert>},
+    {AffineFitName, "scales, rotation and shear (3+)", 3, false, true, false, FrameCorners, "", Affine<FitAffine>},
+    {ProjectiveFitName, "a plane seen in perspective (4+)", 4, false, false, false, None, "", FitProjective},
+    {Polynomial2FitName, "degree 2 in column and row (6+)", 6, false, false, false, None, "-order 2",
+     FitPolynomial2},
+    {Polynomial3FitName, "degree 3 (10+)", 10, false, false, false, None, "-order 3", FitPolynomial3},
+    {ThinPlateSplineFitName, "a spline through every point (3+)", 3, false, false, false, None, "-tps",
+     FitThinPlateSpline},
 };
 
 // A fit that sends every pixel to one map point says nothing of the scan:
@@ -68,6 +75,15 @@ const TFitMethod& FindFitMethod(std::string_view name)
     if (found == std::end(Methods))
         throw Exception("Unknown transformation '" + std::string(name) + "' (the transformations are " +
                         FitMethodNames() + ")");
+    return *found;
+}
+
+const TFitMethod& DefaultFitMethod(TFitDefault which)
+{
+    const auto found = std::find_if(std::begin(Methods), std::end(Methods),
+                                    [which](const TFitMethod& m) { return m.DefaultFor == which; });
+    if (which == TFitDefault::None || found == std::end(Methods))
+        throw std::logic_error("the fit table has no default of that kind");
     return *found;
 }
 

@@ -51,12 +51,28 @@ struct TFitResult {
     std::vector<TPointResidual> Residuals; // every point given, fitted and check, in list order
 };
 
+// The choice a method is when none is named.
+enum class TFitDefault {
+    None,
+    Plain,       // the workbench's and the command line's two points
+    Rotated,     // the same with the rotation switch on
+    FrameCorners // the four corners of a sheet's map frame
+};
+
 struct TFitMethod {
     std::string_view Name;
+    std::string_view Summary;    // what it fits, for the help
     size_t MinimumPoints;        // fitted points it needs
     bool NorthUp;
     bool WorldFile;              // affine: written as a world file; else the
                                  // GeoTIFF carries the control points
+    bool FirstTwoOnly;           // goes through the first two fitted points
+                                 // alone, as the two-point panel does; any
+                                 // other point is measured, not fitted
+    TFitDefault DefaultFor;
+    // How gdalwarp fits the tie points itself for a warped copy ("-order 2",
+    // "-tps"); empty for a world file, or for a fit handed over sampled on a grid.
+    std::string_view WarpOptions;
     // Takes the fitted points, at least MinimumPoints of them; raises when
     // they do not determine the transformation.
     TFitModelPtr (*Solve)(std::span<const TControlPoint> fitted);
@@ -67,6 +83,9 @@ std::span<const TFitMethod> FitMethods();
 
 // The method called name; raises an Exception for a name not in the table.
 const TFitMethod& FindFitMethod(std::string_view name);
+
+// The method chosen when none is named (which is not None).
+const TFitMethod& DefaultFitMethod(TFitDefault which = TFitDefault::Plain);
 
 // The names of the table, separated by ", ", for messages and help texts.
 std::string FitMethodNames();

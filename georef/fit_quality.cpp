@@ -193,7 +193,7 @@ TFitQuality AssessFit(const TFitResult& fit, const TControlPoints& points, TImag
                                    figures);
     }
 
-    if (n > method.MinimumPoints && (fit.Method == TwoPointFitName || fit.Method == SimilarityFitName))
+    if (n > method.MinimumPoints && method.FirstTwoOnly)
         quality.Warnings.push_back("The transformation " + fit.Method +
                                    " goes through the first two fitted points only; the others are measured, "
                                    "not fitted");

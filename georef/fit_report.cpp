@@ -1,6 +1,7 @@
 #include "georef/fit_report.h"
 
 #include "georef/coordinates.h"
+#include "georef/json_text.h"
 
 #include <cmath>
 #include <cstdio>
@@ -23,24 +24,6 @@ const char* MapFormat(const TFitResult& fit)
 std::string RmsText(const TRootMeanSquare& rms, const TFitResult& fit)
 {
     return Format("%.3f", rms.Pixels) + " pixels, " + Format(MapFormat(fit), rms.Map) + " map units";
-}
-
-std::string JsonNumber(double value)
-{
-    if (!std::isfinite(value))
-        return "null";
-    return ShortestText(value);
-}
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
 }
 
 } // namespace
@@ -84,22 +67,25 @@ std::vector<std::string> FitReportLines(const TControlPoints& points, const TFit
 
 std::string FitReportJson(const TControlPoints& points, const TFitResult& fit, const TFitQuality& quality)
 {
-    std::string json = "{\n  \"transform\": " + JsonString(fit.Method) + ",\n";
-    json += "  \"rms_px\": " + JsonNumber(quality.Rms.Pixels) + ",\n";
-    json += "  \"rms_map\": " + JsonNumber(quality.Rms.Map) + ",\n";
-    json += "  \"check_rms_px\": " + (quality.CheckRms ? JsonNumber(quality.CheckRms->Pixels) : "null") + ",\n";
-    json += "  \"points\": [";
+    TJson report;
+    report["transform"] = fit.Method;
+    report["rms_px"] = JsonNumber(quality.Rms.Pixels);
+    report["rms_map"] = JsonNumber(quality.Rms.Map);
+    report["check_rms_px"] = quality.CheckRms ? JsonNumber(quality.CheckRms->Pixels) : nullptr;
+    TJson& list = report["points"] = TJson::array();
     for (size_t i = 0; i < points.size(); ++i) {
         const TControlPoint& p = points[i];
         const TPointResidual& r = fit.Residuals[i];
         const auto& left = quality.LeaveOneOut[i];
-        json += std::string(i ? "," : "") + "\n    {\"id\": " + std::to_string(p.Id) + ", \"col\": " + JsonNumber(p.Col) +
-                ", \"row\": " + JsonNumber(p.Row) + ", \"map_x\": " + JsonNumber(p.East) +
-                ", \"map_y\": " + JsonNumber(p.North) +
-                ", \"enabled\": " + (p.Role == TPointRole::Fitted ? "true" : "false") +
-                ", \"residual_px\": " + JsonNumber(r.Pixels) + ", \"residual_map\": " + JsonNumber(r.Distance) +
-                ", \"leave_one_out_px\": " + (left ? JsonNumber(*left) : "null") + "}";
+        list.push_back({{"id", p.Id},
+                        {"col", JsonNumber(p.Col)},
+                        {"row", JsonNumber(p.Row)},
+                        {"map_x", JsonNumber(p.East)},
+                        {"map_y", JsonNumber(p.North)},
+                        {"enabled", p.Role == TPointRole::Fitted},
+                        {"residual_px", JsonNumber(r.Pixels)},
+                        {"residual_map", JsonNumber(r.Distance)},
+                        {"leave_one_out_px", left ? JsonNumber(*left) : nullptr}});
     }
-    json += points.empty() ? "]\n}\n" : "\n  ]\n}\n";
-    return json;
+    return JsonText(report) + "\n";
 }

@@ -1,14 +1,15 @@
 #include "georef/gcp_points_file.h"
 
 #include "georef/coordinates.h"
+#include "georef/points_text.h"
 #include "platform/exceptions.h"
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <vector>
 
@@ -42,36 +43,36 @@ bool StartsWith(const std::string& text, const std::string& prefix)
                                                   std::tolower(static_cast<unsigned char>(b)); });
 }
 
-std::ifstream OpenText(const std::string& fileName)
+// The column called name, or one of its older names.
+size_t ColumnIndex(const std::vector<std::string>& columns, std::initializer_list<const char*> names)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        RaiseIOError(errno);
-    return in;
-}
-
-double Number(const std::string& text, const std::string& fileName)
-{
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != end)
-        throw Exception("'" + text + "' in the point file '" + fileName + "' is not a number");
-    return value;
+    for (const char* name : names) {
+        const auto it = std::find_if(columns.begin(), columns.end(), [&](const std::string& c) {
+            return c.size() == std::string(name).size() && StartsWith(c, name);
+        });
+        if (it != columns.end())
+            return static_cast<size_t>(it - columns.begin());
+    }
+    return columns.size();
 }
 
 // Reads points until maxEnabled enabled ones are read; disabled points are
 // kept as check points when asked.
-TGcpPoints ReadPoints(const std::string& fileName, size_t maxEnabled, bool keepDisabled)
+TGcpPoints ReadPoints(const std::string& text, const std::string& fileName, size_t maxEnabled, bool keepDisabled)
 {
-    std::ifstream in = OpenText(fileName);
+    RequireText(text, fileName);
+    std::istringstream in(text);
     TGcpPoints result;
     std::string wkt;
     std::vector<std::string> columns;
+    size_t mapX = 0, mapY = 0, sourceX = 0, sourceY = 0, enable = 0;
     TControlPoints& points = result.Points;
     size_t enabled = 0;
     std::string line;
+    int lineNumber = 0;
+    int dataLines = 0;
     while (enabled < maxEnabled && std::getline(in, line)) {
+        ++lineNumber;
         line = Trim(line);
         if (line.empty())
             continue;
@@ -85,32 +86,41 @@ TGcpPoints ReadPoints(const std::string& fileName, size_t maxEnabled, bool keepD
             columns = SplitCommas(line);
             if (!StartsWith(columns[0], "mapX"))
                 break;
+            mapX = ColumnIndex(columns, {"mapX"});
+            mapY = ColumnIndex(columns, {"mapY"});
+            sourceX = ColumnIndex(columns, {"sourceX", "pixelX"});
+            sourceY = ColumnIndex(columns, {"sourceY", "pixelY"});
+            enable = ColumnIndex(columns, {"enable"});
             continue;
         }
         const auto fields = SplitCommas(line);
-        auto field = [&](const char* name) -> const std::string& {
-            const auto it = std::find_if(columns.begin(), columns.end(),
-                                         [&](const std::string& c) { return c.size() == std::string(name).size() && StartsWith(c, name); });
-            const size_t index = static_cast<size_t>(it - columns.begin());
-            if (it == columns.end() || index >= fields.size())
+        ++dataLines;
+        const std::string where = "line " + std::to_string(lineNumber);
+        auto number = [&](size_t index, const char* name) {
+            if (index >= columns.size())
                 throw Exception("The point file '" + fileName + "' has no " + name + " column");
-            return fields[index];
+            if (index >= fields.size())
+                throw Exception("The point file '" + fileName + "', " + where + ", has no " + name + " value");
+            return PointsNumber(fields[index], fileName, where, columns[index]);
         };
-        const bool isEnabled = Number(field("enable"), fileName) != 0;
-        if (!isEnabled && !keepDisabled)
-            continue;
         TControlPoint point;
         point.Id = static_cast<int>(points.size()) + 1;
-        point.East = Number(field("mapX"), fileName);
-        point.North = Number(field("mapY"), fileName);
-        point.Col = Number(field("sourceX"), fileName) - 0.5;
-        point.Row = -Number(field("sourceY"), fileName) - 0.5;
+        point.East = number(mapX, "mapX");
+        point.North = number(mapY, "mapY");
+        point.Col = number(sourceX, "sourceX") - 0.5;
+        point.Row = -number(sourceY, "sourceY") - 0.5;
+        const bool isEnabled = number(enable, "enable") != 0;
+        if (!isEnabled && !keepDisabled)
+            continue;
         point.Role = isEnabled ? TPointRole::Fitted : TPointRole::Check;
         points.push_back(point);
+        result.Where.push_back(where);
         enabled += isEnabled ? 1 : 0;
     }
     if (columns.empty() || !StartsWith(columns[0], "mapX"))
         throw Exception("The point file '" + fileName + "' lacks the header line " + Header);
+    if (dataLines == 0)
+        throw Exception("The point file '" + fileName + "' holds no points");
     if (!wkt.empty())
         result.Crs = CrsFromWkt(wkt);
     return result;
@@ -138,7 +148,7 @@ bool IsGcpPointsFile(const std::string& fileName)
 
 TGcpPoints ReadGcpPointsFile(const std::string& fileName)
 {
-    TGcpPoints result = ReadPoints(fileName, 2, false);
+    TGcpPoints result = ReadPoints(ReadPointsText(fileName), fileName, 2, false);
     if (result.Points.size() < 2)
         throw Exception("The point file '" + fileName + "' holds fewer than two enabled points");
     return result;
@@ -146,7 +156,12 @@ TGcpPoints ReadGcpPointsFile(const std::string& fileName)
 
 TGcpPoints ReadEveryGcpPoint(const std::string& fileName)
 {
-    return ReadPoints(fileName, SIZE_MAX, true);
+    return ReadPoints(ReadPointsText(fileName), fileName, SIZE_MAX, true);
+}
+
+TGcpPoints ParseEveryGcpPoint(const std::string& text, const std::string& fileName)
+{
+    return ReadPoints(text, fileName, SIZE_MAX, true);
 }
 
 std::string GcpPointsText(const TControlPoints& points, const TCrs& crs)

@@ -16,11 +16,15 @@ TSaveRequest BuildSaveRequest(TControlPoints points, const TGeorefOptions& optio
     if (options.Negate)
         NegateMapCoordinates(request.Points);
     request.Fit = FitControlPoints(options.Transform, request.Points);
-    request.Warp = options.Warp;
+    RequireResampling(options.Outputs.Resampling);
+    request.Outputs = options.Outputs;
+    request.Warp = options.Warp || !options.Outputs.ClipGeometry.empty();
     if (request.TargetFilterIndex == TTargetFilter::JGW && !request.Fit.WorldFile)
         throw Exception("A JGW world file can hold only an affine transformation, not " + request.Fit.Method +
                         "; save as TIFF + TFW for a GeoTIFF that carries the control points");
     if (request.TargetFilterIndex == TTargetFilter::JGW && request.Warp)
         throw Exception("A warped copy is a GeoTIFF; save as TIFF + TFW to get one");
+    if (request.TargetFilterIndex == TTargetFilter::JGW && request.Outputs.Cog)
+        throw Exception("A Cloud Optimized GeoTIFF is a GeoTIFF; save as TIFF + TFW to get one");
     return request;
 }

@@ -5,22 +5,25 @@
 #include "georef/crs.h"
 #include "georef/dialog_filters.h"
 #include "georef/fit_methods.h"
+#include "georef/output_choices.h"
+#include "georef/source_format.h"
 
 #include <string>
 
-// The image last opened and the open dialog's filter it was opened under,
-// which decides the conversion.
+// The image last opened and its format, which decides how it becomes the
+// TIFF of a GeoTIFF.
 struct TExportSource {
     std::string FileName;
-    TSourceFilter FilterIndex = TSourceFilter::None;
+    TSourceFormat Format = TSourceFormat::None;
 };
 
 // What the user chose besides the points and the target.
 struct TGeorefOptions {
-    std::string Transform{TwoPointFitName}; // a name of the fit table
+    std::string Transform{DefaultFitMethod().Name}; // a name of the fit table
     bool Negate = false;                     // the sign toggle is pressed
     TCrs Crs;                                // written into the outputs when given
     bool Warp = false;                       // a north-up copy beside the GeoTIFF
+    TOutputChoices Outputs;                  // COG, resampling and clip of the copy
 };
 
 struct TSaveRequest {
@@ -31,6 +34,7 @@ struct TSaveRequest {
     TControlPoints Points;                   // negated when the sign toggle asked for it
     TFitResult Fit;                          // of Points, by the chosen transformation
     bool Warp = false;                       // also BaseName_warped.tif, resampled north-up
+    TOutputChoices Outputs;                  // a clip asks for the warped copy
 };
 
 // Negates the map coordinates when asked and fits the points, raising as the

@@ -26,7 +26,9 @@
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/overview_pyramid.h"
+#include "app/point_list.h"
 #include "app/points_panel.h"
+#include "app/save_command.h"
 #include "app/view_geometry.h"
 #include "app/zoom_window.h"
 #include "imaging/format_registry.h"
@@ -171,7 +173,7 @@ void ClickPicture(TForm1& form, QPointF pixel, Qt::KeyboardModifiers keys = {})
 void SnapEveryPoint(TForm1& form)
 {
     const QPointF offsets[] = {{2, -1}, {-1, 2}, {1, 1}, {-2, -1}, {1, 2}, {-1, -2}, {1, -2}, {-2, 1}, {2, 0}};
-    const std::vector<TPointEntry> entries = form.PointEntries();
+    const std::vector<TPointEntry> entries = form.Points->Entries();
     for (size_t i = 0; i < entries.size(); ++i) {
         double col = 0, row = 0;
         if (!ReadPixel(entries[i], col, row))
@@ -221,7 +223,7 @@ void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList
         form.move(0, 0);
     }
     if (!pointsFile.isEmpty()) {
-        RunGuarded([&] { form.LoadGcpPointsFile(pointsFile.toStdString()); });
+        RunGuarded([&] { LoadGcpPointsFile(form, pointsFile.toStdString()); });
         if (!transform.isEmpty())
             form.PointsPanel->SetTransform(transform);
         if (snapPoints) {
@@ -261,6 +263,160 @@ void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList
     }
 }
 
+// What the command line asks for.
+struct TProbeOptions {
+    QString Image;
+    bool Zoom = false;
+    bool Levels = false;
+    bool Fit = false;
+    QString Shot;
+    QString PointsFile;
+    QString Transform;
+    bool SnapPoints = false;
+    QString SnapShot;
+    QList<int> Click;
+    QList<int> Points;
+    QStringList ShotLevels;
+    QSize ShotSize;
+    int HoldMs = 0;
+    QPoint Cursor{250, 250};
+};
+
+QList<int> Numbers(const char* text)
+{
+    QList<int> numbers;
+    for (const QString& value : QString::fromLatin1(text).split(QLatin1Char(',')))
+        numbers << value.toInt();
+    return numbers;
+}
+
+TProbeOptions ReadOptions(int argc, char** argv)
+{
+    TProbeOptions o;
+    o.Image = QString::fromLocal8Bit(argv[1]);
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool valued = i + 1 < argc;
+        if (option == "--zoom")
+            o.Zoom = true;
+        else if (option == "--fit")
+            o.Fit = true;
+        else if (option == "--levels")
+            o.Levels = true;
+        else if (option == "--snap-points")
+            o.SnapPoints = true;
+        else if (!valued)
+            continue;
+        else if (option == "--shot")
+            o.Shot = QString::fromLocal8Bit(argv[++i]);
+        else if (option == "--size") {
+            const QList<int> wh = Numbers(argv[++i]);
+            if (wh.size() == 2)
+                o.ShotSize = QSize(wh[0], wh[1]);
+        } else if (option == "--level")
+            o.ShotLevels << QString::fromLatin1(argv[++i]);
+        else if (option == "--load-points")
+            o.PointsFile = QString::fromLocal8Bit(argv[++i]);
+        else if (option == "--transform")
+            o.Transform = QString::fromLatin1(argv[++i]);
+        else if (option == "--snap-shot")
+            o.SnapShot = QString::fromLocal8Bit(argv[++i]);
+        else if (option == "--click")
+            o.Click = Numbers(argv[++i]);
+        else if (option == "--points")
+            o.Points = Numbers(argv[++i]);
+        else if (option == "--hold")
+            o.HoldMs = std::atoi(argv[++i]);
+        else if (option == "--cursor") {
+            const QList<int> xy = Numbers(argv[++i]);
+            if (xy.size() == 2)
+                o.Cursor = QPoint(xy[0], xy[1]);
+        }
+    }
+    return o;
+}
+
+// Open through the scripted dialog, timed to the first paint and the
+// whole picture, with the memory it added; returns the bitmap's megabytes.
+double MeasureOpen(TForm1& form1, const TProbeOptions& o, QElapsedTimer& timer, long& residentBefore)
+{
+    TFileDialog::SetRunner([&](TFileDialog& dialog) {
+        dialog.FileName = o.Image;
+        return true;
+    });
+    // The peak resident size is reset, so that what the open adds shows
+    // against what the window holds before it.
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+    }
+    residentBefore = StatusKb("VmRSS:");
+    int progressUpdates = 0;
+    QObject::connect(form1.StatusBar1->ProgressBar(), &QProgressBar::valueChanged, [&](int) { ++progressUpdates; });
+    if (o.Fit) {
+        form1.resize(1600, 1000);
+        form1.ZoomTo(kZoomFit);
+        QCoreApplication::processEvents();
+    }
+    TPaintWatch paints(form1.Image1, timer);
+    form1.Image1->installEventFilter(&paints);
+    const auto cpuBefore = CpuMs();
+    const auto guiBefore = CpuMs(true);
+    paints.Armed = true;
+    timer.start();
+    RunGuarded([&] { form1.SpeedButton2Click(); });
+    const double loadedMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    const auto cpuAfter = CpuMs();
+    const auto guiAfter = CpuMs(true);
+    // A picture that decodes when first drawn (JPEG) decodes right after
+    // its first paint and paints again.
+    TGraphic* graphic = form1.Image1->Picture().Graphic();
+    QElapsedTimer limit;
+    limit.start();
+    while (paints.WholeMs < 0 && limit.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    form1.Image1->removeEventFilter(&paints);
+    const long peak = StatusKb("VmHWM:");
+    const double bitmapMB = graphic ? static_cast<double>(graphic->ViewBitmap().ImageSize()) / 1e6 : 0.0;
+    const double addedMB = static_cast<double>(peak - residentBefore) * 1024 / 1e6;
+    std::printf("open: %.1f ms, picture %dx%d; CPU %.1f ms user, %.1f ms system (GUI thread %.1f ms)\n", loadedMs,
+                form1.Image1->width(), form1.Image1->height(), cpuAfter.first - cpuBefore.first,
+                cpuAfter.second - cpuBefore.second, guiAfter.first - guiBefore.first + guiAfter.second - guiBefore.second);
+    std::printf("open to first paint: %.1f ms, to the whole picture%s: %.1f ms (%d progress updates)\n", paints.FirstMs,
+                o.Fit ? " at fit" : "", paints.WholeMs, progressUpdates);
+    std::printf("peak memory added: %.1f MB, bitmap %.1f MB, ratio %.2f\n", addedMB, bitmapMB,
+                bitmapMB > 0 ? addedMB / bitmapMB : 0.0);
+    return bitmapMB;
+}
+
+// Repaints at three places, then a smooth scroll of 200 steps of 40
+// pixels down and right.
+void MeasureScrolling(TForm1& form1, QElapsedTimer& timer)
+{
+    QScrollArea* area = form1.ScrollBox1;
+    const QPoint stops[] = {{0, 0}, {area->horizontalScrollBar()->maximum() / 2, area->verticalScrollBar()->maximum() / 2},
+                            {area->horizontalScrollBar()->maximum(), area->verticalScrollBar()->maximum()}};
+    for (const QPoint& stop : stops) {
+        area->horizontalScrollBar()->setValue(stop.x());
+        area->verticalScrollBar()->setValue(stop.y());
+        timer.restart();
+        area->viewport()->repaint();
+        std::printf("repaint at (%d, %d): %.2f ms\n", stop.x(), stop.y(), static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    area->horizontalScrollBar()->setValue(0);
+    area->verticalScrollBar()->setValue(0);
+    QCoreApplication::processEvents();
+    timer.restart();
+    for (int i = 0; i < 200; ++i) {
+        area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->value() + 40);
+        area->verticalScrollBar()->setValue(area->verticalScrollBar()->value() + 40);
+        area->viewport()->repaint();
+    }
+    std::printf("scroll step with repaint: %.3f ms\n", static_cast<double>(timer.nsecsElapsed()) / 1e6 / 200);
+    area->horizontalScrollBar()->setValue(0);
+    area->verticalScrollBar()->setValue(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -269,62 +425,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: workbench_probe IMAGE [--zoom] [--cursor X,Y] [--hold MS]\n");
         return 2;
     }
-    const QString image = QString::fromLocal8Bit(argv[1]);
-    bool zoom = false;
-    bool levels = false;
-    bool fit = false;
-    QString shot;
-    QString pointsFile;
-    QString transform;
-    bool snapPoints = false;
-    QString snapShot;
-    QList<int> click;
-    QList<int> points;
-    QStringList shotLevels;
-    QSize shotSize;
-    int holdMs = 0;
-    QPoint cursor(250, 250);
-    for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--zoom") == 0)
-            zoom = true;
-        else if (std::strcmp(argv[i], "--fit") == 0)
-            fit = true;
-        else if (std::strcmp(argv[i], "--levels") == 0)
-            levels = true;
-        else if (std::strcmp(argv[i], "--shot") == 0 && i + 1 < argc)
-            shot = QString::fromLocal8Bit(argv[++i]);
-        else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
-            const QStringList wh = QString::fromLatin1(argv[++i]).split(QLatin1Char(','));
-            if (wh.size() == 2)
-                shotSize = QSize(wh[0].toInt(), wh[1].toInt());
-        } else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc)
-            shotLevels << QString::fromLatin1(argv[++i]);
-        else if (std::strcmp(argv[i], "--load-points") == 0 && i + 1 < argc)
-            pointsFile = QString::fromLocal8Bit(argv[++i]);
-        else if (std::strcmp(argv[i], "--transform") == 0 && i + 1 < argc)
-            transform = QString::fromLatin1(argv[++i]);
-        else if (std::strcmp(argv[i], "--snap-points") == 0)
-            snapPoints = true;
-        else if (std::strcmp(argv[i], "--snap-shot") == 0 && i + 1 < argc)
-            snapShot = QString::fromLocal8Bit(argv[++i]);
-        else if (std::strcmp(argv[i], "--click") == 0 && i + 1 < argc) {
-            for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
-                click << value.toInt();
-        }
-        else if (std::strcmp(argv[i], "--points") == 0 && i + 1 < argc) {
-            for (const QString& value : QString::fromLatin1(argv[++i]).split(QLatin1Char(',')))
-                points << value.toInt();
-        } else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc)
-            holdMs = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--cursor") == 0 && i + 1 < argc) {
-            const QStringList xy = QString::fromLatin1(argv[++i]).split(QLatin1Char(','));
-            if (xy.size() == 2)
-                cursor = QPoint(xy[0].toInt(), xy[1].toInt());
-        }
-    }
-
+    const TProbeOptions o = ReadOptions(argc, argv);
     InitializeImaging();
-    int result = 0;
     {
         TApplication application(argc, argv);
         TForm1 form1;
@@ -333,103 +435,26 @@ int main(int argc, char** argv)
         form1.show();
         if (!QTest::qWaitForWindowExposed(&form1))
             return 1;
-
-        TFileDialog::SetRunner([&](TFileDialog& dialog) {
-            dialog.FileName = image;
-            return true;
-        });
-        // The peak resident size is reset, so that what the open adds shows
-        // against what the window holds before it.
-        {
-            std::ofstream clear("/proc/self/clear_refs");
-            clear << "5";
-        }
-        const long residentBefore = StatusKb("VmRSS:");
-        int progressUpdates = 0;
-        QObject::connect(form1.StatusBar1->ProgressBar(), &QProgressBar::valueChanged,
-                         [&](int) { ++progressUpdates; });
-        if (fit) {
-            form1.resize(1600, 1000);
-            form1.ZoomTo(kZoomFit);
-            QCoreApplication::processEvents();
-        }
         QElapsedTimer timer;
-        TPaintWatch paints(form1.Image1, timer);
-        form1.Image1->installEventFilter(&paints);
-
-        const auto cpuBefore = CpuMs();
-        const auto guiBefore = CpuMs(true);
-        paints.Armed = true;
-        timer.start();
-        RunGuarded([&] { form1.SpeedButton2Click(); });
-        const double loadedMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-        const auto cpuAfter = CpuMs();
-        const auto guiAfter = CpuMs(true);
-        // A picture that decodes when first drawn (JPEG) decodes right after
-        // its first paint and paints again.
-        TGraphic* graphic = form1.Image1->Picture().Graphic();
-        QElapsedTimer limit;
-        limit.start();
-        while (paints.WholeMs < 0 && limit.elapsed() < 600000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        const long peak = StatusKb("VmHWM:");
-        double bitmapMB = 0;
-        if (graphic) {
-            const TBitmap& bitmap = graphic->ViewBitmap();
-            bitmapMB = static_cast<double>(bitmap.ImageSize()) / 1e6;
-        }
-        const double addedMB = static_cast<double>(peak - residentBefore) * 1024 / 1e6;
-        std::printf("open: %.1f ms, picture %dx%d; CPU %.1f ms user, %.1f ms system (GUI thread %.1f ms)\n",
-                    loadedMs, form1.Image1->width(), form1.Image1->height(), cpuAfter.first - cpuBefore.first,
-                    cpuAfter.second - cpuBefore.second,
-                    guiAfter.first - guiBefore.first + guiAfter.second - guiBefore.second);
-        std::printf("open to first paint: %.1f ms, to the whole picture%s: %.1f ms (%d progress updates)\n",
-                    paints.FirstMs, fit ? " at fit" : "", paints.WholeMs, progressUpdates);
-        std::printf("peak memory added: %.1f MB, bitmap %.1f MB, ratio %.2f\n", addedMB, bitmapMB,
-                    bitmapMB > 0 ? addedMB / bitmapMB : 0.0);
-
-        QScrollArea* area = form1.ScrollBox1;
-        const QPoint stops[] = {{0, 0}, {area->horizontalScrollBar()->maximum() / 2, area->verticalScrollBar()->maximum() / 2},
-                                {area->horizontalScrollBar()->maximum(), area->verticalScrollBar()->maximum()}};
-        for (const QPoint& stop : stops) {
-            area->horizontalScrollBar()->setValue(stop.x());
-            area->verticalScrollBar()->setValue(stop.y());
-            timer.restart();
-            area->viewport()->repaint();
-            std::printf("repaint at (%d, %d): %.2f ms\n", stop.x(), stop.y(),
-                        static_cast<double>(timer.nsecsElapsed()) / 1e6);
-        }
-        // A smooth scroll: 200 steps of 40 pixels down and right.
-        area->horizontalScrollBar()->setValue(0);
-        area->verticalScrollBar()->setValue(0);
-        QCoreApplication::processEvents();
-        timer.restart();
-        for (int i = 0; i < 200; ++i) {
-            area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->value() + 40);
-            area->verticalScrollBar()->setValue(area->verticalScrollBar()->value() + 40);
-            area->viewport()->repaint();
-        }
-        std::printf("scroll step with repaint: %.3f ms\n", static_cast<double>(timer.nsecsElapsed()) / 1e6 / 200);
-        area->horizontalScrollBar()->setValue(0);
-        area->verticalScrollBar()->setValue(0);
-        if (levels) {
+        long residentBefore = 0;
+        const double bitmapMB = MeasureOpen(form1, o, timer, residentBefore);
+        MeasureScrolling(form1, timer);
+        if (o.Levels) {
             MeasureOverview(form1, timer, residentBefore, bitmapMB);
             MeasureLevelRepaints(form1);
         }
-        if (!shot.isEmpty())
-            TakeShots(form1, shot, shotSize, points, shotLevels, pointsFile, transform, snapPoints);
-        if (!snapShot.isEmpty())
-            TakeSnapShot(form1, form2, snapShot, shotSize, click);
-
-        if (zoom) {
+        if (!o.Shot.isEmpty())
+            TakeShots(form1, o.Shot, o.ShotSize, o.Points, o.ShotLevels, o.PointsFile, o.Transform, o.SnapPoints);
+        if (!o.SnapShot.isEmpty())
+            TakeSnapShot(form1, form2, o.SnapShot, o.ShotSize, o.Click);
+        if (o.Zoom) {
             form1.Image3Click();
             form2.move(form1.frameGeometry().right() + 20, form1.y());
-            QCursor::setPos(form1.mapToGlobal(cursor));
+            QCursor::setPos(form1.mapToGlobal(o.Cursor));
         }
-        if (holdMs > 0)
-            QTest::qWait(holdMs);
-        result = 0;
+        if (o.HoldMs > 0)
+            QTest::qWait(o.HoldMs);
     }
     FinalizeImaging();
-    return result;
+    return 0;
 }

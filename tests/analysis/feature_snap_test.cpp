@@ -141,6 +141,122 @@ TEST(FeatureSnap, AnswersNothingWhereNoFeatureCanBeTrusted)
     }
 }
 
+// What real sheets show beside a crossing: a contour or a river passing a
+// few pixels off it, dashes with the crossing in a gap, a faint graticule on
+// a tinted sheet, a chart turned 45 degrees. Tolerances from snap_accuracy
+// (95th percentile of each variation). A case that may answer nothing
+// must never answer wrongly; whatever is answered states an error that
+// covers its miss (three sigma and 0.05 pixel).
+TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
+{
+    struct TVariationCase {
+        const char* Name;
+        void (*Draw)(TScene&);
+        bool MustAnswer;
+        double Tolerance;
+    } cases[] = {
+        {"contour arc passing 2 pixels off the crossing",
+            [](TScene& s) {
+                AddLine(s, TruthX, TruthY, 3, -90, 90, 1.5, InkBlack);
+                AddLine(s, TruthX, TruthY, 93, -90, 90, 1.5, InkBlack);
+                // Centre 42 pixels away up and to the left, radius 40.
+                AddArc(s, TruthX - 29.7, TruthY - 29.7, 40, -20, 110, 1.5, InkBrown);
+            },
+            false, 0.15},
+        {"river arc merging with an arm of a corner",
+            [](TScene& s) {
+                AddLine(s, TruthX, TruthY, 0, -0.75, 90, 1.5, InkBlack);
+                AddLine(s, TruthX, TruthY, 90, -0.75, 90, 1.5, InkBlack);
+                AddArc(s, TruthX + 62.5, TruthY - 60, 60, 100, 200, 2, InkBlue);
+            },
+            false, 0.15},
+        {"contour arc 6 pixels off, wide of both arms",
+            [](TScene& s) {
+                AddLine(s, TruthX, TruthY, -4, -90, 90, 2, InkGrey);
+                AddLine(s, TruthX, TruthY, 86, -90, 90, 2, InkGrey);
+                AddArc(s, TruthX + 4.2 + 70, TruthY + 4.2 + 70, 99, 200, 250, 1.2, InkBrown);
+            },
+            true, 0.15},
+        {"both lines dashed, the crossing in both gaps",
+            [](TScene& s) {
+                // Dashes of 10 and gaps of 6 pixels, a gap centred on the crossing.
+                AddLine(s, TruthX, TruthY, 2, -90, 90, 1.5, InkBlack, 10, 6, 3);
+                AddLine(s, TruthX, TruthY, 92, -90, 90, 1.5, InkBlack, 10, 6, 3);
+            },
+            true, 0.06},
+        {"faint graticule, 15 grey levels on a blue tint",
+            [](TScene& s) {
+                s.Paper = {205, 225, 240};
+                const TInk faint {190, 210, 225};
+                AddLine(s, TruthX, TruthY, 1, -90, 90, 1.2, faint);
+                AddLine(s, TruthX, TruthY, 91, -90, 90, 1.2, faint);
+            },
+            true, 0.3},
+        {"chart turned 45 degrees",
+            [](TScene& s) {
+                AddLine(s, TruthX, TruthY, 45, -90, 90, 1.5, InkBlack);
+                AddLine(s, TruthX, TruthY, 135, -90, 90, 1.5, InkBlack);
+            },
+            true, 0.05},
+    };
+    for (const TVariationCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScene scene;
+        scene.Blur = 0.8;
+        scene.Noise = 2;
+        c.Draw(scene);
+        TBitmap bitmap;
+        DrawScene(bitmap, scene);
+        const std::optional<TSnappedFeature> f = SnapToFeature(bitmap, TruthX + 1.5, TruthY - 1);
+        EXPECT_TRUE(f || !c.MustAnswer);
+        if (!f)
+            continue;
+        const double error = std::hypot(f->Column - TruthX, f->Row - TruthY);
+        EXPECT_LE(error, c.Tolerance);
+        EXPECT_LE(error, 3 * f->Sigma + 0.05);
+    }
+}
+
+// Crops of real scans around measured crossings (tests/data/snap/README.md):
+// clicks up to 3 pixels off; each answer within the tolerance of the
+// measurement (from snap_real: its largest error on that sheet) and within
+// three stated errors plus 0.05 pixel and twice the measurement's own
+// uncertainty; at least so many of the four clicks answered.
+TEST(FeatureSnap, RealScanCropsAnsweredRightAndHonestly)
+{
+    struct TCropCase {
+        const char* File;
+        double X, Y, Uncertainty;
+        int Answers;
+        double Tolerance;
+    } cases[] = {
+        {"s01_right_2425.bmp", 50.14, 50.28, 0.12, 4, 0.5},
+        {"s03_2710_8405.bmp", 49.57, 50.33, 0.12, 0, 0.4},
+        {"s03_bottom_8410.bmp", 50.07, 49.66, 0.16, 2, 0.4},
+        {"s04_E21_N51.bmp", 49.80, 50.30, 0.10, 0, 0.2},
+        {"s05_0d30W_29d30N.bmp", 49.78, 49.99, 0.15, 3, 0.6},
+        {"s07_122d30W_37d45N.bmp", 50.00, 50.00, 0.05, 4, 0.05},
+    };
+    const double clicks[4][2] = {{1.5, -1}, {-2, 0.7}, {0.5, 2.5}, {-1, -2.2}};
+    for (const TCropCase& c : cases) {
+        SCOPED_TRACE(c.File);
+        TBitmap crop;
+        TFileStream stream(pwtest::DataPath(std::string("snap/") + c.File), fmOpenRead);
+        crop.LoadFromStream(stream);
+        int answers = 0;
+        for (const auto& click : clicks) {
+            const std::optional<TSnappedFeature> f = SnapToFeature(crop, c.X + click[0], c.Y + click[1]);
+            if (!f)
+                continue;
+            ++answers;
+            const double error = std::hypot(f->Column - c.X, f->Row - c.Y);
+            EXPECT_LE(error, c.Tolerance);
+            EXPECT_LE(error, 3 * f->Sigma + 0.05 + 2 * c.Uncertainty);
+        }
+        EXPECT_GE(answers, c.Answers);
+    }
+}
+
 TEST(FeatureSnap, SampleMapGridCrossingsWithinATenthOfAPixel)
 {
     // samples/make_sample_map.py draws a one-pixel grid line on every 100th

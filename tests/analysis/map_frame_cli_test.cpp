@@ -42,17 +42,16 @@ TEST(CornersCli, PrintsTheFourCornersOrWhyNot)
     const TSheet framed = DrawSheet(Sheet(11, true));
     pwtest::WriteNetpbm(dir.File("framed.ppm"), ToImage(*framed.Bitmap));
     pwtest::WriteNetpbm(dir.File("unframed.ppm"), ToImage(*DrawSheet(Sheet(12, false)).Bitmap));
-    const std::string usage = "Usage: pinwright-cli corners IMAGE.\n";
+    const std::string usage = "Usage: pinwright-cli corners IMAGE [--read-labels] [--hemisphere H].\n";
     const std::string georefUsage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                                    "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] [--crs SYSTEM] "
-                                    "[--rotate] [--max-misfit PIXELS] [--write-points FILE.points].\n";
+                                    "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [OPTIONS].\n";
     const std::string corners = "1,9,9,9,9,1,1,1";
     const struct {
         std::vector<std::string> Args;
         int ExitCode;
         std::string Err;
     } cases[] = {
-        {{"corners", dir.File("framed.ppm")}, 0, ""},
+        {{"corners", dir.File("framed.ppm")}, 0, "bow: top +0.0, bottom +0.0, left +0.0, right +0.0 pixels\n"},
         {{"corners", dir.File("unframed.ppm")}, 1, "No map frame found: its long straight lines close into no frame.\n"},
         {{"corners"}, 2, "pinwright-cli: corners needs an image\n" + usage},
         {{"corners", "a.ppm", "b.ppm"}, 2, "pinwright-cli: a second image b.ppm\n" + usage},

@@ -4,11 +4,13 @@
 
 #include "app/image_view.h"
 #include "app/main_window.h"
+#include "app/point_list.h"
 #include "app/points_panel.h"
 #include "app/points_table_model.h"
 #include "app/zoom_window.h"
 #include "bench/sheet_drawing.h"
 #include "georef/gcp_points_file.h"
+#include "georef/save_request.h"
 #include "georef/world_file.h"
 #include "tests/support/test_support.h"
 
@@ -307,7 +309,7 @@ TEST_F(PointsTableTest, FindCornersPlacesTheFrameCornersAsPointsOneToFour)
         Messages = {};
         TSheet sheet = DrawSheet(c.Plan);
         Form->Image1->Picture().SetGraphic(std::move(sheet.Bitmap));
-        Form->SetPointEntries({{"5", "6", "1000", "2000", TPointRole::Check}, {}});
+        Form->Points->SetEntries({{"5", "6", "1000", "2000", TPointRole::Check}, {}});
         const std::vector<QStringList> before = TableRows();
 
         QTest::mouseClick(Panel().FindCornersButton, Qt::LeftButton);

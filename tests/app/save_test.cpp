@@ -5,6 +5,7 @@
 #include "app/controls.h"
 #include "app/image_view.h"
 #include "app/main_window.h"
+#include "app/point_list.h"
 #include "tests/support/test_support.h"
 
 #include <QCheckBox>
@@ -174,7 +175,7 @@ TEST_F(SaveTest, ErrorsAreShownAndNothingIsMade)
         std::vector<TRecordedBox> Boxes; // the error's text is checked from its start
     } cases[] = {
         {"point not picked",
-         [this] { Form->Label27->setText("     "); Form->Label29->setText("     "); },
+         [this] { Form->Points->SetPixelTexts(1, "     ", "     "); },
          "map.tif", {{"error", "Pinwright", "'     ' is not a valid floating point value."}}},
         {"same pixel", [this] { Form->Image1MouseDown(100, 100); }, "map.tif",
          {{"error", "Pinwright", "Floating point division by zero."}}},

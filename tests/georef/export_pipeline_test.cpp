@@ -98,7 +98,7 @@ protected:
     std::string Source(const std::string& name) const { return FSources + "/" + name; }
 
     TSaveRequest Request(const std::string& target, TTargetFilter targetFilter, const std::string& source,
-                         TSourceFilter sourceFilter, const TCrs& crs = {})
+                         TSourceFormat sourceFilter, const TCrs& crs = {})
     {
         TGeorefOptions options;
         options.Crs = crs;
@@ -125,13 +125,13 @@ TEST_F(GeorefPipeline, SourcesToGeoTiffAndTfw)
     const struct {
         const char* Name;
         std::string Source;
-        TSourceFilter Filter;
+        TSourceFormat Filter;
         uint16_t Photometric;
         bool SamePixels;
     } cases[] = {
-        {"BMP", SamplePath("sample_map.bmp"), TSourceFilter::BMP, PHOTOMETRIC_PALETTE, true},
-        {"JPEG", SamplePath("sample_map.jpg"), TSourceFilter::JPG, PHOTOMETRIC_RGB, false},
-        {"TIFF", Source("sample_map.tif"), TSourceFilter::TIFF, PHOTOMETRIC_PALETTE, true},
+        {"BMP", SamplePath("sample_map.bmp"), TSourceFormat::BMP, PHOTOMETRIC_PALETTE, true},
+        {"JPEG", SamplePath("sample_map.jpg"), TSourceFormat::JPEG, PHOTOMETRIC_RGB, false},
+        {"TIFF", Source("sample_map.tif"), TSourceFormat::TIFF, PHOTOMETRIC_PALETTE, true},
     };
     const auto expectedPixels = SampleBmpPixels();
     for (const auto& c : cases) {
@@ -164,7 +164,7 @@ TEST_F(GeorefPipeline, ListgeoSeesThePlacement)
 {
     if (!pwtest::HaveProgram("listgeo"))
         GTEST_SKIP() << "listgeo not installed";
-    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, SamplePath("sample_map.bmp"), TSourceFilter::BMP));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, SamplePath("sample_map.bmp"), TSourceFormat::BMP));
     const auto listed = pwtest::Run({"listgeo", Out("map.tif")});
     EXPECT_NE(listed.Out.find("ModelPixelScaleTag (1,3):\n         10                10                0"),
               std::string::npos)
@@ -179,7 +179,7 @@ TEST_F(GeorefPipeline, JgwRunsNoConverterAndLeavesTheImage)
         WriteProgram(Start(name), "#!/bin/sh\nexit 9\n");
     pwtest::WriteText(Out("map.jgw"), "old\r\n");
     const auto before = pwtest::ReadBytes(Source("sample_map.tif"));
-    EXPECT_EQ(Save(Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"), TSourceFilter::TIFF)),
+    EXPECT_EQ(Save(Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"), TSourceFormat::TIFF)),
               SampleWorldFile);
     EXPECT_EQ(Listing(FOut), std::set<std::string>{"map.jgw"});
     EXPECT_EQ(pwtest::ReadText(Out("map.jgw")), SampleWorldFile);
@@ -197,7 +197,7 @@ TEST_F(GeorefPipeline, JgwSideFileThatCannotBeWrittenKeepsTheEarlierSave)
         pwtest::WriteText(Out(name), text);
     std::filesystem::create_directory(Out("temporar.xml"));
     const TSaveRequest request = Request(Out("map.jgw"), TTargetFilter::JGW, Source("sample_map.tif"),
-                                         TSourceFilter::TIFF, LookupCrs("EPSG:31467"));
+                                         TSourceFormat::TIFF, LookupCrs("EPSG:31467"));
     EXPECT_THROW(Save(request), Exception);
     for (const auto& [name, text] : earlier)
         EXPECT_EQ(pwtest::ReadText(Out(name)), text) << name;
@@ -239,7 +239,7 @@ TEST_F(GeorefPipeline, EveryFileReachesTheDiskBeforeItsName)
             steps.push_back((step == TDurableStep::SyncFile ? "file " : step == TDurableStep::Rename ? "rename " : "folder ") +
                             name);
         });
-        Save(Request(Out(c.Target), c.Filter, SamplePath("sample_map.bmp"), TSourceFilter::BMP, crs));
+        Save(Request(Out(c.Target), c.Filter, SamplePath("sample_map.bmp"), TSourceFormat::BMP, crs));
         SetDurableObserver(before);
         EXPECT_EQ(steps, c.Steps);
     }
@@ -249,7 +249,7 @@ TEST_F(GeorefPipeline, ReplacesExistingTargets)
 {
     pwtest::WriteText(Out("map.tif"), "old tif");
     pwtest::WriteText(Out("map.tfw"), "old tfw");
-    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, SamplePath("sample_map.jpg"), TSourceFilter::JPG));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, SamplePath("sample_map.jpg"), TSourceFormat::JPEG));
     EXPECT_EQ(pwtest::ReadText(Out("map.tfw")), SampleWorldFile);
     EXPECT_EQ(ReadTiff(Out("map.tif")).Width, 640u);
     EXPECT_EQ(Listing(FOut), (std::set<std::string>{"map.tif", "map.tfw"}));
@@ -260,23 +260,23 @@ TEST_F(GeorefPipeline, FailureKeepsEarlierFilesAndRemovesTemporaries)
     const struct {
         const char* Name;
         std::string Source;
-        TSourceFilter Filter;
+        TSourceFormat Filter;
         const char* Converter; // stand-in put first in line, or ""
         const char* Program;
         std::string Message;   // expected start of the error text
         bool StartNotice;
     } cases[] = {
-        {"JPEG opened under the BMP filter", SamplePath("sample_map.jpg"), TSourceFilter::BMP, "", "",
+        {"JPEG opened under the BMP filter", SamplePath("sample_map.jpg"), TSourceFormat::BMP, "", "",
          "The converter bmp2tiff failed with exit code 1: ", false},
-        {"geotifcp leaves nothing", SamplePath("sample_map.bmp"), TSourceFilter::BMP, "geotifcp", "#!/bin/sh\nexit 0\n",
+        {"geotifcp leaves nothing", SamplePath("sample_map.bmp"), TSourceFormat::BMP, "geotifcp", "#!/bin/sh\nexit 0\n",
          "The converter geotifcp made no output file", false},
-        {"geotifcp drops the world file", SamplePath("sample_map.bmp"), TSourceFilter::BMP, "geotifcp",
+        {"geotifcp drops the world file", SamplePath("sample_map.bmp"), TSourceFormat::BMP, "geotifcp",
          "#!/bin/sh\ncp \"$5\" \"$6\"\n", "The converter geotifcp did not store the world file in the GeoTIFF",
          false},
-        {"jpg2bmp cannot start", SamplePath("sample_map.jpg"), TSourceFilter::JPG, "jpg2bmp", "#!/no/such/shell\n",
+        {"jpg2bmp cannot start", SamplePath("sample_map.jpg"), TSourceFormat::JPEG, "jpg2bmp", "#!/no/such/shell\n",
          "Cannot start the converter jpg2bmp", true},
-        {"TIFF source gone", Source("gone.tif"), TSourceFilter::TIFF, "", "", "File not found", false},
-        {"bmp2tiff killed", SamplePath("sample_map.bmp"), TSourceFilter::BMP, "bmp2tiff", "#!/bin/sh\nkill -KILL $$\n",
+        {"TIFF source gone", Source("gone.tif"), TSourceFormat::TIFF, "", "", "File not found", false},
+        {"bmp2tiff killed", SamplePath("sample_map.bmp"), TSourceFormat::BMP, "bmp2tiff", "#!/bin/sh\nkill -KILL $$\n",
          "The converter bmp2tiff did not finish", false},
     };
     for (const auto& c : cases) {
@@ -307,7 +307,7 @@ TEST_F(GeorefPipeline, FailureKeepsEarlierFilesAndRemovesTemporaries)
 TEST_F(GeorefPipeline, LeftoverTemporaryTiffIsReplacedNotUsed)
 {
     WriteTinyTiff(Out("temporar.tif"));
-    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Source("sample_map.tif"), TSourceFilter::TIFF));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Source("sample_map.tif"), TSourceFormat::TIFF));
     const TTiffFacts facts = ReadTiff(Out("map.tif"));
     EXPECT_EQ(facts.Width, 640u);
     EXPECT_EQ(facts.Height, 480u);
@@ -317,7 +317,7 @@ TEST_F(GeorefPipeline, LeftoverTemporaryTiffIsReplacedNotUsed)
 TEST_F(GeorefPipeline, SavingOverTheOpenedTiffReplacesIt)
 {
     std::filesystem::copy_file(Source("sample_map.tif"), Out("map.tif"));
-    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Out("map.tif"), TSourceFilter::TIFF));
+    Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Out("map.tif"), TSourceFormat::TIFF));
     TGeoTiffPlacement placement;
     std::string error;
     ASSERT_TRUE(ReadGeoTiffPlacement(Out("map.tif"), placement, error));
@@ -330,7 +330,7 @@ TEST_F(GeorefPipeline, ImageNamedLikeATemporaryIsRefused)
     std::filesystem::copy_file(Source("sample_map.tif"), Out("temporar.tif"));
     const auto before = pwtest::ReadBytes(Out("temporar.tif"));
     try {
-        Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Out("temporar.tif"), TSourceFilter::TIFF));
+        Save(Request(Out("map.tif"), TTargetFilter::TiffTfw, Out("temporar.tif"), TSourceFormat::TIFF));
         ADD_FAILURE();
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "The image '" + Out("temporar.tif") +

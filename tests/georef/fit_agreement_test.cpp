@@ -119,7 +119,7 @@ TEST(FitAgreement, GdalTransformAndExactPointsAgreeWithEveryFit)
         TGeorefOptions options;
         options.Transform = c.Transform;
         const TSaveRequest request = BuildSaveRequest(c.Points, options, dir.File("map.tif"), TTargetFilter::TiffTfw,
-                                                      {pwtest::SamplePath("sample_map.bmp"), TSourceFilter::BMP});
+                                                      {pwtest::SamplePath("sample_map.bmp"), TSourceFormat::BMP});
         std::vector<std::pair<double, double>> expected;
         if (c.Reference == Truth) {
             for (const auto& [p, l] : pixels)

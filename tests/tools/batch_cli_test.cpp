@@ -69,10 +69,9 @@ TEST(CliHelpAndUsage, ExitStatusAndTexts)
     pwtest::WriteText(dir.File("twice.csv"), "image,out,p1,p1\n");
     pwtest::WriteText(dir.File("batchy.csv"), "image,out,batch\n");
     const std::string georefUsage = "Usage: pinwright-cli georef IMAGE --p1 COL,ROW --p2 COL,ROW "
-                                    "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [--negate] [--crs SYSTEM] "
-                                    "[--rotate] [--max-misfit PIXELS] [--write-points FILE.points].";
-    const std::string batchUsage = "Usage: pinwright-cli georef --batch LIST.csv [--jobs N] [--resume].";
-    const std::string mainUsage = "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | corners IMAGE.";
+                                    "(--map Y1,X1,Y2,X2 | --points FILE) --out TARGET [OPTIONS].";
+    const std::string batchUsage = "Usage: pinwright-cli georef --batch LIST.csv [--jobs N] [--resume] [--mosaic FILE.vrt].";
+    const std::string mainUsage = "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | corners IMAGE | grid ARGUMENTS.";
     const struct {
         std::vector<std::string> Args;
         int ExitCode;

@@ -162,10 +162,10 @@ TEST(PinwrightCliConvert, ErrorsLeaveNoOutput)
         {{"convert", dir.File("garbage.ico"), dir.File("out.pam")}, "Icon image is not valid."},
         {{"convert", good, dir.File("no/such/folder/out.ppm")},
          "Cannot create file \"" + dir.File("no/such/folder/out.ppm") + "\". No such file or directory."},
-        {{"convert", good}, "Usage: pinwright-cli convert FILE OUT (OUT ending in .png, .ppm or .pam)."},
+        {{"convert", good}, "Usage: pinwright-cli convert FILE OUT."},
         {{"info"}, "Usage: pinwright-cli info FILE."},
-        {{"frobnicate"}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | corners IMAGE."},
-        {{}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | corners IMAGE."},
+        {{"frobnicate"}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | corners IMAGE | grid ARGUMENTS."},
+        {{}, "Usage: pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | corners IMAGE | grid ARGUMENTS."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);

@@ -55,3 +55,42 @@ TControlPoints FrameCornerPoints(const std::string& image, const std::vector<TMa
                           TPointRole::Fitted});
     return points;
 }
+
+TReadFrame ReadImageFrame(const std::string& image, const THemisphere& hemisphere)
+{
+    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
+    const TBitmap& bitmap = graphic->ViewBitmap();
+    RequireImage(*graphic);
+    TReadFrame read;
+    read.Frame = FindMapFrame(bitmap);
+    if (!read.Frame.Found)
+        throw Exception(read.Frame.Refusal);
+    read.Labels = ReadPrintedCorners(bitmap, read.Frame.Corners, hemisphere);
+    return read;
+}
+
+TControlPoints PrintedCornerPoints(const std::string& image, const THemisphere& hemisphere, const TCrs& cornersCrs,
+                                   const TCrs& crs)
+{
+    const TReadFrame read = ReadImageFrame(image, hemisphere);
+    if (!read.Labels.Sheet)
+        throw Exception(read.Labels.Refusal);
+    std::vector<TMapXY> map;
+    for (size_t i = 0; i < 4; ++i)
+        map.push_back({read.Labels.X[i], read.Labels.Y[i]});
+    if (cornersCrs.Given())
+        ConvertPoints(cornersCrs, crs, map);
+    TControlPoints points;
+    for (size_t i = 0; i < 4; ++i)
+        points.push_back({int(i) + 1, read.Frame.Corners[i].Col, read.Frame.Corners[i].Row, map[i].X, map[i].Y,
+                          TPointRole::Fitted});
+    return points;
+}
+
+THemisphere ReadHemisphereOption(const std::string& text)
+{
+    THemisphere hemisphere;
+    if (!ParseHemisphere(text, hemisphere))
+        throw EConvertError("'" + text + "' is not a hemisphere for --hemisphere (N or S, E or W, or one of each as NE)");
+    return hemisphere;
+}

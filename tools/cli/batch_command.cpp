@@ -1,4 +1,4 @@
-// pinwright-cli georef --batch LIST [--jobs N] [--resume]
+// pinwright-cli georef --batch LIST.csv [--jobs N] [--resume] [--mosaic FILE.vrt]
 // Every sheet of a CSV list runs as its own `pinwright-cli georef` process,
 // N at a time, so that one sheet's failure (or crash) touches no other. The
 // list names its columns after the georef options, so options the single
@@ -9,10 +9,11 @@
 // sheets sharing a folder never meet in the pipeline's temporary files and
 // a failed sheet leaves nothing behind. Successes are kept in LIST.done for
 // --resume, each once its files are on the disk.
+#include "georef/mosaic.h"
 #include "platform/durable_files.h"
 #include "platform/exceptions.h"
 #include "tools/cli/cli_support.h"
-#include "tools/cli/commands.h"
+#include "tools/cli/command_line.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,7 +43,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* Usage = "pinwright-cli georef --batch LIST.csv [--jobs N] [--resume]";
 constexpr int MaxJobs = 256;
 
 struct TSheet {
@@ -626,47 +626,70 @@ private:
     size_t FDone = 0, FOk = 0, FFailed = 0, FSkipped = 0;
 };
 
-} // namespace
+class TBatchCommand final : public TCommand {
+public:
+    void Declare(TCommandLine& line) override
+    {
+        line.Option("--batch", "LIST.csv", FList, "the list of sheets, or - for standard input", TUsage::Required);
+        line.Number("--jobs", "N", FJobs, 1, MaxJobs, "run N sheets at a time (default 1)");
+        line.Flag("--resume", FResume,
+                  "redo only the sheets that failed or whose targets are missing since the last run over LIST.csv "
+                  "(kept in LIST.csv.done)");
+        line.Option("--mosaic", "FILE.vrt", FMosaic,
+                    "after the sheets, a GDAL VRT mosaic of every sheet's GeoTIFF (its warped copy where there is "
+                    "one), by gdalbuildvrt");
+        line.ExtraNote("in a batch, options go into the list's columns");
+        line.Description(R"(Batch: LIST.csv (or - for standard input) has a header line naming its
+columns and one sheet per line. The column "image" holds the image, "out"
+the target; every other column is named after an option without its
+dashes (p1, p2, map, points, negate, ...): a cell gives "--NAME CELL",
+"yes" gives the switch "--NAME" alone, an empty cell or "no" leaves it out.
+Cells holding commas are put in double quotes. Relative names are taken
+from the current folder. Each sheet runs as the single command would, in a
+process of its own; its targets appear only once all are complete.)");
+        line.Epilogue(R"(One report line per sheet on standard output ("line L, TARGET: ok" or
+"line L, TARGET: failed: MESSAGE"), then "N sheets: N ok, N failed,
+N skipped"; progress on standard error when it is a terminal.
 
-int RunBatchCommand(int argc, char** argv)
-{
-    TBatchSignals signals;
-    std::string list;
-    int jobs = 1;
-    bool resume = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&] { return OptionValue(argc, argv, i, Usage); };
-        if (arg == "--batch") {
-            list = value();
-        } else if (arg == "--jobs") {
-            const std::string text = value();
-            char* end = nullptr;
-            const long n = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || n < 1 || n > MaxJobs)
-                RaiseUsage(Usage, "--jobs needs a number from 1 to " + std::to_string(MaxJobs) + ", not '" + text +
-                                      "'");
-            jobs = static_cast<int>(n);
-        } else if (arg == "--resume") {
-            resume = true;
+Exit status: 0 success (in a batch: every sheet), 1 an error (in a batch:
+one sheet or more failed, or the list cannot be read), 2 a usage error.)");
+        FLine = &line;
+    }
+
+    int Run() override
+    {
+        if (FResume && FList == "-")
+            FLine->Fail("--resume needs a list file, not standard input");
+        TBatchSignals signals;
+        std::vector<TSheet> sheets;
+        if (FList == "-") {
+            sheets = ReadSheets(std::cin, "the list");
         } else {
-            RaiseUsage(Usage, (arg.rfind("--", 0) == 0 ? "unknown option " : "unexpected argument ") + arg +
-                                  " (in a batch, options go into the list's columns)");
+            std::ifstream in(FList);
+            if (!in)
+                throw EInOutError("Cannot open the list \"" + FList + "\". " + std::strerror(errno));
+            sheets = ReadSheets(in, FList);
         }
+        TJournal journal(FList == "-" ? std::string() : FList + ".done", FResume);
+        std::vector<std::string> targets;
+        for (const TSheet& sheet : sheets)
+            if (sheet.Problem.empty() && !sheet.Target.empty())
+                targets.push_back(fs::absolute(sheet.Target).lexically_normal().string());
+        const int status = TBatch(std::move(sheets), FJobs, journal, FResume, signals).Run();
+        if (!FMosaic.empty()) {
+            BuildMosaic(MosaicSheets(targets), FMosaic, fs::current_path().string());
+            std::cout << "mosaic " << FMosaic << ": ok" << std::endl;
+        }
+        return status;
     }
-    if (resume && list == "-")
-        RaiseUsage(Usage, "--resume needs a list file, not standard input");
 
-    std::vector<TSheet> sheets;
-    if (list == "-") {
-        sheets = ReadSheets(std::cin, "the list");
-    } else {
-        std::ifstream in(list);
-        if (!in)
-            throw EInOutError("Cannot open the list \"" + list + "\". " + std::strerror(errno));
-        sheets = ReadSheets(in, list);
-    }
+private:
+    std::string FList, FMosaic;
+    int FJobs = 1;
+    bool FResume = false;
+    const TCommandLine* FLine = nullptr;
+};
 
-    TJournal journal(list == "-" ? std::string() : list + ".done", resume);
-    return TBatch(std::move(sheets), jobs, journal, resume, signals).Run();
-}
+const TCommandRegistration Registration("georef --batch", MakeCommand<TBatchCommand>);
+
+} // namespace

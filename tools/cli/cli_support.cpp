@@ -81,13 +81,6 @@ void RaiseUsage(const std::string& usage, const std::string& problem)
     throw EUsage((problem.empty() ? "" : "pinwright-cli: " + problem + "\n") + "Usage: " + usage);
 }
 
-std::string OptionValue(int argc, char** argv, int& i, const std::string& usage)
-{
-    if (i + 1 >= argc)
-        RaiseUsage(usage, "option " + std::string(argv[i]) + " needs a value");
-    return argv[++i];
-}
-
 std::string LowerExtension(const std::string& fileName)
 {
     std::string extension = PictureExtension(fileName);

@@ -18,10 +18,6 @@ int RunReportingErrors(const std::function<int()>& body);
 // preceded on its own line by what is wrong when problem is given.
 [[noreturn]] void RaiseUsage(const std::string& usage, const std::string& problem = "");
 
-// The value after the option at argv[i] (i moves on to it); a usage error
-// when the command line ends there.
-std::string OptionValue(int argc, char** argv, int& i, const std::string& usage);
-
 // Lower-case extension of a file name, without the dot ("" when none).
 std::string LowerExtension(const std::string& fileName);
 

@@ -1,15 +1,15 @@
 #include "georef/existing_georef.h"
+#include "georef/json_text.h"
 #include "imaging/jpeg_image.h"
 #include "imaging/raster_graphic.h"
 #include "platform/bitmap.h"
 #include "platform/icon.h"
 #include "platform/picture.h"
 #include "tools/cli/cli_support.h"
-#include "tools/cli/commands.h"
+#include "tools/cli/command_line.h"
 
-#include <charconv>
-#include <cmath>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,43 +40,7 @@ const char* BitmapFormatName(TBitmapFormat format)
     return "bfCustom";
 }
 
-std::string Quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string Number(float value)
-{
-    if (!std::isfinite(value))
-        return "null";
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-template <typename T>
-std::string Array(const std::vector<T>& values)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < values.size(); ++i)
-        out += (i ? ", " : "") + std::to_string(values[i]);
-    return out + "]";
-}
-
-std::string Flags(TImageFlags flags)
+TJson Flags(TImageFlags flags)
 {
     static const std::pair<TImageFlag, const char*> names[] = {
         {ifTiled, "ifTiled"},
@@ -85,98 +49,51 @@ std::string Flags(TImageFlags flags)
         {ifReversedBitOrder, "ifReversedBitOrder"},
         {ifGammaApplied, "ifGammaApplied"},
     };
-    std::vector<std::string> set;
+    TJson set = TJson::array();
     for (const auto& [flag, name] : names)
         if (flags & flag)
-            set.push_back(Quoted(name));
-    std::string out = "[";
-    for (size_t i = 0; i < set.size(); ++i)
-        out += (i ? ", " : "") + set[i];
-    return out + "]";
+            set.push_back(name);
+    return set;
 }
 
-// One JSON object, written member by member with two spaces per level.
-class TJsonObject {
-public:
-    explicit TJsonObject(int level) : FLevel(level) {}
-
-    void Add(const std::string& name, const std::string& json)
-    {
-        FText += (FText.empty() ? "" : ",\n") + std::string(2 * (FLevel + 1), ' ') + Quoted(name) + ": " + json;
-    }
-    void Add(const std::string& name, uint64_t value) { Add(name, std::to_string(value)); }
-    void Add(const std::string& name, bool value) { Add(name, std::string(value ? "true" : "false")); }
-    std::string Text() const { return "{\n" + FText + "\n" + std::string(2 * FLevel, ' ') + "}"; }
-
-private:
-    int FLevel;
-    std::string FText;
-};
-
-std::string Properties(const TImageProperties& p)
+TJson Properties(const TImageProperties& p)
 {
-    TJsonObject o(1);
-    o.Add("FormatVersion", uint64_t(p.FormatVersion));
-    o.Add("Flags", Flags(p.Flags));
-    o.Add("Width", uint64_t(p.Width));
-    o.Add("Height", uint64_t(p.Height));
-    o.Add("PixelScheme", Quoted(PixelSchemeName(p.PixelScheme)));
-    o.Add("BitsPerSample", uint64_t(p.BitsPerSample));
-    o.Add("SamplesPerPixel", uint64_t(p.SamplesPerPixel));
-    o.Add("BitsPerPixel", uint64_t(p.BitsPerPixel));
-    o.Add("CompressionKind", Quoted(CompressionKindName(p.CompressionKind)));
-    o.Add("Gamma", Number(p.Gamma));
-    o.Add("XResolution", Number(p.XResolution));
-    o.Add("YResolution", Number(p.YResolution));
-    o.Add("IsInterlaced", p.IsInterlaced);
-    o.Add("AlphaPresent", p.AlphaPresent);
-    o.Add("FirstIFDOffset", uint64_t(p.FirstIFDOffset));
-    o.Add("PlanarConfiguration", uint64_t(p.PlanarConfiguration));
-    o.Add("RowIndex", uint64_t(p.RowIndex));
-    o.Add("TileWidth", uint64_t(p.TileWidth));
-    o.Add("TileLength", uint64_t(p.TileLength));
-    o.Add("RowBytes", uint64_t(p.RowBytes));
-    o.Add("RowsPerStrip", Array(p.RowsPerStrip));
-    o.Add("YCbCrSubSampling", Array(p.YCbCrSubSampling));
-    o.Add("JPEGTables", Array(p.JPEGTables));
-    o.Add("JPEGColorMode", uint64_t(p.JPEGColorMode));
-    o.Add("JPEGTablesMode", uint64_t(p.JPEGTablesMode));
-    o.Add("StripIndex", uint64_t(p.StripIndex));
-    o.Add("StripCount", uint64_t(p.StripCount));
-    o.Add("Predictor", uint64_t(p.Predictor));
-    o.Add("PCDOverview", p.PCDOverview);
-    o.Add("PCDRotation", uint64_t(p.PCDRotation));
-    o.Add("PCDImageCount", uint64_t(p.PCDImageCount));
-    o.Add("StoredBottomUp", p.StoredBottomUp);
-    o.Add("ChannelCount", uint64_t(p.ChannelCount));
-    o.Add("PNGFilterMethod", uint64_t(p.PNGFilterMethod));
-    return o.Text();
-}
-
-std::string Number(double value)
-{
-    if (!std::isfinite(value))
-        return "null";
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-// What the picture's own georeferencing says: where it comes from, the
-// geotransform from the top-left corner, the system.
-std::string Georeferencing(const TExistingGeoref& g)
-{
-    TJsonObject o(1);
-    o.Add("source", Quoted(g.Source));
-    o.Add("file", Quoted(g.SourceFile));
-    std::string transform = "[";
-    for (size_t i = 0; i < g.GeoTransform.size(); ++i)
-        transform += (i ? ", " : "") + Number(g.GeoTransform[i]);
-    o.Add("geoTransform", transform + "]");
-    o.Add("crs", g.Crs.Given() ? Quoted(g.Crs.Id()) : std::string("null"));
-    o.Add("crsName", g.Crs.Given() ? Quoted(g.Crs.Name) : std::string("null"));
-    o.Add("wkt", g.Wkt.empty() ? std::string("null") : Quoted(g.Wkt));
-    return o.Text();
+    return {
+        {"FormatVersion", p.FormatVersion},
+        {"Flags", Flags(p.Flags)},
+        {"Width", p.Width},
+        {"Height", p.Height},
+        {"PixelScheme", PixelSchemeName(p.PixelScheme)},
+        {"BitsPerSample", p.BitsPerSample},
+        {"SamplesPerPixel", p.SamplesPerPixel},
+        {"BitsPerPixel", p.BitsPerPixel},
+        {"CompressionKind", CompressionKindName(p.CompressionKind)},
+        {"Gamma", JsonNumber(p.Gamma)},
+        {"XResolution", JsonNumber(p.XResolution)},
+        {"YResolution", JsonNumber(p.YResolution)},
+        {"IsInterlaced", p.IsInterlaced},
+        {"AlphaPresent", p.AlphaPresent},
+        {"FirstIFDOffset", p.FirstIFDOffset},
+        {"PlanarConfiguration", p.PlanarConfiguration},
+        {"RowIndex", p.RowIndex},
+        {"TileWidth", p.TileWidth},
+        {"TileLength", p.TileLength},
+        {"RowBytes", p.RowBytes},
+        {"RowsPerStrip", p.RowsPerStrip},
+        {"YCbCrSubSampling", p.YCbCrSubSampling},
+        {"JPEGTables", p.JPEGTables},
+        {"JPEGColorMode", p.JPEGColorMode},
+        {"JPEGTablesMode", p.JPEGTablesMode},
+        {"StripIndex", p.StripIndex},
+        {"StripCount", p.StripCount},
+        {"Predictor", p.Predictor},
+        {"PCDOverview", p.PCDOverview},
+        {"PCDRotation", p.PCDRotation},
+        {"PCDImageCount", p.PCDImageCount},
+        {"StoredBottomUp", p.StoredBottomUp},
+        {"ChannelCount", p.ChannelCount},
+        {"PNGFilterMethod", p.PNGFilterMethod},
+    };
 }
 
 // The bitmap format the picture shows in, when it is known without decoding.
@@ -196,23 +113,49 @@ const char* PixelFormatName(TGraphic& graphic)
     return nullptr;
 }
 
-} // namespace
 
-int RunInfoCommand(int argc, char** argv)
-{
-    if (argc != 2)
-        RaiseUsage("pinwright-cli info FILE");
-    const std::unique_ptr<TGraphic> graphic = LoadPictureFile(argv[1]);
-    TJsonObject o(0);
-    o.Add("class", Quoted(graphic->ClassInfo().Name));
-    o.Add("width", uint64_t(graphic->Width()));
-    o.Add("height", uint64_t(graphic->Height()));
-    if (const char* format = PixelFormatName(*graphic))
-        o.Add("pixelFormat", Quoted(format));
-    if (const auto* raster = dynamic_cast<const TRasterGraphic*>(graphic.get()))
-        o.Add("properties", Properties(raster->ImageProperties));
-    if (const std::optional<TExistingGeoref> georef = ReadExistingGeoref(argv[1]))
-        o.Add("georeferencing", Georeferencing(*georef));
-    std::cout << o.Text() << std::endl;
-    return 0;
-}
+class TInfoCommand final : public TCommand {
+public:
+    void Declare(TCommandLine& line) override
+    {
+        line.Summary("describe a picture as JSON");
+        line.Positional("FILE", "a picture", FFile);
+        line.Description(R"(Loads FILE as the workbench loads it and prints a JSON object: the picture
+class, width, height, pixel format and the image properties its reader
+found.)");
+        line.Epilogue("Exit status: 0 success, 1 the file cannot be loaded, 2 a usage error.");
+    }
+
+    int Run() override
+    {
+        const std::unique_ptr<TGraphic> graphic = LoadPictureFile(FFile);
+        TJson info;
+        info["class"] = graphic->ClassInfo().Name;
+        info["width"] = graphic->Width();
+        info["height"] = graphic->Height();
+        if (const char* format = PixelFormatName(*graphic))
+            info["pixelFormat"] = format;
+        if (const auto* raster = dynamic_cast<const TRasterGraphic*>(graphic.get()))
+            info["properties"] = Properties(raster->ImageProperties);
+        // The picture's own georeferencing: where it comes from, the
+        // geotransform from the top-left corner, the system.
+        if (const std::optional<TExistingGeoref> g = ReadExistingGeoref(FFile)) {
+            TJson& georef = info["georeferencing"];
+            georef["source"] = g->Source;
+            georef["file"] = g->SourceFile;
+            georef["geoTransform"] = g->GeoTransform;
+            georef["crs"] = g->Crs.Given() ? TJson(g->Crs.Id()) : TJson(nullptr);
+            georef["crsName"] = g->Crs.Given() ? TJson(g->Crs.Name) : TJson(nullptr);
+            georef["wkt"] = g->Wkt.empty() ? TJson(nullptr) : TJson(g->Wkt);
+        }
+        std::cout << JsonText(info) << std::endl;
+        return 0;
+    }
+
+private:
+    std::string FFile;
+};
+
+const TCommandRegistration Registration("info", MakeCommand<TInfoCommand>);
+
+} // namespace

@@ -1,28 +1,33 @@
 // pinwright-cli: the workbench's picture loading (and its georeferencing)
-// from the command line.
-//   pinwright-cli info FILE          JSON description of the loaded picture
-//   pinwright-cli convert FILE OUT   decoded bitmap as .png, .ppm or .pam
-//   pinwright-cli georef ...         see georef_command.cpp, batch_command.cpp
-//   pinwright-cli check FILE...      one line per file: ok, ended early, or its error
-//   pinwright-cli snap IMAGE COL,ROW the printed crossing or corner at a picked pixel
-//   pinwright-cli corners IMAGE      the four corners of the sheet's map frame
-// --threads N before the command sets how many threads a decode may use.
+// from the command line. Each command is a file of its own that declares its
+// arguments (command_line.h); --threads N before the command sets how many
+// threads a decode may use.
 #include "imaging/format_registry.h"
 #include "platform/thread_pool.h"
 #include "tools/cli/cli_support.h"
-#include "tools/cli/commands.h"
-#include "tools/cli/help_texts.h"
+#include "tools/cli/command_line.h"
+#include "tools/cli/command_table.h"
 
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
-constexpr const char* Usage =
-    "pinwright-cli info FILE | convert FILE OUT | georef ARGUMENTS | check FILE... | snap IMAGE COL,ROW | "
-    "corners IMAGE";
-constexpr const char* ThreadsUsage = "pinwright-cli --threads N COMMAND ARGUMENTS";
+// The commands in the order the help lists them. A new command is a file,
+// tools/cli/NAME_command.cpp, registered there under its row's text, and a
+// row here; "NAME --OPTION" is the form of NAME that the option chooses.
+constexpr const char* Commands[] = {
+    "info",
+    "convert",
+    "georef",
+    "georef --batch",
+    "check",
+    "snap",
+    "corners",
+    "grid",
+};
 
 // The imaging library is set up as the workbench sets it up, and taken down
 // again however the command ends.
@@ -34,65 +39,48 @@ public:
     TImagingScope& operator=(const TImagingScope&) = delete;
 };
 
-bool HasArgument(int argc, char** argv, const std::string& wanted)
-{
-    for (int i = 1; i < argc; ++i)
-        if (argv[i] == wanted)
-            return true;
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     return RunReportingErrors([&] {
-        if (argc >= 2 && std::string(argv[1]) == "--threads") {
-            const std::string value = argc >= 3 ? argv[2] : "";
-            const unsigned threads = pwthreads::ParseThreadCount(value.c_str());
-            if (!threads)
-                RaiseUsage(ThreadsUsage, "--threads needs a number from 1 to " + std::to_string(pwthreads::MaxThreads) +
-                                      ", not '" + value + "'");
-            pwthreads::SetThreadCount(threads);
-            // The sheets of a batch run in processes of their own.
-            setenv("PINWRIGHT_THREADS", value.c_str(), 1);
-            argc -= 2;
-            argv += 2;
-        }
-        if (argc < 2)
-            RaiseUsage(Usage, "no command given");
-        const std::string command = argv[1];
-        if (command == "--help" || command == "-h") {
-            std::cout << ProgramHelp;
+        std::vector<TDeclaredCommand> commands = DeclareCommands(Commands);
+        TCommandLine program("");
+        int threads = 0;
+        program.Number("--threads", "N", threads, 1, static_cast<int>(pwthreads::MaxThreads),
+                       "decode a picture on up to N threads", TUsage::Shown);
+        program.StopAtFirstPositional("COMMAND ARGUMENTS");
+        const std::vector<std::string> arguments(argv + 1, argv + argc);
+        const bool proceed = program.Parse(arguments);
+        const std::vector<std::string>& rest = program.Rest();
+        const std::string first = rest.empty() ? "" : rest.front();
+        if (!proceed || first == "-h") {
+            std::cout << ProgramHelp(commands, program.Usage());
             return 0;
         }
-        if (command == "--help-all") {
-            std::cout << FullHelp();
+        if (first == "--help-all") {
+            std::cout << FullHelp(commands, program.Usage());
             return 0;
         }
-        if (command == "--version") {
+        if (first == "--version") {
             std::cout << VersionLine() << '\n';
             return 0;
         }
-        if (const char* help = CommandHelp(command); help && HasArgument(argc - 1, argv + 1, "--help")) {
-            std::cout << help;
+        if (program.Given("--threads")) {
+            pwthreads::SetThreadCount(static_cast<unsigned>(threads));
+            // The sheets of a batch run in processes of their own.
+            setenv("PINWRIGHT_THREADS", std::to_string(threads).c_str(), 1);
+        }
+        if (rest.empty())
+            RaiseUsage(ProgramUsage(commands), "no command given");
+        TDeclaredCommand* command = ChooseCommand(commands, rest);
+        if (!command)
+            RaiseUsage(ProgramUsage(commands), "unknown command " + first);
+        if (!command->Line->Parse({rest.begin() + 1, rest.end()})) {
+            std::cout << CommandHelp(commands, first);
             return 0;
         }
         TImagingScope imaging;
-        if (command == "info")
-            return RunInfoCommand(argc - 1, argv + 1);
-        if (command == "convert")
-            return RunConvertCommand(argc - 1, argv + 1);
-        if (command == "check")
-            return RunCheckCommand(argc - 1, argv + 1);
-        if (command == "snap")
-            return RunSnapCommand(argc - 1, argv + 1);
-        if (command == "corners")
-            return RunCornersCommand(argc - 1, argv + 1);
-        if (command == "georef" && HasArgument(argc - 1, argv + 1, "--batch"))
-            return RunBatchCommand(argc - 1, argv + 1);
-        if (command == "georef")
-            return RunGeorefCommand(argc - 1, argv + 1);
-        RaiseUsage(Usage, "unknown command " + command);
+        return command->Command->Run();
     });
 }

@@ -1,0 +1,618 @@
+#include "analysis/grid_finder.h"
+
+#include "analysis/feature_snap.h"
+#include "analysis/grid_crossing.h"
+#include "analysis/grid_face.h"
+#include "analysis/grid_spacing.h"
+#include "analysis/map_frame.h"
+#include "analysis/median.h"
+#include "platform/bitmap.h"
+#include "platform/thread_pool.h"
+
+#include <Eigen/Dense>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace {
+
+// The known crossing may be picked this far off.
+constexpr double KnownRadius = 12;
+// A place predicted from this many crossings found around it is snapped
+// within this radius (pixels): the less picture a snap reads, the sooner
+// it is done.
+constexpr int WellPredicted = 3;
+constexpr double NearRadius = 6;
+// A crossing's lines may turn this far from the grid's there, degrees.
+constexpr double ArmTolerance = 4;
+// Places in a row without a crossing that the lattice grows across (a line
+// missing, lettering over a crossing).
+constexpr int MaxMisses = 2;
+// A crossing stands apart when its neighbours put it farther than this
+// (pixels), or than this many of the sheet's typical deviations.
+constexpr double MinApart = 0.6;
+constexpr double ApartDeviations = 5;
+// Steps from quarter to quarter of the sheet may differ by this share.
+constexpr double MaxStepChange = 0.1;
+// The spacing measured and the one the known crossings give may differ by this share.
+constexpr double MaxSpacingMisfit = 0.04;
+constexpr size_t MaxPlaces = 200000;
+// A lattice numbering fewer than this tries the other steps its lines fit.
+constexpr size_t EnoughCrossings = 10;
+
+using TPlace = std::pair<int, int>; // (i to the image's right, j down the image)
+
+struct TNode {
+    bool Ok = false;
+    bool Outside = false;
+    int Misses = 0;
+    double X = 0, Y = 0, Sigma = 0; // snapped
+    double PX = 0, PY = 0;          // predicted
+    bool Snapped = false;           // the snap found something
+};
+
+struct TLocal {
+    double X = 0, Y = 0;             // position at the place
+    TGridPoint StepI, StepJ;         // pixel steps to the next place along i and j
+    int Points = 0;
+};
+
+std::string Fixed(double value, int decimals = 1)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// A smooth lattice through the found crossings near a place: position,
+// steps and their change (a quadratic in the place), with the grid's steps
+// as the prior that holds where few crossings are found.
+TLocal FitLocal(const std::map<TPlace, TNode>& nodes, TPlace at, int reach, bool skipSelf, TGridPoint stepI,
+                TGridPoint stepJ)
+{
+    Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
+    Eigen::Matrix<double, 6, 2> rhs = Eigen::Matrix<double, 6, 2>::Zero();
+    int points = 0;
+    for (int i = at.first - reach; i <= at.first + reach; ++i)
+        for (int j = at.second - reach; j <= at.second + reach; ++j) {
+            const auto it = nodes.find({i, j});
+            if (it == nodes.end() || !it->second.Ok || (skipSelf && TPlace{i, j} == at))
+                continue;
+            const double di = i - at.first, dj = j - at.second;
+            Eigen::Matrix<double, 6, 1> row;
+            row << 1, di, dj, di * di, di * dj, dj * dj;
+            const double w = 1 / (1 + di * di + dj * dj);
+            normal += w * row * row.transpose();
+            rhs.col(0) += w * row * it->second.X;
+            rhs.col(1) += w * row * it->second.Y;
+            ++points;
+        }
+    // Priors: the grid's steps, and no bending.
+    constexpr double StepPrior = 1e-3, BendPrior = 1e-3;
+    normal(1, 1) += StepPrior, normal(2, 2) += StepPrior;
+    rhs(1, 0) += StepPrior * stepI.X, rhs(1, 1) += StepPrior * stepI.Y;
+    rhs(2, 0) += StepPrior * stepJ.X, rhs(2, 1) += StepPrior * stepJ.Y;
+    for (int k = 3; k < 6; ++k)
+        normal(k, k) += BendPrior;
+    normal(0, 0) += 1e-9;
+    const Eigen::Matrix<double, 6, 2> solution = normal.ldlt().solve(rhs);
+    TLocal local;
+    local.X = solution(0, 0), local.Y = solution(0, 1);
+    local.StepI = {solution(1, 0), solution(1, 1)};
+    local.StepJ = {solution(2, 0), solution(2, 1)};
+    local.Points = points;
+    return local;
+}
+
+double LineAngle(TGridPoint d)
+{
+    double a = std::atan2(d.Y, d.X) * 180 / M_PI;
+    a = std::fmod(a + 360, 180);
+    return a;
+}
+
+double AngleApart(double a, double b)
+{
+    const double d = std::fmod(std::fabs(a - b), 180);
+    return std::min(d, 180 - d);
+}
+
+bool ArmsRunAs(const std::vector<double>& arms, double first, double second)
+{
+    auto has = [&](double angle) {
+        for (const double arm : arms)
+            if (AngleApart(arm, angle) <= ArmTolerance)
+                return true;
+        return false;
+    };
+    return arms.size() == 4 && has(first) && has(second);
+}
+
+// The two lines of a snapped crossing: the one nearer the rows first.
+bool CrossingLines(const TSnappedFeature& f, TGridPoint& along, TGridPoint& across)
+{
+    if (f.Kind != TFeatureKind::Crossing || f.Arms.size() != 4)
+        return false;
+    const double first = std::fmod(f.Arms[0], 180);
+    double second = -1;
+    for (const double arm : f.Arms)
+        if (AngleApart(arm, first) > 20)
+            second = std::fmod(arm, 180);
+    if (second < 0)
+        return false;
+    const bool firstRows = AngleApart(first, 0) < AngleApart(second, 0);
+    const double rows = (firstRows ? first : second) * M_PI / 180;
+    const double columns = (firstRows ? second : first) * M_PI / 180;
+    along = {std::cos(rows), std::sin(rows)};
+    if (along.X < 0)
+        along = {-along.X, -along.Y};
+    across = {std::cos(columns), std::sin(columns)};
+    if (across.Y < 0)
+        across = {-across.X, -across.Y};
+    return true;
+}
+
+struct TSnapJob {
+    TPlace Place;
+    TLocal Local;
+    std::optional<TSnappedFeature> Feature;
+    // Measured along the lattice's own directions where the snap found none.
+    std::optional<TMeasuredCrossing> Measured;
+};
+
+TGridCrossingGuess GuessAt(double x, double y, TGridPoint stepI, TGridPoint stepJ, double reach)
+{
+    const double li = std::hypot(stepI.X, stepI.Y), lj = std::hypot(stepJ.X, stepJ.Y);
+    return {x, y, stepI.X / li, stepI.Y / li, stepJ.X / lj, stepJ.Y / lj, reach};
+}
+
+// The fits along the lattice reach most of the way to the next crossing.
+double MeasureReach(double stepEast, double stepNorth)
+{
+    return std::clamp(0.4 * std::min(stepEast, stepNorth), 8.0, 60.0);
+}
+
+} // namespace
+
+const char* GridRefusalText(TGridRefusal reason)
+{
+    switch (reason) {
+    case TGridRefusal::NotGridLines:
+        return "its lines do not run as the grid's";
+    case TGridRefusal::Neighbours:
+        return "it stands apart from its lattice neighbours";
+    case TGridRefusal::Unchecked:
+        return "too few neighbours to check it against";
+    }
+    return "";
+}
+
+TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
+{
+    TGrid grid;
+    const std::string picked = Fixed(request.Column, 0) + "," + Fixed(request.Row, 0);
+    const std::optional<TSnappedFeature> known =
+        SnapToFeature(bitmap, request.Column, request.Row, {KnownRadius, TSnapTarget::Crossing});
+    TGridPoint along, across;
+    std::optional<TSnappedFeature> measuredKnown;
+    const bool snapped = known && CrossingLines(*known, along, across);
+    if (!snapped) {
+        // Lines too thin or broken for the snap alone: measured along the
+        // image's axes turned a few degrees, the surest fit kept.
+        std::optional<TMeasuredCrossing> best;
+        TGridPoint bestAlong, bestAcross;
+        for (const double a : {0, -3, 3, -6, 6})
+            for (const double b : {0, -3, 3, -6, 6}) {
+                const TGridPoint ga{std::cos(a * M_PI / 180), std::sin(a * M_PI / 180)};
+                const TGridPoint gb{-std::sin(b * M_PI / 180), std::cos(b * M_PI / 180)};
+                const auto m = MeasureGridCrossing(bitmap, {request.Column, request.Row, ga.X, ga.Y, gb.X, gb.Y, 30});
+                if (m && (!best || m->Sigma < best->Sigma) &&
+                    std::hypot(m->X - request.Column, m->Y - request.Row) <= KnownRadius)
+                    best = m, bestAlong = ga, bestAcross = gb;
+            }
+        if (best) {
+            TSnappedFeature f;
+            f.Column = best->X, f.Row = best->Y, f.Sigma = best->Sigma;
+            measuredKnown = f;
+            along = bestAlong, across = bestAcross;
+        }
+    }
+    const std::optional<TSnappedFeature>& start = snapped ? known : measuredKnown;
+    if (!start) {
+        grid.Refusal = "No crossing of two lines within " + Fixed(KnownRadius, 0) + " pixels of the known crossing at " +
+                       picked;
+        return grid;
+    }
+    grid.KnownColumn = start->Column;
+    grid.KnownRow = start->Row;
+    const TGridPoint origin{start->Column, start->Row};
+
+    TGridFace face = PictureFace(bitmap.Width(), bitmap.Height(), 0);
+    if (request.UseFrame) {
+        const TMapFrame frame = FindMapFrame(bitmap);
+        if (frame.Found) {
+            TGridFace framed;
+            for (int k = 0; k < 4; ++k) {
+                framed.Corners[size_t(2 * k)] = frame.Corners[size_t(k)].Col;
+                framed.Corners[size_t(2 * k + 1)] = frame.Corners[size_t(k)].Row;
+            }
+            framed.Framed = true;
+            if (framed.Inside(origin.X, origin.Y) > KnownRadius)
+                face = framed;
+        }
+    }
+    grid.Framed = face.Framed;
+
+    // Steps along both lines through the known crossing.
+    const std::vector<TMeasuredSpacing> easts = MeasureSpacings(bitmap, face, {origin, along, across});
+    const std::vector<TMeasuredSpacing> norths = MeasureSpacings(bitmap, face, {origin, across, along});
+    double stepEast = easts.empty() ? 0 : easts[0].Pixels, stepNorth = norths.empty() ? 0 : norths[0].Pixels;
+    if (request.Second) {
+        // The second crossing's offset in the two line directions.
+        const TGridSecondKnown& s = *request.Second;
+        if (std::fabs(s.StepsEast - std::round(s.StepsEast)) > 1e-6 ||
+            std::fabs(s.StepsNorth - std::round(s.StepsNorth)) > 1e-6) {
+            grid.Refusal = "The second known crossing's coordinates are not a whole number of spacings from the "
+                           "first's (" + Fixed(s.StepsEast, 3) + " and " + Fixed(s.StepsNorth, 3) + ")";
+            return grid;
+        }
+        const double dx = s.Column - origin.X, dy = s.Row - origin.Y;
+        const double det = along.X * across.Y - along.Y * across.X;
+        const double p = (dx * across.Y - dy * across.X) / det, q = (along.X * dy - along.Y * dx) / det;
+        auto agree = [&](double measured, double steps, double offset, const char* where) {
+            if (std::fabs(std::round(steps)) < 1)
+                return measured;
+            const double given = std::fabs(offset) / std::fabs(std::round(steps));
+            if (measured > 0 && std::fabs(given - measured) > MaxSpacingMisfit * measured)
+                grid.Refusal = "The known crossings put the grid's lines " + Fixed(given) + " pixels apart " + where +
+                               ", but the lines on the sheet are " + Fixed(measured) +
+                               " pixels apart: check the spacing and the known coordinates";
+            return measured > 0 ? measured : given;
+        };
+        stepEast = agree(stepEast, s.StepsEast, p, "along the rows");
+        if (grid.Refusal.empty())
+            stepNorth = agree(stepNorth, s.StepsNorth, q, "down the columns");
+        if (!grid.Refusal.empty())
+            return grid;
+    }
+    if (stepEast <= 0 && stepNorth <= 0) {
+        grid.Refusal = "No lines cross the known crossing's lines at a steady spacing";
+        return grid;
+    }
+    if (stepEast <= 0)
+        stepEast = stepNorth;
+    if (stepNorth <= 0)
+        stepNorth = stepEast;
+    double radius = 0, margin = 0;
+    const unsigned threads = pwthreads::ThreadCount();
+    auto gridLike = [](const TSnapJob& job) {
+        return job.Feature && job.Feature->Kind == TFeatureKind::Crossing &&
+               ArmsRunAs(job.Feature->Arms, LineAngle(job.Local.StepI), LineAngle(job.Local.StepJ));
+    };
+    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius, bool measure) {
+        pwthreads::TOrderedWork work;
+        work.Count = jobs.size();
+        work.Work = [&](size_t k, unsigned) {
+            TSnapJob& job = jobs[k];
+            const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
+            job.Feature = SnapToFeature(bitmap, job.Local.X, job.Local.Y, {r, TSnapTarget::Crossing});
+            if (measure && !gridLike(job))
+                job.Measured = MeasureGridCrossing(
+                    bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
+                                    MeasureReach(stepEast, stepNorth)));
+        };
+        work.Commit = [](size_t) {};
+        pwthreads::RunOrdered(work, threads);
+    };
+
+    // The lattice grows outward in waves, each predicted from the last.
+    std::map<TPlace, TNode> nodes;
+    TGridPoint stepI, stepJ;
+    auto grow = [&] {
+        radius = std::clamp(0.25 * std::min(stepEast, stepNorth), 4.0, KnownRadius);
+        margin = radius + 4;
+        stepI = {stepEast * along.X, stepEast * along.Y};
+        stepJ = {stepNorth * across.X, stepNorth * across.Y};
+        nodes.clear();
+        TNode first;
+        first.Ok = first.Snapped = true;
+        first.X = first.PX = origin.X, first.Y = first.PY = origin.Y, first.Sigma = start->Sigma;
+        nodes[{0, 0}] = first;
+        std::vector<TPlace> frontier{{0, 0}};
+        while (!frontier.empty() && nodes.size() < MaxPlaces) {
+            std::map<TPlace, int> candidates; // place: misses of its parent
+            for (const TPlace& p : frontier) {
+                const TNode& node = nodes[p];
+                if (node.Misses >= MaxMisses)
+                    continue;
+                for (const TPlace& n : {TPlace{p.first + 1, p.second}, TPlace{p.first - 1, p.second},
+                                        TPlace{p.first, p.second + 1}, TPlace{p.first, p.second - 1}}) {
+                    if (nodes.count(n))
+                        continue;
+                    const auto c = candidates.find(n);
+                    if (c == candidates.end())
+                        candidates[n] = node.Misses;
+                    else
+                        c->second = std::min(c->second, node.Misses);
+                }
+            }
+            std::vector<TSnapJob> jobs;
+            for (const auto& [place, misses] : candidates) {
+                TNode node;
+                const TLocal local = FitLocal(nodes, place, 2, false, stepI, stepJ);
+                const TLocal wide = local.Points >= 3 ? local : FitLocal(nodes, place, 4, false, stepI, stepJ);
+                node.PX = wide.X, node.PY = wide.Y;
+                node.Misses = misses + 1;
+                node.Outside = face.Inside(node.PX, node.PY) < margin;
+                nodes[place] = node;
+                if (!node.Outside)
+                    jobs.push_back({place, wide, std::nullopt, std::nullopt});
+            }
+            snapAll(jobs, radius, true);
+            frontier.clear();
+            for (const TSnapJob& job : jobs) {
+                TNode& node = nodes[job.Place];
+                frontier.push_back(job.Place);
+                if (job.Measured && !gridLike(job)) {
+                    node.Snapped = node.Ok = true, node.Misses = 0;
+                    node.X = job.Measured->X, node.Y = job.Measured->Y, node.Sigma = job.Measured->Sigma;
+                    continue;
+                }
+                if (!job.Feature)
+                    continue;
+                node.Snapped = true;
+                node.X = job.Feature->Column, node.Y = job.Feature->Row, node.Sigma = job.Feature->Sigma;
+                if (gridLike(job))
+                    node.Ok = true, node.Misses = 0;
+            }
+        }
+    };
+    // A step measured as a whole multiple of the grid's leaves lines out
+    // between the crossings found: looked for at a share of the step
+    // between found neighbours, and the lattice grown again when they are there.
+    auto finer = [&](bool rows) {
+        std::vector<std::pair<const TNode*, const TNode*>> pairs;
+        for (const auto& [place, node] : nodes) {
+            const auto next = nodes.find(rows ? TPlace{place.first + 1, place.second} : TPlace{place.first, place.second + 1});
+            if (node.Ok && next != nodes.end() && next->second.Ok)
+                pairs.push_back({&node, &next->second});
+        }
+        const size_t keep = 6;
+        if (pairs.size() > keep) {
+            std::vector<std::pair<const TNode*, const TNode*>> spread;
+            for (size_t k = 0; k < keep; ++k)
+                spread.push_back(pairs[k * pairs.size() / keep]);
+            pairs = spread;
+        }
+        for (const int parts : {2, 3}) {
+            std::vector<TSnapJob> jobs;
+            for (const auto& [a, b] : pairs)
+                {
+                    // A third of the way finds a step three times too long
+                    // (and a half twice), without snapping at every share.
+                    const double f = 1.0 / parts;
+                    TSnapJob job;
+                    job.Local.X = a->X + f * (b->X - a->X), job.Local.Y = a->Y + f * (b->Y - a->Y);
+                    job.Local.StepI = stepI, job.Local.StepJ = stepJ;
+                    jobs.push_back(job);
+                }
+            if (jobs.empty())
+                return 1;
+            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * (rows ? stepEast : stepNorth) / parts)), false);
+            // The snap alone judges: a fit along given directions could
+            // take lettering beside a line for a crossing line.
+            const size_t found = size_t(std::count_if(jobs.begin(), jobs.end(), gridLike));
+            if (2 * found >= jobs.size())
+                return parts;
+        }
+        return 1;
+    };
+    // A step measured too short numbers every second (or third) place
+    // only: all crossings found at even places means the lines are twice
+    // as far apart.
+    auto coarser = [&](bool rows) {
+        for (const int parts : {2, 3}) {
+            int off = 0, on = 0;
+            for (const auto& [place, node] : nodes) {
+                const int k = rows ? place.first : place.second;
+                if (!node.Ok || k == 0)
+                    continue;
+                (k % parts == 0 ? on : off) += 1;
+            }
+            if (on >= 4 && off == 0)
+                return parts;
+        }
+        return 1;
+    };
+    std::map<TPlace, TGridRefusal> refused;
+    auto build = [&] {
+        grow();
+        for (int round = 0; round < 3; ++round) {
+            const int finerEast = finer(true), finerNorth = finer(false);
+            const int coarserEast = coarser(true), coarserNorth = coarser(false);
+            if (finerEast == 1 && finerNorth == 1 && coarserEast == 1 && coarserNorth == 1)
+                break;
+            stepEast = stepEast / finerEast * coarserEast, stepNorth = stepNorth / finerNorth * coarserNorth;
+            grow();
+        }
+
+        // Crossings that stand apart from their neighbours go, the worst of each
+        // neighbourhood first, until none is left.
+        refused.clear();
+        for (const auto& [place, node] : nodes)
+            if (node.Snapped && !node.Ok)
+                refused[place] = TGridRefusal::NotGridLines;
+        for (;;) {
+            std::map<TPlace, double> apart;
+            std::vector<double> all;
+            for (const auto& [place, node] : nodes) {
+                if (!node.Ok)
+                    continue;
+                TLocal local = FitLocal(nodes, place, 2, true, stepI, stepJ);
+                if (local.Points < 4)
+                    local = FitLocal(nodes, place, 3, true, stepI, stepJ);
+                if (local.Points < 4) {
+                    apart[place] = -1;
+                    continue;
+                }
+                const double d = std::hypot(local.X - node.X, local.Y - node.Y);
+                apart[place] = d;
+                all.push_back(d);
+            }
+            const double tolerance = std::max(MinApart, ApartDeviations * 1.4826 * Median(all));
+            std::vector<TPlace> drop;
+            for (const auto& [place, d] : apart) {
+                if (d < 0) {
+                    drop.push_back(place);
+                    continue;
+                }
+                if (d <= tolerance)
+                    continue;
+                bool worst = true;
+                for (int i = place.first - 2; i <= place.first + 2 && worst; ++i)
+                    for (int j = place.second - 2; j <= place.second + 2; ++j) {
+                        const auto other = apart.find({i, j});
+                        if (other != apart.end() && other->second > d) {
+                            worst = false;
+                            break;
+                        }
+                    }
+                if (worst)
+                    drop.push_back(place);
+            }
+            if (drop.empty())
+                break;
+            for (const TPlace& place : drop) {
+                nodes[place].Ok = false;
+                refused[place] = apart[place] < 0 ? TGridRefusal::Unchecked : TGridRefusal::Neighbours;
+            }
+        }
+
+    };
+    auto numbered = [&] {
+        return size_t(std::count_if(nodes.begin(), nodes.end(), [](const auto& n) { return n.second.Ok; }));
+    };
+    build();
+    // With few crossings numbered, the other steps the lines also fit are
+    // tried, and the lattice that numbers most is kept.
+    if (!request.Second && numbered() < EnoughCrossings) {
+        const double firstEast = stepEast, firstNorth = stepNorth;
+        auto bestNodes = nodes;
+        auto bestRefused = refused;
+        double bestEast = stepEast, bestNorth = stepNorth;
+        for (size_t e = 0; e < std::max<size_t>(easts.size(), 1); ++e)
+            for (size_t n = 0; n < std::max<size_t>(norths.size(), 1); ++n) {
+                if (e == 0 && n == 0)
+                    continue;
+                stepEast = e < easts.size() ? easts[e].Pixels : firstEast;
+                stepNorth = n < norths.size() ? norths[n].Pixels : firstNorth;
+                build();
+                if (numbered() > size_t(std::count_if(bestNodes.begin(), bestNodes.end(),
+                                                      [](const auto& k) { return k.second.Ok; }))) {
+                    bestNodes = nodes, bestRefused = refused;
+                    bestEast = stepEast, bestNorth = stepNorth;
+                }
+            }
+        nodes = std::move(bestNodes), refused = std::move(bestRefused);
+        stepEast = bestEast, stepNorth = bestNorth;
+        stepI = {stepEast * along.X, stepEast * along.Y};
+        stepJ = {stepNorth * across.X, stepNorth * across.Y};
+    }
+    grid.StepEast = stepEast;
+    grid.StepNorth = stepNorth;
+
+    // One lattice: its steps the same across the sheet.
+    std::vector<std::pair<TPlace, const TNode*>> found;
+    for (const auto& [place, node] : nodes)
+        if (node.Ok)
+            found.push_back({place, &node});
+    if (found.size() >= 8) {
+        std::vector<double> is, js;
+        for (const auto& f : found)
+            is.push_back(f.first.first), js.push_back(f.first.second);
+        const double mi = Median(is), mj = Median(js);
+        for (const bool rows : {true, false}) {
+            std::vector<double> quarter[4];
+            for (const auto& [place, node] : found) {
+                const TPlace next = rows ? TPlace{place.first + 1, place.second} : TPlace{place.first, place.second + 1};
+                const auto it = nodes.find(next);
+                if (it == nodes.end() || !it->second.Ok)
+                    continue;
+                const int q = (place.first >= mi ? 1 : 0) + (place.second >= mj ? 2 : 0);
+                quarter[q].push_back(std::hypot(it->second.X - node->X, it->second.Y - node->Y));
+            }
+            double low = 1e18, high = 0;
+            for (const auto& steps : quarter)
+                if (steps.size() >= 3) {
+                    low = std::min(low, Median(steps));
+                    high = std::max(high, Median(steps));
+                }
+            if (high > 0 && high > (1 + MaxStepChange) * low) {
+                grid.Refusal = std::string("The lattice's steps change across the sheet, from ") + Fixed(low) +
+                               " to " + Fixed(high) + " pixels " + (rows ? "along the rows" : "down the columns") +
+                               ": not one grid";
+                return grid;
+            }
+        }
+    }
+
+    // The second known crossing fixes which way the numbers grow.
+    int signEast = 1, signNorth = -1;
+    if (request.Second) {
+        const TGridSecondKnown& s = *request.Second;
+        const std::optional<TSnappedFeature> second =
+            SnapToFeature(bitmap, s.Column, s.Row, {KnownRadius, TSnapTarget::Crossing});
+        const TGridPoint at = second ? TGridPoint{second->Column, second->Row} : TGridPoint{s.Column, s.Row};
+        const TPlace* place = nullptr;
+        for (const auto& f : found)
+            if (std::hypot(f.second->X - at.X, f.second->Y - at.Y) <= 2)
+                place = &f.first;
+        const std::string where = Fixed(s.Column, 0) + "," + Fixed(s.Row, 0);
+        if (!place) {
+            grid.Refusal = "The second known crossing at " + where + " is not one of the grid's crossings found";
+            return grid;
+        }
+        const int se = int(std::round(s.StepsEast)), sn = int(std::round(s.StepsNorth));
+        const int i1 = place->first, j1 = place->second;
+        if (std::abs(se) != std::abs(i1) || std::abs(sn) != std::abs(j1)) {
+            grid.Refusal = "The second known crossing lies " + std::to_string(std::abs(i1)) + " lines across and " +
+                           std::to_string(std::abs(j1)) + " lines down from the first on the sheet, but " +
+                           std::to_string(std::abs(se)) + " and " + std::to_string(std::abs(sn)) +
+                           " spacings away by its coordinates: the spacing disagrees with the known crossings";
+            return grid;
+        }
+        if (i1 != 0)
+            signEast = se / i1;
+        if (j1 != 0)
+            signNorth = sn / j1;
+    }
+
+    grid.Found = true;
+    for (const auto& [place, node] : found)
+        grid.Crossings.push_back({signEast * place.first, signNorth * place.second, node->X, node->Y, node->Sigma});
+    std::stable_sort(grid.Crossings.begin(), grid.Crossings.end(), [](const TGridCrossing& a, const TGridCrossing& b) {
+        const bool ka = a.East == 0 && a.North == 0, kb = b.East == 0 && b.North == 0;
+        if (ka != kb)
+            return ka;
+        return a.North != b.North ? a.North > b.North : a.East < b.East;
+    });
+    for (const auto& [place, reason] : refused) {
+        const TNode& node = nodes[place];
+        grid.Refused.push_back({signEast * place.first, signNorth * place.second, node.X, node.Y, reason});
+    }
+    for (const auto& [place, node] : nodes)
+        if (!node.Outside && !node.Snapped)
+            ++grid.Unsnapped;
+    std::map<int, int> columns, rows;
+    for (const TGridCrossing& c : grid.Crossings)
+        ++columns[c.East], ++rows[c.North];
+    for (const auto& [line, count] : columns)
+        grid.LinesEast += count >= 2;
+    for (const auto& [line, count] : rows)
+        grid.LinesNorth += count >= 2;
+    return grid;
+}

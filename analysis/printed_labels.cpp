@@ -1,0 +1,884 @@
+#include "analysis/printed_labels.h"
+
+#include "analysis/frame_grey.h"
+
+#include <opencv2/imgproc.hpp>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <numeric>
+#include <optional>
+
+namespace {
+
+// A digit read with less confidence than this (Tesseract's 0..100) leaves
+// its label unread.
+constexpr double LeastConfidence = 70;
+// Words are read scaled to this height of their tallest glyph, pixels.
+constexpr double ReadHeight = 40;
+constexpr double SmallReadHeight = 28;
+constexpr double LargeReadHeight = 52;
+// Glyphs lower than this are not read at all, pixels.
+constexpr int LeastGlyphHeight = 8;
+// The window looked at beside a corner: this share of the frame's mean side.
+constexpr double WindowShare = 0.09;
+constexpr double LeastWindow = 150;
+// The frame's width over its height may differ this much from the shape
+// the printed spans draw at the sheet's latitude.
+constexpr double MostAspectMismatch = 0.12;
+
+// Spans of graticule sheets in series, minutes.
+constexpr double SeriesSpans[] = {3.75, 5, 7.5, 10, 15, 20, 30, 40, 45, 60, 90, 120, 180, 240, 360};
+
+const char* const CornerWords[4] = {"upper left", "upper right", "lower right", "lower left"};
+
+struct TBox {
+    double Left = 0, Top = 0, Right = 0, Bottom = 0;
+    double Height() const { return Bottom - Top; }
+    double Width() const { return Right - Left; }
+    void Add(const TBox& o)
+    {
+        Left = std::min(Left, o.Left);
+        Top = std::min(Top, o.Top);
+        Right = std::max(Right, o.Right);
+        Bottom = std::max(Bottom, o.Bottom);
+    }
+};
+
+// ---- OCR ----
+
+class TReader {
+public:
+    TReader()
+    {
+        // One thread: the library's own threads only wait on a busy machine.
+        setenv("OMP_THREAD_LIMIT", "1", 0);
+        FApi.SetVariable("debug_file", "/dev/null");
+        FReady = FApi.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
+        if (FReady) {
+            FApi.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+            FApi.SetVariable("tessedit_char_whitelist", "0123456789NSEW");
+        }
+    }
+    bool Ready() const { return FReady; }
+
+    struct TSymbol {
+        std::string Text;
+        double Confidence = 0;
+        double Left = 0, Right = 0; // in the image read
+    };
+    // The symbols on a grey image (black on white).
+    std::vector<TSymbol> Read(const cv::Mat& grey, bool oneGlyph)
+    {
+        std::vector<TSymbol> symbols = ReadAs(grey, tesseract::PSM_SINGLE_LINE);
+        if (symbols.empty() && oneGlyph)
+            symbols = ReadAs(grey, tesseract::PSM_SINGLE_CHAR);
+        return symbols;
+    }
+
+private:
+    std::vector<TSymbol> ReadAs(const cv::Mat& grey, tesseract::PageSegMode mode)
+    {
+        std::vector<TSymbol> symbols;
+        FApi.SetPageSegMode(mode);
+        FApi.SetImage(grey.data, grey.cols, grey.rows, 1, int(grey.step));
+        FApi.SetSourceResolution(300);
+        if (FApi.Recognize(nullptr) != 0)
+            return symbols;
+        std::unique_ptr<tesseract::ResultIterator> it(FApi.GetIterator());
+        if (!it)
+            return symbols;
+        do {
+            const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_SYMBOL));
+            if (!text)
+                continue;
+            int l = 0, t = 0, r = 0, b = 0;
+            it->BoundingBox(tesseract::RIL_SYMBOL, &l, &t, &r, &b);
+            symbols.push_back({text.get(), it->Confidence(tesseract::RIL_SYMBOL), double(l), double(r)});
+        } while (it->Next(tesseract::RIL_SYMBOL));
+        FApi.Clear();
+        return symbols;
+    }
+
+    tesseract::TessBaseAPI FApi;
+    bool FReady = false;
+};
+
+TReader& Reader()
+{
+    thread_local TReader reader;
+    return reader;
+}
+
+struct TComponent {
+    TBox Box;
+    int Label = 0;
+    bool Mark = false;
+};
+
+int FindRoot(std::vector<int>& parent, int i)
+{
+    while (parent[size_t(i)] != i)
+        i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+    return i;
+}
+
+// Whether two components belong to one word: glyphs of one line side by
+// side, or a small sign at a glyph's top.
+bool SameWord(const TComponent& a, const TComponent& b)
+{
+    const TComponent& big = a.Box.Height() >= b.Box.Height() ? a : b;
+    const TComponent& small = &big == &a ? b : a;
+    const double h = big.Box.Height();
+    const double gap = std::max(small.Box.Left - big.Box.Right, big.Box.Left - small.Box.Right);
+    if (small.Box.Height() >= 0.6 * h) { // two glyphs
+        if (gap > 0.4 * h)
+            return false;
+        const double overlap = std::min(a.Box.Bottom, b.Box.Bottom) - std::max(a.Box.Top, b.Box.Top);
+        return overlap >= 0.5 * small.Box.Height();
+    }
+    // A sign: beside or over the glyph's upper half.
+    return gap <= 0.5 * h && small.Box.Bottom <= big.Box.Top + 0.5 * h && small.Box.Top >= big.Box.Top - 0.7 * h;
+}
+
+// What a small sign at a word's top is: '°' a ring (or a round blot where
+// the ring's hole filled in), '\'' a stroke, '?' neither.
+char SignOf(const cv::Mat& labels, const TComponent& c, int left, int top)
+{
+    const cv::Rect r(int(c.Box.Left) - left, int(c.Box.Top) - top, int(c.Box.Width()), int(c.Box.Height()));
+    cv::Mat mask(r.height + 2, r.width + 2, CV_8U, cv::Scalar(0));
+    std::vector<cv::Point> points;
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x)
+            if (labels.at<int>(r.y + y, r.x + x) == c.Label) {
+                mask.at<uint8_t>(y + 1, x + 1) = 255;
+                points.emplace_back(x, y);
+            }
+    std::vector<std::vector<cv::Point>> contours;
+    std::vector<cv::Vec4i> hierarchy;
+    cv::findContours(mask, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE);
+    for (const cv::Vec4i& h : hierarchy)
+        if (h[3] >= 0)
+            return '\xB0'; // a hole: a ring
+    if (points.size() < 3)
+        return '?';
+    const cv::RotatedRect rect = cv::minAreaRect(points);
+    const double longer = std::max(rect.size.width, rect.size.height) + 1;
+    const double shorter = std::min(rect.size.width, rect.size.height) + 1;
+    if (longer >= 1.8 * shorter)
+        return '\'';
+    if (longer < 1.4 * shorter && r.height >= 5) // an open ring or a filled one
+        return '\xB0';
+    return '?';
+}
+
+} // namespace
+
+bool ParseHemisphere(const std::string& text, THemisphere& hemisphere)
+{
+    THemisphere h;
+    for (const char c : text) {
+        const char u = char(std::toupper(static_cast<unsigned char>(c)));
+        if (u != 'N' && u != 'S' && u != 'E' && u != 'W')
+            return false;
+        char& slot = (u == 'N' || u == 'S') ? h.Latitude : h.Longitude;
+        if (slot != 0)
+            return false;
+        slot = u;
+    }
+    if (text.empty())
+        return false;
+    hemisphere = h;
+    return true;
+}
+
+std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,
+                                       int top, int right, int bottom)
+{
+    std::vector<TLabelWord> words;
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    right = std::min(right, bitmap.Width());
+    bottom = std::min(bottom, bitmap.Height());
+    if (right - left < 16 || bottom - top < 16)
+        return words;
+    const int w = right - left, h = bottom - top;
+    cv::Mat grey(h, w, CV_8U);
+    // Labels are printed in black: a pixel's lightest channel, so that red
+    // grid values and blue water fade.
+    const TGreyReader reader(bitmap);
+    const TBitmapFormat format = bitmap.PixelFormat();
+    for (int y = 0; y < h; ++y) {
+        uint8_t* out = grey.ptr<uint8_t>(y);
+        if (format == bf24Bit || format == bf32Bit) {
+            const int step = format == bf24Bit ? 3 : 4;
+            const uint8_t* p = bitmap.ScanLine(top + y) + int64_t(step) * left;
+            for (int x = 0; x < w; ++x, p += step)
+                out[x] = std::max({p[0], p[1], p[2]});
+        } else {
+            reader.Row(top + y, left, w, out);
+        }
+    }
+
+    // The map face, grown a little past the neatline, is left out.
+    double cx = 0, cy = 0;
+    for (const TFrameCorner& c : corners) {
+        cx += c.Col / 4;
+        cy += c.Row / 4;
+    }
+    std::vector<cv::Point> face;
+    for (const TFrameCorner& c : corners) {
+        const double dx = c.Col - cx, dy = c.Row - cy, d = std::hypot(dx, dy);
+        const double grow = d > 0 ? 4 / d : 0;
+        face.emplace_back(int(std::lround(c.Col + dx * grow - left)), int(std::lround(c.Row + dy * grow - top)));
+    }
+
+    cv::Mat ink;
+    cv::threshold(grey, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    cv::fillConvexPoly(ink, face, cv::Scalar(0));
+    // Long rules (the frame's continued sides, the outer frame) are taken out.
+    const int rule = std::max(61, std::min(w, h) / 8);
+    cv::Mat rulesH, rulesV;
+    cv::morphologyEx(ink, rulesH, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {rule, 1}));
+    cv::morphologyEx(ink, rulesV, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {1, rule}));
+    cv::Mat rules = rulesH | rulesV;
+    cv::dilate(rules, rules, cv::getStructuringElement(cv::MORPH_RECT, {3, 3}));
+    ink.setTo(0, rules);
+
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+    std::vector<TComponent> parts;
+    const int largest = std::min(w, h) / 4;
+    for (int i = 1; i < count; ++i) {
+        const int bw = stats.at<int>(i, cv::CC_STAT_WIDTH), bh = stats.at<int>(i, cv::CC_STAT_HEIGHT);
+        // Specks, blots, and what is left of a rule (a thin bar).
+        if (stats.at<int>(i, cv::CC_STAT_AREA) < 4 || bw > largest || bh > largest || bw * 6 < bh || bh * 6 < bw)
+            continue;
+        const double x = stats.at<int>(i, cv::CC_STAT_LEFT) + left, y = stats.at<int>(i, cv::CC_STAT_TOP) + top;
+        parts.push_back({{x, y, x + bw, y + bh}, i, false});
+    }
+    std::vector<int> parent(parts.size());
+    std::iota(parent.begin(), parent.end(), 0);
+    for (size_t i = 0; i < parts.size(); ++i)
+        for (size_t j = i + 1; j < parts.size(); ++j)
+            if (SameWord(parts[i], parts[j]))
+                parent[size_t(FindRoot(parent, int(i)))] = FindRoot(parent, int(j));
+    std::vector<std::vector<size_t>> groups(parts.size());
+    for (size_t i = 0; i < parts.size(); ++i)
+        groups[size_t(FindRoot(parent, int(i)))].push_back(i);
+
+    TReader& ocr = Reader();
+    if (!ocr.Ready())
+        return words;
+    struct TPiece {
+        double Centre;
+        std::string Text;
+    };
+    for (const std::vector<size_t>& group : groups) {
+        if (group.empty())
+            continue;
+        double tall = 0;
+        TBox box{1e9, 1e9, -1e9, -1e9};
+        for (const size_t i : group) {
+            tall = std::max(tall, parts[i].Box.Height());
+            box.Add(parts[i].Box);
+        }
+        if (tall < LeastGlyphHeight)
+            continue;
+        // Glyphs, signs at the top, and specks left out.
+        TBox glyphs{1e9, 1e9, -1e9, -1e9};
+        std::vector<const TComponent*> glyphParts, signs;
+        for (const size_t i : group) {
+            const TComponent& c = parts[i];
+            if (c.Box.Height() >= 0.6 * tall) {
+                glyphParts.push_back(&c);
+                glyphs.Add(c.Box);
+            }
+        }
+        for (const size_t i : group) {
+            const TComponent& c = parts[i];
+            if (c.Box.Height() < 0.6 * tall && c.Box.Height() >= 0.17 * tall &&
+                c.Box.Bottom <= glyphs.Top + 0.5 * tall)
+                signs.push_back(&c);
+        }
+        // The glyphs alone, in grey, padded and scaled to the reading height;
+        // read as a line, or one by one when the line lost a glyph.
+        auto readGlyphs = [&](const std::vector<const TComponent*>& set, std::vector<TPiece>& pieces,
+                              double& confidence) {
+            TBox area{1e9, 1e9, -1e9, -1e9};
+            for (const TComponent* c : set)
+                area.Add(c->Box);
+            const int pad = int(std::ceil(0.6 * tall));
+            const int gx = int(area.Left) - left, gy = int(area.Top) - top;
+            const int gw = int(area.Width()), gh = int(area.Height());
+            cv::Mat word(gh + 2 * pad, gw + 2 * pad, CV_8U, cv::Scalar(255));
+            cv::Mat keep(h, w, CV_8U, cv::Scalar(0));
+            for (const TComponent* c : set) {
+                const cv::Rect r(int(c->Box.Left) - left, int(c->Box.Top) - top, int(c->Box.Width()),
+                                 int(c->Box.Height()));
+                keep(r).setTo(255, labels(r) == c->Label);
+            }
+            cv::dilate(keep, keep, cv::getStructuringElement(cv::MORPH_RECT, {3, 3}));
+            const cv::Rect wide = (cv::Rect(gx - 1, gy - 1, gw + 2, gh + 2)) & cv::Rect(0, 0, w, h);
+            grey(wide).copyTo(word(wide - cv::Point(gx - pad, gy - pad)), keep(wide));
+            // Read at two sizes; the two readings must agree.
+            auto readAt = [&](double height, double& scale) {
+                scale = height / tall;
+                cv::Mat scaled;
+                cv::resize(word, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
+                cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+                return ocr.Read(scaled, set.size() == 1);
+            };
+            // Read at three sizes; two readings must agree, and the one at
+            // the middle size gives the places.
+            auto text = [](const std::vector<TReader::TSymbol>& symbols) {
+                std::string t;
+                for (const TReader::TSymbol& sym : symbols)
+                    t += sym.Text;
+                return t;
+            };
+            double scale = 1, smallScale = 1, largeScale = 1;
+            std::vector<TReader::TSymbol> symbols = readAt(ReadHeight, scale);
+            const std::vector<TReader::TSymbol> smaller = readAt(SmallReadHeight, smallScale);
+            if (text(smaller) != text(symbols)) {
+                const std::vector<TReader::TSymbol> larger = readAt(LargeReadHeight, largeScale);
+                if (text(larger) == text(symbols)) {
+                } else if (text(larger) == text(smaller) && !larger.empty()) {
+                    symbols = larger;
+                    scale = largeScale;
+                } else {
+                    return false;
+                }
+            }
+            std::vector<TPiece> found;
+            for (const TReader::TSymbol& sym : symbols) {
+                const double l = area.Left - pad + sym.Left / scale, r = area.Left - pad + sym.Right / scale;
+                found.push_back({(l + r) / 2, sym.Text});
+                confidence = std::min(confidence, double(sym.Confidence));
+            }
+            // Every glyph must have given a symbol, and digits that touch (a
+            // piece wider than any one digit) as many as they hold.
+            for (const TComponent* c : set) {
+                std::string inside;
+                for (const TPiece& piece : found)
+                    if (piece.Centre >= c->Box.Left - 1 && piece.Centre <= c->Box.Right + 1)
+                        inside += piece.Text;
+                if (inside.empty() ||
+                    (inside.size() == 1 && std::isdigit(static_cast<unsigned char>(inside[0])) &&
+                     c->Box.Width() > 1.1 * c->Box.Height()))
+                    return false;
+            }
+            pieces.insert(pieces.end(), found.begin(), found.end());
+            return !found.empty();
+        };
+        // A label has a sign; only a bare number of minutes (its sign taken
+        // by a rule) or a hemisphere letter stands without one. Other words
+        // (names, figures of the margin) are not read at all.
+        if (signs.empty() && glyphParts.size() > 2)
+            continue;
+        // A glyph that a rule ran through is not read: what is left of it
+        // may pass for another digit.
+        bool damaged = false;
+        for (const TComponent* c : glyphParts) {
+            const cv::Rect r = cv::Rect(int(c->Box.Left) - left - 2, int(c->Box.Top) - top - 2,
+                                        int(c->Box.Width()) + 4, int(c->Box.Height()) + 4) &
+                               cv::Rect(0, 0, w, h);
+            damaged = damaged || cv::countNonZero(rules(r)) > 0;
+        }
+        if (damaged)
+            continue;
+        // The runs of glyphs between the signs are read apart, as plain
+        // numbers (and letters); a run that loses a glyph is read glyph by
+        // glyph.
+        std::vector<const TComponent*> ordered = glyphParts;
+        std::sort(ordered.begin(), ordered.end(),
+                  [](const TComponent* a, const TComponent* b) { return a->Box.Left < b->Box.Left; });
+        std::vector<std::vector<const TComponent*>> runs(1);
+        for (const TComponent* c : ordered) {
+            const bool signBefore =
+                !runs.back().empty() && std::any_of(signs.begin(), signs.end(), [&](const TComponent* s) {
+                    const double centre = (s->Box.Left + s->Box.Right) / 2;
+                    return centre > (runs.back().back()->Box.Left + runs.back().back()->Box.Right) / 2 &&
+                           centre < (c->Box.Left + c->Box.Right) / 2;
+                });
+            // A letter stands apart from the number before it.
+            const bool spaced = !runs.back().empty() && c->Box.Left - runs.back().back()->Box.Right > 0.25 * tall;
+            if (signBefore || spaced)
+                runs.emplace_back();
+            runs.back().push_back(c);
+        }
+        std::vector<TPiece> pieces;
+        double confidence = 100;
+        bool all = true;
+        for (const std::vector<const TComponent*>& run : runs) {
+            std::vector<TPiece> got;
+            double runConfidence = 100;
+            if (!readGlyphs(run, got, runConfidence)) {
+                got.clear();
+                runConfidence = 100;
+                for (const TComponent* c : run)
+                    all = all && readGlyphs({c}, got, runConfidence);
+            }
+            pieces.insert(pieces.end(), got.begin(), got.end());
+            confidence = std::min(confidence, runConfidence);
+        }
+        if (!all || pieces.empty())
+            continue;
+        for (const TComponent* s : signs) {
+            const char sign = SignOf(labels, *s, left, top);
+            // A piece of a sign that a rule cut is left out.
+            if (sign == '?' && std::any_of(signs.begin(), signs.end(), [&](const TComponent* o) {
+                    return o != s && SignOf(labels, *o, left, top) != '?' &&
+                           std::max(o->Box.Left - s->Box.Right, s->Box.Left - o->Box.Right) < 0.3 * tall &&
+                           std::max(o->Box.Top - s->Box.Bottom, s->Box.Top - o->Box.Bottom) < 0.3 * tall;
+                }))
+                continue;
+            pieces.push_back({(s->Box.Left + s->Box.Right) / 2,
+                              sign == '\xB0' ? std::string("\xC2\xB0") : std::string(1, sign)});
+        }
+        std::sort(pieces.begin(), pieces.end(), [](const TPiece& a, const TPiece& b) { return a.Centre < b.Centre; });
+        TLabelWord out{box.Left, box.Top, box.Right, box.Bottom, "", confidence};
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            // Two strokes side by side are seconds.
+            if (pieces[i].Text == "'" && !out.Text.empty() && out.Text.back() == '\'')
+                out.Text.back() = '"';
+            else
+                out.Text += pieces[i].Text;
+        }
+        words.push_back(out);
+    }
+    return words;
+}
+
+namespace {
+
+// A label's text parsed: degrees, minutes and seconds, each optional.
+struct TParsed {
+    bool Valid = false;
+    int Degrees = -1, Minutes = -1;
+    double Seconds = -1;
+    char Letter = 0;
+};
+
+TParsed ParseLabel(const std::string& text)
+{
+    TParsed p;
+    size_t i = 0;
+    int stage = 0; // 1 after degrees, 2 after minutes, 3 after seconds
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == ' ') {
+            ++i;
+            continue;
+        }
+        if (c == 'N' || c == 'S' || c == 'E' || c == 'W') {
+            if (p.Letter != 0)
+                return {};
+            p.Letter = c;
+            ++i;
+            continue;
+        }
+        if (p.Letter != 0 && stage > 0)
+            return {}; // a letter between the numbers
+        size_t j = i;
+        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+            ++j;
+        if (j == i || j - i > 3)
+            return {};
+        const int value = std::stoi(text.substr(i, j - i));
+        if (text.compare(j, 2, "\xC2\xB0") == 0) {
+            if (stage >= 1)
+                return {};
+            p.Degrees = value;
+            stage = 1;
+            i = j + 2;
+        } else if (j < text.size() && text[j] == '\'') {
+            if (stage >= 2 || value >= 60 || j - i > 2)
+                return {};
+            p.Minutes = value;
+            stage = 2;
+            i = j + 1;
+        } else if (j < text.size() && text[j] == '"') {
+            if (stage >= 3 || value >= 60 || j - i > 2)
+                return {};
+            p.Seconds = value;
+            stage = 3;
+            i = j + 1;
+        } else {
+            return {}; // a number with no sign, or a sign not known
+        }
+    }
+    p.Valid = stage > 0;
+    return p;
+}
+
+struct TLine {
+    TBox Box;
+    std::string Text;
+    double Confidence = 100;
+    TParsed Parsed;
+    bool Used = false;
+};
+
+std::string AngleText(const TPrintedAngle& a)
+{
+    char text[64];
+    if (a.Degrees >= 0 && a.Seconds > 0)
+        std::snprintf(text, sizeof text, "%d\xC2\xB0%02d'%02.0f\"", a.Degrees, a.Minutes, a.Seconds);
+    else if (a.Degrees >= 0 && a.Minutes < 0)
+        std::snprintf(text, sizeof text, "%d\xC2\xB0", a.Degrees);
+    else if (a.Degrees >= 0)
+        std::snprintf(text, sizeof text, "%d\xC2\xB0%02d'", a.Degrees, a.Minutes);
+    else
+        std::snprintf(text, sizeof text, "%02d'", a.Minutes);
+    std::string s = text;
+    if (a.Letter)
+        s += a.Letter;
+    return s;
+}
+
+} // namespace
+
+TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corner, double col, double row)
+{
+    // Words side by side on one line make a line.
+    std::vector<TLabelWord> sorted = words;
+    std::sort(sorted.begin(), sorted.end(), [](const TLabelWord& a, const TLabelWord& b) { return a.Left < b.Left; });
+    std::vector<TLine> lines;
+    for (const TLabelWord& word : sorted) {
+        if (word.Confidence < LeastConfidence)
+            continue;
+        const TBox box{word.Left, word.Top, word.Right, word.Bottom};
+        // A hemisphere letter stands close to its number.
+        const bool letter = !word.Text.empty() && std::isalpha(static_cast<unsigned char>(word.Text[0]));
+        TLine* joined = nullptr;
+        for (TLine& line : lines) {
+            const double hh = std::max(line.Box.Height(), box.Height());
+            const double overlap = std::min(line.Box.Bottom, box.Bottom) - std::max(line.Box.Top, box.Top);
+            const double gap = box.Left - line.Box.Right;
+            const bool baseline = std::fabs(line.Box.Bottom - box.Bottom) < 0.3 * hh;
+            if (baseline && overlap >= 0.5 * std::min(line.Box.Height(), box.Height()) && gap > -0.2 * hh && gap < (letter ? 0.8 : 1.2) * hh) {
+                joined = &line;
+                break;
+            }
+        }
+        if (joined) {
+            joined->Box.Add(box);
+            joined->Text += " " + word.Text;
+            joined->Confidence = std::min(joined->Confidence, word.Confidence);
+        } else {
+            lines.push_back({box, word.Text, word.Confidence, {}, false});
+        }
+    }
+    for (TLine& line : lines) {
+        line.Parsed = ParseLabel(line.Text);
+    }
+
+    struct TCandidate {
+        TBox Box;
+        TPrintedAngle Angle;
+    };
+    std::vector<TCandidate> candidates;
+    auto add = [&](const TBox& box, const TParsed& p, double confidence, const std::string& text) {
+        TPrintedAngle a;
+        a.Read = true;
+        a.Degrees = p.Degrees;
+        a.Minutes = p.Degrees >= 0 && p.Minutes < 0 ? -1 : std::max(p.Minutes, 0);
+        a.Seconds = std::max(p.Seconds, 0.0);
+        a.Letter = p.Letter;
+        a.Confidence = confidence;
+        a.Text = text;
+        candidates.push_back({box, a});
+    };
+    // Degrees over minutes across a rule make one label.
+    for (TLine& upper : lines) {
+        if (!upper.Parsed.Valid || upper.Parsed.Degrees < 0 || upper.Parsed.Minutes >= 0)
+            continue;
+        for (TLine& lower : lines) {
+            if (&lower == &upper || lower.Used)
+                continue;
+            // Below the degrees, a bare number of minutes whose sign the rule
+            // took is minutes too.
+            TParsed minutes = lower.Parsed;
+            const bool bare = lower.Text.size() <= 2 && !lower.Text.empty() &&
+                              std::all_of(lower.Text.begin(), lower.Text.end(),
+                                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+            if (bare && std::stoi(lower.Text) < 60) {
+                minutes = {};
+                minutes.Valid = true;
+                minutes.Minutes = std::stoi(lower.Text);
+            }
+            if (!minutes.Valid || minutes.Degrees >= 0 || minutes.Minutes < 0)
+                continue;
+            const double hh = std::max(upper.Box.Height(), lower.Box.Height());
+            const double gap = lower.Box.Top - upper.Box.Bottom;
+            const double shift = std::fabs((lower.Box.Left + lower.Box.Right) - (upper.Box.Left + upper.Box.Right)) / 2;
+            if (gap < -0.1 * hh || gap > 1.5 * hh || shift > 2 * hh)
+                continue;
+            if (upper.Parsed.Letter && minutes.Letter)
+                continue;
+            TParsed both = minutes;
+            both.Degrees = upper.Parsed.Degrees;
+            both.Letter = upper.Parsed.Letter ? upper.Parsed.Letter : minutes.Letter;
+            TBox box = upper.Box;
+            box.Add(lower.Box);
+            add(box, both, std::min(upper.Confidence, lower.Confidence), upper.Text + " / " + lower.Text);
+            upper.Used = lower.Used = true;
+            break;
+        }
+    }
+    for (const TLine& line : lines)
+        if (!line.Used && line.Parsed.Valid)
+            add(line.Box, line.Parsed, line.Confidence, line.Text);
+
+    // Which coordinate each is, by where it lies: the longitude along the
+    // meridian side (outside the frame above or below the corner), the
+    // latitude along the parallel side.
+    const bool upper = corner == fcUpperLeft || corner == fcUpperRight;
+    const bool leftSide = corner == fcUpperLeft || corner == fcLowerLeft;
+    std::vector<TPrintedAngle> lon, lat;
+    for (const TCandidate& c : candidates) {
+        const bool outY = upper ? c.Box.Bottom < row : c.Box.Top > row;
+        const bool outX = leftSide ? c.Box.Right < col : c.Box.Left > col;
+        const double dx = std::min(std::fabs(c.Box.Left - col), std::fabs(c.Box.Right - col));
+        const double dy = std::min(std::fabs(c.Box.Top - row), std::fabs(c.Box.Bottom - row));
+        bool isLon = outY && !outX, isLat = outX && !outY;
+        if (outX && outY) {
+            isLon = dx < 0.5 * dy;
+            isLat = dy < 0.5 * dx;
+        }
+        if (isLon && c.Angle.Degrees <= 180 && (c.Angle.Letter == 0 || c.Angle.Letter == 'E' || c.Angle.Letter == 'W'))
+            lon.push_back(c.Angle);
+        if (isLat && c.Angle.Degrees <= 90 && (c.Angle.Letter == 0 || c.Angle.Letter == 'N' || c.Angle.Letter == 'S'))
+            lat.push_back(c.Angle);
+    }
+    // One value for each, whole labels before parts; two different values
+    // leave it unread.
+    auto choose = [](std::vector<TPrintedAngle> found) {
+        TPrintedAngle none;
+        auto isWhole = [](const TPrintedAngle& a) { return a.Degrees >= 0 && a.Minutes >= 0; };
+        const bool whole = std::any_of(found.begin(), found.end(), isWhole);
+        std::erase_if(found, [&](const TPrintedAngle& a) { return whole && !isWhole(a); });
+        if (found.empty())
+            return none;
+        for (const TPrintedAngle& a : found)
+            if (a.Degrees != found[0].Degrees || a.Minutes != found[0].Minutes || a.Seconds != found[0].Seconds ||
+                a.Letter != found[0].Letter)
+                return none;
+        TPrintedAngle best = found[0];
+        for (const TPrintedAngle& a : found)
+            best.Confidence = std::min(best.Confidence, a.Confidence);
+        if (best.Confidence < LeastConfidence)
+            return none;
+        best.Text = AngleText(best);
+        return best;
+    };
+    return {choose(lon), choose(lat)};
+}
+
+void CheckGraticuleSheet(TPrintedCorners& sheet, const THemisphere& hemisphere, double frameAspect)
+{
+    sheet.Sheet = false;
+    sheet.XKnown.fill(false);
+    sheet.YKnown.fill(false);
+    std::array<TPrintedAngle, 4> lon, lat;
+    for (size_t i = 0; i < 4; ++i) {
+        lon[i] = sheet.Labels[i].Longitude;
+        lat[i] = sheet.Labels[i].Latitude;
+    }
+    std::vector<std::string> reasons;
+    // Pairs sharing a value: the left and right sides' longitudes, the top
+    // and bottom sides' latitudes.
+    struct TPair {
+        std::array<TPrintedAngle, 4>* Values;
+        size_t A, B;
+        const char* What;
+    };
+    const TPair pairs[4] = {{&lat, fcUpperLeft, fcUpperRight, "top corners' latitudes"},
+                            {&lat, fcLowerLeft, fcLowerRight, "bottom corners' latitudes"},
+                            {&lon, fcUpperLeft, fcLowerLeft, "left corners' longitudes"},
+                            {&lon, fcUpperRight, fcLowerRight, "right corners' longitudes"}};
+    std::array<std::optional<TPrintedAngle>, 4> agreed;
+    for (size_t k = 0; k < 4; ++k) {
+        TPrintedAngle& a = (*pairs[k].Values)[pairs[k].A];
+        TPrintedAngle& b = (*pairs[k].Values)[pairs[k].B];
+        const char* coordinate = pairs[k].Values == &lat ? "latitude" : "longitude";
+        for (const size_t i : {pairs[k].A, pairs[k].B})
+            if (!(*pairs[k].Values)[i].Read)
+                reasons.push_back(std::string("the ") + CornerWords[i] + " corner's " + coordinate + " was not read");
+        if (!a.Read || !b.Read)
+            continue;
+        // Degrees printed at one corner of the side only, or minutes not
+        // read at one: the other corner's whole label gives them.
+        for (int turn = 0; turn < 2; ++turn) {
+            TPrintedAngle& part = turn == 0 ? a : b;
+            const TPrintedAngle& whole = turn == 0 ? b : a;
+            if (whole.Degrees < 0 || whole.Minutes < 0)
+                continue;
+            if (part.Degrees < 0 && part.Minutes == whole.Minutes && part.Seconds == whole.Seconds)
+                part.Degrees = whole.Degrees;
+            if (part.Minutes < 0 && part.Degrees == whole.Degrees) {
+                part.Minutes = whole.Minutes;
+                part.Seconds = whole.Seconds;
+            }
+        }
+        if ((a.Degrees < 0 || a.Minutes < 0) && (b.Degrees < 0 || b.Minutes < 0)) {
+            reasons.push_back(std::string("the ") + pairs[k].What + " were read in part only (" + AngleText(a) +
+                              " and " + AngleText(b) + ")");
+            continue;
+        }
+        if (a.Degrees < 0 || b.Degrees < 0 || a.Minutes < 0 || b.Minutes < 0 || a.Minutes != b.Minutes || std::fabs(a.Seconds - b.Seconds) > 0.05 ||
+            a.Degrees != b.Degrees || (a.Letter && b.Letter && a.Letter != b.Letter)) {
+            reasons.push_back(std::string("the ") + pairs[k].What + " differ (" + AngleText(a) + " and " +
+                              AngleText(b) + ")");
+            continue;
+        }
+        TPrintedAngle both = a;
+        both.Letter = a.Letter ? a.Letter : b.Letter;
+        agreed[k] = both;
+    }
+    // Hemispheres: the letters, the user's choice, else the order of the
+    // values on a sheet lying north up.
+    auto sign = [&](const std::optional<TPrintedAngle>& first, const std::optional<TPrintedAngle>& second,
+                    char given, char positive, char negative, const char* what, std::array<int, 2>& signs) {
+        for (size_t s = 0; s < 2; ++s) {
+            const std::optional<TPrintedAngle>& v = s == 0 ? first : second;
+            char letter = v ? v->Letter : 0;
+            if (letter == 0)
+                letter = given;
+            if (letter == 0 && first && second && first->Value() != second->Value()) // order of the values
+                letter = first->Value() > second->Value() ? positive : negative;
+            if (letter == 0 && v && v->Value() == 0)
+                letter = positive;
+            signs[s] = letter == positive ? 1 : letter == negative ? -1 : 0;
+        }
+        if (given && ((first && first->Letter && first->Letter != given) ||
+                      (second && second->Letter && second->Letter != given))) {
+            reasons.push_back(std::string("the printed letters contradict the ") + what + " hemisphere given");
+            signs = {0, 0};
+        }
+    };
+    std::array<int, 2> latSigns{}, lonSigns{};
+    sign(agreed[0], agreed[1], hemisphere.Latitude, 'N', 'S', "latitude", latSigns);
+    sign(agreed[3], agreed[2], hemisphere.Longitude, 'E', 'W', "longitude", lonSigns);
+    const double topLat = agreed[0] ? latSigns[0] * agreed[0]->Value() : 0;
+    const double bottomLat = agreed[1] ? latSigns[1] * agreed[1]->Value() : 0;
+    const double rightLon = agreed[3] ? lonSigns[0] * agreed[3]->Value() : 0;
+    const double leftLon = agreed[2] ? lonSigns[1] * agreed[2]->Value() : 0;
+    const bool latKnown = agreed[0] && agreed[1] && latSigns[0] && latSigns[1];
+    const bool lonKnown = agreed[2] && agreed[3] && lonSigns[0] && lonSigns[1];
+    auto plausible = [](double minutes) {
+        return std::any_of(std::begin(SeriesSpans), std::end(SeriesSpans),
+                           [&](double s) { return std::fabs(s - minutes) < 0.01; });
+    };
+    char text[160];
+    const double latSpan = (topLat - bottomLat) * 60, lonSpan = (rightLon - leftLon) * 60;
+    bool spansGood = latKnown && lonKnown;
+    auto signed_ = [](double value) {
+        TPrintedAngle a;
+        const double minutes = std::round(std::fabs(value) * 60 * 100) / 100;
+        a.Degrees = int(minutes / 60);
+        a.Minutes = int(minutes - a.Degrees * 60);
+        a.Seconds = (minutes - a.Degrees * 60 - a.Minutes) * 60;
+        return AngleText(a);
+    };
+    if (latKnown && latSpan <= 0) {
+        reasons.push_back("the top corners' latitude (" + signed_(topLat) + (topLat < 0 ? "S" : "N") +
+                          ") is not north of the bottom corners' (" + signed_(bottomLat) + (bottomLat < 0 ? "S" : "N") +
+                          ")");
+        spansGood = false;
+    } else if (latKnown && !plausible(latSpan)) {
+        std::snprintf(text, sizeof text, "the latitudes span %.4g' from the bottom to the top, no sheet's span", latSpan);
+        reasons.push_back(text);
+        spansGood = false;
+    }
+    if (lonKnown && lonSpan <= 0) {
+        reasons.push_back("the right corners' longitude (" + signed_(rightLon) + (rightLon < 0 ? "W" : "E") +
+                          ") is not east of the left corners' (" + signed_(leftLon) + (leftLon < 0 ? "W" : "E") + ")");
+        spansGood = false;
+    } else if (lonKnown && !plausible(lonSpan)) {
+        std::snprintf(text, sizeof text, "the longitudes span %.4g' from left to right, no sheet's span", lonSpan);
+        reasons.push_back(text);
+        spansGood = false;
+    }
+    if (spansGood && frameAspect > 0) {
+        const double midLat = (topLat + bottomLat) / 2 * M_PI / 180;
+        const double drawn = lonSpan * std::cos(midLat) / latSpan;
+        if (std::fabs(frameAspect / drawn - 1) > MostAspectMismatch) {
+            std::snprintf(text, sizeof text,
+                          "a sheet of %.4g' by %.4g' is %.3g times as wide as high, the frame found %.3g times", lonSpan,
+                          latSpan, drawn, frameAspect);
+            reasons.push_back(text);
+            spansGood = false;
+        }
+    }
+    if (reasons.empty() && spansGood) {
+        sheet.Sheet = true;
+        for (size_t i = 0; i < 4; ++i) {
+            sheet.XKnown[i] = sheet.YKnown[i] = true;
+            sheet.X[i] = (i == fcUpperLeft || i == fcLowerLeft) ? leftLon : rightLon;
+            sheet.Y[i] = (i == fcUpperLeft || i == fcUpperRight) ? topLat : bottomLat;
+        }
+        sheet.Refusal.clear();
+        return;
+    }
+    // On a sheet refused, the sides whose corners agree and whose hemisphere
+    // is known still show their values.
+    const bool latSpanGood = !(latKnown && !(latSpan > 0 && plausible(latSpan)));
+    const bool lonSpanGood = !(lonKnown && !(lonSpan > 0 && plausible(lonSpan)));
+    for (size_t k = 0; k < 4; ++k) {
+        const bool isLat = k < 2;
+        const int sideSign = isLat ? latSigns[k] : lonSigns[k == 3 ? 0 : 1];
+        if (!agreed[k] || sideSign == 0 || !(isLat ? latSpanGood : lonSpanGood))
+            continue;
+        for (const size_t i : {pairs[k].A, pairs[k].B}) {
+            (isLat ? sheet.YKnown : sheet.XKnown)[i] = true;
+            (isLat ? sheet.Y : sheet.X)[i] = sideSign * agreed[k]->Value();
+        }
+    }
+    if (reasons.empty())
+        reasons.push_back("the printed coordinates make no sheet");
+    std::string refusal = "The corner labels make no sheet: " + reasons[0];
+    for (size_t i = 1; i < reasons.size(); ++i)
+        refusal += "; " + reasons[i];
+    sheet.Refusal = refusal + ".";
+}
+
+double LabelReach(const std::array<TFrameCorner, 4>& corners)
+{
+    double sides = 0;
+    for (size_t i = 0; i < 4; ++i)
+        sides += std::hypot(corners[i].Col - corners[(i + 1) % 4].Col, corners[i].Row - corners[(i + 1) % 4].Row);
+    return std::max(LeastWindow, WindowShare * sides / 4);
+}
+
+TPrintedCorners ReadPrintedCorners(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners,
+                                   const THemisphere& hemisphere)
+{
+    TPrintedCorners sheet;
+    auto side = [&](int a, int b) {
+        return std::hypot(corners[size_t(a)].Col - corners[size_t(b)].Col,
+                          corners[size_t(a)].Row - corners[size_t(b)].Row);
+    };
+    const double width = (side(fcUpperLeft, fcUpperRight) + side(fcLowerLeft, fcLowerRight)) / 2;
+    const double height = (side(fcUpperLeft, fcLowerLeft) + side(fcUpperRight, fcLowerRight)) / 2;
+    if (!Reader().Ready()) {
+        sheet.Refusal = "The corner labels cannot be read: the OCR library found no English data.";
+        return sheet;
+    }
+    const double reach = LabelReach(corners);
+    for (int i = 0; i < 4; ++i) {
+        const TFrameCorner& c = corners[size_t(i)];
+        const std::vector<TLabelWord> words =
+            ReadLabelWords(bitmap, corners, int(std::floor(c.Col - reach)), int(std::floor(c.Row - reach)),
+                           int(std::ceil(c.Col + reach)), int(std::ceil(c.Row + reach)));
+        sheet.Labels[size_t(i)] = AssembleCornerLabel(words, i, c.Col, c.Row);
+    }
+    CheckGraticuleSheet(sheet, hemisphere, height > 0 ? width / height : 0);
+    return sheet;
+}
