@@ -87,14 +87,17 @@ TEST(ExistingGeoref, GeoTransformIsGdalinfos)
     pwtest::WriteText(dir.File("h.pgw"), "2.5\n0.125\n-0.25\n-2.5\n1001.25\n2003.75\n");
     // The tools run side by side: each start costs a good part of a second.
     std::string script;
-    const auto quoted = [](const std::string& text) { return std::string(1, '\'') + text + '\''; };
+    const auto quoted = [](std::string text) { return text.insert(0, 1, '\'').append(1, '\''); };
     for (const auto& c : cases) {
-        std::string command = "gdal_translate -q";
-        for (const std::string& option : c.Translate)
-            command += " " + quoted(option);
-        command += " " + quoted(source) + " " + quoted(dir.File(c.File));
-        script += "( " + (c.Translate.empty() ? std::string() : command + " && ") + "gdalinfo -json " +
-                  quoted(dir.File(c.File)) + " > " + quoted(dir.File(c.File) + ".json") + " ) &\n";
+        script.append("( ");
+        if (!c.Translate.empty()) {
+            script.append("gdal_translate -q");
+            for (const std::string& option : c.Translate)
+                script.append(" ").append(quoted(option));
+            script.append(" ").append(quoted(source)).append(" ").append(quoted(dir.File(c.File))).append(" && ");
+        }
+        script.append("gdalinfo -json ").append(quoted(dir.File(c.File))).append(" > ");
+        script.append(quoted(dir.File(c.File) + ".json")).append(" ) &\n");
     }
     ASSERT_EQ(pwtest::Run({"sh", "-c", script + "wait\n"}).ExitCode, 0);
     for (const auto& c : cases) {
