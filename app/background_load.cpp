@@ -2,6 +2,7 @@
 
 #include "imaging/compression/jpeg_support.h"
 #include "imaging/jpeg_image.h"
+#include "imaging/readers/jpeg2000_graphic.h"
 #include "imaging/readers/png_graphic.h"
 #include "imaging/readers/tiff_graphic.h"
 
@@ -24,7 +25,8 @@ constexpr auto kFrame = std::chrono::milliseconds(15);
 // about the bitmap after their first row.
 const TBitmap* FilledTopDown(TGraphic* sender)
 {
-    if (dynamic_cast<TTIFFGraphic*>(sender) || dynamic_cast<TPNGGraphic*>(sender))
+    if (dynamic_cast<TTIFFGraphic*>(sender) || dynamic_cast<TPNGGraphic*>(sender) ||
+        dynamic_cast<TJPEG2000Graphic*>(sender))
         return static_cast<const TBitmap*>(dynamic_cast<TRasterGraphic*>(sender));
     return nullptr;
 }
@@ -39,7 +41,7 @@ bool Previewable(TBitmapFormat format)
 bool TBackgroundLoad::Suits(const TGraphic& graphic)
 {
     return dynamic_cast<const TTIFFGraphic*>(&graphic) || dynamic_cast<const TPNGGraphic*>(&graphic) ||
-           dynamic_cast<const TJPEGImage*>(&graphic);
+           dynamic_cast<const TJPEGImage*>(&graphic) || dynamic_cast<const TJPEG2000Graphic*>(&graphic);
 }
 
 void TBackgroundLoad::TPreview::RowToARGB(int y, int x, int count, uint32_t* out) const

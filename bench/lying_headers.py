@@ -154,6 +154,13 @@ def tiff_field_max(data, base=0):
     return 0xFFFF
 
 
+def patch_j2k(data, w, h):
+    # The size marker follows the codestream's first marker; the tile grid stays.
+    at = bytes(data).index(b"\xff\x4f\xff\x51")
+    put(data, ">I", at + 8, w)
+    put(data, ">I", at + 12, h)
+
+
 # extension: (largest value of the size fields, patcher); None: no size to raise.
 FORMATS = {
     "bmp": (0x7FFFFFFF, lambda d, w, h: patch_bmp_at(d, 14, w, h)),
@@ -172,6 +179,8 @@ FORMATS = {
     "cut": (0xFFFF, lambda d, w, h: (put(d, "<H", 0, w), put(d, "<H", 2, h))),
     "pic": (0xFFFF, lambda d, w, h: (put(d, "<H", 2, w), put(d, "<H", 4, h))),
     "pcd": (0, None),  # always 768 x 512: only cut
+    "jp2": (0xFFFFFFFF, patch_j2k),
+    "j2k": (0xFFFFFFFF, patch_j2k),
 }
 
 

@@ -130,6 +130,14 @@ pgmtopbm "$work/grey.pgm" > "$work/a.pbm" 2>/dev/null; seed ppm "$work/a.pbm" ra
 pnmtoplainpnm "$work/a.pbm" > "$work/b.pbm"; seed ppm "$work/b.pbm" plain.pbm
 convert "$work/grey.pgm" -depth 16 "$work/b.pgm"; seed ppm "$work/b.pgm" raw16.pgm
 printf 'P3\n# comment\n2 1 255\n255 0 0  0 0 255\n' > corpus/ppm/plain.ppm
+# JPEG 2000: boxed files and bare codestreams, one tile and several, lossless
+# and lossy, 8 and 16 bits, with alpha.
+convert "$work/rgba.png" "$work/rgba.pam"
+opj_compress -i "$work/plasma.ppm" -o "$work/a.jp2" -n 3 >/dev/null; seed jp2 "$work/a.jp2" rgb.jp2
+opj_compress -i "$work/b.pgm" -o "$work/b.jp2" -t 8,8 -n 2 -r 4 >/dev/null; seed jp2 "$work/b.jp2" grey16_tiled.jp2
+opj_compress -i "$work/rgba.pam" -o "$work/c.jp2" -n 2 >/dev/null; seed jp2 "$work/c.jp2" rgba.jp2
+opj_compress -i "$work/plasma.ppm" -o "$work/a.j2k" -t 8,4 -n 2 -I -r 10 -p RPCL >/dev/null; seed j2k "$work/a.j2k" tiled_lossy.j2k
+opj_compress -i "$work/grey.pgm" -o "$work/b.j2k" -c [8,8] -b 4,4 -n 3 >/dev/null; seed j2k "$work/b.j2k" grey_precincts.j2k
 # Photo-CD image packs are large (the base image alone is 768 x 512); the
 # overview file from the seed writer stands for the format.
 

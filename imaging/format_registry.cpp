@@ -3,6 +3,7 @@
 #include "imaging/readers/autodesk_graphic.h"
 #include "imaging/readers/cut_graphic.h"
 #include "imaging/readers/eps_graphic.h"
+#include "imaging/readers/jpeg2000_graphic.h"
 #include "imaging/readers/pcd_graphic.h"
 #include "imaging/readers/pcx_graphic.h"
 #include "imaging/readers/png_graphic.h"
@@ -203,6 +204,12 @@ void RegisterStartupFormats(TFileFormatList& list)
     list.RegisterFormat("cut", msg::CUTDescription, "", raster, false, TCUTGraphic::ClassType());
     list.RegisterFormat("psp", msg::PSPDescription, "", fkRaster | fkVector, false, TPSPGraphic::ClassType());
     list.RegisterFormat("png", msg::PNGDescription, "", raster, false, TPNGGraphic::ClassType());
+    list.RegisterFormat("jp2", msg::JPEG2000Description, "", raster, false, TJPEG2000Graphic::ClassType());
+    list.RegisterFormat("jpf", "", msg::JPEG2000ExtendedDescription, raster, false, TJPEG2000Graphic::ClassType());
+    list.RegisterFormat("j2k", "", msg::JPEG2000CodestreamDescription, raster, false,
+                        TJPEG2000Graphic::ClassType());
+    list.RegisterFormat("j2c", "", msg::JPEG2000CodestreamDescription, raster, false,
+                        TJPEG2000Graphic::ClassType());
 }
 
 void UnregisterShutdownFormats(TFileFormatList& list)
@@ -221,6 +228,7 @@ void UnregisterShutdownFormats(TFileFormatList& list)
     list.UnregisterFormat("rle", TBitmap::ClassType());
     list.UnregisterFormat("dib", TBitmap::ClassType());
     list.UnregisterFormat("", TPNGGraphic::ClassType());
+    list.UnregisterFormat("", TJPEG2000Graphic::ClassType());
 }
 
 } // namespace

@@ -62,6 +62,10 @@ public:
     // (starting, running at most every 500 ms, ending). An EAbort raised by a
     // progress handler stops decoding quietly and keeps the rows done.
     TBitmap& ViewBitmap() override;
+    // libjpeg reads its data a block row of 8 or 16 rows at a time and fills
+    // the blocks it could not decode: a short JPEG keeps what its first
+    // blocks gave even when the data end in row 0.
+    bool EndedInFirstRow() const override { return false; }
     void DIBNeeded() { ViewBitmap(); }
     bool HasBitmap() const { return FBitmap != nullptr; }
 

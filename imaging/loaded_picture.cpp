@@ -6,7 +6,9 @@
 
 void RequireImage(const TGraphic& graphic)
 {
-    if (graphic.Width() <= 0 || graphic.Height() <= 0)
+    // A file whose data end within its first stored row gave no pixels: a
+    // picture of its declared size would be blank from edge to edge.
+    if (graphic.Width() <= 0 || graphic.Height() <= 0 || graphic.EndedInFirstRow())
         throw EInvalidGraphic(msg::NoImage);
 }
 

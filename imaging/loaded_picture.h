@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-// Raises EInvalidGraphic "The file holds no image." when either side is 0.
+// Raises EInvalidGraphic "The file holds no image." when either side is 0 or
+// the data ended in the first row the file stores (no row was read whole).
 void RequireImage(const TGraphic& graphic);
 
 // The file loaded and decoded in full (a JPEG decodes here), with

@@ -83,6 +83,10 @@ public:
     // before it hold what the file gave; the rest stay 0.
     int64_t EarlyEndRow() const { return FEarlyEndRow; }
     bool EndedEarly() const { return FEarlyEndRow >= 0; }
+    // True when the data ended before any row was read whole, so that the
+    // picture has no pixels of its own. A decoder that fills a short file's
+    // blocks itself (JPEG) says otherwise.
+    virtual bool EndedInFirstRow() const { return FEarlyEndRow == 0; }
 
     TProgressEvent OnProgress;
     TNotifyEvent OnChange;

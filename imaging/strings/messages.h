@@ -133,6 +133,21 @@ inline constexpr const char* PSPDescription = "Paintshop Pro images";
 
 } // namespace msg
 
+// ---- JPEG 2000 reader -----------------------------------------------------
+namespace msg {
+
+inline constexpr const char* JPEG2000Description = "JPEG 2000 images";
+inline constexpr const char* JPEG2000CodestreamDescription = "JPEG 2000 codestreams";
+inline constexpr const char* JPEG2000ExtendedDescription = "JPEG 2000 extended images";
+// The reader's name, then the decoder's own words.
+inline constexpr const char* JPEG2000DecodeError = "Cannot load image. Compression error found in %s file (%s).";
+// First placeholders of NotSupported.
+inline constexpr const char* JPEG2000ColourSpace = "Colour spaces other than grey and sRGB are";
+inline constexpr const char* JPEG2000Palette = "Palettes other than one of up to 256 8-bit colours are";
+inline constexpr const char* JPEG2000Subsampled = "Subsampled components are";
+
+} // namespace msg
+
 // ---- Metafile picture (metafile/) -------------------------------------------
 namespace msg {
 

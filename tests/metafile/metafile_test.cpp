@@ -483,7 +483,7 @@ TEST(MetafileRegistry, RowsThreeAndFourAndTheBuiltInEntries)
 
     InitializeImaging();
     ASSERT_NE(FileFormatList, nullptr);
-    ASSERT_EQ(FileFormatList->ExtensionCount(), 39);
+    ASSERT_EQ(FileFormatList->ExtensionCount(), 43);
     const auto& wmf = FileFormatList->Extension(2);
     const auto& emf = FileFormatList->Extension(3);
     EXPECT_EQ(wmf.Extension, "wmf");
@@ -496,7 +496,7 @@ TEST(MetafileRegistry, RowsThreeAndFourAndTheBuiltInEntries)
     EXPECT_EQ(emf.Description, "Windows enhanced meta files");
     EXPECT_EQ(FileFormatList->Extension(4).Extension, "jfif");
     const auto list = PictureFormats();
-    EXPECT_EQ(list[list.size() - 39 + 3].Description, "Windows enhanced meta files");
+    EXPECT_EQ(list[list.size() - 43 + 3].Description, "Windows enhanced meta files");
     EXPECT_EQ(FindPictureClass("EMF"), &TMetafile::ClassType());
     const Bytes placeable = {0xD7, 0xCD, 0xC6, 0x9A};
     TMemoryStream stream(placeable.data(), placeable.size());

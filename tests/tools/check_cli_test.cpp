@@ -101,6 +101,35 @@ TEST(CheckCli, ConvertRefusesAnEmptyPictureAndWarnsOfAnEarlyEnd)
     EXPECT_EQ(pwtest::ReadText(dir.File("b.ppm")).size(), std::string("P6\n4 3\n255\n").size() + 36);
 }
 
+// Run-length coded 8-bit grey Targa declaring 65535 x 65535 whose 8.7 KB of
+// data (67 literal packets of 128 pixels) end inside its first row.
+std::string TargaEndingInItsFirstRow()
+{
+    std::string tga("\0\0\x0b\0\0\0\0\0\0\0\0\0\xff\xff\xff\xff\x08\0", 18);
+    for (int i = 0; i < 67; ++i)
+        tga += '\x7f' + std::string(128, '\x40');
+    return tga;
+}
+
+TEST(CheckCli, PictureEndingInItsFirstRowHoldsNoImage)
+{
+    pwtest::TempDir dir;
+    const std::pair<const char*, std::string> files[] = {
+        {"huge.tga", TargaEndingInItsFirstRow()}, {"row0.pic", Autodesk(3)}};
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const std::string file = dir.File(name);
+        pwtest::WriteText(file, bytes);
+        const pwtest::CommandResult checked = Cli({"check", file});
+        EXPECT_EQ(checked.ExitCode, 1);
+        EXPECT_EQ(checked.Out, file + ": The file holds no image.\n");
+        const pwtest::CommandResult refused = Cli({"convert", file, dir.File("a.ppm")});
+        EXPECT_EQ(refused.ExitCode, 1);
+        EXPECT_EQ(refused.Err, "The file holds no image.\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("a.ppm")));
+    }
+}
+
 TEST(CheckCli, StoppedConvertLeavesNoTemporaryFile)
 {
     for (const int signal : {SIGINT, SIGTERM}) {

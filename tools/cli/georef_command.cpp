@@ -6,6 +6,7 @@
 // residuals for more points or a transformation chosen by name.
 #include "analysis/feature_snap.h"
 #include "georef/coordinates.h"
+#include "georef/existing_georef.h"
 #include "georef/export_pipeline.h"
 #include "georef/fit_quality.h"
 #include "georef/fit_report.h"
@@ -146,10 +147,11 @@ private:
     TFitQuality Quality(const TSaveRequest& request) const;
     void Report(const TSaveRequest& request, const TFitQuality& quality) const;
     void Write(const TSaveRequest& request, const TFitQuality& quality) const;
+    int CheckExisting() const;
 
     TSaveArguments FArguments;
     std::string FCrs, FMaxMisfit, FWritePoints, FReport, FMaxRms, FAutoCorners, FCornersCrs, FHemisphere, FClip;
-    bool FSnap = false;
+    bool FSnap = false, FCheckExisting = false;
     const TCommandLine* FLine = nullptr;
 };
 
@@ -225,6 +227,11 @@ void TGeorefCommand::Declare(TCommandLine& line)
               "first move every point (--p1, --p2 and those of the point file) to the printed crossing or corner "
               "within 12 pixels of it, as the snap command finds it; one line on standard error per point, and a "
               "point with nothing to snap to stays where it was, with a warning");
+    line.Flag("--check-existing", FCheckExisting,
+              "write nothing: measure the georeferencing the image already has (its .aux.xml, GeoTIFF tags, "
+              "GeoJP2 or GMLJP2 box, or world file) at every point of the --points file, as check points: each "
+              "point's error in map units and pixels on standard output, and their RMS");
+    line.Excludes("--check-existing", {"--out", "--p1", "--p2", "--map", "--transform", "--auto-corners", "--snap"});
     line.Form({"IMAGE", "--points", "--transform", "--out"});
     line.Form({"IMAGE", "--auto-corners", "--out"});
     line.Description(R"(Saves as the workbench does: the two pixel points and their map coordinates
@@ -379,8 +386,29 @@ void TGeorefCommand::Write(const TSaveRequest& request, const TFitQuality& quali
     std::cout << text << std::flush;
 }
 
+// --check-existing: the picture's own georeferencing measured at the points
+// of a .points file, every point as a check point; nothing is written.
+int TGeorefCommand::CheckExisting() const
+{
+    if (FArguments.Image.empty() || FArguments.Points.empty())
+        FLine->Fail("georef --check-existing needs an image and --points");
+    const std::optional<TExistingGeoref> georef = ReadExistingGeoref(FArguments.Image);
+    if (!georef)
+        throw Exception("The picture '" + FArguments.Image +
+                        "' has no georeferencing of its own (GeoTIFF tags, a GeoJP2 or GMLJP2 box, a world file "
+                        "or an .aux.xml)");
+    const TControlPoints list = ReadEveryGcpPoint(FArguments.Points).Points;
+    if (list.empty())
+        throw Exception("The point file '" + FArguments.Points + "' holds no points");
+    for (const std::string& line : ExistingCheckLines(*georef, list, CheckExistingGeoref(*georef, list)))
+        std::cout << line << "\n";
+    return 0;
+}
+
 int TGeorefCommand::Run()
 {
+    if (FCheckExisting)
+        return CheckExisting();
     CheckArguments();
     PixelLimit(FMaxMisfit, "--max-misfit");
     PixelLimit(FMaxRms, "--max-rms");

@@ -1,3 +1,4 @@
+#include "georef/existing_georef.h"
 #include "georef/json_text.h"
 #include "imaging/jpeg_image.h"
 #include "imaging/raster_graphic.h"
@@ -8,6 +9,7 @@
 #include "tools/cli/command_line.h"
 
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,6 +137,17 @@ found.)");
             info["pixelFormat"] = format;
         if (const auto* raster = dynamic_cast<const TRasterGraphic*>(graphic.get()))
             info["properties"] = Properties(raster->ImageProperties);
+        // The picture's own georeferencing: where it comes from, the
+        // geotransform from the top-left corner, the system.
+        if (const std::optional<TExistingGeoref> g = ReadExistingGeoref(FFile)) {
+            TJson& georef = info["georeferencing"];
+            georef["source"] = g->Source;
+            georef["file"] = g->SourceFile;
+            georef["geoTransform"] = g->GeoTransform;
+            georef["crs"] = g->Crs.Given() ? TJson(g->Crs.Id()) : TJson(nullptr);
+            georef["crsName"] = g->Crs.Given() ? TJson(g->Crs.Name) : TJson(nullptr);
+            georef["wkt"] = g->Wkt.empty() ? TJson(nullptr) : TJson(g->Wkt);
+        }
         std::cout << JsonText(info) << std::endl;
         return 0;
     }

@@ -1,0 +1,494 @@
+#include "imaging/readers/jpeg2000_graphic.h"
+
+#include "imaging/image_limits.h"
+#include "imaging/strings/messages.h"
+#include "platform/exceptions.h"
+#include "platform/streams.h"
+#include "platform/thread_pool.h"
+
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+PW_DEFINE_GRAPHIC_CLASS(TJPEG2000Graphic, TRasterGraphic)
+
+namespace {
+
+constexpr const char* Name = "JPEG 2000";
+// A tile whose data the file cuts short is decoded only when it holds at
+// least one byte per this many samples: a few bytes that declare a
+// gigapixel tile must not cost the gigapixel's work. Real files, even lossy
+// ones at a tenth of a bit per pixel, stay far below it.
+constexpr uint64_t SamplesPerCutByte = 4096;
+
+uint32_t CeilDivPow2(uint64_t value, unsigned levels)
+{
+    return static_cast<uint32_t>((value + (uint64_t(1) << levels) - 1) >> levels);
+}
+
+// The codestream as OpenJPEG reads it, from our stream.
+struct TSource {
+    TStream* Stream = nullptr;
+    int64_t Start = 0, Length = 0, Position = 0;
+};
+
+OPJ_SIZE_T ReadSource(void* buffer, OPJ_SIZE_T count, void* user)
+{
+    TSource& s = *static_cast<TSource*>(user);
+    const int64_t n = std::min<int64_t>(static_cast<int64_t>(count), s.Length - s.Position);
+    if (n <= 0)
+        return static_cast<OPJ_SIZE_T>(-1);
+    s.Stream->SetPosition(s.Start + s.Position);
+    const int64_t got = s.Stream->Read(buffer, n);
+    if (got <= 0)
+        return static_cast<OPJ_SIZE_T>(-1);
+    s.Position += got;
+    return static_cast<OPJ_SIZE_T>(got);
+}
+
+OPJ_OFF_T SkipSource(OPJ_OFF_T count, void* user)
+{
+    TSource& s = *static_cast<TSource*>(user);
+    const int64_t target = std::clamp<int64_t>(s.Position + count, 0, s.Length);
+    const int64_t skipped = target - s.Position;
+    s.Position = target;
+    return skipped == count ? skipped : -1;
+}
+
+OPJ_BOOL SeekSource(OPJ_OFF_T position, void* user)
+{
+    TSource& s = *static_cast<TSource*>(user);
+    if (position < 0 || position > s.Length)
+        return OPJ_FALSE;
+    s.Position = position;
+    return OPJ_TRUE;
+}
+
+struct TCodecDeleter {
+    void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
+};
+struct TStreamDeleter {
+    void operator()(opj_stream_t* s) const { opj_stream_destroy(s); }
+};
+struct TImageDeleter {
+    void operator()(opj_image_t* i) const { opj_image_destroy(i); }
+};
+struct TInfoDeleter {
+    void operator()(opj_codestream_info_v2_t* i) const { opj_destroy_cstr_info(&i); }
+};
+
+// The decoder's first error, shown with ours.
+void KeepError(const char* text, void* user)
+{
+    std::string& kept = *static_cast<std::string*>(user);
+    if (!kept.empty() || !text)
+        return;
+    kept = text;
+    while (!kept.empty() && (kept.back() == '\n' || kept.back() == ' ' || kept.back() == '.'))
+        kept.pop_back();
+}
+
+void Ignore(const char*, void*) {}
+
+[[noreturn]] void RaiseDecodeError(const std::string& detail)
+{
+    RaiseImageErrorFmt(msg::JPEG2000DecodeError, Name, detail.empty() ? std::string("unknown error") : detail);
+}
+
+// One component of a decoded tile, as OpenJPEG lays it out: 1, 2 or 4
+// bytes per sample by precision, signed as the component is.
+struct TPlane {
+    const uint8_t* Data = nullptr;
+    uint32_t Width = 0, Height = 0;
+    int Bytes = 1;
+    bool Signed = false;
+    uint8_t Precision = 8;
+};
+
+int SampleBytes(uint8_t precision)
+{
+    return precision <= 8 ? 1 : precision <= 16 ? 2 : 4;
+}
+
+int64_t Sample(const TPlane& p, size_t index)
+{
+    switch (p.Bytes) {
+    case 1:
+        return p.Signed ? int64_t(int8_t(p.Data[index])) : int64_t(p.Data[index]);
+    case 2: {
+        uint16_t v;
+        std::memcpy(&v, p.Data + 2 * index, 2);
+        return p.Signed ? int64_t(int16_t(v)) : int64_t(v);
+    }
+    default: {
+        int32_t v;
+        std::memcpy(&v, p.Data + 4 * index, 4);
+        return v;
+    }
+    }
+}
+
+// Row y of a plane on 0..255: unsigned 8-bit rows are used where they lie,
+// every other kind is scaled into row (v x 255 / maximum, as 16-bit samples
+// are reduced everywhere).
+const uint8_t* Row8(const TPlane& p, uint32_t y, uint8_t* row)
+{
+    const size_t first = size_t(y) * p.Width;
+    if (p.Bytes == 1 && !p.Signed && p.Precision == 8)
+        return p.Data + first;
+    const int64_t offset = p.Signed ? int64_t(1) << (p.Precision - 1) : 0;
+    const int64_t maximum = (int64_t(1) << std::min<int>(p.Precision, 38)) - 1;
+    for (uint32_t x = 0; x < p.Width; ++x) {
+        const int64_t v = std::clamp<int64_t>(Sample(p, first + x) + offset, 0, maximum);
+        row[x] = static_cast<uint8_t>(v * 255 / maximum);
+    }
+    return row;
+}
+
+// Row y of a plane as palette indices, clamped to the last entry.
+void IndexRow(const TPlane& p, uint32_t y, uint32_t entries, uint8_t* row)
+{
+    const size_t first = size_t(y) * p.Width;
+    for (uint32_t x = 0; x < p.Width; ++x)
+        row[x] = static_cast<uint8_t>(std::clamp<int64_t>(Sample(p, first + x), 0, entries - 1));
+}
+
+} // namespace
+
+TJPEG2000Graphic::TJPEG2000Graphic() = default;
+TJPEG2000Graphic::~TJPEG2000Graphic() = default;
+
+bool TJPEG2000Graphic::CanLoadStream(TStream& stream)
+{
+    return IsJP2File(stream) || IsJ2KCodestream(stream);
+}
+
+bool TJPEG2000Graphic::LoadProperties(TStream& stream, int imageIndex)
+{
+    TRasterGraphic::LoadProperties(stream, imageIndex);
+    const int64_t start = stream.Position();
+    if (!CanLoadStream(stream))
+        return false;
+    FLayout = ReadJP2Layout(stream, start, Name);
+    FSize = ReadJ2KSize(stream, FLayout, Name);
+    TImageProperties& p = ImageProperties;
+    const TJ2KComponent& first = FSize.Components.front();
+    p.Width = FSize.Width();
+    p.Height = FSize.Height();
+    p.BitsPerSample = first.Precision;
+    p.SamplesPerPixel = static_cast<uint8_t>(std::min<size_t>(FSize.Components.size(), 255));
+    p.BitsPerPixel = static_cast<uint8_t>(std::min<unsigned>(255, unsigned(p.BitsPerSample) * p.SamplesPerPixel));
+    p.TileWidth = FSize.TileWidth;
+    p.TileLength = FSize.TileHeight;
+    if (FSize.TilesAcross() * FSize.TilesDown() > 1)
+        p.Flags |= ifTiled;
+    p.PixelScheme = FLayout.HasPalette             ? psIndexed
+                    : p.SamplesPerPixel >= 4       ? psRGBA
+                    : p.SamplesPerPixel == 3       ? psRGB
+                    : p.SamplesPerPixel == 2       ? psGrayAlpha
+                                                   : psGray;
+    p.AlphaPresent = p.PixelScheme == psRGBA || p.PixelScheme == psGrayAlpha;
+    p.CompressionKind = ckUnknown;
+    return true;
+}
+
+TJPEG2000Graphic::TChannels TJPEG2000Graphic::ChooseChannels() const
+{
+    // The picture's channels: the component mapping's, else one per component.
+    std::vector<TJP2Channel> channels = FLayout.Mapping;
+    if (channels.empty())
+        for (uint16_t c = 0; c < FSize.Components.size(); ++c)
+            channels.push_back(TJP2Channel{c, false, 0});
+    for (const TJP2Channel& c : channels)
+        if (c.Component >= FSize.Components.size() ||
+            (c.ThroughPalette && (!FLayout.HasPalette || c.Column >= FLayout.Palette.Depths.size())))
+            RaiseInvalidFormat();
+
+    // Colour channels in order and the opacity, by the channel definitions
+    // where there are any.
+    std::vector<int> colour;
+    int alpha = -1;
+    if (FLayout.Definitions.empty()) {
+        for (size_t i = 0; i < channels.size(); ++i)
+            colour.push_back(static_cast<int>(i));
+    } else {
+        colour.assign(channels.size(), -1);
+        for (const TJP2ChannelDefinition& d : FLayout.Definitions) {
+            if (d.Channel >= channels.size())
+                RaiseInvalidFormat();
+            if (d.Type == 1 || d.Type == 2) {
+                if (alpha < 0)
+                    alpha = d.Channel;
+            } else if (d.Type == 0 && d.Association >= 1 && d.Association <= channels.size()) {
+                colour[d.Association - 1] = d.Channel;
+            }
+        }
+        colour.erase(std::remove(colour.begin(), colour.end(), -1), colour.end());
+    }
+
+    size_t colours = 0;
+    switch (FLayout.ColourSpace) {
+    case 0: // none, or an ICC profile: as many colours as the channels give
+        colours = colour.size() >= 3 ? 3 : 1;
+        break;
+    case 16:
+        colours = 3;
+        break;
+    case 17:
+        colours = 1;
+        break;
+    default:
+        RaiseImageErrorFmt(msg::NotSupported, msg::JPEG2000ColourSpace, Name);
+    }
+    const bool throughPalette = !colour.empty() && channels[size_t(colour[0])].ThroughPalette;
+    if (throughPalette)
+        colours = 3;
+    if (colour.size() < colours)
+        RaiseInvalidFormat();
+    // Without channel definitions the channel after the colours is opacity.
+    if (FLayout.Definitions.empty() && colour.size() > colours && colours == 3)
+        alpha = colour[colours];
+
+    TChannels result;
+    if (throughPalette) {
+        // One component through three 8-bit palette columns of at most 256 entries.
+        const TJP2PaletteBox& pal = FLayout.Palette;
+        const TJP2Channel& index = channels[size_t(colour[0])];
+        for (size_t i = 0; i < 3; ++i) {
+            const TJP2Channel& c = channels[size_t(colour[i])];
+            if (!c.ThroughPalette || c.Component != index.Component || pal.Depths[c.Column] != 8 ||
+                pal.Entries > 256)
+                RaiseImageErrorFmt(msg::NotSupported, msg::JPEG2000Palette, Name);
+        }
+        result.Kind = TKind::Palette;
+        result.Component[0] = index.Component;
+        return result;
+    }
+    for (size_t i = 0; i < colours; ++i) {
+        if (channels[size_t(colour[i])].ThroughPalette)
+            RaiseImageErrorFmt(msg::NotSupported, msg::JPEG2000Palette, Name);
+        result.Component[i] = channels[size_t(colour[i])].Component;
+    }
+    result.Kind = colours == 1 ? TKind::Grey : TKind::RGB;
+    if (colours == 3 && alpha >= 0 && !channels[size_t(alpha)].ThroughPalette) {
+        result.Kind = TKind::RGBA;
+        result.Component[3] = channels[size_t(alpha)].Component;
+    }
+    return result;
+}
+
+void TJPEG2000Graphic::LoadFromStream(TStream& stream)
+{
+    FreeImage();
+    ClearEarlyEnd();
+    FTilesDecoded = 0;
+    SourceStream = &stream;
+    BasePosition = static_cast<int32_t>(stream.Position());
+    if (!LoadProperties(stream, 0))
+        RaiseInvalidFormat();
+
+    ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
+    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
+    const auto finish = [this] { Progress(this, psEnding, 100, true, ProgressRect, ""); };
+    try {
+        const TChannels channels = ChooseChannels();
+        for (int i = 0; i < (channels.Kind == TKind::RGBA ? 4 : channels.Kind == TKind::RGB ? 3 : 1); ++i) {
+            const TJ2KComponent& c = FSize.Components[channels.Component[i]];
+            if (c.DX != 1 || c.DY != 1)
+                RaiseImageErrorFmt(msg::NotSupported, msg::JPEG2000Subsampled, Name);
+        }
+        DecodeTiles(stream, channels);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
+{
+    const uint64_t tiles = FSize.TilesAcross() * FSize.TilesDown();
+    // The decoder keeps a record per tile before it reads any: a file must
+    // hold at least a tile-part header (14 bytes) per tile it declares.
+    if (tiles > 65535 || tiles * 14 > uint64_t(FLayout.CodestreamLength))
+        RaiseInvalidFormat();
+    // The decoder works on a whole tile at 4 bytes a sample: that is the
+    // largest buffer this load allocates besides the bitmap.
+    const uint64_t tileSamples = uint64_t(std::min(FSize.TileWidth, FSize.Width())) *
+                                 std::min(FSize.TileHeight, FSize.Height()) * FSize.Components.size();
+    CheckBufferSize(Name, tileSamples, 4);
+    const TJ2KTileParts parts = ReadJ2KTileData(stream, FLayout, FSize);
+
+    std::string error;
+    std::unique_ptr<opj_codec_t, TCodecDeleter> codec(opj_create_decompress(OPJ_CODEC_J2K));
+    if (!codec)
+        RaiseDecodeError("");
+    opj_set_error_handler(codec.get(), KeepError, &error);
+    opj_set_warning_handler(codec.get(), Ignore, nullptr);
+    opj_set_info_handler(codec.get(), Ignore, nullptr);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    if (!opj_setup_decoder(codec.get(), &parameters))
+        RaiseDecodeError(error);
+    // A cut file decodes as far as its data reach.
+    opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
+    if (opj_has_thread_support())
+        opj_codec_set_threads(codec.get(), static_cast<int>(pwthreads::ThreadCount()));
+
+    TSource source{&stream, FLayout.CodestreamStart, FLayout.CodestreamLength, 0};
+    std::unique_ptr<opj_stream_t, TStreamDeleter> input(opj_stream_create(1 << 20, OPJ_TRUE));
+    if (!input)
+        RaiseDecodeError("");
+    opj_stream_set_user_data(input.get(), &source, nullptr);
+    opj_stream_set_user_data_length(input.get(), static_cast<OPJ_UINT64>(FLayout.CodestreamLength));
+    opj_stream_set_read_function(input.get(), ReadSource);
+    opj_stream_set_skip_function(input.get(), SkipSource);
+    opj_stream_set_seek_function(input.get(), SeekSource);
+
+    opj_image_t* rawImage = nullptr;
+    const bool headerRead = opj_read_header(input.get(), codec.get(), &rawImage);
+    std::unique_ptr<opj_image_t, TImageDeleter> image(rawImage);
+    if (!headerRead || !image || image->numcomps != FSize.Components.size())
+        RaiseDecodeError(error);
+
+    // As many levels left out as every component has.
+    unsigned reduction = FReduction;
+    if (reduction > 0) {
+        std::unique_ptr<opj_codestream_info_v2_t, TInfoDeleter> info(opj_get_cstr_info(codec.get()));
+        for (OPJ_UINT32 c = 0; info && info->m_default_tile_info.tccp_info && c < info->nbcomps; ++c)
+            reduction = std::min<unsigned>(reduction, info->m_default_tile_info.tccp_info[c].numresolutions - 1);
+        if (reduction > 0 && !opj_set_decoded_resolution_factor(codec.get(), reduction))
+            RaiseDecodeError(error);
+    }
+
+    const uint32_t left = CeilDivPow2(FSize.X0, reduction), top = CeilDivPow2(FSize.Y0, reduction);
+    const uint32_t width = CeilDivPow2(FSize.X1, reduction) - left;
+    const uint32_t height = CeilDivPow2(FSize.Y1, reduction) - top;
+    const TBitmapFormat format = channels.Kind == TKind::RGBA  ? bf32Bit
+                                 : channels.Kind == TKind::RGB ? bf24Bit
+                                                               : bf8Bit;
+    CheckImageSize(Name, width, height, static_cast<uint32_t>(BitsPerPixelOf(format)));
+    SetPixelFormat(format);
+    SetAlphaPresent(channels.Kind == TKind::RGBA);
+    SetSize(static_cast<int>(width), static_cast<int>(height));
+    TColorManager& cm = ColorManager();
+    if (channels.Kind == TKind::Palette) {
+        const TJP2PaletteBox& pal = FLayout.Palette;
+        const size_t columns = pal.Depths.size();
+        std::vector<TPaletteEntry> entries(pal.Entries);
+        // The mapping's columns for red, green and blue.
+        uint8_t column[3] = {0, 1, 2};
+        for (size_t i = 0, k = 0; i < FLayout.Mapping.size() && k < 3; ++i)
+            if (FLayout.Mapping[i].ThroughPalette)
+                column[k++] = FLayout.Mapping[i].Column;
+        for (size_t e = 0; e < entries.size(); ++e) {
+            entries[e].peRed = static_cast<uint8_t>(pal.Values[e * columns + column[0]]);
+            entries[e].peGreen = static_cast<uint8_t>(pal.Values[e * columns + column[1]]);
+            entries[e].peBlue = static_cast<uint8_t>(pal.Values[e * columns + column[2]]);
+        }
+        SetPalette(CreatePalette(entries));
+    } else if (channels.Kind == TKind::Grey) {
+        SetPalette(cm.MakeGrayPalette(false));
+    } else {
+        const uint8_t samples = channels.Kind == TKind::RGBA ? 4 : 3;
+        cm.SetSourceBits(8);
+        cm.SetTargetBits(8);
+        cm.SetSourceSamples(samples);
+        cm.SetTargetSamples(samples);
+        cm.SetSourceScheme(samples == 4 ? psRGBA : psRGB);
+        cm.SetTargetScheme(samples == 4 ? psBGRA : psBGR);
+    }
+    const int shown = channels.Kind == TKind::RGBA ? 4 : channels.Kind == TKind::RGB ? 3 : 1;
+    const int pixelBytes = BitsPerPixelOf(format) / 8;
+
+    // The tile's top row in the picture, for the early end.
+    const auto tileTop = [&](uint64_t tile) {
+        const uint64_t y = std::max<uint64_t>(FSize.TileY0 + (tile / FSize.TilesAcross()) * FSize.TileHeight, FSize.Y0);
+        return uint64_t(CeilDivPow2(y, reduction) - top);
+    };
+    std::vector<bool> decoded(static_cast<size_t>(tiles), false);
+    // Rows are final once every tile across them is: whole bands are
+    // reported, in order, however the codestream orders its tiles.
+    std::vector<uint64_t> doneInBand(static_cast<size_t>(FSize.TilesDown()), 0);
+    size_t nextBand = 0;
+    const auto bandBottom = [&](uint64_t band) {
+        const uint64_t y = std::min<uint64_t>(FSize.TileY0 + (band + 1) * FSize.TileHeight, FSize.Y1);
+        return static_cast<int32_t>(CeilDivPow2(y, reduction) - top);
+    };
+    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> rows(size_t(std::min<uint64_t>(FSize.TileWidth, width)) * 4);
+
+    StartProgress(msg::Transfering);
+    for (const uint16_t next : parts.Order) {
+        // A tile cut short to a few bytes is not worth its work.
+        const TJ2KTileData& data = parts.Tiles[next];
+        if (data.Cut && tileSamples > data.Held * SamplesPerCutByte)
+            break;
+        OPJ_UINT32 index = 0, size = 0, count = 0;
+        OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        OPJ_BOOL goOn = OPJ_FALSE;
+        if (!opj_read_tile_header(codec.get(), input.get(), &index, &size, &x0, &y0, &x1, &y1, &count, &goOn) ||
+            !goOn || index >= tiles)
+            break;
+        const uint32_t tx0 = CeilDivPow2(uint32_t(x0), reduction), ty0 = CeilDivPow2(uint32_t(y0), reduction);
+        const uint32_t tw = CeilDivPow2(uint32_t(x1), reduction) - tx0, th = CeilDivPow2(uint32_t(y1), reduction) - ty0;
+        uint64_t expected = 0;
+        for (const TJ2KComponent& c : FSize.Components)
+            expected += uint64_t(tw) * th * SampleBytes(c.Precision);
+        if (expected != size || tx0 < left || ty0 < top || tx0 - left + uint64_t(tw) > width ||
+            ty0 - top + uint64_t(th) > height || count != FSize.Components.size())
+            RaiseInvalidFormat();
+        if (index != next)
+            RaiseInvalidFormat();
+        buffer.resize(static_cast<size_t>(CheckBufferSize(Name, size, 1)));
+        if (!opj_decode_tile_data(codec.get(), index, buffer.data(), size, input.get()))
+            break;
+
+        TPlane planes[4];
+        std::vector<size_t> offsets(count + 1, 0);
+        for (OPJ_UINT32 c = 0; c < count; ++c)
+            offsets[c + 1] = offsets[c] + size_t(tw) * th * SampleBytes(FSize.Components[c].Precision);
+        for (int i = 0; i < shown; ++i) {
+            const uint16_t c = channels.Component[i];
+            const TJ2KComponent& k = FSize.Components[c];
+            planes[i] = TPlane{buffer.data() + offsets[c], tw, th, SampleBytes(k.Precision), k.Signed, k.Precision};
+        }
+        if (rows.size() < size_t(tw) * 4)
+            rows.resize(size_t(tw) * 4);
+        for (uint32_t y = 0; y < th; ++y) {
+            uint8_t* line = ScanLine(static_cast<int>(ty0 - top + y)) + size_t(tx0 - left) * pixelBytes;
+            if (channels.Kind == TKind::Palette) {
+                IndexRow(planes[0], y, FLayout.Palette.Entries, line);
+            } else if (channels.Kind == TKind::Grey) {
+                const uint8_t* row = Row8(planes[0], y, line);
+                if (row != line)
+                    std::memcpy(line, row, tw);
+            } else {
+                const void* sources[4];
+                for (int i = 0; i < shown; ++i)
+                    sources[i] = Row8(planes[i], y, rows.data() + size_t(i) * tw);
+                cm.ConvertLine(sources, shown, line, tw);
+            }
+        }
+        decoded[index] = true;
+        ++FTilesDecoded;
+        if (data.Cut)
+            NoteEarlyEnd(tileTop(index));
+        ++doneInBand[size_t(index / FSize.TilesAcross())];
+        for (; nextBand < doneInBand.size() && doneInBand[nextBand] == FSize.TilesAcross(); ++nextBand) {
+            const int32_t bottom = bandBottom(nextBand);
+            ProgressRect = TRect{0, 0, static_cast<int32_t>(width), bottom};
+            Progress(this, psRunning, static_cast<uint8_t>(uint64_t(bottom) * 100 / height), true, ProgressRect, "");
+        }
+    }
+    // A file whose first tile could not be read says why.
+    if (FTilesDecoded == 0 && !error.empty())
+        RaiseDecodeError(error);
+    for (uint64_t t = 0; t < tiles; ++t)
+        if (!decoded[t])
+            NoteEarlyEnd(tileTop(t));
+}
