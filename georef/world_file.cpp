@@ -2,6 +2,7 @@
 
 #include "platform/durable_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -40,6 +41,22 @@ std::string FormatFixed(double x, int decimals, int minWidth)
     return text;
 }
 
+// The origin lines of a fitted world file keep three decimals, enough for a
+// pixel of half a map unit or more (metres, feet, yards). A smaller pixel, a
+// sheet in degrees above all, takes as many more as keep the origin within a
+// thousandth of a pixel: three decimals of a degree move a sheet at 300 dpi by
+// up to ten pixels. The two-point world file keeps its three.
+static int OriginDecimals(double pixelSize)
+{
+    int decimals = 3;
+    double rounding = 0.0005;
+    while (pixelSize > 0 && decimals < 12 && rounding > 0.001 * pixelSize) {
+        ++decimals;
+        rounding /= 10;
+    }
+    return decimals;
+}
+
 std::string WorldFileText(const TWorldTransform& t)
 {
     const std::string lines[] = {
@@ -54,9 +71,10 @@ std::string WorldFileText(const TWorldTransform& t)
 
 std::string WorldFileText(const TAffineTransform& t)
 {
+    const int origin = OriginDecimals(std::min(std::hypot(t.A, t.D), std::hypot(t.B, t.E)));
     const std::string lines[] = {
-        FormatFixed(t.A, 12, 14), FormatFixed(t.D, 12, 14), FormatFixed(t.B, 12, 14),
-        FormatFixed(t.E, 12, 14), FormatFixed(t.C, 3, 5),   FormatFixed(t.F, 3, 5),
+        FormatFixed(t.A, 12, 14), FormatFixed(t.D, 12, 14),    FormatFixed(t.B, 12, 14),
+        FormatFixed(t.E, 12, 14), FormatFixed(t.C, origin, 5), FormatFixed(t.F, origin, 5),
     };
     std::string text;
     for (const auto& line : lines)

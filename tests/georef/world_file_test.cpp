@@ -100,6 +100,26 @@ TEST(WorldFile, ExactTextOfTheTransformation)
     }
 }
 
+// A fitted world file's origin keeps three decimals for pixels of half a map
+// unit or more, and as many more as hold it to a thousandth of a pixel below.
+TEST(WorldFile, FittedOriginKeepsAThousandthOfAPixel)
+{
+    const struct {
+        TAffineTransform Transform;
+        std::string File;
+    } cases[] = {
+        {{2, 0, 0.5, -2, 980.4444, 5040.5555},
+         Lines({"2.000000000000", "0.000000000000", "0.500000000000", "-2.000000000000", "980.444", "5040.556"})},
+        {{0.5, 0, 0, -0.5, 1.23456, 2.34567},
+         Lines({"0.500000000000", "0.000000000000", "0.000000000000", "-0.500000000000", "1.235", "2.346"})},
+        {{0.000047857903, 0.000000044057, 0.000000040545, -0.000043737974, 87.733605123456, 24.524318765432},
+         Lines({"0.000047857903", "0.000000044057", "0.000000040545", "-0.000043737974", "87.73360512",
+                "24.52431877"})},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WorldFileText(c.Transform), c.File);
+}
+
 TEST(WorldFile, ThreeFourFiveSendsPointTwoOffItsMapPosition)
 {
     const TControlPoints points = ReadControlPoints(Texts("0", "0", "3", "4", "100", "200", "106", "208"));
