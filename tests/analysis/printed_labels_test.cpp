@@ -194,7 +194,7 @@ TEST(PrintedLabels, TheCliReadsADrawnSheetAndGeoreferencesIt)
          ""},
         {{"georef", sheet, "--auto-corners", "printed", "--crs", "EPSG:4326", "--out", dir.File("sheet.jgw")},
          0,
-         "0.000427350427\n0.000000000000\n0.000000000000\n-0.000423728814\n-127.323\n7.822\n",
+         "0.000427350427\n0.000000000000\n0.000000000000\n-0.000423728814\n-127.3226496\n7.8220339\n",
          ""},
         {{"georef", sheet, "--auto-corners", "printed", "--hemisphere", "NN", "--out", dir.File("nn.jgw")},
          1, "",
