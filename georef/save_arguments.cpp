@@ -13,8 +13,6 @@
 #include <filesystem>
 #include <vector>
 
-namespace {
-
 std::vector<std::string> SplitCommas(const std::string& text)
 {
     std::vector<std::string> parts;
@@ -27,6 +25,8 @@ std::vector<std::string> SplitCommas(const std::string& text)
         start = comma + 1;
     }
 }
+
+namespace {
 
 std::string LowerExtension(const std::string& fileName)
 {

@@ -25,6 +25,10 @@ struct TSaveArguments {
     TOutputChoices Outputs;    // COG, resampling, clip (ClipGeometry as typed: frame, points or a file)
 };
 
+// An option's value split at every comma, blanks kept: "10,20" gives "10" and
+// "20", "" one empty part.
+std::vector<std::string> SplitCommas(const std::string& text);
+
 // True when the point file gives pixel positions (any format but the plain
 // two-record point file), so that --p1 and --p2 may be left out.
 bool PointsGivePixels(const TSaveArguments& arguments);

@@ -34,19 +34,6 @@
 
 namespace {
 
-std::vector<std::string> SplitCommas(const std::string& text)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos)
-            return parts;
-        start = comma + 1;
-    }
-}
-
 bool ParseNumber(const std::string& text, double& value)
 {
     const char* end = text.data() + text.size();
