@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -43,6 +44,18 @@ void Convert(const TCrs& from, const TCrs& to, TControlPoints& points)
     }
 }
 
+// The format a file's ending names, if any.
+std::optional<TPointsFormat> FormatOfEnding(const std::string& fileName)
+{
+    const std::string lower = Lower(fileName);
+    for (const TPointsFormatInfo& f : Formats)
+        if (*f.Extension && lower.ends_with(f.Extension))
+            return f.Format;
+    if (lower.ends_with(".jsonld") || lower.ends_with(".geojson"))
+        return TPointsFormat::Annotation;
+    return std::nullopt;
+}
+
 } // namespace
 
 std::span<const TPointsFormatInfo> PointsFormats()
@@ -60,24 +73,16 @@ TPointsFormat ChoosePointsFormat(const std::string& fileName, const std::string&
     }
     if (!name.empty())
         throw Exception("Unknown points format '" + name + "' (the formats are " + names + ")");
-    const std::string lower = Lower(fileName);
-    for (const TPointsFormatInfo& f : Formats)
-        if (*f.Extension && lower.ends_with(f.Extension))
-            return f.Format;
-    if (lower.ends_with(".jsonld") || lower.ends_with(".geojson"))
-        return TPointsFormat::Annotation;
+    if (const std::optional<TPointsFormat> format = FormatOfEnding(fileName))
+        return *format;
     throw Exception("The point file '" + fileName + "' has an ending that names no points format; give "
                     "--points-format (" + names + ")");
 }
 
 TPointsFormat PointsFormatOrGcp(const std::string& fileName, const std::string& name)
 {
-    const std::string lower = Lower(fileName);
-    for (const TPointsFormatInfo& f : Formats)
-        if (*f.Extension && lower.ends_with(f.Extension))
-            return f.Format;
-    if (lower.ends_with(".jsonld") || lower.ends_with(".geojson"))
-        return TPointsFormat::Annotation;
+    if (const std::optional<TPointsFormat> format = FormatOfEnding(fileName))
+        return *format;
     return name.empty() ? TPointsFormat::Gcp : ChoosePointsFormat(fileName, name);
 }
 
