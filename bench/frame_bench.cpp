@@ -2,7 +2,7 @@
 // (sheet_drawing.h): how many sheets have all four corners within 1, 2 and
 // 3 pixels, how many are refused, the worst error of a sheet accepted, and
 // the time the finder takes. Usage:
-//   frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose] [--bowed]
+//   frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose] [--bowed] [--variations]
 // Sheet i is drawn from seed FIRST + i, its size set by the seed alone so
 // that one sheet of a run can be drawn again on its own: every 40th seed at
 // 100 to 120 megapixels, every 8th at 25 to 50, the others at 3 to 12.
@@ -12,6 +12,9 @@
 // --bowed bows the neatline's sides of a third of the sheets (paper that is
 // not flat), each side its own way up to 0.3 % of its length; the table
 // then counts those sheets on a line of their own.
+// --variations gives a quarter of the sheets each a graduated border right
+// outside the neatline, a sea tint up to it, or a second line merging with
+// a side (AddSheetVariation), and counts the sheets of each on a line.
 #include "analysis/map_frame.h"
 #include "bench/sheet_drawing.h"
 
@@ -61,6 +64,7 @@ struct TResult {
     double Seconds = 0;
     double Megapixels = 0;
     bool Bowed = false;
+    TSheetVariation Variation = svNone;
 };
 
 } // namespace
@@ -70,7 +74,7 @@ int main(int argc, char** argv)
     uint32_t sheets = 200, first = 1;
     double megapixels = 0;
     std::string saveDir;
-    bool verbose = false, bowed = false;
+    bool verbose = false, bowed = false, variations = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sheets" && i + 1 < argc)
@@ -85,8 +89,10 @@ int main(int argc, char** argv)
             verbose = true;
         else if (arg == "--bowed")
             bowed = true;
+        else if (arg == "--variations")
+            variations = true;
         else {
-            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose] [--bowed]\n";
+            std::cerr << "usage: frame_bench [--sheets N] [--first SEED] [--megapixels MP] [--save DIR] [--verbose] [--bowed] [--variations]\n";
             return 2;
         }
     }
@@ -97,8 +103,10 @@ int main(int argc, char** argv)
         TSheetPlan plan = RandomSheetPlan(seed, megapixels > 0 ? megapixels : MegapixelsOf(seed));
         if (bowed)
             AddPaperBow(plan);
-        const TSheet sheet = DrawSheet(plan);
         TResult result;
+        if (variations)
+            result.Variation = AddSheetVariation(plan);
+        const TSheet sheet = DrawSheet(plan);
         result.Bowed = std::any_of(plan.SideBowMm.begin(), plan.SideBowMm.end(), [](double b) { return b != 0; });
         result.Megapixels = sheet.Bitmap->Width() * double(sheet.Bitmap->Height()) / 1e6;
         const auto start = std::chrono::steady_clock::now();
@@ -122,6 +130,12 @@ int main(int argc, char** argv)
                         frame.Found ? "found:" : "refused: ", frame.Found ? errors.c_str() : frame.Refusal.c_str(),
                         DescribeSheet(plan).c_str());
             std::fflush(stdout);
+        }
+        if (bad && !saveDir.empty()) {
+            std::printf("    drawn corners:");
+            for (const TSheetPoint& corner : sheet.Corners)
+                std::printf(" %.1f,%.1f", corner.X, corner.Y);
+            std::printf("\n");
         }
         if (bad && !saveDir.empty())
             SavePpm(*sheet.Bitmap, saveDir + "/sheet_" + std::to_string(seed) + ".ppm");
@@ -163,6 +177,27 @@ int main(int argc, char** argv)
             }
         std::printf("sheets with bowed sides: %ld, within 2 px: %.1f %%, refused: %ld, worst accepted error: %.2f px\n",
                     long(bowedCount), 100.0 * double(within2) / double(bowedCount), refusedBowed, worstBowed);
+    }
+    if (variations) {
+        std::printf("| variation | sheets | within 1 px | within 2 px | within 3 px | refused | worst accepted |\n");
+        for (int v = 0; v < 4; ++v) {
+            long count = 0, w1 = 0, w2 = 0, w3 = 0, refusedHere = 0;
+            double worstHere = 0;
+            for (const TResult& r : results) {
+                if (r.Variation != v)
+                    continue;
+                ++count;
+                w1 += r.Found && r.Error <= 1;
+                w2 += r.Found && r.Error <= 2;
+                w3 += r.Found && r.Error <= 3;
+                refusedHere += !r.Found;
+                if (r.Found)
+                    worstHere = std::max(worstHere, r.Error);
+            }
+            if (count)
+                std::printf("| %s | %ld | %.1f %% | %.1f %% | %.1f %% | %ld | %.2f px |\n", SheetVariationNames[v], count,
+                            100.0 * w1 / count, 100.0 * w2 / count, 100.0 * w3 / count, refusedHere, worstHere);
+        }
     }
     std::printf("time: %.3f s a sheet on average, %.3f s per 100 megapixels", seconds / n, seconds / allMegapixels * 100);
     if (large)

@@ -87,6 +87,18 @@ private:
 
     void Rectangle(double inset, double widthMm, const TInk& ink);
     void BowedNeatline();
+    // The point of a side (0 top, 1 bottom, 2 left, 3 right) at u along it
+    // (x for the top and bottom, y for the others), out mm outside the
+    // neatline's centre line, bowed as the plan says.
+    TSheetPoint SidePoint(int side, double u, double out) const;
+    // A stroke along the side from u = from to u = to, out(u) mm outside it.
+    void AlongSide(int side, double from, double to, const std::function<double(double)>& out, double widthMm,
+                   const TInk& ink, int pieces);
+    // How much of the pixel at p lies inside the (bowed) neatline's centre lines.
+    double InsideFrame(TSheetPoint p) const;
+    void GraduatedBorder();
+    void MergingLine();
+    void FillToFrame();
     void Frames();
     void Grid();
     void Content();
@@ -303,6 +315,112 @@ void TSheetPainter::BowedNeatline()
     }
 }
 
+TSheetPoint TSheetPainter::SidePoint(int side, double u, double out) const
+{
+    const bool alongX = side < 2;
+    const double length = alongX ? FPlan.FrameWidthMm : FPlan.FrameHeightMm;
+    const double at = side == 0 || side == 2 ? 0 : (alongX ? FPlan.FrameHeightMm : FPlan.FrameWidthMm);
+    const double t = std::clamp(u / length, 0.0, 1.0);
+    const double v = at + FPlan.SideBowMm[size_t(side)] * std::sin(Pi * t) + (side == 0 || side == 2 ? -out : out);
+    return alongX ? TSheetPoint{u, v} : TSheetPoint{v, u};
+}
+
+void TSheetPainter::AlongSide(int side, double from, double to, const std::function<double(double)>& out,
+                              double widthMm, const TInk& ink, int pieces)
+{
+    for (int k = 0; k < pieces; ++k) {
+        const double a = from + (to - from) * k / pieces, b = from + (to - from) * (k + 1) / pieces;
+        Line(SidePoint(side, a, out(a)), SidePoint(side, b, out(b)), widthMm, ink);
+    }
+}
+
+double TSheetPainter::InsideFrame(TSheetPoint p) const
+{
+    const double edge = PixelMm();
+    double cover = 1;
+    for (int side = 0; side < 4; ++side) {
+        const bool alongX = side < 2;
+        const double u = alongX ? p.X : p.Y, v = alongX ? p.Y : p.X;
+        const double line = alongX ? SidePoint(side, u, 0).Y : SidePoint(side, u, 0).X;
+        const double inward = side == 0 || side == 2 ? v - line : line - v;
+        cover *= std::clamp(0.5 + inward / edge, 0.0, 1.0);
+    }
+    return cover;
+}
+
+// Between two thin lines, pieces alternately black and white from each
+// side's first corner; the squares at the corners left white.
+void TSheetPainter::GraduatedBorder()
+{
+    const double inner = FPlan.BorderGapMm, band = FPlan.BorderWidthMm, outer = inner + band;
+    const double thin = std::min(FPlan.NeatlineMm, band / 3), piece = FPlan.BorderPieceMm;
+    for (int side = 0; side < 4; ++side) {
+        const double length = side < 2 ? FPlan.FrameWidthMm : FPlan.FrameHeightMm;
+        for (const double edge : {inner, outer}) {
+            // The top and bottom lines take the corner squares.
+            const double reach = side < 2 ? edge + thin / 2 : edge - thin / 2;
+            AlongSide(side, -reach, length + reach, [=](double) { return edge; }, thin, Black, 64);
+        }
+        for (double u = 0; u < length; u += 2 * piece) {
+            const double end = std::min(length, u + piece);
+            AlongSide(side, u, end, [=](double) { return inner + band / 2; }, band, Black,
+                      std::max(1, int(std::ceil((end - u) / 10))));
+        }
+    }
+}
+
+// From a point on the side's crossing line at one corner, a line
+// MergeGapMm inside the side runs straight in to meet it.
+void TSheetPainter::MergingLine()
+{
+    const int side = FPlan.MergeSide;
+    const double length = side < 2 ? FPlan.FrameWidthMm : FPlan.FrameHeightMm;
+    const double start = FPlan.MergeFromEnd ? length - FPlan.NeatlineMm / 2 : FPlan.NeatlineMm / 2;
+    const double merge = FPlan.MergeFromEnd ? length * (1 - FPlan.MergeShare) : length * FPlan.MergeShare;
+    const double gap = FPlan.MergeGapMm;
+    AlongSide(side, start, merge, [=](double u) { return -gap * (u - merge) / (start - merge); }, FPlan.NeatlineMm,
+              Black, 48);
+}
+
+// A sea up to the frame: from each side of the plan's, in to a wavy coast.
+void TSheetPainter::FillToFrame()
+{
+    const double w = FPlan.FrameWidthMm, h = FPlan.FrameHeightMm;
+    const TInk sea{uint8_t(FRandom.Int(150, 190)), uint8_t(FRandom.Int(190, 215)), uint8_t(FRandom.Int(225, 240))};
+    for (int side = 0; side < 4; ++side) {
+        if (!(FPlan.FillSides & (1 << side)))
+            continue;
+        const double length = side < 2 ? w : h;
+        const double depth = std::min(FRandom.Uniform(15, 60), 0.4 * (side < 2 ? h : w));
+        const double wave = FRandom.Uniform(20, 80), phase = FRandom.Uniform(0, 2 * Pi);
+        // The whole side, or a stretch from one of its corners.
+        double from = 0, to = length;
+        if (FRandom.Chance(0.5)) {
+            const double stretch = length * FRandom.Uniform(0.3, 0.8);
+            if (FRandom.Chance(0.5))
+                to = stretch;
+            else
+                from = length - stretch;
+        }
+        const double edge = PixelMm(), taper = 20;
+        const double band = 1.3 * depth + 3;
+        const double box[4][4] = {{-2, -2, w + 2, band}, {-2, h - band, w + 2, h + 2}, {-2, -2, band, h + 2},
+                                  {w - band, -2, w + 2, h + 2}};
+        Area(box[side][0], box[side][1], box[side][2], box[side][3], sea, [=, this](TSheetPoint p) {
+            const double u = side < 2 ? p.X : p.Y;
+            if (u < from - taper || u > to + taper)
+                return 0.0;
+            // The coast turns back to the side beyond the stretch's open ends.
+            const double open = std::min(from > 0 ? (u - from) / taper + 1 : 1e9, to < length ? (to - u) / taper + 1 : 1e9);
+            const double reach = depth * (1 + 0.3 * std::sin(2 * Pi * u / wave + phase)) * std::clamp(open, 0.0, 1.0);
+            const double v = side < 2 ? p.Y : p.X;
+            const double line = side < 2 ? SidePoint(side, u, 0).Y : SidePoint(side, u, 0).X;
+            const double inward = side == 0 || side == 2 ? v - line : line - v;
+            return std::clamp(0.5 + (reach - inward) / edge, 0.0, 1.0) * InsideFrame(p);
+        });
+    }
+}
+
 void TSheetPainter::Frames()
 {
     if (std::any_of(FPlan.SideBowMm.begin(), FPlan.SideBowMm.end(), [](double bow) { return bow != 0; }))
@@ -337,6 +455,10 @@ void TSheetPainter::Frames()
         break;
     }
     }
+    if (FPlan.BorderWidthMm > 0)
+        GraduatedBorder();
+    if (FPlan.MergeSide >= 0 && FPlan.MergeSide < 4)
+        MergingLine();
 }
 
 void TSheetPainter::Grid()
@@ -564,6 +686,8 @@ TSheet TSheetPainter::Paint()
         Grid();
     } else {
         Content();
+        if (FPlan.FillSides)
+            FillToFrame();
         Grid();
         Frames();
         Margin();
@@ -662,6 +786,41 @@ void AddPaperBow(TSheetPlan& plan)
             random.Sign() * random.Uniform(0, 0.003) * (side < 2 ? plan.FrameWidthMm : plan.FrameHeightMm);
 }
 
+const char* const SheetVariationNames[4] = {"no new variation", "graduated border outside the neatline",
+                                            "a sea tint up to the neatline", "a second line merging with a side"};
+
+TSheetVariation AddSheetVariation(TSheetPlan& plan)
+{
+    TRandom random(plan.Seed ^ 0xF1A7E5u);
+    const auto variation = TSheetVariation(random.Int(0, 3));
+    const double pixel = 25.4 / plan.Dpi;
+    switch (variation) {
+    case svNone:
+        break;
+    case svGraduatedBorder: {
+        const double gap = random.Uniform(3, 8), outer = random.Uniform(gap + 3, 18);
+        plan.BorderGapMm = gap * pixel;
+        plan.BorderWidthMm = (outer - gap) * pixel;
+        plan.BorderPieceMm = random.Uniform(4, 30);
+        // The outer frame, and the text between, beyond the border.
+        plan.OuterGapMm = std::max(plan.OuterGapMm, 3 * outer * pixel + 2);
+        break;
+    }
+    case svFillToFrame:
+        do
+            plan.FillSides = random.Int(1, 14);
+        while (plan.FillSides == 7 || plan.FillSides == 11 || plan.FillSides == 13 || plan.FillSides == 14);
+        break;
+    case svMergingLine:
+        plan.MergeSide = random.Int(0, 3);
+        plan.MergeGapMm = random.Uniform(2, 6) * pixel;
+        plan.MergeShare = random.Uniform(0.2, 0.7);
+        plan.MergeFromEnd = random.Chance(0.5);
+        break;
+    }
+    return variation;
+}
+
 std::string DescribeSheet(const TSheetPlan& plan)
 {
     static const char* const frames[] = {"no outer frame", "single", "double", "graduated"};
@@ -678,5 +837,14 @@ std::string DescribeSheet(const TSheetPlan& plan)
     if (std::any_of(plan.SideBowMm.begin(), plan.SideBowMm.end(), [](double bow) { return bow != 0; }))
         out << ", sides bowed " << plan.SideBowMm[0] << " " << plan.SideBowMm[1] << " " << plan.SideBowMm[2] << " "
             << plan.SideBowMm[3] << " mm";
+    if (plan.BorderWidthMm > 0)
+        out << ", graduated border " << plan.BorderGapMm / 25.4 * plan.Dpi << " to "
+            << (plan.BorderGapMm + plan.BorderWidthMm) / 25.4 * plan.Dpi << " px out, pieces " << plan.BorderPieceMm
+            << " mm";
+    if (plan.FillSides)
+        out << ", sea up to the frame (sides " << plan.FillSides << ")";
+    if (plan.MergeSide >= 0)
+        out << ", a line " << plan.MergeGapMm / 25.4 * plan.Dpi << " px inside side " << plan.MergeSide
+            << " merging " << plan.MergeShare << " along" << (plan.MergeFromEnd ? " from its end" : "");
     return out.str();
 }

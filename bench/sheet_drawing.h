@@ -46,6 +46,25 @@ struct TSheetPlan {
     // right sides bow off their chords at their middles, mm (positive
     // towards the paper's larger y or x); their corners stay where they are.
     std::array<double, 4> SideBowMm{};
+    // A graduated border right outside the neatline, as national series
+    // print it: a band BorderGapMm to BorderGapMm + BorderWidthMm outside
+    // the neatline's centre, in pieces BorderPieceMm long, alternately
+    // black and white, between two thin lines. 0: none.
+    double BorderWidthMm = 0;
+    double BorderGapMm = 0.5;
+    double BorderPieceMm = 4;
+    // A tint (a sea in blue) filling the map up to the neatline along the
+    // sides of these bits (1 top, 2 bottom, 4 left, 8 right), in from a
+    // wavy coast a few centimetres inside, over the whole side or a stretch
+    // from one of its corners. 0: none.
+    int FillSides = 0;
+    // A second line a few pixels inside a side (0 top, 1 bottom, 2 left,
+    // 3 right; -1: none): MergeGapMm inside it at one corner, running in
+    // to merge with it MergeShare of the way along.
+    int MergeSide = -1;
+    double MergeGapMm = 0.5;
+    double MergeShare = 0.5;
+    bool MergeFromEnd = false; // from the side's far corner (larger x or y)
 };
 
 struct TSheet {
@@ -64,6 +83,17 @@ TSheetPlan RandomSheetPlan(uint32_t seed, double megapixels);
 // Bows the neatline's sides of a third of the sheets (by the plan's seed),
 // each side its own way, up to 0.3 % of its length off its chord.
 void AddPaperBow(TSheetPlan& plan);
+
+// The variations that real sheets show beside a frame's sides.
+enum TSheetVariation { svNone, svGraduatedBorder, svFillToFrame, svMergingLine };
+extern const char* const SheetVariationNames[4];
+
+// Gives a quarter of the sheets (by the plan's seed) each one of the
+// variations, sized in the plan's pixels: a graduated border 3 to 18
+// pixels outside the neatline, a sea tint up to it on one to three sides,
+// or a second line 2 to 6 pixels inside a side merging with it. Returns
+// the variation given.
+TSheetVariation AddSheetVariation(TSheetPlan& plan);
 
 // The plan in one line, for reports.
 std::string DescribeSheet(const TSheetPlan& plan);
