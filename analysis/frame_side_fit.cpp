@@ -60,6 +60,43 @@ std::optional<double> LineCentre(const std::vector<float>& g, int left, int righ
     // its side, which would pull the centre away from it: the paper on the
     // other side stands for both.
     const bool inkedBefore = paper - before >= LeastDarkness, inkedAfter = paper - after >= LeastDarkness;
+    // A tint up to the line on one side (a sea up to the neatline) stays as
+    // dark a few pixels further out: the ground steps at the line.
+    auto flat = [&](int a, int b, double level) {
+        if (a < 0 || b >= n)
+            return false;
+        for (int i = a; i <= b; ++i)
+            if (std::abs(g[size_t(i)] - level) > LeastDarkness / 2)
+                return false;
+        return true;
+    };
+    // A tint is lighter than the line, and flat over several pixels.
+    const double core = paper - *std::min_element(g.begin() + left, g.begin() + right + 1);
+    // The paper on the other side is blank as far.
+    const bool tintBefore = inkedBefore && !inkedAfter && paper - before < core / 2 && flat(from - 8, from - 3, before) &&
+                            flat(to + 3, to + 8, after);
+    const bool tintAfter = inkedAfter && !inkedBefore && paper - after < core / 2 && flat(to + 3, to + 8, after) &&
+                           flat(from - 8, from - 3, before);
+    if ((tintBefore || tintAfter)) {
+        // The ground is the tint before the line's centre and the paper
+        // after it (or the other way round), from the core's middle, then
+        // once more from the centre found.
+        double centre = (left + right) / 2.0;
+        for (int round = 0; round < 2; ++round) {
+            double weight = 0, moment = 0;
+            for (int i = from; i <= to; ++i) {
+                const double share = std::clamp(centre - i + 0.5, 0.0, 1.0); // of the pixel before the step
+                const double background = share * before + (1 - share) * after;
+                const double darkness = background - g[size_t(i)];
+                weight += darkness;
+                moment += darkness * i;
+            }
+            if (weight <= 0)
+                return std::nullopt;
+            centre = moment / weight;
+        }
+        return centre;
+    }
     if (inkedBefore && !inkedAfter)
         before = after;
     else if (inkedAfter && !inkedBefore)
@@ -68,6 +105,21 @@ std::optional<double> LineCentre(const std::vector<float>& g, int left, int righ
     for (int i = from; i <= to; ++i) {
         const double background = before + (after - before) * (i - beforeAt) / (afterAt - beforeAt);
         const double darkness = background - g[size_t(i)];
+        weight += darkness;
+        moment += darkness * i;
+    }
+    if (weight > 0)
+        return moment / weight;
+    if (!inkedBefore || !inkedAfter)
+        return std::nullopt;
+    // Between two lines a few pixels away (a grid line inside a neatline, a
+    // graduated border outside it) the ground drawn between their flanks
+    // lies under the line: the line's core alone, against the pixels just
+    // beside it.
+    const double low = g[size_t(left - 1)], high = g[size_t(right + 1)];
+    weight = moment = 0;
+    for (int i = left; i <= right; ++i) {
+        const double darkness = low + (high - low) * (i - left + 1) / (right - left + 2) - g[size_t(i)];
         weight += darkness;
         moment += darkness * i;
     }
@@ -338,6 +390,30 @@ std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int co
             fit.EndCovariance[size_t(end)] = local->Covariance;
         }
     }
+    // The medians of the profiles in the two stretches nearest each end,
+    // against the curve that places the corner there.
+    {
+        const double span = std::max(1.0, *highest - *lowest);
+        for (int end = 0; end < 2; ++end) {
+            double most = 0;
+            for (int bin = 0; bin < 2; ++bin) {
+                std::vector<double> offsets;
+                for (size_t k = 0; k < us.size(); ++k) {
+                    const int at = std::min(BendBins - 1, int((us[k] - *lowest) / span * BendBins));
+                    const double off = vs[k] - fit.Ends[size_t(end)].At(us[k]);
+                    // Of the profiles the curve was fitted to.
+                    if (at == (end == 0 ? bin : BendBins - 1 - bin) && std::abs(off) <= std::max(1.0, 3 * line->Residual))
+                        offsets.push_back(off);
+                }
+                // Beyond what the profiles' own scatter gives a median of
+                // so many (the covariance counts that).
+                if (offsets.size() >= 5)
+                    most = std::max(most, std::abs(Median(offsets)) -
+                                              2.5 * line->Residual / std::sqrt(double(offsets.size())));
+            }
+            fit.EndMisfit[size_t(end)] = most;
+        }
+    }
     fit.Profiles = count;
     fit.Used = line->Used;
     fit.Residual = line->Residual;
@@ -471,10 +547,129 @@ TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double
             ParallelLines(profiles, count, guess, leastShare)};
 }
 
-double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to)
+TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess& guess, const TSideFit& fit)
+{
+    constexpr double Across = 24;
+    TSideGuess wide = guess;
+    wide.Line = fit.Line;
+    wide.Reach = Across;
+    int count = 0;
+    const std::vector<TProfile> profiles = ReadProfiles(grey, wide, count);
+    TGraduatedBorder border;
+    if (profiles.size() < 20)
+        return border;
+    // A black piece: a run of pixels as dark as the line or darker, wider
+    // than it and at least 3 pixels, that ends inside the window on both
+    // sides (a tint up to the frame runs on beyond it).
+    const double dark = std::max(LeastDarkness, fit.Darkness / 2);
+    const int least = std::max(3, int(std::lround(fit.Width)) + 2);
+    // Every piece's edge nearer the line taken, outward positive.
+    std::vector<std::vector<double>> edges(profiles.size());
+    std::vector<double> all;
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TProfile& p = profiles[k];
+        std::vector<float> sorted = p.Grey;
+        const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
+        std::nth_element(sorted.begin(), paperAt, sorted.end());
+        const double paper = *paperAt, at = fit.Line.At(p.U);
+        const int n = int(p.Grey.size());
+        for (int i = 0; i < n;) {
+            if (paper - p.Grey[size_t(i)] < dark) {
+                ++i;
+                continue;
+            }
+            int j = i;
+            while (j + 1 < n && paper - p.Grey[size_t(j + 1)] >= dark)
+                ++j;
+            if (i >= 2 && j <= n - 3 && j - i + 1 >= least) {
+                const double a = guess.Outward * (p.First + i - 0.5 - at), b = guess.Outward * (p.First + j + 0.5 - at);
+                edges[k].push_back(std::min(a, b));
+                all.push_back(std::min(a, b));
+            }
+            i = j + 1;
+        }
+    }
+    // The band's inner edge: where most profiles show a piece beginning.
+    constexpr double Agree = 1.5;
+    std::vector<int> piece(profiles.size(), 0);
+    int most = 0;
+    for (const double candidate : all) {
+        int here = 0;
+        for (const std::vector<double>& e : edges)
+            here += std::any_of(e.begin(), e.end(), [&](double x) { return std::abs(x - candidate) <= Agree; });
+        if (here > most) {
+            most = here;
+            border.InnerEdge = candidate;
+        }
+    }
+    std::vector<double> inner;
+    for (size_t k = 0; k < profiles.size(); ++k)
+        for (const double x : edges[k])
+            if (std::abs(x - border.InnerEdge) <= Agree) {
+                piece[k] = 1;
+                inner.push_back(x);
+                break;
+            }
+    // Black and white pieces alike in length: about half the profiles.
+    border.Share = double(inner.size()) / double(profiles.size());
+    if (border.Share < 0.3 || border.Share > 0.7)
+        return border;
+    // Pieces, not specks: at least two runs of piece profiles and two of
+    // white ones, each of three profiles or more.
+    int pieces = 0, whites = 0;
+    for (size_t k = 0; k < piece.size();) {
+        size_t end = k;
+        while (end + 1 < piece.size() && piece[end + 1] == piece[k])
+            ++end;
+        if (end - k + 1 >= 3)
+            ++(piece[k] ? pieces : whites);
+        k = end + 1;
+    }
+    if (pieces < 2 || whites < 2)
+        return border;
+    border.InnerEdge = Median(inner);
+    border.Found = true;
+    // The neatline: in each profile the outermost clear line between the
+    // band's inner edge less 1.5 pixels and 20 pixels inside it.
+    std::vector<double> us, vs, heights;
+    std::vector<std::vector<TPeak>> found(profiles.size());
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TProfile& p = profiles[k];
+        const double at = fit.Line.At(p.U), near = at + guess.Outward * (border.InnerEdge - 1.5),
+                     far = at + guess.Outward * (border.InnerEdge - 20);
+        found[k] = Peaks(p, std::min(near, far), std::max(near, far), LeastDarkness);
+        for (const TPeak& peak : found[k])
+            heights.push_back(peak.Height);
+    }
+    if (heights.empty())
+        return border;
+    const double strong = std::max(LeastDarkness, 0.4 * Median(heights));
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TPeak* chosen = nullptr;
+        for (const TPeak& peak : found[k])
+            if (peak.Height >= strong && (!chosen || guess.Outward * (peak.Centre - chosen->Centre) > 0))
+                chosen = &peak;
+        if (chosen) {
+            us.push_back(profiles[k].U);
+            vs.push_back(chosen->Centre);
+        }
+    }
+    const auto path = PathFit(us, vs, fit.Line);
+    if (!path)
+        return border;
+    std::optional<TSideFit> neatline = FollowLine(profiles, count, path->Line, 2.5, guess.Outward);
+    if (neatline && neatline->Used >= 0.6 * neatline->Profiles &&
+        guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU)) < border.InnerEdge - 1)
+        border.Neatline = neatline;
+    return border;
+}
+
+double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to, bool lineOnly)
 {
     const int first = int(std::ceil(std::min(from, to))), last = int(std::floor(std::max(from, to)));
     const double least = std::max(LeastDarkness, side.Darkness / 2);
+    // The ground either side is looked at just clear of the line's core.
+    const int clear = std::clamp(int(std::ceil(side.Width / 2)) + 1, 2, 5);
     int looked = 0, inked = 0;
     for (int u = first; u <= last; ++u) {
         TProfile profile;
@@ -486,9 +681,12 @@ double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows,
         std::vector<float> sorted = profile.Grey;
         const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
         std::nth_element(sorted.begin(), paperAt, sorted.end());
-        // The darkest of the pixel the line passes and its two neighbours.
+        // The darkest of the pixel the line passes and its two neighbours
+        // (with lineOnly, with lighter ground on either side).
         const float darkest = std::min({profile.Grey[Half - 1], profile.Grey[Half], profile.Grey[Half + 1]});
-        inked += *paperAt - darkest >= least ? 1 : 0;
+        const float before = *std::max_element(profile.Grey.begin() + Half - clear - 2, profile.Grey.begin() + Half - clear + 1);
+        const float after = *std::max_element(profile.Grey.begin() + Half + clear, profile.Grey.begin() + Half + clear + 3);
+        inked += *paperAt - darkest >= least && (!lineOnly || std::min(before, after) - darkest >= least / 2) ? 1 : 0;
     }
     return looked ? double(inked) / looked : 0.0;
 }

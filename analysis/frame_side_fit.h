@@ -52,6 +52,11 @@ struct TSideFit {
     // where the corners lie.
     std::array<TSideLine, 2> Ends;
     std::array<Eigen::Matrix4d, 2> EndCovariance;
+    // How far the profiles' medians near each end stray from the curve
+    // there at most, pixels: what the curve misses of the real line (a bow
+    // too slight to be fitted, a curl at the corner), beyond the noise the
+    // covariance counts.
+    std::array<double, 2> EndMisfit{};
     int Profiles = 0;           // cross-profiles read
     int Used = 0;               // profiles the line was fitted to
     double Residual = 0;        // RMS distance of those from the curve, pixels
@@ -77,9 +82,25 @@ struct TSideLines {
 
 TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double leastShare);
 
+// A graduated border beside a side's line: a band of pieces alternately
+// black and white a few pixels outside the neatline (or the line taken
+// being one of the band's own edges), and the neatline inside it.
+struct TGraduatedBorder {
+    bool Found = false;
+    double InnerEdge = 0; // how far outside the line taken the band's pieces begin, pixels (negative: inside)
+    double Share = 0;     // share of the profiles across a black piece
+    // The continuous line nearest inside the band, when there is one.
+    std::optional<TSideFit> Neatline;
+};
+
+// Looks across the side's line fit, up to about 24 pixels either way.
+TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess& guess, const TSideFit& fit);
+
 // Share of the cross-profiles from u = from to u = to (beyond the side's
 // end, say) with ink where the fit puts the line, half as dark as the line
 // is along the side or darker: whether the line, or anything as dark, runs
-// there.
-double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to);
-
+// there. With lineOnly the ink counts only as a line, with lighter ground
+// on either side: the edge of a dark area (a graduated border's black
+// piece beyond a corner) is no line running on.
+double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to,
+                  bool lineOnly = false);

@@ -107,7 +107,10 @@ Eigen::Vector2d Meet(const TSideLine& h, const TSideLine& v)
 // The corner and its standard error, carried from both fits' covariances:
 // where the ends of the two sides that meet there cross (hEnd, vEnd: 0 for
 // a side's start, at the smaller column or row, 1 for its end).
-TFrameCorner Corner(const TSideFit& h, int hEnd, const TSideFit& v, int vEnd)
+// The stated error also counts what each side's curve misses of the line
+// near the corner (across the side: one coordinate each);
+// fromFit, when given, takes the error from the fits' covariances alone.
+TFrameCorner Corner(const TSideFit& h, int hEnd, const TSideFit& v, int vEnd, double* fromFit = nullptr)
 {
     const TSideLine& hLine = h.Ends[size_t(hEnd)];
     const TSideLine& vLine = v.Ends[size_t(vEnd)];
@@ -125,7 +128,10 @@ TFrameCorner Corner(const TSideFit& h, int hEnd, const TSideFit& v, int vEnd)
     covariance.topLeftCorner<4, 4>() = h.EndCovariance[size_t(hEnd)];
     covariance.bottomRightCorner<4, 4>() = v.EndCovariance[size_t(vEnd)];
     const Eigen::Matrix2d cornerCovariance = jacobian * covariance * jacobian.transpose();
-    return {at.x(), at.y(), std::sqrt(cornerCovariance.trace() / 2)};
+    if (fromFit)
+        *fromFit = std::sqrt(cornerCovariance.trace() / 2);
+    const double hMisfit = h.EndMisfit[size_t(hEnd)], vMisfit = v.EndMisfit[size_t(vEnd)];
+    return {at.x(), at.y(), std::sqrt((cornerCovariance.trace() + hMisfit * hMisfit + vMisfit * vMisfit) / 2)};
 }
 
 // The largest distance of the side's curve from the chord between its
@@ -172,8 +178,8 @@ bool RunsOn(const TGreyReader& grey, const TSideFit& side, bool alongRows, const
     const double reach = 3 * scale + 4;
     auto runsFrom = [&](double corner, double clear, int direction) {
         const double from = corner + direction * clear;
-        return ShareInked(grey, side, alongRows, from, from + direction * Short) >= ShortShare ||
-               ShareInked(grey, side, alongRows, from, from + direction * reach) >= LongShare;
+        return ShareInked(grey, side, alongRows, from, from + direction * Short, true) >= ShortShare ||
+               ShareInked(grey, side, alongRows, from, from + direction * reach, true) >= LongShare;
     };
     return runsFrom(alongRows ? start.Col : start.Row, atStart.Width / 2 + 2, -1) ||
            runsFrom(alongRows ? end.Col : end.Row, atEnd.Width / 2 + 2, 1);
@@ -232,8 +238,9 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
     std::array<std::vector<TSideFit>, 4> others;
     std::array<std::optional<TRefusal>, 4> refusals;
     std::array<std::vector<TSideFit>, 4> seen;
+    std::array<TSideGuess, 4> guesses;
     for (int side = 0; side < 4; ++side) {
-        TSideGuess guess;
+        TSideGuess& guess = guesses[size_t(side)];
         guess.Line = FromOverview(*lines[side], scale, (from[side] + to[side]) / 2);
         guess.Line.Half = std::max(1.0, (to[side] - from[side]) / 2);
         guess.AlongRows = side == sdTop || side == sdBottom;
@@ -243,7 +250,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
         // The overview places a line within its block, give or take a block.
         guess.Reach = 1.5 * scale + 2;
         const std::string name = SideNames[side];
-        auto doubt = [&](const std::optional<TSideFit>& fit) -> std::optional<TRefusal> {
+        auto doubt = [&](const std::optional<TSideFit>& fit, bool nearGuess = true) -> std::optional<TRefusal> {
             if (!fit)
                 return TRefusal("the " + name + " side of the frame cannot be followed at full resolution");
             if (fit->Used < LeastFollowedShare * fit->Profiles)
@@ -253,7 +260,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                 return TRefusal("the " + name + " side of the frame is not one smooth line (it strays " +
                                 Fixed(fit->Residual, 1) + " pixels)");
             for (const double u : {guess.From, guess.To})
-                if (std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
+                if (nearGuess && std::abs(fit->Line.At(u) - guess.Line.At(u)) > guess.Reach + 1)
                     return TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
             return std::nullopt;
         };
@@ -269,6 +276,22 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
             if (!doubt(line))
                 others[size_t(side)].push_back(line);
             seen[size_t(side)].push_back(line);
+        }
+        // The overview may put the side on a graduated border, whose lines
+        // break at its pieces: the neatline is the continuous line inside
+        // it, beyond the overview's reach.
+        if (!chosen[size_t(side)] && others[size_t(side)].empty()) {
+            std::vector<TSideFit> tried(lines.Parallel);
+            for (const std::optional<TSideFit>& fit : {lines.Outermost, lines.Nearest})
+                if (fit)
+                    tried.push_back(*fit);
+            for (const TSideFit& fit : tried) {
+                const TGraduatedBorder border = GraduatedBorderBeside(grey, guess, fit);
+                if (border.Found && border.Neatline && !doubt(border.Neatline, false)) {
+                    chosen[size_t(side)] = border.Neatline;
+                    break;
+                }
+            }
         }
     }
     // A side without a line of its own takes one of the others, which needs
@@ -304,6 +327,18 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                 fits[size_t(side)] = current;
             }
         }
+    // A graduated border beside a side: the neatline is the continuous line
+    // just inside its band of black and white pieces, whichever of the
+    // band's lines the side was taken on.
+    for (int side = 0; side < 4; ++side) {
+        const TGraduatedBorder border = GraduatedBorderBeside(grey, guesses[size_t(side)], fits[size_t(side)]);
+        if (border.Found && border.Neatline) {
+            const TSideFit current = fits[size_t(side)];
+            fits[size_t(side)] = *border.Neatline;
+            if (!EndsAtCorners(grey, side, fits, scale, quad))
+                fits[size_t(side)] = current;
+        }
+    }
     // A side that runs on past its corners may be a grid line running along
     // the map's frame, and a line just outside it, too faint or too close
     // to follow cleanly, the frame itself.
@@ -413,14 +448,18 @@ TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
         if (sides[size_t(side)].Beyond > paper + LidAbovePaper)
             throw TRefusal("beyond the " + std::string(SideNames[side]) +
                            " side lies the scanner's lid, not paper: it is the edge of the sheet");
+    std::array<double, 4> fromFit{};
     const std::array<TFrameCorner, 4> corners = {
-        Corner(sides[sdTop], 0, sides[sdLeft], 0), Corner(sides[sdTop], 1, sides[sdRight], 0),
-        Corner(sides[sdBottom], 1, sides[sdRight], 1), Corner(sides[sdBottom], 0, sides[sdLeft], 1)};
+        Corner(sides[sdTop], 0, sides[sdLeft], 0, &fromFit[0]), Corner(sides[sdTop], 1, sides[sdRight], 0, &fromFit[1]),
+        Corner(sides[sdBottom], 1, sides[sdRight], 1, &fromFit[2]),
+        Corner(sides[sdBottom], 0, sides[sdLeft], 1, &fromFit[3])};
     CheckShape(corners);
+    // What the lines' own scatter leaves uncertain; the misfit of a curve
+    // to a real side is stated, not refused.
     for (int i = 0; i < 4; ++i)
-        if (corners[size_t(i)].Sigma > MostSigma)
+        if (fromFit[size_t(i)] > MostSigma)
             throw TRefusal("the frame's " + std::string(FrameCornerNames[i]) + " corner is uncertain (" +
-                           Fixed(corners[size_t(i)].Sigma, 2) + " pixels)");
+                           Fixed(fromFit[size_t(i)], 2) + " pixels)");
     const bool reaches[4] = {
         ReachesCorners(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight]),
         ReachesCorners(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight]),
