@@ -52,6 +52,10 @@ constexpr double RoughError = 1.5;
 // A measured junction farther than this from the crossing of its rough
 // lines is another line's, pixels.
 constexpr double SlidAway = 2 * RoughError;
+// A line passing within this of a feature adds up to this much to its
+// standard error, pixels.
+constexpr double NeighbourReach = 6;
+constexpr double NeighbourPull = 0.15;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -685,7 +689,24 @@ std::optional<TSnappedFeature> TSnapper::Run()
                 return std::nullopt;
         }
     }
-    return found.front().Feature;
+    // A line passing close by pulls on the fits of the feature's lines by
+    // more than their residuals show (its flank shares their strips): the
+    // stated error counts that pull, most where the line passes nearest.
+    TSnappedFeature feature = found.front().Feature;
+    double pull = 0;
+    for (size_t k = 0; k < FLines.size(); ++k) {
+        if (k == found.front().Lines[0] || k == found.front().Lines[1] ||
+            SameLine(FLines[k], FLines[found.front().Lines[0]], answer) ||
+            SameLine(FLines[k], FLines[found.front().Lines[1]], answer))
+            continue;
+        const double apart = std::fabs(std::cos(FLines[k].Line.NormalAngle) * answer.X +
+            std::sin(FLines[k].Line.NormalAngle) * answer.Y - FLines[k].Line.Distance);
+        pull = std::max(pull, NeighbourPull * std::max(0.0, 1 - apart / NeighbourReach));
+    }
+    feature.Sigma = std::hypot(feature.Sigma, pull);
+    if (!(feature.Sigma <= MaxSigma))
+        return std::nullopt;
+    return feature;
 }
 
 } // namespace
