@@ -54,6 +54,8 @@ bool LoadExchangedPoints(TForm1& form, const std::string& fileName)
 std::string SavedPointsText(const TForm1& form, const TSaveRequest& request)
 {
     const TPointsFormat format = PointsFormatOrGcp(request.TargetFileName);
+    if ((format == TPointsFormat::Annotation || format == TPointsFormat::Csv) && !request.Crs.Given())
+        throw Exception("Points in WGS 84 need the system of the points to convert from: enter it under System");
     const QSize size = form.Image1->PictureSize();
     const TPointsPicture picture{
         QFile::encodeName(QFileInfo(form.OpenDialog1.FileName).absoluteFilePath()).toStdString(), size.width(),
