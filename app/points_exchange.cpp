@@ -26,10 +26,8 @@ bool LoadExchangedPoints(TForm1& form, const std::string& fileName)
     const TGcpPoints file = ReadPoints(format, fileName, crs);
     if (file.Points.size() < 2)
         throw Exception("The point file '" + fileName + "' holds fewer than two points");
-    const QSize size = form.Image1->PictureSize();
-    std::vector<std::string> warnings;
-    if (!size.isEmpty())
-        warnings = CheckPointsOnPicture(file, fileName, size.width(), size.height(), false, "");
+    // Nothing changes when a point is refused.
+    const std::vector<std::string> warnings = CheckLoadedPoints(form, file, fileName);
     const char separator = LocaleDecimalSeparator();
     auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
     std::vector<TPointEntry> entries;
@@ -42,13 +40,26 @@ bool LoadExchangedPoints(TForm1& form, const std::string& fileName)
     form.Points->SetEntries(std::move(entries));
     if (file.Points.size() > 2)
         form.ShowPointsTable(true);
-    if (!warnings.empty()) {
-        QStringList lines;
-        for (const std::string& warning : warnings)
-            lines << QString::fromStdString(warning);
-        MessageService().ShowWarning(QStringLiteral("Points outside the picture"), lines.join(QLatin1Char('\n')));
-    }
+    ShowOutsideWarnings(warnings);
     return true;
+}
+
+std::vector<std::string> CheckLoadedPoints(const TForm1& form, const TGcpPoints& file, const std::string& fileName)
+{
+    const QSize size = form.Image1->PictureSize();
+    if (size.isEmpty())
+        return {};
+    return CheckPointsOnPicture(file, fileName, size.width(), size.height(), false, "");
+}
+
+void ShowOutsideWarnings(const std::vector<std::string>& warnings)
+{
+    if (warnings.empty())
+        return;
+    QStringList lines;
+    for (const std::string& warning : warnings)
+        lines << QString::fromStdString(warning);
+    MessageService().ShowWarning(QStringLiteral("Points outside the picture"), lines.join(QLatin1Char('\n')));
 }
 
 std::string SavedPointsText(const TForm1& form, const TSaveRequest& request)

@@ -5,6 +5,7 @@
 // (.aux.xml) GCP lists, the web georeferencers' CSV (.csv); any other
 // ending keeps the .points layout.
 #include <string>
+#include <vector>
 
 class TForm1;
 struct TSaveRequest;
@@ -13,6 +14,13 @@ struct TSaveRequest;
 // formats, refusing a point far outside the picture and warning of one
 // just outside it; false (nothing done) for any other ending.
 bool LoadExchangedPoints(TForm1& form, const std::string& fileName);
+
+// Raises for a point of the file far outside the picture shown, naming it;
+// the warnings for those just outside it, which ShowOutsideWarnings shows
+// once the points are in place.
+struct TGcpPoints;
+std::vector<std::string> CheckLoadedPoints(const TForm1& form, const TGcpPoints& file, const std::string& fileName);
+void ShowOutsideWarnings(const std::vector<std::string>& warnings);
 
 // The text Save writes for the request's points, in the format of its
 // target's ending, with the fit's residuals where the format holds them.

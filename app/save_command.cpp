@@ -128,6 +128,7 @@ void LoadGcpPointsFile(TForm1& form, const std::string& fileName)
     const TGcpPoints file = ReadEveryGcpPoint(fileName);
     if (file.Points.size() < 2)
         throw Exception("The point file '" + fileName + "' holds fewer than two points");
+    const std::vector<std::string> outside = CheckLoadedPoints(form, file, fileName);
     const char separator = LocaleDecimalSeparator();
     auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
     std::vector<TPointEntry> entries;
@@ -138,4 +139,5 @@ void LoadGcpPointsFile(TForm1& form, const std::string& fileName)
     form.Points->SetEntries(std::move(entries));
     if (file.Points.size() > 2)
         form.ShowPointsTable(true);
+    ShowOutsideWarnings(outside);
 }

@@ -455,17 +455,22 @@ TEST_F(SaveTest, ResidualVectorsReportAndPointFormatsFollowTheTable)
     pwtest::WriteText(OutFile("far.csv"), "x,y,lon,lat,name\n100,100,7.6,48.7,a\n1e9,100,7.7,48.7,b\n");
     pwtest::WriteText(OutFile("nan.vrt"), "<VRTDataset><GCPList><GCP Id=\"1\" Pixel=\"nan\" Line=\"1\" X=\"1\" Y=\"2\"/>"
                                           "</GCPList></VRTDataset>");
+    pwtest::WriteText(OutFile("far.points"), "mapX,mapY,sourceX,sourceY,enable\n1,2,0.5,-0.5,1\n3,4,0.5,-2000.5,1\n");
     Messages.Boxes.clear();
-    for (const char* name : {"far.csv", "nan.vrt"}) {
+    for (const char* name : {"far.csv", "nan.vrt", "far.points"}) {
         Dialogs.Confirm(QString::fromStdString(OutFile(name)));
         ClickLoadFile();
     }
     EXPECT_EQ(Form->Points->ReadAll().size(), before.size());
-    ASSERT_EQ(Messages.Boxes.size(), 2u);
+    ASSERT_EQ(Messages.Boxes.size(), 3u);
     EXPECT_EQ(Messages.Boxes[0].Text, QString::fromStdString("Point 2 of the point file '" + OutFile("far.csv") +
                                                              "', line 3, at pixel 999999999.5,99.5, lies far outside the "
                                                              "picture (640 x 480 pixels), more than its width or height "
                                                              "beyond its edge."));
     EXPECT_EQ(Messages.Boxes[1].Text, QString::fromStdString("'nan' in the point file '" + OutFile("nan.vrt") +
                                                              "', line 1 (Pixel), is not a finite number."));
+    EXPECT_EQ(Messages.Boxes[2].Text, QString::fromStdString("Point 2 of the point file '" + OutFile("far.points") +
+                                                             "', line 3, at pixel 0,2000, lies far outside the "
+                                                             "picture (640 x 480 pixels), more than its width or height "
+                                                             "beyond its edge."));
 }
