@@ -191,7 +191,7 @@ const char* GridRefusalText(TGridRefusal reason)
     return "";
 }
 
-TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
+TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::function<void(size_t crossings)>& progress)
 {
     TGrid grid;
     const std::string picked = Fixed(request.Column, 0) + "," + Fixed(request.Row, 0);
@@ -369,6 +369,8 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                 if (gridLike(job))
                     node.Ok = true, node.Misses = 0;
             }
+            if (progress)
+                progress(size_t(std::count_if(nodes.begin(), nodes.end(), [](const auto& n) { return n.second.Ok; })));
         }
     };
     // A step measured as a whole multiple of the grid's leaves lines out

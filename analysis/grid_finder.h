@@ -16,6 +16,7 @@
 //
 // Lattice places: East counts lines to the image's right and North lines
 // up the image, unless a second known crossing says otherwise.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,7 +79,10 @@ struct TGrid {
     int Unsnapped = 0; // places inside the face where no crossing was found
 };
 
-TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request);
+// progress is told after each wave of the lattice how many crossings it
+// holds so far (on the finder's thread).
+TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request,
+               const std::function<void(size_t crossings)>& progress = {});
 
 // "its lines run otherwise than the grid's", ...
 const char* GridRefusalText(TGridRefusal reason);
