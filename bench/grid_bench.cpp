@@ -105,8 +105,9 @@ void Score(const TGridSheet& sheet, const TGrid& grid, double step, TTally& tall
     }
     if (!grid.Found) {
         ++tally.Refused;
-        if (tally.Notes.find(grid.Refusal) == std::string::npos)
-            tally.Notes += grid.Refusal + ". ";
+        // The first sheet's reason (the others name their own pixels).
+        if (tally.Notes.empty())
+            tally.Notes = grid.Refusal + ".";
         return;
     }
     for (const TGridCrossing& c : grid.Crossings) {
@@ -168,6 +169,7 @@ std::vector<TVariation> Variations()
         {"paper distortion 4 px", plan([](TGridSheetPlan& p) { p.Distortion = 4; })},
         {"no frame", plan([](TGridSheetPlan& p) { p.Frame = false; })},
         {"thin, blurred, noisy", plan([](TGridSheetPlan& p) { p.LineWidth = 0.8, p.Blur = 1.1, p.Noise = 8; })},
+        {"ticks only in the margin", plan([](TGridSheetPlan& p) { p.MarginTicks = true; })},
     };
 }
 
@@ -206,8 +208,7 @@ void DrawnSheets(int seeds)
             tally.Seconds += CpuSeconds() - cpu;
             Score(sheet, grid, plan.Step, tally);
         }
-        if (tally.Notes.empty())
-            tally.Notes = "-";
+        tally.Notes = tally.Refused ? std::to_string(tally.Refused) + ": " + tally.Notes : "-";
         PrintRow(v.Name, tally);
         all.Truth += tally.Truth, all.Right += tally.Right, all.Wrong += tally.Wrong, all.Sheets += tally.Sheets;
         all.Errors.insert(all.Errors.end(), tally.Errors.begin(), tally.Errors.end());
