@@ -42,6 +42,8 @@ constexpr double ApartDeviations = 5;
 constexpr double MaxStepChange = 0.1;
 // The spacing measured and the one the known crossings give may differ by this share.
 constexpr double MaxSpacingMisfit = 0.04;
+// The steps' ratio and the spacing's may differ by this share.
+constexpr double MaxRatioMisfit = 0.1;
 constexpr size_t MaxPlaces = 200000;
 // While the map frame is still being looked for, the lattice grows up to
 // this share of the picture's smaller side from its edges.
@@ -562,14 +564,19 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
     auto numbered = [&] {
         return size_t(std::count_if(nodes.begin(), nodes.end(), [](const auto& n) { return n.second.Ok; }));
     };
+    auto agrees = [&] {
+        return request.StepRatio <= 0 || std::fabs(stepEast / stepNorth / request.StepRatio - 1) <= MaxRatioMisfit;
+    };
     build();
     // With few crossings numbered, the other steps the lines also fit are
-    // tried, and the lattice that numbers most is kept.
+    // tried, and the lattice that numbers most is kept, one whose steps
+    // agree with the spacing first.
     if (!request.Second && numbered() < EnoughCrossings) {
         const double firstEast = stepEast, firstNorth = stepNorth;
         auto bestNodes = nodes;
         auto bestRefused = refused;
         double bestEast = stepEast, bestNorth = stepNorth;
+        bool bestAgrees = agrees();
         for (size_t e = 0; e < std::max<size_t>(easts.size(), 1); ++e)
             for (size_t n = 0; n < std::max<size_t>(norths.size(), 1); ++n) {
                 if (e == 0 && n == 0)
@@ -577,10 +584,13 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 stepEast = e < easts.size() ? easts[e].Pixels : firstEast;
                 stepNorth = n < norths.size() ? norths[n].Pixels : firstNorth;
                 build();
-                if (numbered() > size_t(std::count_if(bestNodes.begin(), bestNodes.end(),
-                                                      [](const auto& k) { return k.second.Ok; }))) {
+                const bool agreeing = agrees();
+                if ((agreeing && !bestAgrees) ||
+                    (agreeing == bestAgrees &&
+                     numbered() > size_t(std::count_if(bestNodes.begin(), bestNodes.end(),
+                                                       [](const auto& k) { return k.second.Ok; })))) {
                     bestNodes = nodes, bestRefused = refused;
-                    bestEast = stepEast, bestNorth = stepNorth;
+                    bestEast = stepEast, bestNorth = stepNorth, bestAgrees = agreeing;
                 }
             }
         nodes = std::move(bestNodes), refused = std::move(bestRefused);
@@ -591,6 +601,13 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
     grid.StepEast = stepEast;
     grid.StepNorth = stepNorth;
     grid.Framed = face.Framed;
+    if (!request.Second && !agrees()) {
+        grid.Refusal = "The lines found lie " + Fixed(stepEast) + " pixels apart along the rows and " +
+                       Fixed(stepNorth) + " down the columns, a ratio of " + Fixed(stepEast / stepNorth, 2) +
+                       ", but the spacing gives " + Fixed(request.StepRatio, 2) +
+                       ": lines of another kind were taken for the grid's";
+        return grid;
+    }
 
     // One lattice: its steps the same across the sheet.
     std::vector<std::pair<TPlace, const TNode*>> found;

@@ -38,6 +38,10 @@ struct TGridRequest {
     std::optional<TGridSecondKnown> Second;
     // Read the map frame and keep to it (else the whole picture).
     bool UseFrame = true;
+    // The steps' ratio in pixels, east over north, that the spacing gives
+    // (its own ratio; for a graticule times the cosine of the latitude);
+    // steps that disagree by more than a tenth are not the grid's. 0: not known.
+    double StepRatio = 0;
 };
 
 struct TGridCrossing {

@@ -441,6 +441,9 @@ void RealSheets(const std::string& dir)
             TGridRequest request;
             request.Column = std::round(k->X + 2);
             request.Row = std::round(k->Y - 2);
+            // The spacing's ratio, as the grid command gives it.
+            const bool graticule = g.Name.find("graticule") != std::string::npos;
+            request.StepRatio = graticule ? std::cos(k->MapY * M_PI / 180) : 1;
             const double cpu = CpuSeconds();
             TGrid attempt = FindGrid(bitmap, request);
             if (!known || attempt.Crossings.size() > grid.Crossings.size()) {
@@ -464,6 +467,9 @@ void RealSheets(const std::string& dir)
             const double error = std::hypot(found->second->Column - c.X, found->second->Row - c.Y);
             if (error > WrongDistance) {
                 ++t.Wrong;
+                if (std::getenv("GRID_BENCH_VERBOSE"))
+                    std::fprintf(stderr, "%s: %d,%d numbered at %.2f,%.2f, measured at %.2f,%.2f (%.2f px)\n",
+                                 g.Name.c_str(), e, n, found->second->Column, found->second->Row, c.X, c.Y, error);
                 continue;
             }
             ++t.Right;

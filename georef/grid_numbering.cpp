@@ -95,6 +95,12 @@ TGridSpacing ReadGridSpacing(const std::string& text, bool degrees)
     return spacing;
 }
 
+double GridStepRatio(TGridSpacing spacing, double knownNorth, bool degrees)
+{
+    const double ratio = spacing.East / spacing.North;
+    return degrees ? ratio * std::cos(knownNorth * M_PI / 180) : ratio;
+}
+
 std::vector<TMapXY> GridMapCoordinates(const std::vector<TGridPlace>& places, TMapXY known, TGridSpacing spacing,
                                        const TCrs& gridCrs, const TCrs& crs)
 {

@@ -27,6 +27,11 @@ struct TGridSpacing {
 // a spacing not above 0.
 TGridSpacing ReadGridSpacing(const std::string& text, bool degrees);
 
+// The ratio of the grid's steps on the sheet, east over north: the
+// spacing's, and for a graticule (degrees) times the cosine of the known
+// crossing's latitude, as a conformal sheet shows it.
+double GridStepRatio(TGridSpacing spacing, double knownNorth, bool degrees);
+
 // A crossing's place: lattice steps east and north of the known crossing.
 struct TGridPlace {
     int East = 0;

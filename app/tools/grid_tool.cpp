@@ -90,6 +90,7 @@ TFinderTool::TSearch TGridTool::Search() const
         TGridRequest request;
         request.Column = job.Column;
         request.Row = job.Row;
+        request.StepRatio = GridStepRatio(job.Spacing, job.Known.Y, job.GridCrs.Geographic);
         const auto progress = [self, status](size_t crossings) {
             QMetaObject::invokeMethod(
                 self,

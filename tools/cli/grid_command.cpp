@@ -150,6 +150,7 @@ int TGridCommand::Run()
     TGridRequest request;
     request.Column = known[0].Column;
     request.Row = known[0].Row;
+    request.StepRatio = GridStepRatio(spacing, known[0].Y, degrees);
     if (known.size() == 2)
         request.Second = TGridSecondKnown{known[1].Column, known[1].Row, (known[1].X - known[0].X) / spacingEast,
                                           (known[1].Y - known[0].Y) / spacingNorth};
