@@ -6,8 +6,10 @@
 # pixel or two off the sample's grid crossings and snapped, fitted affinely,
 # with the points table (docs/workbench-points-fit.png); and a click beside
 # a crossing snapped, with the magnifier at 8 times over it
-# (docs/magnifier-snap.png); and Grid run from one snapped crossing, every
-# crossing numbered and fitted by polynomial2 (docs/workbench-grid.png). Usage: scripts/screenshots.sh [BUILD_DIR]
+# (docs/magnifier-snap.png); the same nine points with their residual
+# vectors drawn over the picture (docs/workbench-residuals.png); and Grid run
+# from one snapped crossing, every crossing numbered and fitted by
+# polynomial2 (docs/workbench-grid.png). Usage: scripts/screenshots.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -23,5 +25,8 @@ probe --shot "$root/docs/workbench.png" --size 700,520 --points 100,100,500,400 
 probe --shot "$root/docs/workbench-points.png" --size 1000,790 --load-points "$root/samples/sample_map_9.points" \
     --transform affine --snap-points --level Fit
 probe --snap-shot "$root/docs/magnifier-snap.png" --size 700,520 --click 302,198
-probe --grid-shot "$root/docs/workbench-grid.png" --size 1000,790 --grid 302,198,3503000,5403000,1000 \
+probe --shot "$root/docs/workbench-residuals.png" --size 1000,790 --load-points "$root/samples/sample_map_9.points" \
+    --transform affine --snap-points --level Fit
+mv "$root/docs/workbench-residuals-fit.png" "$root/docs/workbench-residuals.png"
+probe --grid-shot "$root/docs/workbench-grid.png" --size 1000,960 --grid 302,198,3503000,5403000,1000 \
     --transform polynomial2
