@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <set>
 #include <utility>
@@ -40,7 +42,12 @@ constexpr double ApartDeviations = 5;
 constexpr double MaxStepChange = 0.1;
 // The spacing measured and the one the known crossings give may differ by this share.
 constexpr double MaxSpacingMisfit = 0.04;
+// The steps' ratio and the spacing's may differ by this share.
+constexpr double MaxRatioMisfit = 0.1;
 constexpr size_t MaxPlaces = 200000;
+// While the map frame is still being looked for, the lattice grows up to
+// this share of the picture's smaller side from its edges.
+constexpr double FrameRoom = 0.12;
 // A lattice numbering fewer than this tries the other steps its lines fit.
 constexpr size_t EnoughCrossings = 10;
 
@@ -191,7 +198,7 @@ const char* GridRefusalText(TGridRefusal reason)
     return "";
 }
 
-TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
+TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::function<void(size_t crossings)>& progress)
 {
     TGrid grid;
     const std::string picked = Fixed(request.Column, 0) + "," + Fixed(request.Row, 0);
@@ -231,26 +238,45 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
     grid.KnownRow = start->Row;
     const TGridPoint origin{start->Column, start->Row};
 
+    // The map frame, when one is found around the known crossing, is the face.
     TGridFace face = PictureFace(bitmap.Width(), bitmap.Height(), 0);
-    if (request.UseFrame) {
-        const TMapFrame frame = FindMapFrame(bitmap);
-        if (frame.Found) {
-            TGridFace framed;
-            for (int k = 0; k < 4; ++k) {
-                framed.Corners[size_t(2 * k)] = frame.Corners[size_t(k)].Col;
-                framed.Corners[size_t(2 * k + 1)] = frame.Corners[size_t(k)].Row;
-            }
-            framed.Framed = true;
-            if (framed.Inside(origin.X, origin.Y) > KnownRadius)
-                face = framed;
+    auto faceOf = [&](const TMapFrame& frame) {
+        TGridFace framed;
+        for (int k = 0; k < 4; ++k) {
+            framed.Corners[size_t(2 * k)] = frame.Corners[size_t(k)].Col;
+            framed.Corners[size_t(2 * k + 1)] = frame.Corners[size_t(k)].Row;
         }
+        framed.Framed = true;
+        return frame.Found && framed.Inside(origin.X, origin.Y) > KnownRadius ? framed : face;
+    };
+    // With more than one thread the frame is looked for beside the lattice's
+    // growth (on a large sheet it takes a sixth of the time): the crossings
+    // near the known one lie inside any frame, and once it is known the
+    // places outside it are left out as if it had been known from the start.
+    const unsigned threads = pwthreads::ThreadCount();
+    std::future<TMapFrame> pendingFrame;
+    if (request.UseFrame) {
+        if (threads > 1 && !request.Second)
+            pendingFrame = std::async(std::launch::async, [&bitmap] { return FindMapFrame(bitmap); });
+        else
+            face = faceOf(FindMapFrame(bitmap));
     }
-    grid.Framed = face.Framed;
 
     // Steps along both lines through the known crossing.
-    const std::vector<TMeasuredSpacing> easts = MeasureSpacings(bitmap, face, {origin, along, across});
-    const std::vector<TMeasuredSpacing> norths = MeasureSpacings(bitmap, face, {origin, across, along});
-    double stepEast = easts.empty() ? 0 : easts[0].Pixels, stepNorth = norths.empty() ? 0 : norths[0].Pixels;
+    std::vector<TMeasuredSpacing> easts, norths;
+    double stepEast = 0, stepNorth = 0;
+    auto measureSteps = [&] {
+        easts = MeasureSpacings(bitmap, face, {origin, along, across});
+        norths = MeasureSpacings(bitmap, face, {origin, across, along});
+        stepEast = easts.empty() ? 0 : easts[0].Pixels, stepNorth = norths.empty() ? 0 : norths[0].Pixels;
+    };
+    auto settleSteps = [&] {
+        if (stepEast <= 0)
+            stepEast = stepNorth;
+        if (stepNorth <= 0)
+            stepNorth = stepEast;
+    };
+    measureSteps();
     if (request.Second) {
         // The second crossing's offset in the two line directions.
         const TGridSecondKnown& s = *request.Second;
@@ -279,16 +305,17 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
         if (!grid.Refusal.empty())
             return grid;
     }
+    if (stepEast <= 0 && stepNorth <= 0 && pendingFrame.valid()) {
+        face = faceOf(pendingFrame.get());
+        if (face.Framed)
+            measureSteps();
+    }
     if (stepEast <= 0 && stepNorth <= 0) {
         grid.Refusal = "No lines cross the known crossing's lines at a steady spacing";
         return grid;
     }
-    if (stepEast <= 0)
-        stepEast = stepNorth;
-    if (stepNorth <= 0)
-        stepNorth = stepEast;
+    settleSteps();
     double radius = 0, margin = 0;
-    const unsigned threads = pwthreads::ThreadCount();
     auto gridLike = [](const TSnapJob& job) {
         return job.Feature && job.Feature->Kind == TFeatureKind::Crossing &&
                ArmsRunAs(job.Feature->Arms, LineAngle(job.Local.StepI), LineAngle(job.Local.StepJ));
@@ -306,7 +333,7 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                                     MeasureReach(stepEast, stepNorth)));
         };
         work.Commit = [](size_t) {};
-        pwthreads::RunOrdered(work, threads);
+        pwthreads::RunOrdered(work, pendingFrame.valid() ? threads - 1 : threads);
     };
 
     // The lattice grows outward in waves, each predicted from the last.
@@ -323,7 +350,31 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
         first.X = first.PX = origin.X, first.Y = first.PY = origin.Y, first.Sigma = start->Sigma;
         nodes[{0, 0}] = first;
         std::vector<TPlace> frontier{{0, 0}};
+        // The frame once found: false when the steps measured inside it
+        // differ from those the lattice grows by, so that it grows again.
+        auto takeFrame = [&](bool wait) {
+            if (!pendingFrame.valid() ||
+                (!wait && pendingFrame.wait_for(std::chrono::seconds(0)) != std::future_status::ready))
+                return true;
+            face = faceOf(pendingFrame.get());
+            if (!face.Framed)
+                return true;
+            const double usedEast = stepEast, usedNorth = stepNorth;
+            measureSteps();
+            if (stepEast <= 0 && stepNorth <= 0)
+                stepEast = usedEast, stepNorth = usedNorth;
+            settleSteps();
+            if (stepEast != usedEast || stepNorth != usedNorth)
+                return false;
+            for (auto& [place, node] : nodes)
+                if (place != TPlace{0, 0} && !node.Outside && face.Inside(node.PX, node.PY) < margin)
+                    node.Outside = true, node.Ok = node.Snapped = false;
+            std::erase_if(frontier, [&](const TPlace& p) { return nodes[p].Outside; });
+            return true;
+        };
         while (!frontier.empty() && nodes.size() < MaxPlaces) {
+            if (!takeFrame(false))
+                return false;
             std::map<TPlace, int> candidates; // place: misses of its parent
             for (const TPlace& p : frontier) {
                 const TNode& node = nodes[p];
@@ -347,11 +398,24 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                 const TLocal wide = local.Points >= 3 ? local : FitLocal(nodes, place, 4, false, stepI, stepJ);
                 node.PX = wide.X, node.PY = wide.Y;
                 node.Misses = misses + 1;
-                node.Outside = face.Inside(node.PX, node.PY) < margin;
                 nodes[place] = node;
-                if (!node.Outside)
-                    jobs.push_back({place, wide, std::nullopt, std::nullopt});
+                jobs.push_back({place, wide, std::nullopt, std::nullopt});
             }
+            // Near the picture's edges, where a frame may run, it is waited for.
+            if (pendingFrame.valid()) {
+                const TGridFace picture = PictureFace(bitmap.Width(), bitmap.Height(), 0);
+                const double room = FrameRoom * std::min(bitmap.Width(), bitmap.Height()) + margin;
+                if (std::any_of(jobs.begin(), jobs.end(), [&](const TSnapJob& job) {
+                        return picture.Inside(job.Local.X, job.Local.Y) < room;
+                    }) &&
+                    !takeFrame(true))
+                    return false;
+            }
+            std::erase_if(jobs, [&](const TSnapJob& job) {
+                TNode& node = nodes[job.Place];
+                node.Outside = face.Inside(node.PX, node.PY) < margin;
+                return node.Outside;
+            });
             snapAll(jobs, radius, true);
             frontier.clear();
             for (const TSnapJob& job : jobs) {
@@ -369,7 +433,10 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                 if (gridLike(job))
                     node.Ok = true, node.Misses = 0;
             }
+            if (progress)
+                progress(size_t(std::count_if(nodes.begin(), nodes.end(), [](const auto& n) { return n.second.Ok; })));
         }
+        return takeFrame(true);
     };
     // A step measured as a whole multiple of the grid's leaves lines out
     // between the crossings found: looked for at a share of the step
@@ -430,14 +497,15 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
     };
     std::map<TPlace, TGridRefusal> refused;
     auto build = [&] {
-        grow();
+        while (!grow()) {
+        }
         for (int round = 0; round < 3; ++round) {
             const int finerEast = finer(true), finerNorth = finer(false);
             const int coarserEast = coarser(true), coarserNorth = coarser(false);
             if (finerEast == 1 && finerNorth == 1 && coarserEast == 1 && coarserNorth == 1)
                 break;
             stepEast = stepEast / finerEast * coarserEast, stepNorth = stepNorth / finerNorth * coarserNorth;
-            grow();
+            grow(); // the frame is known by now
         }
 
         // Crossings that stand apart from their neighbours go, the worst of each
@@ -496,14 +564,19 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
     auto numbered = [&] {
         return size_t(std::count_if(nodes.begin(), nodes.end(), [](const auto& n) { return n.second.Ok; }));
     };
+    auto agrees = [&] {
+        return request.StepRatio <= 0 || std::fabs(stepEast / stepNorth / request.StepRatio - 1) <= MaxRatioMisfit;
+    };
     build();
     // With few crossings numbered, the other steps the lines also fit are
-    // tried, and the lattice that numbers most is kept.
+    // tried, and the lattice that numbers most is kept, one whose steps
+    // agree with the spacing first.
     if (!request.Second && numbered() < EnoughCrossings) {
         const double firstEast = stepEast, firstNorth = stepNorth;
         auto bestNodes = nodes;
         auto bestRefused = refused;
         double bestEast = stepEast, bestNorth = stepNorth;
+        bool bestAgrees = agrees();
         for (size_t e = 0; e < std::max<size_t>(easts.size(), 1); ++e)
             for (size_t n = 0; n < std::max<size_t>(norths.size(), 1); ++n) {
                 if (e == 0 && n == 0)
@@ -511,10 +584,13 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
                 stepEast = e < easts.size() ? easts[e].Pixels : firstEast;
                 stepNorth = n < norths.size() ? norths[n].Pixels : firstNorth;
                 build();
-                if (numbered() > size_t(std::count_if(bestNodes.begin(), bestNodes.end(),
-                                                      [](const auto& k) { return k.second.Ok; }))) {
+                const bool agreeing = agrees();
+                if ((agreeing && !bestAgrees) ||
+                    (agreeing == bestAgrees &&
+                     numbered() > size_t(std::count_if(bestNodes.begin(), bestNodes.end(),
+                                                       [](const auto& k) { return k.second.Ok; })))) {
                     bestNodes = nodes, bestRefused = refused;
-                    bestEast = stepEast, bestNorth = stepNorth;
+                    bestEast = stepEast, bestNorth = stepNorth, bestAgrees = agreeing;
                 }
             }
         nodes = std::move(bestNodes), refused = std::move(bestRefused);
@@ -524,6 +600,14 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request)
     }
     grid.StepEast = stepEast;
     grid.StepNorth = stepNorth;
+    grid.Framed = face.Framed;
+    if (!request.Second && !agrees()) {
+        grid.Refusal = "The lines found lie " + Fixed(stepEast) + " pixels apart along the rows and " +
+                       Fixed(stepNorth) + " down the columns, a ratio of " + Fixed(stepEast / stepNorth, 2) +
+                       ", but the spacing gives " + Fixed(request.StepRatio, 2) +
+                       ": lines of another kind were taken for the grid's";
+        return grid;
+    }
 
     // One lattice: its steps the same across the sheet.
     std::vector<std::pair<TPlace, const TNode*>> found;

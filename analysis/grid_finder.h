@@ -16,6 +16,7 @@
 //
 // Lattice places: East counts lines to the image's right and North lines
 // up the image, unless a second known crossing says otherwise.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ struct TGridRequest {
     std::optional<TGridSecondKnown> Second;
     // Read the map frame and keep to it (else the whole picture).
     bool UseFrame = true;
+    // The steps' ratio in pixels, east over north, that the spacing gives
+    // (its own ratio; for a graticule times the cosine of the latitude);
+    // steps that disagree by more than a tenth are not the grid's. 0: not known.
+    double StepRatio = 0;
 };
 
 struct TGridCrossing {
@@ -78,7 +83,10 @@ struct TGrid {
     int Unsnapped = 0; // places inside the face where no crossing was found
 };
 
-TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request);
+// progress is told after each wave of the lattice how many crossings it
+// holds so far (on the finder's thread).
+TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request,
+               const std::function<void(size_t crossings)>& progress = {});
 
 // "its lines run otherwise than the grid's", ...
 const char* GridRefusalText(TGridRefusal reason);

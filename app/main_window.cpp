@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -93,7 +94,8 @@ void TForm1::BuildWorkbench()
                                 RadioButton2}, this);
     new TPointMarkers(*Points, *Image1, this);
     const TToolContext context{Image1, Points, [this](const QString& text, const QString& tip) { ShowStatus(text, tip); },
-                               [this] { ShowPointsTable(true); }};
+                               [this] { ShowPointsTable(true); }, [this] { return Bar->CrsEdit->text(); },
+                               [this](const QString& id) { Bar->SetCrs(id); }};
     PickTool = std::make_unique<TPickTool>(context);
     SnapTool = std::make_unique<TSnapTool>(context);
     Finders = MakeFinderTools(context);

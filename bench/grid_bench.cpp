@@ -105,8 +105,9 @@ void Score(const TGridSheet& sheet, const TGrid& grid, double step, TTally& tall
     }
     if (!grid.Found) {
         ++tally.Refused;
-        if (tally.Notes.find(grid.Refusal) == std::string::npos)
-            tally.Notes += grid.Refusal + ". ";
+        // The first sheet's reason (the others name their own pixels).
+        if (tally.Notes.empty())
+            tally.Notes = grid.Refusal + ".";
         return;
     }
     for (const TGridCrossing& c : grid.Crossings) {
@@ -168,6 +169,7 @@ std::vector<TVariation> Variations()
         {"paper distortion 4 px", plan([](TGridSheetPlan& p) { p.Distortion = 4; })},
         {"no frame", plan([](TGridSheetPlan& p) { p.Frame = false; })},
         {"thin, blurred, noisy", plan([](TGridSheetPlan& p) { p.LineWidth = 0.8, p.Blur = 1.1, p.Noise = 8; })},
+        {"ticks only in the margin", plan([](TGridSheetPlan& p) { p.MarginTicks = true; })},
     };
 }
 
@@ -206,8 +208,7 @@ void DrawnSheets(int seeds)
             tally.Seconds += CpuSeconds() - cpu;
             Score(sheet, grid, plan.Step, tally);
         }
-        if (tally.Notes.empty())
-            tally.Notes = "-";
+        tally.Notes = tally.Refused ? std::to_string(tally.Refused) + ": " + tally.Notes : "-";
         PrintRow(v.Name, tally);
         all.Truth += tally.Truth, all.Right += tally.Right, all.Wrong += tally.Wrong, all.Sheets += tally.Sheets;
         all.Errors.insert(all.Errors.end(), tally.Errors.begin(), tally.Errors.end());
@@ -440,6 +441,9 @@ void RealSheets(const std::string& dir)
             TGridRequest request;
             request.Column = std::round(k->X + 2);
             request.Row = std::round(k->Y - 2);
+            // The spacing's ratio, as the grid command gives it.
+            const bool graticule = g.Name.find("graticule") != std::string::npos;
+            request.StepRatio = graticule ? std::cos(k->MapY * M_PI / 180) : 1;
             const double cpu = CpuSeconds();
             TGrid attempt = FindGrid(bitmap, request);
             if (!known || attempt.Crossings.size() > grid.Crossings.size()) {
@@ -463,6 +467,9 @@ void RealSheets(const std::string& dir)
             const double error = std::hypot(found->second->Column - c.X, found->second->Row - c.Y);
             if (error > WrongDistance) {
                 ++t.Wrong;
+                if (std::getenv("GRID_BENCH_VERBOSE"))
+                    std::fprintf(stderr, "%s: %d,%d numbered at %.2f,%.2f, measured at %.2f,%.2f (%.2f px)\n",
+                                 g.Name.c_str(), e, n, found->second->Column, found->second->Row, c.X, c.Y, error);
                 continue;
             }
             ++t.Right;

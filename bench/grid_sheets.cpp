@@ -112,6 +112,13 @@ TGridSheet DrawGridSheet(const TGridSheetPlan& plan)
             const double length = std::hypot(b.X - a.X, b.Y - a.Y);
             const bool inA = InsideQuad(sheet.Face, a, 0), inB = InsideQuad(sheet.Face, b, 0);
             along += length;
+            if (plan.MarginTicks) {
+                // Only the piece just outside the neatline, up to a third of the margin.
+                const double tick = -0.3 * inset;
+                if (!inA && !inB && InsideQuad(sheet.Face, a, tick) && InsideQuad(sheet.Face, b, tick))
+                    canvas.Stroke(a, b, plan.LineWidth, ink);
+                continue;
+            }
             if (!inA || !inB)
                 continue;
             if (plan.Dashed && std::fmod(along + phase, dash + gap) > dash)
@@ -200,7 +207,7 @@ std::string DescribeGridPlan(const TGridSheetPlan& plan)
     text << plan.Width << "x" << plan.Height << " step " << plan.Step << " turned " << plan.TurnDegrees
          << (plan.Graticule ? " graticule" : "") << (plan.Dashed ? " dashed" : "")
          << (plan.Lettering ? " lettering" : "") << (plan.Fills ? " fills" : "") << (plan.Faint ? " faint" : "")
-         << " roads " << plan.Roads << (plan.MissingLine ? " missing-line" : "") << " distortion "
+         << " roads " << plan.Roads << (plan.MissingLine ? " missing-line" : "") << (plan.MarginTicks ? " margin-ticks" : "") << " distortion "
          << plan.Distortion;
     return text.str();
 }

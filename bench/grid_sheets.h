@@ -3,7 +3,8 @@
 // true position: grids turned against the frame, dashed, interrupted by
 // lettering and fills, faint over colour, curved graticules whose meridians
 // converge and whose parallels are arcs, lines that stop at the neatline,
-// roads crossing the grid lines, a line left out, paper distortion. Drawn by
+// roads crossing the grid lines, a line left out, paper distortion, grids
+// printed only as ticks in the margin. Drawn by
 // exact area coverage (sheet_canvas.h), blurred and noisy.
 #include "bench/sheet_canvas.h"
 
@@ -30,6 +31,7 @@ struct TGridSheetPlan {
     bool MissingLine = false;   // one line of constant East not printed
     double Distortion = 0;      // paper distortion, pixels at most
     bool Frame = true;          // a neatline and outer frame; the grid stops at the neatline
+    bool MarginTicks = false;   // no lines over the face: each only a tick outside the neatline
     double LineWidth = 1.5;
     double Blur = 0.7;
     double Noise = 3;

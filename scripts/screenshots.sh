@@ -7,7 +7,9 @@
 # with the points table (docs/workbench-points-fit.png); and a click beside
 # a crossing snapped, with the magnifier at 8 times over it
 # (docs/magnifier-snap.png); the same nine points with their residual
-# vectors drawn over the picture (docs/workbench-residuals.png). Usage: scripts/screenshots.sh [BUILD_DIR]
+# vectors drawn over the picture (docs/workbench-residuals.png); and Grid run
+# from one snapped crossing, every crossing numbered and fitted by
+# polynomial2 (docs/workbench-grid.png). Usage: scripts/screenshots.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -26,3 +28,5 @@ probe --snap-shot "$root/docs/magnifier-snap.png" --size 700,520 --click 302,198
 probe --shot "$root/docs/workbench-residuals.png" --size 1000,790 --load-points "$root/samples/sample_map_9.points" \
     --transform affine --snap-points --level Fit
 mv "$root/docs/workbench-residuals-fit.png" "$root/docs/workbench-residuals.png"
+probe --grid-shot "$root/docs/workbench-grid.png" --size 1000,960 --grid 302,198,3503000,5403000,1000 \
+    --transform polynomial2

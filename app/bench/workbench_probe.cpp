@@ -8,6 +8,7 @@
 //                   [--shot FILE --size W,H --points X1,Y1,X2,Y2 --level Fit|1:1 ...]
 //                   [--load-points FILE.points --transform NAME [--snap-points]]
 //                   [--snap-shot FILE --click X,Y]
+//                   [--grid-shot FILE --grid COL,ROW,Y,X,SPACING [--transform NAME]]
 // --fit opens at the zoom level Fit in a 1600 x 1000 window.
 // --zoom shows the magnifier; --cursor puts the cursor at X,Y of the main
 // window (default: over the picture); --hold keeps the windows up for a
@@ -21,6 +22,9 @@
 // --snap-shot clicks point 1 at X,Y of the picture at 1:1 with the snap on,
 // the magnifier at 8 times beside the window and the cursor on the click,
 // and saves a grab of the screen around both windows.
+// --grid-shot snaps the crossing at COL,ROW, runs Grid with its coordinates
+// and the spacing, fits the crossings by --transform and saves a grab of
+// the window at Fit with the points table.
 #include "app/application.h"
 #include "app/controls.h"
 #include "app/image_view.h"
@@ -30,11 +34,13 @@
 #include "app/points_exchange.h"
 #include "app/points_panel.h"
 #include "app/save_command.h"
+#include "app/tools/grid_tool.h"
 #include "app/view_geometry.h"
 #include "app/zoom_window.h"
 #include "imaging/format_registry.h"
 #include "platform/bitmap.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCursor>
 #include <QSlider>
@@ -267,6 +273,40 @@ void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList
     }
 }
 
+void TakeGridShot(TForm1& form, const QString& file, const QSize& size, const QList<int>& grid, const QString& transform)
+{
+    if (size.isValid())
+        form.resize(size);
+    form.move(0, 0);
+    TGridTool* tool = nullptr;
+    for (const auto& finder : form.Finders)
+        tool = tool ? tool : dynamic_cast<TGridTool*>(finder.get());
+    if (!tool || grid.size() != 5)
+        return;
+    form.ZoomTo(kZoomFit);
+    form.Image1->WaitForOverview();
+    form.SnapCheck->setChecked(true);
+    form.SelectPoint(1);
+    ClickPicture(form, QPointF(grid[0], grid[1]));
+    tool->Ask = [&](const TGridSettings&, const QString&) {
+        return std::optional<TGridSettings>(
+            TGridSettings{QString::number(grid[2]), QString::number(grid[3]), QString::number(grid[4]), QString()});
+    };
+    tool->Action()->trigger();
+    while (tool->Running())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCoreApplication::processEvents();
+    if (!transform.isEmpty())
+        form.PointsPanel->SetTransform(transform);
+    while (form.Assessing())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCursor::setPos(form.mapToGlobal(QPoint(10, 10)));
+    QTest::qWait(300);
+    const QPixmap shot = form.screen()->grabWindow(form.winId());
+    std::printf("%s: %s (%s)\n", qPrintable(file), shot.save(file) ? "saved" : "not saved",
+                qPrintable(form.StatusBar1->Panel(0)->text()));
+}
+
 // What the command line asks for.
 struct TProbeOptions {
     QString Image;
@@ -279,6 +319,8 @@ struct TProbeOptions {
     bool SnapPoints = false;
     QString SnapShot;
     QList<int> Click;
+    QString GridShot;
+    QList<int> Grid;
     QList<int> Points;
     QStringList ShotLevels;
     QSize ShotSize;
@@ -325,6 +367,10 @@ TProbeOptions ReadOptions(int argc, char** argv)
             o.Transform = QString::fromLatin1(argv[++i]);
         else if (option == "--snap-shot")
             o.SnapShot = QString::fromLocal8Bit(argv[++i]);
+        else if (option == "--grid-shot")
+            o.GridShot = QString::fromLocal8Bit(argv[++i]);
+        else if (option == "--grid")
+            o.Grid = Numbers(argv[++i]);
         else if (option == "--click")
             o.Click = Numbers(argv[++i]);
         else if (option == "--points")
@@ -451,6 +497,8 @@ int main(int argc, char** argv)
             TakeShots(form1, o.Shot, o.ShotSize, o.Points, o.ShotLevels, o.PointsFile, o.Transform, o.SnapPoints);
         if (!o.SnapShot.isEmpty())
             TakeSnapShot(form1, form2, o.SnapShot, o.ShotSize, o.Click);
+        if (!o.GridShot.isEmpty())
+            TakeGridShot(form1, o.GridShot, o.ShotSize, o.Grid, o.Transform);
         if (o.Zoom) {
             form1.Image3Click();
             form2.move(form1.frameGeometry().right() + 20, form1.y());

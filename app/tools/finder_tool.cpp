@@ -31,6 +31,8 @@ void TFinderTool::Start()
     const TBitmap* bitmap = FContext.View->Bitmap();
     if (!bitmap || bitmap->Empty())
         throw Exception(NoPictureText().toStdString());
+    if (!Prepare())
+        return;
     SetRunning(true);
     FContext.Status(BusyText(), QString());
     FJob.Submit([this, bitmap, search = Search()] {

@@ -36,6 +36,9 @@ protected:
     // touch the tool, only hand back what runs afterwards.
     using TSearch = std::function<TFound(const TBitmap& bitmap)>;
     virtual TSearch Search() const = 0;
+    // Runs on the GUI thread before the search starts (a dialog of what to
+    // look for); false leaves it unstarted.
+    virtual bool Prepare() { return true; }
     virtual QString BusyText() const = 0;
     virtual QString NoPictureText() const = 0;
     const TToolContext& Context() const { return FContext; }

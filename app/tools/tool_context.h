@@ -16,6 +16,9 @@ struct TToolContext {
     std::function<void(const QString& text, const QString& tip)> Status;
     // Shows the points table (a tool that placed many points).
     std::function<void()> ShowPoints;
+    // The coordinate system box's text, and setting it (may be empty).
+    std::function<QString()> Crs;
+    std::function<void(const QString& id)> SetCrs;
 };
 
 // A press on the picture: the pixel column and row under the cursor, the

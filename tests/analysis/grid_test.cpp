@@ -43,7 +43,9 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         {"turned 2 degrees", [] { auto p = SmallSheet(3); p.TurnDegrees = 2; return p; }(), 27, 0},
         {"dashed", [] { auto p = SmallSheet(4); p.Dashed = true; return p; }(), 29, 0},
         {"curved graticule", [] { auto p = SmallSheet(5); p.Graticule = true; p.ApexDistance = 12000; return p; }(), 30, 0},
-        {"roads beside crossings", [] { auto p = SmallSheet(6); p.Roads = 6; return p; }(), 29, 0},
+        // Each road crosses a grid line a few pixels from a crossing, where
+        // it must not be numbered; past a line left out the count must not slip.
+        {"roads crossing grid lines beside crossings", [] { auto p = SmallSheet(6); p.Roads = 6; return p; }(), 29, 0},
         {"a line left out", [] { auto p = SmallSheet(7); p.MissingLine = true; return p; }(), 25, 0},
     };
     for (const auto& c : cases) {
@@ -87,6 +89,9 @@ TEST(GridFinder, RefusesWhatItCannotNumber)
         {"second known between spacings", {k.X, k.Y, TGridSecondKnown{next.X, next.Y, 1.5, 1}, true},
          "The second known crossing's coordinates are not a whole number of spacings from the first's (1.500 and "
          "1.000)"},
+        {"steps that disagree with the spacing's ratio", {k.X, k.Y, std::nullopt, true, 2.0},
+         "The lines found lie 100.0 pixels apart along the rows and 100.0 down the columns, a ratio of 1.00, but the "
+         "spacing gives 2.00: lines of another kind were taken for the grid's"},
     };
     for (const auto& c : cases) {
         const TGrid grid = FindGrid(*sheet.Bitmap, c.Request);
@@ -155,7 +160,8 @@ TEST(GridCli, NumbersTheCrossingsAndSaysWhyNot)
          "No crossing of two lines within 12 pixels of the known crossing at 20,20.\n"},
         {{image, "--spacing", "1000", "--known", known + ",0,0", "--transform", "polynomial3", "--crs", "EPSG:25832"},
          0, "Known crossing snapped from " + known + " to "},
-        {{image, "--spacing", "0\xC2\xB0" "1'", "--known", known + ",9\xC2\xB0" "0'E,48\xC2\xB0" "0'0\"N", "--grid-crs",
+        // A square lattice at 48 degrees north: 1'30" of longitude to 1' of latitude.
+        {{image, "--spacing", "0\xC2\xB0" "1'30\",0\xC2\xB0" "1'", "--known", known + ",9\xC2\xB0" "0'E,48\xC2\xB0" "0'0\"N", "--grid-crs",
           "EPSG:4326", "--crs", "EPSG:25832", "--write-points", dir.File("grid.points")},
          0, "Known crossing snapped from " + known + " to "},
     };

@@ -13,6 +13,7 @@
 #include "georef/fit_quality.h"
 #include "georef/fit_report.h"
 #include "georef/gcp_points_file.h"
+#include "georef/grid_numbering.h"
 #include "georef/save_arguments.h"
 #include "georef/save_request.h"
 #include "imaging/loaded_picture.h"
@@ -41,75 +42,9 @@ bool ParseNumber(const std::string& text, double& value)
     return !text.empty() && result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
 
-// An angle in decimal degrees or as degrees, minutes and seconds: 83°50'30",
-// 83d50m30s, 5' or 30", with N, E, S or W after it (S and W negative);
-// false when the text is neither.
-bool ParseAngle(const std::string& text, double& degrees)
-{
-    if (TryParseCoordinate(text, degrees))
-        return true;
-    std::string rest = text;
-    while (!rest.empty() && rest.back() == ' ')
-        rest.pop_back();
-    double sign = 1;
-    if (!rest.empty() && std::string("NSEW").find(rest.back()) != std::string::npos) {
-        sign = rest.back() == 'S' || rest.back() == 'W' ? -1 : 1;
-        rest.pop_back();
-    }
-    size_t at = 0;
-    while (at < rest.size() && rest[at] == ' ')
-        ++at;
-    if (at < rest.size() && (rest[at] == '-' || rest[at] == '+'))
-        sign *= rest[at++] == '-' ? -1 : 1;
-    // Units in falling order: degrees, minutes, seconds.
-    const std::vector<std::pair<std::vector<std::string>, double>> units = {
-        {{"\xC2\xB0", "d"}, 1}, {{"'", "\xE2\x80\xB2", "m"}, 60}, {{"\"", "\xE2\x80\xB3", "s", "''"}, 3600}};
-    size_t next = 0;
-    double total = 0;
-    bool any = false;
-    while (at < rest.size()) {
-        while (at < rest.size() && rest[at] == ' ')
-            ++at;
-        size_t end = at;
-        while (end < rest.size() && (std::isdigit(static_cast<unsigned char>(rest[end])) || rest[end] == '.'))
-            ++end;
-        double value = 0;
-        if (!ParseNumber(rest.substr(at, end - at), value))
-            return false;
-        bool matched = false;
-        for (size_t u = next; u < units.size() && !matched; ++u)
-            for (const std::string& symbol : units[u].first)
-                if (rest.compare(end, symbol.size(), symbol) == 0 &&
-                    !(symbol == "'" && rest.compare(end, 2, "''") == 0 && u == 1)) {
-                    if (any && value >= 60)
-                        return false; // minutes and seconds after a larger unit stay below 60
-                    total += value / units[u].second;
-                    at = end + symbol.size();
-                    next = u + 1;
-                    matched = any = true;
-                    break;
-                }
-        if (!matched)
-            return false;
-    }
-    if (!any)
-        return false;
-    degrees = sign * total;
-    return true;
-}
-
 struct TKnown {
     double Column = 0, Row = 0, X = 0, Y = 0;
 };
-
-double ReadValue(const std::string& text, bool degrees)
-{
-    double value = 0;
-    if (degrees ? ParseAngle(text, value) : TryParseCoordinate(text, value))
-        return value;
-    throw EConvertError("'" + text + "' is not " +
-                        (degrees ? std::string("an angle in degrees (decimal or D\xC2\xB0M'S\")") : "a number"));
-}
 
 TKnown ReadKnown(const std::string& text, bool degrees)
 {
@@ -117,8 +52,8 @@ TKnown ReadKnown(const std::string& text, bool degrees)
     TKnown known;
     if (parts.size() != 4 || !ParseNumber(parts[0], known.Column) || !ParseNumber(parts[1], known.Row))
         throw EConvertError("'" + text + "' is not a known crossing COL,ROW,X,Y");
-    known.X = ReadValue(parts[2], degrees);
-    known.Y = ReadValue(parts[3], degrees);
+    known.X = ReadGridValue(parts[2], degrees);
+    known.Y = ReadGridValue(parts[3], degrees);
     return known;
 }
 
@@ -200,13 +135,8 @@ int TGridCommand::Run()
     const TCrs gridCrs = LookupCrs(gridCrsText.empty() ? crsText : gridCrsText);
     const TCrs crs = crsText.empty() ? gridCrs : LookupCrs(crsText);
     const bool degrees = gridCrs.Geographic;
-    const auto spacingParts = SplitCommas(spacingText);
-    if (spacingParts.size() > 2)
-        throw EConvertError("'" + spacingText + "' is not a spacing D or D,D_NORTH");
-    const double spacingEast = ReadValue(spacingParts[0], degrees);
-    const double spacingNorth = spacingParts.size() == 2 ? ReadValue(spacingParts[1], degrees) : spacingEast;
-    if (!(spacingEast > 0) || !(spacingNorth > 0))
-        throw EConvertError("'" + spacingText + "' is not a spacing above 0");
+    const TGridSpacing spacing = ReadGridSpacing(spacingText, degrees);
+    const double spacingEast = spacing.East, spacingNorth = spacing.North;
     std::vector<TKnown> known;
     for (const std::string& text : knownTexts)
         known.push_back(ReadKnown(text, degrees));
@@ -220,6 +150,7 @@ int TGridCommand::Run()
     TGridRequest request;
     request.Column = known[0].Column;
     request.Row = known[0].Row;
+    request.StepRatio = GridStepRatio(spacing, known[0].Y, degrees);
     if (known.size() == 2)
         request.Second = TGridSecondKnown{known[1].Column, known[1].Row, (known[1].X - known[0].X) / spacingEast,
                                           (known[1].Y - known[0].Y) / spacingNorth};
@@ -250,11 +181,10 @@ int TGridCommand::Run()
         throw Exception("Only " + std::to_string(grid.Crossings.size()) + " crossings numbered; the transformation " +
                         std::string(method.Name) + " needs at least " + std::to_string(method.MinimumPoints));
 
-    std::vector<TMapXY> map;
+    std::vector<TGridPlace> places;
     for (const TGridCrossing& c : grid.Crossings)
-        map.push_back({known[0].X + c.East * spacingEast, known[0].Y + c.North * spacingNorth});
-    if (gridCrs.Given() && crs.Given() && gridCrs.Code != crs.Code)
-        ConvertPoints(gridCrs, crs, map);
+        places.push_back({c.East, c.North});
+    const std::vector<TMapXY> map = GridMapCoordinates(places, {known[0].X, known[0].Y}, spacing, gridCrs, crs);
     TControlPoints points;
     for (size_t k = 0; k < grid.Crossings.size(); ++k)
         points.push_back({int(k) + 1, grid.Crossings[k].Column, grid.Crossings[k].Row, map[k].X, map[k].Y,
