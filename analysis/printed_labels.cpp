@@ -162,7 +162,7 @@ char SignOf(const cv::Mat& labels, const TComponent& c, int left, int top)
     const cv::RotatedRect rect = cv::minAreaRect(points);
     const double longer = std::max(rect.size.width, rect.size.height) + 1;
     const double shorter = std::min(rect.size.width, rect.size.height) + 1;
-    if (longer >= 1.55 * shorter)
+    if (longer >= 1.8 * shorter)
         return '\'';
     if (longer < 1.4 * shorter && r.height >= 5) // an open ring or a filled one
         return '\xB0';
@@ -404,7 +404,6 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                     return ocr.Read(prepared(word), tesseract::PSM_SINGLE_LINE);
                 // The line reader finds no line in some bold letters; read
                 // as a raw line they are found.
-                bool seen = false;
                 const cv::Mat stripScaled = prepared(strip);
                 for (const tesseract::PageSegMode mode : {tesseract::PSM_SINGLE_LINE, tesseract::PSM_RAW_LINE}) {
                     // Each copy's symbols by where they stand; the three
@@ -431,10 +430,7 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                         }
                         return copies[0];
                     }
-                    seen = seen || !three.empty();
                 }
-                if (seen)
-                    return std::vector<TReader::TSymbol>{};
                 const cv::Mat single = prepared(word);
                 std::vector<TReader::TSymbol> symbols = ocr.Read(single, tesseract::PSM_SINGLE_LINE);
                 return symbols.empty() ? ocr.Read(single, tesseract::PSM_SINGLE_CHAR) : symbols;
@@ -505,11 +501,6 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         std::vector<const TComponent*> ordered = glyphParts;
         std::sort(ordered.begin(), ordered.end(),
                   [](const TComponent* a, const TComponent* b) { return a->Box.Left < b->Box.Left; });
-        // The closest glyphs of the word tell its spacing (wide in a
-        // typewriter face).
-        double closest = 1e9;
-        for (size_t i = 1; i < ordered.size(); ++i)
-            closest = std::min(closest, std::max(0.0, ordered[i]->Box.Left - ordered[i - 1]->Box.Right));
         std::vector<std::vector<const TComponent*>> runs(1);
         for (const TComponent* c : ordered) {
             const bool signBefore =
@@ -519,8 +510,7 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                            centre < (c->Box.Left + c->Box.Right) / 2;
                 });
             // A letter stands apart from the number before it.
-            const double gap = runs.back().empty() ? 0 : c->Box.Left - runs.back().back()->Box.Right;
-            const bool spaced = !runs.back().empty() && gap > 0.25 * tall && gap > 1.8 * closest;
+            const bool spaced = !runs.back().empty() && c->Box.Left - runs.back().back()->Box.Right > 0.25 * tall;
             if (signBefore || spaced)
                 runs.emplace_back();
             runs.back().push_back(c);
