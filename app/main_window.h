@@ -28,6 +28,7 @@ class TGeorefBar;
 class THelpHook;
 class TLoadProgress;
 class TPointsPanel;
+class TResidualVectors;
 
 class TForm1 : public TDeskWindow, public TForm1Controls {
     Q_OBJECT
@@ -97,6 +98,8 @@ public:
     QToolButton* PointsButton;
     TPointsPanel* PointsPanel;
     TCursorReadout* CursorPanel;
+    TResidualVectors* Residuals; // shown with the points table
+    QToolButton* ReportButton;
 
     TForm2* Form2 = nullptr;
 
