@@ -73,16 +73,7 @@ public:
         double Left = 0, Right = 0; // in the image read
     };
     // The symbols on a grey image (black on white).
-    std::vector<TSymbol> Read(const cv::Mat& grey, bool oneGlyph)
-    {
-        std::vector<TSymbol> symbols = ReadAs(grey, tesseract::PSM_SINGLE_LINE);
-        if (symbols.empty() && oneGlyph)
-            symbols = ReadAs(grey, tesseract::PSM_SINGLE_CHAR);
-        return symbols;
-    }
-
-private:
-    std::vector<TSymbol> ReadAs(const cv::Mat& grey, tesseract::PageSegMode mode)
+    std::vector<TSymbol> Read(const cv::Mat& grey, tesseract::PageSegMode mode)
     {
         std::vector<TSymbol> symbols;
         FApi.SetPageSegMode(mode);
@@ -105,6 +96,7 @@ private:
         return symbols;
     }
 
+private:
     tesseract::TessBaseAPI FApi;
     bool FReady = false;
 };
@@ -197,8 +189,25 @@ bool ParseHemisphere(const std::string& text, THemisphere& hemisphere)
     return true;
 }
 
-std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,
-                                       int top, int right, int bottom)
+namespace {
+
+// The words of a grey window (black on white) whose top-left pixel is
+// (left, top) of the picture; face is the map face in the window's pixels.
+// Turned text is read on the window turned upright, and then only words
+// with a sign are read; grid values are plain numbers, and words with a sign
+// are left out.
+enum class TWords { Angles, SignedAngles, Numbers };
+std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::Point>& face, int left, int top,
+                                    TWords kind);
+
+} // namespace
+
+namespace {
+
+// The words of a window of the picture: angles (upright or turned a quarter
+// either way) in the black of the labels, or grid values, in any ink.
+std::vector<TLabelWord> ReadWindow(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,
+                                   int top, int right, int bottom, int quarterTurns, bool numbers)
 {
     std::vector<TLabelWord> words;
     left = std::max(left, 0);
@@ -209,8 +218,9 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
         return words;
     const int w = right - left, h = bottom - top;
     cv::Mat grey(h, w, CV_8U);
-    // Labels are printed in black: a pixel's lightest channel, so that red
-    // grid values and blue water fade.
+    // Corner labels are printed in black: a pixel's lightest channel, so
+    // that red grid values and blue water fade. Grid values may be printed
+    // in the grid's colour: its darkest channel.
     const TGreyReader reader(bitmap);
     const TBitmapFormat format = bitmap.PixelFormat();
     for (int y = 0; y < h; ++y) {
@@ -219,7 +229,7 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
             const int step = format == bf24Bit ? 3 : 4;
             const uint8_t* p = bitmap.ScanLine(top + y) + int64_t(step) * left;
             for (int x = 0; x < w; ++x, p += step)
-                out[x] = std::max({p[0], p[1], p[2]});
+                out[x] = numbers ? std::min({p[0], p[1], p[2]}) : std::max({p[0], p[1], p[2]});
         } else {
             reader.Row(top + y, left, w, out);
         }
@@ -238,6 +248,49 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
         face.emplace_back(int(std::lround(c.Col + dx * grow - left)), int(std::lround(c.Row + dy * grow - top)));
     }
 
+    if (quarterTurns == 0)
+        return ReadWordsIn(grey, face, left, top, numbers ? TWords::Numbers : TWords::Angles);
+    // Text reading upward is turned upright clockwise, text reading downward
+    // anticlockwise; the words' boxes are turned back.
+    const bool up = quarterTurns > 0;
+    cv::Mat upright;
+    cv::rotate(grey, upright, up ? cv::ROTATE_90_CLOCKWISE : cv::ROTATE_90_COUNTERCLOCKWISE);
+    for (cv::Point& p : face)
+        p = up ? cv::Point(h - p.y, p.x) : cv::Point(p.y, w - p.x);
+    words = ReadWordsIn(upright, face, 0, 0, TWords::SignedAngles);
+    for (TLabelWord& word : words) {
+        const TLabelWord u = word;
+        if (up) {
+            word.Left = left + u.Top;
+            word.Right = left + u.Bottom;
+            word.Top = top + h - u.Right;
+            word.Bottom = top + h - u.Left;
+        } else {
+            word.Left = left + w - u.Bottom;
+            word.Right = left + w - u.Top;
+            word.Top = top + u.Left;
+            word.Bottom = top + u.Right;
+        }
+        word.Turns = up ? 1 : -1;
+    }
+    return words;
+}
+
+} // namespace
+
+std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,
+                                       int top, int right, int bottom, int quarterTurns)
+{
+    return ReadWindow(bitmap, corners, left, top, right, bottom, quarterTurns, false);
+}
+
+namespace {
+
+std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::Point>& face, int left, int top,
+                                    TWords kind)
+{
+    std::vector<TLabelWord> words;
+    const int w = grey.cols, h = grey.rows;
     cv::Mat ink;
     cv::threshold(grey, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
     cv::fillConvexPoly(ink, face, cv::Scalar(0));
@@ -326,13 +379,61 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
             cv::dilate(keep, keep, cv::getStructuringElement(cv::MORPH_RECT, {3, 3}));
             const cv::Rect wide = (cv::Rect(gx - 1, gy - 1, gw + 2, gh + 2)) & cv::Rect(0, 0, w, h);
             grey(wide).copyTo(word(wide - cv::Point(gx - pad, gy - pad)), keep(wide));
-            // Read at two sizes; the two readings must agree.
+            // A glyph alone is read thrice side by side, and then alone as a
+            // line or a character: the line reader takes a lone digit for
+            // nothing far more often than it misreads one of three alike.
+            const bool alone = set.size() == 1;
+            cv::Mat strip;
+            const int space = std::max(2, int(0.3 * tall));
+            if (alone) {
+                strip.create(word.rows, 2 * pad + 3 * gw + 2 * space, CV_8U);
+                strip.setTo(255);
+                for (int k = 0; k < 3; ++k)
+                    word(cv::Rect(pad, 0, gw, word.rows))
+                        .copyTo(strip(cv::Rect(pad + k * (gw + space), 0, gw, word.rows)));
+            }
             auto readAt = [&](double height, double& scale) {
                 scale = height / tall;
-                cv::Mat scaled;
-                cv::resize(word, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
-                cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-                return ocr.Read(scaled, set.size() == 1);
+                auto prepared = [&](const cv::Mat& image) {
+                    cv::Mat scaled;
+                    cv::resize(image, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
+                    cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+                    return scaled;
+                };
+                if (!alone)
+                    return ocr.Read(prepared(word), tesseract::PSM_SINGLE_LINE);
+                // The line reader finds no line in some bold letters; read
+                // as a raw line they are found.
+                const cv::Mat stripScaled = prepared(strip);
+                for (const tesseract::PageSegMode mode : {tesseract::PSM_SINGLE_LINE, tesseract::PSM_RAW_LINE}) {
+                    // Each copy's symbols by where they stand; the three
+                    // copies must read alike (two digits that touch are
+                    // one glyph read as two).
+                    const std::vector<TReader::TSymbol> three = ocr.Read(stripScaled, mode);
+                    std::array<std::vector<TReader::TSymbol>, 3> copies;
+                    std::array<std::string, 3> texts;
+                    for (const TReader::TSymbol& sym : three) {
+                        const double centre = (sym.Left + sym.Right) / 2 / scale - pad + 0.5 * space;
+                        const int k = std::clamp(int(std::floor(centre / (gw + space))), 0, 2);
+                        copies[size_t(k)].push_back(sym);
+                        texts[size_t(k)] += sym.Text;
+                    }
+                    // The reader trusts a letter less each time it repeats:
+                    // the best of the three copies' confidences is kept.
+                    if (!texts[0].empty() && texts[1] == texts[0] && texts[2] == texts[0] &&
+                        copies[1].size() == copies[0].size() && copies[2].size() == copies[0].size()) {
+                        for (size_t i = 0; i < copies[0].size(); ++i) {
+                            std::array<double, 3> c = {copies[0][i].Confidence, copies[1][i].Confidence,
+                                                       copies[2][i].Confidence};
+                            std::sort(c.begin(), c.end());
+                            copies[0][i].Confidence = c[2];
+                        }
+                        return copies[0];
+                    }
+                }
+                const cv::Mat single = prepared(word);
+                std::vector<TReader::TSymbol> symbols = ocr.Read(single, tesseract::PSM_SINGLE_LINE);
+                return symbols.empty() ? ocr.Read(single, tesseract::PSM_SINGLE_CHAR) : symbols;
             };
             // Read at three sizes; two readings must agree, and the one at
             // the middle size gives the places.
@@ -378,8 +479,10 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
         };
         // A label has a sign; only a bare number of minutes (its sign taken
         // by a rule) or a hemisphere letter stands without one. Other words
-        // (names, figures of the margin) are not read at all.
-        if (signs.empty() && glyphParts.size() > 2)
+        // (names, figures of the margin) are not read at all. A grid value
+        // is a plain number.
+        if (kind == TWords::Numbers ? !signs.empty()
+                                    : signs.empty() && (kind == TWords::SignedAngles || glyphParts.size() > 2))
             continue;
         // A glyph that a rule ran through is not read: what is left of it
         // may pass for another digit.
@@ -455,8 +558,6 @@ std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<T
     return words;
 }
 
-namespace {
-
 // A label's text parsed: degrees, minutes and seconds, each optional.
 struct TParsed {
     bool Valid = false;
@@ -523,6 +624,7 @@ struct TLine {
     double Confidence = 100;
     TParsed Parsed;
     bool Used = false;
+    int Turns = 0;
 };
 
 std::string AngleText(const TPrintedAngle& a)
@@ -558,6 +660,8 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
         const bool letter = !word.Text.empty() && std::isalpha(static_cast<unsigned char>(word.Text[0]));
         TLine* joined = nullptr;
         for (TLine& line : lines) {
+            if (line.Turns != word.Turns || word.Turns != 0)
+                continue;
             const double hh = std::max(line.Box.Height(), box.Height());
             const double overlap = std::min(line.Box.Bottom, box.Bottom) - std::max(line.Box.Top, box.Top);
             const double gap = box.Left - line.Box.Right;
@@ -572,7 +676,7 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
             joined->Text += " " + word.Text;
             joined->Confidence = std::min(joined->Confidence, word.Confidence);
         } else {
-            lines.push_back({box, word.Text, word.Confidence, {}, false});
+            lines.push_back({box, word.Text, word.Confidence, {}, false, word.Turns});
         }
     }
     for (TLine& line : lines) {
@@ -597,10 +701,10 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
     };
     // Degrees over minutes across a rule make one label.
     for (TLine& upper : lines) {
-        if (!upper.Parsed.Valid || upper.Parsed.Degrees < 0 || upper.Parsed.Minutes >= 0)
+        if (!upper.Parsed.Valid || upper.Parsed.Degrees < 0 || upper.Parsed.Minutes >= 0 || upper.Turns != 0)
             continue;
         for (TLine& lower : lines) {
-            if (&lower == &upper || lower.Used)
+            if (&lower == &upper || lower.Used || lower.Turns != 0)
                 continue;
             // Below the degrees, a bare number of minutes whose sign the rule
             // took is minutes too.
@@ -874,11 +978,258 @@ TPrintedCorners ReadPrintedCorners(const TBitmap& bitmap, const std::array<TFram
     const double reach = LabelReach(corners);
     for (int i = 0; i < 4; ++i) {
         const TFrameCorner& c = corners[size_t(i)];
-        const std::vector<TLabelWord> words =
-            ReadLabelWords(bitmap, corners, int(std::floor(c.Col - reach)), int(std::floor(c.Row - reach)),
-                           int(std::ceil(c.Col + reach)), int(std::ceil(c.Row + reach)));
-        sheet.Labels[size_t(i)] = AssembleCornerLabel(words, i, c.Col, c.Row);
+        const int l = int(std::floor(c.Col - reach)), t = int(std::floor(c.Row - reach));
+        const int r = int(std::ceil(c.Col + reach)), b = int(std::ceil(c.Row + reach));
+        std::vector<TLabelWord> words = ReadLabelWords(bitmap, corners, l, t, r, b);
+        TCornerLabel& label = sheet.Labels[size_t(i)];
+        label = AssembleCornerLabel(words, i, c.Col, c.Row);
+        // Labels along the sides may be turned, reading upward or downward.
+        if (!label.Longitude.Read || !label.Latitude.Read) {
+            for (const int turns : {1, -1}) {
+                const std::vector<TLabelWord> turned = ReadLabelWords(bitmap, corners, l, t, r, b, turns);
+                words.insert(words.end(), turned.begin(), turned.end());
+            }
+            label = AssembleCornerLabel(words, i, c.Col, c.Row);
+        }
     }
     CheckGraticuleSheet(sheet, hemisphere, height > 0 ? width / height : 0);
     return sheet;
+}
+
+std::vector<TGridLabel> ReadGridLabels(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners,
+                                       double unit)
+{
+    std::vector<TGridLabel> labels;
+    if (!Reader().Ready())
+        return labels;
+    const double reach = LabelReach(corners);
+    double left = 1e18, top = 1e18, right = -1e18, bottom = -1e18;
+    for (const TFrameCorner& c : corners) {
+        left = std::min(left, c.Col);
+        top = std::min(top, c.Row);
+        right = std::max(right, c.Col);
+        bottom = std::max(bottom, c.Row);
+    }
+    // A band beyond each side, between the corners' windows.
+    const struct {
+        TFrameSide Side;
+        double L, T, R, B;
+    } bands[] = {{fsTop, left, top - reach, right, top},
+                 {fsRight, right, top, right + reach, bottom},
+                 {fsBottom, left, bottom, right, bottom + reach},
+                 {fsLeft, left - reach, top, left, bottom}};
+    for (const auto& band : bands) {
+        const std::vector<TLabelWord> words =
+            ReadWindow(bitmap, corners, int(std::floor(band.L)), int(std::floor(band.T)), int(std::ceil(band.R)),
+                       int(std::ceil(band.B)), 0, true);
+        for (const TLabelWord& word : words) {
+            // A digit alone is more often a piece of other lettering than a
+            // value; grid values print two digits or more.
+            if (word.Confidence < LeastConfidence || word.Text.size() < 2 || word.Text.size() > 9 ||
+                !std::all_of(word.Text.begin(), word.Text.end(),
+                             [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+                continue;
+            const double col = (word.Left + word.Right) / 2, row = (word.Top + word.Bottom) / 2;
+            // Not in a corner's window, where the corner labels stand.
+            const bool across = band.Side == fsTop || band.Side == fsBottom;
+            const double along = across ? col : row;
+            const double from = across ? left : top, to = across ? right : bottom;
+            if (along < from + 0.5 * reach || along > to - 0.5 * reach)
+                continue;
+            // A value stands at its line's end, close to the neatline; other
+            // numbers of the margin (a title, a sheet number) stand off.
+            const double off = band.Side == fsTop      ? top - word.Bottom
+                               : band.Side == fsBottom ? word.Top - bottom
+                               : band.Side == fsLeft   ? left - word.Right
+                                                       : word.Left - right;
+            if (off > 2 * (word.Bottom - word.Top))
+                continue;
+            labels.push_back({band.Side, col, row, std::stod(word.Text) * unit, word.Text});
+        }
+    }
+    return labels;
+}
+
+namespace {
+
+struct TSideFit {
+    bool Good = false;
+    double A = 0, B = 0; // position along the side = A + B * value
+};
+
+// Least squares of the labels' places along a side on their values.
+TSideFit FitSide(const std::vector<std::pair<double, double>>& valueAlong)
+{
+    TSideFit fit;
+    const double n = double(valueAlong.size());
+    if (valueAlong.size() < 2)
+        return fit;
+    double sv = 0, sa = 0, svv = 0, sva = 0;
+    for (const auto& [v, a] : valueAlong) {
+        sv += v;
+        sa += a;
+        svv += v * v;
+        sva += v * a;
+    }
+    const double d = n * svv - sv * sv;
+    if (std::fabs(d) < 1e-12)
+        return fit;
+    fit.B = (n * sva - sv * sa) / d;
+    fit.A = (sa - fit.B * sv) / n;
+    fit.Good = true;
+    return fit;
+}
+
+// The point of a side (a to b) where its position along it is at.
+std::array<double, 2> OnSide(const TFrameCorner& a, const TFrameCorner& b, double along, bool byCol)
+{
+    const double span = byCol ? b.Col - a.Col : b.Row - a.Row;
+    const double t = std::fabs(span) > 1e-9 ? (along - (byCol ? a.Col : a.Row)) / span : 0;
+    return {a.Col + t * (b.Col - a.Col), a.Row + t * (b.Row - a.Row)};
+}
+
+} // namespace
+
+TLabelledGrid GridFromLabels(const std::vector<TGridLabel>& labels, const std::array<TFrameCorner, 4>& corners,
+                             double spacingEast, double spacingNorth)
+{
+    TLabelledGrid grid;
+    char text[200];
+    // Values along the top and bottom are eastings, along the sides northings.
+    std::array<std::vector<std::pair<double, double>>, 4> sides;
+    for (const TGridLabel& l : labels)
+        sides[size_t(l.Side)].push_back({l.Value, l.Side == fsTop || l.Side == fsBottom ? l.Col : l.Row});
+    std::array<TSideFit, 4> fits;
+    const char* const sideNames[4] = {"top", "right", "bottom", "left"};
+    for (size_t k = 0; k < 4; ++k) {
+        const bool east = k == fsTop || k == fsBottom;
+        const double spacing = east ? spacingEast : spacingNorth;
+        std::vector<std::pair<double, double>>& side = sides[k];
+        std::sort(side.begin(), side.end());
+        for (size_t i = 1; i < side.size(); ++i) {
+            const double steps = (side[i].first - side[0].first) / spacing;
+            if (std::fabs(steps - std::round(steps)) > 1e-6 || side[i].first == side[i - 1].first) {
+                std::snprintf(text, sizeof text,
+                              "The grid labels make no lattice: the %s margin's values %.10g and %.10g are not a whole "
+                              "number of spacings (%.10g) apart.",
+                              sideNames[k], side[0].first, side[i].first, spacing);
+                if (side[i].first == side[i - 1].first)
+                    std::snprintf(text, sizeof text,
+                                  "The grid labels make no lattice: the value %.10g is printed twice in the %s margin.",
+                                  side[i].first, sideNames[k]);
+                grid.Refusal = text;
+                return grid;
+            }
+        }
+        fits[k] = FitSide(side);
+        if (!fits[k].Good)
+            continue;
+        const double step = std::fabs(fits[k].B) * spacing;
+        for (const auto& [value, along] : side) {
+            const double off = along - (fits[k].A + fits[k].B * value);
+            if (side.size() > 2 && std::fabs(off) > 0.1 * step) {
+                std::snprintf(text, sizeof text,
+                              "The grid labels make no lattice: the %s margin's %.10g stands %.0f pixels from where "
+                              "the other values put it (a step is %.0f).",
+                              sideNames[k], value, std::fabs(off), step);
+                grid.Refusal = text;
+                return grid;
+            }
+        }
+    }
+    // One lattice: the sides across from each other grow the same way at
+    // the same rate (within a tenth).
+    for (const auto& [a, b, what] : {std::tuple{fsTop, fsBottom, "eastings"}, std::tuple{fsLeft, fsRight, "northings"}})
+        if (fits[a].Good && fits[b].Good &&
+            (fits[a].B * fits[b].B <= 0 || std::fabs(fits[a].B / fits[b].B - 1) > 0.1)) {
+            grid.Refusal = std::string("The grid labels make no lattice: the ") + what +
+                           " printed on opposite margins are spaced differently.";
+            return grid;
+        }
+    grid.EastLabels = int(sides[fsTop].size() + sides[fsBottom].size());
+    grid.NorthLabels = int(sides[fsLeft].size() + sides[fsRight].size());
+    const bool eastGood = fits[fsTop].Good || fits[fsBottom].Good;
+    const bool northGood = fits[fsLeft].Good || fits[fsRight].Good;
+    const size_t most = std::max({sides[0].size(), sides[1].size(), sides[2].size(), sides[3].size()});
+    if (!eastGood || !northGood || most < 3) {
+        std::snprintf(text, sizeof text,
+                      "Too few grid labels read to number the grid: %d along the top and bottom, %d along the sides "
+                      "(two lines each way are needed, and three labels in one margin).",
+                      grid.EastLabels, grid.NorthLabels);
+        grid.Refusal = text;
+        return grid;
+    }
+    // A line of constant value through its labels' places on the two sides,
+    // or along the frame's side from one.
+    auto line = [&](double value, TFrameSide first, TFrameSide second, size_t a0, size_t a1, size_t b0,
+                    size_t b1) -> std::array<double, 4> {
+        const bool byCol = first == fsTop;
+        std::array<double, 2> p, q;
+        if (fits[first].Good && fits[second].Good) {
+            p = OnSide(corners[a0], corners[a1], fits[first].A + fits[first].B * value, byCol);
+            q = OnSide(corners[b0], corners[b1], fits[second].A + fits[second].B * value, byCol);
+        } else {
+            const bool useFirst = fits[first].Good;
+            const TSideFit& f = useFirst ? fits[first] : fits[second];
+            p = useFirst ? OnSide(corners[a0], corners[a1], f.A + f.B * value, byCol)
+                         : OnSide(corners[b0], corners[b1], f.A + f.B * value, byCol);
+            // along the frame's sides across (left side for eastings, top for northings)
+            const TFrameCorner& s0 = byCol ? corners[fcUpperLeft] : corners[fcUpperLeft];
+            const TFrameCorner& s1 = byCol ? corners[fcLowerLeft] : corners[fcUpperRight];
+            q = {p[0] + (s1.Col - s0.Col), p[1] + (s1.Row - s0.Row)};
+        }
+        return {p[0], p[1], q[0], q[1]};
+    };
+    auto meet = [](const std::array<double, 4>& e, const std::array<double, 4>& n) {
+        const double dx1 = e[2] - e[0], dy1 = e[3] - e[1], dx2 = n[2] - n[0], dy2 = n[3] - n[1];
+        const double d = dx1 * dy2 - dy1 * dx2;
+        const double t = std::fabs(d) > 1e-12 ? ((n[0] - e[0]) * dy2 - (n[1] - e[1]) * dx2) / d : 0;
+        return std::array<double, 2>{e[0] + t * dx1, e[1] + t * dy1};
+    };
+    // The values printed, each way: the one nearest their middle, and the
+    // next line toward the others' side (a crossing the finder reaches).
+    auto pick = [&](TFrameSide a, TFrameSide b, double spacing) {
+        std::vector<double> values;
+        for (const TFrameSide s : {a, b})
+            for (const auto& [v, along] : sides[size_t(s)])
+                values.push_back(v);
+        std::sort(values.begin(), values.end());
+        const double middle = (values.front() + values.back()) / 2;
+        double near = values.front();
+        for (const double v : values)
+            if (std::fabs(v - middle) < std::fabs(near - middle))
+                near = v;
+        return std::pair{near, near + (values.back() > near ? spacing : -spacing)};
+    };
+    const auto [e1, e2] = pick(fsTop, fsBottom, spacingEast);
+    const auto [n1, n2] = pick(fsLeft, fsRight, spacingNorth);
+    auto crossing = [&](double e, double n) {
+        const std::array<double, 2> at =
+            meet(line(e, fsTop, fsBottom, fcUpperLeft, fcUpperRight, fcLowerLeft, fcLowerRight),
+                 line(n, fsLeft, fsRight, fcUpperLeft, fcLowerLeft, fcUpperRight, fcLowerRight));
+        return TLabelledCrossing{at[0], at[1], e, n};
+    };
+    grid.Known = crossing(e1, n1);
+    grid.Second = crossing(e2, n2);
+    // The finder counts east to the right and north up the picture; a
+    // second crossing is needed only where the values grow otherwise.
+    const double eastCols = grid.Second.Col - grid.Known.Col, northRows = grid.Second.Row - grid.Known.Row;
+    grid.SecondNeeded = (e2 > e1) != (eastCols > 0) || (n2 > n1) != (northRows < 0);
+    grid.Found = true;
+    return grid;
+}
+
+TLabelledGrid ReadLabelledGrid(const TBitmap& bitmap, double spacingEast, double spacingNorth, double unit)
+{
+    TLabelledGrid grid;
+    if (!Reader().Ready()) {
+        grid.Refusal = "The grid labels cannot be read: the OCR library found no English data.";
+        return grid;
+    }
+    const TMapFrame frame = FindMapFrame(bitmap);
+    if (!frame.Found) {
+        grid.Refusal = "The grid labels cannot be read without the map frame: " + frame.Refusal;
+        return grid;
+    }
+    return GridFromLabels(ReadGridLabels(bitmap, frame.Corners, unit), frame.Corners, spacingEast, spacingNorth);
 }

@@ -81,16 +81,63 @@ struct TLabelWord {
     double Left = 0, Top = 0, Right = 0, Bottom = 0; // picture pixels
     std::string Text; // digits, letters, "°", "'" and "\""
     double Confidence = 0;
+    int Turns = 0; // 1: the text reads upward, -1: downward
 };
 
 // How far beside a corner its labels are looked for, pixels.
 double LabelReach(const std::array<TFrameCorner, 4>& corners);
 
 // Every word in the window [left, right) x [top, bottom) of the bitmap,
-// leaving out what lies inside the frame (corners) and the long rules.
+// leaving out what lies inside the frame (corners) and the long rules;
+// quarterTurns 1 reads text turned to read upward, -1 downward.
 std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,
-                                       int top, int right, int bottom);
+                                       int top, int right, int bottom, int quarterTurns = 0);
 
 // The corner's label from its words: corner is the index (fcUpperLeft ...),
 // (col, row) its position.
 TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corner, double col, double row);
+
+// A grid line's value printed at its end in the margin, beyond a side of
+// the map frame.
+enum TFrameSide { fsTop, fsRight, fsBottom, fsLeft };
+
+struct TGridLabel {
+    TFrameSide Side = fsTop;
+    double Col = 0, Row = 0; // the label's centre, picture pixels
+    double Value = 0; // the number printed times the unit
+    std::string Text; // as printed
+};
+
+// Every plain number of two digits or more printed close beyond the four
+// sides of the frame (outside the corners' windows), each times unit:
+// series that leave out trailing digits ("235" for 2,350,000) say in the
+// legend what they stand for.
+std::vector<TGridLabel> ReadGridLabels(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners,
+                                       double unit);
+
+// Two crossings of the grid the labels make, for the grid finder: the first
+// near the middle of the labelled lines, the second a step from it each way, so that
+// which way the values grow is the labels'.
+struct TLabelledCrossing {
+    double Col = 0, Row = 0; // where the labelled lines meet, picture pixels
+    double X = 0, Y = 0; // their values
+};
+
+struct TLabelledGrid {
+    bool Found = false;
+    std::string Refusal; // why not, as a sentence
+    TLabelledCrossing Known, Second;
+    bool SecondNeeded = false; // the values grow leftward or down the picture
+    int EastLabels = 0, NorthLabels = 0; // the labels that agreed
+};
+
+// Takes the labels only when those of each side make one lattice of the
+// spacing: every value a whole number of spacings from the others, each
+// label where its value puts it (within a tenth of a step), at least two
+// lines each way and three labels of one side.
+TLabelledGrid GridFromLabels(const std::vector<TGridLabel>& labels, const std::array<TFrameCorner, 4>& corners,
+                             double spacingEast, double spacingNorth);
+
+// The map frame found, the values printed beyond it read, and the grid they
+// make (or why not).
+TLabelledGrid ReadLabelledGrid(const TBitmap& bitmap, double spacingEast, double spacingNorth, double unit);

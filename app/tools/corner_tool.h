@@ -1,11 +1,14 @@
 #pragma once
 // Find corners: the four corners of the sheet's map frame as points 1 to 4
 // (upper left, upper right, lower right, lower left), keeping the map
-// coordinates those points have. The user checks them in the magnifier,
-// moves any, and types or loads their coordinates.
+// coordinates those points have. Where the sheet prints its corners'
+// coordinates and they make one sheet, they fill the coordinate boxes left
+// blank, and the status says they were read, for the user to confirm. The
+// user checks them in the magnifier, moves any, and types or loads the rest.
 #include "app/tools/finder_tool.h"
 
 struct TMapFrame;
+struct TPrintedCorners;
 
 class TCornerTool : public TFinderTool {
     Q_OBJECT
@@ -21,5 +24,5 @@ protected:
     }
 
 private:
-    void Found(const TMapFrame& frame) const;
+    void Found(const TMapFrame& frame, const TPrintedCorners& printed) const;
 };

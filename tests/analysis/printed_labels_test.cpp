@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -175,6 +177,61 @@ TEST(PrintedLabels, FourReadingsMakeOneSheetOrAreRefused)
     }
 }
 
+TEST(PrintedLabels, GridValuesMakeOneLatticeOrAreRefused)
+{
+    // A frame of 1000 x 800 pixels; eastings every 200 pixels along the top
+    // and bottom, northings down the left side, 1000 apart.
+    std::array<TFrameCorner, 4> frame{};
+    frame[fcUpperLeft] = {100, 100, 0};
+    frame[fcUpperRight] = {1100, 100, 0};
+    frame[fcLowerRight] = {1100, 900, 0};
+    frame[fcLowerLeft] = {100, 900, 0};
+    std::vector<TGridLabel> lattice;
+    for (int k = 0; k < 5; ++k) {
+        lattice.push_back({fsTop, 200.0 + 200 * k, 80, 350000.0 + 1000 * k, ""});
+        lattice.push_back({fsBottom, 200.0 + 200 * k, 920, 350000.0 + 1000 * k, ""});
+    }
+    for (int k = 0; k < 4; ++k)
+        lattice.push_back({fsLeft, 80, 200.0 + 200 * k, 860000.0 - 1000 * k, ""});
+    auto with = [&](size_t i, double col, double value) {
+        std::vector<TGridLabel> labels = lattice;
+        labels[i].Col = col;
+        labels[i].Value = value;
+        return labels;
+    };
+    std::vector<TGridLabel> topOnly;
+    std::copy_if(lattice.begin(), lattice.end(), std::back_inserter(topOnly),
+                 [](const TGridLabel& l) { return l.Side == fsTop; });
+    const struct {
+        const char* What;
+        std::vector<TGridLabel> Labels;
+        std::string Refusal; // empty: the crossing at (600, 600) is 352000, 858000
+    } cases[] = {
+        {"one lattice", lattice, ""},
+        {"a value misread", with(4, 600, 352500),
+         "The grid labels make no lattice: the top margin's values 350000 and 352500 are not a whole number of "
+         "spacings (1000) apart."},
+        {"a value away from its line", with(4, 640, 352000),
+         "The grid labels make no lattice: the top margin's 352000 stands 32 pixels from where the other values put "
+         "it (a step is 200)."},
+        {"no northings", topOnly,
+         "Too few grid labels read to number the grid: 5 along the top and bottom, 0 along the sides (two lines each "
+         "way are needed, and three labels in one margin)."},
+    };
+    for (const auto& c : cases) {
+        const TLabelledGrid grid = GridFromLabels(c.Labels, frame, 1000, 1000);
+        EXPECT_EQ(grid.Refusal, c.Refusal) << c.What;
+        EXPECT_EQ(grid.Found, c.Refusal.empty()) << c.What;
+        if (!grid.Found)
+            continue;
+        EXPECT_NEAR(grid.Known.Col, 600, 1e-6) << c.What;
+        EXPECT_NEAR(grid.Known.Row, 600, 1e-6) << c.What;
+        EXPECT_EQ(grid.Known.X, 352000) << c.What;
+        EXPECT_EQ(grid.Known.Y, 858000) << c.What;
+        EXPECT_FALSE(grid.SecondNeeded) << c.What << ": the values grow right and up";
+    }
+}
+
 TEST(PrintedLabels, TheCliReadsADrawnSheetAndGeoreferencesIt)
 {
     pwtest::TempDir dir;
@@ -201,6 +258,10 @@ TEST(PrintedLabels, TheCliReadsADrawnSheetAndGeoreferencesIt)
          "'NN' is not a hemisphere for --hemisphere (N or S, E or W, or one of each as NE).\n"},
         {{"corners", sheet, "--hemisphere", "N"}, 2, "",
          "pinwright-cli: --hemisphere needs --read-labels\nUsage: pinwright-cli corners IMAGE [--read-labels] [--hemisphere H].\n"},
+        // The sheet prints no grid values.
+        {{"grid", sheet, "--spacing", "0.25", "--known", "labels"}, 1, "",
+         "Too few grid labels read to number the grid: 0 along the top and bottom, 0 along the sides "
+         "(two lines each way are needed, and three labels in one margin).\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv = {cli};

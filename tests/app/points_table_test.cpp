@@ -12,6 +12,8 @@
 #include "georef/gcp_points_file.h"
 #include "georef/save_request.h"
 #include "georef/world_file.h"
+#include "imaging/format_registry.h"
+#include "platform/picture.h"
 #include "tests/support/test_support.h"
 
 #include <QCheckBox>
@@ -338,6 +340,23 @@ TEST_F(PointsTableTest, FindCornersPlacesTheFrameCornersAsPointsOneToFour)
         EXPECT_EQ(Form->PointState, 1);
         EXPECT_TRUE(Form->StatusBar1->Panel(0)->text().startsWith("Corners, \u00b1"));
     }
+
+    // A sheet that prints its corners' coordinates: they fill the boxes left
+    // blank, marked as read for the user to confirm; a typed one stays.
+    Messages = {};
+    InitializeImaging();
+    Form->Image1->Picture().SetGraphic(LoadPictureFile(pwtest::DataPath("labels/drawn_sheet.png")));
+    Form->Points->SetEntries({{}, {"5", "6", "1000", "2000", TPointRole::Fitted}});
+    QTest::mouseClick(Panel().FindCornersButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->FindingCorners(); }, 60000));
+    const std::vector<QStringList> rows = TableRows();
+    ASSERT_EQ(rows.size(), 4u);
+    const QStringList read[4] = {{"-127.250000", "7.750000"}, {"1000", "2000"}, {"-127.000000", "7.500000"},
+                                 {"-127.250000", "7.500000"}};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(rows[i].mid(2, 2), read[i]) << i;
+    EXPECT_TRUE(Form->StatusBar1->Panel(0)->text().endsWith("coordinates read from the sheet's labels: confirm them"))
+        << Form->StatusBar1->Panel(0)->text().toStdString();
 }
 
 // The mean position of the pixels of one colour.

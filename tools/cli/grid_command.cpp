@@ -1,4 +1,4 @@
-// pinwright-cli grid IMAGE --spacing D[,D_NORTH] --known COL,ROW,X,Y [--known COL,ROW,X,Y]
+// pinwright-cli grid IMAGE --spacing D[,D_NORTH] --known COL,ROW,X,Y [--known COL,ROW,X,Y] | --known labels [--label-unit N]
 //                   [--grid-crs SYSTEM] [--crs SYSTEM] [--transform NAME] [--write-points FILE.points]
 //                   [--report FILE.json] [--out TARGET] [--warp]
 // Every crossing of the sheet's printed grid or graticule as a control
@@ -7,6 +7,7 @@
 // --crs when the grid's system differs, fitted and, with --out, saved as the
 // georef command saves. X is east (or longitude), Y north (or latitude).
 #include "analysis/grid_finder.h"
+#include "analysis/printed_labels.h"
 #include "georef/coordinates.h"
 #include "georef/crs.h"
 #include "georef/export_pipeline.h"
@@ -71,7 +72,7 @@ public:
 
 private:
     TSaveArguments FSave;
-    std::string FSpacing, FGridCrs, FCrs, FWritePoints, FReport;
+    std::string FSpacing, FGridCrs, FCrs, FWritePoints, FReport, FLabelUnit;
     std::vector<std::string> FKnown;
     const TCommandLine* FLine = nullptr;
 };
@@ -87,8 +88,11 @@ void TGridCommand::Declare(TCommandLine& line)
                 TUsage::Required);
     line.Option("--known", "COL,ROW,X,Y", FKnown,
                 "a crossing's pixel (it is snapped first) and its coordinates, X east and Y north; a second "
-                "--known fixes which way X and Y grow",
+                "--known fixes which way X and Y grow; 'labels': both read from the values printed at the grid "
+                "lines' ends in the margin",
                 TUsage::Required);
+    line.Option("--label-unit", "N", FLabelUnit,
+                "with --known labels: what one of the printed values stands for (1000 where \"235\" is 235,000)");
     line.Option("--grid-crs", "SYSTEM", FGridCrs,
                 "the system of the spacing and the known coordinates (default --crs); with a geographic one they "
                 "are degrees, decimal or D\xC2\xB0M'S\" (83\xC2\xB0" "50'E, 24\xC2\xB0" "40'30\"N, 5')");
@@ -138,7 +142,13 @@ int TGridCommand::Run()
     const TGridSpacing spacing = ReadGridSpacing(spacingText, degrees);
     const double spacingEast = spacing.East, spacingNorth = spacing.North;
     std::vector<TKnown> known;
-    for (const std::string& text : knownTexts)
+    const bool fromLabels = knownTexts.size() == 1 && knownTexts[0] == "labels";
+    double labelUnit = 1;
+    if (!FLabelUnit.empty() && !fromLabels)
+        FLine->Fail("--label-unit needs --known labels");
+    if (!FLabelUnit.empty() && (!ParseNumber(FLabelUnit, labelUnit) || !(labelUnit > 0)))
+        throw EConvertError("'" + FLabelUnit + "' is not a label unit above 0");
+    for (const std::string& text : fromLabels ? std::vector<std::string>{} : knownTexts)
         known.push_back(ReadKnown(text, degrees));
 
     // The target's kind and the image's conversion, before anything is read.
@@ -147,6 +157,16 @@ int TGridCommand::Run()
     const std::unique_ptr<TGraphic> graphic = LoadPictureFile(image);
     const TBitmap& bitmap = graphic->ViewBitmap();
     RequireImage(*graphic);
+    if (fromLabels) {
+        const TLabelledGrid labelled = ReadLabelledGrid(bitmap, spacingEast, spacingNorth, labelUnit);
+        if (!labelled.Found)
+            throw Exception(labelled.Refusal);
+        known.push_back({labelled.Known.Col, labelled.Known.Row, labelled.Known.X, labelled.Known.Y});
+        if (labelled.SecondNeeded)
+            known.push_back({labelled.Second.Col, labelled.Second.Row, labelled.Second.X, labelled.Second.Y});
+        std::cerr << "Grid labels read: " << labelled.EastLabels << " along the top and bottom, "
+                  << labelled.NorthLabels << " along the sides\n";
+    }
     TGridRequest request;
     request.Column = known[0].Column;
     request.Row = known[0].Row;
