@@ -1,7 +1,12 @@
 #pragma once
 // The status bar's readout of the cursor: the pixel under it and, once the
-// points allow a fit, its map coordinates by that fit.
+// points allow a fit, its map coordinates by that fit; before that, by the
+// georeferencing the picture already has, with that system's name.
+#include "georef/transforms.h"
+
 #include <QLabel>
+
+#include <optional>
 
 class TFitMonitor;
 
@@ -10,7 +15,13 @@ class TCursorReadout : public QLabel {
 public:
     TCursorReadout(TFitMonitor& fit, QWidget* parent);
     void Show(int x, int y);
+    // The picture's own georeferencing (pixel centres at integers), what to
+    // name it by and the decimals of its map units; nothing for none.
+    void SetExisting(std::optional<TAffineTransform> transform, const QString& name, int decimals);
 
 private:
     TFitMonitor& FFit;
+    std::optional<TAffineTransform> FExisting;
+    QString FExistingName;
+    int FExistingDecimals = 3;
 };
