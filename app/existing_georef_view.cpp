@@ -16,16 +16,6 @@
 #include <cmath>
 #include <exception>
 
-namespace {
-
-// North up: no rotation or shear terms.
-bool NorthUp(const TAffineTransform& t)
-{
-    return t.B == 0 && t.D == 0;
-}
-
-} // namespace
-
 TExistingGeorefView::TExistingGeorefView(TForm1& form) : QObject(&form), FForm(form)
 {
     connect(FForm.Points, &TPointList::placed, this, &TExistingGeorefView::Placed);
@@ -47,9 +37,10 @@ void TExistingGeorefView::Opened(const std::string& fileName)
     }
     const TAffineTransform t = FGeoref->Affine();
     const int decimals = std::hypot(t.A, t.D) < 0.01 ? 7 : 3;
-    QString system = FGeoref->Crs.Given() ? QString::fromStdString(FGeoref->Crs.Id() + " " + FGeoref->Crs.Name)
-                                          : QStringLiteral("no system named");
-    FForm.CursorPanel->SetExisting(t, system + QStringLiteral(", ") + QString::fromStdString(FGeoref->Source), decimals);
+    const QString system = FGeoref->Crs.Given()
+                               ? QString::fromStdString(FGeoref->Crs.Id() + " " + FGeoref->Crs.Name)
+                               : QString();
+    FForm.CursorPanel->SetExisting(t, system, decimals);
     if (FGeoref->Crs.Given())
         FForm.Bar->SetCrs(QString::fromStdString(FGeoref->Crs.Id()));
     const std::vector<TPointEntry>& entries = FForm.Points->Entries();
@@ -67,9 +58,8 @@ std::pair<QString, QString> TExistingGeorefView::MapTexts(double col, double row
             QString::fromStdString(FloatToStr(t.MapX(col, row), separator))};
 }
 
-// North up, points 1 and 2 on the diagonal give it back with the two-point
-// fit (or the similarity when the pixels are square); anything else takes
-// four points and the affine fit.
+// North up with square pixels, points 1 and 2 on the diagonal give it back
+// with the two-point fit; anything else takes four points and the affine fit.
 void TExistingGeorefView::StartPoints()
 {
     const int width = FForm.Image1->Picture().Width(), height = FForm.Image1->Picture().Height();
@@ -79,8 +69,8 @@ void TExistingGeorefView::StartPoints()
     const double left = std::round((width - 1) * 0.1), right = std::round((width - 1) * 0.9);
     const double top = std::round((height - 1) * 0.1), bottom = std::round((height - 1) * 0.9);
     std::vector<std::pair<double, double>> at = {{left, top}, {right, bottom}};
-    const bool northUp = NorthUp(t);
-    if (!northUp) {
+    const bool twoPoints = t.B == 0 && t.D == 0 && t.A == -t.E;
+    if (!twoPoints) {
         at.push_back({right, top});
         at.push_back({left, bottom});
     }
@@ -92,15 +82,13 @@ void TExistingGeorefView::StartPoints()
                            QString::fromStdString(FloatToStr(row, separator)), east, north, TPointRole::Fitted});
         FFilled.push_back({east, north});
     }
-    if (northUp) {
-        if (std::abs(std::abs(t.A) - std::abs(t.E)) > 1e-12 * std::abs(t.A))
-            FForm.RotateCheck->setChecked(false);
-    } else {
+    if (twoPoints)
+        FForm.RotateCheck->setChecked(false);
+    else
         FForm.Fit->SetTransform(QString::fromLatin1(AffineFitName.data(), AffineFitName.size()));
-    }
     FForm.Points->SetEntries(std::move(entries));
     FForm.SelectPoint(1);
-    if (!northUp)
+    if (!twoPoints)
         FForm.ShowPointsTable(true);
 }
 

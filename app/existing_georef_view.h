@@ -3,8 +3,8 @@
 // picture is opened: the status bar's readout shows the map coordinates
 // under the cursor by it, with its system's name, until the points give a
 // fit of their own; its system goes into the bar for Save; a blank point
-// list starts from it (points a tenth of the picture in from its corners,
-// their map coordinates from it, so that Save as it stands writes the same
+// list starts from it (two or four points a tenth of the picture in from its
+// corners, their map coordinates from it, so that Save as it stands writes the same
 // georeferencing again, and every point stays to be moved or typed over);
 // and a point placed by a click gets its map coordinates from it, unless
 // they were typed.
