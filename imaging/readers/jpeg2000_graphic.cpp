@@ -24,6 +24,9 @@ constexpr const char* Name = "JPEG 2000";
 // gigapixel tile must not cost the gigapixel's work. Real files, even lossy
 // ones at a tenth of a bit per pixel, stay far below it.
 constexpr uint64_t SamplesPerCutByte = 4096;
+// A cut tile-part may claim this much beyond the end of the file, or as much
+// as the codestream holds when that is more.
+constexpr uint64_t MaxOverrunBytes = uint64_t(16) << 20;
 
 uint32_t CeilDivPow2(uint64_t value, unsigned levels)
 {
@@ -427,6 +430,11 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         // A tile cut short to a few bytes is not worth its work.
         const TJ2KTileData& data = parts.Tiles[next];
         if (data.Cut && tileSamples > data.Held * SamplesPerCutByte)
+            break;
+        // The decoder takes a block of the length a tile-part declares before
+        // it reads the bytes there are: a cut tile-part claiming far more than
+        // the file holds (gigabytes in a few hundred bytes) is not read.
+        if (data.Cut && data.Overrun > std::max<uint64_t>(uint64_t(FLayout.CodestreamLength), MaxOverrunBytes))
             break;
         OPJ_UINT32 index = 0, size = 0, count = 0;
         OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;

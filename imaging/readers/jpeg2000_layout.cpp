@@ -245,6 +245,7 @@ TJ2KTileParts ReadJ2KTileData(TStream& stream, const TJP2Layout& layout, const T
                 parts.Order.push_back(tile);
             d.Held += uint64_t(std::min(declaredEnd, end) - at);
             d.Cut = d.Cut || declaredEnd > end;
+            d.Overrun = std::max<uint64_t>(d.Overrun, declaredEnd > end ? uint64_t(declaredEnd - end) : 0);
             at = declaredEnd;
         }
     } catch (const EReadError&) {

@@ -30,6 +30,7 @@ struct TJ2KSize {
 struct TJ2KTileData {
     uint64_t Held = 0;
     bool Cut = false; // a tile-part of it runs past the end of the codestream
+    uint64_t Overrun = 0; // by this many bytes at most
 };
 
 struct TJP2PaletteBox {
