@@ -346,12 +346,19 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     if (opj_has_thread_support())
         opj_codec_set_threads(codec.get(), static_cast<int>(pwthreads::ThreadCount()));
 
-    TSource source{&stream, FLayout.CodestreamStart, FLayout.CodestreamLength, 0};
+    // The decoder takes a block of the length a tile-part declares before it
+    // reads the bytes there are, also while it reads an earlier tile's
+    // parts: the codestream it is given ends before a cut tile-part that
+    // claims far more than the file holds (gigabytes in a few hundred bytes).
+    int64_t length = FLayout.CodestreamLength;
+    if (parts.CutPartOverrun > std::max<uint64_t>(uint64_t(length), MaxOverrunBytes))
+        length = parts.CutPartAt - FLayout.CodestreamStart;
+    TSource source{&stream, FLayout.CodestreamStart, length, 0};
     std::unique_ptr<opj_stream_t, TStreamDeleter> input(opj_stream_create(1 << 20, OPJ_TRUE));
     if (!input)
         RaiseDecodeError("");
     opj_stream_set_user_data(input.get(), &source, nullptr);
-    opj_stream_set_user_data_length(input.get(), static_cast<OPJ_UINT64>(FLayout.CodestreamLength));
+    opj_stream_set_user_data_length(input.get(), static_cast<OPJ_UINT64>(length));
     opj_stream_set_read_function(input.get(), ReadSource);
     opj_stream_set_skip_function(input.get(), SkipSource);
     opj_stream_set_seek_function(input.get(), SeekSource);
@@ -435,11 +442,7 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         const TJ2KTileData& data = parts.Tiles[next];
         if (data.Cut && tileSamples > data.Held * SamplesPerCutByte)
             break;
-        // The decoder takes a block of the length a tile-part declares before
-        // it reads the bytes there are: a cut tile-part claiming far more than
-        // the file holds (gigabytes in a few hundred bytes) is not read.
-        if (data.Cut && data.Overrun > std::max<uint64_t>(uint64_t(FLayout.CodestreamLength), MaxOverrunBytes))
-            break;
+
         OPJ_UINT32 index = 0, size = 0, count = 0;
         OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         OPJ_BOOL goOn = OPJ_FALSE;

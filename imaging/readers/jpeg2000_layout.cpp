@@ -245,7 +245,10 @@ TJ2KTileParts ReadJ2KTileData(TStream& stream, const TJP2Layout& layout, const T
                 parts.Order.push_back(tile);
             d.Held += uint64_t(std::min(declaredEnd, end) - at);
             d.Cut = d.Cut || declaredEnd > end;
-            d.Overrun = std::max<uint64_t>(d.Overrun, declaredEnd > end ? uint64_t(declaredEnd - end) : 0);
+            if (declaredEnd > end) {
+                parts.CutPartAt = at;
+                parts.CutPartOverrun = uint64_t(declaredEnd - end);
+            }
             at = declaredEnd;
         }
     } catch (const EReadError&) {
