@@ -27,6 +27,13 @@ constexpr double MinLoneArmInk = 14;
 // An arm that is the only one of its line must start this close to the
 // other line: two lines that merely point at each other make no corner.
 constexpr double CornerGap = 4;
+// How much farther a lone arm's ink may start and its line still count as
+// meeting the other (an end a letter or a fold spoilt), pixels.
+constexpr double SpoiltEnd = 2;
+// How far along each line a junction's fits reach from it, pixels; and
+// the shorter reach a bent line is measured again over.
+constexpr double FullReach = ArmReach + 16;
+constexpr double ShortReach = 20;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
 // Snaps less certain than this are not trusted (a pixel is three of them).
 constexpr double MaxSigma = 0.3;
@@ -42,6 +49,13 @@ constexpr double FailedMargin = 0;
 constexpr double CloseFeatures = 4;
 // How far a crossing of two rough lines may lie from the measured one.
 constexpr double RoughError = 1.5;
+// A measured junction farther than this from the crossing of its rough
+// lines is another line's, pixels.
+constexpr double SlidAway = 2 * RoughError;
+// A line passing within this of a feature adds up to this much to its
+// standard error, pixels.
+constexpr double NeighbourReach = 6;
+constexpr double NeighbourPull = 0.15;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -58,6 +72,11 @@ constexpr double SameLineOffset = 1.5;
 // ends, over the length fitted, pixels; and by more than this many errors.
 constexpr double MaxSagitta = 0.25;
 constexpr double SagittaErrors = 4;
+// A bent line is measured again over a shorter length only when its inked
+// bins span this much of each side and it curves no tighter than this
+// radius, pixels: a graticule curving across the sheet, not a contour.
+constexpr double GentleSpan = 30;
+constexpr double GentleRadius = 1000;
 // A line's bins may stand off it by this many squared errors on average,
 // and their ink differ from the middle by this share (for half of them).
 constexpr double MaxShiftSquares = 9;
@@ -139,6 +158,8 @@ struct TArm {
     double Ink = 0; // pixels
     bool Present = false;
     bool ReachesFeature = false;
+    double Start = 0; // where its ink starts beyond the other line, pixels
+    double LongestGap = 0;
 };
 
 // The side (-1 or 1) of a line beyond the feature at centre (along the
@@ -161,6 +182,8 @@ TArm JudgeArm(const TFittedLine& line, double centre, int side, double exclusion
     arm.Present = arm.Ink >= MinArmInk;
     // A dashed line may meet the other in a gap between its dashes.
     arm.ReachesFeature = !inked.empty() && inked.front() < CornerGap + longestGap;
+    arm.Start = inked.empty() ? ArmReach : inked.front();
+    arm.LongestGap = longestGap;
     return arm;
 }
 
@@ -180,8 +203,13 @@ double AlongAt(const TFittedLine& line, TPoint origin, TPoint p)
 
 // Whether the bins of a line bend away from the straight line fitted to
 // them: the parabola through their shifts, with its error.
-bool Bent(const TFittedLine& line)
+// gentle: the bend is a long, slow curve (a graticule curving across the
+// sheet) whose ink stays in the strip over its whole length, not a contour
+// that leaves it within a few dozen pixels.
+bool Bent(const TFittedLine& line, bool* gentle = nullptr)
 {
+    if (gentle)
+        *gentle = false;
     Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
     Eigen::Vector3d right = Eigen::Vector3d::Zero();
     double low = 0, high = 0;
@@ -209,7 +237,10 @@ bool Bent(const TFittedLine& line)
         }
     const double error = std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3)));
     const double halfSpan = 0.5 * (high - low);
-    return std::fabs(fit[2]) > SagittaErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > MaxSagitta;
+    const bool bent = std::fabs(fit[2]) > SagittaErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > MaxSagitta;
+    if (gentle)
+        *gentle = bent && halfSpan >= GentleSpan && std::fabs(fit[2]) <= 0.5 / GentleRadius;
+    return bent;
 }
 
 // Whether a fitted line is not one printed line: its bins stand off the
@@ -331,7 +362,8 @@ private:
     bool MayJoin(size_t i, size_t j, TPoint at) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
-    std::optional<TCandidate> Junction(const TLinePair& pair, bool& meets) const;
+    // bent: whether a line of the pair turned out bent over `reach`.
+    std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -451,9 +483,11 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
     return true;
 }
 
-std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, bool& meets) const
+std::optional<TSnapper::TCandidate> TSnapper::Junction(
+    const TLinePair& pair, double reach, bool& meets, bool& bent) const
 {
     meets = true;
+    bent = false;
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -463,7 +497,6 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, bo
     // Each line is fitted with the other's band left out, from their
     // crossing, until the crossing stays put; then again from the arms that
     // are there only, so that the end of a corner's line does not count.
-    const double reach = ArmReach + 16;
     bool sides[2][2] = {{true, true}, {true, true}};
     TArm arms[2][2];
     TPoint origin = pair.At;
@@ -500,15 +533,30 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, bo
             break;
     }
 
+    // A junction measured far from where its rough lines cross has had a
+    // fit slide onto another line (a line alongside, darker): not this
+    // pair's junction, and perhaps the feature meant.
+    if (Distance(*at, pair.At) > SlidAway)
+        return std::nullopt;
     TCandidate candidate;
     TSnappedFeature& f = candidate.Feature;
     int present = 0;
     meets = (arms[0][0].Present || arms[0][1].Present) && (arms[1][0].Present || arms[1][1].Present);
     for (int k = 0; k < 2; ++k) {
         const int count = arms[k][0].Present + arms[k][1].Present;
-        if (count == 0 || Bent(lines[k]) || Ragged(lines[k]))
+        bool gentle = false;
+        if (count > 0 && Bent(lines[k], &gentle)) {
+            bent = gentle;
+            return std::nullopt;
+        }
+        if (count == 0 || Ragged(lines[k]))
             return std::nullopt;
         const TArm& lone = arms[k][0].Present ? arms[k][0] : arms[k][1];
+        // A lone arm whose ink starts well short of the other line (more
+        // than a corner's gap and the dashes' own, by a spoilt end's
+        // allowance) makes no junction there at all.
+        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
+            meets = false;
         if (count == 1 && (!lone.ReachesFeature || lone.Ink < MinLoneArmInk))
             return std::nullopt;
         present += count;
@@ -574,8 +622,14 @@ std::optional<TSnappedFeature> TSnapper::Run()
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
             break;
-        bool meets = true;
-        std::optional<TCandidate> c = Junction(pair, meets);
+        // A line bent over the full length may still be straight near the
+        // feature (a graticule curving gently across the sheet): measured
+        // again over half the length. (A contour, which leaves a straight
+        // strip within a few dozen pixels, is not.)
+        bool meets = true, bent = false;
+        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent);
+        if (!c && bent)
+            c = Junction(pair, ShortReach, meets, bent);
         if (!c) {
             if (meets)
                 failedNearest = std::min(failedNearest, roughDistance);
@@ -635,7 +689,24 @@ std::optional<TSnappedFeature> TSnapper::Run()
                 return std::nullopt;
         }
     }
-    return found.front().Feature;
+    // A line passing close by pulls on the fits of the feature's lines by
+    // more than their residuals show (its flank shares their strips): the
+    // stated error counts that pull, most where the line passes nearest.
+    TSnappedFeature feature = found.front().Feature;
+    double pull = 0;
+    for (size_t k = 0; k < FLines.size(); ++k) {
+        if (k == found.front().Lines[0] || k == found.front().Lines[1] ||
+            SameLine(FLines[k], FLines[found.front().Lines[0]], answer) ||
+            SameLine(FLines[k], FLines[found.front().Lines[1]], answer))
+            continue;
+        const double apart = std::fabs(std::cos(FLines[k].Line.NormalAngle) * answer.X +
+            std::sin(FLines[k].Line.NormalAngle) * answer.Y - FLines[k].Line.Distance);
+        pull = std::max(pull, NeighbourPull * std::max(0.0, 1 - apart / NeighbourReach));
+    }
+    feature.Sigma = std::hypot(feature.Sigma, pull);
+    if (!(feature.Sigma <= MaxSigma))
+        return std::nullopt;
+    return feature;
 }
 
 } // namespace

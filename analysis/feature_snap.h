@@ -32,8 +32,9 @@ struct TSnappedFeature {
     double Row = 0;
     // Standard error of the position along either axis (the root mean
     // square of the column's and the row's), pixels: the pixels' noise,
-    // and what it does not show, the lines' waviness along their length
-    // and the misfit of their profile across it.
+    // and what it does not show, the lines' waviness along their length,
+    // the misfit of their profile across it and the pull of another line
+    // passing within a few pixels.
     double Sigma = 0;
     // Directions in which the lines leave the feature, degrees from the
     // column axis towards increasing rows, 0 to 360: four for a crossing,

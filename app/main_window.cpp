@@ -10,6 +10,8 @@
 #include "app/message_service.h"
 #include "app/point_markers.h"
 #include "app/points_panel.h"
+#include "app/report_command.h"
+#include "app/residual_vectors.h"
 #include "app/save_command.h"
 #include "app/tools/finder_tools.h"
 #include "app/tools/snap_tool.h"
@@ -113,6 +115,9 @@ void TForm1::BuildWorkbench()
         std::tie(Bar->CrsEdit, Bar->CrsNameLabel, Bar->RotateCheck, Bar->SnapCheck, Bar->CheckLabel);
     PointsButton = Panels->Button(QStringLiteral("Points"));
     PointsPanel = qobject_cast<TPointsPanel*>(Panels->Panel(QStringLiteral("Points")));
+    Residuals = new TResidualVectors(*Points, *Fit, *Image1, this);
+    Residuals->FollowPanel(PointsPanel);
+    ReportButton = AddReportButton(*this);
     Fit->Update();
 }
 

@@ -29,6 +29,7 @@ class TGeorefBar;
 class THelpHook;
 class TLoadProgress;
 class TPointsPanel;
+class TResidualVectors;
 
 class TForm1 : public TDeskWindow, public TForm1Controls {
     Q_OBJECT
@@ -99,6 +100,8 @@ public:
     TPointsPanel* PointsPanel;
     TCursorReadout* CursorPanel;
     TExistingGeorefView* Existing; // the georeferencing the picture has
+    TResidualVectors* Residuals; // shown with the points table
+    QToolButton* ReportButton;
 
     TForm2* Form2 = nullptr;
 

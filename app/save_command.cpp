@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/message_service.h"
 #include "app/point_list.h"
+#include "app/points_exchange.h"
 #include "georef/coordinates.h"
 #include "georef/export_pipeline.h"
 #include "georef/gcp_points_file.h"
@@ -71,7 +72,7 @@ void WriteWorldFile(TForm1& form)
         // The same checks as a save of the world file, then the points alone
         // with the residuals of the fit, replacing an earlier file only once
         // they are on the disk.
-        ReplaceFileDurably(request.TargetFileName, GcpPointsText(request.Points, request.Crs, request.Fit));
+        ReplaceFileDurably(request.TargetFileName, SavedPointsText(form, request));
     } else {
         TExportPipeline pipeline(form.StartDir);
         pipeline.ShowMessage = [](const std::string& text) { MessageService().ShowMessage(QString::fromStdString(text)); };
@@ -111,6 +112,8 @@ void LoadPointFile(TForm1& form)
     if (!form.OpenDialog2.Execute(&form))
         return;
     const std::string fileName = FileName(form.OpenDialog2.FileName);
+    if (LoadExchangedPoints(form, fileName))
+        return;
     if (IsGcpPointsFile(fileName)) {
         LoadGcpPointsFile(form, fileName);
         return;
@@ -125,6 +128,7 @@ void LoadGcpPointsFile(TForm1& form, const std::string& fileName)
     const TGcpPoints file = ReadEveryGcpPoint(fileName);
     if (file.Points.size() < 2)
         throw Exception("The point file '" + fileName + "' holds fewer than two points");
+    const std::vector<std::string> outside = CheckLoadedPoints(form, file, fileName);
     const char separator = LocaleDecimalSeparator();
     auto show = [separator](double value) { return QString::fromStdString(FloatToStr(value, separator)); };
     std::vector<TPointEntry> entries;
@@ -135,4 +139,5 @@ void LoadGcpPointsFile(TForm1& form, const std::string& fileName)
     form.Points->SetEntries(std::move(entries));
     if (file.Points.size() > 2)
         form.ShowPointsTable(true);
+    ShowOutsideWarnings(outside);
 }

@@ -8,7 +8,8 @@
 // Texts in the dialog's "Text|mask|Text|mask" form, in index order.
 constexpr const char* SourceFilterText = "BMP (*.bmp)|*.bmp|JPG (*.jpg)|*.jpg|TIFF (*.tif)|*.tif";
 constexpr const char* TargetFilterText =
-    "TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw|Control points (*.points)|*.points";
+    "TIFF + TFW (*.tif)|*.tif|JGW (*.jgw)|*.jgw|Control points (*.points)|*.points|"
+    "Cloud Optimized GeoTIFF (*.tif)|*.tif";
 
 // The open dialog's entries for one format each.
 inline constexpr int BmpFilterIndex = 1;
@@ -16,8 +17,10 @@ inline constexpr int JpgFilterIndex = 2;
 inline constexpr int TiffFilterIndex = 3;
 
 // Any other index exports nothing beyond the world file's computation.
-// Points writes the two control points as a ".points" file, nothing else.
-enum class TTargetFilter : int { None = 0, TiffTfw = 1, JGW = 2, Points = 3 };
+// Points writes the control points alone, in the format the file name's
+// ending names (".points" for any other). Cog is TiffTfw with the GeoTIFFs
+// made Cloud Optimized, as --cog makes them.
+enum class TTargetFilter : int { None = 0, TiffTfw = 1, JGW = 2, Points = 3, Cog = 4 };
 
 #include <string>
 

@@ -251,7 +251,11 @@ void TExportPipeline::WarpGeoTiff(const TFitResult& fit, const TCrs& crs, const 
     std::vector<std::string> arguments = {"-q", "-of", "GTiff", "-r", choices.Resampling, "-co", "COMPRESS=PACKBITS"};
     if (!choices.ClipGeometry.empty()) {
         WriteTextFile(cutline, CutlineText(choices.ClipGeometry, crs));
-        arguments.insert(arguments.end(), {"-cutline", cutline, "-crop_to_cutline", "-dstalpha"});
+        // Cropped to the outline's own bounds, which gdalwarp keeps exactly.
+        const TMapBounds bounds = GeometryBounds(choices.ClipGeometry);
+        arguments.insert(arguments.end(), {"-cutline", cutline, "-te", ShortestText(bounds.West),
+                                           ShortestText(bounds.South), ShortestText(bounds.East),
+                                           ShortestText(bounds.North), "-dstalpha"});
     }
     std::string source = tmp;
     // gdalwarp fits the polynomials and the spline to the tie points as we

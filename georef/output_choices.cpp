@@ -52,7 +52,36 @@ const json* FindPolygon(const json& node)
     return nullptr;
 }
 
+// Every position under node, an array of positions or of arrays of them.
+void Extend(const json& node, TMapBounds& bounds, bool& any)
+{
+    if (!node.is_array())
+        return;
+    if (node.size() >= 2 && node[0].is_number() && node[1].is_number()) {
+        const double x = node[0].get<double>(), y = node[1].get<double>();
+        bounds = any ? TMapBounds{std::min(bounds.West, x), std::min(bounds.South, y), std::max(bounds.East, x),
+                                  std::max(bounds.North, y)}
+                     : TMapBounds{x, y, x, y};
+        any = true;
+        return;
+    }
+    for (const json& child : node)
+        Extend(child, bounds, any);
+}
+
 } // namespace
+
+TMapBounds GeometryBounds(const std::string& geometry)
+{
+    const json parsed = json::parse(geometry, nullptr, false);
+    TMapBounds bounds;
+    bool any = false;
+    if (parsed.is_object() && parsed.contains("coordinates"))
+        Extend(parsed["coordinates"], bounds, any);
+    if (!any || !(bounds.East > bounds.West) || !(bounds.North > bounds.South))
+        throw Exception("The outline to clip to encloses no area");
+    return bounds;
+}
 
 std::span<const char* const> ResamplingNames()
 {

@@ -30,6 +30,14 @@ std::vector<TMapXY> FittedPointsHull(const TControlPoints& points);
 // or a FeatureCollection), as GeoJSON text; raises naming the file and what
 // is wrong with it.
 std::string ReadClipGeometry(const std::string& fileName);
+// The smallest rectangle holding the geometry (GeoJSON Polygon or
+// MultiPolygon text): west, south, east, north, as gdalwarp's -te takes it.
+// gdalwarp's own crop snaps the rectangle's sides to its pixel grid, up to
+// most of a pixel off the outline; given, they are kept.
+struct TMapBounds {
+    double West = 0, South = 0, East = 0, North = 0;
+};
+TMapBounds GeometryBounds(const std::string& geometry);
 // The cutline file for gdalwarp: the geometry as a FeatureCollection that
 // declares its system (GDAL 3.6 takes a GeoJSON cutline's system only from
 // its "crs" member).

@@ -22,7 +22,7 @@ std::string Rounded(double value)
 } // namespace
 
 std::vector<std::string> CheckPointsOnPicture(const TGcpPoints& file, const std::string& fileName, int width,
-                                              int height, bool allowOutside)
+                                              int height, bool allowOutside, const std::string& hint)
 {
     std::vector<std::string> warnings;
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
@@ -37,7 +37,7 @@ std::vector<std::string> CheckPointsOnPicture(const TGcpPoints& file, const std:
         const bool far = col > width || row > height;
         if (far && !allowOutside)
             throw Exception(point + " lies far outside the picture (" + size +
-                            " pixels), more than its width or height beyond its edge; --allow-outside takes it");
+                            " pixels), more than its width or height beyond its edge" + hint);
         warnings.push_back("Warning: " + point + " lies " + Rounded(std::hypot(col, row)) +
                            " pixels outside the picture (" + size + " pixels)");
     }

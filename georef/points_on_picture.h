@@ -10,6 +10,8 @@
 
 // Warnings for the points outside the picture (width x height pixels, pixel
 // centres at integers, so its edges at -0.5 and width - 0.5); raises for the
-// first point far outside unless allowOutside, when it is only warned of.
+// first point far outside unless allowOutside, when it is only warned of;
+// the refusal ends with hint (how to take it anyway).
 std::vector<std::string> CheckPointsOnPicture(const TGcpPoints& file, const std::string& fileName, int width,
-                                              int height, bool allowOutside);
+                                              int height, bool allowOutside,
+                                              const std::string& hint = "; --allow-outside takes it");

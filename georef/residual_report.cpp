@@ -91,7 +91,13 @@ TResidualReport MakeResidualReport(const std::string& picture, int width, int he
         report.RmsLines.push_back("RMS of the " + std::to_string(quality.Checks) + " check points: " +
                                   RmsText(*quality.CheckRms, map));
     report.Warnings = quality.Warnings;
-    if (largest > 0 && width > 0 && height > 0)
-        report.VectorScale = std::max(1.0, RoundDown(0.1 * std::max(width, height) / largest));
+    report.VectorScale = ResidualVectorScale(largest, width, height);
     return report;
+}
+
+double ResidualVectorScale(double largestPixels, int width, int height)
+{
+    if (!(largestPixels > 0) || !std::isfinite(largestPixels) || width <= 0 || height <= 0)
+        return 1;
+    return std::max(1.0, RoundDown(0.1 * std::max(width, height) / largestPixels));
 }

@@ -43,5 +43,11 @@ struct TResidualReport {
 TResidualReport MakeResidualReport(const std::string& picture, int width, int height, const TControlPoints& points,
                                    const TFitResult& fit, const TFitQuality& quality);
 
+// The factor residual vectors are drawn at over a picture of width x height
+// pixels: a round number (1, 2 or 5 times a power of ten, at least 1) that
+// makes the largest, largestPixels long, about a tenth of the picture's
+// longer side; 1 when there is none.
+double ResidualVectorScale(double largestPixels, int width, int height);
+
 // "%.3f" applied; for the table and the page.
 std::string ReportNumber(const std::string& format, double value);

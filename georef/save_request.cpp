@@ -18,6 +18,11 @@ TSaveRequest BuildSaveRequest(TControlPoints points, const TGeorefOptions& optio
     request.Fit = FitControlPoints(options.Transform, request.Points);
     RequireResampling(options.Outputs.Resampling);
     request.Outputs = options.Outputs;
+    // The save dialog's Cloud Optimized GeoTIFF is the GeoTIFF save made COG.
+    if (request.TargetFilterIndex == TTargetFilter::Cog) {
+        request.TargetFilterIndex = TTargetFilter::TiffTfw;
+        request.Outputs.Cog = true;
+    }
     request.Warp = options.Warp || !options.Outputs.ClipGeometry.empty();
     if (request.TargetFilterIndex == TTargetFilter::JGW && !request.Fit.WorldFile)
         throw Exception("A JGW world file can hold only an affine transformation, not " + request.Fit.Method +

@@ -6,7 +6,8 @@
 # pixel or two off the sample's grid crossings and snapped, fitted affinely,
 # with the points table (docs/workbench-points-fit.png); and a click beside
 # a crossing snapped, with the magnifier at 8 times over it
-# (docs/magnifier-snap.png). Usage: scripts/screenshots.sh [BUILD_DIR]
+# (docs/magnifier-snap.png); the same nine points with their residual
+# vectors drawn over the picture (docs/workbench-residuals.png). Usage: scripts/screenshots.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -22,3 +23,6 @@ probe --shot "$root/docs/workbench.png" --size 700,520 --points 100,100,500,400 
 probe --shot "$root/docs/workbench-points.png" --size 1000,790 --load-points "$root/samples/sample_map_9.points" \
     --transform affine --snap-points --level Fit
 probe --snap-shot "$root/docs/magnifier-snap.png" --size 700,520 --click 302,198
+probe --shot "$root/docs/workbench-residuals.png" --size 1000,790 --load-points "$root/samples/sample_map_9.points" \
+    --transform affine --snap-points --level Fit
+mv "$root/docs/workbench-residuals-fit.png" "$root/docs/workbench-residuals.png"

@@ -15,7 +15,7 @@
 // and 1:1 in a 1600 x 1000 window. --shot picks the two points, types the
 // sample's coordinates and saves a screen grab of the window, resized to
 // W x H, at each given level (the file name gets the level's name: shot-fit.png, shot-1-1.png).
-// --load-points loads the points of a ".points" file instead (the table
+// --load-points loads the points of a ".points" file (or of any points format by its ending) instead (the table
 // shows when it holds more than two), fitted by --transform; --snap-points
 // then places each again by a click a little off it, snapped.
 // --snap-shot clicks point 1 at X,Y of the picture at 1:1 with the snap on,
@@ -27,6 +27,7 @@
 #include "app/main_window.h"
 #include "app/overview_pyramid.h"
 #include "app/point_list.h"
+#include "app/points_exchange.h"
 #include "app/points_panel.h"
 #include "app/save_command.h"
 #include "app/view_geometry.h"
@@ -232,7 +233,10 @@ void TakeShots(TForm1& form, const QString& file, const QSize& size, const QList
         form.move(0, 0);
     }
     if (!pointsFile.isEmpty()) {
-        RunGuarded([&] { LoadGcpPointsFile(form, pointsFile.toStdString()); });
+        RunGuarded([&] {
+            if (!LoadExchangedPoints(form, pointsFile.toStdString()))
+                LoadGcpPointsFile(form, pointsFile.toStdString());
+        });
         if (!transform.isEmpty())
             form.PointsPanel->SetTransform(transform);
         if (snapPoints) {

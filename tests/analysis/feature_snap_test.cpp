@@ -192,6 +192,21 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX, TruthY, 91, -90, 90, 1.2, faint);
             },
             true, 0.3},
+        {"graticule curving gently across the sheet, radius 1500 pixels",
+            [](TScene& s) {
+                // Half a pixel off its chord over 80 pixels, a tenth over 40.
+                AddArc(s, TruthX, TruthY + 1500, 1500, 266, 274, 1.5, InkBlack);
+                AddLine(s, TruthX, TruthY, 90, -90, 90, 1.5, InkBlack);
+            },
+            true, 0.1},
+        {"a line ending 12 pixels short of the crossing's line, nearer the click",
+            [](TScene& s) {
+                AddLine(s, TruthX, TruthY, 0, -90, 90, 1.5, InkBlack);
+                AddLine(s, TruthX, TruthY, 90, -90, 90, 1.5, InkBlack);
+                // Pointing at the first line 2.5 pixels from the crossing.
+                AddLine(s, TruthX + 2.5, TruthY, 300, 12, 60, 1.5, InkBlack);
+            },
+            true, 0.05},
         {"chart turned 45 degrees",
             [](TScene& s) {
                 AddLine(s, TruthX, TruthY, 45, -90, 90, 1.5, InkBlack);

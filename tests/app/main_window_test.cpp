@@ -131,7 +131,8 @@ TEST_F(MainWindowTest, GlobalGroupHoldsItsControlsWhereTheSaveCodeExpectsThem)
         EXPECT_EQ(QApplication::focusWidget(), next);
     }
     EXPECT_EQ(Form->Button11->text(), "Save");
-    EXPECT_EQ(Form->SaveDialog1.QtFilters(), QStringList({"TIFF + TFW (*.tif)", "JGW (*.jgw)", "Control points (*.points)"}));
+    EXPECT_EQ(Form->SaveDialog1.QtFilters(), QStringList({"TIFF + TFW (*.tif)", "JGW (*.jgw)", "Control points (*.points)",
+                                                          "Cloud Optimized GeoTIFF (*.tif)"}));
     EXPECT_EQ(Form->OpenDialog2.QtFilters(), QStringList({"(*.*)"}));
 }
 

@@ -6,6 +6,8 @@
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/point_list.h"
+#include "app/points_panel.h"
+#include "app/residual_vectors.h"
 #include "tests/support/test_support.h"
 
 #include <QCheckBox>
@@ -377,3 +379,98 @@ TEST_F(SaveTest, PointsFileSystemAndRotationReachTheOutputs)
 }
 
 } // namespace
+
+// Four points at the corners of a rectangle, point 1's coordinates 40 map
+// units (4 pixels) east of the others' grid of 10 map units a pixel: least
+// squares leaves a quarter of that on each, +10, -10, +10, -10 map units
+// east, and fits 9.95 map units a pixel along the rows.
+TEST_F(SaveTest, ResidualVectorsReportAndPointFormatsFollowTheTable)
+{
+    Form->Image1->Picture().LoadFromFile(SamplePath("sample_map.bmp"));
+    Form->OpenDialog1.FileName = QString::fromStdString(SamplePath("sample_map.bmp"));
+    Form->ZoomTo(1);
+    Form->CrsEdit->setText("EPSG:31467");
+    const std::string corners = Dir.File("corners.points");
+    pwtest::WriteText(corners, "mapX,mapY,sourceX,sourceY,enable\n3501040,5404000,100.5,-100.5,1\n"
+                               "3505000,5404000,500.5,-100.5,1\n3505000,5401000,500.5,-400.5,1\n"
+                               "3501000,5401000,100.5,-400.5,1\n");
+    Form->PointsPanel->SetTransform("affine");
+    Dialogs.Confirm(QString::fromStdString(corners));
+    ClickLoadFile();
+    ASSERT_TRUE(Messages.Boxes.empty()) << Messages.Boxes.front().Text.toStdString();
+
+    const TResidualVectors& vectors = *Form->Residuals;
+    EXPECT_TRUE(vectors.Shown());
+    EXPECT_EQ(vectors.Scale(), 50); // 64 pixels, a tenth of the sheet's 640, rounded down
+    const double step = 50 * 10 / 9.95;
+    const struct {
+        QPointF From;
+        double Sign;
+    } expected[] = {{{100, 100}, 1}, {{500, 100}, -1}, {{500, 400}, 1}, {{100, 400}, -1}};
+    ASSERT_EQ(vectors.Arrows().size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const TResidualArrow& arrow = vectors.Arrows()[i];
+        EXPECT_EQ(arrow.From, expected[i].From) << i;
+        EXPECT_NEAR(arrow.To.x(), expected[i].From.x() + expected[i].Sign * step, 1e-6) << i;
+        EXPECT_NEAR(arrow.To.y(), expected[i].From.y(), 1e-6) << i;
+    }
+    EXPECT_EQ(vectors.Caption(1).left(59), "Residuals drawn 50 times: bar 2 px; largest 1.005 px, point");
+    // Drawn red along the row from point 1, gone with the table.
+    const auto inkAt = [this](int x, int y) { return Form->Image1->grab().toImage().pixelColor(x, y); };
+    EXPECT_GT(inkAt(125, 100).red(), 200);
+    EXPECT_LT(inkAt(125, 100).green(), 60);
+    Form->ShowPointsTable(false);
+    EXPECT_FALSE(vectors.Shown());
+    EXPECT_GT(inkAt(125, 100).green(), 100);
+    Form->ShowPointsTable(true);
+
+    // Saved as control points in the format each ending names, and loaded back.
+    const TControlPoints before = Form->Points->ReadAll();
+    for (const char* name : {"sheet.vrt", "sheet.json", "sheet.csv", "sheet.aux.xml"}) {
+        SCOPED_TRACE(name);
+        Dialogs.Confirm(QString::fromStdString(OutFile(name)), 3);
+        ClickSave();
+        Form->Points->SetEntries({});
+        Dialogs.Confirm(QString::fromStdString(OutFile(name)));
+        ClickLoadFile();
+        const TControlPoints after = Form->Points->ReadAll();
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_NEAR(after[i].Col, before[i].Col, 1e-9);
+            EXPECT_NEAR(after[i].Row, before[i].Row, 1e-9);
+            EXPECT_NEAR(after[i].East, before[i].East, 1e-6);
+            EXPECT_NEAR(after[i].North, before[i].North, 1e-6);
+        }
+    }
+    EXPECT_EQ(pwtest::ReadText(OutFile("sheet.csv")).substr(0, 17), "x,y,lon,lat,name\n");
+
+    // The report of the points shown, as --report writes it.
+    Dialogs.Confirm(QString::fromStdString(OutFile("sheet_report")));
+    QTest::mouseClick(Form->ReportButton, Qt::LeftButton);
+    const auto text = pwtest::Run({"pdftotext", "-layout", OutFile("sheet_report.pdf"), "-"});
+    EXPECT_NE(text.Out.find("affine"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("3501040.000"), std::string::npos) << text.Out;
+
+    // Bad files are named and change nothing.
+    pwtest::WriteText(OutFile("far.csv"), "x,y,lon,lat,name\n100,100,7.6,48.7,a\n1e9,100,7.7,48.7,b\n");
+    pwtest::WriteText(OutFile("nan.vrt"), "<VRTDataset><GCPList><GCP Id=\"1\" Pixel=\"nan\" Line=\"1\" X=\"1\" Y=\"2\"/>"
+                                          "</GCPList></VRTDataset>");
+    pwtest::WriteText(OutFile("far.points"), "mapX,mapY,sourceX,sourceY,enable\n1,2,0.5,-0.5,1\n3,4,0.5,-2000.5,1\n");
+    Messages.Boxes.clear();
+    for (const char* name : {"far.csv", "nan.vrt", "far.points"}) {
+        Dialogs.Confirm(QString::fromStdString(OutFile(name)));
+        ClickLoadFile();
+    }
+    EXPECT_EQ(Form->Points->ReadAll().size(), before.size());
+    ASSERT_EQ(Messages.Boxes.size(), 3u);
+    EXPECT_EQ(Messages.Boxes[0].Text, QString::fromStdString("Point 2 of the point file '" + OutFile("far.csv") +
+                                                             "', line 3, at pixel 999999999.5,99.5, lies far outside the "
+                                                             "picture (640 x 480 pixels), more than its width or height "
+                                                             "beyond its edge."));
+    EXPECT_EQ(Messages.Boxes[1].Text, QString::fromStdString("'nan' in the point file '" + OutFile("nan.vrt") +
+                                                             "', line 1 (Pixel), is not a finite number."));
+    EXPECT_EQ(Messages.Boxes[2].Text, QString::fromStdString("Point 2 of the point file '" + OutFile("far.points") +
+                                                             "', line 3, at pixel 0,2000, lies far outside the "
+                                                             "picture (640 x 480 pixels), more than its width or height "
+                                                             "beyond its edge."));
+}
