@@ -198,11 +198,25 @@ void TImageView::OpenPicture(const std::string& fileName, const TProgressEvent& 
 {
     std::unique_ptr<TGraphic> graphic = CreatePictureFor(fileName);
     TGraphic* loading = graphic.get();
+    const unsigned open = ++FOpenCount;
+    FOpening = loading;
+    FFirstLook.reset();
+    // The first look is handed to this thread as soon as it is decoded.
+    const auto firstLook = [this, open, loading, &fileName] {
+        DecodeFirstLook(*loading, fileName, [this, open, loading](const TFirstLookPtr& look) {
+            QMetaObject::invokeMethod(this, [this, open, loading, look] { FirstLookArrived(open, loading, look); },
+                                      Qt::QueuedConnection);
+        });
+    };
     try {
         if (TBackgroundLoad::Suits(*graphic)) {
-            TBackgroundLoad load([loading, &fileName](const TProgressEvent& report) {
+            TBackgroundLoad load([loading, &fileName, &firstLook](const TProgressEvent& report) {
+                if (FirstLookBeforeLoad(*loading))
+                    firstLook();
                 loading->OnProgress = report;
                 loading->LoadFromFile(fileName);
+                if (FirstLookAfterLoad(*loading))
+                    firstLook();
             });
             load.Run(progress, [this](const TBackgroundLoad::TPreview& preview) { RowsArrived(preview); });
         } else {
@@ -213,9 +227,13 @@ void TImageView::OpenPicture(const std::string& fileName, const TProgressEvent& 
         if (check)
             check(*graphic);
     } catch (...) {
+        FOpening = nullptr;
+        ++FOpenCount;
+        FFirstLook.reset();
         EndPreview();
         throw;
     }
+    FOpening = nullptr;
     // The overview made while the rows came stays with the bitmap; any
     // other is made anew when the picture is in place.
     const bool keep = FPreview && FPreview->Started() &&
@@ -229,6 +247,28 @@ void TImageView::OpenPicture(const std::string& fileName, const TProgressEvent& 
     FKeepOverview = false;
     if (keep)
         FOverviewRows->Set(FBitmap->Height());
+}
+
+// While the picture is being loaded, its first look shows it at its own
+// size; once it is in place, until it is decoded.
+void TImageView::FirstLookArrived(unsigned open, const TGraphic* graphic, const TFirstLookPtr& look)
+{
+    if (open != FOpenCount)
+        return;
+    if (graphic == FOpening) {
+        FFirstLook = look;
+        if (FPreview) {
+            update();
+            return;
+        }
+        TBackgroundLoad::TPreview sized;
+        sized.Width = look->Full().width();
+        sized.Height = look->Full().height();
+        RowsArrived(sized);
+    } else if (graphic == FGraphic && DecodePending()) {
+        FFirstLook = look;
+        update();
+    }
 }
 
 void TImageView::SetScale(double scale)
@@ -263,6 +303,8 @@ void TImageView::PictureChanged()
         FDecodeFailed = false;
         FPaintFailed = false;
         FZoomMarks.clear();
+        if (FBitmap)
+            FFirstLook.reset();
         if (!FKeepOverview) {
             FScaled = QImage();
             if (FBitmap)
@@ -292,6 +334,7 @@ void TImageView::DecodeNow()
         ~TEnd()
         {
             View->FDecoding = false;
+            View->FFirstLook.reset();
             emit View->decodeBusy(false);
             View->update();
         }
@@ -357,8 +400,12 @@ void TImageView::paintEvent(QPaintEvent* event)
             FDecodeQueued = true;
             QTimer::singleShot(0, this, [this] { RunGuarded([this] { DecodeNow(); }); });
         }
-        if (DecodePending())
-            QPainter(this).fillRect(event->rect(), Qt::white);
+        if (DecodePending()) {
+            QPainter painter(this);
+            painter.fillRect(event->rect(), Qt::white);
+            if (FFirstLook)
+                PaintFirstLook(painter, *FFirstLook, FScale, event->rect() & rect());
+        }
         return;
     }
     QPainter painter(this);
@@ -370,6 +417,13 @@ void TImageView::paintEvent(QPaintEvent* event)
         const QRect exposed = event->rect() & all;
         if (exposed.isEmpty())
             return;
+        // The first look, under the rows that have come at 1:1 and above.
+        if (FFirstLook && rows.Ready < rows.Height) {
+            PaintFirstLook(painter, *FFirstLook, FScale, exposed);
+            if (FScale >= 1.0 && rows.Ready > 0)
+                PaintBitmap(painter, rows, exposed & QRect(0, 0, all.width(), ViewExtent(rows.Ready, FScale)));
+            return;
+        }
         if (FScale >= 1.0)
             PaintBitmap(painter, rows, exposed);
         else

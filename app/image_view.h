@@ -8,6 +8,7 @@
 // every move. The control points are marked over the picture (not drawn
 // into it), where they lie at every scale.
 #include "app/background_load.h"
+#include "app/first_look.h"
 #include "app/zoom_window.h"
 #include "platform/picture.h"
 
@@ -65,6 +66,8 @@ public:
     QSize PictureSize() const;
     // A picture is being loaded and shown as its rows come.
     bool Loading() const { return FPreview.has_value(); }
+    // The picture being opened or decoded is shown from its first look.
+    bool ShowsFirstLook() const { return FFirstLook != nullptr; }
 
     // Decodes a picture that is not a bitmap itself (a JPEG, an icon) when it
     // has not been yet; the first paint asks for it.
@@ -127,6 +130,7 @@ private:
     void PictureChanged();
     void RowsArrived(const TBackgroundLoad::TPreview& preview);
     void EndPreview();
+    void FirstLookArrived(unsigned open, const TGraphic* graphic, const TFirstLookPtr& look);
     // Rows of the shown picture: the bitmap's, or the rows of the one being
     // loaded that have arrived.
     struct TRows {
@@ -172,4 +176,8 @@ private:
     std::vector<const TCanvasItem*> FCanvasItems;
     // The picture being loaded, while it is.
     std::optional<TBackgroundLoad::TPreview> FPreview;
+    // Its first look until its rows are all there, and which open it is.
+    TFirstLookPtr FFirstLook;
+    unsigned FOpenCount = 0;
+    const TGraphic* FOpening = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/application.h"
+#include "app/existing_georef_view.h"
 #include "app/georef_bar.h"
 #include "app/help_hook.h"
 #include "app/html_help.h"
@@ -105,6 +106,7 @@ void TForm1::BuildWorkbench()
     CursorPanel = new TCursorReadout(*Fit, StatusBar1);
     CursorPanel->setFont(StatusBar1->Panel(0)->font());
     StatusBar1->Room()->addWidget(CursorPanel, 1);
+    Existing = new TExistingGeorefView(*this);
     StatusBar1->Room()->addWidget(Navigator->ZoomBox());
     TWorkbench workbench{Points, Fit, Image1, {}};
     for (const auto& finder : Finders)
@@ -218,6 +220,7 @@ void TForm1::OpenImageFile(const QString& fileName)
     // A picture without pixels is refused like a file that cannot be read:
     // the previous picture stays.
     Image1->OpenPicture(QFile::encodeName(fileName).toStdString(), Image1->Picture().OnProgress, RequireImage);
+    Existing->Opened(QFile::encodeName(fileName).toStdString());
     OpenDialog1.InitialDir = QFileInfo(fileName).absolutePath();
     Settings().setValue(kOpenFolderKey, OpenDialog1.InitialDir);
     ShowStatus(MessageTable[0] + QStringLiteral(" 1.3 (01.2007)"), QString());

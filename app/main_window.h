@@ -23,6 +23,7 @@ class QComboBox;
 class QLineEdit;
 class QToolButton;
 class TClickTool;
+class TExistingGeorefView;
 class TForm2;
 class TGeorefBar;
 class THelpHook;
@@ -98,6 +99,7 @@ public:
     QToolButton* PointsButton;
     TPointsPanel* PointsPanel;
     TCursorReadout* CursorPanel;
+    TExistingGeorefView* Existing; // the georeferencing the picture has
     TResidualVectors* Residuals; // shown with the points table
     QToolButton* ReportButton;
 

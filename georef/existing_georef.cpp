@@ -365,6 +365,22 @@ TAffineTransform TExistingGeoref::Affine() const
     return t;
 }
 
+// The system a sidecar names when the georeferencing's own source names
+// none: the SRS of IMAGE.aux.xml (as written beside a world file, without a
+// GeoTransform), else IMAGE.prj.
+std::string SidecarWkt(const std::string& imageFile)
+{
+    const std::string aux = imageFile + ".aux.xml";
+    if (Exists(aux)) {
+        const std::string wkt = Unescaped(Element(ReadWhole(aux, 1 << 20), "SRS"));
+        if (!wkt.empty())
+            return wkt;
+    }
+    std::filesystem::path prj(imageFile);
+    prj.replace_extension(".prj");
+    return Exists(prj.string()) ? ReadWhole(prj.string(), 1 << 16) : std::string();
+}
+
 std::optional<TExistingGeoref> ReadExistingGeoref(const std::string& imageFile)
 {
     std::optional<TExistingGeoref> pam = ReadAuxXml(imageFile);
@@ -379,6 +395,8 @@ std::optional<TExistingGeoref> ReadExistingGeoref(const std::string& imageFile)
     if (!found)
         return std::nullopt;
     // The system: the source's own, else the sidecar's, else the file's.
+    if (!found->Crs.Given() && found->Wkt.empty() && found->Source == "world file")
+        found->Wkt = SidecarWkt(imageFile);
     if (!found->Crs.Given() && !found->Wkt.empty()) {
         try {
             found->Crs = CrsFromWkt(found->Wkt);

@@ -24,6 +24,9 @@ constexpr const char* Name = "JPEG 2000";
 // gigapixel tile must not cost the gigapixel's work. Real files, even lossy
 // ones at a tenth of a bit per pixel, stay far below it.
 constexpr uint64_t SamplesPerCutByte = 4096;
+// A cut tile-part may claim this much beyond the end of the file, or as much
+// as the codestream holds when that is more.
+constexpr uint64_t MaxOverrunBytes = uint64_t(16) << 20;
 
 uint32_t CeilDivPow2(uint64_t value, unsigned levels)
 {
@@ -332,6 +335,10 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     opj_set_info_handler(codec.get(), Ignore, nullptr);
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
+    // Every quality layer takes at least a byte of every tile it is in: a
+    // header declaring more layers than the codestream has bytes (61441 in
+    // a file of 296 bytes took ten seconds) decodes only as many as it could hold.
+    parameters.cp_layer = static_cast<OPJ_UINT32>(std::clamp<int64_t>(FLayout.CodestreamLength, 1, 65535));
     if (!opj_setup_decoder(codec.get(), &parameters))
         RaiseDecodeError(error);
     // A cut file decodes as far as its data reach.
@@ -339,12 +346,19 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     if (opj_has_thread_support())
         opj_codec_set_threads(codec.get(), static_cast<int>(pwthreads::ThreadCount()));
 
-    TSource source{&stream, FLayout.CodestreamStart, FLayout.CodestreamLength, 0};
+    // The decoder takes a block of the length a tile-part declares before it
+    // reads the bytes there are, also while it reads an earlier tile's
+    // parts: the codestream it is given ends before a cut tile-part that
+    // claims far more than the file holds (gigabytes in a few hundred bytes).
+    int64_t length = FLayout.CodestreamLength;
+    if (parts.CutPartOverrun > std::max<uint64_t>(uint64_t(length), MaxOverrunBytes))
+        length = parts.CutPartAt - FLayout.CodestreamStart;
+    TSource source{&stream, FLayout.CodestreamStart, length, 0};
     std::unique_ptr<opj_stream_t, TStreamDeleter> input(opj_stream_create(1 << 20, OPJ_TRUE));
     if (!input)
         RaiseDecodeError("");
     opj_stream_set_user_data(input.get(), &source, nullptr);
-    opj_stream_set_user_data_length(input.get(), static_cast<OPJ_UINT64>(FLayout.CodestreamLength));
+    opj_stream_set_user_data_length(input.get(), static_cast<OPJ_UINT64>(length));
     opj_stream_set_read_function(input.get(), ReadSource);
     opj_stream_set_skip_function(input.get(), SkipSource);
     opj_stream_set_seek_function(input.get(), SeekSource);
@@ -428,6 +442,7 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         const TJ2KTileData& data = parts.Tiles[next];
         if (data.Cut && tileSamples > data.Held * SamplesPerCutByte)
             break;
+
         OPJ_UINT32 index = 0, size = 0, count = 0;
         OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         OPJ_BOOL goOn = OPJ_FALSE;

@@ -245,6 +245,10 @@ TJ2KTileParts ReadJ2KTileData(TStream& stream, const TJP2Layout& layout, const T
                 parts.Order.push_back(tile);
             d.Held += uint64_t(std::min(declaredEnd, end) - at);
             d.Cut = d.Cut || declaredEnd > end;
+            if (declaredEnd > end) {
+                parts.CutPartAt = at;
+                parts.CutPartOverrun = uint64_t(declaredEnd - end);
+            }
             at = declaredEnd;
         }
     } catch (const EReadError&) {

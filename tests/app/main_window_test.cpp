@@ -1,6 +1,9 @@
 #include "tests/app/app_fixture.h"
 
 #include "app/application.h"
+#include "app/fit_monitor.h"
+#include "app/point_list.h"
+#include "georef/crs.h"
 #include "app/image_view.h"
 #include "app/main_window.h"
 #include "app/zoom_window.h"
@@ -10,6 +13,7 @@
 #include "tests/imaging/readers/tiff_test_builder.h"
 #include "tests/support/test_support.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -238,6 +242,63 @@ TEST_F(MainWindowTest, FileFromTheCommandLineOpensUnderTheFilterOfItsExtension)
         EXPECT_EQ(Form->OpenDialog1.FilterIndex, c.FilterIndex);
     }
     EXPECT_EQ(Form->Image1->size(), QSize(30, 20));
+}
+
+// A picture with a world file and the system in an .aux.xml beside it: the
+// points start from it (two north up, else four and the affine fit),
+// the readout names its system, and a click fills a point's map coordinates
+// from it unless they were typed.
+TEST_F(MainWindowTest, APicturesOwnGeoreferencingStartsThePointsAndFillsAClickedOne)
+{
+    const struct {
+        const char* Name;
+        const char* World;
+        std::vector<QStringList> Points; // column, row, east, north
+        QString Transform;
+        QString Cursor; // at pixel (100, 50)
+        QStringList Clicked; // point 1 clicked at (200, 100)
+    } cases[] = {
+        {"north up", "2.5\n0\n0\n-2.5\n1001\n2999\n",
+         {{"40", "30", "1101", "2924"}, {"359", "269", "1898.5", "2326.5"}}, "two-point",
+         "x 100, y 50   Y 1251.000, X 2874.000   EPSG:31467 DHDN / 3-degree Gauss-Kruger zone 3",
+         {"200", "100", "1501", "2749"}},
+        {"north up, pixels not square", "2\n0\n0\n-2.5\n1001\n2999\n",
+         {{"40", "30", "1081", "2924"}, {"359", "269", "1719", "2326.5"}, {"359", "30", "1719", "2924"},
+          {"40", "269", "1081", "2326.5"}},
+         "affine", "x 100, y 50   Y 1201.000, X 2874.000   EPSG:31467 DHDN / 3-degree Gauss-Kruger zone 3",
+         {"200", "100", "1401", "2749"}},
+        {"turned", "2\n0.5\n0.5\n-2\n1001\n2999\n",
+         {{"40", "30", "1096", "2959"}, {"359", "269", "1853.5", "2640.5"}, {"359", "30", "1734", "3118.5"},
+          {"40", "269", "1215.5", "2481"}},
+         "affine", "x 100, y 50   Y 1226.000, X 2949.000   EPSG:31467 DHDN / 3-degree Gauss-Kruger zone 3",
+         {"200", "100", "1451", "2899"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Form = std::make_unique<TForm1>();
+        const std::string sheet = Dir.File(std::string(c.Name) + ".pwtest");
+        WriteTestPicture(sheet, 400, 300);
+        pwtest::WriteText(Dir.File(std::string(c.Name) + ".wld"), c.World);
+        pwtest::WriteText(sheet + ".aux.xml", PamAuxXmlText(LookupCrs("EPSG:31467")));
+        Open(sheet);
+        EXPECT_TRUE(Messages.Boxes.empty());
+        std::vector<QStringList> points;
+        for (const TPointEntry& e : Form->Points->Entries())
+            points.push_back({e.Col, e.Row, e.East, e.North});
+        EXPECT_EQ(points, c.Points);
+        EXPECT_EQ(Form->CrsEdit->text(), "EPSG:31467");
+        EXPECT_EQ(Form->Fit->Transform(), c.Transform);
+        Form->Image1MouseMove(100, 50);
+        EXPECT_EQ(Form->CursorPanel->text(), c.Cursor);
+
+        Form->Points->SetEast(1, "1500");
+        Form->Image1MouseDown(200, 100);
+        Form->Image1MouseDown(210, 110);
+        const TPointEntry& first = Form->Points->At(0);
+        EXPECT_EQ(QStringList({first.Col, first.Row, first.East, first.North}), c.Clicked);
+        EXPECT_EQ(Form->Points->At(1).Col, "210");
+        EXPECT_EQ(Form->Points->At(1).East, "1500") << "typed over, kept";
+    }
 }
 
 TEST_F(MainWindowTest, FailedOpenKeepsThePreviousPictureAndShowsTheError)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <regex>
 
 namespace {
@@ -70,6 +71,9 @@ TEST(ExistingGeoref, GeoTransformIsGdalinfos)
         {"PamAuxXml", "g.png", [&] { auto o = utm; o.insert(o.begin(), {"-of", "PNG"}); return o; }(), "aux.xml",
          "EPSG:32633"},
         {"WorldFile", "h.png", {}, "world file", ""},
+        // The system of a world file from what a save writes beside it.
+        {"WorldFileAndPrj", "i.png", {}, "world file", "EPSG:31467"},
+        {"WorldFileAndAuxXmlSrs", "j.png", {}, "world file", "EPSG:31467"},
     };
     pwtest::TempDir dir;
     const std::string source = Source(dir);
@@ -85,6 +89,13 @@ TEST(ExistingGeoref, GeoTransformIsGdalinfos)
     // A world file gives the centre of the first pixel; rotation terms included.
     pwtest::Run({"gdal_translate", "-q", "-of", "PNG", source, dir.File("h.png")});
     pwtest::WriteText(dir.File("h.pgw"), "2.5\n0.125\n-0.25\n-2.5\n1001.25\n2003.75\n");
+    const TCrs gk = LookupCrs("EPSG:31467");
+    for (const char* name : {"i", "j"}) {
+        std::filesystem::copy_file(dir.File("h.png"), dir.File(name + std::string(".png")));
+        pwtest::WriteText(dir.File(name + std::string(".pgw")), "10\n0\n0\n-10\n3500005\n5404995\n");
+    }
+    pwtest::WriteText(dir.File("i.prj"), gk.EsriWkt);
+    pwtest::WriteText(dir.File("j.png.aux.xml"), PamAuxXmlText(gk));
     // The tools run side by side: each start costs a good part of a second.
     std::string script;
     const auto quoted = [](std::string text) { return text.insert(0, 1, '\'').append(1, '\''); };
