@@ -1,4 +1,5 @@
-// Loads the input as a picture of the extension PW_FUZZ_EXTENSION, from
+// Loads the input as a picture of the extension PwFuzzExtension names (each
+// target's own one-line file), from
 // memory, through the class the picture list gives for it (the workbench's
 // path without the file), then reads every pixel of the bitmap it shows.
 #include "fuzz/instruction_sets.h"
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <vector>
 
+extern const char* const PwFuzzExtension;
+
 namespace {
 volatile uint32_t Sink;
 
@@ -21,7 +24,7 @@ const TGraphicClass& PictureClass()
     static const TGraphicClass* found = [] {
         LimitInstructionSets();
         InitializeImaging();
-        const TGraphicClass* c = FindPictureClass(PW_FUZZ_EXTENSION);
+        const TGraphicClass* c = FindPictureClass(PwFuzzExtension);
         if (!c || !c->Create)
             std::abort();
         return c;
