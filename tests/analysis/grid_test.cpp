@@ -47,6 +47,12 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         // it must not be numbered; past a line left out the count must not slip.
         {"roads crossing grid lines beside crossings", [] { auto p = SmallSheet(6); p.Roads = 6; return p; }(), 29, 0},
         {"a line left out", [] { auto p = SmallSheet(7); p.MissingLine = true; return p; }(), 25, 0},
+        // Six crossings, too few to check against each other; the snap takes
+        // a red line 5 px beside a broken line for the crossing north of the
+        // known one, which lies beside its line as followed.
+        {"a second grid's line beside a crossing of few",
+         [] { auto p = SmallSheet(1); p.Step = 200, p.SecondStep = 1000, p.SecondOffset = 5, p.SecondTurnDegrees = -2.7; return p; }(),
+         5, 1},
     };
     for (const auto& c : cases) {
         const TGridSheet sheet = DrawGridSheet(c.Plan);
@@ -208,3 +214,4 @@ TEST(GridCli, NumbersTheCrossingsAndSaysWhyNot)
 }
 
 } // namespace
+
