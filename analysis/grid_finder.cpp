@@ -32,6 +32,14 @@ constexpr int WellPredicted = 3;
 constexpr double NearRadius = 6;
 // A crossing's lines may turn this far from the grid's there, degrees.
 constexpr double ArmTolerance = 4;
+// A place predicted from this many crossings found around it is measured
+// first along the lattice's lines alone, over this reach (pixels), and
+// taken so when the fit lands this near the prediction at this standard
+// error or better; else it is snapped.
+constexpr int LatticeKnown = 5;
+constexpr double QuickReach = 24;
+constexpr double QuickMiss = 1;
+constexpr double QuickSigma = 0.1;
 // Places in a row without a crossing that the lattice grows across (a line
 // missing, lettering over a crossing).
 constexpr int MaxMisses = 2;
@@ -335,6 +343,17 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         work.Work = [&](size_t k, unsigned) {
             TSnapJob& job = jobs[k];
             const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
+            if (measure && job.Local.Points >= LatticeKnown) {
+                // Where the lattice around says where the crossing lies and
+                // how its lines run, the two lines are fitted there alone.
+                const auto m = MeasureGridCrossing(
+                    bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
+                                    std::min(MeasureReach(stepEast, stepNorth), QuickReach)));
+                if (m && m->Sigma <= QuickSigma && std::hypot(m->X - job.Local.X, m->Y - job.Local.Y) <= QuickMiss) {
+                    job.Measured = m;
+                    return;
+                }
+            }
             job.Feature = SnapToFeature(bitmap, job.Local.X, job.Local.Y, {r, TSnapTarget::Crossing});
             if (measure && !gridLike(job))
                 job.Measured = MeasureGridCrossing(

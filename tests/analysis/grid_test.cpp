@@ -41,7 +41,7 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         size_t Refused;
     } cases[] = {
         {"turned 2 degrees", [] { auto p = SmallSheet(3); p.TurnDegrees = 2; return p; }(), 27, 0},
-        {"dashed", [] { auto p = SmallSheet(4); p.Dashed = true; return p; }(), 29, 0},
+        {"dashed", [] { auto p = SmallSheet(4); p.Dashed = true; return p; }(), 30, 0},
         {"curved graticule", [] { auto p = SmallSheet(5); p.Graticule = true; p.ApexDistance = 12000; return p; }(), 30, 0},
         // Each road crosses a grid line a few pixels from a crossing, where
         // it must not be numbered; past a line left out the count must not slip.
