@@ -3,6 +3,7 @@
 #include "analysis/feature_snap.h"
 #include "analysis/grid_crossing.h"
 #include "analysis/grid_face.h"
+#include "analysis/grid_line_follow.h"
 #include "analysis/grid_spacing.h"
 #include "analysis/map_frame.h"
 #include "analysis/median.h"
@@ -31,6 +32,14 @@ constexpr int WellPredicted = 3;
 constexpr double NearRadius = 6;
 // A crossing's lines may turn this far from the grid's there, degrees.
 constexpr double ArmTolerance = 4;
+// A place predicted from this many crossings found around it is measured
+// first along the lattice's lines alone, over this reach (pixels), and
+// taken so when the fit lands this near the prediction at this standard
+// error or better; else it is snapped.
+constexpr int LatticeKnown = 5;
+constexpr double QuickReach = 24;
+constexpr double QuickMiss = 1;
+constexpr double QuickSigma = 0.1;
 // Places in a row without a crossing that the lattice grows across (a line
 // missing, lettering over a crossing).
 constexpr int MaxMisses = 2;
@@ -48,6 +57,12 @@ constexpr size_t MaxPlaces = 200000;
 // While the map frame is still being looked for, the lattice grows up to
 // this share of the picture's smaller side from its edges.
 constexpr double FrameRoom = 0.12;
+// A crossing lies beside a line followed to it when farther than this
+// (pixels), or than this many standard errors of the two.
+constexpr double MinOffLine = 1.5;
+constexpr double OffLineDeviations = 4;
+// A line is followed to the next crossing on it across at most this many places.
+constexpr int MaxFollowPlaces = MaxMisses + 1;
 // A lattice numbering fewer than this tries the other steps its lines fit.
 constexpr size_t EnoughCrossings = 10;
 
@@ -79,7 +94,7 @@ std::string Fixed(double value, int decimals = 1)
 // steps and their change (a quadratic in the place), with the grid's steps
 // as the prior that holds where few crossings are found.
 TLocal FitLocal(const std::map<TPlace, TNode>& nodes, TPlace at, int reach, bool skipSelf, TGridPoint stepI,
-                TGridPoint stepJ)
+                TGridPoint stepJ, std::optional<TPlace> skip = std::nullopt)
 {
     Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
     Eigen::Matrix<double, 6, 2> rhs = Eigen::Matrix<double, 6, 2>::Zero();
@@ -87,7 +102,7 @@ TLocal FitLocal(const std::map<TPlace, TNode>& nodes, TPlace at, int reach, bool
     for (int i = at.first - reach; i <= at.first + reach; ++i)
         for (int j = at.second - reach; j <= at.second + reach; ++j) {
             const auto it = nodes.find({i, j});
-            if (it == nodes.end() || !it->second.Ok || (skipSelf && TPlace{i, j} == at))
+            if (it == nodes.end() || !it->second.Ok || (skipSelf && TPlace{i, j} == at) || TPlace{i, j} == skip)
                 continue;
             const double di = i - at.first, dj = j - at.second;
             Eigen::Matrix<double, 6, 1> row;
@@ -194,6 +209,8 @@ const char* GridRefusalText(TGridRefusal reason)
         return "it stands apart from its lattice neighbours";
     case TGridRefusal::Unchecked:
         return "too few neighbours to check it against";
+    case TGridRefusal::OffItsLines:
+        return "it lies beside its lines as followed from its neighbours";
     }
     return "";
 }
@@ -326,6 +343,17 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         work.Work = [&](size_t k, unsigned) {
             TSnapJob& job = jobs[k];
             const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
+            if (measure && job.Local.Points >= LatticeKnown) {
+                // Where the lattice around says where the crossing lies and
+                // how its lines run, the two lines are fitted there alone.
+                const auto m = MeasureGridCrossing(
+                    bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
+                                    std::min(MeasureReach(stepEast, stepNorth), QuickReach)));
+                if (m && m->Sigma <= QuickSigma && std::hypot(m->X - job.Local.X, m->Y - job.Local.Y) <= QuickMiss) {
+                    job.Measured = m;
+                    return;
+                }
+            }
             job.Feature = SnapToFeature(bitmap, job.Local.X, job.Local.Y, {r, TSnapTarget::Crossing});
             if (measure && !gridLike(job))
                 job.Measured = MeasureGridCrossing(
@@ -496,6 +524,112 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         return 1;
     };
     std::map<TPlace, TGridRefusal> refused;
+    // Each line followed from crossing to crossing: one crossing beside the
+    // line where its neighbours lie on it is refused; of two that disagree
+    // with nothing else to tell, both (never the known one).
+    auto followLines = [&] {
+        struct TEdge {
+            TPlace From, To;
+            bool Rows = false; // along a row-wise line (i changes)
+            std::vector<TGridPoint> Between;
+            std::optional<TLineFollowed> Followed, Back;
+        };
+        std::vector<TEdge> edges;
+        auto offLine = [&](const TLineFollowed& followed, TPlace end) {
+            const double sigma = std::hypot(followed.Sigma, nodes.at(end).Sigma);
+            return std::fabs(followed.Offset) > std::max(MinOffLine, OffLineDeviations * sigma);
+        };
+        auto place = [&](TPlace p) -> TGridPoint {
+            const TNode& node = nodes[p];
+            return node.Ok ? TGridPoint{node.X, node.Y} : TGridPoint{node.PX, node.PY};
+        };
+        for (const auto& [p, node] : nodes) {
+            if (!node.Ok)
+                continue;
+            for (const bool rows : {true, false}) {
+                std::vector<TPlace> between;
+                for (int k = 1; k <= MaxFollowPlaces; ++k) {
+                    const TPlace q = rows ? TPlace{p.first + k, p.second} : TPlace{p.first, p.second + k};
+                    const auto it = nodes.find(q);
+                    if (it == nodes.end())
+                        break;
+                    if (!it->second.Ok) {
+                        between.push_back(q);
+                        continue;
+                    }
+                    // From the end nearer the known crossing.
+                    auto far = [](TPlace a) { return std::abs(a.first) + std::abs(a.second); };
+                    TEdge edge{p, q, rows, {}, std::nullopt, std::nullopt};
+                    if (far(q) < far(p))
+                        std::swap(edge.From, edge.To);
+                    for (const TPlace& b : between)
+                        edge.Between.push_back(place(b));
+                    edges.push_back(std::move(edge));
+                    break;
+                }
+            }
+        }
+        // The line's heading at a crossing, as the lattice around it gives
+        // it without the crossing at the other end.
+        auto heading = [&](TPlace at, TPlace other, bool rows) {
+            const TLocal local = FitLocal(nodes, at, 2, false, stepI, stepJ, other);
+            TGridPoint h = rows ? local.StepI : local.StepJ;
+            const double length = std::hypot(h.X, h.Y);
+            h = {h.X / length, h.Y / length};
+            const TNode &a = nodes.at(at), &b = nodes.at(other);
+            if (h.X * (b.X - a.X) + h.Y * (b.Y - a.Y) < 0)
+                h = {-h.X, -h.Y};
+            return h;
+        };
+        auto follow = [&](TEdge& e, bool back) {
+            const TPlace from = back ? e.To : e.From, to = back ? e.From : e.To;
+            const TNode &a = nodes.at(from), &b = nodes.at(to);
+            (back ? e.Back : e.Followed) =
+                FollowGridLine(bitmap, {a.X, a.Y}, {b.X, b.Y}, heading(from, to, e.Rows), e.Between);
+        };
+        auto followAll = [&](bool back) {
+            std::vector<TEdge*> work;
+            for (TEdge& e : edges)
+                if (!back || (e.Followed && offLine(*e.Followed, e.To)))
+                    work.push_back(&e);
+            pwthreads::TOrderedWork pieces;
+            pieces.Count = work.size();
+            pieces.Work = [&](size_t k, unsigned) { follow(*work[k], back); };
+            pieces.Commit = [](size_t) {};
+            pwthreads::RunOrdered(pieces, threads);
+        };
+        // Followed the other way only when beside the line the first way:
+        // where two lines cross at a small angle, the one followed from a
+        // crossing may not be the grid's.
+        followAll(false);
+        followAll(true);
+        // Per crossing and line: edges that arrive on it and beside it.
+        for (;;) {
+            std::map<std::pair<TPlace, bool>, std::pair<int, int>> counts; // (on, off)
+            for (const TEdge& e : edges) {
+                if (!e.Followed || !nodes[e.From].Ok || !nodes[e.To].Ok)
+                    continue;
+                // Beside the line only when so both ways; on it only when so
+                // the first way.
+                const bool off = offLine(*e.Followed, e.To) && e.Back && offLine(*e.Back, e.From);
+                if (!off && offLine(*e.Followed, e.To))
+                    continue;
+                for (const TPlace& p : {e.From, e.To})
+                    (off ? counts[{p, e.Rows}].second : counts[{p, e.Rows}].first) += 1;
+            }
+            int worst = 0;
+            for (const auto& [key, c] : counts)
+                if (key.first != TPlace{0, 0} && c.second > 0 && c.second >= c.first)
+                    worst = std::max(worst, c.second - c.first + 1);
+            if (worst == 0)
+                break;
+            for (const auto& [key, c] : counts)
+                if (key.first != TPlace{0, 0} && c.second > 0 && c.second - c.first + 1 == worst) {
+                    nodes[key.first].Ok = false;
+                    refused[key.first] = TGridRefusal::OffItsLines;
+                }
+        }
+    };
     auto build = [&] {
         while (!grow()) {
         }
@@ -559,6 +693,7 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 refused[place] = apart[place] < 0 ? TGridRefusal::Unchecked : TGridRefusal::Neighbours;
             }
         }
+        followLines();
 
     };
     auto numbered = [&] {

@@ -10,7 +10,12 @@
 // followed), snapped, and kept only when the snap found two lines running as
 // the grid's lines run there. At the end every crossing is checked against
 // its lattice neighbours; one that stands apart (a road crossing a grid
-// line, a symbol on the crossing) is refused, never numbered. A lattice whose
+// line, a symbol on the crossing) is refused, never numbered. Each line is
+// then followed from crossing to crossing on the sheet itself: a crossing
+// that lies beside a line followed to it (the snap took another grid's line
+// a few pixels beside this one's) is refused too; so the few crossings of a
+// graticule, too few to check against each other, are checked against
+// their lines. A lattice whose
 // steps change across the sheet, or that does not bring the second known
 // crossing to a whole number of steps, is refused with the reason.
 //
@@ -56,6 +61,7 @@ enum class TGridRefusal {
     NotGridLines,   // the snap found lines running otherwise than the grid's
     Neighbours,     // stands apart from its lattice neighbours
     Unchecked,      // too few neighbours found to check it against
+    OffItsLines,    // lies beside a line followed to it from a neighbour
 };
 
 struct TRefusedCrossing {

@@ -5,7 +5,8 @@
 // crossing fitted with many-point transformations against nine fitted
 // affine.
 //   grid_bench [--seeds N] [--scans DIR] [--megapixels M]
-// GRID_BENCH_ONLY=NAME runs one drawn variation, GRID_BENCH_DUMP=FILE.ppm
+// GRID_BENCH_ONLY=NAME runs one drawn variation (or the real sheets whose
+// name starts so), GRID_BENCH_DUMP=FILE.ppm
 // writes its sheets there, GRID_BENCH_VERBOSE=1 prints each crossing
 // numbered wrongly and the first truths of each sheet.
 #include "analysis/grid_finder.h"
@@ -27,6 +28,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -410,9 +412,12 @@ void RealSheets(const std::string& dir)
         CsvCrossings(dir, "s06_linz_nz61401_tasman_bay_chart", "s06_linz_nz61401_tasman_bay_chart.png", 10 * minute, "s06 chart graticule 10'"),
         CsvCrossings(dir, "s07_noaa_18649_sf_bay_entrance", "s07_noaa_18649_sf_bay_entrance.png", 5 * minute, "s07 chart graticule 5'"),
     };
-    std::printf("\n| real sheet | crossings measured | numbered right | numbered wrongly | median error px | 95th "
-                "percentile px | processor s | numbered in all; lines found | what stopped the rest |\n|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("\n| real sheet | crossings measured | numbered right | numbered wrongly | refused | median error px | "
+                "95th percentile px | processor s | numbered in all; lines found | what stopped the rest |\n"
+                "|---|---|---|---|---|---|---|---|---|---|\n");
     for (const TRealGrid& g : sheets) {
+        if (const char* only = std::getenv("GRID_BENCH_ONLY"); only && g.Name.rfind(only, 0) != 0)
+            continue;
         if (g.Crossings.empty()) {
             std::printf("| %s | no truth read |\n", g.Name.c_str());
             continue;
@@ -457,13 +462,19 @@ void RealSheets(const std::string& dir)
         TTally t;
         t.Truth = int(g.Crossings.size());
         const auto places = ByPlace(grid);
+        std::set<std::pair<int, int>> refusedPlaces;
+        for (const TRefusedCrossing& r : grid.Refused)
+            refusedPlaces.insert({r.East, r.North});
+        int refusedMeasured = 0;
         std::string why;
         for (const TRealCrossing& c : g.Crossings) {
             const int e = int(std::lround((c.MapX - known->MapX) / g.Spacing));
             const int n = int(std::lround((c.MapY - known->MapY) / g.Spacing));
             const auto found = places.find({e, n});
-            if (found == places.end())
+            if (found == places.end()) {
+                refusedMeasured += refusedPlaces.count({e, n}) ? 1 : 0;
                 continue;
+            }
             const double error = std::hypot(found->second->Column - c.X, found->second->Row - c.Y);
             if (error > WrongDistance) {
                 ++t.Wrong;
@@ -489,8 +500,9 @@ void RealSheets(const std::string& dir)
         why += std::to_string(grid.Unsnapped) + " places without a crossing to snap to";
         if (g.OnFrame)
             why += "; " + std::to_string(g.OnFrame) + " of the measured crossings on the neatline";
-        std::printf("| %s | %d | %d | %d | %.3f | %.3f | %.2f | %s | %s |\n", g.Name.c_str(), t.Truth, t.Right, t.Wrong,
-                    Percentile(t.Errors, 0.5), Percentile(t.Errors, 0.95), seconds, summary, why.c_str());
+        std::printf("| %s | %d | %d | %d | %d | %.3f | %.3f | %.2f | %s | %s |\n", g.Name.c_str(), t.Truth, t.Right,
+                    t.Wrong, refusedMeasured, Percentile(t.Errors, 0.5), Percentile(t.Errors, 0.95), seconds, summary,
+                    why.c_str());
         std::fflush(stdout);
     }
 }

@@ -26,6 +26,10 @@ bool InsideQuad(const std::array<TSheetPoint, 4>& q, TSheetPoint p, double margi
     return true;
 }
 
+// Where a second grid is drawn, the first's line of constant East 0 is
+// broken this far either side of the crossing one step north.
+constexpr double SecondBreak = 14;
+
 } // namespace
 
 TGridSheet DrawGridSheet(const TGridSheetPlan& plan)
@@ -123,6 +127,11 @@ TGridSheet DrawGridSheet(const TGridSheetPlan& plan)
                 continue;
             if (plan.Dashed && std::fmod(along + phase, dash + gap) > dash)
                 continue;
+            if (plan.SecondStep > 0 && constantEast && value == 0) {
+                const TSheetPoint broken = sheet.Place(0, 1);
+                if (std::hypot(a.X - broken.X, a.Y - broken.Y) < SecondBreak)
+                    continue;
+            }
             canvas.Stroke(a, b, plan.LineWidth, ink);
         }
     };
@@ -130,6 +139,27 @@ TGridSheet DrawGridSheet(const TGridSheetPlan& plan)
         if (k != missing)
             drawLine(true, k);
         drawLine(false, k);
+    }
+
+    // The second grid, through the face.
+    if (plan.SecondStep > 0) {
+        const double turn2 = turn + plan.SecondTurnDegrees * M_PI / 180;
+        const TSheetPoint north = sheet.Place(0, 1);
+        const TSheetPoint through{north.X + plan.SecondOffset * std::cos(turn), north.Y + plan.SecondOffset * std::sin(turn)};
+        const TSheetPoint ux{std::cos(turn2), std::sin(turn2)}, uy{-std::sin(turn2), std::cos(turn2)};
+        const double span = std::hypot(w, h);
+        for (int k = -int(span / plan.SecondStep) - 1; k <= int(span / plan.SecondStep) + 1; ++k)
+            {
+                const bool columns = true;
+                const TSheetPoint across = columns ? ux : uy, along = columns ? uy : ux;
+                const TSheetPoint o{through.X + k * plan.SecondStep * across.X, through.Y + k * plan.SecondStep * across.Y};
+                for (double t = -span; t < span; t += 2) {
+                    const TSheetPoint a{o.X + t * along.X, o.Y + t * along.Y};
+                    const TSheetPoint b{o.X + (t + 2) * along.X, o.Y + (t + 2) * along.Y};
+                    if (InsideQuad(sheet.Face, a, 0) && InsideQuad(sheet.Face, b, 0))
+                        canvas.Stroke(a, b, plan.LineWidth, {200, 60, 60, 1});
+                }
+            }
     }
 
     // The neatline and the outer frame.
@@ -209,5 +239,7 @@ std::string DescribeGridPlan(const TGridSheetPlan& plan)
          << (plan.Lettering ? " lettering" : "") << (plan.Fills ? " fills" : "") << (plan.Faint ? " faint" : "")
          << " roads " << plan.Roads << (plan.MissingLine ? " missing-line" : "") << (plan.MarginTicks ? " margin-ticks" : "") << " distortion "
          << plan.Distortion;
+    if (plan.SecondStep > 0)
+        text << " second grid " << plan.SecondStep << " turned " << plan.SecondTurnDegrees;
     return text.str();
 }

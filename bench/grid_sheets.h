@@ -4,7 +4,8 @@
 // lettering and fills, faint over colour, curved graticules whose meridians
 // converge and whose parallels are arcs, lines that stop at the neatline,
 // roads crossing the grid lines, a line left out, paper distortion, grids
-// printed only as ticks in the margin. Drawn by
+// printed only as ticks in the margin, a second grid turned a little over
+// the first. Drawn by
 // exact area coverage (sheet_canvas.h), blurred and noisy.
 #include "bench/sheet_canvas.h"
 
@@ -32,6 +33,14 @@ struct TGridSheetPlan {
     double Distortion = 0;      // paper distortion, pixels at most
     bool Frame = true;          // a neatline and outer frame; the grid stops at the neatline
     bool MarginTicks = false;   // no lines over the face: each only a tick outside the neatline
+    // Lines of a second grid in red over the first's lines of constant
+    // East (a yard grid over a graticule's meridians): their step, pixels
+    // (0: none), turned this far against the first, one of them running
+    // this far beside the crossing one step north of the known one, where
+    // the first's line is broken (lettering over it).
+    double SecondStep = 0;
+    double SecondTurnDegrees = 2.7;
+    double SecondOffset = 12;
     double LineWidth = 1.5;
     double Blur = 0.7;
     double Noise = 3;
