@@ -74,9 +74,9 @@ void WriteMiss(const std::string& folder, int index, const TSnapCase& c, const T
         std::fwrite(rgb.data(), 1, rgb.size(), f);
         std::fclose(f);
     }
-    std::printf("case %d (%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
+    std::printf("case %d (%s%s%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
                 "format %d\n",
-        index, c.Category.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
+        index, c.Category.c_str(), c.Variation.empty() ? "" : ", ", c.Variation.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
         o.Sigma, c.Scene.Blur, c.Scene.Noise, c.Scene.JpegQuality, static_cast<int>(c.Scene.Format));
 }
 
