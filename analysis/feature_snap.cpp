@@ -376,7 +376,7 @@ private:
     };
 
     TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough, double reach,
-        bool before = true, bool after = true, bool warm = false) const;
+        bool before = true, bool after = true, bool warm = false, bool stepped = false) const;
     void FindLines();
     std::vector<TBandMask> Alongside(
         const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping = false) const;
@@ -384,7 +384,11 @@ private:
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
-    std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent) const;
+    // uncertain: whether a corner asked for was measured, but less certain
+    // than trusted.
+    // stepped: the lines are fitted on a ground that steps across them.
+    std::optional<TCandidate> Junction(
+        const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped = false) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -400,7 +404,7 @@ private:
 };
 
 TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
-    double reach, bool before, bool after, bool warm) const
+    double reach, bool before, bool after, bool warm, bool stepped) const
 {
     TLineFitRequest request;
     request.OriginX = origin.X;
@@ -414,6 +418,7 @@ TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<T
     request.Reach = reach;
     request.Rough = rough;
     request.Warm = warm;
+    request.SteppedGround = stepped;
     request.ShapePrior = ShapePrior;
     request.ErrorBlur = ErrorBlur;
     return FitLine(FWindow, request, FNoise, FBilevel);
@@ -537,10 +542,11 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
 }
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(
-    const TLinePair& pair, double reach, bool& meets, bool& bent) const
+    const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
 {
     meets = true;
     bent = false;
+    uncertain = false;
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -560,7 +566,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
         for (int k = 0; k < 2; ++k) {
             std::vector<TBandMask> masks = Alongside(lines[k], others, true);
             masks.push_back(BandOf(lines[1 - k]));
-            fitted[k] = Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0);
+            fitted[k] =
+                Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0, stepped);
             if (!fitted[k].Valid)
                 return std::nullopt;
         }
@@ -604,7 +611,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
         for (int s = 0; s < 2; ++s) {
             std::vector<TBandMask> masks = Alongside(lines[k], others, true);
             masks.push_back(BandOf(lines[1 - k]));
-            TFittedLine one = Fit(lines[k], origin, std::move(masks), false, reach, s == 0, s == 1, true);
+            TFittedLine one = Fit(lines[k], origin, std::move(masks), false, reach, s == 0, s == 1, true, stepped);
             if (one.Valid && !Bent(one, nullptr, s == 0, s == 1) && !Ragged(one, s == 0, s == 1) &&
                 (!straight || one.OffsetVariance < straight->OffsetVariance)) {
                 straight = std::move(one);
@@ -680,6 +687,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     candidate.Distance = Distance(*at, FClick);
     candidate.Lines[0] = pair.First;
     candidate.Lines[1] = pair.Second;
+    uncertain = FOptions.Target == TSnapTarget::Corner && f.Kind == TFeatureKind::Corner &&
+        candidate.Distance <= FOptions.Radius && !(f.Sigma <= Trusted(f));
     if (!(f.Sigma <= Trusted(f)) || candidate.Distance > FOptions.Radius)
         return std::nullopt;
     return candidate;
@@ -710,10 +719,15 @@ std::optional<TSnappedFeature> TSnapper::Run()
         // feature (a graticule curving gently across the sheet): measured
         // again over half the length. (A contour, which leaves a straight
         // strip within a few dozen pixels, is not.)
-        bool meets = true, bent = false;
-        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent);
+        bool meets = true, bent = false, uncertain = false;
+        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain);
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent);
+            c = Junction(pair, ShortReach, meets, bent, uncertain);
+        // A corner asked for, measured but uncertain, may have a tint filled
+        // up to its lines (a sea up to the frame), which the plain ground of
+        // the fits takes for their ink: measured again on a stepped ground.
+        if (!c && uncertain && !FBilevel)
+            c = Junction(pair, FullReach, meets, bent, uncertain, true);
         if (!c) {
             if (meets)
                 failed.push_back(pair.At);
