@@ -598,36 +598,6 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     // pair's junction, and perhaps the feature meant.
     if (Distance(*at, pair.At) > SlidAway)
         return std::nullopt;
-    // A line bent over its two arms (a contour or river touching one of
-    // them near the junction) is measured on the arm that is straight, when
-    // one is: never fitted bent.
-    for (int k = 0; k < 2; ++k) {
-        bool gentle = false;
-        if (!(sides[k][0] && sides[k][1] && arms[k][0].Present && arms[k][1].Present) ||
-            !Bent(lines[k], &gentle) || gentle)
-            continue;
-        std::optional<TFittedLine> straight;
-        int kept = 0;
-        for (int s = 0; s < 2; ++s) {
-            std::vector<TBandMask> masks = Alongside(lines[k], others, true);
-            masks.push_back(BandOf(lines[1 - k]));
-            TFittedLine one = Fit(lines[k], origin, std::move(masks), false, reach, s == 0, s == 1, true, stepped);
-            if (one.Valid && !Bent(one, nullptr, s == 0, s == 1) && !Ragged(one, s == 0, s == 1) &&
-                (!straight || one.OffsetVariance < straight->OffsetVariance)) {
-                straight = std::move(one);
-                kept = s;
-            }
-        }
-        if (!straight)
-            continue;
-        const std::optional<TPoint> there = Intersect(straight->Line, lines[1 - k].Line);
-        if (!there || Distance(*there, *at) > RoughError)
-            continue;
-        lines[k] = std::move(*straight);
-        sides[k][0] = kept == 0;
-        sides[k][1] = kept == 1;
-        at = there;
-    }
     TCandidate candidate;
     TSnappedFeature& f = candidate.Feature;
     int present = 0;
