@@ -172,13 +172,6 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddArc(s, TruthX + 62.5, TruthY - 60, 60, 100, 200, 2, InkBlue);
             },
             false, 0.15},
-        {"river running into one arm of a crossing 4 pixels from it, the other arms straight",
-            [](TScene& s) {
-                AddLine(s, TruthX, TruthY, 2, -90, 90, 1.5, InkBlack);
-                AddLine(s, TruthX, TruthY, 92, -90, 90, 1.5, InkBlack);
-                AddArc(s, TruthX + 4 + 40, TruthY + 40, 40, 180, 260, 1.5, InkBlue);
-            },
-            true, 0.15},
         {"contour arc 6 pixels off, wide of both arms",
             [](TScene& s) {
                 AddLine(s, TruthX, TruthY, -4, -90, 90, 2, InkGrey);
