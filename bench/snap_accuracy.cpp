@@ -6,7 +6,7 @@
 //                 [--misses FOLDER] [--case N]
 //
 // --large N places N patches into 20000 x 6000 bitmaps (24-bit and 8-bit)
-// and times the snap there; --misses writes each wrong, missed or falsely
+// and times the snap there; --misses writes each wrong, missed, dishonest or falsely
 // answered patch as a PPM file with a line describing it; --case N snaps on
 // case N alone.
 #include "analysis/feature_snap.h"
@@ -198,7 +198,7 @@ int main(int argc, char** argv)
                 t->Honest += o.Error <= 3 * o.Sigma + 0.05;
             }
         }
-        const bool miss = c.Positive ? (!o.Answered || o.Error > 1) : o.Answered;
+        const bool miss = c.Positive ? (!o.Answered || o.Error > 3 * o.Sigma + 0.05) : o.Answered;
         if (!misses.empty() && miss)
             WriteMiss(misses, static_cast<int>(i), c, o);
     }
