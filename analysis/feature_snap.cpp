@@ -35,8 +35,11 @@ constexpr double SpoiltEnd = 2;
 constexpr double FullReach = ArmReach + 16;
 constexpr double ShortReach = 20;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
-// Snaps less certain than this are not trusted (a pixel is three of them).
+// Snaps less certain than this are not trusted (a pixel is three of them);
+// a crossing, whose lines are each measured on both sides of it, a little
+// less certain than a corner, whose lines are extrapolated to it.
 constexpr double MaxSigma = 0.3;
+constexpr double MaxCrossingSigma = 0.35;
 // Two features whose distances from the position differ by less than this
 // make the click ambiguous.
 constexpr double AmbiguityMargin = 2;
@@ -59,6 +62,8 @@ constexpr double NeighbourPull = 0.15;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
+// The lines seeded when the strongest make no feature near the click.
+constexpr int MoreSeeds = 16;
 // A fit more blurred than this has found a smudge, not a line. (Its width
 // says little: a hairline's width and ink trade against each other.)
 constexpr double MaxLineBlur = 2.2;
@@ -206,7 +211,7 @@ double AlongAt(const TFittedLine& line, TPoint origin, TPoint p)
 // gentle: the bend is a long, slow curve (a graticule curving across the
 // sheet) whose ink stays in the strip over its whole length, not a contour
 // that leaves it within a few dozen pixels.
-bool Bent(const TFittedLine& line, bool* gentle = nullptr)
+bool Bent(const TFittedLine& line, bool* gentle = nullptr, bool before = true, bool after = true)
 {
     if (gentle)
         *gentle = false;
@@ -215,7 +220,7 @@ bool Bent(const TFittedLine& line, bool* gentle = nullptr)
     double low = 0, high = 0;
     int count = 0;
     for (const TLineBin& b : line.Bins) {
-        if (!b.Inked || b.Outlier || b.ShiftError <= 0)
+        if (!b.Inked || b.Outlier || b.ShiftError <= 0 || !(b.Along < 0 ? before : after))
             continue;
         const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
         const double w = 1 / (b.ShiftError * b.ShiftError);
@@ -231,7 +236,7 @@ bool Bent(const TFittedLine& line, bool* gentle = nullptr)
     const Eigen::Vector3d fit = inverse * right;
     double chi2 = 0;
     for (const TLineBin& b : line.Bins)
-        if (b.Inked && !b.Outlier && b.ShiftError > 0) {
+        if (b.Inked && !b.Outlier && b.ShiftError > 0 && (b.Along < 0 ? before : after)) {
             const double r = b.Shift - fit[0] - fit[1] * b.Along - fit[2] * b.Along * b.Along;
             chi2 += r * r / (b.ShiftError * b.ShiftError);
         }
@@ -246,13 +251,13 @@ bool Bent(const TFittedLine& line, bool* gentle = nullptr)
 // Whether a fitted line is not one printed line: its bins stand off the
 // straight line by more than their errors say (a row of letters, a wavy
 // contour), or carry ink unevenly (blobs strung along a line).
-bool Ragged(const TFittedLine& line)
+bool Ragged(const TFittedLine& line, bool before = true, bool after = true)
 {
     std::vector<double> amplitudes;
     double squares = 0;
     int measured = 0;
     for (const TLineBin& b : line.Bins) {
-        if (!b.Inked || b.Outlier)
+        if (!b.Inked || b.Outlier || !(b.Along < 0 ? before : after))
             continue;
         amplitudes.push_back(b.Amplitude);
         if (b.ShiftError > 0) {
@@ -328,6 +333,11 @@ double StaircaseVariance(const TFittedLine& line)
     return 1.0 / 24 / (1 + travel);
 }
 
+double Trusted(const TSnappedFeature& feature)
+{
+    return feature.Kind == TFeatureKind::Crossing ? MaxCrossingSigma : MaxSigma;
+}
+
 double ArmDirection(const TStraightLine& line, int side)
 {
     // Along the line: (-sin, cos) of the normal angle, in degrees.
@@ -341,8 +351,18 @@ public:
         : FWindow(window), FClick(click), FOptions(options), FNoise(NoiseLevel(window)), FBilevel(bilevel)
     {
     }
+    // For a second run: the lines `first` seeded are seeded again, and with
+    // them the strongest lines of the window with those taken out.
+    struct TBeyond {};
+    TSnapper(const TSnapper& first, TBeyond)
+        : FWindow(first.FWindow), FClick(first.FClick), FOptions(first.FOptions), FNoise(first.FNoise),
+          FBilevel(first.FBilevel), FSeeded(first.FSeeded), FBeyond(true)
+    {
+    }
 
     std::optional<TSnappedFeature> Run();
+    // Whether the last run measured no feature at all near the click.
+    bool FoundNothing() const { return FFoundNothing; }
 
 private:
     struct TCandidate {
@@ -356,26 +376,35 @@ private:
     };
 
     TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough, double reach,
-        bool before = true, bool after = true, bool warm = false) const;
+        bool before = true, bool after = true, bool warm = false, bool stepped = false) const;
     void FindLines();
-    std::vector<TBandMask> Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const;
+    std::vector<TBandMask> Alongside(
+        const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping = false) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
-    std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent) const;
+    // uncertain: whether a corner asked for was measured, but less certain
+    // than trusted.
+    // stepped: the lines are fitted on a ground that steps across them.
+    std::optional<TCandidate> Junction(
+        const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped = false) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
     TSnapOptions FOptions;
     double FNoise;
     bool FBilevel;
+    // The seeds' lines with their half-widths; whether to seed beyond them.
+    std::vector<TBandMask> FSeeded;
+    bool FBeyond = false;
+    bool FFoundNothing = false;
     std::vector<TFittedLine> FLines; // rough fits, origins at the foot of the click
     std::vector<TPoint> FOrigins;
 };
 
 TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
-    double reach, bool before, bool after, bool warm) const
+    double reach, bool before, bool after, bool warm, bool stepped) const
 {
     TLineFitRequest request;
     request.OriginX = origin.X;
@@ -389,6 +418,7 @@ TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<T
     request.Reach = reach;
     request.Rough = rough;
     request.Warm = warm;
+    request.SteppedGround = stepped;
     request.ShapePrior = ShapePrior;
     request.ErrorBlur = ErrorBlur;
     return FitLine(FWindow, request, FNoise, FBilevel);
@@ -406,12 +436,34 @@ void TSnapper::FindLines()
     };
     std::vector<TFound> found;
     std::vector<TFittedLine> valid, seeds;
-    for (const TLineSeed& seed : FindLineSeeds(FWindow, FClick.X, FClick.Y, FOptions.Radius + 6, FNoise, MaxSeeds)) {
+    std::vector<TLineSeed> seeded = FindLineSeeds(FWindow, FClick.X, FClick.Y, FOptions.Radius + 6, FNoise, MaxSeeds);
+    if (FBeyond) {
+        // The window with the first seeds' lines painted over in the
+        // paper's darkness: what is left seeds the weaker lines.
+        TDarknessWindow rest = FWindow;
+        std::vector<float> sorted = rest.Values;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const float paper = sorted[sorted.size() / 2];
+        for (int y = 0; y < rest.Height; ++y)
+            for (int x = 0; x < rest.Width; ++x)
+                for (const TBandMask& band : FSeeded)
+                    if (std::fabs(std::cos(band.Line.NormalAngle) * x + std::sin(band.Line.NormalAngle) * y -
+                            band.Line.Distance) <= band.HalfWidth) {
+                        rest.Values[static_cast<size_t>(y) * rest.Width + x] = paper;
+                        break;
+                    }
+        for (const TLineSeed& seed :
+            FindLineSeeds(rest, FClick.X, FClick.Y, FOptions.Radius + 6, FNoise, MoreSeeds - MaxSeeds))
+            seeded.push_back(seed);
+    }
+    for (const TLineSeed& seed : seeded) {
         TFittedLine start;
         start.Line = seed.Line;
         start.Width = std::clamp(seed.Width, 1.0, 6.0);
         start.Blur = 1;
         seeds.push_back(start);
+        if (!FBeyond)
+            FSeeded.push_back({seed.Line, 0.5 * start.Width + 1.5});
     }
     for (const TFittedLine& start : seeds) {
         const double c = std::cos(start.Line.NormalAngle), s = std::sin(start.Line.NormalAngle);
@@ -438,6 +490,8 @@ void TSnapper::FindLines()
         if (same == FLines.end()) {
             FLines.push_back(f.Line);
             FOrigins.push_back(f.Foot);
+            if (!FBeyond)
+                FSeeded.push_back(BandOf(f.Line));
         } else if (Better(f.Line, *same)) {
             *same = f.Line;
             FOrigins[same - FLines.begin()] = f.Foot;
@@ -447,7 +501,8 @@ void TSnapper::FindLines()
 
 // Masks for the lines among `lines` that run alongside `line`: nearly
 // parallel, distinct, and close.
-std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::vector<TFittedLine>& lines) const
+std::vector<TBandMask> TSnapper::Alongside(
+    const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping) const
 {
     std::vector<TBandMask> masks;
     for (const TFittedLine& other : lines) {
@@ -460,7 +515,10 @@ std::vector<TBandMask> TSnapper::Alongside(const TFittedLine& line, const std::v
         };
         const double apart =
             std::fabs(opposite ? offset(line.Line) + offset(other.Line) : offset(line.Line) - offset(other.Line));
-        if (apart <= AlongsideDistance)
+        // Fitted lines whose cores overlap at the click are one line found
+        // twice (a faint line's rough fits apart by a degree or two), not a
+        // line beside it whose pixels this one must leave.
+        if (apart <= AlongsideDistance && !(overlapping && apart < SameLineOffset))
             masks.push_back({other.Line, 0, true});
     }
     return masks;
@@ -484,10 +542,11 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
 }
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(
-    const TLinePair& pair, double reach, bool& meets, bool& bent) const
+    const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
 {
     meets = true;
     bent = false;
+    uncertain = false;
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -505,9 +564,10 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
         TFittedLine fitted[2];
         origin = *at;
         for (int k = 0; k < 2; ++k) {
-            std::vector<TBandMask> masks = Alongside(lines[k], others);
+            std::vector<TBandMask> masks = Alongside(lines[k], others, true);
             masks.push_back(BandOf(lines[1 - k]));
-            fitted[k] = Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0);
+            fitted[k] =
+                Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0, stepped);
             if (!fitted[k].Valid)
                 return std::nullopt;
         }
@@ -545,11 +605,11 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     for (int k = 0; k < 2; ++k) {
         const int count = arms[k][0].Present + arms[k][1].Present;
         bool gentle = false;
-        if (count > 0 && Bent(lines[k], &gentle)) {
+        if (count > 0 && Bent(lines[k], &gentle, sides[k][0], sides[k][1])) {
             bent = gentle;
             return std::nullopt;
         }
-        if (count == 0 || Ragged(lines[k]))
+        if (count == 0 || Ragged(lines[k], sides[k][0], sides[k][1]))
             return std::nullopt;
         const TArm& lone = arms[k][0].Present ? arms[k][0] : arms[k][1];
         // A lone arm whose ink starts well short of the other line (more
@@ -597,7 +657,9 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     candidate.Distance = Distance(*at, FClick);
     candidate.Lines[0] = pair.First;
     candidate.Lines[1] = pair.Second;
-    if (!(f.Sigma <= MaxSigma) || candidate.Distance > FOptions.Radius)
+    uncertain = FOptions.Target == TSnapTarget::Corner && f.Kind == TFeatureKind::Corner &&
+        candidate.Distance <= FOptions.Radius && !(f.Sigma <= Trusted(f));
+    if (!(f.Sigma <= Trusted(f)) || candidate.Distance > FOptions.Radius)
         return std::nullopt;
     return candidate;
 }
@@ -617,7 +679,8 @@ std::optional<TSnappedFeature> TSnapper::Run()
     std::sort(pairs.begin(), pairs.end(),
         [&](const TLinePair& a, const TLinePair& b) { return Distance(a.At, FClick) < Distance(b.At, FClick); });
     std::vector<TCandidate> found;
-    double failedNearest = INFINITY;
+    // Pairs of lines that meet but could not be measured: where they cross.
+    std::vector<TPoint> failed;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
@@ -626,13 +689,18 @@ std::optional<TSnappedFeature> TSnapper::Run()
         // feature (a graticule curving gently across the sheet): measured
         // again over half the length. (A contour, which leaves a straight
         // strip within a few dozen pixels, is not.)
-        bool meets = true, bent = false;
-        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent);
+        bool meets = true, bent = false, uncertain = false;
+        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain);
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent);
+            c = Junction(pair, ShortReach, meets, bent, uncertain);
+        // A corner asked for, measured but uncertain, may have a tint filled
+        // up to its lines (a sea up to the frame), which the plain ground of
+        // the fits takes for their ink: measured again on a stepped ground.
+        if (!c && uncertain && !FBilevel)
+            c = Junction(pair, FullReach, meets, bent, uncertain, true);
         if (!c) {
             if (meets)
-                failedNearest = std::min(failedNearest, roughDistance);
+                failed.push_back(pair.At);
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -649,6 +717,7 @@ std::optional<TSnappedFeature> TSnapper::Run()
         std::sort(found.begin(), found.end(),
             [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
     }
+    FFoundNothing = found.empty();
     std::erase_if(found, [&](const TCandidate& c) {
         return (FOptions.Target == TSnapTarget::Crossing && c.Feature.Kind != TFeatureKind::Crossing) ||
             (FOptions.Target == TSnapTarget::Corner && c.Feature.Kind != TFeatureKind::Corner);
@@ -660,12 +729,15 @@ std::optional<TSnappedFeature> TSnapper::Run()
     // be measured, may be the feature meant.
     if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
         return std::nullopt;
-    if (failedNearest < found.front().Distance - FailedMargin)
-        return std::nullopt;
+    // (A failed pair crossing within a pixel of the answer is the answer's
+    // own lines, one of them fitted twice.)
+    const TPoint answer {found.front().Feature.Column, found.front().Feature.Row};
+    for (const TPoint& at : failed)
+        if (Distance(at, FClick) < found.front().Distance - FailedMargin && Distance(at, answer) >= SameFeature)
+            return std::nullopt;
     // A second feature within a few pixels of the one found (a street's
     // edge beside a grid line crossing the other) leaves the click unsure
     // which of the two was meant, however near it lies to one of them.
-    const TPoint answer {found.front().Feature.Column, found.front().Feature.Row};
     for (size_t k = 1; k < found.size(); ++k)
         if (Distance({found[k].Feature.Column, found[k].Feature.Row}, answer) < CloseFeatures)
             return std::nullopt;
@@ -704,7 +776,7 @@ std::optional<TSnappedFeature> TSnapper::Run()
         pull = std::max(pull, NeighbourPull * std::max(0.0, 1 - apart / NeighbourReach));
     }
     feature.Sigma = std::hypot(feature.Sigma, pull);
-    if (!(feature.Sigma <= MaxSigma))
+    if (!(feature.Sigma <= Trusted(feature)))
         return std::nullopt;
     return feature;
 }
@@ -733,8 +805,14 @@ std::optional<TSnappedFeature> SnapToFeature(
         cv::Mat values(window.Height, window.Width, CV_32F, window.Values.data());
         cv::GaussianBlur(values, values, cv::Size(0, 0), BilevelSmoothing);
     }
-    TSnapper snapper(window, {column - window.Left, row - window.Top}, options, bilevel);
+    const TPoint click {column - window.Left, row - window.Top};
+    TSnapper snapper(window, click, options, bilevel);
     std::optional<TSnappedFeature> feature = snapper.Run();
+    // Where the strongest lines make no feature near the click (a faint
+    // grid line among buildings and street casings), the weaker lines are
+    // seeded too.
+    if (!feature && snapper.FoundNothing())
+        feature = TSnapper(snapper, TSnapper::TBeyond {}).Run();
     if (feature) {
         feature->Column += window.Left;
         feature->Row += window.Top;

@@ -91,6 +91,7 @@ public:
 private:
     void Select(bool first);
     TEvaluation Evaluate(const TState& state, bool jacobian);
+    void EvaluateStepped(const TState& state, bool jacobian, TEvaluation& e);
     void Reweigh(const TEvaluation& e);
     void UpdateBins(const TEvaluation& e);
     TFittedLine Result(const TEvaluation& e) const;
@@ -104,6 +105,9 @@ private:
     std::vector<TPixel> FPixels;
     std::vector<double> FShape;    // the profile at each pixel, and its slopes,
     std::vector<TVector4> FSlopes; // kept between evaluations for their memory
+    std::vector<double> FStep;      // the ground's step at each pixel, and its slopes
+    std::vector<TVector4> FStepSlopes;
+    int FStepSide = 0; // the side of the tint along the normal, 0 till known
     std::vector<TBinState> FBins;
     int FFirstBin = 0;
     double FScale = 0;
@@ -204,6 +208,10 @@ TEvaluation TFitter::Evaluate(const TState& state, bool jacobian)
         if (jacobian)
             slopes[i] << -v.Slope, v.Slope * along, v.ByWidth, v.ByBlur;
     }
+    if (FRequest.SteppedGround && !FRequest.Rough) {
+        EvaluateStepped(state, jacobian, e);
+        return e;
+    }
     for (TBinState& bin : FBins) {
         double sw = 0, swp = 0, swpp = 0, swv = 0, swpv = 0;
         for (int i = bin.First; i < bin.End; ++i) {
@@ -244,6 +252,86 @@ TEvaluation TFitter::Evaluate(const TState& state, bool jacobian)
         }
     }
     return e;
+}
+
+// As Evaluate's bins, with a third level in each bin that holds the line:
+// the ground's step from one side of the line to the other. The tint lies on
+// the side whose ground is darker; an opaque line hides it, so that it shows
+// from the line's edge on, blurred as the line is (and by the pixel's own
+// square).
+void TFitter::EvaluateStepped(const TState& state, bool jacobian, TEvaluation& e)
+{
+    const double c = std::cos(state.Angle()), s = std::sin(state.Angle());
+    const double edge = 0.5 * state.Width();
+    const double blur = std::sqrt(state.Blur() * state.Blur() + 1.0 / 12);
+    if (FStepSide == 0) {
+        double sums[2] = {0, 0}, counts[2] = {0, 0};
+        for (const TPixel& p : FPixels) {
+            const double d = c * p.X + s * p.Y - state.Offset();
+            if (std::fabs(d) > edge + 2 * blur + 0.5) {
+                sums[d > 0] += p.Value;
+                counts[d > 0] += 1;
+            }
+        }
+        FStepSide = counts[0] > 0 && counts[1] > 0 && sums[0] / counts[0] > sums[1] / counts[1] ? -1 : 1;
+    }
+    FStep.resize(FPixels.size());
+    FStepSlopes.resize(jacobian ? FPixels.size() : 0);
+    for (size_t i = 0; i < FPixels.size(); ++i) {
+        const TPixel& p = FPixels[i];
+        const double d = c * p.X + s * p.Y - state.Offset();
+        const double u = (FStepSide * d - edge) / blur;
+        FStep[i] = 0.5 * std::erfc(-u / M_SQRT2);
+        if (jacobian) {
+            const double density = std::exp(-0.5 * u * u) / std::sqrt(2 * M_PI) / blur;
+            FStepSlopes[i] << -FStepSide * density, FStepSide * density * (-s * p.X + c * p.Y), -0.5 * density,
+                -u * density * state.Blur() / blur;
+        }
+    }
+    for (TBinState& bin : FBins) {
+        Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d right = Eigen::Vector3d::Zero();
+        double sw = 0, swv = 0;
+        for (int i = bin.First; i < bin.End; ++i) {
+            const double w = FPixels[i].Weight;
+            const Eigen::Vector3d b(1, FShape[i], FStep[i]);
+            normal.noalias() += w * b * b.transpose();
+            right += w * b * FPixels[i].Value;
+            sw += w, swv += w * FPixels[i].Value;
+        }
+        const bool levels = bin.Geometry && normal.determinant() > 1e-9 * std::max(1.0, normal.diagonal().prod());
+        Eigen::Vector3d level(sw > 0 ? swv / sw : 0, 0, 0);
+        Eigen::Matrix3d inverse;
+        if (levels) {
+            inverse = normal.inverse();
+            level = inverse * right;
+        }
+        bin.Paper = level[0];
+        bin.Amplitude = level[1];
+        for (int i = bin.First; i < bin.End; ++i) {
+            const double r = FPixels[i].Value - level[0] - level[1] * FShape[i] - level[2] * FStep[i];
+            e.Residuals[i] = r;
+            e.Cost += FPixels[i].Weight * r * r;
+            e.WeightSum += FPixels[i].Weight;
+        }
+        if (!jacobian || !levels)
+            continue;
+        // Variable projection: the model's derivatives with the bin's three
+        // levels fitted out of them.
+        Eigen::Matrix<double, 3, 4> cross = Eigen::Matrix<double, 3, 4>::Zero();
+        for (int i = bin.First; i < bin.End; ++i) {
+            const TVector4 g = level[1] * FSlopes[i] + level[2] * FStepSlopes[i];
+            cross.noalias() += FPixels[i].Weight * Eigen::Vector3d(1, FShape[i], FStep[i]) * g.transpose();
+        }
+        const Eigen::Matrix<double, 3, 4> k = inverse * cross;
+        for (int i = bin.First; i < bin.End; ++i) {
+            const TVector4 g = level[1] * FSlopes[i] + level[2] * FStepSlopes[i] -
+                k.transpose() * Eigen::Vector3d(1, FShape[i], FStep[i]);
+            const double w = FPixels[i].Weight;
+            e.Normal.noalias() += w * g * g.transpose();
+            e.Gradient += w * g * e.Residuals[i];
+        }
+    }
 }
 
 // Tukey's weights from the residuals and a robust scale of the inked bins.

@@ -58,6 +58,10 @@ struct TLineFitRequest {
     // can slide between two samples without changing either, and its slopes
     // then say nothing of how well the line's position is known.
     double ErrorBlur = 0;
+    // The ground steps at the line: each bin's paper differs by its own
+    // amount on the two sides (a tint filled up to a frame's line on one
+    // side, bare paper on the other). Full fits only.
+    bool SteppedGround = false;
 };
 
 struct TLineBin {

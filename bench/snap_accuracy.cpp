@@ -6,7 +6,7 @@
 //                 [--misses FOLDER] [--case N]
 //
 // --large N places N patches into 20000 x 6000 bitmaps (24-bit and 8-bit)
-// and times the snap there; --misses writes each wrong, missed or falsely
+// and times the snap there; --misses writes each wrong, missed, dishonest or falsely
 // answered patch as a PPM file with a line describing it; --case N snaps on
 // case N alone.
 #include "analysis/feature_snap.h"
@@ -74,9 +74,9 @@ void WriteMiss(const std::string& folder, int index, const TSnapCase& c, const T
         std::fwrite(rgb.data(), 1, rgb.size(), f);
         std::fclose(f);
     }
-    std::printf("case %d (%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
+    std::printf("case %d (%s%s%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
                 "format %d\n",
-        index, c.Category.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
+        index, c.Category.c_str(), c.Variation.empty() ? "" : ", ", c.Variation.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
         o.Sigma, c.Scene.Blur, c.Scene.Noise, c.Scene.JpegQuality, static_cast<int>(c.Scene.Format));
 }
 
@@ -198,7 +198,7 @@ int main(int argc, char** argv)
                 t->Honest += o.Error <= 3 * o.Sigma + 0.05;
             }
         }
-        const bool miss = c.Positive ? (!o.Answered || o.Error > 1) : o.Answered;
+        const bool miss = c.Positive ? (!o.Answered || o.Error > 3 * o.Sigma + 0.05) : o.Answered;
         if (!misses.empty() && miss)
             WriteMiss(misses, static_cast<int>(i), c, o);
     }

@@ -143,7 +143,8 @@ TEST(FeatureSnap, AnswersNothingWhereNoFeatureCanBeTrusted)
 
 // What real sheets show beside a crossing: a contour or a river passing a
 // few pixels off it, dashes with the crossing in a gap, a faint graticule on
-// a tinted sheet, a chart turned 45 degrees. Tolerances from snap_accuracy
+// a tinted sheet, a chart turned 45 degrees, a frame corner with a sea
+// filled up to it (asked for as a corner). Tolerances from snap_accuracy
 // (95th percentile of each variation). A case that may answer nothing
 // must never answer wrongly; whatever is answered states an error that
 // covers its miss (three sigma and 0.05 pixel).
@@ -154,6 +155,7 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
         void (*Draw)(TScene&);
         bool MustAnswer;
         double Tolerance;
+        TSnapTarget Target = TSnapTarget::Any;
     } cases[] = {
         {"contour arc passing 2 pixels off the crossing",
             [](TScene& s) {
@@ -207,6 +209,15 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX + 2.5, TruthY, 300, 12, 60, 1.5, InkBlack);
             },
             true, 0.05},
+        {"frame corner with a blue sea filled up to it",
+            [](TScene& s) {
+                // The sea fills the quadrant inside the frame; the margin is
+                // bare paper.
+                AddLine(s, TruthX + 1, TruthY + 45, 0, 0, 90, 90, {150, 195, 230});
+                AddLine(s, TruthX, TruthY, 0, -1, 90, 2, InkBlack);
+                AddLine(s, TruthX, TruthY, 90, -1, 90, 2, InkBlack);
+            },
+            true, 0.05, TSnapTarget::Corner},
         {"chart turned 45 degrees",
             [](TScene& s) {
                 AddLine(s, TruthX, TruthY, 45, -90, 90, 1.5, InkBlack);
@@ -222,7 +233,7 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
         c.Draw(scene);
         TBitmap bitmap;
         DrawScene(bitmap, scene);
-        const std::optional<TSnappedFeature> f = SnapToFeature(bitmap, TruthX + 1.5, TruthY - 1);
+        const std::optional<TSnappedFeature> f = SnapToFeature(bitmap, TruthX + 1.5, TruthY - 1, {12, c.Target});
         EXPECT_TRUE(f || !c.MustAnswer);
         if (!f)
             continue;
