@@ -289,6 +289,7 @@ void TJPEG2000Graphic::LoadFromStream(TStream& stream)
     FreeImage();
     ClearEarlyEnd();
     FTilesDecoded = 0;
+    FApplied = 0;
     SourceStream = &stream;
     BasePosition = static_cast<int32_t>(stream.Position());
     if (!LoadProperties(stream, 0))
@@ -378,6 +379,7 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         if (reduction > 0 && !opj_set_decoded_resolution_factor(codec.get(), reduction))
             RaiseDecodeError(error);
     }
+    FApplied = reduction;
 
     const uint32_t left = CeilDivPow2(FSize.X0, reduction), top = CeilDivPow2(FSize.Y0, reduction);
     const uint32_t width = CeilDivPow2(FSize.X1, reduction) - left;
