@@ -286,17 +286,9 @@ TJPEG2000Graphic::TChannels TJPEG2000Graphic::ChooseChannels() const
 
 void TJPEG2000Graphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    ClearEarlyEnd();
     FTilesDecoded = 0;
     FApplied = 0;
-    SourceStream = &stream;
-    BasePosition = static_cast<int32_t>(stream.Position());
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
-
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
+    BeginLoad(stream, msg::Preparing);
     const auto finish = [this] { Progress(this, psEnding, 100, true, ProgressRect, ""); };
     try {
         const TChannels channels = ChooseChannels();
