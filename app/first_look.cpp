@@ -4,6 +4,7 @@
 #include "imaging/jpeg_image.h"
 #include "imaging/readers/jpeg2000_graphic.h"
 #include "platform/bitmap.h"
+#include "platform/streams.h"
 
 #include <QPainter>
 #include <QRect>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -102,11 +104,34 @@ void DecodeJPEG(const TJPEGImage& jpeg, const std::function<void(const TFirstLoo
     show.Done(y, true);
 }
 
-// The reduced decode's bands as the reader finishes them.
-void DecodeJPEG2000(const std::string& fileName, const std::function<void(const TFirstLookPtr&)>& shown)
+// The levels the quick look of a JPEG 2000 picture leaves out: an eighth
+// each way, or further down as far as a tile's samples come within
+// quickSamples (the reader stops at the levels the file has).
+unsigned QuickLevels(const std::string& fileName, uint64_t quickSamples)
+{
+    TJPEG2000Graphic header;
+    TFileStream file(fileName, fmOpenRead);
+    if (!header.LoadProperties(file, 0))
+        return kLevels;
+    const TImageProperties& p = header.ImageProperties;
+    const uint64_t tileWidth = std::min<uint64_t>(p.TileWidth ? p.TileWidth : p.Width, p.Width);
+    const uint64_t tileHeight = std::min<uint64_t>(p.TileLength ? p.TileLength : p.Height, p.Height);
+    const uint64_t samples = std::max<uint64_t>(p.SamplesPerPixel, 1);
+    unsigned levels = kLevels;
+    const auto reduced = [](uint64_t side, unsigned n) { return (side + (uint64_t(1) << n) - 1) >> n; };
+    while (levels < 32 && reduced(tileWidth, levels) * reduced(tileHeight, levels) * samples > quickSamples)
+        ++levels;
+    return levels;
+}
+
+// The reduced decode's bands as the reader finishes them; with whole, only
+// once every row is there. The levels it left out, or none when it showed
+// nothing.
+std::optional<unsigned> DecodeJPEG2000(const std::string& fileName, unsigned levels, bool whole,
+                                       const std::function<void(const TFirstLookPtr&)>& shown)
 {
     TJPEG2000Graphic reduced;
-    reduced.SetReduction(kLevels);
+    reduced.SetReduction(levels);
     TFirstLookPtr look;
     std::unique_ptr<TShowRows> show;
     int done = 0;
@@ -123,15 +148,29 @@ void DecodeJPEG2000(const std::string& fileName, const std::function<void(const 
         bottom = std::min(bottom, look->Height());
         for (; done < bottom; ++done)
             reduced.RowToARGB(done, 0, look->Width(), look->Row(done));
-        show->Done(done, done == look->Height());
+        if (!whole || done == look->Height())
+            show->Done(done, done == look->Height());
     };
     reduced.OnProgress = [&](TGraphic*, TProgressStage stage, uint8_t, bool, const TRect& r, const std::string&) {
         if (stage == psRunning && r.Bottom > done)
             take(r.Bottom);
     };
     reduced.LoadFromFile(fileName);
-    if (look && done < look->Height())
+    if (!look || (whole && done < look->Height()))
+        return std::nullopt;
+    if (done < look->Height())
         show->Done(done, true);
+    return reduced.AppliedReduction();
+}
+
+// A quick look first where an eighth would be slow, then the eighth.
+void DecodeJPEG2000(const std::string& fileName, uint64_t quickSamples,
+                    const std::function<void(const TFirstLookPtr&)>& shown)
+{
+    const unsigned quick = QuickLevels(fileName, quickSamples);
+    const std::optional<unsigned> applied = DecodeJPEG2000(fileName, quick, false, shown);
+    if (quick > kLevels && applied && *applied > kLevels)
+        DecodeJPEG2000(fileName, kLevels, true, shown);
 }
 
 } // namespace
@@ -158,14 +197,14 @@ bool FirstLookBeforeLoad(const TGraphic& graphic)
 }
 
 void DecodeFirstLook(const TGraphic& graphic, const std::string& fileName,
-                     const std::function<void(const TFirstLookPtr&)>& shown)
+                     const std::function<void(const TFirstLookPtr&)>& shown, uint64_t quickSamples)
 {
     const TJPEGWarningCapture quiet([](const std::string&) {});
     try {
         if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic))
             DecodeJPEG(*jpeg, shown);
         else if (dynamic_cast<const TJPEG2000Graphic*>(&graphic))
-            DecodeJPEG2000(fileName, shown);
+            DecodeJPEG2000(fileName, quickSamples, shown);
     } catch (const std::exception&) {
         // What it showed stays; the full decode says what is wrong.
     }

@@ -5,6 +5,8 @@
 #include "platform/rounding.h"
 #include "platform/streams.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 PW_DEFINE_GRAPHIC_CLASS(TRasterGraphic, TBitmap)
@@ -65,6 +67,17 @@ void TRasterGraphic::Assign(const TBitmap& source)
 void TRasterGraphic::StartProgress(const std::string& message)
 {
     ProgressRect = TRect{0, 0, Width(), 1};
+    Progress(this, psStarting, 0, false, ProgressRect, message);
+}
+
+void TRasterGraphic::BeginLoad(TStream& stream, const std::string& message)
+{
+    FreeImage();
+    SourceStream = &stream;
+    BasePosition = static_cast<int32_t>(stream.Position());
+    if (!LoadProperties(stream, 0))
+        RaiseInvalidFormat();
+    ProgressRect = TRect{0, 0, static_cast<int32_t>(std::min<uint32_t>(ImageProperties.Width, INT32_MAX)), 1};
     Progress(this, psStarting, 0, false, ProgressRect, message);
 }
 

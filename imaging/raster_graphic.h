@@ -135,6 +135,11 @@ protected:
     // rows x 100 / Height (rounded) and moves ProgressRect down one row;
     // EndProgress sends ending.
     void StartProgress(const std::string& message);
+    // The start of a load: the image freed, the stream and its position
+    // noted, the properties of image 0 read (a stream this reader cannot
+    // load raises its invalid-format error) and starting sent with message,
+    // ProgressRect on row 0 across the picture's width.
+    void BeginLoad(TStream& stream, const std::string& message);
     void RowDone(uint32_t rowsDelivered, uint32_t height);
     void EndProgress();
 

@@ -286,16 +286,9 @@ TJPEG2000Graphic::TChannels TJPEG2000Graphic::ChooseChannels() const
 
 void TJPEG2000Graphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    ClearEarlyEnd();
     FTilesDecoded = 0;
-    SourceStream = &stream;
-    BasePosition = static_cast<int32_t>(stream.Position());
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
-
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
+    FApplied = 0;
+    BeginLoad(stream, msg::Preparing);
     const auto finish = [this] { Progress(this, psEnding, 100, true, ProgressRect, ""); };
     try {
         const TChannels channels = ChooseChannels();
@@ -348,11 +341,16 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
 
     // The decoder takes a block of the length a tile-part declares before it
     // reads the bytes there are, also while it reads an earlier tile's
-    // parts: the codestream it is given ends before a cut tile-part that
-    // claims far more than the file holds (gigabytes in a few hundred bytes).
+    // parts or looks on past bytes that are no marker: the codestream it is
+    // given ends before the first tile-part that claims far more than the
+    // file holds (gigabytes in a few hundred bytes).
     int64_t length = FLayout.CodestreamLength;
-    if (parts.CutPartOverrun > std::max<uint64_t>(uint64_t(length), MaxOverrunBytes))
-        length = parts.CutPartAt - FLayout.CodestreamStart;
+    const uint64_t overrunLimit = std::max<uint64_t>(uint64_t(length), MaxOverrunBytes);
+    for (const TJ2KTileParts::TOverrun& o : parts.Overruns)
+        if (o.Bytes > overrunLimit) {
+            length = o.At - FLayout.CodestreamStart;
+            break;
+        }
     TSource source{&stream, FLayout.CodestreamStart, length, 0};
     std::unique_ptr<opj_stream_t, TStreamDeleter> input(opj_stream_create(1 << 20, OPJ_TRUE));
     if (!input)
@@ -378,6 +376,7 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         if (reduction > 0 && !opj_set_decoded_resolution_factor(codec.get(), reduction))
             RaiseDecodeError(error);
     }
+    FApplied = reduction;
 
     const uint32_t left = CeilDivPow2(FSize.X0, reduction), top = CeilDivPow2(FSize.Y0, reduction);
     const uint32_t width = CeilDivPow2(FSize.X1, reduction) - left;

@@ -32,6 +32,9 @@ public:
     // levels. A reduced decode costs a fraction of the full one: a first look.
     void SetReduction(unsigned levels) { FReduction = levels; }
     unsigned Reduction() const { return FReduction; }
+    // The levels the last load left out: the reduction asked for, or fewer
+    // where the file has fewer.
+    unsigned AppliedReduction() const { return FApplied; }
 
     // No pixels only when not one tile could be decoded: a tile cut short
     // still decodes whole, at a lower quality.
@@ -51,5 +54,6 @@ private:
     TJP2Layout FLayout;
     TJ2KSize FSize;
     unsigned FReduction = 0;
+    unsigned FApplied = 0;
     uint64_t FTilesDecoded = 0;
 };

@@ -6,6 +6,7 @@
 #include "platform/exceptions.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -16,6 +17,36 @@ constexpr uint32_t BoxType(const char (&t)[5])
 }
 
 constexpr uint16_t SOC = 0xFF4F, SIZ = 0xFF51, SOT = 0xFF90;
+
+// Every tile-part marker (its code and a segment length of 10) from from to
+// end that claims more than the codestream holds, wherever it lies: the
+// decoder looks for the next marker two bytes at a time past one it does not
+// know, so it may find tile-parts that the walk by segment lengths steps
+// over. Coded data never holds a byte 0xFF followed by one above 0x8F, so in
+// a sound file these are its real tile-parts only.
+void FindOverruns(TByteReader& in, int64_t from, int64_t end, std::vector<TJ2KTileParts::TOverrun>& found)
+{
+    constexpr int64_t Chunk = 1 << 20, Marker = 12;
+    std::vector<uint8_t> buffer(static_cast<size_t>(Chunk + Marker));
+    for (int64_t at = from; at + Marker <= end;) {
+        const int64_t count = std::min<int64_t>(Chunk + Marker, end - at);
+        in.Seek(at);
+        in.Bytes(buffer.data(), count);
+        const uint8_t* const first = buffer.data();
+        for (const uint8_t* m = first; m + Marker <= first + count; ++m) {
+            m = static_cast<const uint8_t*>(std::memchr(m, 0xFF, size_t(first + count - Marker + 1 - m)));
+            if (!m)
+                break;
+            if (m[1] != 0x90 || m[2] != 0 || m[3] != 10)
+                continue;
+            const int64_t i = m - first;
+            const uint32_t length = uint32_t(m[6]) << 24 | uint32_t(m[7]) << 16 | uint32_t(m[8]) << 8 | m[9];
+            if (length != 0 && at + i + int64_t(length) > end)
+                found.push_back({at + i, uint64_t(at + i + int64_t(length) - end)});
+        }
+        at += count - Marker + 1;
+    }
+}
 
 struct TBox {
     uint32_t Type = 0;
@@ -245,12 +276,13 @@ TJ2KTileParts ReadJ2KTileData(TStream& stream, const TJP2Layout& layout, const T
                 parts.Order.push_back(tile);
             d.Held += uint64_t(std::min(declaredEnd, end) - at);
             d.Cut = d.Cut || declaredEnd > end;
-            if (declaredEnd > end) {
-                parts.CutPartAt = at;
-                parts.CutPartOverrun = uint64_t(declaredEnd - end);
-            }
             at = declaredEnd;
         }
+    } catch (const EReadError&) {
+        // The walk ends where the stream does; what was counted stands.
+    }
+    try {
+        FindOverruns(in, layout.CodestreamStart, end, parts.Overruns);
     } catch (const EReadError&) {
         // The walk ends where the stream does; what was counted stands.
     }

@@ -77,11 +77,15 @@ TJ2KSize ReadJ2KSize(TStream& stream, const TJP2Layout& layout, const char* name
 struct TJ2KTileParts {
     std::vector<TJ2KTileData> Tiles; // by tile index
     std::vector<uint16_t> Order;     // the tiles in the order the codestream begins them
-    // The tile-part that runs past the end of the codestream (the walk ends
-    // there, so there is one at most): where it begins in the stream and by
-    // how many bytes it overruns; 0 when none does.
-    int64_t CutPartAt = 0;
-    uint64_t CutPartOverrun = 0;
+    // The tile-part markers that claim more than the codestream holds, in
+    // the order they begin, found wherever they lie (the decoder, past a
+    // marker it does not know, may find some that the walk steps over):
+    // where in the stream and by how many bytes past its end.
+    struct TOverrun {
+        int64_t At = 0;
+        uint64_t Bytes = 0;
+    };
+    std::vector<TOverrun> Overruns;
 };
 // The bytes held of each tile, walking the tile-part markers until the
 // codestream ends.

@@ -245,16 +245,9 @@ bool TPNGGraphic::LoadProperties(TStream& stream, int imageIndex)
 
 void TPNGGraphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    BasePosition = static_cast<int32_t>(stream.Position());
-    SourceStream = &stream;
     State = TLoadState();
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
-
+    BeginLoad(stream, msg::Preparing);
     stream.SetPosition(int64_t(BasePosition) + 8);
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
 
     // 16-bit samples are big-endian; no gamma unless this file asks for it
     // (the colour manager outlives a load).

@@ -163,14 +163,8 @@ bool TPPMGraphic::LoadProperties(TStream& stream, int imageIndex)
 
 void TPPMGraphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    BasePosition = static_cast<int32_t>(stream.Position());
-    SourceStream = &stream;
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
+    BeginLoad(stream, msg::Transfering);
     const TImageProperties& p = ImageProperties;
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(p.Width), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Transfering);
     if (p.Width == 0 || p.Height == 0)
         RaiseInvalidFormat();
 

@@ -362,14 +362,9 @@ void TPSDGraphic::ReadColorPlanes(TByteReader& in, const std::vector<uint16_t>& 
 
 void TPSDGraphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    BasePosition = static_cast<int32_t>(stream.Position());
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
+    BeginLoad(stream, msg::Preparing);
     stream.SetPosition(BasePosition);
     const TImageProperties& p = ImageProperties;
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(std::min<uint32_t>(p.Width, INT32_MAX)), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
 
     TByteReader in(stream);
     const THeader h = ReadHeader(in);

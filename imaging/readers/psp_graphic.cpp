@@ -147,14 +147,9 @@ uint32_t TPSPGraphic::ChannelStride() const
 
 void TPSPGraphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    BasePosition = static_cast<int32_t>(stream.Position());
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
     // LoadProperties leaves the stream after the attributes block.
+    BeginLoad(stream, msg::Preparing);
     const TImageProperties& p = ImageProperties;
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(std::min<uint32_t>(p.Width, INT32_MAX)), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
 
     // Depths 1, 4, 8 and 24 (stored as three 8-bit channels).
     const bool single = p.SamplesPerPixel == 1 &&

@@ -84,14 +84,7 @@ bool TSGIGraphic::LoadProperties(TStream& stream, int imageIndex)
 
 void TSGIGraphic::LoadFromStream(TStream& stream)
 {
-    FreeImage();
-    SourceStream = &stream;
-    BasePosition = static_cast<int32_t>(stream.Position());
-    if (!LoadProperties(stream, 0))
-        RaiseInvalidFormat();
-
-    ProgressRect = TRect{0, 0, static_cast<int32_t>(ImageProperties.Width), 1};
-    Progress(this, psStarting, 0, false, ProgressRect, msg::Preparing);
+    BeginLoad(stream, msg::Preparing);
     // The row tables, buffer and decoder live for this load only; the
     // ending notification is sent also when the load fails.
     const auto finish = [this] {

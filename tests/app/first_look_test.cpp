@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -59,22 +61,35 @@ TEST(FirstLook, IsThePictureAtAnEighthPaintedAtItsSize)
         std::string File;
         QImage Expected;
         int Tolerance; // over the three channels
+        uint64_t Quick;
+        // The looks handed over in turn and the rows each had when first
+        // shown: a JPEG row by row, a JPEG 2000 tile whole.
+        std::vector<std::pair<QSize, int>> Looks;
     } cases[] = {
         // Chroma at half resolution and quantised: a few levels.
-        {"JPEG", jpegImage, dir.File("blocks.jpg"), blocks, 9},
+        {"JPEG", jpegImage, dir.File("blocks.jpg"), blocks, 9, kFirstLookQuickSamples, {{{8, 6}, 1}}},
         {"JPEG 2000", jpeg2000Image, dir.File("blocks.jp2"), QImage(QString::fromStdString(dir.File("reduced.ppm"))),
-         0},
+         0, kFirstLookQuickSamples, {{{8, 6}, 6}}},
+        // A tile of more samples than the quick look's limit at an eighth
+        // (144 against 40) shows as far down as the file goes (4 levels),
+        // then at an eighth, handed over whole.
+        {"JPEG 2000, large tile", jpeg2000Image, dir.File("blocks.jp2"),
+         QImage(QString::fromStdString(dir.File("reduced.ppm"))), 0, 40, {{{4, 3}, 3}, {{8, 6}, 6}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TFirstLookPtr look;
-        int calls = 0;
-        DecodeFirstLook(c.Graphic, c.File, [&](const TFirstLookPtr& shown) {
-            look = shown;
-            ++calls;
-        });
+        std::vector<std::pair<QSize, int>> looks;
+        DecodeFirstLook(
+            c.Graphic, c.File,
+            [&](const TFirstLookPtr& shown) {
+                if (shown != look)
+                    looks.push_back({QSize(shown->Width(), shown->Height()), shown->Rows()});
+                look = shown;
+            },
+            c.Quick);
         ASSERT_TRUE(look);
-        EXPECT_GE(calls, 1);
+        EXPECT_EQ(looks, c.Looks);
         EXPECT_EQ(look->Full(), QSize(64, 48));
         EXPECT_EQ(QSize(look->Width(), look->Height()), QSize(8, 6));
         EXPECT_EQ(look->Rows(), 6);
