@@ -59,6 +59,12 @@ constexpr double SlidAway = 2 * RoughError;
 // standard error, pixels.
 constexpr double NeighbourReach = 6;
 constexpr double NeighbourPull = 0.15;
+// A corner's lines end at it and are extrapolated to it through the
+// neighbour's flank: a neighbour inked within twice the reach along it, off
+// the corner's lines, and more than this angle across both, pulls up to
+// this much.
+constexpr double CornerNeighbourPull = 0.3;
+constexpr double NeighbourAngle = 5 * M_PI / 180;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -773,7 +779,32 @@ std::optional<TSnappedFeature> TSnapper::Run()
             continue;
         const double apart = std::fabs(std::cos(FLines[k].Line.NormalAngle) * answer.X +
             std::sin(FLines[k].Line.NormalAngle) * answer.Y - FLines[k].Line.Distance);
-        pull = std::max(pull, NeighbourPull * std::max(0.0, 1 - apart / NeighbourReach));
+        // Its ink beside a corner, whose lines end there, pulls harder.
+        double most = NeighbourPull;
+        // (Not a fit of one of its own lines again, a degree or two off.)
+        auto across = [&](const TFittedLine& l) {
+            const double da = std::fabs(FLines[k].Line.NormalAngle - l.Line.NormalAngle);
+            return std::min(da, M_PI - da) > NeighbourAngle;
+        };
+        if (feature.Kind == TFeatureKind::Corner && across(FLines[found.front().Lines[0]]) &&
+            across(FLines[found.front().Lines[1]])) {
+            // Ink of its own, off the corner's lines (a line through the
+            // corner that only the arms ink is no neighbour).
+            const TFittedLine& l = FLines[k];
+            const double c = std::cos(l.Line.NormalAngle), s = std::sin(l.Line.NormalAngle);
+            const double along = AlongAt(l, FOrigins[k], answer);
+            auto off = [&](TPoint p, const TFittedLine& own) {
+                return std::fabs(std::cos(own.Line.NormalAngle) * p.X + std::sin(own.Line.NormalAngle) * p.Y -
+                           own.Line.Distance) > 0.5 * (own.Width + l.Width) + own.Blur;
+            };
+            for (const TLineBin& b : l.Bins) {
+                const TPoint p {FOrigins[k].X - s * b.Along, FOrigins[k].Y + c * b.Along};
+                if (b.Inked && !b.Outlier && std::fabs(b.Along - along) <= 2 * NeighbourReach &&
+                    off(p, FLines[found.front().Lines[0]]) && off(p, FLines[found.front().Lines[1]]))
+                    most = CornerNeighbourPull;
+            }
+        }
+        pull = std::max(pull, most * std::max(0.0, 1 - apart / NeighbourReach));
     }
     feature.Sigma = std::hypot(feature.Sigma, pull);
     if (!(feature.Sigma <= Trusted(feature)))
