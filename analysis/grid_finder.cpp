@@ -306,19 +306,42 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         const double dx = s.Column - origin.X, dy = s.Row - origin.Y;
         const double det = along.X * across.Y - along.Y * across.X;
         const double p = (dx * across.Y - dy * across.X) / det, q = (along.X * dy - along.Y * dx) / det;
-        auto agree = [&](double measured, double steps, double offset, const char* where) {
+        // The step the two crossings give, when the lines on the sheet show
+        // it: the likeliest step measured, another the lines also fit, or a
+        // second grid's (then the known crossings tell the two grids apart).
+        auto agree = [&](double measured, const std::vector<TMeasuredSpacing>& candidates, double steps,
+                         double offset, const char* where) {
             if (std::fabs(std::round(steps)) < 1)
                 return measured;
             const double given = std::fabs(offset) / std::fabs(std::round(steps));
-            if (measured > 0 && std::fabs(given - measured) > MaxSpacingMisfit * measured)
-                grid.Refusal = "The known crossings put the grid's lines " + Fixed(given) + " pixels apart " + where +
-                               ", but the lines on the sheet are " + Fixed(measured) +
-                               " pixels apart: check the spacing and the known coordinates";
-            return measured > 0 ? measured : given;
+            if (measured <= 0)
+                return given;
+            auto fits = [&](double step) { return step > 0 && std::fabs(given - step) <= MaxSpacingMisfit * step; };
+            if (fits(measured))
+                return measured;
+            for (size_t k = 1; k < candidates.size(); ++k)
+                if (fits(candidates[k].Pixels))
+                    return candidates[k].Pixels;
+            if (fits(candidates.front().RivalPixels))
+                return given;
+            grid.Refusal = "The known crossings put the grid's lines " + Fixed(given) + " pixels apart " + where +
+                           ", but the lines on the sheet are " + Fixed(measured) +
+                           " pixels apart: check the spacing and the known coordinates";
+            return measured;
         };
-        stepEast = agree(stepEast, s.StepsEast, p, "along the rows");
+        // Two grids along a line that the second crossing does not step along.
+        const bool rivalEast = !easts.empty() && easts[0].RivalPixels > 0;
+        const bool rivalNorth = !norths.empty() && norths[0].RivalPixels > 0;
+        if ((rivalEast && std::fabs(std::round(s.StepsEast)) < 1) ||
+            (rivalNorth && std::fabs(std::round(s.StepsNorth)) < 1)) {
+            grid.Refusal = "Two grids are printed, with steps of " + Fixed(rivalEast ? stepEast : stepNorth) +
+                           " and " + Fixed(rivalEast ? easts[0].RivalPixels : norths[0].RivalPixels) +
+                           " pixels: give a second known crossing off both lines of the first";
+            return grid;
+        }
+        stepEast = agree(stepEast, easts, s.StepsEast, p, "along the rows");
         if (grid.Refusal.empty())
-            stepNorth = agree(stepNorth, s.StepsNorth, q, "down the columns");
+            stepNorth = agree(stepNorth, norths, s.StepsNorth, q, "down the columns");
         if (!grid.Refusal.empty())
             return grid;
     }
@@ -331,6 +354,15 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         grid.Refusal = "No lines cross the known crossing's lines at a steady spacing";
         return grid;
     }
+    // Lines of two grids cross the known crossing's line, and one known
+    // crossing cannot tell which grid it belongs to: the second fixes the step.
+    if (!request.Second)
+        for (const auto* measured : {&easts, &norths})
+            if (!measured->empty() && measured->front().RivalPixels > 0) {
+                grid.Refusal = "Two grids are printed, with steps of " + Fixed(measured->front().Pixels) + " and " +
+                               Fixed(measured->front().RivalPixels) + " pixels: give a second known crossing";
+                return grid;
+            }
     settleSteps();
     double radius = 0, margin = 0;
     auto gridLike = [](const TSnapJob& job) {

@@ -25,6 +25,13 @@ constexpr double MinScore = 0.5;
 // Other periods offered when they score this share of the best.
 constexpr double AlternativeShare = 0.7;
 constexpr size_t MaxCandidates = 2;
+// Crossings off the likeliest step's places that make a second grid: at
+// least this many, and this share of those on its places.
+constexpr int MinRivalSeen = 3;
+constexpr double RivalShare = 0.8;  // of the places it expects
+constexpr double RivalOfOn = 0.25;  // of the crossings on the first's places
+constexpr int MinRivalOn = 6;
+constexpr double MaxRivalRatio = 5;
 
 double Sample(const TDarknessWindow& w, double x, double y)
 {
@@ -210,6 +217,68 @@ std::vector<TMeasuredSpacing> MeasureSpacings(const TBitmap& bitmap, const TGrid
         const double denominator = n * skk - sk * sk;
         const double spacing = denominator > 0 ? (n * skt - sk * st) / denominator : coarse;
         found.push_back({std::fabs(spacing), double(seen) / std::max(expected, 1), seen});
+    }
+    if (found.empty())
+        return found;
+    // Strong crossings that the likeliest step does not place: another
+    // grid's lines, when there are enough of them at a steady step.
+    const double step = found.front().Pixels;
+    std::vector<int> off;
+    int on = 0;
+    for (int i = -back + 2; i <= ahead - 2; ++i) {
+        const double v = crossing[size_t(i + back)];
+        if (v < 0.9 || std::abs(i) < 3)
+            continue;
+        bool top = true;
+        for (int j = i - 3; j <= i + 3; ++j)
+            if (j != i && j >= -back && j <= ahead && raw[size_t(j + back)] > raw[size_t(i + back)])
+                top = false;
+        if (!top)
+            continue;
+        const double k = std::round(i / step);
+        if (std::fabs(i - k * step) <= 3 + 0.003 * std::abs(k) * step)
+            ++on;
+        else if (off.empty() || i - off.back() >= p.MinSpacing)
+            off.push_back(i);
+        else if (raw[size_t(i + back)] > raw[size_t(off.back() + back)])
+            off.back() = i; // one crossing, its strongest place
+    }
+    // The other grid: a steady step through the crossings off the first's
+    // places, that sees most of the places it expects there.
+    double rival = 0;
+    int rivalSeen = 0;
+    auto onStep = [&](double t) {
+        const double k = std::round(t / step);
+        return std::fabs(t - k * step) <= 3 + 0.003 * std::abs(k) * step;
+    };
+    for (size_t a = 0; a < off.size(); ++a)
+        for (size_t b = a + 1; b < off.size(); ++b)
+            for (int d = 1; d <= 3; ++d) {
+                const double r = double(off[b] - off[a]) / d;
+                if (r < p.MinSpacing || std::fabs(r / step - std::round(r / step)) < 0.05 ||
+                    std::fabs(step / r - std::round(step / r)) < 0.05)
+                    continue;
+                int seen = 0, expected = 0;
+                for (int k = -int((off[a] + back) / r); off[a] + k * r <= ahead - 2; ++k) {
+                    const double t = off[a] + k * r;
+                    if (t < -back + 2 || onStep(t) || std::fabs(t) < 3)
+                        continue;
+                    ++expected;
+                    const double tolerance = 2.5 + 0.003 * std::abs(k) * r;
+                    const auto near = std::lower_bound(off.begin(), off.end(), t - tolerance);
+                    if (near != off.end() && *near <= t + tolerance)
+                        ++seen;
+                }
+                if (seen >= MinRivalSeen && seen >= RivalShare * expected && seen > rivalSeen)
+                    rival = r, rivalSeen = seen;
+            }
+    // Only a sparser second grid of a like step over a dense first one: a
+    // graticule many times a grid's step (s02's) is left to the lattice's
+    // own checks, which number it right there.
+    if (rivalSeen > 0 && rivalSeen >= RivalOfOn * std::max(on, 1) && on >= MinRivalOn && rival > step &&
+        rival < MaxRivalRatio * step) {
+        found.front().RivalPixels = rival;
+        found.front().RivalSeen = rivalSeen;
     }
     return found;
 }

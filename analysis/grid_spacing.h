@@ -30,6 +30,11 @@ struct TMeasuredSpacing {
     double Pixels = 0; // distance between neighbouring crossings along the line
     double Score = 0;  // share of the expected crossings seen, 0 to 1
     int Seen = 0;      // crossings that inked both bands
+    // Lines of a second grid crossing the same line off this step's places
+    // (a dense red grid over a sparser one): their own step, and how many
+    // were seen. 0: none. Set on the likeliest step only.
+    double RivalPixels = 0;
+    int RivalSeen = 0;
 };
 
 // Nothing when fewer than two crossings are seen at a steady step.

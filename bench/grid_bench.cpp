@@ -4,7 +4,7 @@
 // distortion the georeferencing error at independent positions from every
 // crossing fitted with many-point transformations against nine fitted
 // affine.
-//   grid_bench [--seeds N] [--scans DIR] [--megapixels M]
+//   grid_bench [--seeds N] [--scans DIR] [--megapixels M] [--two-grids SEEDS]
 // GRID_BENCH_ONLY=NAME runs one drawn variation (or the real sheets whose
 // name starts so), GRID_BENCH_DUMP=FILE.ppm
 // writes its sheets there, GRID_BENCH_VERBOSE=1 prints each crossing
@@ -529,6 +529,50 @@ void LargeSheet(double megapixels)
     PrintRow(DescribeGridPlan(plan), tally);
 }
 
+// Small sheets of a 200 px grid under a dense second grid (red lines every
+// 60 px, turned 2.7 deg, one 4 to 12 px beside the crossing north of the
+// known one), no step ratio given: with one known crossing the finder must
+// refuse (two lattices it cannot tell apart), with a second one fixing the
+// pixel scale number right. Also with one known crossing and square steps
+// (as pinwright-cli gives for one spacing).
+void TwoGridSheets(int seeds)
+{
+    std::printf("| known crossings | sheets | numbered right | numbered wrongly | median error px | 95th "
+                "percentile px | processor s per sheet | refused |\n|---|---|---|---|---|---|---|---|\n");
+    for (const int run : {0, 1, 2}) {
+        const bool second = run == 2;
+        TTally tally;
+        for (int s = 1; s <= seeds; ++s)
+            for (const double offset : {4.0, 6.0, 9.0, 12.0}) {
+                TGridSheetPlan plan;
+                plan.Seed = uint32_t(s);
+                plan.Width = 720, plan.Height = 560, plan.Step = 200;
+                plan.SecondStep = 60, plan.SecondOffset = offset, plan.SecondTurnDegrees = 2.7;
+                const TGridSheet sheet = DrawGridSheet(plan);
+                TGridRequest request;
+                request.StepRatio = run == 1 ? 1 : 0;
+                request.Column = std::round(sheet.Crossings.front().X + 3);
+                request.Row = std::round(sheet.Crossings.front().Y - 2);
+                if (second)
+                    for (const TGridTruth& t : sheet.Crossings)
+                        if (t.Printed && t.East == 1 && t.North == -1) {
+                            request.Second = TGridSecondKnown{std::round(t.X - 2), std::round(t.Y + 1), 1, -1};
+                            break;
+                        }
+                const double cpu = CpuSeconds();
+                const TGrid grid = FindGrid(*sheet.Bitmap, request);
+                tally.Seconds += CpuSeconds() - cpu;
+                if (std::getenv("GRID_BENCH_VERBOSE"))
+                    std::fprintf(stderr, "seed %d offset %.0f: %s steps %.1f %.1f, %zu numbered\n", s, offset,
+                                 grid.Found ? "found" : grid.Refusal.c_str(), grid.StepEast, grid.StepNorth,
+                                 grid.Crossings.size());
+                Score(sheet, grid, plan.Step, tally);
+            }
+        tally.Notes = tally.Refused ? std::to_string(tally.Refused) + ": " + tally.Notes : "-";
+        PrintRow(run == 0 ? "one, no step ratio" : run == 1 ? "one, square steps" : "two, no step ratio", tally);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -536,6 +580,7 @@ int main(int argc, char** argv)
     int seeds = 5;
     std::string scans;
     double megapixels = 0;
+    int twoGrids = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--seeds")
@@ -544,9 +589,13 @@ int main(int argc, char** argv)
             scans = argv[i + 1];
         else if (arg == "--megapixels")
             megapixels = std::atof(argv[i + 1]);
+        else if (arg == "--two-grids")
+            twoGrids = std::atoi(argv[i + 1]);
     }
     InitializeImaging();
-    if (megapixels > 0) {
+    if (twoGrids > 0) {
+        TwoGridSheets(twoGrids);
+    } else if (megapixels > 0) {
         LargeSheet(megapixels);
     } else if (!scans.empty()) {
         RealSheets(scans);

@@ -39,6 +39,7 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         TGridSheetPlan Plan;
         size_t Numbered; // every one of them right
         size_t Refused;
+        const char* Refusal = nullptr; // refused as a whole, so
     } cases[] = {
         {"turned 2 degrees", [] { auto p = SmallSheet(3); p.TurnDegrees = 2; return p; }(), 27, 0},
         {"dashed", [] { auto p = SmallSheet(4); p.Dashed = true; return p; }(), 30, 0},
@@ -53,10 +54,22 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         {"a second grid's line beside a crossing of few",
          [] { auto p = SmallSheet(1); p.Step = 200, p.SecondStep = 1000, p.SecondOffset = 5, p.SecondTurnDegrees = -2.7; return p; }(),
          5, 1},
+        // A dense second grid (every 60 px over 200) and no step ratio: one
+        // known crossing cannot tell the two apart (the 60 px lattice was
+        // numbered, 21 crossings wrongly).
+        {"a dense second grid",
+         [] { auto p = SmallSheet(1); p.Step = 200, p.SecondStep = 60, p.SecondOffset = 9; return p; }(), 0, 0,
+         "Two grids are printed, with steps of 60.1 and 199.0 pixels: give a second known crossing"},
     };
     for (const auto& c : cases) {
         const TGridSheet sheet = DrawGridSheet(c.Plan);
         const TGrid grid = FindGrid(*sheet.Bitmap, KnownOff(sheet, 3, -2));
+        if (c.Refusal) {
+            EXPECT_FALSE(grid.Found) << c.Name;
+            EXPECT_EQ(grid.Refusal, c.Refusal) << c.Name;
+            EXPECT_TRUE(grid.Crossings.empty()) << c.Name;
+            continue;
+        }
         ASSERT_TRUE(grid.Found) << c.Name << ": " << grid.Refusal;
         std::map<std::pair<int, int>, const TGridTruth*> truth;
         for (const TGridTruth& t : sheet.Crossings)
