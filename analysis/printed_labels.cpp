@@ -553,6 +553,13 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
             else
                 out.Text += pieces[i].Text;
         }
+        // A hemisphere letter follows its number: a letter before the
+        // digits is a piece of other lettering (a turned name's last letter
+        // beside the degrees) or a digit misread, and the word is no label.
+        const size_t firstLetter = out.Text.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        if (kind != TWords::Numbers && firstLetter != std::string::npos &&
+            out.Text.find_first_of("0123456789", firstLetter) != std::string::npos)
+            continue;
         words.push_back(out);
     }
     return words;

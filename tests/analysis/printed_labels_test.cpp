@@ -63,6 +63,9 @@ TEST(PrintedLabels, CropsReadToTheirPrintedTexts)
         {"s03_lower_left.jpg", fcLowerLeft, 159.97, 100.24, "84°00'E", "27°00'"},
         // red grid values beside the labels
         {"s02_upper_right.jpg", fcUpperRight, 120.30, 180.05, "84°00'", "24°45'"},
+        // a turned name's last letter beside the degrees: no letter is taken
+        // for the latitude, its minutes are read alone
+        {"s02_lower_left.jpg", fcLowerLeft, 160.02, 109.59, "83°45'E", "30'"},
         // one line each, with letters
         {"drawn_inline_upper_right.jpg", fcUpperRight, 199.68, 199.67, "131°30'E", "32°00'S"},
         // minutes only, the degrees printed at the other corners
