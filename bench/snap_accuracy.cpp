@@ -10,6 +10,7 @@
 // answered patch as a PPM file with a line describing it; --case N snaps on
 // case N alone.
 #include "analysis/feature_snap.h"
+#include "bench/quantile.h"
 #include "bench/snap_patches.h"
 
 #include <algorithm>
@@ -39,16 +40,6 @@ struct TTally {
     int Cases = 0, Answered = 0, Wrong = 0, KindRight = 0, WithinSigma = 0, Honest = 0;
     std::vector<double> Errors;
 };
-
-double Quantile(std::vector<double> values, double q)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const double at = q * (values.size() - 1);
-    const size_t i = static_cast<size_t>(at);
-    return i + 1 < values.size() ? values[i] + (at - i) * (values[i + 1] - values[i]) : values[i];
-}
 
 TOutcome Snap(const TBitmap& bitmap, const TSnapCase& c, double offsetX = 0, double offsetY = 0)
 {

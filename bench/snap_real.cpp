@@ -13,6 +13,7 @@
 // missed or answered more than 1 pixel off; --only takes the crossings whose
 // sheet and name (as "s03 2710'/8405'") contain TEXT.
 #include "analysis/feature_snap.h"
+#include "bench/quantile.h"
 #include "imaging/format_registry.h"
 #include "platform/bitmap.h"
 #include "platform/graphic.h"
@@ -134,16 +135,6 @@ void SavePpm(const TBitmap& bitmap, const std::string& fileName)
             out.write(rgb, 3);
         }
     }
-}
-
-double Quantile(std::vector<double> values, double q)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const double at = q * (values.size() - 1);
-    const size_t i = static_cast<size_t>(at);
-    return i + 1 < values.size() ? values[i] + (at - i) * (values[i + 1] - values[i]) : values[i];
 }
 
 struct TTally {
