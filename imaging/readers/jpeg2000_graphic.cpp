@@ -11,8 +11,13 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <condition_variable>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 PW_DEFINE_GRAPHIC_CLASS(TJPEG2000Graphic, TRasterGraphic)
 
@@ -33,9 +38,11 @@ uint32_t CeilDivPow2(uint64_t value, unsigned levels)
     return static_cast<uint32_t>((value + (uint64_t(1) << levels) - 1) >> levels);
 }
 
-// The codestream as OpenJPEG reads it, from our stream.
+// The codestream as OpenJPEG reads it, from our stream. The decoders of
+// several threads read the one stream, each at a position of its own.
 struct TSource {
     TStream* Stream = nullptr;
+    std::mutex* Lock = nullptr;
     int64_t Start = 0, Length = 0, Position = 0;
 };
 
@@ -45,8 +52,12 @@ OPJ_SIZE_T ReadSource(void* buffer, OPJ_SIZE_T count, void* user)
     const int64_t n = std::min<int64_t>(static_cast<int64_t>(count), s.Length - s.Position);
     if (n <= 0)
         return static_cast<OPJ_SIZE_T>(-1);
-    s.Stream->SetPosition(s.Start + s.Position);
-    const int64_t got = s.Stream->Read(buffer, n);
+    int64_t got = 0;
+    {
+        const std::lock_guard guard(*s.Lock);
+        s.Stream->SetPosition(s.Start + s.Position);
+        got = s.Stream->Read(buffer, n);
+    }
     if (got <= 0)
         return static_cast<OPJ_SIZE_T>(-1);
     s.Position += got;
@@ -100,6 +111,188 @@ void Ignore(const char*, void*) {}
 [[noreturn]] void RaiseDecodeError(const std::string& detail)
 {
     RaiseImageErrorFmt(msg::JPEG2000DecodeError, Name, detail.empty() ? std::string("unknown error") : detail);
+}
+
+// A decoder of the codestream: a codec and a stream of its own, the first
+// error it reported, and its buffers for one tile, kept from tile to tile.
+struct TDecoder {
+    std::string Error;
+    TSource Source;
+    std::unique_ptr<opj_codec_t, TCodecDeleter> Codec;
+    std::unique_ptr<opj_stream_t, TStreamDeleter> Input;
+    std::unique_ptr<opj_image_t, TImageDeleter> Image;
+    std::vector<uint8_t> Buffer; // the decoded tile, one component after another
+    std::vector<uint8_t> Rows;   // a row of each shown component on 0..255
+};
+
+// Makes the decoder and reads the main header: false when the header could
+// not be read (Error says why). threads are OpenJPEG's own for the decoder's
+// code-blocks; 0 decodes them on the calling thread.
+bool OpenDecoder(TDecoder& d, const TSource& source, uint32_t layers, int threads)
+{
+    d.Source = source;
+    d.Codec.reset(opj_create_decompress(OPJ_CODEC_J2K));
+    if (!d.Codec)
+        RaiseDecodeError("");
+    opj_set_error_handler(d.Codec.get(), KeepError, &d.Error);
+    opj_set_warning_handler(d.Codec.get(), Ignore, nullptr);
+    opj_set_info_handler(d.Codec.get(), Ignore, nullptr);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    parameters.cp_layer = layers;
+    if (!opj_setup_decoder(d.Codec.get(), &parameters))
+        RaiseDecodeError(d.Error);
+    // A cut file decodes as far as its data reach.
+    opj_decoder_set_strict_mode(d.Codec.get(), OPJ_FALSE);
+    if (opj_has_thread_support())
+        opj_codec_set_threads(d.Codec.get(), threads);
+    d.Input.reset(opj_stream_create(1 << 20, OPJ_TRUE));
+    if (!d.Input)
+        RaiseDecodeError("");
+    opj_stream_set_user_data(d.Input.get(), &d.Source, nullptr);
+    opj_stream_set_user_data_length(d.Input.get(), static_cast<OPJ_UINT64>(d.Source.Length));
+    opj_stream_set_read_function(d.Input.get(), ReadSource);
+    opj_stream_set_skip_function(d.Input.get(), SkipSource);
+    opj_stream_set_seek_function(d.Input.get(), SeekSource);
+    opj_image_t* image = nullptr;
+    const bool read = opj_read_header(d.Input.get(), d.Codec.get(), &image);
+    d.Image.reset(image);
+    return read && d.Image;
+}
+
+// Splits the edges edge[0] < ... < edge[n] (n pieces of a side) into parts
+// runs of whole pieces, each as near an even share of the side as the
+// pieces allow: the first piece of each run, then n.
+std::vector<size_t> SplitEvenly(const std::vector<uint64_t>& edge, size_t parts)
+{
+    const size_t n = edge.size() - 1;
+    std::vector<size_t> first{0};
+    for (size_t k = 1; k < parts; ++k) {
+        const uint64_t aim = edge[0] + (edge[n] - edge[0]) * k / parts;
+        size_t best = first.back() + 1;
+        for (size_t i = best; i + (parts - k) <= n; ++i)
+            if ((edge[i] > aim ? edge[i] - aim : aim - edge[i]) < (edge[best] > aim ? edge[best] - aim : aim - edge[best]))
+                best = i;
+        first.push_back(best);
+    }
+    first.push_back(n);
+    return first;
+}
+
+// Where decoding tiles on several threads at once ended: the first
+// position not decoded, and the decoder that stopped there (-1 when none
+// did).
+struct TTogether {
+    size_t End = 0;
+    int Stopper = -1;
+};
+
+// Decodes the tiles at positions 0 .. count - 1 of the codestream's order,
+// lists[w] those decoder w takes, in that order, each decoder on a thread of
+// its own; commit takes each tile on the calling thread in the order, as one
+// decoder taking them in turn would. Where a decoder stops (decode answers
+// false or raises) the work ends: the tiles after it that other decoders
+// had done are given to undo, and what decode raised is raised again. An
+// exception from commit (a load given up from its progress) stops every
+// decoder after its tile and is raised again once all have stopped.
+TTogether DecodeTogether(size_t count, const std::vector<std::vector<size_t>>& lists,
+                         const std::function<bool(unsigned decoder, size_t position)>& decode,
+                         const std::function<void(size_t position)>& commit,
+                         const std::function<void(size_t position)>& undo)
+{
+    TTogether result{count, -1};
+    if (lists.size() == 1) {
+        for (const size_t position : lists[0]) {
+            if (!decode(0, position)) {
+                result = {position, 0};
+                break;
+            }
+            commit(position);
+        }
+        return result;
+    }
+    std::mutex lock;
+    std::condition_variable news;
+    std::vector<uint8_t> done(count, 0);
+    std::exception_ptr error;
+    unsigned running = static_cast<unsigned>(lists.size() - 1); // decoders besides the calling thread's
+    size_t committed = 0;
+
+    // On the calling thread: commits the tiles done, in order; untilEnd
+    // waits for the others until every tile before the end is committed.
+    const auto commitReady = [&](bool untilEnd) {
+        for (;;) {
+            size_t upto = committed;
+            {
+                std::unique_lock guard(lock);
+                if (untilEnd)
+                    news.wait(guard, [&] {
+                        return committed >= result.End || done[committed] || running == 0;
+                    });
+                while (upto < result.End && done[upto])
+                    ++upto;
+            }
+            if (upto == committed)
+                return;
+            for (; committed < upto; ++committed)
+                commit(committed);
+            if (!untilEnd)
+                return;
+        }
+    };
+    const auto work = [&](unsigned decoder) {
+        for (const size_t position : lists[decoder]) {
+            {
+                const std::lock_guard guard(lock);
+                if (position >= result.End)
+                    return;
+            }
+            bool decoded = false;
+            std::exception_ptr raised;
+            try {
+                decoded = decode(decoder, position);
+            } catch (...) {
+                raised = std::current_exception();
+            }
+            {
+                const std::lock_guard guard(lock);
+                if (decoded) {
+                    done[position] = 1;
+                } else if (position < result.End) {
+                    result = {position, static_cast<int>(decoder)};
+                    error = raised;
+                }
+            }
+            news.notify_all();
+            if (!decoded)
+                return;
+            if (decoder == 0)
+                commitReady(false);
+        }
+    };
+    pwthreads::RunTogether(static_cast<unsigned>(lists.size()), [&](unsigned decoder) {
+        if (decoder > 0) {
+            work(decoder);
+            const std::lock_guard guard(lock);
+            --running;
+            news.notify_all();
+            return;
+        }
+        try {
+            work(0);
+            commitReady(true);
+        } catch (...) {
+            const std::lock_guard guard(lock);
+            result.End = 0;
+            throw;
+        }
+    });
+    for (size_t position = result.End; position < count; ++position)
+        if (done[position])
+            undo(position);
+    if (error)
+        std::rethrow_exception(error);
+    return result;
 }
 
 // One component of a decoded tile, as OpenJPEG lays it out: 1, 2 or 4
@@ -319,26 +512,6 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     CheckBufferSize(Name, tileSamples, 4);
     const TJ2KTileParts parts = ReadJ2KTileData(stream, FLayout, FSize);
 
-    std::string error;
-    std::unique_ptr<opj_codec_t, TCodecDeleter> codec(opj_create_decompress(OPJ_CODEC_J2K));
-    if (!codec)
-        RaiseDecodeError("");
-    opj_set_error_handler(codec.get(), KeepError, &error);
-    opj_set_warning_handler(codec.get(), Ignore, nullptr);
-    opj_set_info_handler(codec.get(), Ignore, nullptr);
-    opj_dparameters_t parameters;
-    opj_set_default_decoder_parameters(&parameters);
-    // Every quality layer takes at least a byte of every tile it is in: a
-    // header declaring more layers than the codestream has bytes (61441 in
-    // a file of 296 bytes took ten seconds) decodes only as many as it could hold.
-    parameters.cp_layer = static_cast<OPJ_UINT32>(std::clamp<int64_t>(FLayout.CodestreamLength, 1, 65535));
-    if (!opj_setup_decoder(codec.get(), &parameters))
-        RaiseDecodeError(error);
-    // A cut file decodes as far as its data reach.
-    opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
-    if (opj_has_thread_support())
-        opj_codec_set_threads(codec.get(), static_cast<int>(pwthreads::ThreadCount()));
-
     // The decoder takes a block of the length a tile-part declares before it
     // reads the bytes there are, also while it reads an earlier tile's
     // parts or looks on past bytes that are no marker: the codestream it is
@@ -351,33 +524,78 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
             length = o.At - FLayout.CodestreamStart;
             break;
         }
-    TSource source{&stream, FLayout.CodestreamStart, length, 0};
-    std::unique_ptr<opj_stream_t, TStreamDeleter> input(opj_stream_create(1 << 20, OPJ_TRUE));
-    if (!input)
-        RaiseDecodeError("");
-    opj_stream_set_user_data(input.get(), &source, nullptr);
-    opj_stream_set_user_data_length(input.get(), static_cast<OPJ_UINT64>(length));
-    opj_stream_set_read_function(input.get(), ReadSource);
-    opj_stream_set_skip_function(input.get(), SkipSource);
-    opj_stream_set_seek_function(input.get(), SeekSource);
+    std::mutex streamLock;
+    const TSource source{&stream, &streamLock, FLayout.CodestreamStart, length, 0};
+    // Every quality layer takes at least a byte of every tile it is in: a
+    // header declaring more layers than the codestream has bytes (61441 in
+    // a file of 296 bytes took ten seconds) decodes only as many as it could hold.
+    const auto layers = static_cast<uint32_t>(std::clamp<int64_t>(FLayout.CodestreamLength, 1, 65535));
 
-    opj_image_t* rawImage = nullptr;
-    const bool headerRead = opj_read_header(input.get(), codec.get(), &rawImage);
-    std::unique_ptr<opj_image_t, TImageDeleter> image(rawImage);
-    if (!headerRead || !image || image->numcomps != FSize.Components.size())
-        RaiseDecodeError(error);
-
+    // Several tiles are decoded at once, each decoder taking a run of tile
+    // columns (in a picture one tile across, of tile rows) and skipping the
+    // other tiles' data; one thread, or a picture of one tile, has a single
+    // decoder whose code-blocks OpenJPEG shares out over the threads.
+    const unsigned threads = pwthreads::ThreadCount();
+    const bool across = FSize.TilesAcross() > 1;
+    size_t decoderCount = static_cast<size_t>(std::min<uint64_t>(threads, across ? FSize.TilesAcross() : FSize.TilesDown()));
+    if (parts.PackedHeaders || FSize.X1 > uint32_t(INT32_MAX) || FSize.Y1 > uint32_t(INT32_MAX) ||
+        tileSamples * 4 * decoderCount > MaxImageBytes)
+        decoderCount = 1;
+    // With several decoders each keeps to its own thread.
+    int codecThreads = decoderCount == 1 ? static_cast<int>(threads) : 0;
+    std::vector<std::unique_ptr<TDecoder>> decoders;
+    const auto openDecoder = [&](unsigned levels) {
+        decoders.push_back(std::make_unique<TDecoder>());
+        TDecoder& d = *decoders.back();
+        return OpenDecoder(d, source, layers, codecThreads) && d.Image->numcomps == FSize.Components.size() &&
+               (levels == 0 || opj_set_decoded_resolution_factor(d.Codec.get(), levels));
+    };
+    if (!openDecoder(0))
+        RaiseDecodeError(decoders[0]->Error);
     // As many levels left out as every component has.
     unsigned reduction = FReduction;
     if (reduction > 0) {
-        std::unique_ptr<opj_codestream_info_v2_t, TInfoDeleter> info(opj_get_cstr_info(codec.get()));
+        std::unique_ptr<opj_codestream_info_v2_t, TInfoDeleter> info(opj_get_cstr_info(decoders[0]->Codec.get()));
         for (OPJ_UINT32 c = 0; info && info->m_default_tile_info.tccp_info && c < info->nbcomps; ++c)
             reduction = std::min<unsigned>(reduction, info->m_default_tile_info.tccp_info[c].numresolutions - 1);
-        if (reduction > 0 && !opj_set_decoded_resolution_factor(codec.get(), reduction))
-            RaiseDecodeError(error);
+        if (reduction > 0 && !opj_set_decoded_resolution_factor(decoders[0]->Codec.get(), reduction))
+            RaiseDecodeError(decoders[0]->Error);
     }
     FApplied = reduction;
 
+    // Each decoder's run of tile columns or rows, and the area it decodes
+    // on the reference grid.
+    std::vector<size_t> run{0, 1};
+    std::vector<uint64_t> edge;
+    if (decoderCount > 1) {
+        const uint64_t pieces = across ? FSize.TilesAcross() : FSize.TilesDown();
+        for (uint64_t i = 0; i <= pieces; ++i)
+            edge.push_back(across ? std::clamp<uint64_t>(FSize.TileX0 + i * FSize.TileWidth, FSize.X0, FSize.X1)
+                                  : std::clamp<uint64_t>(FSize.TileY0 + i * FSize.TileHeight, FSize.Y0, FSize.Y1));
+        run = SplitEvenly(edge, decoderCount);
+        bool ready = true;
+        for (size_t k = 0; k < decoderCount && ready; ++k) {
+            ready = k == 0 || openDecoder(reduction);
+            const auto from = static_cast<OPJ_INT32>(edge[run[k]]), to = static_cast<OPJ_INT32>(edge[run[k + 1]]);
+            const auto area = [&](TDecoder& d) {
+                return across ? opj_set_decode_area(d.Codec.get(), d.Image.get(), from, OPJ_INT32(FSize.Y0), to,
+                                                    OPJ_INT32(FSize.Y1))
+                              : opj_set_decode_area(d.Codec.get(), d.Image.get(), OPJ_INT32(FSize.X0), from,
+                                                    OPJ_INT32(FSize.X1), to);
+            };
+            ready = ready && area(*decoders[k]);
+        }
+        if (!ready) {
+            // A decoder could not be made or kept to its area (not seen with
+            // a file the first could read): one decoder takes every tile.
+            decoders.clear();
+            decoderCount = 1;
+            codecThreads = static_cast<int>(threads);
+            if (!openDecoder(reduction))
+                RaiseDecodeError(decoders[0]->Error);
+            run = {0, 1};
+        }
+    }
     const uint32_t left = CeilDivPow2(FSize.X0, reduction), top = CeilDivPow2(FSize.Y0, reduction);
     const uint32_t width = CeilDivPow2(FSize.X1, reduction) - left;
     const uint32_t height = CeilDivPow2(FSize.Y1, reduction) - top;
@@ -423,31 +641,29 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         const uint64_t y = std::max<uint64_t>(FSize.TileY0 + (tile / FSize.TilesAcross()) * FSize.TileHeight, FSize.Y0);
         return uint64_t(CeilDivPow2(y, reduction) - top);
     };
-    std::vector<bool> decoded(static_cast<size_t>(tiles), false);
-    // Rows are final once every tile across them is: whole bands are
-    // reported, in order, however the codestream orders its tiles.
-    std::vector<uint64_t> doneInBand(static_cast<size_t>(FSize.TilesDown()), 0);
-    size_t nextBand = 0;
-    const auto bandBottom = [&](uint64_t band) {
-        const uint64_t y = std::min<uint64_t>(FSize.TileY0 + (band + 1) * FSize.TileHeight, FSize.Y1);
-        return static_cast<int32_t>(CeilDivPow2(y, reduction) - top);
+    // A tile cut short to a few bytes is not worth its work: decoding ends
+    // before the first.
+    size_t count = 0;
+    while (count < parts.Order.size() && !(parts.Tiles[parts.Order[count]].Cut &&
+                                           tileSamples > parts.Tiles[parts.Order[count]].Held * SamplesPerCutByte))
+        ++count;
+
+    // Where each tile decoded lies in the bitmap, by its position in the order.
+    struct TPlaced {
+        uint32_t X = 0, Y = 0, Width = 0, Height = 0;
     };
-    std::vector<uint8_t> buffer;
-    std::vector<uint8_t> rows(size_t(std::min<uint64_t>(FSize.TileWidth, width)) * 4);
-
-    StartProgress(msg::Transfering);
-    for (const uint16_t next : parts.Order) {
-        // A tile cut short to a few bytes is not worth its work.
-        const TJ2KTileData& data = parts.Tiles[next];
-        if (data.Cut && tileSamples > data.Held * SamplesPerCutByte)
-            break;
-
+    std::vector<TPlaced> placed(count);
+    // Reads the decoder's next tile, which must be the one at position, and
+    // decodes it into its rows; false where the decoder stops (a cut or
+    // corrupt file ends there).
+    const auto decodeTile = [&](unsigned decoder, size_t position) {
+        TDecoder& d = *decoders[decoder];
         OPJ_UINT32 index = 0, size = 0, count = 0;
         OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         OPJ_BOOL goOn = OPJ_FALSE;
-        if (!opj_read_tile_header(codec.get(), input.get(), &index, &size, &x0, &y0, &x1, &y1, &count, &goOn) ||
+        if (!opj_read_tile_header(d.Codec.get(), d.Input.get(), &index, &size, &x0, &y0, &x1, &y1, &count, &goOn) ||
             !goOn || index >= tiles)
-            break;
+            return false;
         const uint32_t tx0 = CeilDivPow2(uint32_t(x0), reduction), ty0 = CeilDivPow2(uint32_t(y0), reduction);
         const uint32_t tw = CeilDivPow2(uint32_t(x1), reduction) - tx0, th = CeilDivPow2(uint32_t(y1), reduction) - ty0;
         uint64_t expected = 0;
@@ -456,11 +672,11 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         if (expected != size || tx0 < left || ty0 < top || tx0 - left + uint64_t(tw) > width ||
             ty0 - top + uint64_t(th) > height || count != FSize.Components.size())
             RaiseInvalidFormat();
-        if (index != next)
+        if (index != parts.Order[position])
             RaiseInvalidFormat();
-        buffer.resize(static_cast<size_t>(CheckBufferSize(Name, size, 1)));
-        if (!opj_decode_tile_data(codec.get(), index, buffer.data(), size, input.get()))
-            break;
+        d.Buffer.resize(static_cast<size_t>(CheckBufferSize(Name, size, 1)));
+        if (!opj_decode_tile_data(d.Codec.get(), index, d.Buffer.data(), size, d.Input.get()))
+            return false;
 
         TPlane planes[4];
         std::vector<size_t> offsets(count + 1, 0);
@@ -469,10 +685,10 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         for (int i = 0; i < shown; ++i) {
             const uint16_t c = channels.Component[i];
             const TJ2KComponent& k = FSize.Components[c];
-            planes[i] = TPlane{buffer.data() + offsets[c], tw, th, SampleBytes(k.Precision), k.Signed, k.Precision};
+            planes[i] = TPlane{d.Buffer.data() + offsets[c], tw, th, SampleBytes(k.Precision), k.Signed, k.Precision};
         }
-        if (rows.size() < size_t(tw) * 4)
-            rows.resize(size_t(tw) * 4);
+        if (d.Rows.size() < size_t(tw) * 4)
+            d.Rows.resize(size_t(tw) * 4);
         for (uint32_t y = 0; y < th; ++y) {
             uint8_t* line = ScanLine(static_cast<int>(ty0 - top + y)) + size_t(tx0 - left) * pixelBytes;
             if (channels.Kind == TKind::Palette) {
@@ -484,13 +700,28 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
             } else {
                 const void* sources[4];
                 for (int i = 0; i < shown; ++i)
-                    sources[i] = Row8(planes[i], y, rows.data() + size_t(i) * tw);
+                    sources[i] = Row8(planes[i], y, d.Rows.data() + size_t(i) * tw);
                 cm.ConvertLine(sources, shown, line, tw);
             }
         }
+        placed[position] = TPlaced{tx0 - left, ty0 - top, tw, th};
+        return true;
+    };
+
+    std::vector<bool> decoded(static_cast<size_t>(tiles), false);
+    // Rows are final once every tile across them is: whole bands are
+    // reported, in order, however the codestream orders its tiles.
+    std::vector<uint64_t> doneInBand(static_cast<size_t>(FSize.TilesDown()), 0);
+    size_t nextBand = 0;
+    const auto bandBottom = [&](uint64_t band) {
+        const uint64_t y = std::min<uint64_t>(FSize.TileY0 + (band + 1) * FSize.TileHeight, FSize.Y1);
+        return static_cast<int32_t>(CeilDivPow2(y, reduction) - top);
+    };
+    const auto commit = [&](size_t position) {
+        const uint16_t index = parts.Order[position];
         decoded[index] = true;
         ++FTilesDecoded;
-        if (data.Cut)
+        if (parts.Tiles[index].Cut)
             NoteEarlyEnd(tileTop(index));
         ++doneInBand[size_t(index / FSize.TilesAcross())];
         for (; nextBand < doneInBand.size() && doneInBand[nextBand] == FSize.TilesAcross(); ++nextBand) {
@@ -498,8 +729,31 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
             ProgressRect = TRect{0, 0, static_cast<int32_t>(width), bottom};
             Progress(this, psRunning, static_cast<uint8_t>(uint64_t(bottom) * 100 / height), true, ProgressRect, "");
         }
+    };
+    // A tile decoded after one where decoding stopped leaves nothing
+    // behind: its rows are zero again, as the fresh bitmap had them.
+    const auto undo = [&](size_t position) {
+        const TPlaced& p = placed[position];
+        for (uint32_t y = 0; y < p.Height; ++y)
+            std::memset(ScanLine(static_cast<int>(p.Y + y)) + size_t(p.X) * pixelBytes, 0, size_t(p.Width) * pixelBytes);
+    };
+    // Each decoder's tiles, in the codestream's order.
+    std::vector<std::vector<size_t>> lists(decoderCount);
+    for (size_t position = 0; position < count; ++position) {
+        const uint64_t tile = parts.Order[position];
+        const uint64_t piece = across ? tile % FSize.TilesAcross() : tile / FSize.TilesAcross();
+        const size_t k = static_cast<size_t>(std::upper_bound(run.begin() + 1, run.end() - 1, piece) - run.begin() - 1);
+        lists[decoderCount == 1 ? 0 : k].push_back(position);
     }
+    if (decoderCount > 1 && width > 0 && height > 0) {
+        ScanLine(0);            // the pixels are allocated before any thread writes them
+        cm.ConvertsInPlace();   // and the row routine chosen
+    }
+
+    StartProgress(msg::Transfering);
+    const TTogether end = DecodeTogether(count, lists, decodeTile, commit, undo);
     // A file whose first tile could not be read says why.
+    const std::string& error = decoders[end.Stopper >= 0 ? size_t(end.Stopper) : 0]->Error;
     if (FTilesDecoded == 0 && !error.empty())
         RaiseDecodeError(error);
     for (uint64_t t = 0; t < tiles; ++t)

@@ -16,7 +16,7 @@ constexpr uint32_t BoxType(const char (&t)[5])
            uint32_t(uint8_t(t[3]));
 }
 
-constexpr uint16_t SOC = 0xFF4F, SIZ = 0xFF51, SOT = 0xFF90;
+constexpr uint16_t SOC = 0xFF4F, SIZ = 0xFF51, PPM = 0xFF60, SOT = 0xFF90;
 
 // Every tile-part marker (its code and a segment length of 10) from from to
 // end that claims more than the codestream holds, wherever it lies: the
@@ -260,6 +260,7 @@ TJ2KTileParts ReadJ2KTileData(TStream& stream, const TJP2Layout& layout, const T
                 break;
             if ((marker >> 8) != 0xFF)
                 return parts;
+            parts.PackedHeaders = parts.PackedHeaders || marker == PPM;
             at += 2 + in.U16BE();
         }
         while (at + 12 <= end) {

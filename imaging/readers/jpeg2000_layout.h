@@ -86,6 +86,10 @@ struct TJ2KTileParts {
         uint64_t Bytes = 0;
     };
     std::vector<TOverrun> Overruns;
+    // The main header holds the packet headers of every tile (a PPM
+    // marker): the decoder reads them in turn as it decodes the tiles, so
+    // a decoder that skips tiles reads the wrong ones.
+    bool PackedHeaders = false;
 };
 // The bytes held of each tile, walking the tile-part markers until the
 // codestream ends.
