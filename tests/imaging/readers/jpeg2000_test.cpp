@@ -6,6 +6,7 @@
 #include "imaging/readers/jpeg2000_graphic.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
+#include "platform/thread_pool.h"
 #include "tests/support/reader_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -92,6 +93,14 @@ pwtest::Outcome Load(const Bytes& file, unsigned reduction = 0)
     return pwtest::LoadOutcome(image, file);
 }
 
+// Tiles are decoded several at once, each thread taking a run of tile
+// columns (or rows): threads beyond one give what one gives.
+constexpr unsigned ThreadCounts[] = {1, 2, 3};
+struct TThreads {
+    explicit TThreads(unsigned n) { pwthreads::SetThreadCount(n); }
+    ~TThreads() { pwthreads::SetThreadCount(0); }
+};
+
 bool HaveTools()
 {
     return pwtest::HaveProgram("opj_compress") && pwtest::HaveProgram("opj_decompress");
@@ -121,6 +130,8 @@ TEST(JPEG2000Reader, PixelsAreOpjDecompresss)
         {"RgbaTiledLossy", 4, 8, {"-t", "40,40", "-n", "3", "-r", "15"}, "jp2"},
         {"RgbAQuarter", 3, 8, {"-n", "4"}, "jp2", 2},
         {"GreyTiledAnEighthOfFewerLevels", 1, 8, {"-t", "32,32", "-n", "3"}, "j2k", 3},
+        {"GreyOneTileAcross", 1, 8, {"-t", "70,8", "-n", "2"}, "j2k"},
+        {"RgbFiveTilesAcrossHalved", 3, 8, {"-t", "16,16", "-n", "3"}, "jp2", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -133,9 +144,13 @@ TEST(JPEG2000Reader, PixelsAreOpjDecompresss)
         const int levels = std::min(c.Reduction, 2);
         const Pixels expected = Reference(file, dir, c.Channels, c.Bits, levels);
         ASSERT_EQ(expected.size(), size_t((W + (1 << levels) - 1) >> levels) * ((H + (1 << levels) - 1) >> levels));
-        const pwtest::Outcome ours = Load(ReadFile(file), unsigned(c.Reduction));
-        ASSERT_EQ(ours.Error, "");
-        EXPECT_EQ(ours.Pixels, expected);
+        for (const unsigned threads : ThreadCounts) {
+            SCOPED_TRACE(threads);
+            const TThreads set(threads);
+            const pwtest::Outcome ours = Load(ReadFile(file), unsigned(c.Reduction));
+            ASSERT_EQ(ours.Error, "");
+            EXPECT_EQ(ours.Pixels, expected);
+        }
     }
 }
 
@@ -208,6 +223,10 @@ TEST(JPEG2000Reader, PalettesCutCorruptAndLyingFiles)
             lying[size_t(8 + field + k)] = uint8_t((field % 8 == 0 ? 40000u : 30000u) >> (24 - 8 * k));
     Bytes zeroWidth = greyStream;
     zeroWidth[8] = zeroWidth[9] = zeroWidth[10] = zeroWidth[11] = 0;
+    // The fifth tile's header goes on with a coding-style marker where its
+    // data begin: that tile stops the decoding, the ones before it stand.
+    Bytes corruptFifth = tiledStream;
+    corruptFifth[parts[4] + 13] = 0x52;
     Bytes noCodestream = PaletteFile(greyStream, colours);
     noCodestream.resize(noCodestream.size() - greyStream.size() - 8);
 
@@ -221,6 +240,7 @@ TEST(JPEG2000Reader, PalettesCutCorruptAndLyingFiles)
     } cases[] = {
         {"Palette", PaletteFile(greyStream, colours), paletted, -1, ""},
         {"CutInTheSecondTileRow", cutTiled, Pixels(tiledPixels.begin(), tiledPixels.begin() + 16 * W), 16, ""},
+        {"FifthTileCorrupt", corruptFifth, Pixels(tiledPixels.begin(), tiledPixels.begin() + 16 * W), 16, ""},
         {"ZeroWidth", zeroWidth, {}, -1, invalid},
         {"BoxesWithoutCodestream", noCodestream, {}, -1, invalid},
         {"CutInTheMainHeader", Bytes(greyStream.begin(), greyStream.begin() + 60), {}, -1,
@@ -229,14 +249,24 @@ TEST(JPEG2000Reader, PalettesCutCorruptAndLyingFiles)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        TJPEG2000Graphic image;
-        const pwtest::Outcome o = pwtest::LoadOutcome(image, c.File);
-        EXPECT_EQ(o.Error, c.Error);
-        if (!c.Error.empty())
-            continue;
-        EXPECT_EQ(image.EarlyEndRow(), c.EarlyEnd);
-        ASSERT_GE(o.Pixels.size(), c.Expected.size());
-        EXPECT_EQ(Pixels(o.Pixels.begin(), o.Pixels.begin() + long(c.Expected.size())), c.Expected);
+        pwtest::Outcome one;
+        // Several runs on more threads: a tile another thread decoded past
+        // the stop must be cleared however far it got.
+        for (const unsigned threads : {1u, 2u, 2u, 2u, 2u, 2u, 3u, 3u}) {
+            SCOPED_TRACE(threads);
+            const TThreads set(threads);
+            TJPEG2000Graphic image;
+            const pwtest::Outcome o = pwtest::LoadOutcome(image, c.File);
+            EXPECT_EQ(o.Error, c.Error);
+            if (threads == 1)
+                one = o;
+            EXPECT_EQ(o.Pixels, one.Pixels);
+            if (!c.Error.empty())
+                continue;
+            EXPECT_EQ(image.EarlyEndRow(), c.EarlyEnd);
+            ASSERT_GE(o.Pixels.size(), c.Expected.size());
+            EXPECT_EQ(Pixels(o.Pixels.begin(), o.Pixels.begin() + long(c.Expected.size())), c.Expected);
+        }
     }
 
     // 15000 x 15000 in one tile, within the limits, from 400 bytes: the tile
