@@ -169,9 +169,10 @@ std::vector<size_t> SplitEvenly(const std::vector<uint64_t>& edge, size_t parts)
     std::vector<size_t> first{0};
     for (size_t k = 1; k < parts; ++k) {
         const uint64_t aim = edge[0] + (edge[n] - edge[0]) * k / parts;
+        const auto off = [&](size_t i) { return edge[i] > aim ? edge[i] - aim : aim - edge[i]; };
         size_t best = first.back() + 1;
         for (size_t i = best; i + (parts - k) <= n; ++i)
-            if ((edge[i] > aim ? edge[i] - aim : aim - edge[i]) < (edge[best] > aim ? edge[best] - aim : aim - edge[best]))
+            if (off(i) < off(best))
                 best = i;
         first.push_back(best);
     }
@@ -537,7 +538,8 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     // decoder whose code-blocks OpenJPEG shares out over the threads.
     const unsigned threads = pwthreads::ThreadCount();
     const bool across = FSize.TilesAcross() > 1;
-    size_t decoderCount = static_cast<size_t>(std::min<uint64_t>(threads, across ? FSize.TilesAcross() : FSize.TilesDown()));
+    const uint64_t pieces = across ? FSize.TilesAcross() : FSize.TilesDown();
+    size_t decoderCount = static_cast<size_t>(std::min<uint64_t>(threads, pieces));
     if (parts.PackedHeaders || FSize.X1 > uint32_t(INT32_MAX) || FSize.Y1 > uint32_t(INT32_MAX) ||
         tileSamples * 4 * decoderCount > MaxImageBytes)
         decoderCount = 1;
@@ -568,7 +570,6 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     std::vector<size_t> run{0, 1};
     std::vector<uint64_t> edge;
     if (decoderCount > 1) {
-        const uint64_t pieces = across ? FSize.TilesAcross() : FSize.TilesDown();
         for (uint64_t i = 0; i <= pieces; ++i)
             edge.push_back(across ? std::clamp<uint64_t>(FSize.TileX0 + i * FSize.TileWidth, FSize.X0, FSize.X1)
                                   : std::clamp<uint64_t>(FSize.TileY0 + i * FSize.TileHeight, FSize.Y0, FSize.Y1));
@@ -576,14 +577,11 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         bool ready = true;
         for (size_t k = 0; k < decoderCount && ready; ++k) {
             ready = k == 0 || openDecoder(reduction);
-            const auto from = static_cast<OPJ_INT32>(edge[run[k]]), to = static_cast<OPJ_INT32>(edge[run[k + 1]]);
-            const auto area = [&](TDecoder& d) {
-                return across ? opj_set_decode_area(d.Codec.get(), d.Image.get(), from, OPJ_INT32(FSize.Y0), to,
-                                                    OPJ_INT32(FSize.Y1))
-                              : opj_set_decode_area(d.Codec.get(), d.Image.get(), OPJ_INT32(FSize.X0), from,
-                                                    OPJ_INT32(FSize.X1), to);
-            };
-            ready = ready && area(*decoders[k]);
+            OPJ_INT32 area[4] = {OPJ_INT32(FSize.X0), OPJ_INT32(FSize.Y0), OPJ_INT32(FSize.X1), OPJ_INT32(FSize.Y1)};
+            area[across ? 0 : 1] = static_cast<OPJ_INT32>(edge[run[k]]);
+            area[across ? 2 : 3] = static_cast<OPJ_INT32>(edge[run[k + 1]]);
+            ready = ready && opj_set_decode_area(decoders[k]->Codec.get(), decoders[k]->Image.get(), area[0], area[1],
+                                                 area[2], area[3]);
         }
         if (!ready) {
             // A decoder could not be made or kept to its area (not seen with
@@ -658,10 +656,10 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     // corrupt file ends there).
     const auto decodeTile = [&](unsigned decoder, size_t position) {
         TDecoder& d = *decoders[decoder];
-        OPJ_UINT32 index = 0, size = 0, count = 0;
+        OPJ_UINT32 index = 0, size = 0, components = 0;
         OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         OPJ_BOOL goOn = OPJ_FALSE;
-        if (!opj_read_tile_header(d.Codec.get(), d.Input.get(), &index, &size, &x0, &y0, &x1, &y1, &count, &goOn) ||
+        if (!opj_read_tile_header(d.Codec.get(), d.Input.get(), &index, &size, &x0, &y0, &x1, &y1, &components, &goOn) ||
             !goOn || index >= tiles)
             return false;
         const uint32_t tx0 = CeilDivPow2(uint32_t(x0), reduction), ty0 = CeilDivPow2(uint32_t(y0), reduction);
@@ -670,7 +668,7 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
         for (const TJ2KComponent& c : FSize.Components)
             expected += uint64_t(tw) * th * SampleBytes(c.Precision);
         if (expected != size || tx0 < left || ty0 < top || tx0 - left + uint64_t(tw) > width ||
-            ty0 - top + uint64_t(th) > height || count != FSize.Components.size())
+            ty0 - top + uint64_t(th) > height || components != FSize.Components.size())
             RaiseInvalidFormat();
         if (index != parts.Order[position])
             RaiseInvalidFormat();
@@ -679,8 +677,8 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
             return false;
 
         TPlane planes[4];
-        std::vector<size_t> offsets(count + 1, 0);
-        for (OPJ_UINT32 c = 0; c < count; ++c)
+        std::vector<size_t> offsets(components + 1, 0);
+        for (OPJ_UINT32 c = 0; c < components; ++c)
             offsets[c + 1] = offsets[c] + size_t(tw) * th * SampleBytes(FSize.Components[c].Precision);
         for (int i = 0; i < shown; ++i) {
             const uint16_t c = channels.Component[i];
@@ -735,7 +733,8 @@ void TJPEG2000Graphic::DecodeTiles(TStream& stream, const TChannels& channels)
     const auto undo = [&](size_t position) {
         const TPlaced& p = placed[position];
         for (uint32_t y = 0; y < p.Height; ++y)
-            std::memset(ScanLine(static_cast<int>(p.Y + y)) + size_t(p.X) * pixelBytes, 0, size_t(p.Width) * pixelBytes);
+            std::memset(ScanLine(static_cast<int>(p.Y + y)) + size_t(p.X) * pixelBytes, 0,
+                        size_t(p.Width) * pixelBytes);
     };
     // Each decoder's tiles, in the codestream's order.
     std::vector<std::vector<size_t>> lists(decoderCount);
