@@ -5,6 +5,7 @@
 #include "analysis/grid_face.h"
 #include "analysis/grid_line_follow.h"
 #include "analysis/grid_spacing.h"
+#include "analysis/grid_ticks.h"
 #include "analysis/map_frame.h"
 #include "analysis/median.h"
 #include "platform/bitmap.h"
@@ -249,6 +250,24 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
     if (!start) {
         grid.Refusal = "No crossing of two lines within " + Fixed(KnownRadius, 0) + " pixels of the known crossing at " +
                        picked;
+        // A grid printed only as ticks in the margin has no crossing on the
+        // face: its lines join the ticks across it.
+        if (request.UseFrame) {
+            const TMapFrame frame = FindMapFrame(bitmap);
+            TGridFace framed;
+            for (int k = 0; k < 4; ++k) {
+                framed.Corners[size_t(2 * k)] = frame.Corners[size_t(k)].Col;
+                framed.Corners[size_t(2 * k + 1)] = frame.Corners[size_t(k)].Row;
+            }
+            framed.Framed = frame.Found;
+            TTickGrid ticks = GridFromTicks(bitmap, framed, request, KnownRadius);
+            if (ticks.Grid)
+                return std::move(*ticks.Grid);
+            if (ticks.KnownFound)
+                grid.Refusal = ticks.Refusal;
+            else if (!ticks.Refusal.empty())
+                grid.Refusal += ", and " + ticks.Refusal;
+        }
         return grid;
     }
     grid.KnownColumn = start->Column;

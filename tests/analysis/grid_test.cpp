@@ -39,7 +39,7 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         TGridSheetPlan Plan;
         size_t Numbered; // every one of them right
         size_t Refused;
-        const char* Refusal = nullptr; // refused as a whole, so
+        const char* Refusal = nullptr; // refused as a whole, the reason ending so
     } cases[] = {
         {"turned 2 degrees", [] { auto p = SmallSheet(3); p.TurnDegrees = 2; return p; }(), 27, 0},
         {"dashed", [] { auto p = SmallSheet(4); p.Dashed = true; return p; }(), 30, 0},
@@ -57,6 +57,14 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         // A dense second grid (every 60 px over 200) and no step ratio: one
         // known crossing cannot tell the two apart (the 60 px lattice was
         // numbered, 21 crossings wrongly).
+        // Ticks only in the margin: the lines join opposite ticks across
+        // the face; ticks that do not pair one to one are refused.
+        {"ticks only in the margin", [] { auto p = SmallSheet(2); p.MarginTicks = true; return p; }(), 24, 0},
+        {"ticks of a line left out", [] { auto p = SmallSheet(7); p.MarginTicks = p.MissingLine = true; return p; }(),
+         0, 0, "and the ticks in the margin do not lie at one steady step (5 along the top, 5 along the bottom, "
+               "100.0 to 200.0 pixels apart)"},
+        {"ticks of a turned grid", [] { auto p = SmallSheet(3); p.MarginTicks = true, p.TurnDegrees = 6; return p; }(),
+         0, 0, "and the ticks in the margin do not pair up across the face (7 along the top, 6 along the bottom)"},
         {"a dense second grid",
          [] { auto p = SmallSheet(1); p.Step = 200, p.SecondStep = 60, p.SecondOffset = 9; return p; }(), 0, 0,
          "Two grids are printed, with steps of 60.1 and 199.0 pixels: give a second known crossing"},
@@ -66,7 +74,7 @@ TEST(GridFinder, NumbersEveryCrossingRightOrNotAtAll)
         const TGrid grid = FindGrid(*sheet.Bitmap, KnownOff(sheet, 3, -2));
         if (c.Refusal) {
             EXPECT_FALSE(grid.Found) << c.Name;
-            EXPECT_EQ(grid.Refusal, c.Refusal) << c.Name;
+            EXPECT_TRUE(grid.Refusal.ends_with(c.Refusal)) << c.Name << ": " << grid.Refusal;
             EXPECT_TRUE(grid.Crossings.empty()) << c.Name;
             continue;
         }
