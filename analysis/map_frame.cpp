@@ -264,7 +264,23 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                     return TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
             return std::nullopt;
         };
-        const TSideLines lines = FitSideLines(grey, guess, LeastSeenShare);
+        TSideLines lines = FitSideLines(grey, guess, LeastSeenShare);
+        // A tint up to the side (a sea up to the frame) as dark as a faint
+        // neatline hides it in the profiles that cross the tint: the line
+        // is looked for again against the ground beside it.
+        auto followed = [&](const TSideLines& found) {
+            return !doubt(found.Outermost) || !doubt(found.Nearest) ||
+                   std::any_of(found.Parallel.begin(), found.Parallel.end(),
+                               [&](const TSideFit& line) { return !doubt(line); });
+        };
+        if (!followed(lines)) {
+            guess.OnTint = true;
+            TSideLines tinted = FitSideLines(grey, guess, LeastSeenShare);
+            if (followed(tinted))
+                lines = std::move(tinted);
+            else
+                guess.OnTint = false;
+        }
         refusals[size_t(side)] = doubt(lines.Outermost);
         // Profiles that take now the side, now a line running beside it
         // outside, give a broken or crooked fit: the line the overview
@@ -280,7 +296,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
         // The overview may put the side on a graduated border, whose lines
         // break at its pieces: the neatline is the continuous line inside
         // it, beyond the overview's reach.
-        if (!chosen[size_t(side)] && others[size_t(side)].empty()) {
+        if (!chosen[size_t(side)]) {
             std::vector<TSideFit> tried(lines.Parallel);
             for (const std::optional<TSideFit>& fit : {lines.Outermost, lines.Nearest})
                 if (fit)
