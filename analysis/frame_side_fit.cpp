@@ -686,8 +686,11 @@ TGraduatedBorder BorderWithPieces(const TGreyReader& grey, const TSideGuess& gue
         return border;
     std::optional<TSideFit> neatline = FollowLine(profiles, count, path->Line, 2.5, guess.Outward);
     if (neatline && neatline->Used >= 0.6 * neatline->Profiles &&
-        guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU)) < border.InnerEdge - 1)
+        guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU)) < border.InnerEdge - 1) {
+        neatline->BandGap =
+            border.InnerEdge - guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU));
         border.Neatline = neatline;
+    }
     return border;
 }
 

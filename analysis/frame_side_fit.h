@@ -68,6 +68,9 @@ struct TSideFit {
     double Darkness = 0;        // usual darkness of the line below the paper, grey levels
     double Width = 0;           // usual width of its darker half, pixels
     double Beyond = 0;          // usual grey a few pixels outside it
+    // How far outside the line a graduated border's band begins, pixels,
+    // when the line was found inside one; 0 when none.
+    double BandGap = 0;
 };
 
 // The lines along a side, from one reading of its cross-profiles.

@@ -176,13 +176,20 @@ bool RunsOn(const TGreyReader& grey, const TSideFit& side, bool alongRows, const
 {
     constexpr double Short = 5, ShortShare = 0.6, LongShare = 0.5;
     const double reach = 3 * scale + 4;
-    auto runsFrom = [&](double corner, double clear, int direction) {
+    // Beyond a crossing side found inside a graduated border, only up to
+    // the band: the end of one of its pieces across the line's way is no
+    // line running on.
+    auto runsFrom = [&](double corner, const TSideFit& crossing, int direction) {
+        const double clear = crossing.Width / 2 + 2;
+        const double most = crossing.BandGap > 0 ? crossing.BandGap - 1 - clear : reach;
+        if (most < 2)
+            return false;
         const double from = corner + direction * clear;
-        return ShareInked(grey, side, alongRows, from, from + direction * Short, true) >= ShortShare ||
-               ShareInked(grey, side, alongRows, from, from + direction * reach, true) >= LongShare;
+        return ShareInked(grey, side, alongRows, from, from + direction * std::min(Short, most), true) >= ShortShare ||
+               ShareInked(grey, side, alongRows, from, from + direction * std::min(reach, most), true) >= LongShare;
     };
-    return runsFrom(alongRows ? start.Col : start.Row, atStart.Width / 2 + 2, -1) ||
-           runsFrom(alongRows ? end.Col : end.Row, atEnd.Width / 2 + 2, 1);
+    return runsFrom(alongRows ? start.Col : start.Row, atStart, -1) ||
+           runsFrom(alongRows ? end.Col : end.Row, atEnd, 1);
 }
 
 // Whether the line of the side reaches both its corners, as a frame's lines
