@@ -91,6 +91,13 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         cases.push_back({"a graduated border right outside the neatline", s});
     }
     {
+        // Short pieces, one ending across the way of the bottom side beyond
+        // its corner (bench/frame_bench --variations, seed 55).
+        TSheetPlan s = RandomSheetPlan(55, 3.783);
+        AddSheetVariation(s);
+        cases.push_back({"a graduated border of short pieces", s});
+    }
+    {
         TSheetPlan s = Small(9);
         s.RotationDegrees = -1.3;
         s.FillSides = 1 | 4; // the upper left corner at sea
