@@ -17,6 +17,9 @@ struct TProfile {
     double Predicted = 0; // v where the guess puts the line
     int First = 0;        // v of Grey[0]
     std::vector<float> Grey;
+    // Darkness against the lighter ground within a few pixels on either
+    // side rather than the profile's paper (see TSideGuess::OnTint).
+    bool LocalGround = false;
 };
 
 struct TPeak {
@@ -48,7 +51,7 @@ bool ReadProfile(const TGreyReader& grey, bool alongRows, int u, int first, int 
 // either side, measured from a background drawn straight between the
 // pixels just beyond. Exact for a line drawn by area coverage and blurred
 // symmetrically, whatever its position within the pixels.
-std::optional<double> LineCentre(const std::vector<float>& g, int left, int right, double paper)
+std::optional<double> LineCentre(const std::vector<float>& g, int left, int right, double paper, bool localGround)
 {
     constexpr int Margin = 2;
     const int from = left - Margin, to = right + Margin, n = int(g.size());
@@ -70,12 +73,14 @@ std::optional<double> LineCentre(const std::vector<float>& g, int left, int righ
                 return false;
         return true;
     };
-    // A tint is lighter than the line, and flat over several pixels.
+    // A tint is lighter than the line (half as dark, or on a local ground a
+    // clear step lighter: a faint line on a sea), and flat over several
+    // pixels; the paper on the other side is blank as far.
     const double core = paper - *std::min_element(g.begin() + left, g.begin() + right + 1);
-    // The paper on the other side is blank as far.
-    const bool tintBefore = inkedBefore && !inkedAfter && paper - before < core / 2 && flat(from - 8, from - 3, before) &&
+    const double tintAbove = localGround ? paper - core + LeastDarkness : paper - core / 2;
+    const bool tintBefore = inkedBefore && !inkedAfter && before > tintAbove && flat(from - 8, from - 3, before) &&
                             flat(to + 3, to + 8, after);
-    const bool tintAfter = inkedAfter && !inkedBefore && paper - after < core / 2 && flat(to + 3, to + 8, after) &&
+    const bool tintAfter = inkedAfter && !inkedBefore && after > tintAbove && flat(to + 3, to + 8, after) &&
                            flat(from - 8, from - 3, before);
     if ((tintBefore || tintAfter)) {
         // The ground is the tint before the line's centre and the paper
@@ -140,6 +145,20 @@ std::vector<TPeak> Peaks(const TProfile& profile, double low, double high, doubl
     std::vector<double> darkness(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         darkness[size_t(i)] = paper - profile.Grey[size_t(i)];
+    if (profile.LocalGround) {
+        // The lighter of the brightest pixels within Ground on either side:
+        // a tint wider than that is ground, a line on it stands out.
+        constexpr int Ground = 8;
+        const std::vector<float>& g = profile.Grey;
+        for (int i = 0; i < n; ++i) {
+            float before = g[size_t(i)], after = g[size_t(i)];
+            for (int d = 1; d <= Ground; ++d) {
+                before = std::max(before, g[size_t(std::max(0, i - d))]);
+                after = std::max(after, g[size_t(std::min(n - 1, i + d))]);
+            }
+            darkness[size_t(i)] = std::min(before, after) - g[size_t(i)];
+        }
+    }
     std::vector<bool> taken(size_t(n), false);
     const int lowIndex = std::max(0, int(std::ceil(low)) - profile.First);
     const int highIndex = std::min(n - 1, int(std::floor(high)) - profile.First);
@@ -160,7 +179,7 @@ std::vector<TPeak> Peaks(const TProfile& profile, double low, double high, doubl
             ++right;
         for (int i = std::max(0, left - 1); i <= std::min(n - 1, right + 1); ++i)
             taken[size_t(i)] = true;
-        if (const auto centre = LineCentre(profile.Grey, left, right, paper))
+        if (const auto centre = LineCentre(profile.Grey, left, right, paper, profile.LocalGround))
             peaks.push_back({profile.First + *centre, darkness[size_t(top)], right - left + 1});
     }
     return peaks;
@@ -296,6 +315,7 @@ std::vector<TProfile> ReadProfiles(const TGreyReader& grey, const TSideGuess& gu
         const int u = int(std::lround(guess.From + margin + (length - 2 * margin) * (k + 0.5) / count));
         profile.U = u;
         profile.Predicted = guess.Line.At(u);
+        profile.LocalGround = guess.OnTint;
         const int first = int(std::floor(profile.Predicted)) - halfWindow;
         if (ReadProfile(grey, guess.AlongRows, u, first, 2 * halfWindow + 2, profile))
             profiles.push_back(std::move(profile));
@@ -547,7 +567,10 @@ TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double
             ParallelLines(profiles, count, guess, leastShare)};
 }
 
-TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess& guess, const TSideFit& fit)
+namespace {
+
+// The border, with black pieces least pixels wide or wider.
+TGraduatedBorder BorderWithPieces(const TGreyReader& grey, const TSideGuess& guess, const TSideFit& fit, int least)
 {
     constexpr double Across = 24;
     TSideGuess wide = guess;
@@ -558,11 +581,10 @@ TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess
     TGraduatedBorder border;
     if (profiles.size() < 20)
         return border;
-    // A black piece: a run of pixels as dark as the line or darker, wider
-    // than it and at least 3 pixels, that ends inside the window on both
-    // sides (a tint up to the frame runs on beyond it).
+    // A black piece: a run of pixels as dark as the line or darker, that
+    // ends inside the window on both sides (a tint up to the frame runs on
+    // beyond it).
     const double dark = std::max(LeastDarkness, fit.Darkness / 2);
-    const int least = std::max(3, int(std::lround(fit.Width)) + 2);
     // Every piece's edge nearer the line taken, outward positive.
     std::vector<std::vector<double>> edges(profiles.size());
     std::vector<double> all;
@@ -638,6 +660,11 @@ TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess
         const double at = fit.Line.At(p.U), near = at + guess.Outward * (border.InnerEdge - 1.5),
                      far = at + guess.Outward * (border.InnerEdge - 20);
         found[k] = Peaks(p, std::min(near, far), std::max(near, far), LeastDarkness);
+        // The flank of the band's inner line reaches into the window: a
+        // line whose centre lies beyond it is not looked for.
+        std::erase_if(found[k], [&](const TPeak& peak) {
+            return peak.Centre < std::min(near, far) || peak.Centre > std::max(near, far);
+        });
         for (const TPeak& peak : found[k])
             heights.push_back(peak.Height);
     }
@@ -659,8 +686,24 @@ TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess
         return border;
     std::optional<TSideFit> neatline = FollowLine(profiles, count, path->Line, 2.5, guess.Outward);
     if (neatline && neatline->Used >= 0.6 * neatline->Profiles &&
-        guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU)) < border.InnerEdge - 1)
+        guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU)) < border.InnerEdge - 1) {
+        neatline->BandGap =
+            border.InnerEdge - guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU));
         border.Neatline = neatline;
+    }
+    return border;
+}
+
+} // namespace
+
+TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess& guess, const TSideFit& fit)
+{
+    // Pieces wider than the line and at least 3 pixels; the line taken may
+    // be a piece itself, as wide as the band, when narrower ones count too.
+    const int least = std::max(3, int(std::lround(fit.Width)) + 2);
+    TGraduatedBorder border = BorderWithPieces(grey, guess, fit, least);
+    if (!border.Found && least > 5)
+        border = BorderWithPieces(grey, guess, fit, 3);
     return border;
 }
 

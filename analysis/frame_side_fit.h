@@ -43,6 +43,11 @@ struct TSideGuess {
     int Outward = -1;       // the sign of v towards the sheet's margin
     double From = 0, To = 0; // u at its two corners
     double Reach = 4;       // how far from Line the side may lie, pixels
+    // A tint filled up to the side (a sea up to the frame) may be as dark
+    // as a faint line: the line is looked for against the lighter ground a
+    // few pixels either side of it, and a tint darker than half the line
+    // still counts as a tint when the line is a clear step darker.
+    bool OnTint = false;
 };
 
 struct TSideFit {
@@ -63,6 +68,9 @@ struct TSideFit {
     double Darkness = 0;        // usual darkness of the line below the paper, grey levels
     double Width = 0;           // usual width of its darker half, pixels
     double Beyond = 0;          // usual grey a few pixels outside it
+    // How far outside the line a graduated border's band begins, pixels,
+    // when the line was found inside one; 0 when none.
+    double BandGap = 0;
 };
 
 // The lines along a side, from one reading of its cross-profiles.

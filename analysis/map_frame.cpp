@@ -176,13 +176,20 @@ bool RunsOn(const TGreyReader& grey, const TSideFit& side, bool alongRows, const
 {
     constexpr double Short = 5, ShortShare = 0.6, LongShare = 0.5;
     const double reach = 3 * scale + 4;
-    auto runsFrom = [&](double corner, double clear, int direction) {
+    // Beyond a crossing side found inside a graduated border, only up to
+    // the band: the end of one of its pieces across the line's way is no
+    // line running on.
+    auto runsFrom = [&](double corner, const TSideFit& crossing, int direction) {
+        const double clear = crossing.Width / 2 + 2;
+        const double most = crossing.BandGap > 0 ? crossing.BandGap - 1 - clear : reach;
+        if (most < 2)
+            return false;
         const double from = corner + direction * clear;
-        return ShareInked(grey, side, alongRows, from, from + direction * Short, true) >= ShortShare ||
-               ShareInked(grey, side, alongRows, from, from + direction * reach, true) >= LongShare;
+        return ShareInked(grey, side, alongRows, from, from + direction * std::min(Short, most), true) >= ShortShare ||
+               ShareInked(grey, side, alongRows, from, from + direction * std::min(reach, most), true) >= LongShare;
     };
-    return runsFrom(alongRows ? start.Col : start.Row, atStart.Width / 2 + 2, -1) ||
-           runsFrom(alongRows ? end.Col : end.Row, atEnd.Width / 2 + 2, 1);
+    return runsFrom(alongRows ? start.Col : start.Row, atStart, -1) ||
+           runsFrom(alongRows ? end.Col : end.Row, atEnd, 1);
 }
 
 // Whether the line of the side reaches both its corners, as a frame's lines
@@ -264,7 +271,23 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                     return TRefusal("the " + name + " side of the frame lies away from the line the overview shows");
             return std::nullopt;
         };
-        const TSideLines lines = FitSideLines(grey, guess, LeastSeenShare);
+        TSideLines lines = FitSideLines(grey, guess, LeastSeenShare);
+        // A tint up to the side (a sea up to the frame) as dark as a faint
+        // neatline hides it in the profiles that cross the tint: the line
+        // is looked for again against the ground beside it.
+        auto followed = [&](const TSideLines& found) {
+            return !doubt(found.Outermost) || !doubt(found.Nearest) ||
+                   std::any_of(found.Parallel.begin(), found.Parallel.end(),
+                               [&](const TSideFit& line) { return !doubt(line); });
+        };
+        if (!followed(lines)) {
+            guess.OnTint = true;
+            TSideLines tinted = FitSideLines(grey, guess, LeastSeenShare);
+            if (followed(tinted))
+                lines = std::move(tinted);
+            else
+                guess.OnTint = false;
+        }
         refusals[size_t(side)] = doubt(lines.Outermost);
         // Profiles that take now the side, now a line running beside it
         // outside, give a broken or crooked fit: the line the overview
@@ -280,7 +303,7 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
         // The overview may put the side on a graduated border, whose lines
         // break at its pieces: the neatline is the continuous line inside
         // it, beyond the overview's reach.
-        if (!chosen[size_t(side)] && others[size_t(side)].empty()) {
+        if (!chosen[size_t(side)]) {
             std::vector<TSideFit> tried(lines.Parallel);
             for (const std::optional<TSideFit>& fit : {lines.Outermost, lines.Nearest})
                 if (fit)
