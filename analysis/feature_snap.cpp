@@ -35,6 +35,9 @@ constexpr double SpoiltEnd = 2;
 constexpr double FullReach = ArmReach + 16;
 constexpr double ShortReach = 20;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
+// Two pieces of a curve meet at more than this angle (closer, they are one
+// line fitted twice).
+constexpr double MinPieceAngle = 4 * M_PI / 180;
 // Snaps less certain than this are not trusted (a pixel is three of them);
 // a crossing, whose lines are each measured on both sides of it, a little
 // less certain than a corner, whose lines are extrapolated to it.
@@ -384,9 +387,16 @@ private:
     TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough, double reach,
         bool before = true, bool after = true, bool warm = false, bool stepped = false) const;
     void FindLines();
+    // The feature the lines found make, the pieces of curves left out or not.
+    std::optional<TSnappedFeature> Answer(bool leaveCurves);
     std::vector<TBandMask> Alongside(
         const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping = false) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
+    // Whether lines i and j are two straight pieces of one curve (a contour
+    // or a river seeded piecewise): they meet at a small angle, each inked
+    // up to their meeting on one side of it and bare beyond it, the one
+    // going on where the other stops.
+    bool CurvePieces(size_t i, size_t j) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -407,6 +417,8 @@ private:
     bool FFoundNothing = false;
     std::vector<TFittedLine> FLines; // rough fits, origins at the foot of the click
     std::vector<TPoint> FOrigins;
+    // Lines found to be pieces of a curve, whose T's are looked past first.
+    std::vector<bool> FCurve;
 };
 
 TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
@@ -547,6 +559,56 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
     return true;
 }
 
+bool TSnapper::CurvePieces(size_t i, size_t j) const
+{
+    const TFittedLine& a = FLines[i];
+    const TFittedLine& b = FLines[j];
+    double angle = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+    angle = std::min(angle, M_PI - angle);
+    if (angle < MinPieceAngle || angle >= MinCrossingAngle)
+        return false;
+    const double ca = std::cos(a.Line.NormalAngle), sa = std::sin(a.Line.NormalAngle);
+    const double cb = std::cos(b.Line.NormalAngle), sb = std::sin(b.Line.NormalAngle);
+    const double det = ca * sb - sa * cb;
+    const TPoint at {
+        (a.Line.Distance * sb - b.Line.Distance * sa) / det, (ca * b.Line.Distance - cb * a.Line.Distance) / det};
+    if (Distance(at, FClick) > FOptions.Radius + ArmReach)
+        return false;
+    // Beyond this distance from the meeting the other piece's ink has left
+    // this one's strip.
+    const double apart =
+        (0.5 * (std::clamp(a.Width, 1.0, 6.0) + std::clamp(b.Width, 1.0, 6.0)) + a.Blur + b.Blur + 1) / std::sin(angle);
+    // The side (-1, 1) of a line inked from the meeting, with the other bare
+    // beyond `apart` over a length it could show ink on; 0 for none.
+    auto inkedSide = [&](const TFittedLine& line, TPoint origin) {
+        const double centre = AlongAt(line, origin, at);
+        double near[2] = {0, 0}, far[2] = {0, 0}, seen[2] = {0, 0};
+        for (const TLineBin& bin : line.Bins) {
+            const double from = bin.Along - centre;
+            const int s = from < 0 ? 0 : 1;
+            const double d = std::fabs(from);
+            if (d < ArmReach && bin.Inked)
+                near[s] += LineBinLength;
+            if (d >= apart && d < apart + ArmReach && bin.Pixels > 2 * bin.Masked) {
+                seen[s] += LineBinLength;
+                far[s] += bin.Inked ? LineBinLength : 0;
+            }
+        }
+        for (int s = 0; s < 2; ++s)
+            if (near[s] >= MinArmInk && seen[1 - s] >= MinArmInk && far[1 - s] <= LineBinLength)
+                return s == 0 ? -1 : 1;
+        return 0;
+    };
+    const int sideA = inkedSide(a, FOrigins[i]), sideB = inkedSide(b, FOrigins[j]);
+    if (sideA == 0 || sideB == 0)
+        return false;
+    // The one goes on from the other: their inked sides leave the meeting
+    // at an obtuse angle (two lines ending together at a sharp angle are
+    // no curve).
+    const double ua[2] = {-sa * sideA, ca * sideA}, ub[2] = {-sb * sideB, cb * sideB};
+    return ua[0] * ub[0] + ua[1] * ub[1] < 0;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(
     const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
 {
@@ -673,9 +735,27 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
 std::optional<TSnappedFeature> TSnapper::Run()
 {
     FindLines();
+    FCurve.assign(FLines.size(), false);
+    for (size_t i = 0; i < FLines.size(); ++i)
+        for (size_t j = i + 1; j < FLines.size(); ++j)
+            if (CurvePieces(i, j))
+                FCurve[i] = FCurve[j] = true;
+    // The pieces of a curve make T's with the lines they pass: the features
+    // of the other lines are looked for first, alone; only where they give
+    // none do the pieces take part.
+    if (std::find(FCurve.begin(), FCurve.end(), true) != FCurve.end())
+        if (std::optional<TSnappedFeature> feature = Answer(true))
+            return feature;
+    return Answer(false);
+}
+
+std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
+{
     std::vector<TLinePair> pairs;
     for (size_t i = 0; i < FLines.size(); ++i)
         for (size_t j = i + 1; j < FLines.size(); ++j) {
+            if (leaveCurves && (FCurve[i] || FCurve[j]))
+                continue;
             const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
             if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
                 pairs.push_back({i, j, *at});
