@@ -68,6 +68,12 @@ constexpr double NeighbourPull = 0.15;
 // this much.
 constexpr double CornerNeighbourPull = 0.3;
 constexpr double NeighbourAngle = 5 * M_PI / 180;
+// Beyond a T's bar, ink this much of its stem's where the stem's own curve
+// drawn on lies, over this share of this length: the stem is a curve going
+// on across the bar.
+constexpr double GoOnInk = 0.4;
+constexpr double GoOnShare = 0.6;
+constexpr double GoOnLength = 14;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -378,6 +384,8 @@ private:
         TSnappedFeature Feature; // in window coordinates
         double Distance = 0;
         size_t Lines[2] = {0, 0};
+        // A T whose stem's ink goes on beyond its bar (GoesOnBeyond).
+        bool GoesOn = false;
     };
     struct TLinePair {
         size_t First, Second;
@@ -397,6 +405,10 @@ private:
     // up to their meeting on one side of it and bare beyond it, the one
     // going on where the other stops.
     bool CurvePieces(size_t i, size_t j) const;
+    // Whether ink goes on beyond the bar of a T where the stem's own curve
+    // (the parabola through its bins) leads: a curve crossing the bar, not a
+    // line ending there.
+    bool GoesOnBeyond(const TFittedLine& stem, const TFittedLine& bar, TPoint origin, TPoint at, int armSide) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -609,6 +621,89 @@ bool TSnapper::CurvePieces(size_t i, size_t j) const
     return ua[0] * ub[0] + ua[1] * ub[1] < 0;
 }
 
+bool TSnapper::GoesOnBeyond(
+    const TFittedLine& stem, const TFittedLine& bar, TPoint origin, TPoint at, int armSide) const
+{
+    // The parabola through the shifts of the stem's bins on its arm.
+    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+    Eigen::Vector3d right = Eigen::Vector3d::Zero();
+    int count = 0;
+    for (const TLineBin& b : stem.Bins) {
+        if (!b.Inked || b.Outlier || b.ShiftError <= 0 || (b.Along < 0 ? -1 : 1) != armSide)
+            continue;
+        const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
+        const double w = 1 / (b.ShiftError * b.ShiftError);
+        normal += w * f * f.transpose();
+        right += w * f * b.Shift;
+        ++count;
+    }
+    if (count < 5)
+        return false;
+    const Eigen::Vector3d fit = normal.inverse() * right;
+    const double c = std::cos(stem.Line.NormalAngle), s = std::sin(stem.Line.NormalAngle);
+    const double off = stem.Line.Distance - c * origin.X - s * origin.Y;
+    const TPoint foot {origin.X + c * off, origin.Y + s * off};
+    const double centre = AlongAt(stem, origin, at);
+    const double start = Exclusion(stem, bar) + 2;
+    // Where the stem's curve, drawn on beyond the bar, lies.
+    auto curve = [&](double t, double u) {
+        const double a = centre - armSide * t;
+        const double shift = fit[0] + fit[1] * a + fit[2] * a * a + u;
+        return TPoint {foot.X - s * a + c * shift, foot.Y + c * a + s * shift};
+    };
+    // (A straight stem's curve is its bare side beyond the bar.)
+    const double core = 0.5 * stem.Width + stem.Blur;
+    const double end = start + GoOnLength;
+    std::vector<TBandMask> crossing {BandOf(bar)};
+    for (const TFittedLine& l : FLines) {
+        const double da = std::fabs(l.Line.NormalAngle - stem.Line.NormalAngle);
+        if (std::min(da, M_PI - da) >= MinCrossingAngle)
+            crossing.push_back(BandOf(l));
+    }
+    auto darkness = [&](TPoint p, bool& inside) {
+        inside = false;
+        const int x = static_cast<int>(std::floor(p.X)), y = static_cast<int>(std::floor(p.Y));
+        if (x < 0 || y < 0 || x + 1 >= FWindow.Width || y + 1 >= FWindow.Height)
+            return 0.0;
+        for (const TBandMask& band : crossing)
+            if (std::fabs(std::cos(band.Line.NormalAngle) * p.X + std::sin(band.Line.NormalAngle) * p.Y -
+                    band.Line.Distance) <= band.HalfWidth)
+                return 0.0;
+        inside = true;
+        const double fx = p.X - x, fy = p.Y - y;
+        return (1 - fy) * ((1 - fx) * FWindow.At(x, y) + fx * FWindow.At(x + 1, y)) +
+            fy * ((1 - fx) * FWindow.At(x, y + 1) + fx * FWindow.At(x + 1, y + 1));
+    };
+    std::vector<float> sorted = FWindow.Values;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double paper = sorted[sorted.size() / 2];
+    // The stem's own ink on its arm.
+    std::vector<double> own;
+    for (double t = start; t <= end; t += 1) {
+        bool inside = false;
+        const double d = darkness(curve(-t, 0), inside);
+        if (inside)
+            own.push_back(d - paper);
+    }
+    if (own.size() < 5)
+        return false;
+    std::nth_element(own.begin(), own.begin() + own.size() / 2, own.end());
+    const double threshold = std::max(GoOnInk * own[own.size() / 2], 4 * FNoise);
+    int looked = 0, inked = 0;
+    for (double t = start; t <= end; t += 1) {
+        bool any = false, hit = false;
+        for (double u = -core; u <= core; u += 0.5) {
+            bool inside = false;
+            const double d = darkness(curve(t, u), inside);
+            any = any || inside;
+            hit = hit || (inside && d - paper > threshold);
+        }
+        looked += any;
+        inked += hit;
+    }
+    return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(
     const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
 {
@@ -694,6 +789,11 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     }
     std::sort(f.Arms.begin(), f.Arms.end());
     f.Kind = present == 4 ? TFeatureKind::Crossing : TFeatureKind::Corner;
+    // A T whose stem goes on beyond its bar may be a curve crossing the bar.
+    if (present == 3) {
+        const int stem = arms[0][0].Present + arms[0][1].Present == 1 ? 0 : 1;
+        candidate.GoesOn = GoesOnBeyond(lines[stem], lines[1 - stem], origin, *at, arms[stem][0].Present ? -1 : 1);
+    }
 
     // The crossing x = o + N^-1 d, o the fits' origin, N the rows of the
     // normals and d the offsets at o; an angle turns its line about o.
@@ -810,6 +910,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     });
     if (found.empty())
         return std::nullopt;
+    // T's farther than the feature found whose stems go on beyond their bars
+    // are curves crossing a line, not features the click may have meant.
+    if (!found.front().GoesOn)
+        std::erase_if(found, [](const TCandidate& c) { return c.GoesOn; });
     // Another feature about as near makes the click ambiguous; and two
     // lines that seem to meet nearer than the feature found, but could not
     // be measured, may be the feature meant.
