@@ -35,6 +35,9 @@ constexpr double SpoiltEnd = 2;
 constexpr double FullReach = ArmReach + 16;
 constexpr double ShortReach = 20;
 constexpr double MinCrossingAngle = 45 * M_PI / 180;
+// Two pieces of a curve meet at more than this angle (closer, they are one
+// line fitted twice).
+constexpr double MinPieceAngle = 4 * M_PI / 180;
 // Snaps less certain than this are not trusted (a pixel is three of them);
 // a crossing, whose lines are each measured on both sides of it, a little
 // less certain than a corner, whose lines are extrapolated to it.
@@ -65,6 +68,12 @@ constexpr double NeighbourPull = 0.15;
 // this much.
 constexpr double CornerNeighbourPull = 0.3;
 constexpr double NeighbourAngle = 5 * M_PI / 180;
+// Beyond a T's bar, ink this much of its stem's where the stem's own curve
+// drawn on lies, over this share of this length: the stem is a curve going
+// on across the bar.
+constexpr double GoOnInk = 0.4;
+constexpr double GoOnShare = 0.6;
+constexpr double GoOnLength = 14;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -375,6 +384,8 @@ private:
         TSnappedFeature Feature; // in window coordinates
         double Distance = 0;
         size_t Lines[2] = {0, 0};
+        // A T whose stem's ink goes on beyond its bar (GoesOnBeyond).
+        bool GoesOn = false;
     };
     struct TLinePair {
         size_t First, Second;
@@ -384,9 +395,20 @@ private:
     TFittedLine Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough, double reach,
         bool before = true, bool after = true, bool warm = false, bool stepped = false) const;
     void FindLines();
+    // The feature the lines found make, the pieces of curves left out or not.
+    std::optional<TSnappedFeature> Answer(bool leaveCurves);
     std::vector<TBandMask> Alongside(
         const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping = false) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
+    // Whether lines i and j are two straight pieces of one curve (a contour
+    // or a river seeded piecewise): they meet at a small angle, each inked
+    // up to their meeting on one side of it and bare beyond it, the one
+    // going on where the other stops.
+    bool CurvePieces(size_t i, size_t j) const;
+    // Whether ink goes on beyond the bar of a T where the stem's own curve
+    // (the parabola through its bins) leads: a curve crossing the bar, not a
+    // line ending there.
+    bool GoesOnBeyond(const TFittedLine& stem, const TFittedLine& bar, TPoint origin, TPoint at, int armSide) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -407,6 +429,8 @@ private:
     bool FFoundNothing = false;
     std::vector<TFittedLine> FLines; // rough fits, origins at the foot of the click
     std::vector<TPoint> FOrigins;
+    // Lines found to be pieces of a curve, whose T's are looked past first.
+    std::vector<bool> FCurve;
 };
 
 TFittedLine TSnapper::Fit(const TFittedLine& start, TPoint origin, std::vector<TBandMask> masks, bool rough,
@@ -547,6 +571,139 @@ bool TSnapper::MayJoin(size_t i, size_t j, TPoint at) const
     return true;
 }
 
+bool TSnapper::CurvePieces(size_t i, size_t j) const
+{
+    const TFittedLine& a = FLines[i];
+    const TFittedLine& b = FLines[j];
+    double angle = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+    angle = std::min(angle, M_PI - angle);
+    if (angle < MinPieceAngle || angle >= MinCrossingAngle)
+        return false;
+    const double ca = std::cos(a.Line.NormalAngle), sa = std::sin(a.Line.NormalAngle);
+    const double cb = std::cos(b.Line.NormalAngle), sb = std::sin(b.Line.NormalAngle);
+    const double det = ca * sb - sa * cb;
+    const TPoint at {
+        (a.Line.Distance * sb - b.Line.Distance * sa) / det, (ca * b.Line.Distance - cb * a.Line.Distance) / det};
+    if (Distance(at, FClick) > FOptions.Radius + ArmReach)
+        return false;
+    // Beyond this distance from the meeting the other piece's ink has left
+    // this one's strip.
+    const double apart =
+        (0.5 * (std::clamp(a.Width, 1.0, 6.0) + std::clamp(b.Width, 1.0, 6.0)) + a.Blur + b.Blur + 1) / std::sin(angle);
+    // The side (-1, 1) of a line inked from the meeting, with the other bare
+    // beyond `apart` over a length it could show ink on; 0 for none.
+    auto inkedSide = [&](const TFittedLine& line, TPoint origin) {
+        const double centre = AlongAt(line, origin, at);
+        double near[2] = {0, 0}, far[2] = {0, 0}, seen[2] = {0, 0};
+        for (const TLineBin& bin : line.Bins) {
+            const double from = bin.Along - centre;
+            const int s = from < 0 ? 0 : 1;
+            const double d = std::fabs(from);
+            if (d < ArmReach && bin.Inked)
+                near[s] += LineBinLength;
+            if (d >= apart && d < apart + ArmReach && bin.Pixels > 2 * bin.Masked) {
+                seen[s] += LineBinLength;
+                far[s] += bin.Inked ? LineBinLength : 0;
+            }
+        }
+        for (int s = 0; s < 2; ++s)
+            if (near[s] >= MinArmInk && seen[1 - s] >= MinArmInk && far[1 - s] <= LineBinLength)
+                return s == 0 ? -1 : 1;
+        return 0;
+    };
+    const int sideA = inkedSide(a, FOrigins[i]), sideB = inkedSide(b, FOrigins[j]);
+    if (sideA == 0 || sideB == 0)
+        return false;
+    // The one goes on from the other: their inked sides leave the meeting
+    // at an obtuse angle (two lines ending together at a sharp angle are
+    // no curve).
+    const double ua[2] = {-sa * sideA, ca * sideA}, ub[2] = {-sb * sideB, cb * sideB};
+    return ua[0] * ub[0] + ua[1] * ub[1] < 0;
+}
+
+bool TSnapper::GoesOnBeyond(
+    const TFittedLine& stem, const TFittedLine& bar, TPoint origin, TPoint at, int armSide) const
+{
+    // The parabola through the shifts of the stem's bins on its arm.
+    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+    Eigen::Vector3d right = Eigen::Vector3d::Zero();
+    int count = 0;
+    for (const TLineBin& b : stem.Bins) {
+        if (!b.Inked || b.Outlier || b.ShiftError <= 0 || (b.Along < 0 ? -1 : 1) != armSide)
+            continue;
+        const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
+        const double w = 1 / (b.ShiftError * b.ShiftError);
+        normal += w * f * f.transpose();
+        right += w * f * b.Shift;
+        ++count;
+    }
+    if (count < 5)
+        return false;
+    const Eigen::Vector3d fit = normal.inverse() * right;
+    const double c = std::cos(stem.Line.NormalAngle), s = std::sin(stem.Line.NormalAngle);
+    const double off = stem.Line.Distance - c * origin.X - s * origin.Y;
+    const TPoint foot {origin.X + c * off, origin.Y + s * off};
+    const double centre = AlongAt(stem, origin, at);
+    const double start = Exclusion(stem, bar) + 2;
+    // Where the stem's curve, drawn on beyond the bar, lies.
+    auto curve = [&](double t, double u) {
+        const double a = centre - armSide * t;
+        const double shift = fit[0] + fit[1] * a + fit[2] * a * a + u;
+        return TPoint {foot.X - s * a + c * shift, foot.Y + c * a + s * shift};
+    };
+    // (A straight stem's curve is its bare side beyond the bar.)
+    const double core = 0.5 * stem.Width + stem.Blur;
+    const double end = start + GoOnLength;
+    std::vector<TBandMask> crossing {BandOf(bar)};
+    for (const TFittedLine& l : FLines) {
+        const double da = std::fabs(l.Line.NormalAngle - stem.Line.NormalAngle);
+        if (std::min(da, M_PI - da) >= MinCrossingAngle)
+            crossing.push_back(BandOf(l));
+    }
+    auto darkness = [&](TPoint p, bool& inside) {
+        inside = false;
+        const int x = static_cast<int>(std::floor(p.X)), y = static_cast<int>(std::floor(p.Y));
+        if (x < 0 || y < 0 || x + 1 >= FWindow.Width || y + 1 >= FWindow.Height)
+            return 0.0;
+        for (const TBandMask& band : crossing)
+            if (std::fabs(std::cos(band.Line.NormalAngle) * p.X + std::sin(band.Line.NormalAngle) * p.Y -
+                    band.Line.Distance) <= band.HalfWidth)
+                return 0.0;
+        inside = true;
+        const double fx = p.X - x, fy = p.Y - y;
+        return (1 - fy) * ((1 - fx) * FWindow.At(x, y) + fx * FWindow.At(x + 1, y)) +
+            fy * ((1 - fx) * FWindow.At(x, y + 1) + fx * FWindow.At(x + 1, y + 1));
+    };
+    std::vector<float> sorted = FWindow.Values;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double paper = sorted[sorted.size() / 2];
+    // The stem's own ink on its arm.
+    std::vector<double> own;
+    for (double t = start; t <= end; t += 1) {
+        bool inside = false;
+        const double d = darkness(curve(-t, 0), inside);
+        if (inside)
+            own.push_back(d - paper);
+    }
+    if (own.size() < 5)
+        return false;
+    std::nth_element(own.begin(), own.begin() + own.size() / 2, own.end());
+    const double threshold = std::max(GoOnInk * own[own.size() / 2], 4 * FNoise);
+    int looked = 0, inked = 0;
+    for (double t = start; t <= end; t += 1) {
+        bool any = false, hit = false;
+        for (double u = -core; u <= core; u += 0.5) {
+            bool inside = false;
+            const double d = darkness(curve(t, u), inside);
+            any = any || inside;
+            hit = hit || (inside && d - paper > threshold);
+        }
+        looked += any;
+        inked += hit;
+    }
+    return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(
     const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
 {
@@ -632,6 +789,11 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     }
     std::sort(f.Arms.begin(), f.Arms.end());
     f.Kind = present == 4 ? TFeatureKind::Crossing : TFeatureKind::Corner;
+    // A T whose stem goes on beyond its bar may be a curve crossing the bar.
+    if (present == 3) {
+        const int stem = arms[0][0].Present + arms[0][1].Present == 1 ? 0 : 1;
+        candidate.GoesOn = GoesOnBeyond(lines[stem], lines[1 - stem], origin, *at, arms[stem][0].Present ? -1 : 1);
+    }
 
     // The crossing x = o + N^-1 d, o the fits' origin, N the rows of the
     // normals and d the offsets at o; an angle turns its line about o.
@@ -673,9 +835,27 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
 std::optional<TSnappedFeature> TSnapper::Run()
 {
     FindLines();
+    FCurve.assign(FLines.size(), false);
+    for (size_t i = 0; i < FLines.size(); ++i)
+        for (size_t j = i + 1; j < FLines.size(); ++j)
+            if (CurvePieces(i, j))
+                FCurve[i] = FCurve[j] = true;
+    // The pieces of a curve make T's with the lines they pass: the features
+    // of the other lines are looked for first, alone; only where they give
+    // none do the pieces take part.
+    if (std::find(FCurve.begin(), FCurve.end(), true) != FCurve.end())
+        if (std::optional<TSnappedFeature> feature = Answer(true))
+            return feature;
+    return Answer(false);
+}
+
+std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
+{
     std::vector<TLinePair> pairs;
     for (size_t i = 0; i < FLines.size(); ++i)
         for (size_t j = i + 1; j < FLines.size(); ++j) {
+            if (leaveCurves && (FCurve[i] || FCurve[j]))
+                continue;
             const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
             if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
                 pairs.push_back({i, j, *at});
@@ -730,6 +910,10 @@ std::optional<TSnappedFeature> TSnapper::Run()
     });
     if (found.empty())
         return std::nullopt;
+    // T's farther than the feature found whose stems go on beyond their bars
+    // are curves crossing a line, not features the click may have meant.
+    if (!found.front().GoesOn)
+        std::erase_if(found, [](const TCandidate& c) { return c.GoesOn; });
     // Another feature about as near makes the click ambiguous; and two
     // lines that seem to meet nearer than the feature found, but could not
     // be measured, may be the feature meant.

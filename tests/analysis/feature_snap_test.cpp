@@ -179,6 +179,17 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddArc(s, TruthX + 4.2 + 70, TruthY + 4.2 + 70, 99, 200, 250, 1.2, InkBrown);
             },
             true, 0.15},
+        {"contour passing 5 pixels off, seeded as straight pieces making T's",
+            [](TScene& s) {
+                s.Paper = {236, 228, 204};
+                s.Blur = 0.57;
+                s.Noise = 5.7;
+                s.JpegQuality = 60;
+                AddLine(s, TruthX, TruthY, 2.2, -90, 90, 3, InkBrown);
+                AddLine(s, TruthX, TruthY, 108.8, -90, 90, 4.3, InkBrown);
+                AddArc(s, TruthX + 177.6, TruthY - 186.4, 252, 113, 154, 1.9, InkBrown);
+            },
+            true, 0.05},
         {"both lines dashed, the crossing in both gaps",
             [](TScene& s) {
                 // Dashes of 10 and gaps of 6 pixels, a gap centred on the crossing.
