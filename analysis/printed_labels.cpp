@@ -138,8 +138,9 @@ bool SameWord(const TComponent& a, const TComponent& b)
     return gap <= 0.5 * h && small.Box.Bottom <= big.Box.Top + 0.5 * h && small.Box.Top >= big.Box.Top - 0.7 * h;
 }
 
-// What a small sign at a word's top is: '°' a ring (or a round blot where
-// the ring's hole filled in), '\'' a stroke, '?' neither.
+// What a small sign at a word's top is: '°' a ring, 'o' a round blot (a
+// ring whose hole filled in, or a blurred stroke), '\'' a stroke, '?'
+// neither.
 char SignOf(const cv::Mat& labels, const TComponent& c, int left, int top)
 {
     const cv::Rect r(int(c.Box.Left) - left, int(c.Box.Top) - top, int(c.Box.Width()), int(c.Box.Height()));
@@ -165,7 +166,7 @@ char SignOf(const cv::Mat& labels, const TComponent& c, int left, int top)
     if (longer >= 1.8 * shorter)
         return '\'';
     if (longer < 1.4 * shorter && r.height >= 5) // an open ring or a filled one
-        return '\xB0';
+        return 'o';
     return '?';
 }
 
@@ -392,12 +393,17 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                     word(cv::Rect(pad, 0, gw, word.rows))
                         .copyTo(strip(cv::Rect(pad + k * (gw + space), 0, gw, word.rows)));
             }
+            bool binary = false;
             auto readAt = [&](double height, double& scale) {
                 scale = height / tall;
+                // Thresholded here, and when the sizes disagree in grey:
+                // the OCR's own threshold on the scaled glyphs reads many
+                // bold serif digits the first leaves in doubt.
                 auto prepared = [&](const cv::Mat& image) {
                     cv::Mat scaled;
                     cv::resize(image, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_CUBIC);
-                    cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+                    if (binary)
+                        cv::threshold(scaled, scaled, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
                     return scaled;
                 };
                 if (!alone)
@@ -444,18 +450,30 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                 return t;
             };
             double scale = 1, smallScale = 1, largeScale = 1;
-            std::vector<TReader::TSymbol> symbols = readAt(ReadHeight, scale);
-            const std::vector<TReader::TSymbol> smaller = readAt(SmallReadHeight, smallScale);
-            if (text(smaller) != text(symbols)) {
+            std::vector<TReader::TSymbol> symbols;
+            bool agreed = false;
+            for (const bool grey : {false, true}) {
+                binary = !grey;
+                symbols = readAt(ReadHeight, scale);
+                const std::vector<TReader::TSymbol> smaller = readAt(SmallReadHeight, smallScale);
+                if (text(smaller) == text(symbols)) {
+                    agreed = true;
+                    break;
+                }
                 const std::vector<TReader::TSymbol> larger = readAt(LargeReadHeight, largeScale);
                 if (text(larger) == text(symbols)) {
-                } else if (text(larger) == text(smaller) && !larger.empty()) {
+                    agreed = true;
+                    break;
+                }
+                if (text(larger) == text(smaller) && !larger.empty()) {
                     symbols = larger;
                     scale = largeScale;
-                } else {
-                    return false;
+                    agreed = true;
+                    break;
                 }
             }
+            if (!agreed)
+                return false;
             std::vector<TPiece> found;
             for (const TReader::TSymbol& sym : symbols) {
                 const double l = area.Left - pad + sym.Left / scale, r = area.Left - pad + sym.Right / scale;
@@ -534,6 +552,12 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
             continue;
         for (const TComponent* s : signs) {
             const char sign = SignOf(labels, *s, left, top);
+            // A light serif or a stroke's end broken off a glyph stands
+            // over or against it: a piece of the glyph, no sign.
+            if (sign == '?' && std::any_of(glyphParts.begin(), glyphParts.end(), [&](const TComponent* g) {
+                    return s->Box.Right >= g->Box.Left - 1 && s->Box.Left <= g->Box.Right + 1;
+                }))
+                continue;
             // A piece of a sign that a rule cut is left out.
             if (sign == '?' && std::any_of(signs.begin(), signs.end(), [&](const TComponent* o) {
                     return o != s && SignOf(labels, *o, left, top) != '?' &&
@@ -541,10 +565,29 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                            std::max(o->Box.Top - s->Box.Bottom, s->Box.Top - o->Box.Bottom) < 0.3 * tall;
                 }))
                 continue;
-            pieces.push_back({(s->Box.Left + s->Box.Right) / 2,
-                              sign == '\xB0' ? std::string("\xC2\xB0") : std::string(1, sign)});
+            pieces.push_back({(s->Box.Left + s->Box.Right) / 2, std::string(1, sign)});
         }
         std::sort(pieces.begin(), pieces.end(), [](const TPiece& a, const TPiece& b) { return a.Centre < b.Centre; });
+        // A round blot is a degree sign, unless degrees and a number came
+        // before it: a label prints one degree sign, and the sign after its
+        // minutes is theirs (a stroke blurred round, or unknown).
+        bool degrees = false, digits = false;
+        for (TPiece& piece : pieces) {
+            const char c = piece.Text.size() == 1 ? piece.Text[0] : 0;
+            if (std::isdigit(static_cast<unsigned char>(c))) {
+                digits = true;
+                continue;
+            }
+            if (c == 'o' || c == '?')
+                piece.Text = degrees && digits ? "'" : c == 'o' ? "\xB0" : "?";
+            else if (c != '\xB0' && c != '\'')
+                continue;
+            if (piece.Text == "\xB0") {
+                degrees = true;
+                piece.Text = "\xC2\xB0";
+            }
+            digits = false;
+        }
         TLabelWord out{box.Left, box.Top, box.Right, box.Bottom, "", confidence};
         for (size_t i = 0; i < pieces.size(); ++i) {
             // Two strokes side by side are seconds.

@@ -88,12 +88,14 @@ void Score(bool known, double value, double truth, TCount& count, int& wrongAcce
 int main(int argc, char** argv)
 {
     InitializeImaging();
-    bool verbose = false;
+    bool verbose = false, truthOnly = false;
     std::vector<std::string> sheets;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--verbose")
             verbose = true;
+        else if (arg == "--truth-only")
+            truthOnly = true;
         else
             sheets.push_back(arg);
     }
@@ -132,6 +134,8 @@ int main(int argc, char** argv)
                                 w.Bottom - c.Row);
             }
 
+        if (truthOnly)
+            continue;
         // With no input: the frame found, its labels read.
         const auto start = std::chrono::steady_clock::now();
         const TMapFrame frame = FindMapFrame(bitmap);
