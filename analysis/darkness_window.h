@@ -5,6 +5,7 @@
 // line lies half way between paper and ink, as the sub-pixel fits expect.
 // Only the rows and columns of the rectangle are read: a snap on a huge scan
 // costs the same as on a small one.
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -18,6 +19,18 @@ struct TDarknessWindow {
     std::vector<float> Values; // row by row
 
     float At(int x, int y) const { return Values[static_cast<size_t>(y) * Width + x]; }
+
+    // Darkness between elements, bilinear, at (x, y) counted from element
+    // (0, 0); `outside` where the four elements around it are not all here.
+    double Interpolated(double x, double y, double outside) const
+    {
+        const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+        if (x0 < 0 || y0 < 0 || x0 + 1 >= Width || y0 + 1 >= Height)
+            return outside;
+        const double fx = x - x0, fy = y - y0;
+        return (1 - fy) * ((1 - fx) * At(x0, y0) + fx * At(x0 + 1, y0)) +
+               fy * ((1 - fx) * At(x0, y0 + 1) + fx * At(x0 + 1, y0 + 1));
+    }
 };
 
 // The rectangle clipped to the bitmap (empty when nothing of it lies inside).

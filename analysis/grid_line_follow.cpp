@@ -75,16 +75,6 @@ void TrackThrough(const std::vector<TStation>& points, double turn, double& a, d
     b = (n00 * r1 - n01 * r0) / det;
 }
 
-double Bilinear(const TDarknessWindow& w, double x, double y)
-{
-    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
-    if (x0 < 0 || y0 < 0 || x0 + 1 >= w.Width || y0 + 1 >= w.Height)
-        return -1;
-    const double fx = x - x0, fy = y - y0;
-    return (1 - fy) * ((1 - fx) * w.At(x0, y0) + fx * w.At(x0 + 1, y0)) +
-           fy * ((1 - fx) * w.At(x0, y0 + 1) + fx * w.At(x0 + 1, y0 + 1));
-}
-
 // The ridge nearest the station's place across the way, or nothing.
 std::optional<double> RidgeAt(const TBitmap& bitmap, TGridPoint at, TGridPoint along, TGridPoint normal)
 {
@@ -100,8 +90,8 @@ std::optional<double> RidgeAt(const TBitmap& bitmap, TGridPoint at, TGridPoint a
         const double v = -reach + k * ProfileStep;
         double sum = 0;
         for (int s = -HalfLength; s <= HalfLength; ++s) {
-            const double value = Bilinear(window, at.X - left + s * along.X + v * normal.X,
-                                          at.Y - top + s * along.Y + v * normal.Y);
+            const double value = window.Interpolated(at.X - left + s * along.X + v * normal.X,
+                                                         at.Y - top + s * along.Y + v * normal.Y, -1);
             if (value < 0)
                 return std::nullopt;
             sum += value;

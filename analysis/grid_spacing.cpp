@@ -33,17 +33,6 @@ constexpr double RivalOfOn = 0.25;  // of the crossings on the first's places
 constexpr int MinRivalOn = 6;
 constexpr double MaxRivalRatio = 5;
 
-double Sample(const TDarknessWindow& w, double x, double y)
-{
-    const double fx = x - w.Left, fy = y - w.Top;
-    const int x0 = int(std::floor(fx)), y0 = int(std::floor(fy));
-    if (x0 < 0 || y0 < 0 || x0 + 1 >= w.Width || y0 + 1 >= w.Height)
-        return 0;
-    const double ax = fx - x0, ay = fy - y0;
-    return (1 - ay) * ((1 - ax) * w.At(x0, y0) + ax * w.At(x0 + 1, y0)) +
-           ay * ((1 - ax) * w.At(x0, y0 + 1) + ax * w.At(x0 + 1, y0 + 1));
-}
-
 // Ink of each band beside the line, pixel by pixel from t = first.
 void BandInk(const TBitmap& bitmap, const TSpacingProbe& p, int first, int count, std::vector<double>& before,
              std::vector<double>& after)
@@ -67,8 +56,8 @@ void BandInk(const TBitmap& bitmap, const TSpacingProbe& p, int first, int count
             const double x = p.Origin.X + t * p.Along.X, y = p.Origin.Y + t * p.Along.Y;
             double b = 0, a = 0;
             for (double u = Gap; u <= Reach; u += 1) {
-                b += Sample(w, x - u * p.Across.X, y - u * p.Across.Y);
-                a += Sample(w, x + u * p.Across.X, y + u * p.Across.Y);
+                b += w.Interpolated(x - u * p.Across.X - w.Left, y - u * p.Across.Y - w.Top, 0);
+                a += w.Interpolated(x + u * p.Across.X - w.Left, y + u * p.Across.Y - w.Top, 0);
             }
             before[size_t(start + k)] = b;
             after[size_t(start + k)] = a;

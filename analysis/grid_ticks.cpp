@@ -63,17 +63,6 @@ std::string Fixed(double value, int decimals = 1)
     return text;
 }
 
-double Bilinear(const TDarknessWindow& w, double x, double y)
-{
-    const double fx = x - w.Left, fy = y - w.Top;
-    const int x0 = int(std::floor(fx)), y0 = int(std::floor(fy));
-    if (x0 < 0 || y0 < 0 || x0 + 1 >= w.Width || y0 + 1 >= w.Height)
-        return 0;
-    const double ax = fx - x0, ay = fy - y0;
-    return (1 - ay) * ((1 - ax) * w.At(x0, y0) + ax * w.At(x0 + 1, y0)) +
-           ay * ((1 - ax) * w.At(x0, y0 + 1) + ax * w.At(x0 + 1, y0 + 1));
-}
-
 // The ticks outside one side of the neatline, in order from its first corner.
 std::vector<TTick> FindTicks(const TBitmap& bitmap, const TSide& side, TPoint centre)
 {
@@ -102,7 +91,8 @@ std::vector<TTick> FindTicks(const TBitmap& bitmap, const TSide& side, TPoint ce
     std::vector<double> nearInk(size_t(count), 0), farInk(size_t(count), 0);
     for (int t = 0; t < count; ++t)
         for (int d = Near; d <= Far; ++d) {
-            const double v = Bilinear(window, side.A.X + t * u.X + d * n.X, side.A.Y + t * u.Y + d * n.Y);
+            const double v = window.Interpolated(side.A.X + t * u.X + d * n.X - window.Left,
+                                                 side.A.Y + t * u.Y + d * n.Y - window.Top, 0);
             (d < Near + halfRows ? nearInk : farInk)[size_t(t)] += v;
         }
     // Each half less its slowly changing background.
