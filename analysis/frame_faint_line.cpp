@@ -38,16 +38,17 @@ double TLinesInside::TAverage::Dip(int bin) const
     const int bins = int(Sum.size());
     if (bin - far < 0 || bin + far >= bins || Weight[size_t(bin)] <= 0)
         return 0;
-    double beside = 0;
-    int count = 0;
+    // Darker than the grey on each side: the light halo a sharpened or
+    // compressed scan leaves right beside a strong line is no line.
+    double beside[2] = {0, 0};
     for (int d = near; d <= far; ++d)
-        for (const int at : {bin - d, bin + d}) {
+        for (const int side : {0, 1}) {
+            const int at = side ? bin + d : bin - d;
             if (Weight[size_t(at)] <= 0)
                 return 0;
-            beside += Mean(at);
-            ++count;
+            beside[side] += Mean(at);
         }
-    return beside / count - Mean(bin);
+    return std::min(beside[0], beside[1]) / (far - near + 1) - Mean(bin);
 }
 
 TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool alongRows, int outward, double from,

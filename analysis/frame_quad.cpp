@@ -37,6 +37,10 @@ constexpr double LeastFrameGap = 3, MostFrameGapShare = 0.03;
 // On a small sheet the gap takes a larger share: a frame round a rectangle
 // that is not one is looked for out to this share, to be safe.
 constexpr double MostFrameRoundShare = 0.08;
+// The sides of a neatline may run on as rules across the margin out to the
+// outer frame, through the corner labels: on a small sheet with a wide
+// margin, up to this share of its width or height.
+constexpr double MostArmShare = 0.2;
 // Opposite sides are parallel (a grid line turned against the frame is not
 // one of them): their slopes differ by less than that of half a degree.
 constexpr double MostSlopeDifference = 0.0087;
@@ -72,7 +76,7 @@ std::optional<double> RunsToLineBeyond(const TFrameLine& line, double at, int di
                                        const std::vector<double>& crossings, double extent)
 {
     constexpr double Window = 4, LeastInked = 0.5, Tolerance = 2.5, DoubleFrame = 8;
-    const double most = MostFrameRoundShare * extent;
+    const double most = MostArmShare * extent;
     double end = RunFrom;
     while (end < most + Window &&
            line.NearCoverage(at + direction * end, at + direction * (end + Window)) >= LeastInked)

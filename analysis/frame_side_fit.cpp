@@ -711,8 +711,10 @@ double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows,
 {
     const int first = int(std::ceil(std::min(from, to))), last = int(std::floor(std::max(from, to)));
     const double least = std::max(LeastDarkness, side.Darkness / 2);
-    // The ground either side is looked at just clear of the line's core.
-    const int clear = std::clamp(int(std::ceil(side.Width / 2)) + 1, 2, 5);
+    // The ground either side is looked at just clear of the line's core,
+    // from the pixel next to it: the light gap between the two lines of a
+    // double frame may be no wider.
+    const int clear = std::clamp(int(std::ceil(side.Width / 2)) + 1, 2, 5), next = std::max(2, clear - 1);
     int looked = 0, inked = 0;
     for (int u = first; u <= last; ++u) {
         TProfile profile;
@@ -727,8 +729,8 @@ double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows,
         // The darkest of the pixel the line passes and its two neighbours
         // (with lineOnly, with lighter ground on either side).
         const float darkest = std::min({profile.Grey[Half - 1], profile.Grey[Half], profile.Grey[Half + 1]});
-        const float before = *std::max_element(profile.Grey.begin() + Half - clear - 2, profile.Grey.begin() + Half - clear + 1);
-        const float after = *std::max_element(profile.Grey.begin() + Half + clear, profile.Grey.begin() + Half + clear + 3);
+        const float before = *std::max_element(profile.Grey.begin() + Half - clear - 2, profile.Grey.begin() + Half - next + 1);
+        const float after = *std::max_element(profile.Grey.begin() + Half + next, profile.Grey.begin() + Half + clear + 3);
         inked += *paperAt - darkest >= least && (!lineOnly || std::min(before, after) - darkest >= least / 2) ? 1 : 0;
     }
     return looked ? double(inked) / looked : 0.0;
