@@ -428,6 +428,17 @@ void TSheetPainter::Frames()
     else
         Rectangle(0, FPlan.NeatlineMm, Black);
     const double gap = FPlan.OuterGapMm;
+    if (FPlan.RulesToOuterFrame && FPlan.OuterFrame != okNone) {
+        const double w = FPlan.FrameWidthMm, hgt = FPlan.FrameHeightMm, reach = gap - 0.1;
+        for (const double y : {0.0, hgt}) {
+            Line({-reach, y}, {0, y}, FPlan.NeatlineMm, Black);
+            Line({w, y}, {w + reach, y}, FPlan.NeatlineMm, Black);
+        }
+        for (const double x : {0.0, w}) {
+            Line({x, -reach}, {x, 0}, FPlan.NeatlineMm, Black);
+            Line({x, hgt}, {x, hgt + reach}, FPlan.NeatlineMm, Black);
+        }
+    }
     switch (FPlan.OuterFrame) {
     case okNone:
         break;
@@ -843,6 +854,8 @@ std::string DescribeSheet(const TSheetPlan& plan)
             << " mm";
     if (plan.FillSides)
         out << ", sea up to the frame (sides " << plan.FillSides << ")";
+    if (plan.RulesToOuterFrame)
+        out << ", sides run on to the outer frame";
     if (plan.MergeSide >= 0)
         out << ", a line " << plan.MergeGapMm / 25.4 * plan.Dpi << " px inside side " << plan.MergeSide
             << " merging " << plan.MergeShare << " along" << (plan.MergeFromEnd ? " from its end" : "");

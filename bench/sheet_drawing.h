@@ -65,6 +65,10 @@ struct TSheetPlan {
     double MergeGapMm = 0.5;
     double MergeShare = 0.5;
     bool MergeFromEnd = false; // from the side's far corner (larger x or y)
+    // The neatline's sides run on past its corners as rules across the
+    // margin, out to the outer frame's innermost line (the corner labels
+    // printed between them).
+    bool RulesToOuterFrame = false;
 };
 
 struct TSheet {

@@ -123,6 +123,17 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         s.FillSides = 2 | 8;
         cases.push_back({"a faint neatline with a sea up to the bottom and right sides", s});
     }
+    {
+        // A margin a sixth of the sheet's width, a double outer frame.
+        TSheetPlan s = Small(13);
+        s.RotationDegrees = -0.25;
+        s.RulesToOuterFrame = true;
+        s.OuterFrame = okDouble;
+        s.OuterGapMm = 28;
+        s.MarginMm = 10;
+        s.GridSpacingMm = 0;
+        cases.push_back({"the neatline's sides run on as rules across a wide margin to the outer frame", s});
+    }
     cases.push_back(
         {"a grid turned against the frame, one line crossing a side at its corner", RandomSheetPlan(81, 2), 1});
     cases.push_back(
