@@ -323,20 +323,76 @@ std::vector<TProfile> ReadProfiles(const TGreyReader& grey, const TSideGuess& gu
     return profiles;
 }
 
+// The line whose darkest pixel lies between v = low and v = high, its
+// centre midway between its two edges, each where the grey changes fastest
+// on that side of the darkest pixel: a line printed a pixel or two from
+// another (a neatline against a graduated border's band) keeps its edges
+// where the grey between the two would pull a centroid towards the other.
+// Height is its darkness, Width the distance between the edges.
+std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double high)
+{
+    const std::vector<float>& g = profile.Grey;
+    const int n = int(g.size());
+    constexpr int Reach = 4;
+    const int from = std::max(Reach + 1, int(std::ceil(low)) - profile.First);
+    const int to = std::min(n - Reach - 2, int(std::floor(high)) - profile.First);
+    if (from > to)
+        return std::nullopt;
+    int darkest = from;
+    for (int i = from; i <= to; ++i)
+        if (g[size_t(i)] < g[size_t(darkest)])
+            darkest = i;
+    std::vector<float> sorted = g;
+    const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
+    std::nth_element(sorted.begin(), paperAt, sorted.end());
+    const double height = *paperAt - g[size_t(darkest)];
+    if (height < LeastDarkness)
+        return std::nullopt;
+    // The steepest step on either side, from the pixel pair i, i + 1 with
+    // the grey falling into the line (side -1) or rising out of it (+1),
+    // placed to a fraction of a pixel by a parabola through the steps.
+    auto edge = [&](int side) -> std::optional<double> {
+        auto step = [&](int i) { return side * double(g[size_t(i + 1)] - g[size_t(i)]); };
+        int best = side < 0 ? darkest - 1 : darkest;
+        for (int d = 1; d < Reach; ++d) {
+            const int i = side < 0 ? darkest - 1 - d : darkest + d;
+            if (step(i) > step(best))
+                best = i;
+        }
+        const double s0 = step(best - 1), s1 = step(best), s2 = step(best + 1);
+        if (s1 < height / 4)
+            return std::nullopt;
+        const double curve = s0 - 2 * s1 + s2;
+        return best + 0.5 + (curve < 0 ? std::clamp((s0 - s2) / (2 * curve), -0.5, 0.5) : 0.0);
+    };
+    const std::optional<double> before = edge(-1), after = edge(1);
+    if (!before || !after)
+        return std::nullopt;
+    TPeak peak;
+    peak.Centre = profile.First + (*before + *after) / 2;
+    peak.Height = height;
+    peak.Width = int(std::lround(*after - *before));
+    return peak;
+}
+
 // The line fitted through the line nearest start in each profile, within
 // near pixels of it, with how dark and wide it usually is and the grey
-// beyond it; straight unless bends are allowed.
+// beyond it; straight unless bends are allowed. With byEdges each line's
+// centre lies midway between its edges (BetweenEdges).
 std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int count, const TSideLine& start,
-                                   double near, int outward, bool allowBends = true)
+                                   double near, int outward, bool allowBends = true, bool byEdges = false)
 {
     std::vector<double> us, vs, darkness, widths, beyond;
     for (const TProfile& p : profiles) {
         const double at = start.At(p.U);
-        const std::vector<TPeak> peaks = Peaks(p, at - near, at + near, LeastDarkness);
+        const std::vector<TPeak> peaks = byEdges ? std::vector<TPeak>() : Peaks(p, at - near, at + near, LeastDarkness);
         const TPeak* nearest = nullptr;
         for (const TPeak& peak : peaks)
             if (!nearest || std::abs(peak.Centre - at) < std::abs(nearest->Centre - at))
                 nearest = &peak;
+        std::optional<TPeak> edged;
+        if (byEdges && (edged = BetweenEdges(p, at - near, at + near)))
+            nearest = &*edged;
         if (!nearest)
             continue;
         us.push_back(p.U);
@@ -668,8 +724,39 @@ TGraduatedBorder BorderWithPieces(const TGreyReader& grey, const TSideGuess& gue
         for (const TPeak& peak : found[k])
             heights.push_back(peak.Height);
     }
-    if (heights.empty())
+    // A neatline a pixel or two from the band's inner line prints as one
+    // dark run with it and the black pieces: the band then seems to begin
+    // at the neatline's inner edge, and the neatline is the line there, found
+    // between its edges (the lighter gap outside it still shows) alike
+    // across the black pieces and the white.
+    auto atBandEdge = [&]() -> TGraduatedBorder& {
+        // The line taken lies on that run (a band beyond white paper is an
+        // outer frame's, or lies beyond a neatline of its own).
+        if (border.InnerEdge > 0)
+            return border;
+        TSideLine start = fit.Line;
+        start.Offset += guess.Outward * (border.InnerEdge + 2);
+        std::optional<TSideFit> neatline = FollowLine(profiles, count, start, 1.5, guess.Outward, true, true);
+        if (!neatline || neatline->Used < 0.7 * neatline->Profiles)
+            return border;
+        int across = 0, pieces = 0;
+        for (size_t k = 0; k < profiles.size(); ++k) {
+            if (!piece[k])
+                continue;
+            ++pieces;
+            const double at = neatline->Line.At(profiles[k].U);
+            const std::optional<TPeak> line = BetweenEdges(profiles[k], at - 1.5, at + 1.5);
+            across += line && std::abs(line->Centre - at) <= 1 ? 1 : 0;
+        }
+        if (across >= 0.7 * pieces) {
+            neatline->BandGap = 0.5; // the band right against it
+            border.Neatline = neatline;
+            border.OneRun = true;
+        }
         return border;
+    };
+    if (heights.empty())
+        return atBandEdge();
     const double strong = std::max(LeastDarkness, 0.4 * Median(heights));
     for (size_t k = 0; k < profiles.size(); ++k) {
         const TPeak* chosen = nullptr;
@@ -683,15 +770,16 @@ TGraduatedBorder BorderWithPieces(const TGreyReader& grey, const TSideGuess& gue
     }
     const auto path = PathFit(us, vs, fit.Line);
     if (!path)
-        return border;
+        return atBandEdge();
     std::optional<TSideFit> neatline = FollowLine(profiles, count, path->Line, 2.5, guess.Outward);
     if (neatline && neatline->Used >= 0.6 * neatline->Profiles &&
         guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU)) < border.InnerEdge - 1) {
         neatline->BandGap =
             border.InnerEdge - guess.Outward * (neatline->Line.At(fit.Line.CentreU) - fit.Line.At(fit.Line.CentreU));
         border.Neatline = neatline;
+        return border;
     }
-    return border;
+    return atBandEdge();
 }
 
 } // namespace

@@ -99,6 +99,9 @@ struct TGraduatedBorder {
     double Share = 0;     // share of the profiles across a black piece
     // The continuous line nearest inside the band, when there is one.
     std::optional<TSideFit> Neatline;
+    // Whether that line prints as one dark run with the band, whose pieces
+    // then seem to begin at its inner edge.
+    bool OneRun = false;
 };
 
 // Looks across the side's line fit, up to about 24 pixels either way.

@@ -353,13 +353,21 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
     // A graduated border beside a side: the neatline is the continuous line
     // just inside its band of black and white pieces, whichever of the
     // band's lines the side was taken on.
+    // A neatline printing as one dark run with the band may show so only
+    // from another of the lines along the side (the side taken on the
+    // band's outer line).
     for (int side = 0; side < 4; ++side) {
-        const TGraduatedBorder border = GraduatedBorderBeside(grey, guesses[size_t(side)], fits[size_t(side)]);
-        if (border.Found && border.Neatline) {
-            const TSideFit current = fits[size_t(side)];
-            fits[size_t(side)] = *border.Neatline;
-            if (!EndsAtCorners(grey, side, fits, scale, quad))
+        std::vector<TSideFit> bases{fits[size_t(side)]};
+        bases.insert(bases.end(), seen[size_t(side)].begin(), seen[size_t(side)].end());
+        for (const TSideFit& base : bases) {
+            const TGraduatedBorder border = GraduatedBorderBeside(grey, guesses[size_t(side)], base);
+            if (border.Found && border.Neatline && (&base == &bases.front() || border.OneRun)) {
+                const TSideFit current = fits[size_t(side)];
+                fits[size_t(side)] = *border.Neatline;
+                if (EndsAtCorners(grey, side, fits, scale, quad))
+                    break;
                 fits[size_t(side)] = current;
+            }
         }
     }
     // A side that runs on past its corners may be a grid line running along

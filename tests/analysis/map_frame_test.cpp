@@ -124,6 +124,18 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         cases.push_back({"a faint neatline with a sea up to the bottom and right sides", s});
     }
     {
+        // A neatline 3.7 px wide, the band's inner line 4.7 px from its
+        // centre: no profile shows the neatline apart from the band (bench/
+        // frame_bench --variations, seed 48, on a smaller sheet).
+        TSheetPlan s = RandomSheetPlan(48, 49);
+        AddSheetVariation(s);
+        s.FrameWidthMm = 110;
+        s.FrameHeightMm = 125;
+        s.MarginMm = 12;
+        s.ScanBeyondMm = 16;
+        cases.push_back({"a graduated border printing as one dark run with the neatline", s, 1.5});
+    }
+    {
         // A margin a sixth of the sheet's width, a double outer frame.
         TSheetPlan s = Small(13);
         s.RotationDegrees = -0.25;
