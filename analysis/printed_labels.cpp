@@ -292,6 +292,17 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
 {
     std::vector<TLabelWord> words;
     const int w = grey.cols, h = grey.rows;
+    // A scan's grey is read first as it is, the OCR thresholding the scaled
+    // glyphs itself: it reads bold serif digits (5, 6, 7) that our own
+    // threshold leaves looking like others. A picture of few grey levels is
+    // thresholded first: read in grey, its glyphs lose digits.
+    std::array<bool, 256> levels{};
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = grey.ptr<uint8_t>(y);
+        for (int x = 0; x < w; ++x)
+            levels[row[x]] = true;
+    }
+    const bool greyFirst = std::count(levels.begin(), levels.end(), true) > 32;
     cv::Mat ink;
     cv::threshold(grey, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
     cv::fillConvexPoly(ink, face, cv::Scalar(0));
@@ -313,8 +324,12 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         // Specks, blots, and what is left of a rule (a thin bar).
         if (stats.at<int>(i, cv::CC_STAT_AREA) < 4 || bw > largest || bh > largest || bw * 6 < bh || bh * 6 < bw)
             continue;
-        const double x = stats.at<int>(i, cv::CC_STAT_LEFT) + left, y = stats.at<int>(i, cv::CC_STAT_TOP) + top;
-        parts.push_back({{x, y, x + bw, y + bh}, i, false});
+        const int bx = stats.at<int>(i, cv::CC_STAT_LEFT), by = stats.at<int>(i, cv::CC_STAT_TOP);
+        const double x = bx + left, y = by + top;
+        // Marked where the window's edge cuts it: what is left of a glyph
+        // may pass for another (a 6 cut at its left reads 9).
+        const bool cut = bx == 0 || by == 0 || bx + bw == w || by + bh == h;
+        parts.push_back({{x, y, x + bw, y + bh}, i, cut});
     }
     std::vector<int> parent(parts.size());
     std::iota(parent.begin(), parent.end(), 0);
@@ -344,6 +359,13 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         }
         if (tall < LeastGlyphHeight)
             continue;
+        // A word the edge cuts is not read, only told where it stands.
+        if (std::any_of(group.begin(), group.end(), [&](size_t i) { return parts[i].Mark; })) {
+            TLabelWord cut{box.Left, box.Top, box.Right, box.Bottom, "", 0};
+            cut.Cut = true;
+            words.push_back(cut);
+            continue;
+        }
         // Glyphs, signs at the top, and specks left out.
         TBox glyphs{1e9, 1e9, -1e9, -1e9};
         std::vector<const TComponent*> glyphParts, signs;
@@ -452,7 +474,7 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
             double scale = 1, smallScale = 1, largeScale = 1;
             std::vector<TReader::TSymbol> symbols;
             bool agreed = false;
-            for (const bool grey : {false, true}) {
+            for (const bool grey : {greyFirst, !greyFirst}) {
                 binary = !grey;
                 symbols = readAt(ReadHeight, scale);
                 const std::vector<TReader::TSymbol> smaller = readAt(SmallReadHeight, smallScale);
@@ -480,15 +502,30 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                 found.push_back({(l + r) / 2, sym.Text});
                 confidence = std::min(confidence, double(sym.Confidence));
             }
-            // Every glyph must have given a symbol, and digits that touch (a
-            // piece wider than any one digit) as many as they hold.
-            for (const TComponent* c : set) {
-                std::string inside;
-                for (const TPiece& piece : found)
-                    if (piece.Centre >= c->Box.Left - 1 && piece.Centre <= c->Box.Right + 1)
-                        inside += piece.Text;
-                if (inside.empty() ||
-                    (inside.size() == 1 && std::isdigit(static_cast<unsigned char>(inside[0])) &&
+            // Every glyph must have given a symbol of its own (one symbol
+            // between two glyphs, "1" for two 1s side by side, counts for
+            // the nearer only), and digits that touch (a piece wider than
+            // any one digit) as many as they hold.
+            std::vector<std::string> inside(set.size());
+            for (const TPiece& piece : found) {
+                size_t nearest = set.size();
+                double best = 1.5;
+                for (size_t k = 0; k < set.size(); ++k) {
+                    const TBox& b = set[k]->Box;
+                    const double off = std::max({b.Left - piece.Centre, piece.Centre - b.Right, 0.0}) +
+                                       1e-3 * std::fabs(piece.Centre - (b.Left + b.Right) / 2);
+                    if (off < best) {
+                        best = off;
+                        nearest = k;
+                    }
+                }
+                if (nearest < set.size())
+                    inside[nearest] += piece.Text;
+            }
+            for (size_t k = 0; k < set.size(); ++k) {
+                const TComponent* c = set[k];
+                if (inside[k].empty() ||
+                    (inside[k].size() == 1 && std::isdigit(static_cast<unsigned char>(inside[k][0])) &&
                      c->Box.Width() > 1.1 * c->Box.Height()))
                     return false;
             }
@@ -703,7 +740,7 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
     std::sort(sorted.begin(), sorted.end(), [](const TLabelWord& a, const TLabelWord& b) { return a.Left < b.Left; });
     std::vector<TLine> lines;
     for (const TLabelWord& word : sorted) {
-        if (word.Confidence < LeastConfidence)
+        if (word.Cut || word.Confidence < LeastConfidence)
             continue;
         const TBox box{word.Left, word.Top, word.Right, word.Bottom};
         // A hemisphere letter stands close to its number.
@@ -1028,9 +1065,30 @@ TPrintedCorners ReadPrintedCorners(const TBitmap& bitmap, const std::array<TFram
     const double reach = LabelReach(corners);
     for (int i = 0; i < 4; ++i) {
         const TFrameCorner& c = corners[size_t(i)];
-        const int l = int(std::floor(c.Col - reach)), t = int(std::floor(c.Row - reach));
-        const int r = int(std::ceil(c.Col + reach)), b = int(std::ceil(c.Row + reach));
+        int l = int(std::floor(c.Col - reach)), t = int(std::floor(c.Row - reach));
+        int r = int(std::ceil(c.Col + reach)), b = int(std::ceil(c.Row + reach));
         std::vector<TLabelWord> words = ReadLabelWords(bitmap, corners, l, t, r, b);
+        // Lettering the window's edge cuts (a large label standing far from
+        // its corner): the window grown once over it, three of its heights
+        // past each edge it crosses, within the picture.
+        int grownL = l, grownT = t, grownR = r, grownB = b;
+        for (const TLabelWord& word : words) {
+            if (!word.Cut)
+                continue;
+            const int more = int(std::ceil(3 * (word.Bottom - word.Top)));
+            if (word.Left <= std::max(l, 0))
+                grownL = std::min(grownL, std::max(0, l - more));
+            if (word.Top <= std::max(t, 0))
+                grownT = std::min(grownT, std::max(0, t - more));
+            if (word.Right >= std::min(r, bitmap.Width()))
+                grownR = std::max(grownR, std::min(bitmap.Width(), r + more));
+            if (word.Bottom >= std::min(b, bitmap.Height()))
+                grownB = std::max(grownB, std::min(bitmap.Height(), b + more));
+        }
+        if (grownL != l || grownT != t || grownR != r || grownB != b) {
+            l = grownL, t = grownT, r = grownR, b = grownB;
+            words = ReadLabelWords(bitmap, corners, l, t, r, b);
+        }
         TCornerLabel& label = sheet.Labels[size_t(i)];
         label = AssembleCornerLabel(words, i, c.Col, c.Row);
         // Labels along the sides may be turned, reading upward or downward.
