@@ -129,7 +129,9 @@ bool SameWord(const TComponent& a, const TComponent& b)
     const double h = big.Box.Height();
     const double gap = std::max(small.Box.Left - big.Box.Right, big.Box.Left - small.Box.Right);
     if (small.Box.Height() >= 0.6 * h) { // two glyphs
-        if (gap > 0.4 * h)
+        // Digits stand up to a third of their height apart (serif 1s, more
+        // when blurred and thresholded thin), words a half or more.
+        if (gap > 0.45 * h)
             return false;
         const double overlap = std::min(a.Box.Bottom, b.Box.Bottom) - std::max(a.Box.Top, b.Box.Top);
         return overlap >= 0.5 * small.Box.Height();
@@ -376,6 +378,17 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                 glyphs.Add(c.Box);
             }
         }
+        // A glyph of the same line standing a little beyond the word's ends
+        // (closer than words stand) may be a digit of it split off: what is
+        // left ("1°" of "11°", "0'" of "30'") is no label.
+        const bool split = std::any_of(parts.begin(), parts.end(), [&](const TComponent& c) {
+            const double gap = std::max(glyphs.Left - c.Box.Right, c.Box.Left - glyphs.Right);
+            return gap >= 0 && gap < 0.7 * tall && std::fabs(c.Box.Top - glyphs.Top) < 0.15 * tall &&
+                   std::fabs(c.Box.Bottom - glyphs.Bottom) < 0.15 * tall &&
+                   std::find(group.begin(), group.end(), size_t(&c - parts.data())) == group.end();
+        });
+        if (split && kind != TWords::Numbers)
+            continue;
         for (const size_t i : group) {
             const TComponent& c = parts[i];
             if (c.Box.Height() < 0.6 * tall && c.Box.Height() >= 0.17 * tall &&
@@ -773,9 +786,10 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
     struct TCandidate {
         TBox Box;
         TPrintedAngle Angle;
+        bool Turned = false;
     };
     std::vector<TCandidate> candidates;
-    auto add = [&](const TBox& box, const TParsed& p, double confidence, const std::string& text) {
+    auto add = [&](const TBox& box, const TParsed& p, double confidence, const std::string& text, bool turned) {
         TPrintedAngle a;
         a.Read = true;
         a.Degrees = p.Degrees;
@@ -784,7 +798,7 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
         a.Letter = p.Letter;
         a.Confidence = confidence;
         a.Text = text;
-        candidates.push_back({box, a});
+        candidates.push_back({box, a, turned});
     };
     // Degrees over minutes across a rule make one label.
     for (TLine& upper : lines) {
@@ -818,14 +832,14 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
             both.Letter = upper.Parsed.Letter ? upper.Parsed.Letter : minutes.Letter;
             TBox box = upper.Box;
             box.Add(lower.Box);
-            add(box, both, std::min(upper.Confidence, lower.Confidence), upper.Text + " / " + lower.Text);
+            add(box, both, std::min(upper.Confidence, lower.Confidence), upper.Text + " / " + lower.Text, false);
             upper.Used = lower.Used = true;
             break;
         }
     }
     for (const TLine& line : lines)
         if (!line.Used && line.Parsed.Valid)
-            add(line.Box, line.Parsed, line.Confidence, line.Text);
+            add(line.Box, line.Parsed, line.Confidence, line.Text, line.Turns != 0);
 
     // Which coordinate each is, by where it lies: the longitude along the
     // meridian side (outside the frame above or below the corner), the
@@ -843,7 +857,9 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
             isLon = dx < 0.5 * dy;
             isLat = dy < 0.5 * dx;
         }
-        if (isLon && c.Angle.Degrees <= 180 && (c.Angle.Letter == 0 || c.Angle.Letter == 'E' || c.Angle.Letter == 'W'))
+        // Only latitudes are printed turned (along the sides); a turned
+        // reading above or below a corner is of upright lettering.
+        if (isLon && !c.Turned && c.Angle.Degrees <= 180 && (c.Angle.Letter == 0 || c.Angle.Letter == 'E' || c.Angle.Letter == 'W'))
             lon.push_back(c.Angle);
         if (isLat && c.Angle.Degrees <= 90 && (c.Angle.Letter == 0 || c.Angle.Letter == 'N' || c.Angle.Letter == 'S'))
             lat.push_back(c.Angle);
