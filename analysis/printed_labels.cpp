@@ -136,8 +136,9 @@ bool SameWord(const TComponent& a, const TComponent& b)
         const double overlap = std::min(a.Box.Bottom, b.Box.Bottom) - std::max(a.Box.Top, b.Box.Top);
         return overlap >= 0.5 * small.Box.Height();
     }
-    // A sign: beside or over the glyph's upper half.
-    return gap <= 0.5 * h && small.Box.Bottom <= big.Box.Top + 0.5 * h && small.Box.Top >= big.Box.Top - 0.7 * h;
+    // A sign: beside or over the glyph's upper half, and no wider than
+    // signs are (a lower glyph beside a turned label's is none).
+    return gap <= 0.5 * h && small.Box.Width() <= 0.7 * h && small.Box.Bottom <= big.Box.Top + 0.5 * h && small.Box.Top >= big.Box.Top - 0.7 * h;
 }
 
 // What a small sign at a word's top is: '°' a ring, 'o' a round blot (a
