@@ -129,13 +129,16 @@ bool SameWord(const TComponent& a, const TComponent& b)
     const double h = big.Box.Height();
     const double gap = std::max(small.Box.Left - big.Box.Right, big.Box.Left - small.Box.Right);
     if (small.Box.Height() >= 0.6 * h) { // two glyphs
-        if (gap > 0.4 * h)
+        // Digits stand up to a third of their height apart (serif 1s, more
+        // when blurred and thresholded thin), words a half or more.
+        if (gap > 0.45 * h)
             return false;
         const double overlap = std::min(a.Box.Bottom, b.Box.Bottom) - std::max(a.Box.Top, b.Box.Top);
         return overlap >= 0.5 * small.Box.Height();
     }
-    // A sign: beside or over the glyph's upper half.
-    return gap <= 0.5 * h && small.Box.Bottom <= big.Box.Top + 0.5 * h && small.Box.Top >= big.Box.Top - 0.7 * h;
+    // A sign: beside or over the glyph's upper half, and no wider than
+    // signs are (a lower glyph beside a turned label's is none).
+    return gap <= 0.5 * h && small.Box.Width() <= 0.7 * h && small.Box.Bottom <= big.Box.Top + 0.5 * h && small.Box.Top >= big.Box.Top - 0.7 * h;
 }
 
 // What a small sign at a word's top is: '°' a ring, 'o' a round blot (a
@@ -292,6 +295,17 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
 {
     std::vector<TLabelWord> words;
     const int w = grey.cols, h = grey.rows;
+    // A scan's grey is read first as it is, the OCR thresholding the scaled
+    // glyphs itself: it reads bold serif digits (5, 6, 7) that our own
+    // threshold leaves looking like others. A picture of few grey levels is
+    // thresholded first: read in grey, its glyphs lose digits.
+    std::array<bool, 256> levels{};
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = grey.ptr<uint8_t>(y);
+        for (int x = 0; x < w; ++x)
+            levels[row[x]] = true;
+    }
+    const bool greyFirst = std::count(levels.begin(), levels.end(), true) > 32;
     cv::Mat ink;
     cv::threshold(grey, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
     cv::fillConvexPoly(ink, face, cv::Scalar(0));
@@ -313,8 +327,12 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         // Specks, blots, and what is left of a rule (a thin bar).
         if (stats.at<int>(i, cv::CC_STAT_AREA) < 4 || bw > largest || bh > largest || bw * 6 < bh || bh * 6 < bw)
             continue;
-        const double x = stats.at<int>(i, cv::CC_STAT_LEFT) + left, y = stats.at<int>(i, cv::CC_STAT_TOP) + top;
-        parts.push_back({{x, y, x + bw, y + bh}, i, false});
+        const int bx = stats.at<int>(i, cv::CC_STAT_LEFT), by = stats.at<int>(i, cv::CC_STAT_TOP);
+        const double x = bx + left, y = by + top;
+        // Marked where the window's edge cuts it: what is left of a glyph
+        // may pass for another (a 6 cut at its left reads 9).
+        const bool cut = bx == 0 || by == 0 || bx + bw == w || by + bh == h;
+        parts.push_back({{x, y, x + bw, y + bh}, i, cut});
     }
     std::vector<int> parent(parts.size());
     std::iota(parent.begin(), parent.end(), 0);
@@ -344,6 +362,13 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         }
         if (tall < LeastGlyphHeight)
             continue;
+        // A word the edge cuts is not read, only told where it stands.
+        if (std::any_of(group.begin(), group.end(), [&](size_t i) { return parts[i].Mark; })) {
+            TLabelWord cut{box.Left, box.Top, box.Right, box.Bottom, "", 0};
+            cut.Cut = true;
+            words.push_back(cut);
+            continue;
+        }
         // Glyphs, signs at the top, and specks left out.
         TBox glyphs{1e9, 1e9, -1e9, -1e9};
         std::vector<const TComponent*> glyphParts, signs;
@@ -354,6 +379,17 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                 glyphs.Add(c.Box);
             }
         }
+        // A glyph of the same line standing a little beyond the word's ends
+        // (closer than words stand) may be a digit of it split off: what is
+        // left ("1°" of "11°", "0'" of "30'") is no label.
+        const bool split = std::any_of(parts.begin(), parts.end(), [&](const TComponent& c) {
+            const double gap = std::max(glyphs.Left - c.Box.Right, c.Box.Left - glyphs.Right);
+            return gap >= 0 && gap < 0.7 * tall && std::fabs(c.Box.Top - glyphs.Top) < 0.15 * tall &&
+                   std::fabs(c.Box.Bottom - glyphs.Bottom) < 0.15 * tall &&
+                   std::find(group.begin(), group.end(), size_t(&c - parts.data())) == group.end();
+        });
+        if (split && kind != TWords::Numbers)
+            continue;
         for (const size_t i : group) {
             const TComponent& c = parts[i];
             if (c.Box.Height() < 0.6 * tall && c.Box.Height() >= 0.17 * tall &&
@@ -452,7 +488,7 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
             double scale = 1, smallScale = 1, largeScale = 1;
             std::vector<TReader::TSymbol> symbols;
             bool agreed = false;
-            for (const bool grey : {false, true}) {
+            for (const bool grey : {greyFirst, !greyFirst}) {
                 binary = !grey;
                 symbols = readAt(ReadHeight, scale);
                 const std::vector<TReader::TSymbol> smaller = readAt(SmallReadHeight, smallScale);
@@ -480,15 +516,30 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
                 found.push_back({(l + r) / 2, sym.Text});
                 confidence = std::min(confidence, double(sym.Confidence));
             }
-            // Every glyph must have given a symbol, and digits that touch (a
-            // piece wider than any one digit) as many as they hold.
-            for (const TComponent* c : set) {
-                std::string inside;
-                for (const TPiece& piece : found)
-                    if (piece.Centre >= c->Box.Left - 1 && piece.Centre <= c->Box.Right + 1)
-                        inside += piece.Text;
-                if (inside.empty() ||
-                    (inside.size() == 1 && std::isdigit(static_cast<unsigned char>(inside[0])) &&
+            // Every glyph must have given a symbol of its own (one symbol
+            // between two glyphs, "1" for two 1s side by side, counts for
+            // the nearer only), and digits that touch (a piece wider than
+            // any one digit) as many as they hold.
+            std::vector<std::string> inside(set.size());
+            for (const TPiece& piece : found) {
+                size_t nearest = set.size();
+                double best = 1.5;
+                for (size_t k = 0; k < set.size(); ++k) {
+                    const TBox& b = set[k]->Box;
+                    const double off = std::max({b.Left - piece.Centre, piece.Centre - b.Right, 0.0}) +
+                                       1e-3 * std::fabs(piece.Centre - (b.Left + b.Right) / 2);
+                    if (off < best) {
+                        best = off;
+                        nearest = k;
+                    }
+                }
+                if (nearest < set.size())
+                    inside[nearest] += piece.Text;
+            }
+            for (size_t k = 0; k < set.size(); ++k) {
+                const TComponent* c = set[k];
+                if (inside[k].empty() ||
+                    (inside[k].size() == 1 && std::isdigit(static_cast<unsigned char>(inside[k][0])) &&
                      c->Box.Width() > 1.1 * c->Box.Height()))
                     return false;
             }
@@ -703,7 +754,7 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
     std::sort(sorted.begin(), sorted.end(), [](const TLabelWord& a, const TLabelWord& b) { return a.Left < b.Left; });
     std::vector<TLine> lines;
     for (const TLabelWord& word : sorted) {
-        if (word.Confidence < LeastConfidence)
+        if (word.Cut || word.Confidence < LeastConfidence)
             continue;
         const TBox box{word.Left, word.Top, word.Right, word.Bottom};
         // A hemisphere letter stands close to its number.
@@ -736,9 +787,10 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
     struct TCandidate {
         TBox Box;
         TPrintedAngle Angle;
+        bool Turned = false;
     };
     std::vector<TCandidate> candidates;
-    auto add = [&](const TBox& box, const TParsed& p, double confidence, const std::string& text) {
+    auto add = [&](const TBox& box, const TParsed& p, double confidence, const std::string& text, bool turned) {
         TPrintedAngle a;
         a.Read = true;
         a.Degrees = p.Degrees;
@@ -747,7 +799,7 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
         a.Letter = p.Letter;
         a.Confidence = confidence;
         a.Text = text;
-        candidates.push_back({box, a});
+        candidates.push_back({box, a, turned});
     };
     // Degrees over minutes across a rule make one label.
     for (TLine& upper : lines) {
@@ -781,14 +833,14 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
             both.Letter = upper.Parsed.Letter ? upper.Parsed.Letter : minutes.Letter;
             TBox box = upper.Box;
             box.Add(lower.Box);
-            add(box, both, std::min(upper.Confidence, lower.Confidence), upper.Text + " / " + lower.Text);
+            add(box, both, std::min(upper.Confidence, lower.Confidence), upper.Text + " / " + lower.Text, false);
             upper.Used = lower.Used = true;
             break;
         }
     }
     for (const TLine& line : lines)
         if (!line.Used && line.Parsed.Valid)
-            add(line.Box, line.Parsed, line.Confidence, line.Text);
+            add(line.Box, line.Parsed, line.Confidence, line.Text, line.Turns != 0);
 
     // Which coordinate each is, by where it lies: the longitude along the
     // meridian side (outside the frame above or below the corner), the
@@ -806,7 +858,9 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
             isLon = dx < 0.5 * dy;
             isLat = dy < 0.5 * dx;
         }
-        if (isLon && c.Angle.Degrees <= 180 && (c.Angle.Letter == 0 || c.Angle.Letter == 'E' || c.Angle.Letter == 'W'))
+        // Only latitudes are printed turned (along the sides); a turned
+        // reading above or below a corner is of upright lettering.
+        if (isLon && !c.Turned && c.Angle.Degrees <= 180 && (c.Angle.Letter == 0 || c.Angle.Letter == 'E' || c.Angle.Letter == 'W'))
             lon.push_back(c.Angle);
         if (isLat && c.Angle.Degrees <= 90 && (c.Angle.Letter == 0 || c.Angle.Letter == 'N' || c.Angle.Letter == 'S'))
             lat.push_back(c.Angle);
@@ -1028,9 +1082,30 @@ TPrintedCorners ReadPrintedCorners(const TBitmap& bitmap, const std::array<TFram
     const double reach = LabelReach(corners);
     for (int i = 0; i < 4; ++i) {
         const TFrameCorner& c = corners[size_t(i)];
-        const int l = int(std::floor(c.Col - reach)), t = int(std::floor(c.Row - reach));
-        const int r = int(std::ceil(c.Col + reach)), b = int(std::ceil(c.Row + reach));
+        int l = int(std::floor(c.Col - reach)), t = int(std::floor(c.Row - reach));
+        int r = int(std::ceil(c.Col + reach)), b = int(std::ceil(c.Row + reach));
         std::vector<TLabelWord> words = ReadLabelWords(bitmap, corners, l, t, r, b);
+        // Lettering the window's edge cuts (a large label standing far from
+        // its corner): the window grown once over it, three of its heights
+        // past each edge it crosses, within the picture.
+        int grownL = l, grownT = t, grownR = r, grownB = b;
+        for (const TLabelWord& word : words) {
+            if (!word.Cut)
+                continue;
+            const int more = int(std::ceil(3 * (word.Bottom - word.Top)));
+            if (word.Left <= std::max(l, 0))
+                grownL = std::min(grownL, std::max(0, l - more));
+            if (word.Top <= std::max(t, 0))
+                grownT = std::min(grownT, std::max(0, t - more));
+            if (word.Right >= std::min(r, bitmap.Width()))
+                grownR = std::max(grownR, std::min(bitmap.Width(), r + more));
+            if (word.Bottom >= std::min(b, bitmap.Height()))
+                grownB = std::max(grownB, std::min(bitmap.Height(), b + more));
+        }
+        if (grownL != l || grownT != t || grownR != r || grownB != b) {
+            l = grownL, t = grownT, r = grownR, b = grownB;
+            words = ReadLabelWords(bitmap, corners, l, t, r, b);
+        }
         TCornerLabel& label = sheet.Labels[size_t(i)];
         label = AssembleCornerLabel(words, i, c.Col, c.Row);
         // Labels along the sides may be turned, reading upward or downward.

@@ -82,6 +82,9 @@ struct TLabelWord {
     std::string Text; // digits, letters, "°", "'" and "\""
     double Confidence = 0;
     int Turns = 0; // 1: the text reads upward, -1: downward
+    // Lettering the window's edge cuts: not read (no text), only where it
+    // stands, so that a window grown over it may read it whole.
+    bool Cut = false;
 };
 
 // How far beside a corner its labels are looked for, pixels.
@@ -89,7 +92,8 @@ double LabelReach(const std::array<TFrameCorner, 4>& corners);
 
 // Every word in the window [left, right) x [top, bottom) of the bitmap,
 // leaving out what lies inside the frame (corners) and the long rules;
-// quarterTurns 1 reads text turned to read upward, -1 downward.
+// quarterTurns 1 reads text turned to read upward, -1 downward. A word
+// the window's edge cuts comes back unread, marked Cut.
 std::vector<TLabelWord> ReadLabelWords(const TBitmap& bitmap, const std::array<TFrameCorner, 4>& corners, int left,
                                        int top, int right, int bottom, int quarterTurns = 0);
 

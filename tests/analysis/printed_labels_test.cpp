@@ -28,10 +28,10 @@ std::unique_ptr<TGraphic> LoadFixture(const std::string& name)
     return LoadPictureFile(pwtest::DataPath("labels/" + name));
 }
 
-// A frame with this corner at (col, row) and the map face beyond the crop.
-std::array<TFrameCorner, 4> FrameAround(int corner, double col, double row)
+// A frame with this corner at (col, row), its sides far long (the map face
+// beyond the crop).
+std::array<TFrameCorner, 4> FrameAround(int corner, double col, double row, double far = 10000)
 {
-    const double far = 10000;
     const double dx = (corner == fcUpperLeft || corner == fcLowerLeft) ? far : -far;
     const double dy = (corner == fcUpperLeft || corner == fcUpperRight) ? far : -far;
     std::array<TFrameCorner, 4> frame{};
@@ -54,6 +54,10 @@ TEST(PrintedLabels, CropsReadToTheirPrintedTexts)
         double Col, Row;
         const char* Longitude;
         const char* Latitude;
+        // Read as the sheet's reader does, beside a frame of this side (its
+        // window at the corner's reach, labels turned read too); 0: every
+        // word of the crop, upright.
+        double Side = 0;
     } cases[] = {
         // degrees in the corner box, minutes across the rules
         {"s01_upper_left.jpg", fcUpperLeft, 259.54, 199.63, "87°45'", "24°30'"},
@@ -70,13 +74,21 @@ TEST(PrintedLabels, CropsReadToTheirPrintedTexts)
         {"drawn_inline_upper_right.jpg", fcUpperRight, 199.68, 199.67, "131°30'E", "32°00'S"},
         // minutes only, the degrees printed at the other corners
         {"drawn_partial_upper_right.jpg", fcUpperRight, 199.86, 189.56, "45'E", "30'S"},
+        // bold serif 5 in grey (thresholded, it read 3 at both corners)
+        {"drawn_bold_upper_right.png", fcUpperRight, 199.23, 299.73, "57°00'E", "32°00'S"},
+        // the corner's window (216 px) cuts the latitude's first 6: grown
+        {"drawn_cut_upper_left.jpg", fcUpperLeft, 329.68, 229.89, "73°00'E", "66°00'N", 2400},
+        // turned upward, serif bold 11 whose 1s stand apart (read as 1°)
+        {"drawn_turned_upper_left.jpg", fcUpperLeft, 199.40, 150.23, "-", "11°00'N", 10000},
     };
     for (const auto& c : cases) {
         const std::unique_ptr<TGraphic> graphic = LoadFixture(c.File);
         const TBitmap& bitmap = graphic->ViewBitmap();
-        const std::array<TFrameCorner, 4> frame = FrameAround(c.Corner, c.Col, c.Row);
-        const TCornerLabel label = AssembleCornerLabel(
-            ReadLabelWords(bitmap, frame, 0, 0, bitmap.Width(), bitmap.Height()), c.Corner, c.Col, c.Row);
+        const std::array<TFrameCorner, 4> frame = FrameAround(c.Corner, c.Col, c.Row, c.Side > 0 ? c.Side : 10000);
+        const TCornerLabel label =
+            c.Side > 0 ? ReadPrintedCorners(bitmap, frame, {}).Labels[size_t(c.Corner)]
+                       : AssembleCornerLabel(ReadLabelWords(bitmap, frame, 0, 0, bitmap.Width(), bitmap.Height()),
+                                             c.Corner, c.Col, c.Row);
         EXPECT_EQ(Shown(label.Longitude), c.Longitude) << c.File;
         EXPECT_EQ(Shown(label.Latitude), c.Latitude) << c.File;
     }
