@@ -22,6 +22,10 @@ namespace {
 constexpr double ArmReach = 24;
 // Ink an arm needs within ArmReach to count as present, pixels.
 constexpr double MinArmInk = 10;
+// The length a dashed line's gaps are looked for over, and the least gap
+// that is a dashes' gap, pixels.
+constexpr double DashReach = 2 * ArmReach;
+constexpr double MinDashGap = 3;
 // A line that ends at the feature has one arm only, which must be longer.
 constexpr double MinLoneArmInk = 14;
 // An arm that is the only one of its line must start this close to the
@@ -180,6 +184,8 @@ struct TArm {
     bool ReachesFeature = false;
     double Start = 0; // where its ink starts beyond the other line, pixels
     double LongestGap = 0;
+    // Ink within ArmReach and a dashes' gap more, pixels.
+    double LoneInk = 0;
 };
 
 // The side (-1 or 1) of a line beyond the feature at centre (along the
@@ -190,15 +196,22 @@ TArm JudgeArm(const TFittedLine& line, double centre, int side, double exclusion
     std::vector<double> inked; // distances of the inked bins beyond the exclusion
     for (const TLineBin& b : line.Bins) {
         const double from = side * (b.Along - centre) - exclusion;
-        if (from >= 0 && from < ArmReach && b.Inked)
+        if (from >= 0 && from < DashReach && b.Inked)
             inked.push_back(from);
     }
     std::sort(inked.begin(), inked.end());
+    // A dashed line's gaps show over a longer length than the arm is judged
+    // on: its first dash may fill all of that.
     double longestGap = 0;
     for (size_t k = 0; k + 1 < inked.size(); ++k)
         longestGap = std::max(longestGap, inked[k + 1] - inked[k] - LineBinLength);
+    auto inkWithin = [&](double reach) {
+        return std::count_if(inked.begin(), inked.end(), [&](double from) { return from < reach; }) * LineBinLength;
+    };
     TArm arm;
-    arm.Ink = inked.size() * LineBinLength;
+    arm.Ink = inkWithin(ArmReach);
+    // A lone arm is judged over a gap more, so that a gap costs it no ink.
+    arm.LoneInk = inkWithin(ArmReach + (longestGap >= MinDashGap ? longestGap : 0));
     arm.Present = arm.Ink >= MinArmInk;
     // A dashed line may meet the other in a gap between its dashes.
     arm.ReachesFeature = !inked.empty() && inked.front() < CornerGap + longestGap;
@@ -780,7 +793,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
         // allowance) makes no junction there at all.
         if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
             meets = false;
-        if (count == 1 && (!lone.ReachesFeature || lone.Ink < MinLoneArmInk))
+        if (count == 1 && (!lone.ReachesFeature || lone.LoneInk < MinLoneArmInk))
             return std::nullopt;
         present += count;
         for (int s = 0; s < 2; ++s)
