@@ -78,6 +78,12 @@ constexpr double NeighbourAngle = 5 * M_PI / 180;
 constexpr double GoOnInk = 0.4;
 constexpr double GoOnShare = 0.6;
 constexpr double GoOnLength = 14;
+// A rough fit this far off a line's direction may still be that line,
+// which its full fit brings onto it.
+constexpr double OwnLineAngle = 12 * M_PI / 180;
+// Two pairs of lines that measure a feature this close are one pair, the
+// lines of one of them seeded twice, pixels.
+constexpr double SameFit = 0.05;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -397,6 +403,11 @@ private:
         TSnappedFeature Feature; // in window coordinates
         double Distance = 0;
         size_t Lines[2] = {0, 0};
+        // Every line a pair that measured this feature holds: its lines as
+        // seeded more than once (a rough fit a few degrees off that the full
+        // fit brought onto the line).
+        std::vector<size_t> Own;
+        bool Owns(size_t k) const { return std::find(Own.begin(), Own.end(), k) != Own.end(); }
         // A T whose stem's ink goes on beyond its bar (GoesOnBeyond).
         bool GoesOn = false;
     };
@@ -838,6 +849,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     candidate.Distance = Distance(*at, FClick);
     candidate.Lines[0] = pair.First;
     candidate.Lines[1] = pair.Second;
+    candidate.Own = {pair.First, pair.Second};
     uncertain = FOptions.Target == TSnapTarget::Corner && f.Kind == TFeatureKind::Corner &&
         candidate.Distance <= FOptions.Radius && !(f.Sigma <= Trusted(f));
     if (!(f.Sigma <= Trusted(f)) || candidate.Distance > FOptions.Radius)
@@ -910,9 +922,34 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         });
         if (same == found.end())
             found.push_back(*c);
-        else if (c->Feature.Arms.size() > same->Feature.Arms.size() ||
-            (c->Feature.Arms.size() == same->Feature.Arms.size() && c->Feature.Sigma < same->Feature.Sigma))
-            *same = *c;
+        else {
+            // The kept pair's lines, and those of the other that are its
+            // lines seeded again (a line of it well across both of the
+            // kept pair's lines is a third line through the feature).
+            const bool replace = c->Feature.Arms.size() > same->Feature.Arms.size() ||
+                (c->Feature.Arms.size() == same->Feature.Arms.size() && c->Feature.Sigma < same->Feature.Sigma);
+            const TCandidate& kept = replace ? *c : *same;
+            const TCandidate& other = replace ? *same : *c;
+            auto near = [&](size_t k) {
+                for (const size_t l : kept.Lines) {
+                    const double da = std::fabs(FLines[k].Line.NormalAngle - FLines[l].Line.NormalAngle);
+                    if (std::min(da, M_PI - da) <= OwnLineAngle)
+                        return true;
+                }
+                return false;
+            };
+            // (Both pairs measure it where the other does: else the line
+            // seeded again pulls it.)
+            const bool alike = std::hypot(c->Feature.Column - same->Feature.Column, c->Feature.Row - same->Feature.Row) <
+                SameFit;
+            std::vector<size_t> own = kept.Own;
+            for (const size_t k : other.Own)
+                if (!kept.Owns(k) && alike && near(k))
+                    own.push_back(k);
+            if (replace)
+                *same = *c;
+            same->Own = std::move(own);
+        }
         std::sort(found.begin(), found.end(),
             [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
     }
@@ -950,7 +987,7 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         const TFittedLine& line = FLines[found.front().Lines[side]];
         const TFittedLine& other = FLines[found.front().Lines[1 - side]];
         for (size_t k = 0; k < FLines.size(); ++k) {
-            if (k == found.front().Lines[0] || k == found.front().Lines[1] || SameLine(FLines[k], line, answer))
+            if (found.front().Owns(k) || SameLine(FLines[k], line, answer))
                 continue;
             double da = std::fabs(FLines[k].Line.NormalAngle - line.Line.NormalAngle);
             da = std::min(da, M_PI - da);
@@ -983,7 +1020,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             const double da = std::fabs(FLines[k].Line.NormalAngle - l.Line.NormalAngle);
             return std::min(da, M_PI - da) > NeighbourAngle;
         };
-        if (feature.Kind == TFeatureKind::Corner && across(FLines[found.front().Lines[0]]) &&
+        // (One of its lines seeded again, a few degrees off, pulls as any
+        // line passing by, since the two fits of it disagree.)
+        if (feature.Kind == TFeatureKind::Corner && !found.front().Owns(k) && across(FLines[found.front().Lines[0]]) &&
             across(FLines[found.front().Lines[1]])) {
             // Ink of its own, off the corner's lines (a line through the
             // corner that only the arms ink is no neighbour).
