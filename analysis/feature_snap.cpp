@@ -891,7 +891,7 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         [&](const TLinePair& a, const TLinePair& b) { return Distance(a.At, FClick) < Distance(b.At, FClick); });
     std::vector<TCandidate> found;
     // Pairs of lines that meet but could not be measured: where they cross.
-    std::vector<TPoint> failed;
+    std::vector<TLinePair> failed;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
@@ -911,7 +911,7 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             c = Junction(pair, FullReach, meets, bent, uncertain, true);
         if (!c) {
             if (meets)
-                failed.push_back(pair.At);
+                failed.push_back(pair);
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -970,11 +970,33 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
         return std::nullopt;
     // (A failed pair crossing within a pixel of the answer is the answer's
-    // own lines, one of them fitted twice.)
-    const TPoint answer {found.front().Feature.Column, found.front().Feature.Row};
-    for (const TPoint& at : failed)
-        if (Distance(at, FClick) < found.front().Distance - FailedMargin && Distance(at, answer) >= SameFeature)
+    // own lines, one of them fitted twice; so is one of the answer's lines
+    // with a line whose ink overlaps its other line, a few degrees off it:
+    // that line seeded again as a wider smudge.)
+    const TCandidate& best = found.front();
+    const TPoint answer {best.Feature.Column, best.Feature.Row};
+    auto overlaps = [&](size_t k) {
+        for (const size_t l : best.Lines) {
+            const TFittedLine& a = FLines[k];
+            const TFittedLine& b = FLines[l];
+            double da = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+            da = std::min(da, M_PI - da);
+            if (k != l && da < AlongsideAngle && !best.Owns(k) &&
+                std::fabs(std::cos(a.Line.NormalAngle) * answer.X + std::sin(a.Line.NormalAngle) * answer.Y -
+                    a.Line.Distance) < 0.5 * (a.Width + b.Width) &&
+                std::fabs(std::cos(b.Line.NormalAngle) * answer.X + std::sin(b.Line.NormalAngle) * answer.Y -
+                    b.Line.Distance) < 0.5 * b.Width + 1)
+                return true;
+        }
+        return false;
+    };
+    for (const TLinePair& pair : failed) {
+        const TPoint at = pair.At;
+        const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
+            (best.Owns(pair.Second) && overlaps(pair.First));
+        if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again)
             return std::nullopt;
+    }
     // A second feature within a few pixels of the one found (a street's
     // edge beside a grid line crossing the other) leaves the click unsure
     // which of the two was meant, however near it lies to one of them.
