@@ -197,6 +197,15 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX, TruthY, 92, -90, 90, 1.5, InkBlack, 10, 6, 3);
             },
             true, 0.06},
+        {"dashed T whose stem's first dash starts a gap beyond the bar",
+            [](TScene& s) {
+                // Dashes of 12 and gaps of 8: the bar's dash over the
+                // junction, the stem's stub under the bar, its first dash
+                // from 9 pixels on.
+                AddLine(s, TruthX, TruthY, 0, -90, 90, 2, InkBlack, 12, 8, 16);
+                AddLine(s, TruthX, TruthY, 90, 0, 90, 2, InkBlack, 12, 8, 11);
+            },
+            true, 0.06},
         {"faint graticule, 15 grey levels on a blue tint",
             [](TScene& s) {
                 s.Paper = {205, 225, 240};
