@@ -439,8 +439,9 @@ private:
     // uncertain: whether a corner asked for was measured, but less certain
     // than trusted.
     // stepped: the lines are fitted on a ground that steps across them.
-    std::optional<TCandidate> Junction(
-        const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped = false) const;
+    // measured: where the full fits of the pair crossed, when they did.
+    std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
+        bool stepped = false, std::optional<TPoint>* measured = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -728,12 +729,14 @@ bool TSnapper::GoesOnBeyond(
     return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
 }
 
-std::optional<TSnapper::TCandidate> TSnapper::Junction(
-    const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
+std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
+    bool& uncertain, bool stepped, std::optional<TPoint>* measured) const
 {
     meets = true;
     bent = false;
     uncertain = false;
+    if (measured)
+        measured->reset();
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -780,6 +783,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
             break;
     }
 
+    if (measured)
+        *measured = *at;
     // A junction measured far from where its rough lines cross has had a
     // fit slide onto another line (a line alongside, darker): not this
     // pair's junction, and perhaps the feature meant.
@@ -890,8 +895,13 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     std::sort(pairs.begin(), pairs.end(),
         [&](const TLinePair& a, const TLinePair& b) { return Distance(a.At, FClick) < Distance(b.At, FClick); });
     std::vector<TCandidate> found;
-    // Pairs of lines that meet but could not be measured: where they cross.
-    std::vector<TLinePair> failed;
+    // Pairs of lines that meet but could not be measured: where they cross,
+    // and where their full fits crossed, if they did.
+    struct TFailed {
+        TLinePair Pair;
+        std::optional<TPoint> Measured;
+    };
+    std::vector<TFailed> failed;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
@@ -901,17 +911,18 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // again over half the length. (A contour, which leaves a straight
         // strip within a few dozen pixels, is not.)
         bool meets = true, bent = false, uncertain = false;
-        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain);
+        std::optional<TPoint> measured;
+        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain, false, &measured);
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent, uncertain);
+            c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured);
         // A corner asked for, measured but uncertain, may have a tint filled
         // up to its lines (a sea up to the frame), which the plain ground of
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
-            c = Junction(pair, FullReach, meets, bent, uncertain, true);
+            c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured);
         if (!c) {
             if (meets)
-                failed.push_back(pair);
+                failed.push_back({pair, measured});
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -969,8 +980,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // be measured, may be the feature meant.
     if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
         return std::nullopt;
-    // (A failed pair crossing within a pixel of the answer is the answer's
-    // own lines, one of them fitted twice; so is one of the answer's lines
+    // (A failed pair crossing within a pixel of the answer, roughly or as
+    // its full fits measured it, is the answer's own lines, one of them
+    // fitted twice, or a line through the answer; so is one of the answer's lines
     // with a line whose ink overlaps its other line, a few degrees off it:
     // that line seeded again as a wider smudge.)
     const TCandidate& best = found.front();
@@ -990,10 +1002,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         }
         return false;
     };
-    for (const TLinePair& pair : failed) {
+    for (const auto& [pair, measured] : failed) {
         const TPoint at = pair.At;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
-            (best.Owns(pair.Second) && overlaps(pair.First));
+            (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again)
             return std::nullopt;
     }
