@@ -439,9 +439,11 @@ private:
     // uncertain: whether a corner asked for was measured, but less certain
     // than trusted.
     // stepped: the lines are fitted on a ground that steps across them.
-    // measured: where the full fits of the pair crossed, when they did.
+    // measured: where the full fits of the pair crossed, when they did;
+    // bentLine: the line of the pair refused as bent, if one was.
     std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
-        bool stepped = false, std::optional<TPoint>* measured = nullptr) const;
+        bool stepped = false, std::optional<TPoint>* measured = nullptr,
+        std::optional<size_t>* bentLine = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -730,13 +732,15 @@ bool TSnapper::GoesOnBeyond(
 }
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
-    bool& uncertain, bool stepped, std::optional<TPoint>* measured) const
+    bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine) const
 {
     meets = true;
     bent = false;
     uncertain = false;
     if (measured)
         measured->reset();
+    if (bentLine)
+        bentLine->reset();
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -799,6 +803,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         bool gentle = false;
         if (count > 0 && Bent(lines[k], &gentle, sides[k][0], sides[k][1])) {
             bent = gentle;
+            if (bentLine)
+                *bentLine = k == 0 ? pair.First : pair.Second;
             return std::nullopt;
         }
         if (count == 0 || Ragged(lines[k], sides[k][0], sides[k][1]))
@@ -900,6 +906,7 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     struct TFailed {
         TLinePair Pair;
         std::optional<TPoint> Measured;
+        std::optional<size_t> Bent;
     };
     std::vector<TFailed> failed;
     for (const TLinePair& pair : pairs) {
@@ -912,17 +919,18 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // strip within a few dozen pixels, is not.)
         bool meets = true, bent = false, uncertain = false;
         std::optional<TPoint> measured;
-        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain, false, &measured);
+        std::optional<size_t> bentLine;
+        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine);
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured);
+            c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
         // A corner asked for, measured but uncertain, may have a tint filled
         // up to its lines (a sea up to the frame), which the plain ground of
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
-            c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured);
+            c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine);
         if (!c) {
             if (meets)
-                failed.push_back({pair, measured});
+                failed.push_back({pair, measured, bentLine});
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -1002,11 +1010,14 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         }
         return false;
     };
-    for (const auto& [pair, measured] : failed) {
+    for (const auto& [pair, measured, bentLine] : failed) {
         const TPoint at = pair.At;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
-        if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again)
+        // (Nor is one whose line that is none of the answer's is bent: a
+        // curve, which makes no feature with anything.)
+        const bool curve = bentLine && !best.Owns(*bentLine);
+        if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
     }
     // A second feature within a few pixels of the one found (a street's
