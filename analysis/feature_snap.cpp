@@ -888,12 +888,16 @@ std::optional<TSnappedFeature> TSnapper::Run()
 std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
 {
     std::vector<TLinePair> pairs;
+    // How near the click the nearest pair left out meets.
+    double nearestLeft = INFINITY;
     for (size_t i = 0; i < FLines.size(); ++i)
         for (size_t j = i + 1; j < FLines.size(); ++j) {
-            if (leaveCurves && (FCurve[i] || FCurve[j]))
-                continue;
             const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
-            if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
+            if (!at || Distance(*at, FClick) > FOptions.Radius + 3 || !MayJoin(i, j, *at))
+                continue;
+            if (leaveCurves && (FCurve[i] || FCurve[j]))
+                nearestLeft = std::min(nearestLeft, Distance(*at, FClick));
+            else
                 pairs.push_back({i, j, *at});
         }
     // Nearest first: a feature found settles the pairs farther off than it
@@ -978,6 +982,11 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             (FOptions.Target == TSnapTarget::Corner && c.Feature.Kind != TFeatureKind::Corner);
     });
     if (found.empty())
+        return std::nullopt;
+    // A piece of a curve that meets a line far nearer the click than the
+    // feature found may be no curve at all (a line seen with a stray piece
+    // beside it): the feature is then looked for with every line.
+    if (leaveCurves && nearestLeft < found.front().Distance - CloseFeatures)
         return std::nullopt;
     // T's farther than the feature found whose stems go on beyond their bars
     // are curves crossing a line, not features the click may have meant.
