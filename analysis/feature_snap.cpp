@@ -1000,8 +1000,8 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // (A failed pair crossing within a pixel of the answer, roughly or as
     // its full fits measured it, is the answer's own lines, one of them
     // fitted twice, or a line through the answer; so is one of the answer's lines
-    // with a line whose ink overlaps its other line, a few degrees off it:
-    // that line seeded again as a wider smudge.)
+    // with a line whose ink overlaps its other line, closer to it than two
+    // pieces of a curve meet: that line seeded again as a wider smudge.)
     const TCandidate& best = found.front();
     const TPoint answer {best.Feature.Column, best.Feature.Row};
     auto overlaps = [&](size_t k) {
@@ -1010,7 +1010,7 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             const TFittedLine& b = FLines[l];
             double da = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
             da = std::min(da, M_PI - da);
-            if (k != l && da < AlongsideAngle && !best.Owns(k) &&
+            if (k != l && da < MinPieceAngle && !best.Owns(k) &&
                 std::fabs(std::cos(a.Line.NormalAngle) * answer.X + std::sin(a.Line.NormalAngle) * answer.Y -
                     a.Line.Distance) < 0.5 * (a.Width + b.Width) &&
                 std::fabs(std::cos(b.Line.NormalAngle) * answer.X + std::sin(b.Line.NormalAngle) * answer.Y -
