@@ -22,6 +22,10 @@ namespace {
 constexpr double ArmReach = 24;
 // Ink an arm needs within ArmReach to count as present, pixels.
 constexpr double MinArmInk = 10;
+// The length a dashed line's gaps are looked for over, and the least gap
+// that is a dashes' gap, pixels.
+constexpr double DashReach = 2 * ArmReach;
+constexpr double MinDashGap = 3;
 // A line that ends at the feature has one arm only, which must be longer.
 constexpr double MinLoneArmInk = 14;
 // An arm that is the only one of its line must start this close to the
@@ -74,6 +78,12 @@ constexpr double NeighbourAngle = 5 * M_PI / 180;
 constexpr double GoOnInk = 0.4;
 constexpr double GoOnShare = 0.6;
 constexpr double GoOnLength = 14;
+// A rough fit this far off a line's direction may still be that line,
+// which its full fit brings onto it.
+constexpr double OwnLineAngle = 12 * M_PI / 180;
+// Two pairs of lines that measure a feature this close are one pair, the
+// lines of one of them seeded twice, pixels.
+constexpr double SameFit = 0.05;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -180,6 +190,8 @@ struct TArm {
     bool ReachesFeature = false;
     double Start = 0; // where its ink starts beyond the other line, pixels
     double LongestGap = 0;
+    // Ink within ArmReach and a dashes' gap more, pixels.
+    double LoneInk = 0;
 };
 
 // The side (-1 or 1) of a line beyond the feature at centre (along the
@@ -190,15 +202,22 @@ TArm JudgeArm(const TFittedLine& line, double centre, int side, double exclusion
     std::vector<double> inked; // distances of the inked bins beyond the exclusion
     for (const TLineBin& b : line.Bins) {
         const double from = side * (b.Along - centre) - exclusion;
-        if (from >= 0 && from < ArmReach && b.Inked)
+        if (from >= 0 && from < DashReach && b.Inked)
             inked.push_back(from);
     }
     std::sort(inked.begin(), inked.end());
+    // A dashed line's gaps show over a longer length than the arm is judged
+    // on: its first dash may fill all of that.
     double longestGap = 0;
     for (size_t k = 0; k + 1 < inked.size(); ++k)
         longestGap = std::max(longestGap, inked[k + 1] - inked[k] - LineBinLength);
+    auto inkWithin = [&](double reach) {
+        return std::count_if(inked.begin(), inked.end(), [&](double from) { return from < reach; }) * LineBinLength;
+    };
     TArm arm;
-    arm.Ink = inked.size() * LineBinLength;
+    arm.Ink = inkWithin(ArmReach);
+    // A lone arm is judged over a gap more, so that a gap costs it no ink.
+    arm.LoneInk = inkWithin(ArmReach + (longestGap >= MinDashGap ? longestGap : 0));
     arm.Present = arm.Ink >= MinArmInk;
     // A dashed line may meet the other in a gap between its dashes.
     arm.ReachesFeature = !inked.empty() && inked.front() < CornerGap + longestGap;
@@ -384,6 +403,11 @@ private:
         TSnappedFeature Feature; // in window coordinates
         double Distance = 0;
         size_t Lines[2] = {0, 0};
+        // Every line a pair that measured this feature holds: its lines as
+        // seeded more than once (a rough fit a few degrees off that the full
+        // fit brought onto the line).
+        std::vector<size_t> Own;
+        bool Owns(size_t k) const { return std::find(Own.begin(), Own.end(), k) != Own.end(); }
         // A T whose stem's ink goes on beyond its bar (GoesOnBeyond).
         bool GoesOn = false;
     };
@@ -415,8 +439,11 @@ private:
     // uncertain: whether a corner asked for was measured, but less certain
     // than trusted.
     // stepped: the lines are fitted on a ground that steps across them.
-    std::optional<TCandidate> Junction(
-        const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped = false) const;
+    // measured: where the full fits of the pair crossed, when they did;
+    // bentLine: the line of the pair refused as bent, if one was.
+    std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
+        bool stepped = false, std::optional<TPoint>* measured = nullptr,
+        std::optional<size_t>* bentLine = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -704,12 +731,16 @@ bool TSnapper::GoesOnBeyond(
     return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
 }
 
-std::optional<TSnapper::TCandidate> TSnapper::Junction(
-    const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain, bool stepped) const
+std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
+    bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine) const
 {
     meets = true;
     bent = false;
     uncertain = false;
+    if (measured)
+        measured->reset();
+    if (bentLine)
+        bentLine->reset();
     TFittedLine lines[2] = {FLines[pair.First], FLines[pair.Second]};
     std::vector<TFittedLine> others;
     for (size_t k = 0; k < FLines.size(); ++k)
@@ -756,6 +787,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
             break;
     }
 
+    if (measured)
+        *measured = *at;
     // A junction measured far from where its rough lines cross has had a
     // fit slide onto another line (a line alongside, darker): not this
     // pair's junction, and perhaps the feature meant.
@@ -770,6 +803,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
         bool gentle = false;
         if (count > 0 && Bent(lines[k], &gentle, sides[k][0], sides[k][1])) {
             bent = gentle;
+            if (bentLine)
+                *bentLine = k == 0 ? pair.First : pair.Second;
             return std::nullopt;
         }
         if (count == 0 || Ragged(lines[k], sides[k][0], sides[k][1]))
@@ -780,7 +815,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
         // allowance) makes no junction there at all.
         if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
             meets = false;
-        if (count == 1 && (!lone.ReachesFeature || lone.Ink < MinLoneArmInk))
+        if (count == 1 && (!lone.ReachesFeature || lone.LoneInk < MinLoneArmInk))
             return std::nullopt;
         present += count;
         for (int s = 0; s < 2; ++s)
@@ -825,6 +860,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(
     candidate.Distance = Distance(*at, FClick);
     candidate.Lines[0] = pair.First;
     candidate.Lines[1] = pair.Second;
+    candidate.Own = {pair.First, pair.Second};
     uncertain = FOptions.Target == TSnapTarget::Corner && f.Kind == TFeatureKind::Corner &&
         candidate.Distance <= FOptions.Radius && !(f.Sigma <= Trusted(f));
     if (!(f.Sigma <= Trusted(f)) || candidate.Distance > FOptions.Radius)
@@ -852,12 +888,16 @@ std::optional<TSnappedFeature> TSnapper::Run()
 std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
 {
     std::vector<TLinePair> pairs;
+    // How near the click the nearest pair left out meets.
+    double nearestLeft = INFINITY;
     for (size_t i = 0; i < FLines.size(); ++i)
         for (size_t j = i + 1; j < FLines.size(); ++j) {
-            if (leaveCurves && (FCurve[i] || FCurve[j]))
-                continue;
             const std::optional<TPoint> at = Intersect(FLines[i].Line, FLines[j].Line);
-            if (at && Distance(*at, FClick) <= FOptions.Radius + 3 && MayJoin(i, j, *at))
+            if (!at || Distance(*at, FClick) > FOptions.Radius + 3 || !MayJoin(i, j, *at))
+                continue;
+            if (leaveCurves && (FCurve[i] || FCurve[j]))
+                nearestLeft = std::min(nearestLeft, Distance(*at, FClick));
+            else
                 pairs.push_back({i, j, *at});
         }
     // Nearest first: a feature found settles the pairs farther off than it
@@ -865,8 +905,14 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     std::sort(pairs.begin(), pairs.end(),
         [&](const TLinePair& a, const TLinePair& b) { return Distance(a.At, FClick) < Distance(b.At, FClick); });
     std::vector<TCandidate> found;
-    // Pairs of lines that meet but could not be measured: where they cross.
-    std::vector<TPoint> failed;
+    // Pairs of lines that meet but could not be measured: where they cross,
+    // and where their full fits crossed, if they did.
+    struct TFailed {
+        TLinePair Pair;
+        std::optional<TPoint> Measured;
+        std::optional<size_t> Bent;
+    };
+    std::vector<TFailed> failed;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
@@ -876,17 +922,19 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // again over half the length. (A contour, which leaves a straight
         // strip within a few dozen pixels, is not.)
         bool meets = true, bent = false, uncertain = false;
-        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain);
+        std::optional<TPoint> measured;
+        std::optional<size_t> bentLine;
+        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine);
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent, uncertain);
+            c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
         // A corner asked for, measured but uncertain, may have a tint filled
         // up to its lines (a sea up to the frame), which the plain ground of
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
-            c = Junction(pair, FullReach, meets, bent, uncertain, true);
+            c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine);
         if (!c) {
             if (meets)
-                failed.push_back(pair.At);
+                failed.push_back({pair, measured, bentLine});
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -897,9 +945,34 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         });
         if (same == found.end())
             found.push_back(*c);
-        else if (c->Feature.Arms.size() > same->Feature.Arms.size() ||
-            (c->Feature.Arms.size() == same->Feature.Arms.size() && c->Feature.Sigma < same->Feature.Sigma))
-            *same = *c;
+        else {
+            // The kept pair's lines, and those of the other that are its
+            // lines seeded again (a line of it well across both of the
+            // kept pair's lines is a third line through the feature).
+            const bool replace = c->Feature.Arms.size() > same->Feature.Arms.size() ||
+                (c->Feature.Arms.size() == same->Feature.Arms.size() && c->Feature.Sigma < same->Feature.Sigma);
+            const TCandidate& kept = replace ? *c : *same;
+            const TCandidate& other = replace ? *same : *c;
+            auto near = [&](size_t k) {
+                for (const size_t l : kept.Lines) {
+                    const double da = std::fabs(FLines[k].Line.NormalAngle - FLines[l].Line.NormalAngle);
+                    if (std::min(da, M_PI - da) <= OwnLineAngle)
+                        return true;
+                }
+                return false;
+            };
+            // (Both pairs measure it where the other does: else the line
+            // seeded again pulls it.)
+            const bool alike = std::hypot(c->Feature.Column - same->Feature.Column, c->Feature.Row - same->Feature.Row) <
+                SameFit;
+            std::vector<size_t> own = kept.Own;
+            for (const size_t k : other.Own)
+                if (!kept.Owns(k) && alike && near(k))
+                    own.push_back(k);
+            if (replace)
+                *same = *c;
+            same->Own = std::move(own);
+        }
         std::sort(found.begin(), found.end(),
             [](const TCandidate& a, const TCandidate& b) { return a.Distance < b.Distance; });
     }
@@ -910,6 +983,11 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     });
     if (found.empty())
         return std::nullopt;
+    // A piece of a curve that meets a line far nearer the click than the
+    // feature found may be no curve at all (a line seen with a stray piece
+    // beside it): the feature is then looked for with every line.
+    if (leaveCurves && nearestLeft < found.front().Distance - CloseFeatures)
+        return std::nullopt;
     // T's farther than the feature found whose stems go on beyond their bars
     // are curves crossing a line, not features the click may have meant.
     if (!found.front().GoesOn)
@@ -919,12 +997,38 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // be measured, may be the feature meant.
     if (found.size() > 1 && found[1].Distance - found[0].Distance < AmbiguityMargin)
         return std::nullopt;
-    // (A failed pair crossing within a pixel of the answer is the answer's
-    // own lines, one of them fitted twice.)
-    const TPoint answer {found.front().Feature.Column, found.front().Feature.Row};
-    for (const TPoint& at : failed)
-        if (Distance(at, FClick) < found.front().Distance - FailedMargin && Distance(at, answer) >= SameFeature)
+    // (A failed pair crossing within a pixel of the answer, roughly or as
+    // its full fits measured it, is the answer's own lines, one of them
+    // fitted twice, or a line through the answer; so is one of the answer's lines
+    // with a line whose ink overlaps its other line, closer to it than two
+    // pieces of a curve meet: that line seeded again as a wider smudge.)
+    const TCandidate& best = found.front();
+    const TPoint answer {best.Feature.Column, best.Feature.Row};
+    auto overlaps = [&](size_t k) {
+        for (const size_t l : best.Lines) {
+            const TFittedLine& a = FLines[k];
+            const TFittedLine& b = FLines[l];
+            double da = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+            da = std::min(da, M_PI - da);
+            if (k != l && da < MinPieceAngle && !best.Owns(k) &&
+                std::fabs(std::cos(a.Line.NormalAngle) * answer.X + std::sin(a.Line.NormalAngle) * answer.Y -
+                    a.Line.Distance) < 0.5 * (a.Width + b.Width) &&
+                std::fabs(std::cos(b.Line.NormalAngle) * answer.X + std::sin(b.Line.NormalAngle) * answer.Y -
+                    b.Line.Distance) < 0.5 * b.Width + 1)
+                return true;
+        }
+        return false;
+    };
+    for (const auto& [pair, measured, bentLine] : failed) {
+        const TPoint at = pair.At;
+        const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
+            (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
+        // (Nor is one whose line that is none of the answer's is bent: a
+        // curve, which makes no feature with anything.)
+        const bool curve = bentLine && !best.Owns(*bentLine);
+        if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
+    }
     // A second feature within a few pixels of the one found (a street's
     // edge beside a grid line crossing the other) leaves the click unsure
     // which of the two was meant, however near it lies to one of them.
@@ -937,7 +1041,7 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         const TFittedLine& line = FLines[found.front().Lines[side]];
         const TFittedLine& other = FLines[found.front().Lines[1 - side]];
         for (size_t k = 0; k < FLines.size(); ++k) {
-            if (k == found.front().Lines[0] || k == found.front().Lines[1] || SameLine(FLines[k], line, answer))
+            if (found.front().Owns(k) || SameLine(FLines[k], line, answer))
                 continue;
             double da = std::fabs(FLines[k].Line.NormalAngle - line.Line.NormalAngle);
             da = std::min(da, M_PI - da);
@@ -970,7 +1074,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             const double da = std::fabs(FLines[k].Line.NormalAngle - l.Line.NormalAngle);
             return std::min(da, M_PI - da) > NeighbourAngle;
         };
-        if (feature.Kind == TFeatureKind::Corner && across(FLines[found.front().Lines[0]]) &&
+        // (One of its lines seeded again, a few degrees off, pulls as any
+        // line passing by, since the two fits of it disagree.)
+        if (feature.Kind == TFeatureKind::Corner && !found.front().Owns(k) && across(FLines[found.front().Lines[0]]) &&
             across(FLines[found.front().Lines[1]])) {
             // Ink of its own, off the corner's lines (a line through the
             // corner that only the arms ink is no neighbour).

@@ -360,6 +360,15 @@ void TCaseMaker::Scan(TScene& scene, const TInk& ink)
         scene.Noise = std::min(scene.Noise, 3.0);
         scene.Blur = std::max(scene.Blur, 0.5);
         scene.Paper = {250, 250, 248};
+        // A grey line lies so near the threshold that a thin or blurred one
+        // leaves a few dots or nothing at all: a bilevel sheet is printed
+        // in black.
+        for (TStroke& stroke : scene.Strokes)
+            if (stroke.Ink.R == InkGrey.R && stroke.Ink.G == InkGrey.G && stroke.Ink.B == InkGrey.B)
+                stroke.Ink = InkBlack;
+        for (TBlob& blob : scene.Blobs)
+            if (blob.Ink.R == InkGrey.R && blob.Ink.G == InkGrey.G && blob.Ink.B == InkGrey.B)
+                blob.Ink = InkBlack;
         return;
     }
     if (darkInk && format < 0.25)

@@ -156,6 +156,8 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
         bool MustAnswer;
         double Tolerance;
         TSnapTarget Target = TSnapTarget::Any;
+        // Where the click lies from the truth.
+        double ClickX = 1.5, ClickY = -1;
     } cases[] = {
         {"contour arc passing 2 pixels off the crossing",
             [](TScene& s) {
@@ -190,11 +192,32 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddArc(s, TruthX + 177.6, TruthY - 186.4, 252, 113, 154, 1.9, InkBrown);
             },
             true, 0.05},
+        {"contour 3 pixels off a dashed crossing, bent where it crosses a line nearer the click",
+            [](TScene& s) {
+                s.Paper = {236, 228, 204};
+                s.Blur = 0.55;
+                s.Noise = 0.4;
+                s.JpegQuality = 54;
+                const TInk red {210, 50, 40};
+                AddLine(s, TruthX, TruthY, 6.8, -90, 90, 3.3, red, 13.5, 4.75, 16.8);
+                AddLine(s, TruthX, TruthY, 101.5, -90, 90, 1.5, red, 13.5, 4.75, 18.3);
+                AddArc(s, TruthX + 118.43, TruthY - 161.85, 197.45, 100.1, 152.3, 1.36, InkBrown);
+            },
+            true, 0.05, TSnapTarget::Any, 0.5, -2},
         {"both lines dashed, the crossing in both gaps",
             [](TScene& s) {
                 // Dashes of 10 and gaps of 6 pixels, a gap centred on the crossing.
                 AddLine(s, TruthX, TruthY, 2, -90, 90, 1.5, InkBlack, 10, 6, 3);
                 AddLine(s, TruthX, TruthY, 92, -90, 90, 1.5, InkBlack, 10, 6, 3);
+            },
+            true, 0.06},
+        {"dashed T whose stem's first dash starts a gap beyond the bar",
+            [](TScene& s) {
+                // Dashes of 12 and gaps of 8: the bar's dash over the
+                // junction, the stem's stub under the bar, its first dash
+                // from 9 pixels on.
+                AddLine(s, TruthX, TruthY, 0, -90, 90, 2, InkBlack, 12, 8, 16);
+                AddLine(s, TruthX, TruthY, 90, 0, 90, 2, InkBlack, 12, 8, 11);
             },
             true, 0.06},
         {"faint graticule, 15 grey levels on a blue tint",
@@ -244,7 +267,8 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
         c.Draw(scene);
         TBitmap bitmap;
         DrawScene(bitmap, scene);
-        const std::optional<TSnappedFeature> f = SnapToFeature(bitmap, TruthX + 1.5, TruthY - 1, {12, c.Target});
+        const std::optional<TSnappedFeature> f =
+            SnapToFeature(bitmap, TruthX + c.ClickX, TruthY + c.ClickY, {12, c.Target});
         EXPECT_TRUE(f || !c.MustAnswer);
         if (!f)
             continue;
