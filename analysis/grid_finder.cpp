@@ -34,10 +34,14 @@ constexpr double NearRadius = 6;
 // A crossing's lines may turn this far from the grid's there, degrees.
 constexpr double ArmTolerance = 4;
 // A place predicted from this many crossings found around it is measured
-// first along the lattice's lines alone, over this reach (pixels), and
-// taken so when the fit lands this near the prediction at this standard
-// error or better; else it is snapped.
-constexpr int LatticeKnown = 5;
+// first along the lattice's lines alone, and taken so when the fit lands
+// this near the prediction at this standard error or better; else it is
+// snapped. From WellKnown crossings on, the fit reaches QuickReach pixels
+// either side; with fewer (the tips of the lattice growing along the known
+// crossing's lines), over most of the way to the next crossing: on faint
+// lines the shorter fit is less sure there than a snap.
+constexpr int LatticeKnown = 4;
+constexpr int WellKnown = 5;
 constexpr double QuickReach = 24;
 constexpr double QuickMiss = 1;
 constexpr double QuickSigma = 0.1;
@@ -76,6 +80,9 @@ struct TNode {
     double X = 0, Y = 0, Sigma = 0; // snapped
     double PX = 0, PY = 0;          // predicted
     bool Snapped = false;           // the snap found something
+    // Width and blur of its row-wise and column-wise line where measured
+    // along the lattice's lines (0 where the snap took it).
+    double Width[2] = {0, 0}, Blur[2] = {0, 0};
 };
 
 struct TLocal {
@@ -185,6 +192,8 @@ struct TSnapJob {
     std::optional<TSnappedFeature> Feature;
     // Measured along the lattice's own directions where the snap found none.
     std::optional<TMeasuredCrossing> Measured;
+    // The lines' shapes as neighbours on them measured them (0: not known).
+    double Width[2] = {0, 0}, Blur[2] = {0, 0};
 };
 
 TGridCrossingGuess GuessAt(double x, double y, TGridPoint stepI, TGridPoint stepJ, double reach)
@@ -388,18 +397,28 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         return job.Feature && job.Feature->Kind == TFeatureKind::Crossing &&
                ArmsRunAs(job.Feature->Arms, LineAngle(job.Local.StepI), LineAngle(job.Local.StepJ));
     };
-    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius, bool measure) {
+    // prefit (above 0): a place is snapped only where the two lines are
+    // fitted there first over this reach (a place between crossings, where
+    // a line is mostly not).
+    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius, bool measure, double prefit = 0) {
         pwthreads::TOrderedWork work;
         work.Count = jobs.size();
         work.Work = [&](size_t k, unsigned) {
             TSnapJob& job = jobs[k];
+            if (prefit > 0 &&
+                !MeasureGridCrossing(bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ, prefit)))
+                return;
             const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
             if (measure && job.Local.Points >= LatticeKnown) {
                 // Where the lattice around says where the crossing lies and
                 // how its lines run, the two lines are fitted there alone.
-                const auto m = MeasureGridCrossing(
-                    bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
-                                    std::min(MeasureReach(stepEast, stepNorth), QuickReach)));
+                TGridCrossingGuess guess = GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
+                                                   job.Local.Points >= WellKnown
+                                                       ? std::min(MeasureReach(stepEast, stepNorth), QuickReach)
+                                                       : MeasureReach(stepEast, stepNorth));
+                for (int k = 0; k < 2; ++k)
+                    guess.Width[k] = job.Width[k], guess.Blur[k] = job.Blur[k];
+                const auto m = MeasureGridCrossing(bitmap, guess);
                 if (m && m->Sigma <= QuickSigma && std::hypot(m->X - job.Local.X, m->Y - job.Local.Y) <= QuickMiss) {
                     job.Measured = m;
                     return;
@@ -478,7 +497,17 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 node.PX = wide.X, node.PY = wide.Y;
                 node.Misses = misses + 1;
                 nodes[place] = node;
-                jobs.push_back({place, wide, std::nullopt, std::nullopt});
+                TSnapJob job{place, wide, std::nullopt, std::nullopt};
+                // Each line's shape from a neighbour on it.
+                for (int k = 0; k < 2; ++k)
+                    for (const int side : {-1, 1}) {
+                        const TPlace on = k == 0 ? TPlace{place.first + side, place.second}
+                                                 : TPlace{place.first, place.second + side};
+                        const auto it = nodes.find(on);
+                        if (job.Width[k] <= 0 && it != nodes.end() && it->second.Ok && it->second.Width[k] > 0)
+                            job.Width[k] = it->second.Width[k], job.Blur[k] = it->second.Blur[k];
+                    }
+                jobs.push_back(job);
             }
             // Near the picture's edges, where a frame may run, it is waited for.
             if (pendingFrame.valid()) {
@@ -503,6 +532,8 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 if (job.Measured && !gridLike(job)) {
                     node.Snapped = node.Ok = true, node.Misses = 0;
                     node.X = job.Measured->X, node.Y = job.Measured->Y, node.Sigma = job.Measured->Sigma;
+                    for (int k = 0; k < 2; ++k)
+                        node.Width[k] = job.Measured->Width[k], node.Blur[k] = job.Measured->Blur[k];
                     continue;
                 }
                 if (!job.Feature)
@@ -548,9 +579,12 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 }
             if (jobs.empty())
                 return 1;
-            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * (rows ? stepEast : stepNorth) / parts)), false);
-            // The snap alone judges: a fit along given directions could
-            // take lettering beside a line for a crossing line.
+            const double share = (rows ? stepEast : stepNorth) / parts;
+            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * share)), false,
+                    std::clamp(0.4 * share, 8.0, QuickReach));
+            // The snap judges: a fit along given directions could take
+            // lettering beside a line for a crossing line, but where it
+            // finds no crossing there is none to snap to.
             const size_t found = size_t(std::count_if(jobs.begin(), jobs.end(), gridLike));
             if (2 * found >= jobs.size())
                 return parts;
