@@ -68,6 +68,9 @@ constexpr double MinOffLine = 1.5;
 constexpr double OffLineDeviations = 4;
 // A line is followed to the next crossing on it across at most this many places.
 constexpr int MaxFollowPlaces = MaxMisses + 1;
+// Steps measured again inside the map frame that differ from those the
+// lattice grows by less than this share do not make it grow again.
+constexpr double SameStep = 0.01;
 // A lattice numbering fewer than this tries the other steps its lines fit.
 constexpr size_t EnoughCrossings = 10;
 
@@ -462,8 +465,20 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
             if (stepEast <= 0 && stepNorth <= 0)
                 stepEast = usedEast, stepNorth = usedNorth;
             settleSteps();
-            if (stepEast != usedEast || stepNorth != usedNorth)
+            // Steps that differ by a hair (the same lines, measured over
+            // less of them) keep what has grown: the lattice predicts from
+            // its crossings, the steps only hold where it has few.
+            auto alike = [](double measured, double used) {
+                return std::fabs(measured - used) <= SameStep * used;
+            };
+            if (!alike(stepEast, usedEast) || !alike(stepNorth, usedNorth))
                 return false;
+            if (stepEast != usedEast || stepNorth != usedNorth) {
+                radius = std::clamp(0.25 * std::min(stepEast, stepNorth), 4.0, KnownRadius);
+                margin = radius + 4;
+                stepI = {stepEast * along.X, stepEast * along.Y};
+                stepJ = {stepNorth * across.X, stepNorth * across.Y};
+            }
             for (auto& [place, node] : nodes)
                 if (place != TPlace{0, 0} && !node.Outside && face.Inside(node.PX, node.PY) < margin)
                     node.Outside = true, node.Ok = node.Snapped = false;
