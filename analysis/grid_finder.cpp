@@ -400,17 +400,11 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
         return job.Feature && job.Feature->Kind == TFeatureKind::Crossing &&
                ArmsRunAs(job.Feature->Arms, LineAngle(job.Local.StepI), LineAngle(job.Local.StepJ));
     };
-    // prefit (above 0): a place is snapped only where the two lines are
-    // fitted there first over this reach (a place between crossings, where
-    // a line is mostly not).
-    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius, bool measure, double prefit = 0) {
+    auto snapAll = [&](std::vector<TSnapJob>& jobs, double snapRadius, bool measure) {
         pwthreads::TOrderedWork work;
         work.Count = jobs.size();
         work.Work = [&](size_t k, unsigned) {
             TSnapJob& job = jobs[k];
-            if (prefit > 0 &&
-                !MeasureGridCrossing(bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ, prefit)))
-                return;
             const double r = job.Local.Points >= WellPredicted ? std::min(snapRadius, NearRadius) : snapRadius;
             if (measure && job.Local.Points >= LatticeKnown) {
                 // Where the lattice around says where the crossing lies and
@@ -594,12 +588,9 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 }
             if (jobs.empty())
                 return 1;
-            const double share = (rows ? stepEast : stepNorth) / parts;
-            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * share)), false,
-                    std::clamp(0.4 * share, 8.0, QuickReach));
-            // The snap judges: a fit along given directions could take
-            // lettering beside a line for a crossing line, but where it
-            // finds no crossing there is none to snap to.
+            snapAll(jobs, std::max(2.0, std::min(radius, 0.2 * (rows ? stepEast : stepNorth) / parts)), false);
+            // The snap alone judges: a fit along given directions could
+            // take lettering beside a line for a crossing line.
             const size_t found = size_t(std::count_if(jobs.begin(), jobs.end(), gridLike));
             if (2 * found >= jobs.size())
                 return parts;
