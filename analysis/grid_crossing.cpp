@@ -60,15 +60,20 @@ std::optional<TMeasuredCrossing> MeasureGridCrossing(const TBitmap& bitmap, cons
     double x = g.X - window.Left, y = g.Y - window.Top;
     const TStraightLine given[2] = {LineThrough(x, y, g.AlongX, g.AlongY), LineThrough(x, y, g.DownX, g.DownY)};
     TFittedLine lines[2];
-    for (int pass = 0; pass < 3; ++pass) {
+    // Lines whose shape a neighbour gave are fitted once, from the guess;
+    // others are found roughly first, fitted, and fitted again from where
+    // the two meet.
+    const bool seeded = g.Width[0] > 0 && g.Width[1] > 0 && g.Blur[0] > 0 && g.Blur[1] > 0;
+    for (int pass = seeded ? 2 : 0; pass < 3; ++pass) {
         for (int k = 0; k < 2; ++k) {
+            const bool fresh = pass == 0 || seeded;
             TLineFitRequest request;
             request.OriginX = x;
             request.OriginY = y;
-            request.Start = pass == 0 ? given[k] : lines[k].Line;
-            request.Width = pass == 0 ? 2 : lines[k].Width;
-            request.Blur = pass == 0 ? 1 : lines[k].Blur;
-            request.Masks = {{pass == 0 ? given[1 - k] : lines[1 - k].Line, OtherBand, false}};
+            request.Start = fresh ? given[k] : lines[k].Line;
+            request.Width = seeded ? g.Width[k] : pass == 0 ? 2 : lines[k].Width;
+            request.Blur = seeded ? g.Blur[k] : pass == 0 ? 1 : lines[k].Blur;
+            request.Masks = {{fresh ? given[1 - k] : lines[1 - k].Line, OtherBand, false}};
             request.Reach = g.Reach;
             request.Rough = pass == 0;
             request.Warm = pass == 2;
@@ -95,5 +100,8 @@ std::optional<TMeasuredCrossing> MeasureGridCrossing(const TBitmap& bitmap, cons
     const double sigma = std::sqrt((lines[0].OffsetVariance + lines[1].OffsetVariance) / 2) / sine;
     if (!std::isfinite(sigma) || sigma > MaxSigma)
         return std::nullopt;
-    return TMeasuredCrossing{x + window.Left, y + window.Top, std::max(sigma, 0.001)};
+    TMeasuredCrossing measured{x + window.Left, y + window.Top, std::max(sigma, 0.001)};
+    for (int k = 0; k < 2; ++k)
+        measured.Width[k] = lines[k].Width, measured.Blur[k] = lines[k].Blur;
+    return measured;
 }

@@ -14,11 +14,18 @@ struct TGridCrossingGuess {
     double AlongX = 0, AlongY = 0; // unit direction of the row-wise line there
     double DownX = 0, DownY = 0;   // of the column-wise line
     double Reach = 40;             // of each fit along its line, pixels either side
+    // The two lines' width and blur (row-wise line first) where a neighbour
+    // on each measured them: with the position and directions known to a
+    // fraction of a pixel, each line is then fitted once, from there. 0: not known.
+    double Width[2] = {0, 0};
+    double Blur[2] = {0, 0};
 };
 
 struct TMeasuredCrossing {
     double X = 0, Y = 0;
     double Sigma = 0; // standard error along either axis, pixels
+    double Width[2] = {0, 0}; // of the row-wise and the column-wise line
+    double Blur[2] = {0, 0};
 };
 
 // Nothing when either line is not there on both sides of the crossing, turns

@@ -34,10 +34,14 @@ constexpr double NearRadius = 6;
 // A crossing's lines may turn this far from the grid's there, degrees.
 constexpr double ArmTolerance = 4;
 // A place predicted from this many crossings found around it is measured
-// first along the lattice's lines alone, over this reach (pixels), and
-// taken so when the fit lands this near the prediction at this standard
-// error or better; else it is snapped.
-constexpr int LatticeKnown = 5;
+// first along the lattice's lines alone, and taken so when the fit lands
+// this near the prediction at this standard error or better; else it is
+// snapped. From WellKnown crossings on, the fit reaches QuickReach pixels
+// either side; with fewer (the tips of the lattice growing along the known
+// crossing's lines), over most of the way to the next crossing: on faint
+// lines the shorter fit is less sure there than a snap.
+constexpr int LatticeKnown = 4;
+constexpr int WellKnown = 5;
 constexpr double QuickReach = 24;
 constexpr double QuickMiss = 1;
 constexpr double QuickSigma = 0.1;
@@ -64,6 +68,9 @@ constexpr double MinOffLine = 1.5;
 constexpr double OffLineDeviations = 4;
 // A line is followed to the next crossing on it across at most this many places.
 constexpr int MaxFollowPlaces = MaxMisses + 1;
+// Steps measured again inside the map frame that differ from those the
+// lattice grows by less than this share do not make it grow again.
+constexpr double SameStep = 0.01;
 // A lattice numbering fewer than this tries the other steps its lines fit.
 constexpr size_t EnoughCrossings = 10;
 
@@ -76,6 +83,9 @@ struct TNode {
     double X = 0, Y = 0, Sigma = 0; // snapped
     double PX = 0, PY = 0;          // predicted
     bool Snapped = false;           // the snap found something
+    // Width and blur of its row-wise and column-wise line where measured
+    // along the lattice's lines (0 where the snap took it).
+    double Width[2] = {0, 0}, Blur[2] = {0, 0};
 };
 
 struct TLocal {
@@ -185,6 +195,8 @@ struct TSnapJob {
     std::optional<TSnappedFeature> Feature;
     // Measured along the lattice's own directions where the snap found none.
     std::optional<TMeasuredCrossing> Measured;
+    // The lines' shapes as neighbours on them measured them (0: not known).
+    double Width[2] = {0, 0}, Blur[2] = {0, 0};
 };
 
 TGridCrossingGuess GuessAt(double x, double y, TGridPoint stepI, TGridPoint stepJ, double reach)
@@ -397,9 +409,13 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
             if (measure && job.Local.Points >= LatticeKnown) {
                 // Where the lattice around says where the crossing lies and
                 // how its lines run, the two lines are fitted there alone.
-                const auto m = MeasureGridCrossing(
-                    bitmap, GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
-                                    std::min(MeasureReach(stepEast, stepNorth), QuickReach)));
+                TGridCrossingGuess guess = GuessAt(job.Local.X, job.Local.Y, job.Local.StepI, job.Local.StepJ,
+                                                   job.Local.Points >= WellKnown
+                                                       ? std::min(MeasureReach(stepEast, stepNorth), QuickReach)
+                                                       : MeasureReach(stepEast, stepNorth));
+                for (int k = 0; k < 2; ++k)
+                    guess.Width[k] = job.Width[k], guess.Blur[k] = job.Blur[k];
+                const auto m = MeasureGridCrossing(bitmap, guess);
                 if (m && m->Sigma <= QuickSigma && std::hypot(m->X - job.Local.X, m->Y - job.Local.Y) <= QuickMiss) {
                     job.Measured = m;
                     return;
@@ -443,8 +459,20 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
             if (stepEast <= 0 && stepNorth <= 0)
                 stepEast = usedEast, stepNorth = usedNorth;
             settleSteps();
-            if (stepEast != usedEast || stepNorth != usedNorth)
+            // Steps that differ by a hair (the same lines, measured over
+            // less of them) keep what has grown: the lattice predicts from
+            // its crossings, the steps only hold where it has few.
+            auto alike = [](double measured, double used) {
+                return std::fabs(measured - used) <= SameStep * used;
+            };
+            if (!alike(stepEast, usedEast) || !alike(stepNorth, usedNorth))
                 return false;
+            if (stepEast != usedEast || stepNorth != usedNorth) {
+                radius = std::clamp(0.25 * std::min(stepEast, stepNorth), 4.0, KnownRadius);
+                margin = radius + 4;
+                stepI = {stepEast * along.X, stepEast * along.Y};
+                stepJ = {stepNorth * across.X, stepNorth * across.Y};
+            }
             for (auto& [place, node] : nodes)
                 if (place != TPlace{0, 0} && !node.Outside && face.Inside(node.PX, node.PY) < margin)
                     node.Outside = true, node.Ok = node.Snapped = false;
@@ -478,7 +506,17 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 node.PX = wide.X, node.PY = wide.Y;
                 node.Misses = misses + 1;
                 nodes[place] = node;
-                jobs.push_back({place, wide, std::nullopt, std::nullopt});
+                TSnapJob job{place, wide, std::nullopt, std::nullopt};
+                // Each line's shape from a neighbour on it.
+                for (int k = 0; k < 2; ++k)
+                    for (const int side : {-1, 1}) {
+                        const TPlace on = k == 0 ? TPlace{place.first + side, place.second}
+                                                 : TPlace{place.first, place.second + side};
+                        const auto it = nodes.find(on);
+                        if (job.Width[k] <= 0 && it != nodes.end() && it->second.Ok && it->second.Width[k] > 0)
+                            job.Width[k] = it->second.Width[k], job.Blur[k] = it->second.Blur[k];
+                    }
+                jobs.push_back(job);
             }
             // Near the picture's edges, where a frame may run, it is waited for.
             if (pendingFrame.valid()) {
@@ -503,6 +541,8 @@ TGrid FindGrid(const TBitmap& bitmap, const TGridRequest& request, const std::fu
                 if (job.Measured && !gridLike(job)) {
                     node.Snapped = node.Ok = true, node.Misses = 0;
                     node.X = job.Measured->X, node.Y = job.Measured->Y, node.Sigma = job.Measured->Sigma;
+                    for (int k = 0; k < 2; ++k)
+                        node.Width[k] = job.Measured->Width[k], node.Blur[k] = job.Measured->Blur[k];
                     continue;
                 }
                 if (!job.Feature)

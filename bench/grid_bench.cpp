@@ -7,7 +7,8 @@
 //   grid_bench [--seeds N] [--scans DIR] [--megapixels M] [--two-grids SEEDS]
 // GRID_BENCH_ONLY=NAME runs one drawn variation (or the real sheets whose
 // name starts so), GRID_BENCH_DUMP=FILE.ppm
-// writes its sheets there, GRID_BENCH_VERBOSE=1 prints each crossing
+// writes its sheets there, GRID_BENCH_THREADS=1,2 times the large sheet on
+// each thread count, GRID_BENCH_VERBOSE=1 prints each crossing
 // numbered wrongly and the first truths of each sheet.
 #include "analysis/grid_finder.h"
 #include "bench/grid_sheets.h"
@@ -518,15 +519,31 @@ void LargeSheet(double megapixels)
     const auto drawStart = std::chrono::steady_clock::now();
     const TGridSheet sheet = DrawGridSheet(plan);
     std::printf("drawn %dx%d in %.1f s\n", plan.Width, plan.Height, Seconds(drawStart));
-    std::mt19937 random(1);
-    TTally tally;
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu = CpuSeconds();
-    const TGrid grid = FindGrid(*sheet.Bitmap, KnownNear(sheet, random));
-    tally.Seconds = CpuSeconds() - cpu;
-    std::printf("wall %.2f s, processor %.2f s on %u threads\n", Seconds(start), tally.Seconds, pwthreads::ThreadCount());
-    Score(sheet, grid, plan.Step, tally);
-    PrintRow(DescribeGridPlan(plan), tally);
+    // GRID_BENCH_THREADS=1,2 times the finder on each count in turn, on
+    // the sheet drawn once.
+    std::vector<unsigned> counts{0};
+    if (const char* list = std::getenv("GRID_BENCH_THREADS")) {
+        counts.clear();
+        std::stringstream items(list);
+        for (std::string item; std::getline(items, item, ',');)
+            if (const unsigned count = pwthreads::ParseThreadCount(item.c_str()))
+                counts.push_back(count);
+        if (counts.empty())
+            counts.push_back(0);
+    }
+    for (const unsigned count : counts) {
+        pwthreads::SetThreadCount(count);
+        std::mt19937 random(1);
+        TTally tally;
+        const auto start = std::chrono::steady_clock::now();
+        const double cpu = CpuSeconds();
+        const TGrid grid = FindGrid(*sheet.Bitmap, KnownNear(sheet, random));
+        tally.Seconds = CpuSeconds() - cpu;
+        std::printf("wall %.2f s, processor %.2f s on %u threads\n", Seconds(start), tally.Seconds,
+                    pwthreads::ThreadCount());
+        Score(sheet, grid, plan.Step, tally);
+        PrintRow(DescribeGridPlan(plan), tally);
+    }
 }
 
 // Small sheets of a 200 px grid under a dense second grid (red lines every
