@@ -123,6 +123,18 @@ constexpr double MisfitShare = 0.7;
 constexpr double ErrorBlur = 0.3;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
+// A fit wider than this, and than this many times the other line's width
+// and its blur, may hold two inks that the blur merged (a line and another
+// alongside it, or a curve running into it), pixels.
+constexpr double TwoInkWidth = 4.5;
+constexpr double TwoInkWider = 1.8;
+// It does when its cross-section shows two ridges at least this far apart
+// (pixels) with a valley between them deeper than this share of the lower
+// ridge's ink, or differs from its mirror image by more than this share of
+// its ink.
+constexpr double TwoInkRidges = 1.5;
+constexpr double TwoInkValley = 0.1;
+constexpr double TwoInkAsymmetry = 0.15;
 
 struct TPoint {
     double X = 0, Y = 0;
@@ -433,6 +445,11 @@ private:
     // (the parabola through its bins) leads: a curve crossing the bar, not a
     // line ending there.
     bool GoesOnBeyond(const TFittedLine& stem, const TFittedLine& bar, TPoint origin, TPoint at, int armSide) const;
+    // Whether a wide fit of a line has taken in two inks side by side: its
+    // cross-section, over the inked bins of the sides used beyond the
+    // exclusion, the bands of the other lines left out, has two ridges.
+    bool TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint origin, TPoint at, const bool sides[2],
+        double exclusion, const std::vector<TBandMask>& masks) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -443,7 +460,7 @@ private:
     // bentLine: the line of the pair refused as bent, if one was.
     std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
         bool stepped = false, std::optional<TPoint>* measured = nullptr,
-        std::optional<size_t>* bentLine = nullptr) const;
+        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -731,9 +748,82 @@ bool TSnapper::GoesOnBeyond(
     return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
 }
 
-std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
-    bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine) const
+bool TSnapper::TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint origin, TPoint at,
+    const bool sides[2], double exclusion, const std::vector<TBandMask>& masks) const
 {
+    if (line.Width <= TwoInkWidth || line.Width <= TwoInkWider * other.Width + other.Blur)
+        return false;
+    const double c = std::cos(line.Line.NormalAngle), s = std::sin(line.Line.NormalAngle);
+    const double offsetAtOrigin = origin.X * c + origin.Y * s - line.Line.Distance;
+    const double half = 0.5 * line.Width + 1.5 * line.Blur + 1;
+    constexpr double Step = 0.5;
+    const int count = 2 * static_cast<int>(std::ceil(half / Step)) + 1;
+    std::vector<double> sum(count, 0.0), weight(count, 0.0);
+    const double centre = AlongAt(line, origin, at);
+    for (const TLineBin& b : line.Bins) {
+        const int side = b.Along < centre ? 0 : 1;
+        if (!b.Inked || b.Outlier || !sides[side] || std::fabs(b.Along - centre) < exclusion + LineBinLength / 2)
+            continue;
+        for (double t = b.Along - 0.5 * LineBinLength + 0.25; t < b.Along + 0.5 * LineBinLength; t += 0.5)
+            for (int i = 0; i < count; ++i) {
+                const double n = (i - count / 2) * Step;
+                // The point at `t` along the line and `n` off it.
+                const double x = origin.X - s * t + c * (n - offsetAtOrigin);
+                const double y = origin.Y + c * t + s * (n - offsetAtOrigin);
+                if (std::any_of(masks.begin(), masks.end(), [&](const TBandMask& m) {
+                        return std::fabs(x * std::cos(m.Line.NormalAngle) + y * std::sin(m.Line.NormalAngle) -
+                                   m.Line.Distance) <= m.HalfWidth;
+                    }))
+                    continue;
+                const double v = FWindow.Interpolated(x, y, NAN);
+                if (std::isnan(v))
+                    continue;
+                sum[i] += v;
+                weight[i] += 1;
+            }
+    }
+    std::vector<double> profile(count);
+    for (int i = 0; i < count; ++i) {
+        if (weight[i] < 4)
+            return false;
+        profile[i] = sum[i] / weight[i];
+    }
+    const double ground = std::min(profile.front(), profile.back());
+    // The highest ridge, and the highest other ridge far enough from it.
+    const int first = static_cast<int>(std::max_element(profile.begin(), profile.end()) - profile.begin());
+    int second = -1;
+    for (int i = 1; i + 1 < count; ++i)
+        if (std::abs(i - first) * Step >= TwoInkRidges && profile[i] >= profile[i - 1] &&
+            profile[i] >= profile[i + 1] && (second < 0 || profile[i] > profile[second]))
+            second = i;
+    // A line's own profile mirrors itself about its centre; two inks of
+    // different width or darkness merged into one fit do not.
+    // (Over the ground's slope from one side to the other: a tint or a
+    // shading beside the line is no second ink.)
+    double mismatch = 0, ink = 0;
+    auto above = [&](int i) {
+        return profile[i] - (profile.front() + (profile.back() - profile.front()) * i / (count - 1));
+    };
+    for (int i = 0; i < count; ++i) {
+        mismatch += std::fabs(above(i) - above(count - 1 - i));
+        ink += above(i);
+    }
+    if (ink > 0 && mismatch > TwoInkAsymmetry * ink)
+        return true;
+    if (second < 0)
+        return false;
+    const double valley = *std::min_element(
+        profile.begin() + std::min(first, second), profile.begin() + std::max(first, second) + 1);
+    const double lower = profile[second] - ground;
+    return lower > 0 && profile[second] - valley > TwoInkValley * lower + 2 * FNoise / std::sqrt(weight[second]);
+}
+
+std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
+    bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
+    bool* twoInks) const
+{
+    if (twoInks)
+        *twoInks = false;
     meets = true;
     bent = false;
     uncertain = false;
@@ -809,6 +899,15 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         }
         if (count == 0 || Ragged(lines[k], sides[k][0], sides[k][1]))
             return std::nullopt;
+        if (!FBilevel) {
+            std::vector<TBandMask> masks = Alongside(lines[k], others, true);
+            masks.push_back(BandOf(lines[1 - k]));
+            if (TwoInks(lines[k], lines[1 - k], origin, *at, sides[k], Exclusion(lines[k], lines[1 - k]), masks)) {
+                if (twoInks)
+                    *twoInks = true;
+                return std::nullopt;
+            }
+        }
         const TArm& lone = arms[k][0].Present ? arms[k][0] : arms[k][1];
         // A lone arm whose ink starts well short of the other line (more
         // than a corner's gap and the dashes' own, by a spoilt end's
@@ -913,6 +1012,8 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         std::optional<size_t> Bent;
     };
     std::vector<TFailed> failed;
+    // Where pairs one of whose lines' fits took in two inks met.
+    std::vector<TPoint> mixed;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
@@ -924,7 +1025,11 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool meets = true, bent = false, uncertain = false;
         std::optional<TPoint> measured;
         std::optional<size_t> bentLine;
-        std::optional<TCandidate> c = Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine);
+        bool twoInks = false;
+        std::optional<TCandidate> c =
+            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks);
+        if (twoInks)
+            mixed.push_back(measured ? *measured : pair.At);
         if (!c && bent)
             c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
         // A corner asked for, measured but uncertain, may have a tint filled
@@ -1019,6 +1124,12 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         }
         return false;
     };
+    // A pair whose fit took in two inks beside the answer, or nearer the
+    // click, leaves it unsure: the two inks may be the answer's line and
+    // another, which pulls the answer's fit too, or the feature meant.
+    for (const TPoint& at : mixed)
+        if (Distance(at, answer) < SameFeature || Distance(at, FClick) < best.Distance + AmbiguityMargin)
+            return std::nullopt;
     for (const auto& [pair, measured, bentLine] : failed) {
         const TPoint at = pair.At;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||

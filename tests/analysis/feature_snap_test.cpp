@@ -252,6 +252,17 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX, TruthY, 90, -1, 90, 2, InkBlack);
             },
             true, 0.05, TSnapTarget::Corner},
+        {"crossing beside a parallel line that the blur merges with it into one wide line",
+            [](TScene& s) {
+                s.Blur = 1.36;
+                s.Noise = 6.2;
+                const TInk brown {150, 90, 50};
+                AddLine(s, TruthX, TruthY, 0, -90, 90, 2.54, brown);
+                AddLine(s, TruthX, TruthY, 77.08, -90, 90, 2.54, brown);
+                // 4.12 pixels from the first line's centre to its own.
+                AddLine(s, TruthX, TruthY + 4.12, 0, -90, 90, 2.58, brown);
+            },
+            false, 0.15, TSnapTarget::Any, 0.38, 1.29},
         {"chart turned 45 degrees",
             [](TScene& s) {
                 AddLine(s, TruthX, TruthY, 45, -90, 90, 1.5, InkBlack);
