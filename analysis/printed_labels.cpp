@@ -19,6 +19,7 @@ namespace {
 // A digit read with less confidence than this (Tesseract's 0..100) leaves
 // its label unread.
 constexpr double LeastConfidence = 70;
+constexpr double LeastLetterConfidence = 60;
 // Words are read scaled to this height of their tallest glyph, pixels.
 constexpr double ReadHeight = 40;
 constexpr double SmallReadHeight = 28;
@@ -510,6 +511,30 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
             }
             if (!agreed)
                 return false;
+            // A reading in doubt that the other threshold reads alike, at
+            // the middle size, is as sure as the surer of the two.
+            auto least = [](const std::vector<TReader::TSymbol>& symbols) {
+                double c = 100;
+                for (const TReader::TSymbol& sym : symbols)
+                    c = std::min(c, double(sym.Confidence));
+                return c;
+            };
+            if (least(symbols) < LeastConfidence) {
+                binary = !binary;
+                double otherScale = 1;
+                const std::vector<TReader::TSymbol> other = readAt(ReadHeight, otherScale);
+                if (text(other) == text(symbols) && other.size() == symbols.size()) {
+                    for (size_t i = 0; i < symbols.size(); ++i)
+                        symbols[i].Confidence = std::max(symbols[i].Confidence, other[i].Confidence);
+                    // The reader trusts bold hemisphere letters less than
+                    // digits; a lone letter read alike both ways is sure
+                    // enough from LeastLetterConfidence (each side's letters
+                    // are checked against each other).
+                    if (symbols.size() == 1 && std::isalpha(static_cast<unsigned char>(symbols[0].Text[0])) &&
+                        symbols[0].Confidence >= LeastLetterConfidence)
+                        symbols[0].Confidence = std::max(symbols[0].Confidence, LeastConfidence);
+                }
+            }
             std::vector<TPiece> found;
             for (const TReader::TSymbol& sym : symbols) {
                 const double l = area.Left - pad + sym.Left / scale, r = area.Left - pad + sym.Right / scale;
@@ -667,6 +692,11 @@ struct TParsed {
     char Letter = 0;
 };
 
+bool HasLetter(const std::string& text)
+{
+    return text.find_first_of("NSEW") != std::string::npos;
+}
+
 TParsed ParseLabel(const std::string& text)
 {
     TParsed p;
@@ -762,6 +792,10 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
         TLine* joined = nullptr;
         for (TLine& line : lines) {
             if (line.Turns != word.Turns || word.Turns != 0)
+                continue;
+            // Two hemisphere letters make no label: a letter of other
+            // lettering beside a word with its own stays apart from it.
+            if (HasLetter(line.Text) && HasLetter(word.Text))
                 continue;
             const double hh = std::max(line.Box.Height(), box.Height());
             const double overlap = std::min(line.Box.Bottom, box.Bottom) - std::max(line.Box.Top, box.Top);
