@@ -335,12 +335,27 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         const bool cut = bx == 0 || by == 0 || bx + bw == w || by + bh == h;
         parts.push_back({{x, y, x + bw, y + bh}, i, cut});
     }
+    // A piece with a glyph of its own size beside it is a glyph of a line:
+    // half as tall as a piece of turned lettering (two turned digits that
+    // touch), it is no sign of that piece.
+    std::vector<bool> glyphOfLine(parts.size(), false);
+    for (size_t i = 0; i < parts.size(); ++i)
+        for (size_t j = 0; j < parts.size() && !glyphOfLine[i]; ++j) {
+            const double hi = parts[i].Box.Height(), hj = parts[j].Box.Height();
+            glyphOfLine[i] = j != i && std::min(hi, hj) >= 0.6 * std::max(hi, hj) && SameWord(parts[i], parts[j]);
+        }
     std::vector<int> parent(parts.size());
     std::iota(parent.begin(), parent.end(), 0);
     for (size_t i = 0; i < parts.size(); ++i)
-        for (size_t j = i + 1; j < parts.size(); ++j)
+        for (size_t j = i + 1; j < parts.size(); ++j) {
+            const size_t lower = parts[i].Box.Height() < parts[j].Box.Height() ? i : j;
+            const size_t higher = lower == i ? j : i;
+            if (glyphOfLine[lower] && parts[lower].Box.Height() < 0.6 * parts[higher].Box.Height() &&
+                parts[lower].Box.Height() >= 0.45 * parts[higher].Box.Height())
+                continue;
             if (SameWord(parts[i], parts[j]))
                 parent[size_t(FindRoot(parent, int(i)))] = FindRoot(parent, int(j));
+        }
     std::vector<std::vector<size_t>> groups(parts.size());
     for (size_t i = 0; i < parts.size(); ++i)
         groups[size_t(FindRoot(parent, int(i)))].push_back(i);
