@@ -19,6 +19,7 @@ namespace {
 // A digit read with less confidence than this (Tesseract's 0..100) leaves
 // its label unread.
 constexpr double LeastConfidence = 70;
+constexpr double LeastLetterConfidence = 60;
 // Words are read scaled to this height of their tallest glyph, pixels.
 constexpr double ReadHeight = 40;
 constexpr double SmallReadHeight = 28;
@@ -334,12 +335,27 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
         const bool cut = bx == 0 || by == 0 || bx + bw == w || by + bh == h;
         parts.push_back({{x, y, x + bw, y + bh}, i, cut});
     }
+    // A piece with a glyph of its own size beside it is a glyph of a line:
+    // half as tall as a piece of turned lettering (two turned digits that
+    // touch), it is no sign of that piece.
+    std::vector<bool> glyphOfLine(parts.size(), false);
+    for (size_t i = 0; i < parts.size(); ++i)
+        for (size_t j = 0; j < parts.size() && !glyphOfLine[i]; ++j) {
+            const double hi = parts[i].Box.Height(), hj = parts[j].Box.Height();
+            glyphOfLine[i] = j != i && std::min(hi, hj) >= 0.6 * std::max(hi, hj) && SameWord(parts[i], parts[j]);
+        }
     std::vector<int> parent(parts.size());
     std::iota(parent.begin(), parent.end(), 0);
     for (size_t i = 0; i < parts.size(); ++i)
-        for (size_t j = i + 1; j < parts.size(); ++j)
+        for (size_t j = i + 1; j < parts.size(); ++j) {
+            const size_t lower = parts[i].Box.Height() < parts[j].Box.Height() ? i : j;
+            const size_t higher = lower == i ? j : i;
+            if (glyphOfLine[lower] && parts[lower].Box.Height() < 0.6 * parts[higher].Box.Height() &&
+                parts[lower].Box.Height() >= 0.45 * parts[higher].Box.Height())
+                continue;
             if (SameWord(parts[i], parts[j]))
                 parent[size_t(FindRoot(parent, int(i)))] = FindRoot(parent, int(j));
+        }
     std::vector<std::vector<size_t>> groups(parts.size());
     for (size_t i = 0; i < parts.size(); ++i)
         groups[size_t(FindRoot(parent, int(i)))].push_back(i);
@@ -510,6 +526,30 @@ std::vector<TLabelWord> ReadWordsIn(const cv::Mat& grey, const std::vector<cv::P
             }
             if (!agreed)
                 return false;
+            // A reading in doubt that the other threshold reads alike, at
+            // the middle size, is as sure as the surer of the two.
+            auto least = [](const std::vector<TReader::TSymbol>& symbols) {
+                double c = 100;
+                for (const TReader::TSymbol& sym : symbols)
+                    c = std::min(c, double(sym.Confidence));
+                return c;
+            };
+            if (least(symbols) < LeastConfidence) {
+                binary = !binary;
+                double otherScale = 1;
+                const std::vector<TReader::TSymbol> other = readAt(ReadHeight, otherScale);
+                if (text(other) == text(symbols) && other.size() == symbols.size()) {
+                    for (size_t i = 0; i < symbols.size(); ++i)
+                        symbols[i].Confidence = std::max(symbols[i].Confidence, other[i].Confidence);
+                    // The reader trusts bold hemisphere letters less than
+                    // digits; a lone letter read alike both ways is sure
+                    // enough from LeastLetterConfidence (each side's letters
+                    // are checked against each other).
+                    if (symbols.size() == 1 && std::isalpha(static_cast<unsigned char>(symbols[0].Text[0])) &&
+                        symbols[0].Confidence >= LeastLetterConfidence)
+                        symbols[0].Confidence = std::max(symbols[0].Confidence, LeastConfidence);
+                }
+            }
             std::vector<TPiece> found;
             for (const TReader::TSymbol& sym : symbols) {
                 const double l = area.Left - pad + sym.Left / scale, r = area.Left - pad + sym.Right / scale;
@@ -667,6 +707,11 @@ struct TParsed {
     char Letter = 0;
 };
 
+bool HasLetter(const std::string& text)
+{
+    return text.find_first_of("NSEW") != std::string::npos;
+}
+
 TParsed ParseLabel(const std::string& text)
 {
     TParsed p;
@@ -762,6 +807,10 @@ TCornerLabel AssembleCornerLabel(const std::vector<TLabelWord>& words, int corne
         TLine* joined = nullptr;
         for (TLine& line : lines) {
             if (line.Turns != word.Turns || word.Turns != 0)
+                continue;
+            // Two hemisphere letters make no label: a letter of other
+            // lettering beside a word with its own stays apart from it.
+            if (HasLetter(line.Text) && HasLetter(word.Text))
                 continue;
             const double hh = std::max(line.Box.Height(), box.Height());
             const double overlap = std::min(line.Box.Bottom, box.Bottom) - std::max(line.Box.Top, box.Top);

@@ -78,8 +78,13 @@ TEST(PrintedLabels, CropsReadToTheirPrintedTexts)
         {"drawn_bold_upper_right.png", fcUpperRight, 199.23, 299.73, "57°00'E", "32°00'S"},
         // the corner's window (216 px) cuts the latitude's first 6: grown
         {"drawn_cut_upper_left.jpg", fcUpperLeft, 329.68, 229.89, "73°00'E", "66°00'N", 2400},
-        // turned upward, serif bold 11 whose 1s stand apart (read as 1°)
-        {"drawn_turned_upper_left.jpg", fcUpperLeft, 199.40, 150.23, "-", "11°00'N", 10000},
+        // turned upward, serif bold 11 whose 1s stand apart (read as 1°);
+        // the upright digits beside two touching turned 0s are no signs
+        {"drawn_turned_upper_left.jpg", fcUpperLeft, 199.40, 150.23, "80°00'W", "11°00'N", 10000},
+        // a turned latitude's N read upright beside the longitude's start
+        {"drawn_mono_lower_left.jpg", fcLowerLeft, 149.67, 99.63, "95°00'E", "2°45'N", 10000},
+        // a bold serif W the reader doubts, read alike both ways
+        {"drawn_serif_lower_right.jpg", fcLowerRight, 149.89, 99.78, "122°30'W", "58°00'N", 10000},
     };
     for (const auto& c : cases) {
         const std::unique_ptr<TGraphic> graphic = LoadFixture(c.File);
