@@ -383,16 +383,35 @@ std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int co
                                    double near, int outward, bool allowBends = true, bool byEdges = false)
 {
     std::vector<double> us, vs, darkness, widths, beyond;
-    for (const TProfile& p : profiles) {
+    auto nearestPeak = [&](const TProfile& p) -> std::optional<TPeak> {
         const double at = start.At(p.U);
-        const std::vector<TPeak> peaks = byEdges ? std::vector<TPeak>() : Peaks(p, at - near, at + near, LeastDarkness);
-        const TPeak* nearest = nullptr;
-        for (const TPeak& peak : peaks)
+        if (byEdges)
+            return BetweenEdges(p, at - near, at + near);
+        std::optional<TPeak> nearest;
+        for (const TPeak& peak : Peaks(p, at - near, at + near, LeastDarkness))
             if (!nearest || std::abs(peak.Centre - at) < std::abs(nearest->Centre - at))
-                nearest = &peak;
-        std::optional<TPeak> edged;
-        if (byEdges && (edged = BetweenEdges(p, at - near, at + near)))
-            nearest = &*edged;
+                nearest = peak;
+        return nearest;
+    };
+    std::vector<std::optional<TPeak>> taken(profiles.size());
+    std::vector<double> takenWidths;
+    for (size_t k = 0; k < profiles.size(); ++k)
+        if ((taken[k] = nearestPeak(profiles[k])))
+            takenWidths.push_back(taken[k]->Width);
+    // A tint up to the line along a stretch of the side, more than half as
+    // dark as the line, widens its core there and pulls its centre into the
+    // tint: there the line is measured against the ground beside it.
+    const double usualWidth = takenWidths.empty() ? 0 : Median(takenWidths);
+    for (size_t k = 0; k < profiles.size() && !byEdges; ++k)
+        if (taken[k] && !profiles[k].LocalGround && taken[k]->Width > 1.5 * usualWidth + 2) {
+            TProfile local = profiles[k];
+            local.LocalGround = true;
+            if (const std::optional<TPeak> peak = nearestPeak(local))
+                taken[k] = peak;
+        }
+    for (size_t k = 0; k < profiles.size(); ++k) {
+        const TProfile& p = profiles[k];
+        const TPeak* nearest = taken[k] ? &*taken[k] : nullptr;
         if (!nearest)
             continue;
         us.push_back(p.U);

@@ -256,6 +256,12 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
         guess.To = to[side];
         // The overview places a line within its block, give or take a block.
         guess.Reach = 1.5 * scale + 2;
+    }
+    auto fitSide = [&](int side) {
+        TSideGuess& guess = guesses[size_t(side)];
+        chosen[size_t(side)].reset();
+        others[size_t(side)].clear();
+        seen[size_t(side)].clear();
         const std::string name = SideNames[side];
         auto doubt = [&](const std::optional<TSideFit>& fit, bool nearGuess = true) -> std::optional<TRefusal> {
             if (!fit)
@@ -315,6 +321,34 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
                     break;
                 }
             }
+        }
+    };
+    for (int side = 0; side < 4; ++side)
+        fitSide(side);
+    // A map line close inside a side along much of it may tilt the
+    // overview's line there, so that the side runs out of reach towards one
+    // corner: a side with no line of its own is looked for again along the
+    // opposite side's direction, from either end of the overview's line.
+    for (int side = 0; side < 4; ++side) {
+        const int opposite = side ^ 1;
+        if (chosen[size_t(side)] || !others[size_t(side)].empty() || !chosen[size_t(opposite)])
+            continue;
+        const TSideGuess first = guesses[size_t(side)];
+        const std::optional<TRefusal> refusal = refusals[size_t(side)];
+        const double slope = chosen[size_t(opposite)]->Line.SlopeAt(first.Line.CentreU);
+        for (const double end : {first.From, first.To}) {
+            TSideGuess& guess = guesses[size_t(side)];
+            guess = first;
+            guess.Line.Offset = first.Line.At(end) + slope * (first.Line.CentreU - end);
+            guess.Line.Slope = slope;
+            fitSide(side);
+            if (chosen[size_t(side)])
+                break;
+        }
+        if (!chosen[size_t(side)]) {
+            guesses[size_t(side)] = first;
+            fitSide(side);
+            refusals[size_t(side)] = refusal;
         }
     }
     // A side without a line of its own takes one of the others, which needs

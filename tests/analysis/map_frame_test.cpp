@@ -34,6 +34,7 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         const char* Kind;
         TSheetPlan Plan;
         double Tolerance = 0.6;
+        double MostSigma = 0.4;
     };
     std::vector<Case> cases;
     cases.push_back({"square on the scanner", Small(1)});
@@ -146,6 +147,15 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         s.GridSpacingMm = 0;
         cases.push_back({"the neatline's sides run on as rules across a wide margin to the outer frame", s});
     }
+    {
+        // A tint filling the map up to a faint neatline near the lower right
+        // corner, more than half as dark as the line (bench/frame_bench
+        // --variations, seed 50: 2.62 px off at that corner before).
+        TSheetPlan s = RandomSheetPlan(50, 4.53);
+        AddSheetVariation(s);
+        // A few profiles there still stray: the stated error grows.
+        cases.push_back({"a tint up to a faint neatline along a stretch near a corner", s, 1, 0.6});
+    }
     cases.push_back(
         {"a grid turned against the frame, one line crossing a side at its corner", RandomSheetPlan(81, 2), 1});
     cases.push_back(
@@ -159,7 +169,7 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
             EXPECT_NEAR(frame.Corners[i].Row, sheet.Corners[i].Y, c.Tolerance) << c.Kind << ", " << FrameCornerNames[i];
             EXPECT_GT(frame.Corners[i].Sigma, 0) << c.Kind;
             // The stated error counts the curve's misfit near the corner.
-            EXPECT_LT(frame.Corners[i].Sigma, 0.4) << c.Kind;
+            EXPECT_LT(frame.Corners[i].Sigma, c.MostSigma) << c.Kind;
         }
     }
 }
