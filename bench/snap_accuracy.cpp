@@ -5,6 +5,10 @@
 //   snap_accuracy [--positives N] [--negatives N] [--seed S] [--large N]
 //                 [--misses FOLDER] [--case N]
 //
+// A positive counts as ambiguous when another crossing of two drawn straight
+// lines lies under its click (Ambiguous); the misses are reported over the
+// others, the ambiguous ones in their own row.
+//
 // --large N places N patches into 20000 x 6000 bitmaps (24-bit and 8-bit)
 // and times the snap there; --misses writes each wrong, missed, dishonest or falsely
 // answered patch as a PPM file with a line describing it; --case N snaps on
@@ -35,6 +39,27 @@ struct TOutcome {
     bool KindRight = false;
     double Milliseconds = 0;
 };
+
+// Two printed crossings closer than this, pixels, lie under one click.
+constexpr double SameClick = 4;
+// A crossing farther from the click than another by less than this,
+// pixels, is about as near: the click does not tell which it meant.
+constexpr double AsNear = 1;
+
+// Whether a positive's click may as well have meant another crossing of two
+// straight drawn lines: one within SameClick of the truth, or about as near
+// the click. (A curve's crossing with a line is no such place: a user
+// clicking near a grid crossing means the crossing of two straight lines.)
+bool Ambiguous(const TSnapCase& c)
+{
+    const double truth = std::hypot(c.ClickX - c.TruthX, c.ClickY - c.TruthY);
+    for (const TDrawnCrossing& k : OtherCrossings(c))
+        if (!k.Curved &&
+            (std::hypot(k.X - c.TruthX, k.Y - c.TruthY) < SameClick ||
+                std::hypot(k.X - c.ClickX, k.Y - c.ClickY) < truth + AsNear))
+            return true;
+    return false;
+}
 
 struct TTally {
     int Cases = 0, Answered = 0, Wrong = 0, KindRight = 0, WithinSigma = 0, Honest = 0;
@@ -149,7 +174,7 @@ int main(int argc, char** argv)
     }
     const std::vector<TSnapCase> cases = MakeSnapCases(positives, negatives, seed);
     std::map<std::string, TTally> byCategory, byVariation;
-    TTally allPositive, allNegative, clean, hard;
+    TTally allPositive, allNegative, clean, hard, unambiguous, ambiguous;
     std::map<std::string, TTally> byScan; // positives by pixel format, JPEG and blur
     std::vector<double> times;
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -169,10 +194,11 @@ int main(int argc, char** argv)
         TTally* scan[3] = {c.Positive ? &byScan[format] : nullptr,
             c.Positive && c.Scene.JpegQuality > 0 ? &byScan["JPEG-compressed"] : nullptr,
             c.Positive && c.Scene.Blur == 0 ? &byScan["not blurred"] : nullptr};
+        TTally* click = c.Positive ? (Ambiguous(c) ? &ambiguous : &unambiguous) : nullptr;
         for (TTally* t :
             {varied ? &byVariation[c.Variation] : &byCategory[c.Positive ? c.Category : "negative: " + c.Category],
                 c.Positive ? &allPositive : &allNegative,
-                c.Positive && !varied ? (isHard ? &hard : &clean) : nullptr, scan[0], scan[1], scan[2]}) {
+                c.Positive && !varied ? (isHard ? &hard : &clean) : nullptr, scan[0], scan[1], scan[2], click}) {
             if (!t)
                 continue;
             ++t->Cases;
@@ -204,8 +230,16 @@ int main(int argc, char** argv)
     for (const auto& [name, t] : byVariation)
         PrintTally(name, t, true);
     PrintTally("**all positives**", allPositive, true);
+    PrintTally("**unambiguous positives**", unambiguous, true);
     for (const auto& [name, t] : byScan)
         PrintTally(name, t, true);
+    std::printf("\nAmbiguous: another crossing of two straight lines within %.0f px of the truth, or nearer the "
+                "click than the truth and %.0f px.\n\n",
+        SameClick, AsNear);
+    std::printf("| positives | cases | declined | right | wrong (> 1 px) | misses |\n|---|---:|---:|---:|---:|---:|\n");
+    for (const auto& [name, t] : {std::pair {"unambiguous", &unambiguous}, std::pair {"ambiguous", &ambiguous}})
+        std::printf("| %s | %d | %d | %d | %d | %.1f %% |\n", name, t->Cases, t->Cases - t->Answered,
+            t->Answered - t->Wrong, t->Wrong, t->Cases ? 100.0 * (t->Cases - t->Answered) / t->Cases : 0.0);
     std::printf("\n| negatives | cases | answered nothing |\n|---|---:|---:|\n");
     for (const auto& [name, t] : byCategory)
         if (name.rfind("negative: ", 0) == 0)

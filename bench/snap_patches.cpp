@@ -471,6 +471,9 @@ TSnapCase TCaseMaker::Positive(int index)
         phase1);
     AddLine(s, c.TruthX, c.TruthY, a2, shape == 0 ? -far : (shape == 2 ? -width1 / 2 : 0), far, width2, ink,
         dashed ? dash : 0, gap, phase2);
+    c.Lines.push_back({false, c.TruthX, c.TruthY, a1, shape == 2 ? -width2 / 2 : -far, far, 0, width1});
+    c.Lines.push_back(
+        {false, c.TruthX, c.TruthY, a2, shape == 0 ? -far : (shape == 2 ? -width1 / 2 : 0), far, 0, width2});
 
     if (variation == Curved) {
         // A contour or a river, an arc whose middle passes 1.5 to 6 pixels
@@ -482,6 +485,7 @@ TSnapCase TCaseMaker::Positive(int index)
         const double cy = c.TruthY + (radius + pass) * std::sin(side * M_PI / 180);
         const double span = std::min(180.0, 90 / radius * 180 / M_PI);
         AddArc(s, cx, cy, radius, side + 180 - span, side + 180 + span, w, river ? InkBlue : InkBrown);
+        c.Lines.push_back({true, cx, cy, 0, side + 180 - span, side + 180 + span, radius, w});
         clickRadius = 3;
     } else if (variation == Plain && index % 7 < 2) {
         // Something else within 6 pixels of the feature.
@@ -496,14 +500,18 @@ TSnapCase TCaseMaker::Positive(int index)
             const double sign = Chance(0.5) ? 1 : -1;
             AddLine(s, c.TruthX - sign * d * std::sin(along), c.TruthY + sign * d * std::cos(along), first ? a1 : a2,
                 -far, far, w, other);
+            c.Lines.push_back({false, c.TruthX - sign * d * std::sin(along), c.TruthY + sign * d * std::cos(along),
+                first ? a1 : a2, -far, far, 0, w});
             c.Category += ", parallel line near";
             break;
         }
         case 1: {
             const double direction = rotation + Uniform(20, 70) + (Chance(0.5) ? 90 : 0);
             const double d = std::max(width1, width2) / 2 + Uniform(3, 6), side = Uniform(0, 2 * M_PI);
-            AddLine(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), direction, -far, far,
-                Uniform(1, 2.5), other);
+            const double w = Uniform(1, 2.5);
+            AddLine(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), direction, -far, far, w, other);
+            c.Lines.push_back(
+                {false, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), direction, -far, far, 0, w});
             c.Category += ", third line near";
             break;
         }
@@ -514,8 +522,9 @@ TSnapCase TCaseMaker::Positive(int index)
         default: {
             const double radius = Uniform(20, 80), side = Uniform(0, 2 * M_PI);
             const double d = radius + std::max(width1, width2) / 2 + Uniform(3, 6);
-            AddArc(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), radius, 0, 360, Uniform(1, 2),
-                InkBrown);
+            const double w = Uniform(1, 2);
+            AddArc(s, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), radius, 0, 360, w, InkBrown);
+            c.Lines.push_back({true, c.TruthX + d * std::cos(side), c.TruthY + d * std::sin(side), 0, 0, 360, radius, w});
             c.Category += ", contour near";
             break;
         }
@@ -582,6 +591,68 @@ TSnapCase TCaseMaker::Negative(int index)
 }
 
 } // namespace
+
+std::vector<TDrawnCrossing> OtherCrossings(const TSnapCase& c)
+{
+    std::vector<TDrawnCrossing> crossings;
+    auto add = [&](double x, double y, bool curved) {
+        if (x < 0 || y < 0 || x > c.Scene.Width || y > c.Scene.Height)
+            return;
+        // (The positive's own feature, and a place found twice.)
+        if (c.Positive && std::hypot(x - c.TruthX, y - c.TruthY) < 0.5)
+            return;
+        for (const TDrawnCrossing& k : crossings)
+            if (std::hypot(x - k.X, y - k.Y) < 0.5)
+                return;
+        crossings.push_back({x, y, curved});
+    };
+    // Whether a point at `along` pixels on straight line l lies on its ink
+    // (a line meeting another at its end meets it across its width).
+    auto onLine = [](const TDrawnLine& l, double along, double slack) {
+        return along >= l.From - slack && along <= l.To + slack;
+    };
+    auto onArc = [](const TDrawnLine& l, double x, double y) {
+        if (l.To - l.From >= 360)
+            return true;
+        double a = std::atan2(y - l.Y, x - l.X) * 180 / M_PI;
+        while (a < l.From)
+            a += 360;
+        return a <= l.To;
+    };
+    for (size_t i = 0; i < c.Lines.size(); ++i)
+        for (size_t j = i + 1; j < c.Lines.size(); ++j) {
+            const TDrawnLine& a = c.Lines[i].Arc ? c.Lines[j] : c.Lines[i];
+            const TDrawnLine& b = c.Lines[i].Arc ? c.Lines[i] : c.Lines[j];
+            if (a.Arc)
+                continue; // (no two arcs are drawn on one patch)
+            const double ux = std::cos(a.Angle * M_PI / 180), uy = std::sin(a.Angle * M_PI / 180);
+            if (!b.Arc) {
+                const double vx = std::cos(b.Angle * M_PI / 180), vy = std::sin(b.Angle * M_PI / 180);
+                const double det = ux * vy - uy * vx;
+                if (std::fabs(det) < 1e-9)
+                    continue;
+                // a.X + s u = b.X + t v
+                const double dx = b.X - a.X, dy = b.Y - a.Y;
+                const double sa = (dx * vy - dy * vx) / det, tb = (dx * uy - dy * ux) / det;
+                if (onLine(a, sa, 0.5 * b.Width) && onLine(b, tb, 0.5 * a.Width))
+                    add(a.X + sa * ux, a.Y + sa * uy, false);
+                continue;
+            }
+            // |a.X + s u - centre| = radius
+            const double px = a.X - b.X, py = a.Y - b.Y;
+            const double half = px * ux + py * uy, rest = px * px + py * py - b.Radius * b.Radius;
+            const double discriminant = half * half - rest;
+            if (discriminant < 0)
+                continue;
+            for (const double sign : {-1.0, 1.0}) {
+                const double sa = -half + sign * std::sqrt(discriminant);
+                const double x = a.X + sa * ux, y = a.Y + sa * uy;
+                if (onLine(a, sa, 0.5 * b.Width) && onArc(b, x, y))
+                    add(x, y, true);
+            }
+        }
+    return crossings;
+}
 
 std::vector<TSnapCase> MakeSnapCases(int positives, int negatives, uint32_t seed)
 {

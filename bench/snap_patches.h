@@ -65,6 +65,22 @@ void PutPatch(TBitmap& bitmap, int left, int top, const TScene& scene, const std
 // A bitmap of the scene alone, in the scene's format.
 void DrawScene(TBitmap& bitmap, const TScene& scene);
 
+// A line drawn whole on a patch (the letters and symbols aside): a straight
+// line through (X, Y) at Angle degrees from From to To pixels along it, or an
+// arc of the circle of Radius about (X, Y) from From to To degrees.
+struct TDrawnLine {
+    bool Arc = false;
+    double X = 0, Y = 0, Angle = 0, From = 0, To = 0, Radius = 0;
+    double Width = 1;
+};
+
+// A place where two drawn lines cross or meet, and whether one of them is
+// an arc (a contour or a river, not a grid line).
+struct TDrawnCrossing {
+    double X = 0, Y = 0;
+    bool Curved = false;
+};
+
 // One benchmark case: a scene, where a user clicked, and the truth.
 struct TSnapCase {
     std::string Category;
@@ -77,7 +93,13 @@ struct TSnapCase {
     bool Positive = false; // a feature lies within the default radius
     TFeatureKind Kind = TFeatureKind::Crossing;
     double TruthX = 0, TruthY = 0;
+    // Every line drawn, a positive's two own lines first.
+    std::vector<TDrawnLine> Lines;
 };
+
+// Where the drawn lines of a case cross or meet within its patch, each
+// place once, but for the positive's own feature (its first two lines').
+std::vector<TDrawnCrossing> OtherCrossings(const TSnapCase& c);
 
 // Reproducible cases: positives of every kind and variation, hard ones
 // with other lines, symbols or contours within 6 pixels, and negatives. One
