@@ -136,6 +136,18 @@ constexpr double TwoInkRidges = 1.5;
 constexpr double TwoInkValley = 0.1;
 constexpr double TwoInkAsymmetry = 0.15;
 
+// A line whose ink stops within this of a junction on both sides, with
+// this much bare paper beyond, is a piece of a curve leaving the strip it
+// was fitted in (or a stroke), not a printed line running on, pixels.
+constexpr double PieceLength = 30;
+constexpr double PieceBare = 8;
+// A line curves, for a feature beside one of straight lines, when its bins'
+// parabola moves its middle by more than this against its ends, pixels,
+// by more than this many errors: less than a line is refused as bent for,
+// but far more than a printed straight line shows.
+constexpr double CurveSagitta = 0.15;
+constexpr double CurveErrors = 2.5;
+
 struct TPoint {
     double X = 0, Y = 0;
 };
@@ -238,6 +250,29 @@ TArm JudgeArm(const TFittedLine& line, double centre, int side, double exclusion
     return arm;
 }
 
+// Where the ink of one side (-1 or 1) of a line beyond the feature at
+// centre stops, pixels beyond `exclusion`, with PieceBare of bare strip
+// after it (dashes' gaps are shorter); infinite when it runs on to the end
+// of the strip or the strip is not seen there.
+double InkEnd(const TFittedLine& line, double centre, int side, double exclusion)
+{
+    std::vector<std::pair<double, bool>> seen; // distances of the bins seen beyond the exclusion, inked or not
+    for (const TLineBin& b : line.Bins) {
+        const double from = side * (b.Along - centre) - exclusion;
+        if (from >= 0 && b.Pixels > 2 * b.Masked)
+            seen.push_back({from, b.Inked});
+    }
+    std::sort(seen.begin(), seen.end());
+    double last = 0;
+    for (const auto& [from, inked] : seen) {
+        if (from - last > PieceBare + LineBinLength)
+            return last;
+        if (inked)
+            last = from;
+    }
+    return !seen.empty() && seen.back().first - last >= PieceBare ? last : INFINITY;
+}
+
 // How far along `line` from a crossing with `other` the other's band (as a
 // fit leaves it out) reaches into the line's strip.
 double Exclusion(const TFittedLine& line, const TFittedLine& other)
@@ -292,6 +327,43 @@ bool Bent(const TFittedLine& line, bool* gentle = nullptr, bool before = true, b
     if (gentle)
         *gentle = bent && halfSpan >= GentleSpan && std::fabs(fit[2]) <= 0.5 / GentleRadius;
     return bent;
+}
+
+// Whether the bins of a line curve more than a printed straight line does,
+// though less than Bent refuses it for: a piece of a gentle curve (a contour
+// or a river of a few hundred pixels' radius).
+bool Curving(const TFittedLine& line, bool before, bool after)
+{
+    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+    Eigen::Vector3d right = Eigen::Vector3d::Zero();
+    double low = INFINITY, high = -INFINITY;
+    int count = 0;
+    auto used = [&](const TLineBin& b) {
+        return b.Inked && !b.Outlier && b.ShiftError > 0 && (b.Along < 0 ? before : after);
+    };
+    for (const TLineBin& b : line.Bins)
+        if (used(b)) {
+            const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
+            const double w = 1 / (b.ShiftError * b.ShiftError);
+            normal += w * f * f.transpose();
+            right += w * f * b.Shift;
+            low = std::min(low, b.Along);
+            high = std::max(high, b.Along);
+            ++count;
+        }
+    if (count < 5)
+        return false;
+    const Eigen::Matrix3d inverse = normal.inverse();
+    const Eigen::Vector3d fit = inverse * right;
+    double chi2 = 0;
+    for (const TLineBin& b : line.Bins)
+        if (used(b)) {
+            const double r = b.Shift - fit[0] - fit[1] * b.Along - fit[2] * b.Along * b.Along;
+            chi2 += r * r / (b.ShiftError * b.ShiftError);
+        }
+    const double error = std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3)));
+    const double halfSpan = 0.5 * (high - low);
+    return std::fabs(fit[2]) > CurveErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > CurveSagitta;
 }
 
 // Whether a fitted line is not one printed line: its bins stand off the
@@ -422,6 +494,10 @@ private:
         bool Owns(size_t k) const { return std::find(Own.begin(), Own.end(), k) != Own.end(); }
         // A T whose stem's ink goes on beyond its bar (GoesOnBeyond).
         bool GoesOn = false;
+        // One of its lines is inked only within PieceLength of it, either
+        // side, or curves (Curving): a curve passing a line, not a crossing
+        // of printed lines.
+        bool Curve = false;
     };
     struct TLinePair {
         size_t First, Second;
@@ -928,6 +1004,11 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         const int stem = arms[0][0].Present + arms[0][1].Present == 1 ? 0 : 1;
         candidate.GoesOn = GoesOnBeyond(lines[stem], lines[1 - stem], origin, *at, arms[stem][0].Present ? -1 : 1);
     }
+    for (int k = 0; k < 2; ++k) {
+        const double centre = AlongAt(lines[k], origin, *at), exclusion = Exclusion(lines[k], lines[1 - k]);
+        candidate.Curve = candidate.Curve || Curving(lines[k], sides[k][0], sides[k][1]) ||
+            std::max(InkEnd(lines[k], centre, -1, exclusion), InkEnd(lines[k], centre, 1, exclusion)) < PieceLength;
+    }
 
     // The crossing x = o + N^-1 d, o the fits' origin, N the rows of the
     // normals and d the offsets at o; an angle turns its line about o.
@@ -1088,6 +1169,11 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     });
     if (found.empty())
         return std::nullopt;
+    // A curve passing a line beside a crossing or corner of straight lines
+    // found nearer is no other feature the click may have meant.
+    if (!found.front().Curve)
+        found.erase(std::remove_if(found.begin() + 1, found.end(), [](const TCandidate& f) { return f.Curve; }),
+            found.end());
     // A piece of a curve that meets a line far nearer the click than the
     // feature found may be no curve at all (a line seen with a stray piece
     // beside it): the feature is then looked for with every line.

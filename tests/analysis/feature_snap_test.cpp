@@ -204,6 +204,15 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddArc(s, TruthX + 118.43, TruthY - 161.85, 197.45, 100.1, 152.3, 1.36, InkBrown);
             },
             true, 0.05, TSnapTarget::Any, 0.5, -2},
+        {"contour of radius 260 crossing a line 3 pixels off the crossing, about as near the click",
+            [](TScene& s) {
+                s.Blur = 0;
+                s.Noise = 6.9;
+                AddLine(s, TruthX, TruthY, 185.81, -90, 90, 2.44, InkGrey);
+                AddLine(s, TruthX, TruthY, 108.49, -90, 90, 2.44, InkGrey);
+                AddArc(s, TruthX + 258.66, TruthY + 45.86, 259.5, 170.19, 209.92, 1.19, InkBrown);
+            },
+            true, 0.05, TSnapTarget::Any, 1.02, -0.82},
         {"both lines dashed, the crossing in both gaps",
             [](TScene& s) {
                 // Dashes of 10 and gaps of 6 pixels, a gap centred on the crossing.
