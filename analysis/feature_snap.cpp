@@ -498,6 +498,8 @@ private:
         // side, or curves (Curving): a curve passing a line, not a crossing
         // of printed lines.
         bool Curve = false;
+        // A line of it is inked only within PieceLength of it.
+        bool Piece = false;
     };
     struct TLinePair {
         size_t First, Second;
@@ -1006,8 +1008,9 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
     }
     for (int k = 0; k < 2; ++k) {
         const double centre = AlongAt(lines[k], origin, *at), exclusion = Exclusion(lines[k], lines[1 - k]);
-        candidate.Curve = candidate.Curve || Curving(lines[k], sides[k][0], sides[k][1]) ||
+        candidate.Piece = candidate.Piece ||
             std::max(InkEnd(lines[k], centre, -1, exclusion), InkEnd(lines[k], centre, 1, exclusion)) < PieceLength;
+        candidate.Curve = candidate.Curve || candidate.Piece || Curving(lines[k], sides[k][0], sides[k][1]);
     }
 
     // The crossing x = o + N^-1 d, o the fits' origin, N the rows of the
@@ -1097,7 +1100,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     std::vector<TPoint> mixed;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
-        if (!found.empty() && roughDistance > found.front().Distance + AmbiguityMargin + RoughError)
+        // (A piece of a curve passing a line settles nothing.)
+        const auto settled =
+            std::find_if(found.begin(), found.end(), [](const TCandidate& f) { return !f.Piece; });
+        if (settled != found.end() && roughDistance > settled->Distance + AmbiguityMargin + RoughError)
             break;
         // A line bent over the full length may still be straight near the
         // feature (a graticule curving gently across the sheet): measured
@@ -1169,6 +1175,16 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     });
     if (found.empty())
         return std::nullopt;
+    // Nor is a line inked only within a few dozen pixels of it, where
+    // lines that run on meet too.
+    // (Nor is a pair that failed where one of them was measured.)
+    std::vector<TPoint> pieces;
+    if (std::any_of(found.begin(), found.end(), [](const TCandidate& f) { return !f.Piece; }))
+        std::erase_if(found, [&](const TCandidate& f) {
+            if (f.Piece)
+                pieces.push_back({f.Feature.Column, f.Feature.Row});
+            return f.Piece;
+        });
     // A curve passing a line beside a crossing or corner of straight lines
     // found nearer is no other feature the click may have meant.
     if (!found.front().Curve)
@@ -1222,7 +1238,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         // (Nor is one whose line that is none of the answer's is bent: a
         // curve, which makes no feature with anything.)
-        const bool curve = bentLine && !best.Owns(*bentLine);
+        const bool curve = (bentLine && !best.Owns(*bentLine)) ||
+            (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
+                return Distance(p, *measured) < SameFeature;
+            }));
         if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
     }
