@@ -1266,8 +1266,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             // not an edge of this one.
             const double apart = std::fabs(std::cos(FLines[k].Line.NormalAngle) * answer.X +
                 std::sin(FLines[k].Line.NormalAngle) * answer.Y - FLines[k].Line.Distance);
+            // (A curve running beside, a contour, crosses it nowhere a click
+            // means.)
             if (da < AlongsideAngle && there && Distance(*there, answer) < CloseFeatures &&
-                apart > 0.5 * (FLines[k].Width + line.Width) + 1)
+                apart > 0.5 * (FLines[k].Width + line.Width) + 1 && !Curving(FLines[k], true, true))
                 return std::nullopt;
         }
     }

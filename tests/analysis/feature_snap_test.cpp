@@ -213,6 +213,15 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddArc(s, TruthX + 258.66, TruthY + 45.86, 259.5, 170.19, 209.92, 1.19, InkBrown);
             },
             true, 0.05, TSnapTarget::Any, 1.02, -0.82},
+        {"contour of radius 290 running beside a line and crossing the other 5 pixels off",
+            [](TScene& s) {
+                s.Blur = 0.33;
+                s.Noise = 6.2;
+                AddLine(s, TruthX, TruthY, -7, -90, 90, 2.29, InkGrey);
+                AddLine(s, TruthX, TruthY, 106.39, -90, 90, 2.29, InkGrey);
+                AddArc(s, TruthX + 68.07, TruthY + 288.61, 292, 239.07, 274.39, 1.44, InkBrown);
+            },
+            true, 0.05, TSnapTarget::Any, 0.3, -1.64},
         {"both lines dashed, the crossing in both gaps",
             [](TScene& s) {
                 // Dashes of 10 and gaps of 6 pixels, a gap centred on the crossing.
