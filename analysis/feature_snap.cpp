@@ -256,10 +256,12 @@ TArm JudgeArm(const TFittedLine& line, double centre, int side, double exclusion
 // of the strip or the strip is not seen there.
 double InkEnd(const TFittedLine& line, double centre, int side, double exclusion)
 {
-    std::vector<std::pair<double, bool>> seen; // distances of the bins seen beyond the exclusion, inked or not
+    // Distances of the bins beyond the exclusion that are inked, or seen
+    // bare (not mostly left out by the masks).
+    std::vector<std::pair<double, bool>> seen;
     for (const TLineBin& b : line.Bins) {
         const double from = side * (b.Along - centre) - exclusion;
-        if (from >= 0 && b.Pixels > 2 * b.Masked)
+        if (from >= 0 && (b.Inked || b.Pixels > 2 * b.Masked))
             seen.push_back({from, b.Inked});
     }
     std::sort(seen.begin(), seen.end());
