@@ -123,6 +123,13 @@ constexpr double MisfitShare = 0.7;
 constexpr double ErrorBlur = 0.3;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
+// The darkness of black ink on white paper, the most any ink can be.
+constexpr double MaxInkDarkness = 255;
+// A profile blurred less than this holds more detail than the pixels sample.
+constexpr double SharpBlur = 0.5;
+// How far a wider line's centre may lie from such a hairline's, in its
+// sampled centroid's offsets.
+constexpr double SharpLineSlide = 2;
 // A fit wider than this, and than this many times the other line's width
 // and its blur, may hold two inks that the blur merged (a line and another
 // alongside it, or a curve running into it), pixels.
@@ -377,6 +384,20 @@ double StaircaseVariance(const TFittedLine& line)
     const double c = std::fabs(std::cos(line.Line.NormalAngle)), s = std::fabs(std::sin(line.Line.NormalAngle));
     const double travel = InkedBins(line) * LineBinLength * std::min(c, s);
     return 1.0 / 24 / (1 + travel);
+}
+
+// A sharp line fitted darker than any ink can be (a pixel wholly covered by
+// it would be darker than black) is a hairline profile standing in for a
+// wider line: its few pixels across say no more of which of the two it is.
+// Where the pixels sample it evenly on its two sides, both have one centre;
+// where unevenly, the wider line's lies beyond the samples' centroid from
+// the hairline's, about as far again. (A blurred profile is sampled finely
+// enough for its centre to hold whatever its width.)
+double SharpLineVariance(const TFittedLine& line)
+{
+    if (!(line.Contrast > MaxInkDarkness && line.Blur < SharpBlur))
+        return 0;
+    return std::pow(SharpLineSlide * line.SampledCentroid, 2);
 }
 
 double Trusted(const TSnappedFeature& feature)
@@ -949,7 +970,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
             own(0, 0) += StaircaseVariance(l);
         } else {
             own *= ScatterRatio(l, sides[k][0], sides[k][1]);
-            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2) + l.InkOffset * l.InkOffset;
+            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2) + l.InkOffset * l.InkOffset + SharpLineVariance(l);
         }
         covariance += jacobian * own * jacobian.transpose();
     }
