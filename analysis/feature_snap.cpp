@@ -98,6 +98,12 @@ constexpr double AlongsideDistance = 14;
 // Lines closer than this in angle and offset are one line found twice.
 constexpr double SameLineAngle = 1.5 * M_PI / 180;
 constexpr double SameLineOffset = 1.5;
+// Two fits alongside whose inks lie closer than this (pixels) may be the
+// two edges of one line.
+constexpr double EdgesGap = 0.5;
+// Wider than this (pixels), a line fitted over both is more likely two lines
+// alongside, which the blur merged.
+constexpr double MaxEdgesWidth = 5.5;
 // A bent line (a contour) moves its middle by more than this against its
 // ends, over the length fitted, pixels; and by more than this many errors.
 constexpr double MaxSagitta = 0.25;
@@ -457,6 +463,11 @@ private:
     std::vector<TBandMask> Alongside(
         const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping = false) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
+    // Two rough fits on the two edges of one wide line whose ink fills the
+    // strip between them (a sharp bar that each fit took a side of, leaving
+    // the other's pixels): that line fitted whole, if it fits.
+    std::optional<TFittedLine> OneWideLine(
+        const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& others, double reach) const;
     // Whether lines i and j are two straight pieces of one curve (a contour
     // or a river seeded piecewise): they meet at a small angle, each inked
     // up to their meeting on one side of it and bare beyond it, the one
@@ -571,6 +582,24 @@ void TSnapper::FindLines()
             valid.push_back(line);
         found.push_back({std::move(line), foot});
     }
+    for (size_t i = 0; i < found.size(); ++i)
+        for (size_t j = i + 1; j < found.size(); ++j) {
+            std::vector<TFittedLine> others;
+            for (size_t k = 0; k < found.size(); ++k)
+                if (k != i && k != j && UsableLine(found[k].Line))
+                    others.push_back(found[k].Line);
+            if (std::optional<TFittedLine> wide = OneWideLine(found[i].Line, found[j].Line, others, reach)) {
+                const double c = std::cos(wide->Line.NormalAngle), s = std::sin(wide->Line.NormalAngle);
+                const double off = wide->Line.Distance - c * FClick.X - s * FClick.Y;
+                found[i] = {std::move(*wide), {FClick.X + c * off, FClick.Y + s * off}};
+                found.erase(found.begin() + static_cast<std::ptrdiff_t>(j));
+                valid.clear();
+                for (const TFound& f : found)
+                    if (UsableLine(f.Line))
+                        valid.push_back(f.Line);
+                --j;
+            }
+        }
     for (TFound& f : found) {
         std::vector<TBandMask> alongside = Alongside(f.Line, valid);
         if (!alongside.empty()) {
@@ -592,6 +621,38 @@ void TSnapper::FindLines()
             FOrigins[same - FLines.begin()] = f.Foot;
         }
     }
+}
+
+std::optional<TFittedLine> TSnapper::OneWideLine(
+    const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& others, double reach) const
+{
+    if (!UsableLine(a) || !UsableLine(b))
+        return std::nullopt;
+    double da = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+    const bool opposite = da > M_PI / 2;
+    if ((opposite ? M_PI - da : da) > AlongsideAngle)
+        return std::nullopt;
+    auto offset = [&](const TStraightLine& l) {
+        return l.Distance - FClick.X * std::cos(l.NormalAngle) - FClick.Y * std::sin(l.NormalAngle);
+    };
+    const double offsetA = offset(a.Line), offsetB = opposite ? -offset(b.Line) : offset(b.Line);
+    const double apart = std::fabs(offsetA - offsetB);
+    if (apart < SameLineOffset || apart - 0.5 * (a.Width + b.Width) > EdgesGap + 0.5 * (a.Blur + b.Blur))
+        return std::nullopt;
+    TFittedLine start;
+    start.Line = a.Line;
+    start.Line.Distance += 0.5 * (offsetB - offsetA);
+    start.Width = std::min(apart + 0.5 * (a.Width + b.Width), 12.0);
+    start.Blur = 1;
+    const double c = std::cos(start.Line.NormalAngle), s = std::sin(start.Line.NormalAngle);
+    const double off = start.Line.Distance - c * FClick.X - s * FClick.Y;
+    TFittedLine wide = Fit(start, {FClick.X + c * off, FClick.Y + s * off}, Alongside(start, others), true, reach);
+    // It must take in the ink of both, centred between them.
+    if (!wide.Valid || !UsableLine(wide) || wide.Width < apart || wide.Width > MaxEdgesWidth ||
+        std::fabs(offset(wide.Line) - 0.5 * (offsetA + offsetB)) > 0.25 * apart ||
+        5 * InkedBins(wide) < 4 * std::max(InkedBins(a), InkedBins(b)))
+        return std::nullopt;
+    return wide;
 }
 
 // Masks for the lines among `lines` that run alongside `line`: nearly

@@ -69,6 +69,7 @@ TEST(FeatureSnap, FindsEachKindOfPrintedCrossingAndCorner)
         {"grey palette of 16", Cross, 4, 95, 2.5, InkBlack, 0, 0.9, 2, 0, bf4Bit, 0, 0.15},
         {"32-bit pixels", Cross, 4, 100, 1.2, InkBlack, 0, 0.5, 2, 0, bf32Bit, 0, 0.05},
         {"T with a line 5 pixels beside its bar", Tee, 3, 90, 2, InkBlack, 0, 0.8, 2, 0, bf24Bit, 5, 0.15},
+        {"sharp lines 5 pixels wide, turned 45 degrees", Cross, 45, 90, 4.9, InkGrey, 0, 0, 5.8, 0, bf24Bit, 0, 0.05},
     };
     for (const TPatchCase& c : cases) {
         SCOPED_TRACE(c.Name);
