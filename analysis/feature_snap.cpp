@@ -492,7 +492,7 @@ private:
     // bentLine: the line of the pair refused as bent, if one was.
     std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
         bool stepped = false, std::optional<TPoint>* measured = nullptr,
-        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr) const;
+        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr, bool* unfit = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -902,10 +902,12 @@ bool TSnapper::TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
-    bool* twoInks) const
+    bool* twoInks, bool* unfit) const
 {
     if (twoInks)
         *twoInks = false;
+    if (unfit)
+        *unfit = false;
     meets = true;
     bent = false;
     uncertain = false;
@@ -934,6 +936,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
             masks.push_back(BandOf(lines[1 - k]));
             fitted[k] =
                 Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0, stepped);
+            if (!fitted[k].Valid && unfit)
+                *unfit = true;
             if (!fitted[k].Valid)
                 return std::nullopt;
         }
@@ -1107,9 +1111,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool meets = true, bent = false, uncertain = false;
         std::optional<TPoint> measured;
         std::optional<size_t> bentLine;
-        bool twoInks = false;
+        bool twoInks = false, unfit = false;
         std::optional<TCandidate> c =
-            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks);
+            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit);
         if (twoInks)
             mixed.push_back(measured ? *measured : pair.At);
         if (!c && bent)
@@ -1119,8 +1123,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
             c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine);
+        // (A pair one of whose lines no full fit finds at all, a smudge the
+        // rough fit took for a line, meets nowhere.)
         if (!c) {
-            if (meets)
+            if (meets && !unfit)
                 failed.push_back({pair, measured, bentLine});
             continue;
         }
