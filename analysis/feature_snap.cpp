@@ -84,6 +84,9 @@ constexpr double OwnLineAngle = 12 * M_PI / 180;
 // Two pairs of lines that measure a feature this close are one pair, the
 // lines of one of them seeded twice, pixels.
 constexpr double SameFit = 0.05;
+// A fit with less than this share of the contrast of a feature's lines is
+// no line the click may have meant beside them.
+constexpr double FaintShare = 0.2;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -1225,6 +1228,14 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // (Nor is one whose line that is none of the answer's is bent: a
         // curve, which makes no feature with anything.)
         const bool curve = bentLine && !best.Owns(*bentLine);
+        // (Nor is one holding a fit far fainter than the answer's lines: a
+        // smear of grain or ringing beside a line.)
+        auto faint = [&](size_t k) {
+            const double weaker = std::min(FLines[best.Lines[0]].Contrast, FLines[best.Lines[1]].Contrast);
+            return !best.Owns(k) && FLines[k].Contrast < FaintShare * weaker;
+        };
+        if (faint(pair.First) || faint(pair.Second))
+            continue;
         if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
     }
