@@ -469,8 +469,9 @@ private:
     // Two rough fits on the two edges of one wide line whose ink fills the
     // strip between them (a sharp bar that each fit took a side of, leaving
     // the other's pixels): that line fitted whole, if it fits.
+    // (lines: those found, a and b among them.)
     std::optional<TFittedLine> OneWideLine(
-        const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& others, double reach) const;
+        const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& lines, double reach) const;
     // Whether lines i and j are two straight pieces of one curve (a contour
     // or a river seeded piecewise): they meet at a small angle, each inked
     // up to their meeting on one side of it and bare beyond it, the one
@@ -587,11 +588,7 @@ void TSnapper::FindLines()
     }
     for (size_t i = 0; i < found.size(); ++i)
         for (size_t j = i + 1; j < found.size(); ++j) {
-            std::vector<TFittedLine> others;
-            for (size_t k = 0; k < found.size(); ++k)
-                if (k != i && k != j && UsableLine(found[k].Line))
-                    others.push_back(found[k].Line);
-            if (std::optional<TFittedLine> wide = OneWideLine(found[i].Line, found[j].Line, others, reach)) {
+            if (std::optional<TFittedLine> wide = OneWideLine(found[i].Line, found[j].Line, valid, reach)) {
                 const double c = std::cos(wide->Line.NormalAngle), s = std::sin(wide->Line.NormalAngle);
                 const double off = wide->Line.Distance - c * FClick.X - s * FClick.Y;
                 found[i] = {std::move(*wide), {FClick.X + c * off, FClick.Y + s * off}};
@@ -627,7 +624,7 @@ void TSnapper::FindLines()
 }
 
 std::optional<TFittedLine> TSnapper::OneWideLine(
-    const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& others, double reach) const
+    const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& lines, double reach) const
 {
     if (!UsableLine(a) || !UsableLine(b))
         return std::nullopt;
@@ -642,6 +639,11 @@ std::optional<TFittedLine> TSnapper::OneWideLine(
     const double apart = std::fabs(offsetA - offsetB);
     if (apart < SameLineOffset || apart - 0.5 * (a.Width + b.Width) > EdgesGap + 0.5 * (a.Blur + b.Blur))
         return std::nullopt;
+    std::vector<TFittedLine> others;
+    for (const TFittedLine& l : lines)
+        if (!(l.Line.Distance == a.Line.Distance && l.Line.NormalAngle == a.Line.NormalAngle) &&
+            !(l.Line.Distance == b.Line.Distance && l.Line.NormalAngle == b.Line.NormalAngle))
+            others.push_back(l);
     TFittedLine start;
     start.Line = a.Line;
     start.Line.Distance += 0.5 * (offsetB - offsetA);
