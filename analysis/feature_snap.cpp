@@ -84,6 +84,9 @@ constexpr double OwnLineAngle = 12 * M_PI / 180;
 // Two pairs of lines that measure a feature this close are one pair, the
 // lines of one of them seeded twice, pixels.
 constexpr double SameFit = 0.05;
+// A fit with less than this share of the contrast of a feature's lines is
+// no line the click may have meant beside them.
+constexpr double FaintShare = 0.2;
 // Positions closer than this are one feature found twice.
 constexpr double SameFeature = 1;
 constexpr int MaxSeeds = 8;
@@ -98,6 +101,12 @@ constexpr double AlongsideDistance = 14;
 // Lines closer than this in angle and offset are one line found twice.
 constexpr double SameLineAngle = 1.5 * M_PI / 180;
 constexpr double SameLineOffset = 1.5;
+// Two fits alongside whose inks lie closer than this (pixels) may be the
+// two edges of one line.
+constexpr double EdgesGap = 0.5;
+// Wider than this (pixels), a line fitted over both is more likely two lines
+// alongside, which the blur merged.
+constexpr double MaxEdgesWidth = 5.5;
 // A bent line (a contour) moves its middle by more than this against its
 // ends, over the length fitted, pixels; and by more than this many errors.
 constexpr double MaxSagitta = 0.25;
@@ -123,6 +132,13 @@ constexpr double MisfitShare = 0.7;
 constexpr double ErrorBlur = 0.3;
 // Deviation of the smoothing of a bilevel window, pixels.
 constexpr double BilevelSmoothing = 0.6;
+// The darkness of black ink on white paper, the most any ink can be.
+constexpr double MaxInkDarkness = 255;
+// A profile blurred less than this holds more detail than the pixels sample.
+constexpr double SharpBlur = 0.5;
+// How far a wider line's centre may lie from such a hairline's, in its
+// sampled centroid's offsets.
+constexpr double SharpLineSlide = 2;
 // A fit wider than this, and than this many times the other line's width
 // and its blur, may hold two inks that the blur merged (a line and another
 // alongside it, or a curve running into it), pixels.
@@ -453,6 +469,20 @@ double StaircaseVariance(const TFittedLine& line)
     return 1.0 / 24 / (1 + travel);
 }
 
+// A sharp line fitted darker than any ink can be (a pixel wholly covered by
+// it would be darker than black) is a hairline profile standing in for a
+// wider line: its few pixels across say no more of which of the two it is.
+// Where the pixels sample it evenly on its two sides, both have one centre;
+// where unevenly, the wider line's lies beyond the samples' centroid from
+// the hairline's, about as far again. (A blurred profile is sampled finely
+// enough for its centre to hold whatever its width.)
+double SharpLineVariance(const TFittedLine& line)
+{
+    if (!(line.Contrast > MaxInkDarkness && line.Blur < SharpBlur))
+        return 0;
+    return std::pow(SharpLineSlide * line.SampledCentroid, 2);
+}
+
 double Trusted(const TSnappedFeature& feature)
 {
     return feature.Kind == TFeatureKind::Crossing ? MaxCrossingSigma : MaxSigma;
@@ -516,6 +546,12 @@ private:
     std::vector<TBandMask> Alongside(
         const TFittedLine& line, const std::vector<TFittedLine>& lines, bool overlapping = false) const;
     bool MayJoin(size_t i, size_t j, TPoint at) const;
+    // Two rough fits on the two edges of one wide line whose ink fills the
+    // strip between them (a sharp bar that each fit took a side of, leaving
+    // the other's pixels): that line fitted whole, if it fits.
+    // (lines: those found, a and b among them.)
+    std::optional<TFittedLine> OneWideLine(
+        const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& lines, double reach) const;
     // Whether lines i and j are two straight pieces of one curve (a contour
     // or a river seeded piecewise): they meet at a small angle, each inked
     // up to their meeting on one side of it and bare beyond it, the one
@@ -540,7 +576,7 @@ private:
     // bentLine: the line of the pair refused as bent, if one was.
     std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
         bool stepped = false, std::optional<TPoint>* measured = nullptr,
-        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr) const;
+        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr, bool* unfit = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -630,6 +666,20 @@ void TSnapper::FindLines()
             valid.push_back(line);
         found.push_back({std::move(line), foot});
     }
+    for (size_t i = 0; i < found.size(); ++i)
+        for (size_t j = i + 1; j < found.size(); ++j) {
+            if (std::optional<TFittedLine> wide = OneWideLine(found[i].Line, found[j].Line, valid, reach)) {
+                const double c = std::cos(wide->Line.NormalAngle), s = std::sin(wide->Line.NormalAngle);
+                const double off = wide->Line.Distance - c * FClick.X - s * FClick.Y;
+                found[i] = {std::move(*wide), {FClick.X + c * off, FClick.Y + s * off}};
+                found.erase(found.begin() + static_cast<std::ptrdiff_t>(j));
+                valid.clear();
+                for (const TFound& f : found)
+                    if (UsableLine(f.Line))
+                        valid.push_back(f.Line);
+                --j;
+            }
+        }
     for (TFound& f : found) {
         std::vector<TBandMask> alongside = Alongside(f.Line, valid);
         if (!alongside.empty()) {
@@ -651,6 +701,43 @@ void TSnapper::FindLines()
             FOrigins[same - FLines.begin()] = f.Foot;
         }
     }
+}
+
+std::optional<TFittedLine> TSnapper::OneWideLine(
+    const TFittedLine& a, const TFittedLine& b, const std::vector<TFittedLine>& lines, double reach) const
+{
+    if (!UsableLine(a) || !UsableLine(b))
+        return std::nullopt;
+    double da = std::fabs(a.Line.NormalAngle - b.Line.NormalAngle);
+    const bool opposite = da > M_PI / 2;
+    if ((opposite ? M_PI - da : da) > AlongsideAngle)
+        return std::nullopt;
+    auto offset = [&](const TStraightLine& l) {
+        return l.Distance - FClick.X * std::cos(l.NormalAngle) - FClick.Y * std::sin(l.NormalAngle);
+    };
+    const double offsetA = offset(a.Line), offsetB = opposite ? -offset(b.Line) : offset(b.Line);
+    const double apart = std::fabs(offsetA - offsetB);
+    if (apart < SameLineOffset || apart - 0.5 * (a.Width + b.Width) > EdgesGap + 0.5 * (a.Blur + b.Blur))
+        return std::nullopt;
+    std::vector<TFittedLine> others;
+    for (const TFittedLine& l : lines)
+        if (!(l.Line.Distance == a.Line.Distance && l.Line.NormalAngle == a.Line.NormalAngle) &&
+            !(l.Line.Distance == b.Line.Distance && l.Line.NormalAngle == b.Line.NormalAngle))
+            others.push_back(l);
+    TFittedLine start;
+    start.Line = a.Line;
+    start.Line.Distance += 0.5 * (offsetB - offsetA);
+    start.Width = std::min(apart + 0.5 * (a.Width + b.Width), 12.0);
+    start.Blur = 1;
+    const double c = std::cos(start.Line.NormalAngle), s = std::sin(start.Line.NormalAngle);
+    const double off = start.Line.Distance - c * FClick.X - s * FClick.Y;
+    TFittedLine wide = Fit(start, {FClick.X + c * off, FClick.Y + s * off}, Alongside(start, others), true, reach);
+    // It must take in the ink of both, centred between them.
+    if (!wide.Valid || !UsableLine(wide) || wide.Width < apart || wide.Width > MaxEdgesWidth ||
+        std::fabs(offset(wide.Line) - 0.5 * (offsetA + offsetB)) > 0.25 * apart ||
+        5 * InkedBins(wide) < 4 * std::max(InkedBins(a), InkedBins(b)))
+        return std::nullopt;
+    return wide;
 }
 
 // Masks for the lines among `lines` that run alongside `line`: nearly
@@ -900,10 +987,12 @@ bool TSnapper::TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
-    bool* twoInks) const
+    bool* twoInks, bool* unfit) const
 {
     if (twoInks)
         *twoInks = false;
+    if (unfit)
+        *unfit = false;
     meets = true;
     bent = false;
     uncertain = false;
@@ -932,6 +1021,8 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
             masks.push_back(BandOf(lines[1 - k]));
             fitted[k] =
                 Fit(lines[k], origin, std::move(masks), false, reach, sides[k][0], sides[k][1], pass > 0, stepped);
+            if (!fitted[k].Valid && unfit)
+                *unfit = true;
             if (!fitted[k].Valid)
                 return std::nullopt;
         }
@@ -1035,7 +1126,7 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
             own(0, 0) += StaircaseVariance(l);
         } else {
             own *= ScatterRatio(l, sides[k][0], sides[k][1]);
-            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2) + l.InkOffset * l.InkOffset;
+            own(0, 0) += std::pow(ProfileMisfit(l, FNoise), 2) + l.InkOffset * l.InkOffset + SharpLineVariance(l);
         }
         covariance += jacobian * own * jacobian.transpose();
     }
@@ -1114,9 +1205,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool meets = true, bent = false, uncertain = false;
         std::optional<TPoint> measured;
         std::optional<size_t> bentLine;
-        bool twoInks = false;
+        bool twoInks = false, unfit = false;
         std::optional<TCandidate> c =
-            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks);
+            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit);
         if (twoInks)
             mixed.push_back(measured ? *measured : pair.At);
         if (!c && bent)
@@ -1126,8 +1217,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
             c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine);
+        // (A pair one of whose lines no full fit finds at all, a smudge the
+        // rough fit took for a line, meets nowhere.)
         if (!c) {
-            if (meets)
+            if (meets && !unfit)
                 failed.push_back({pair, measured, bentLine});
             continue;
         }
@@ -1244,6 +1337,14 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));
+        // (Nor is one holding a fit far fainter than the answer's lines: a
+        // smear of grain or ringing beside a line.)
+        auto faint = [&](size_t k) {
+            const double weaker = std::min(FLines[best.Lines[0]].Contrast, FLines[best.Lines[1]].Contrast);
+            return !best.Owns(k) && FLines[k].Contrast < FaintShare * weaker;
+        };
+        if (faint(pair.First) || faint(pair.Second))
+            continue;
         if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
     }

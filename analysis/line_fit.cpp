@@ -505,6 +505,8 @@ TFittedLine TFitter::Result(const TEvaluation& e) const
         }
         if (ink > 0 && model > 0)
             out.InkOffset = (turned ? -1 : 1) * (inkMoment / ink - modelMoment / model);
+        if (model > 0)
+            out.SampledCentroid = (turned ? -1 : 1) * modelMoment / model;
     }
     out.Contrast = FContrast;
     out.ResidualScale = FScale;

@@ -92,6 +92,10 @@ struct TFittedLine {
     // puts the two apart, and which of them is "the line" is then a matter
     // of definition.
     double InkOffset = 0;
+    // How far the centroid of the model's darkness, as the pixels sample it
+    // (over the inked bins), stands from the fitted centre along the normal,
+    // pixels: a sharp profile sampled unevenly on its two sides.
+    double SampledCentroid = 0;
     std::vector<TLineBin> Bins; // ordered along the line
 };
 

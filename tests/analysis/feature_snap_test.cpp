@@ -69,6 +69,7 @@ TEST(FeatureSnap, FindsEachKindOfPrintedCrossingAndCorner)
         {"grey palette of 16", Cross, 4, 95, 2.5, InkBlack, 0, 0.9, 2, 0, bf4Bit, 0, 0.15},
         {"32-bit pixels", Cross, 4, 100, 1.2, InkBlack, 0, 0.5, 2, 0, bf32Bit, 0, 0.05},
         {"T with a line 5 pixels beside its bar", Tee, 3, 90, 2, InkBlack, 0, 0.8, 2, 0, bf24Bit, 5, 0.15},
+        {"sharp lines 5 pixels wide, turned 45 degrees", Cross, 45, 90, 4.9, InkGrey, 0, 0, 5.8, 0, bf24Bit, 0, 0.05},
     };
     for (const TPatchCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -158,6 +159,8 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
         TSnapTarget Target = TSnapTarget::Any;
         // Where the click lies from the truth.
         double ClickX = 1.5, ClickY = -1;
+        // How far below (TruthX, TruthY) the truth lies.
+        double Below = 0;
     } cases[] = {
         {"contour arc passing 2 pixels off the crossing",
             [](TScene& s) {
@@ -281,6 +284,15 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX, TruthY + 4.12, 0, -90, 90, 2.58, brown);
             },
             false, 0.15, TSnapTarget::Any, 0.38, 1.29},
+        {"sharp line square to the pixels, more of it in one row than the next, in a grey palette",
+            [](TScene& s) {
+                s.Blur = 0;
+                s.Noise = 4.5;
+                s.Format = bf8Bit;
+                AddLine(s, TruthX, TruthY + 0.62, 0, -90, 90, 1.4, InkGrey);
+                AddLine(s, TruthX, TruthY + 0.62, 92.2, -90, 90, 1.95, InkGrey);
+            },
+            true, 0.15, TSnapTarget::Any, 1.5, -1, 0.62},
         {"chart turned 45 degrees",
             [](TScene& s) {
                 AddLine(s, TruthX, TruthY, 45, -90, 90, 1.5, InkBlack);
@@ -296,12 +308,13 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
         c.Draw(scene);
         TBitmap bitmap;
         DrawScene(bitmap, scene);
+        const double truthY = TruthY + c.Below;
         const std::optional<TSnappedFeature> f =
-            SnapToFeature(bitmap, TruthX + c.ClickX, TruthY + c.ClickY, {12, c.Target});
+            SnapToFeature(bitmap, TruthX + c.ClickX, truthY + c.ClickY, {12, c.Target});
         EXPECT_TRUE(f || !c.MustAnswer);
         if (!f)
             continue;
-        const double error = std::hypot(f->Column - TruthX, f->Row - TruthY);
+        const double error = std::hypot(f->Column - TruthX, f->Row - truthY);
         EXPECT_LE(error, c.Tolerance);
         EXPECT_LE(error, 3 * f->Sigma + 0.05);
     }
