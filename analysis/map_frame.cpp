@@ -553,6 +553,14 @@ TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
     return frame;
 }
 
+bool SameCorners(const std::array<TPointD, 4>& a, const std::array<TPointD, 4>& b)
+{
+    for (size_t i = 0; i < 4; ++i)
+        if (std::hypot(a[i].X - b[i].X, a[i].Y - b[i].Y) > 0.5)
+            return false;
+    return true;
+}
+
 std::optional<TMapFrame> ConfirmedOrNot(const TGreyReader& grey, const TFrameOverview& overview,
                                                           const TFrameQuad& quad)
 {
@@ -589,14 +597,36 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
         // that is not: taking an outer frame for the map's would be a guess.
         std::optional<TRefusal> first;
         std::vector<const TFrameQuad*> refused, notFrames;
+        std::vector<std::array<TPointD, 4>> triedInside;
+        auto holdsRefused = [&](const TFrameQuad& quad) {
+            return std::any_of(refused.begin(), refused.end(),
+                               [&](const TFrameQuad* inner) { return Holds(quad.Corners, inner->Corners); });
+        };
+        auto framesNotFrame = [&](const TFrameQuad& quad) {
+            return std::any_of(notFrames.begin(), notFrames.end(), [&](const TFrameQuad* inner) {
+                return FramesRound(quad.Corners, inner->Corners, overview.Width, overview.Height);
+            });
+        };
         for (const TFrameQuad& quad : quads) {
-            if (std::any_of(refused.begin(), refused.end(),
-                            [&](const TFrameQuad* inner) { return Holds(quad.Corners, inner->Corners); }) ||
-                std::any_of(notFrames.begin(), notFrames.end(),
-                            [&](const TFrameQuad* inner) {
-                                return FramesRound(quad.Corners, inner->Corners, overview.Width, overview.Height);
-                            }))
+            if (framesNotFrame(quad))
                 continue;
+            if (holdsRefused(quad)) {
+                // A rectangle taking one side from an outer frame and the
+                // others from the map's is refused, and the outer frame
+                // holding it is not tried; the frame of its own inside
+                // that one, at one gap from all four sides, still may be.
+                const std::optional<TFrameQuad> inner =
+                    FrameInside(quad, rowLines, columnLines, overview.Width, overview.Height);
+                if (inner && !holdsRefused(*inner) && !framesNotFrame(*inner) &&
+                    std::none_of(triedInside.begin(), triedInside.end(),
+                                 [&](const std::array<TPointD, 4>& tried) { return SameCorners(tried, inner->Corners); }) &&
+                    !FrameInside(*inner, rowLines, columnLines, overview.Width, overview.Height)) {
+                    triedInside.push_back(inner->Corners);
+                    if (const auto confirmed = ConfirmedOrNot(grey, overview, *inner))
+                        return *confirmed;
+                }
+                continue;
+            }
             try {
                 if (const std::optional<TFrameQuad> inner =
                         FrameInside(quad, rowLines, columnLines, overview.Width, overview.Height)) {
