@@ -642,6 +642,15 @@ TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double
             ParallelLines(profiles, count, guess, leastShare)};
 }
 
+std::optional<TSideFit> FollowBetweenEdges(const TGreyReader& grey, const TSideGuess& guess, const TSideLine& line)
+{
+    int count = 0;
+    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
+    if (profiles.empty())
+        return std::nullopt;
+    return FollowLine(profiles, count, line, 1.5, guess.Outward, true, true);
+}
+
 namespace {
 
 // The border, with black pieces least pixels wide or wider.

@@ -412,10 +412,30 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
             continue;
         const TSideLine& line = fits[size_t(side)].Line;
         const int outward = side == sdTop || side == sdLeft ? -1 : 1;
-        for (const TSideFit& other : seen[size_t(side)])
-            if (outward * (other.Line.At(line.CentreU) - line.Offset) >= 1)
-                throw TRefusal("a line runs just outside the " + std::string(SideNames[side]) +
-                               " side of the frame, which may be the map's own frame");
+        // Such a faint line a few pixels from the grid line is drawn
+        // towards it in each profile, so that it is not followed cleanly
+        // and seems to run on with it: it is followed between its edges
+        // instead, and taken when it then ends at the corners.
+        bool outside = false, replaced = false;
+        for (const TSideFit& other : seen[size_t(side)]) {
+            if (outward * (other.Line.At(line.CentreU) - line.Offset) < 1)
+                continue;
+            outside = true;
+            const std::optional<TSideFit> edges = FollowBetweenEdges(grey, guesses[size_t(side)], other.Line);
+            if (!edges || edges->Used < LeastFollowedShare * edges->Profiles || edges->Residual > MostResidual ||
+                outward * (edges->Line.At(line.CentreU) - line.Offset) < 1)
+                continue;
+            const TSideFit current = fits[size_t(side)];
+            fits[size_t(side)] = *edges;
+            if (EndsAtCorners(grey, side, fits, scale, quad)) {
+                replaced = true;
+                break;
+            }
+            fits[size_t(side)] = current;
+        }
+        if (outside && !replaced)
+            throw TRefusal("a line runs just outside the " + std::string(SideNames[side]) +
+                           " side of the frame, which may be the map's own frame");
     }
     return fits;
 }

@@ -160,6 +160,8 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         {"a grid turned against the frame, one line crossing a side at its corner", RandomSheetPlan(81, 2), 1});
     cases.push_back(
         {"a faint neatline with a darker grid line five pixels inside it", RandomSheetPlan(198, 3), 1});
+    cases.push_back({"a faint neatline with a grid line four pixels inside it, running on to the outer frame",
+                     RandomSheetPlan(44, 7.428), 1});
     for (const Case& c : cases) {
         const TSheet sheet = DrawSheet(c.Plan);
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
