@@ -171,6 +171,18 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
     }
     cases.push_back({"a faint neatline with a grid line four pixels inside it, running on to the outer frame",
                      RandomSheetPlan(44, 7.428), 1});
+    {
+        // A neatline 4.75 px wide, the band's inner line 2.1 px wide 0.35 px
+        // outside it: one dark run in every profile, the gap a lighter pixel
+        // (bench/frame_bench --variations, seed 80, on a smaller sheet).
+        TSheetPlan s = RandomSheetPlan(80, 107.52);
+        AddSheetVariation(s);
+        s.FrameWidthMm = 110;
+        s.FrameHeightMm = 125;
+        s.MarginMm = 12;
+        s.ScanBeyondMm = 16;
+        cases.push_back({"a wide neatline in one dark run with its graduated border's inner line", s});
+    }
     for (const Case& c : cases) {
         const TSheet sheet = DrawSheet(c.Plan);
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
