@@ -375,16 +375,83 @@ std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double hi
     return peak;
 }
 
+// A wide line printed against a thinner one a fraction of a pixel outside
+// it (a neatline against a graduated border's inner line) in one dark run:
+// its centre midway between its inner edge, where the grey changes
+// fastest on the side away from the other line, and the lighter pixel
+// that the gap between the two leaves, placed by a parabola, within a few
+// pixels outside that edge. Width is the distance between the two.
+std::optional<TPeak> InnerEdgeToGap(const TProfile& profile, double low, double high, int outward)
+{
+    const std::vector<float>& g = profile.Grey;
+    const int n = int(g.size());
+    constexpr int Reach = 4, Widest = 8;
+    // The gap's pixel stands this much lighter than both its neighbours.
+    constexpr double LeastGap = 10;
+    const int from = std::max(Reach + 1, int(std::ceil(low)) - profile.First);
+    const int to = std::min(n - Reach - 2, int(std::floor(high)) - profile.First);
+    if (from > to)
+        return std::nullopt;
+    int darkest = from;
+    for (int i = from; i <= to; ++i)
+        if (g[size_t(i)] < g[size_t(darkest)])
+            darkest = i;
+    std::vector<float> sorted = g;
+    const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
+    std::nth_element(sorted.begin(), paperAt, sorted.end());
+    const double height = *paperAt - g[size_t(darkest)];
+    if (height < LeastDarkness)
+        return std::nullopt;
+    // The inner edge: the steepest step from the pixel pair i, i - outward
+    // into the line.
+    const int inward = -outward;
+    auto step = [&](int i) { return double(g[size_t(i + inward)] - g[size_t(i)]); };
+    int best = darkest;
+    for (int d = 1; d < Reach; ++d)
+        if (step(darkest + inward * d) > step(best))
+            best = darkest + inward * d;
+    const double s0 = step(best - inward), s1 = step(best), s2 = step(best + inward);
+    if (s1 < height / 4)
+        return std::nullopt;
+    const double curve = s0 - 2 * s1 + s2;
+    const double edge = best + inward * (0.5 + (curve < 0 ? std::clamp((s0 - s2) / (2 * curve), -0.5, 0.5) : 0.0));
+    // The gap: the first pixel outward from the darkest that stands clear
+    // above both its neighbours, while the grey stays dark.
+    for (int d = 1; d <= Widest; ++d) {
+        const int i = darkest + outward * d;
+        if (i - 1 < 0 || i + 1 >= n)
+            break;
+        const double here = g[size_t(i)], before = g[size_t(i - 1)], after = g[size_t(i + 1)];
+        if (*paperAt - here < height / 2)
+            break;
+        if (here < std::max(before, after) + LeastGap)
+            continue;
+        const double bend = before - 2 * here + after;
+        const double gap = i + (bend < 0 ? std::clamp((before - after) / (2 * bend), -0.5, 0.5) : 0.0);
+        if (outward * (gap - edge) < 2)
+            continue;
+        TPeak peak;
+        peak.Centre = profile.First + (edge + gap) / 2;
+        peak.Height = height;
+        peak.Width = int(std::lround(std::abs(gap - edge)));
+        return peak;
+    }
+    return std::nullopt;
+}
+
 // The line fitted through the line nearest start in each profile, within
 // near pixels of it, with how dark and wide it usually is and the grey
 // beyond it; straight unless bends are allowed. With byEdges each line's
 // centre lies midway between its edges (BetweenEdges).
 std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int count, const TSideLine& start,
-                                   double near, int outward, bool allowBends = true, bool byEdges = false)
+                                   double near, int outward, bool allowBends = true, bool byEdges = false,
+                                   bool toGap = false)
 {
     std::vector<double> us, vs, darkness, widths, beyond;
     auto nearestPeak = [&](const TProfile& p) -> std::optional<TPeak> {
         const double at = start.At(p.U);
+        if (toGap)
+            return InnerEdgeToGap(p, at - near, at + near, outward);
         if (byEdges)
             return BetweenEdges(p, at - near, at + near);
         std::optional<TPeak> nearest;
@@ -402,7 +469,7 @@ std::optional<TSideFit> FollowLine(const std::vector<TProfile>& profiles, int co
     // dark as the line, widens its core there and pulls its centre into the
     // tint: there the line is measured against the ground beside it.
     const double usualWidth = takenWidths.empty() ? 0 : Median(takenWidths);
-    for (size_t k = 0; k < profiles.size() && !byEdges; ++k)
+    for (size_t k = 0; k < profiles.size() && !byEdges && !toGap; ++k)
         if (taken[k] && !profiles[k].LocalGround && taken[k]->Width > 1.5 * usualWidth + 2) {
             TProfile local = profiles[k];
             local.LocalGround = true;
@@ -642,6 +709,15 @@ TSideLines FitSideLines(const TGreyReader& grey, const TSideGuess& guess, double
             ParallelLines(profiles, count, guess, leastShare)};
 }
 
+std::optional<TSideFit> FollowBetweenEdges(const TGreyReader& grey, const TSideGuess& guess, const TSideLine& line)
+{
+    int count = 0;
+    const std::vector<TProfile> profiles = ReadProfiles(grey, guess, count);
+    if (profiles.empty())
+        return std::nullopt;
+    return FollowLine(profiles, count, line, 1.5, guess.Outward, true, true);
+}
+
 namespace {
 
 // The border, with black pieces least pixels wide or wider.
@@ -756,6 +832,14 @@ TGraduatedBorder BorderWithPieces(const TGreyReader& grey, const TSideGuess& gue
         TSideLine start = fit.Line;
         start.Offset += guess.Outward * (border.InnerEdge + 2);
         std::optional<TSideFit> neatline = FollowLine(profiles, count, start, 1.5, guess.Outward, true, true);
+        // A neatline wider than the reach of its edges from its darkest
+        // pixel, the gap outside it narrower than a pixel: from its inner
+        // edge to the gap.
+        bool toGap = false;
+        if (!neatline || neatline->Used < 0.7 * neatline->Profiles) {
+            neatline = FollowLine(profiles, count, start, 2.5, guess.Outward, true, false, true);
+            toGap = true;
+        }
         if (!neatline || neatline->Used < 0.7 * neatline->Profiles)
             return border;
         int across = 0, pieces = 0;
@@ -764,7 +848,8 @@ TGraduatedBorder BorderWithPieces(const TGreyReader& grey, const TSideGuess& gue
                 continue;
             ++pieces;
             const double at = neatline->Line.At(profiles[k].U);
-            const std::optional<TPeak> line = BetweenEdges(profiles[k], at - 1.5, at + 1.5);
+            const std::optional<TPeak> line = toGap ? InnerEdgeToGap(profiles[k], at - 1.5, at + 1.5, guess.Outward)
+                                                    : BetweenEdges(profiles[k], at - 1.5, at + 1.5);
             across += line && std::abs(line->Centre - at) <= 1 ? 1 : 0;
         }
         if (across >= 0.7 * pieces) {
@@ -811,6 +896,10 @@ TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess
     TGraduatedBorder border = BorderWithPieces(grey, guess, fit, least);
     if (!border.Found && least > 5)
         border = BorderWithPieces(grey, guess, fit, 3);
+    // A wide neatline in one dark run with the band's inner line makes a
+    // run as wide as a narrow piece in every profile: pieces are wider.
+    if (!border.Found && border.Share > 0.7)
+        border = BorderWithPieces(grey, guess, fit, least + 4);
     return border;
 }
 

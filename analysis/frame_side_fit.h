@@ -115,3 +115,9 @@ TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess
 // piece beyond a corner) is no line running on.
 double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to,
                   bool lineOnly = false);
+
+// The line near line (within a pixel and a half of it) followed along the
+// side with each profile's centre midway between its two edges: a faint
+// line a few pixels from another (a grid line beside a neatline) keeps its
+// own place where a centroid is drawn towards the other.
+std::optional<TSideFit> FollowBetweenEdges(const TGreyReader& grey, const TSideGuess& guess, const TSideLine& line);

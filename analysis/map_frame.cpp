@@ -51,6 +51,11 @@ constexpr double MostGapShare = 0.08;
 constexpr double MostGapDeviation = 0.02;
 // How far the line's averaged dip must stand above the spread of others.
 constexpr double LeastClearness = 4.5;
+// Sides of a neatline may run on past its corners out to this share of the
+// sheet; a side through where they end lies within this slope of the line
+// it replaces (half a degree).
+constexpr double MostArmShare = 0.2;
+constexpr double MostArmSlopeDifference = 0.0087;
 
 class TRefusal {
 public:
@@ -171,8 +176,10 @@ double AngleAt(const TFrameCorner& a, const TFrameCorner& b, const TFrameCorner&
 // lines end at its corners. Looked at from just clear of the crossing line,
 // over a few pixels (a grid line close inside a frame's side ends a few
 // pixels short of the corner) and a few overview pixels.
+// With ends, which of its two ends it runs on past (start, end).
 bool RunsOn(const TGreyReader& grey, const TSideFit& side, bool alongRows, const TFrameCorner& start,
-            const TFrameCorner& end, const TSideFit& atStart, const TSideFit& atEnd, int scale)
+            const TFrameCorner& end, const TSideFit& atStart, const TSideFit& atEnd, int scale,
+            std::array<bool, 2>* ends = nullptr)
 {
     constexpr double Short = 5, ShortShare = 0.6, LongShare = 0.5;
     const double reach = 3 * scale + 4;
@@ -188,8 +195,110 @@ bool RunsOn(const TGreyReader& grey, const TSideFit& side, bool alongRows, const
         return ShareInked(grey, side, alongRows, from, from + direction * std::min(Short, most), true) >= ShortShare ||
                ShareInked(grey, side, alongRows, from, from + direction * std::min(reach, most), true) >= LongShare;
     };
+    if (ends) {
+        *ends = {runsFrom(alongRows ? start.Col : start.Row, atStart, -1),
+                 runsFrom(alongRows ? end.Col : end.Row, atEnd, 1)};
+        return (*ends)[0] || (*ends)[1];
+    }
     return runsFrom(alongRows ? start.Col : start.Row, atStart, -1) ||
            runsFrom(alongRows ? end.Col : end.Row, atEnd, 1);
+}
+
+// How far the side's line runs on past its corner at u = corner (direction
+// -1 before its start, +1 past its end): while half the few pixels ahead
+// are inked as a line (a faint line's ink comes and goes), up to most.
+double ArmLength(const TGreyReader& grey, const TSideFit& side, bool alongRows, double corner, int direction,
+                 double clear, double most)
+{
+    constexpr double Step = 2, Ahead = 8, LeastShare = 0.5;
+    double length = clear;
+    while (length + Ahead <= most &&
+           ShareInked(grey, side, alongRows, corner + direction * length, corner + direction * (length + Ahead), true) >=
+               LeastShare)
+        length += Step;
+    return length == clear ? clear : length + Ahead / 2;
+}
+
+// A rectangle that takes one side from a grid line inside the map's frame
+// (the frame's own side too faint beside a tint, a sea up to it, for the
+// overview to offer) has the two sides crossing that one run on past it at
+// the same end, and only there, out to the frame's side. The rectangle
+// with that side through where they end instead, when there is one: the
+// arms end short of their reach, and no line of the overview along the
+// side taken lies between it and a few overview pixels short of their
+// ends (a grid's cell has the next grid line there; the frame's side
+// itself, seen along a stretch, lies at their ends).
+std::optional<TFrameQuad> FrameOutToArms(const TGreyReader& grey, const TFrameQuad& quad,
+                                         const std::array<TSideFit, 4>& sides,
+                                         const std::array<TFrameCorner, 4>& corners, int scale,
+                                         const std::vector<TFrameLine>& rowLines,
+                                         const std::vector<TFrameLine>& columnLines)
+{
+    std::array<std::array<bool, 2>, 4> ends{};
+    RunsOn(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight], scale, &ends[sdTop]);
+    RunsOn(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight], scale, &ends[sdBottom]);
+    RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale, &ends[sdLeft]);
+    RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale, &ends[sdRight]);
+    for (int taken = 0; taken < 4; ++taken) {
+        // The crossing sides, the end of theirs at the side taken, and the
+        // side opposite it, which ends at its corners.
+        const bool alongRows = taken == sdLeft || taken == sdRight; // the crossing sides'
+        const int first = alongRows ? sdTop : sdLeft, second = alongRows ? sdBottom : sdRight;
+        const int end = taken == sdTop || taken == sdLeft ? 0 : 1;
+        const int opposite = taken ^ 1;
+        if (!ends[size_t(first)][size_t(end)] || !ends[size_t(second)][size_t(end)] || ends[size_t(opposite)][0] ||
+            ends[size_t(opposite)][1])
+            continue;
+        const int direction = end == 0 ? -1 : 1;
+        const double extent = alongRows ? grey.Width() : grey.Height();
+        const double clear = sides[size_t(taken)].Width / 2 + 2;
+        const TFrameCorner& a = corners[size_t(alongRows ? (end == 0 ? 0 : 1) : (end == 0 ? 0 : 3))];
+        const TFrameCorner& b = corners[size_t(alongRows ? (end == 0 ? 3 : 2) : (end == 0 ? 1 : 2))];
+        const double fromA = alongRows ? a.Col : a.Row, fromB = alongRows ? b.Col : b.Row;
+        const double most = MostArmShare * extent;
+        const double lengthA = ArmLength(grey, sides[size_t(first)], alongRows, fromA, direction, clear, most);
+        const double lengthB = ArmLength(grey, sides[size_t(second)], alongRows, fromB, direction, clear, most);
+        if (std::max(lengthA, lengthB) > most - 8)
+            continue;
+        // Where the arms end, across the sheet (u along the crossing sides,
+        // v across them), in overview pixels.
+        const double half = (scale - 1) / 2.0;
+        const double uA = fromA + direction * lengthA, uB = fromB + direction * lengthB;
+        const double vA = sides[size_t(first)].Line.At(uA), vB = sides[size_t(second)].Line.At(uB);
+        if (lengthA < clear + 2 || lengthB < clear + 2 || std::abs(vB - vA) < 1)
+            continue;
+        TFrameLine line;
+        line.CentreX = ((vA + vB) / 2 - half) / scale;
+        line.Offset = ((uA + uB) / 2 - half) / scale;
+        line.Slope = (uB - uA) / (vB - vA);
+        const TFrameLine* old[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
+        if (std::abs(line.Slope - old[taken]->Slope) > MostArmSlopeDifference)
+            continue;
+        const double armV[2] = {(vA - half) / scale, (vB - half) / scale};
+        const double armU[2] = {(uA - half) / scale, (uB - half) / scale};
+        const bool between = std::any_of(
+            (alongRows ? columnLines : rowLines).begin(), (alongRows ? columnLines : rowLines).end(),
+            [&](const TFrameLine& other) {
+                if (std::abs(other.Slope - old[taken]->Slope) > MostArmSlopeDifference)
+                    return false;
+                for (int arm = 0; arm < 2; ++arm) {
+                    const double at = direction * (other.At(armV[arm]) - old[taken]->At(armV[arm]));
+                    if (at >= 1 && at <= direction * (armU[arm] - old[taken]->At(armV[arm])) - 4)
+                        return true;
+                }
+                return false;
+            });
+        if (between)
+            continue;
+        TFrameQuad wider = quad;
+        TFrameLine* lines[4] = {&wider.Top, &wider.Bottom, &wider.Left, &wider.Right};
+        *lines[taken] = line;
+        wider.Corners = {Intersection(wider.Top, wider.Left), Intersection(wider.Top, wider.Right),
+                         Intersection(wider.Bottom, wider.Right), Intersection(wider.Bottom, wider.Left)};
+        wider.RunsToFrame = {};
+        return wider;
+    }
+    return std::nullopt;
 }
 
 // Whether the line of the side reaches both its corners, as a frame's lines
@@ -412,10 +521,30 @@ std::array<TSideFit, 4> FitSides(const TGreyReader& grey, const TFrameQuad& quad
             continue;
         const TSideLine& line = fits[size_t(side)].Line;
         const int outward = side == sdTop || side == sdLeft ? -1 : 1;
-        for (const TSideFit& other : seen[size_t(side)])
-            if (outward * (other.Line.At(line.CentreU) - line.Offset) >= 1)
-                throw TRefusal("a line runs just outside the " + std::string(SideNames[side]) +
-                               " side of the frame, which may be the map's own frame");
+        // Such a faint line a few pixels from the grid line is drawn
+        // towards it in each profile, so that it is not followed cleanly
+        // and seems to run on with it: it is followed between its edges
+        // instead, and taken when it then ends at the corners.
+        bool outside = false, replaced = false;
+        for (const TSideFit& other : seen[size_t(side)]) {
+            if (outward * (other.Line.At(line.CentreU) - line.Offset) < 1)
+                continue;
+            outside = true;
+            const std::optional<TSideFit> edges = FollowBetweenEdges(grey, guesses[size_t(side)], other.Line);
+            if (!edges || edges->Used < LeastFollowedShare * edges->Profiles || edges->Residual > MostResidual ||
+                outward * (edges->Line.At(line.CentreU) - line.Offset) < 1)
+                continue;
+            const TSideFit current = fits[size_t(side)];
+            fits[size_t(side)] = *edges;
+            if (EndsAtCorners(grey, side, fits, scale, quad)) {
+                replaced = true;
+                break;
+            }
+            fits[size_t(side)] = current;
+        }
+        if (outside && !replaced)
+            throw TRefusal("a line runs just outside the " + std::string(SideNames[side]) +
+                           " side of the frame, which may be the map's own frame");
     }
     return fits;
 }
@@ -501,7 +630,8 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
 // The corners of the rectangle at full resolution and the bows of its
 // sides, or a refusal saying why they are not a map frame's.
 TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
-                                         const TFrameQuad& quad)
+                                         const TFrameQuad& quad, const std::vector<TFrameLine>* rowLines = nullptr,
+                                         const std::vector<TFrameLine>* columnLines = nullptr)
 {
     const int scale = overview.Scale;
     const std::array<TSideFit, 4> sides = FitSides(grey, quad, scale);
@@ -540,8 +670,19 @@ TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
         !quad.RunsToFrame[sdBottom] && RunsOn(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight], scale),
         !quad.RunsToFrame[sdLeft] && RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale),
         !quad.RunsToFrame[sdRight] && RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
-    if (std::count(runsOn, runsOn + 4, true) > 1)
-        throw TRefusal("the lines found run on past the corners of more than one side, as a grid's do", true);
+    if (std::count(runsOn, runsOn + 4, true) > 1) {
+        const TRefusal refusal("the lines found run on past the corners of more than one side, as a grid's do", true);
+        if (rowLines && columnLines)
+            if (const std::optional<TFrameQuad> wider =
+                    FrameOutToArms(grey, quad, sides, corners, scale, *rowLines, *columnLines)) {
+                try {
+                    return ConfirmFrame(grey, overview, *wider);
+                } catch (const TRefusal&) {
+                    // Refused for the rectangle found, as before.
+                }
+            }
+        throw refusal;
+    }
     CheckNoFrameInside(grey, sides, corners);
     TMapFrame frame;
     frame.Found = true;
@@ -639,7 +780,7 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
                     throw TRefusal("another frame lies just inside the one found, and which of them bounds the map "
                                    "is not clear");
                 }
-                return ConfirmFrame(grey, overview, quad);
+                return ConfirmFrame(grey, overview, quad, &rowLines, &columnLines);
             } catch (const TRefusal& refusal) {
                 if (!first)
                     first = refusal;

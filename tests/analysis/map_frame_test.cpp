@@ -170,6 +170,29 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         {"a grid turned against the frame, one line crossing a side at its corner", RandomSheetPlan(81, 2), 1});
     cases.push_back(
         {"a faint neatline with a darker grid line five pixels inside it", RandomSheetPlan(198, 3), 1});
+    {
+        // A neatline 0.4 px wide along a sea up to the left side, too
+        // faint there for the overview, a grid line 117 px inside it
+        // (bench/frame_bench --variations, seed 35: 1.8 px at UL and LL).
+        TSheetPlan s = RandomSheetPlan(35, 6.771);
+        AddSheetVariation(s);
+        cases.push_back({"a sea along the left side, the neatline there found out where the top and bottom end", s,
+                         2, 0.6});
+    }
+    cases.push_back({"a faint neatline with a grid line four pixels inside it, running on to the outer frame",
+                     RandomSheetPlan(44, 7.428), 1});
+    {
+        // A neatline 4.75 px wide, the band's inner line 2.1 px wide 0.35 px
+        // outside it: one dark run in every profile, the gap a lighter pixel
+        // (bench/frame_bench --variations, seed 80, on a smaller sheet).
+        TSheetPlan s = RandomSheetPlan(80, 107.52);
+        AddSheetVariation(s);
+        s.FrameWidthMm = 110;
+        s.FrameHeightMm = 125;
+        s.MarginMm = 12;
+        s.ScanBeyondMm = 16;
+        cases.push_back({"a wide neatline in one dark run with its graduated border's inner line", s});
+    }
     for (const Case& c : cases) {
         const TSheet sheet = DrawSheet(c.Plan);
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
