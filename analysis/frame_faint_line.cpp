@@ -51,6 +51,25 @@ double TLinesInside::TAverage::Dip(int bin) const
     return std::min(beside[0], beside[1]) / (far - near + 1) - Mean(bin);
 }
 
+// How much lighter the grey just outside the bin is than that just inside
+// it, or 0 where a bin of either is empty.
+double TLinesInside::TAverage::Step(int bin) const
+{
+    const int near = int(std::lround(BesideFrom * BinsPerPixel)), far = int(std::lround(BesideTo * BinsPerPixel));
+    const int bins = int(Sum.size());
+    if (bin - far < 0 || bin + far >= bins)
+        return 0;
+    double beside[2] = {0, 0};
+    for (int d = near; d <= far; ++d)
+        for (const int side : {0, 1}) {
+            const int at = side ? bin + d : bin - d;
+            if (Weight[size_t(at)] <= 0)
+                return 0;
+            beside[side] += Mean(at);
+        }
+    return (beside[0] - beside[1]) / (far - near + 1);
+}
+
 TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool alongRows, int outward, double from,
                            double to, double mostGap)
 {
@@ -79,19 +98,25 @@ TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool a
         else
             grey.Row(u, low, count, bytes.data());
         TAverage& piece = FPieces[size_t(k * Pieces / Profiles)];
-        // Each pixel shared between the two bins nearest its distance, so
-        // that every bin fills even when the side runs straight along the
-        // pixel grid.
-        for (int i = 0; i < count; ++i) {
-            const double position = -outward * (low + i - at) * BinsPerPixel - 0.5;
-            const int bin = int(std::floor(position));
-            const double share = position - bin;
-            for (const auto& [target, weight] : {std::pair{bin, 1 - share}, std::pair{bin + 1, share}})
-                if (target >= 0 && target < int(bins))
-                    for (TAverage* average : {&piece, &FWhole}) {
-                        average->Sum[size_t(target)] += weight * bytes[size_t(i)];
-                        average->Weight[size_t(target)] += weight;
-                    }
+        // The grey at each bin's distance, between the two pixels beside it:
+        // every profile counts once in every bin. (Pixels shared out
+        // between the bins nearest them instead weigh the two halves of a
+        // pixel by where the side's line falls in it, so that on a side
+        // running nearly along the pixel grid alternate bins come from
+        // different stretches of the side, and the map's content there
+        // shows as a dip in every other bin.)
+        for (int bin = 0; bin < int(bins); ++bin) {
+            const double distance = (bin + 0.5) / BinsPerPixel;
+            const double x = at - outward * distance - low;
+            const int i = int(std::floor(x));
+            if (i < 0 || i + 1 >= count)
+                continue;
+            const double t = x - i;
+            const double value = (1 - t) * bytes[size_t(i)] + t * bytes[size_t(i + 1)];
+            for (TAverage* average : {&piece, &FWhole}) {
+                average->Sum[size_t(bin)] += value;
+                average->Weight[size_t(bin)] += 1;
+            }
         }
     }
     FFirstBin = int(std::ceil(std::max(LeastGap, side.Width / 2 + BesideTo) * BinsPerPixel));
@@ -122,6 +147,32 @@ bool TLinesInside::ShowsAlong(int bin) const
         showing += strongest >= LeastPieceShare * dip ? 1 : 0;
     }
     return showing >= LeastPiecesShowing;
+}
+
+bool TLinesInside::StepShowsAlong(int bin) const
+{
+    const double step = FWhole.Step(bin);
+    if (step < LeastDip)
+        return false;
+    int showing = 0;
+    for (const TAverage& piece : FPieces) {
+        double strongest = 0;
+        for (int near = bin - 1; near <= bin + 1; ++near)
+            strongest = std::max(strongest, piece.Step(near));
+        showing += strongest >= LeastPieceShare * step ? 1 : 0;
+    }
+    return showing >= LeastPiecesShowing;
+}
+
+double TLinesInside::EdgeClearness(double gap, double tolerance) const
+{
+    const int low = std::max(FFirstBin, int(std::floor((gap - tolerance) * BinsPerPixel)));
+    const int high = std::min(FLastBin, int(std::ceil((gap + tolerance) * BinsPerPixel)));
+    double clearest = 0;
+    for (int bin = low; bin <= high; ++bin)
+        if (StepShowsAlong(bin))
+            clearest = std::max(clearest, FWhole.Step(bin) / FSpread);
+    return clearest;
 }
 
 double TLinesInside::Clearness(double gap, double tolerance) const

@@ -21,6 +21,10 @@ public:
     // where none is dark enough along most of the side, or where the gap is
     // too close to the side's line to tell or beyond what was read.
     double Clearness(double gap, double tolerance) const;
+    // The same for the edge of a fill (a sea tinted up to a neatline too
+    // faint to show on it): the grey steps darker inward there, by its
+    // step over the spread of the dips, along most of the side.
+    double EdgeClearness(double gap, double tolerance) const;
 
 private:
     struct TAverage {
@@ -28,10 +32,12 @@ private:
         std::vector<double> Weight;
         double Mean(int bin) const;
         double Dip(int bin) const;
+        double Step(int bin) const;
     };
     // Whether the dip at the bin is dark enough in the whole and shows in
     // most pieces.
     bool ShowsAlong(int bin) const;
+    bool StepShowsAlong(int bin) const;
 
     std::vector<TAverage> FPieces;
     TAverage FWhole;

@@ -616,15 +616,33 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
                             from[side], to[side], extent);
         mostGap = std::max(mostGap, extent);
     }
-    double clearest = 0;
+    // A sea tinted up to the neatline may hide it along a side or two: there
+    // the tint's edge at the same gap counts, where the line itself shows
+    // along two sides at least.
+    constexpr int LeastSidesShowingLine = 2;
+    std::string edges;
     for (double gap = 0; gap <= mostGap; gap += 0.5) {
-        double faintest = std::numeric_limits<double>::infinity();
-        for (const TLinesInside& side : inside)
-            faintest = std::min(faintest, side.Clearness(gap, MostGapDeviation * gap + 1));
-        clearest = std::max(clearest, faintest);
+        const double tolerance = MostGapDeviation * gap + 1;
+        int showingLine = 0;
+        bool all = true;
+        std::string edgeSides;
+        for (int side = 0; side < 4; ++side)
+            if (inside[size_t(side)].Clearness(gap, tolerance) >= LeastClearness)
+                ++showingLine;
+            else if (inside[size_t(side)].EdgeClearness(gap, tolerance) >= LeastClearness)
+                edgeSides += std::string(edgeSides.empty() ? "" : " and ") + SideNames[side];
+            else
+                all = false;
+        if (!all || showingLine < LeastSidesShowingLine)
+            continue;
+        if (edgeSides.empty())
+            throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame");
+        if (edges.empty())
+            edges = edgeSides;
     }
-    if (clearest >= LeastClearness)
-        throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame");
+    if (!edges.empty())
+        throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame, with the edge of "
+                       "a tint at the same gap inside its " + edges + " side");
 }
 
 // The corners of the rectangle at full resolution and the bows of its
