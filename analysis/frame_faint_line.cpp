@@ -136,30 +136,27 @@ TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool a
 
 bool TLinesInside::ShowsAlong(int bin) const
 {
-    const double dip = FWhole.Dip(bin);
-    if (dip < LeastDip)
-        return false;
-    int showing = 0;
-    for (const TAverage& piece : FPieces) {
-        double strongest = 0;
-        for (int near = bin - 1; near <= bin + 1; ++near)
-            strongest = std::max(strongest, piece.Dip(near));
-        showing += strongest >= LeastPieceShare * dip ? 1 : 0;
-    }
-    return showing >= LeastPiecesShowing;
+    return ShowsAlong(bin, &TAverage::Dip);
 }
 
 bool TLinesInside::StepShowsAlong(int bin) const
 {
-    const double step = FWhole.Step(bin);
-    if (step < LeastDip)
+    return ShowsAlong(bin, &TAverage::Step);
+}
+
+// Whether the whole side's average shows a dip (or a step) at the bin, and
+// enough of its pieces show one too, at it or a bin beside it.
+bool TLinesInside::ShowsAlong(int bin, double (TAverage::*measure)(int) const) const
+{
+    const double whole = (FWhole.*measure)(bin);
+    if (whole < LeastDip)
         return false;
     int showing = 0;
     for (const TAverage& piece : FPieces) {
         double strongest = 0;
         for (int near = bin - 1; near <= bin + 1; ++near)
-            strongest = std::max(strongest, piece.Step(near));
-        showing += strongest >= LeastPieceShare * step ? 1 : 0;
+            strongest = std::max(strongest, (piece.*measure)(near));
+        showing += strongest >= LeastPieceShare * whole ? 1 : 0;
     }
     return showing >= LeastPiecesShowing;
 }

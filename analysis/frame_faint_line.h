@@ -38,6 +38,7 @@ private:
     // most pieces.
     bool ShowsAlong(int bin) const;
     bool StepShowsAlong(int bin) const;
+    bool ShowsAlong(int bin, double (TAverage::*measure)(int) const) const;
 
     std::vector<TAverage> FPieces;
     TAverage FWhole;
