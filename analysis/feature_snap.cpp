@@ -305,52 +305,17 @@ double AlongAt(const TFittedLine& line, TPoint origin, TPoint p)
     return -std::sin(line.Line.NormalAngle) * (p.X - origin.X) + std::cos(line.Line.NormalAngle) * (p.Y - origin.Y);
 }
 
-// Whether the bins of a line bend away from the straight line fitted to
-// them: the parabola through their shifts, with its error.
-// gentle: the bend is a long, slow curve (a graticule curving across the
-// sheet) whose ink stays in the strip over its whole length, not a contour
-// that leaves it within a few dozen pixels.
-bool Bent(const TFittedLine& line, bool* gentle = nullptr, bool before = true, bool after = true)
-{
-    if (gentle)
-        *gentle = false;
-    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
-    Eigen::Vector3d right = Eigen::Vector3d::Zero();
-    double low = 0, high = 0;
-    int count = 0;
-    for (const TLineBin& b : line.Bins) {
-        if (!b.Inked || b.Outlier || b.ShiftError <= 0 || !(b.Along < 0 ? before : after))
-            continue;
-        const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
-        const double w = 1 / (b.ShiftError * b.ShiftError);
-        normal += w * f * f.transpose();
-        right += w * f * b.Shift;
-        low = count ? std::min(low, b.Along) : b.Along;
-        high = count ? std::max(high, b.Along) : b.Along;
-        ++count;
-    }
-    if (count < 5)
-        return false;
-    const Eigen::Matrix3d inverse = normal.inverse();
-    const Eigen::Vector3d fit = inverse * right;
-    double chi2 = 0;
-    for (const TLineBin& b : line.Bins)
-        if (b.Inked && !b.Outlier && b.ShiftError > 0 && (b.Along < 0 ? before : after)) {
-            const double r = b.Shift - fit[0] - fit[1] * b.Along - fit[2] * b.Along * b.Along;
-            chi2 += r * r / (b.ShiftError * b.ShiftError);
-        }
-    const double error = std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3)));
-    const double halfSpan = 0.5 * (high - low);
-    const bool bent = std::fabs(fit[2]) > SagittaErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > MaxSagitta;
-    if (gentle)
-        *gentle = bent && halfSpan >= GentleSpan && std::fabs(fit[2]) <= 0.5 / GentleRadius;
-    return bent;
-}
+// The parabola through the shifts of a line's bins (those inked, not
+// standing apart, on the sides used): its square term and that term's
+// error, and half the span of the bins along the line; nothing for fewer
+// than five bins.
+struct TBinParabola {
+    double Curvature = 0;
+    double Error = 0;
+    double HalfSpan = 0;
+};
 
-// Whether the bins of a line curve more than a printed straight line does,
-// though less than Bent refuses it for: a piece of a gentle curve (a contour
-// or a river of a few hundred pixels' radius).
-bool Curving(const TFittedLine& line, bool before, bool after)
+std::optional<TBinParabola> FitBinParabola(const TFittedLine& line, bool before, bool after)
 {
     Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
     Eigen::Vector3d right = Eigen::Vector3d::Zero();
@@ -370,7 +335,7 @@ bool Curving(const TFittedLine& line, bool before, bool after)
             ++count;
         }
     if (count < 5)
-        return false;
+        return std::nullopt;
     const Eigen::Matrix3d inverse = normal.inverse();
     const Eigen::Vector3d fit = inverse * right;
     double chi2 = 0;
@@ -379,9 +344,36 @@ bool Curving(const TFittedLine& line, bool before, bool after)
             const double r = b.Shift - fit[0] - fit[1] * b.Along - fit[2] * b.Along * b.Along;
             chi2 += r * r / (b.ShiftError * b.ShiftError);
         }
-    const double error = std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3)));
-    const double halfSpan = 0.5 * (high - low);
-    return std::fabs(fit[2]) > CurveErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > CurveSagitta;
+    return TBinParabola {fit[2], std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3))), 0.5 * (high - low)};
+}
+
+// Whether the bins of a line bend away from the straight line fitted to
+// them: the parabola through their shifts, with its error.
+// gentle: the bend is a long, slow curve (a graticule curving across the
+// sheet) whose ink stays in the strip over its whole length, not a contour
+// that leaves it within a few dozen pixels.
+bool Bent(const TFittedLine& line, bool* gentle = nullptr, bool before = true, bool after = true)
+{
+    if (gentle)
+        *gentle = false;
+    const std::optional<TBinParabola> p = FitBinParabola(line, before, after);
+    if (!p)
+        return false;
+    const double curvature = std::fabs(p->Curvature);
+    const bool bent = curvature > SagittaErrors * p->Error && curvature * p->HalfSpan * p->HalfSpan > MaxSagitta;
+    if (gentle)
+        *gentle = bent && p->HalfSpan >= GentleSpan && curvature <= 0.5 / GentleRadius;
+    return bent;
+}
+
+// Whether the bins of a line curve more than a printed straight line does,
+// though less than Bent refuses it for: a piece of a gentle curve (a contour
+// or a river of a few hundred pixels' radius).
+bool Curving(const TFittedLine& line, bool before, bool after)
+{
+    const std::optional<TBinParabola> p = FitBinParabola(line, before, after);
+    return p && std::fabs(p->Curvature) > CurveErrors * p->Error &&
+        std::fabs(p->Curvature) * p->HalfSpan * p->HalfSpan > CurveSagitta;
 }
 
 // Whether a fitted line is not one printed line: its bins stand off the
