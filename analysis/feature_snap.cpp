@@ -78,6 +78,9 @@ constexpr double NeighbourAngle = 5 * M_PI / 180;
 constexpr double GoOnInk = 0.4;
 constexpr double GoOnShare = 0.6;
 constexpr double GoOnLength = 14;
+// The radii of the bends, pixels, along which a stem is drawn on beyond its
+// bar besides its own parabola's: contours and rivers of a sheet curve so.
+constexpr double GoOnRadii[] = {300, 150, 80, 50, 30};
 // A rough fit this far off a line's direction may still be that line,
 // which its full fit brings onto it.
 constexpr double OwnLineAngle = 12 * M_PI / 180;
@@ -157,6 +160,17 @@ constexpr double TwoInkAsymmetry = 0.15;
 // was fitted in (or a stroke), not a printed line running on, pixels.
 constexpr double PieceLength = 30;
 constexpr double PieceBare = 8;
+// The ink along a line is read over this much beside its strip's middle
+// (and half its width), pixels, with lines at this angle across it or more
+// left out; bins holding less than this share of the typical bin's ink
+// hold none of the line. Its middle bends when its parabola moves the
+// middle by more than this against the ends (pixels: a printed straight
+// line moves by a tenth), by more than this many errors.
+constexpr double BendsStrip = 5;
+constexpr double BendsAcross = MinCrossingAngle;
+constexpr double BendsInk = 0.4;
+constexpr double BendsSagitta = 0.6;
+constexpr double BendsErrors = 4;
 // A line curves, for a feature beside one of straight lines, when its bins'
 // parabola moves its middle by more than this against its ends, pixels,
 // by more than this many errors: less than a line is refused as bent for,
@@ -313,6 +327,7 @@ struct TBinParabola {
     double Curvature = 0;
     double Error = 0;
     double HalfSpan = 0;
+    Eigen::Vector3d Coefficients = Eigen::Vector3d::Zero(); // of 1, along, along squared
 };
 
 std::optional<TBinParabola> FitBinParabola(const TFittedLine& line, bool before, bool after)
@@ -344,7 +359,7 @@ std::optional<TBinParabola> FitBinParabola(const TFittedLine& line, bool before,
             const double r = b.Shift - fit[0] - fit[1] * b.Along - fit[2] * b.Along * b.Along;
             chi2 += r * r / (b.ShiftError * b.ShiftError);
         }
-    return TBinParabola {fit[2], std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3))), 0.5 * (high - low)};
+    return TBinParabola {fit[2], std::sqrt(inverse(2, 2) * std::max(1.0, chi2 / (count - 3))), 0.5 * (high - low), fit};
 }
 
 // Whether the bins of a line bend away from the straight line fitted to
@@ -549,6 +564,12 @@ private:
     // up to their meeting on one side of it and bare beyond it, the one
     // going on where the other stops.
     bool CurvePieces(size_t i, size_t j) const;
+    // Whether the ink along line k (a rough fit) bends as a contour or a
+    // river does: the middle of the ink across its strip, bin by bin, read
+    // from the pixels, moves along a parabola off the line. (A sharp
+    // curve's bins show no shift in the fit: where its ink leaves the fit's
+    // profile the fit gives it no weight.)
+    bool InkBends(size_t k) const;
     // Whether ink goes on beyond the bar of a T where the stem's own curve
     // (the parabola through its bins) leads: a curve crossing the bar, not a
     // line ending there.
@@ -824,34 +845,126 @@ bool TSnapper::CurvePieces(size_t i, size_t j) const
     return ua[0] * ub[0] + ua[1] * ub[1] < 0;
 }
 
+bool TSnapper::InkBends(size_t k) const
+{
+    const TFittedLine& line = FLines[k];
+    const double c = std::cos(line.Line.NormalAngle), s = std::sin(line.Line.NormalAngle);
+    const double off = line.Line.Distance - c * FClick.X - s * FClick.Y;
+    const TPoint foot {FClick.X + c * off, FClick.Y + s * off};
+    // Lines across this one put their ink all over its strip: left out.
+    std::vector<TBandMask> across;
+    for (size_t l = 0; l < FLines.size(); ++l) {
+        const double da = std::fabs(FLines[l].Line.NormalAngle - line.Line.NormalAngle);
+        if (l != k && std::min(da, M_PI - da) >= BendsAcross)
+            across.push_back(BandOf(FLines[l]));
+    }
+    const double half = BendsStrip + 0.5 * std::min(line.Width, 6.0);
+    const double reach = FOptions.Radius + ArmReach;
+    struct TBinInk {
+        double Along, Ink, Middle;
+    };
+    std::vector<TBinInk> bins;
+    for (double a = -reach; a <= reach; a += LineBinLength) {
+        std::vector<double> profile, offsets;
+        bool masked = false;
+        for (double u = -half; u <= half && !masked; u += 0.5) {
+            double sum = 0;
+            for (const double t : {a - 0.5, a + 0.5}) {
+                const TPoint p {foot.X - s * t + c * u, foot.Y + c * t + s * u};
+                for (const TBandMask& band : across)
+                    masked = masked ||
+                        std::fabs(std::cos(band.Line.NormalAngle) * p.X + std::sin(band.Line.NormalAngle) * p.Y -
+                            band.Line.Distance) <= band.HalfWidth;
+                sum += FWindow.Interpolated(p.X, p.Y, NAN);
+            }
+            profile.push_back(0.5 * sum);
+            offsets.push_back(u);
+        }
+        if (masked || std::any_of(profile.begin(), profile.end(), [](double v) { return std::isnan(v); }))
+            continue;
+        std::vector<double> sorted = profile;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const double paper = sorted[sorted.size() / 2] + 3 * std::max(FNoise, 1.0);
+        double ink = 0, moment = 0;
+        for (size_t i = 0; i < profile.size(); ++i)
+            if (profile[i] > paper) {
+                ink += profile[i] - paper;
+                moment += (profile[i] - paper) * offsets[i];
+            }
+        if (ink > 0)
+            bins.push_back({a, ink, moment / ink});
+    }
+    if (bins.size() < 8)
+        return false;
+    // The bins that hold the line's ink: as much as most of them hold.
+    std::vector<double> inks;
+    for (const TBinInk& b : bins)
+        inks.push_back(b.Ink);
+    std::nth_element(inks.begin(), inks.begin() + inks.size() / 2, inks.end());
+    const double typical = inks[inks.size() / 2];
+    std::erase_if(bins, [&](const TBinInk& b) { return b.Ink < BendsInk * typical; });
+    // The parabola through their middles, fitted twice: the second time
+    // without the bins far off the first (a letter, a blot).
+    std::vector<bool> used(bins.size(), true);
+    Eigen::Vector3d fit = Eigen::Vector3d::Zero();
+    double scatter = 0, low = INFINITY, high = -INFINITY;
+    int count = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d right = Eigen::Vector3d::Zero();
+        count = 0;
+        for (size_t i = 0; i < bins.size(); ++i)
+            if (used[i]) {
+                const Eigen::Vector3d f(1, bins[i].Along, bins[i].Along * bins[i].Along);
+                normal += f * f.transpose();
+                right += f * bins[i].Middle;
+                ++count;
+            }
+        if (count < 8)
+            return false;
+        fit = normal.ldlt().solve(right);
+        double squares = 0;
+        low = INFINITY, high = -INFINITY;
+        for (size_t i = 0; i < bins.size(); ++i)
+            if (used[i]) {
+                const double a = bins[i].Along;
+                squares += std::pow(bins[i].Middle - fit[0] - fit[1] * a - fit[2] * a * a, 2);
+                low = std::min(low, a);
+                high = std::max(high, a);
+            }
+        scatter = std::sqrt(squares / (count - 3));
+        for (size_t i = 0; i < bins.size(); ++i) {
+            const double a = bins[i].Along;
+            used[i] = std::fabs(bins[i].Middle - fit[0] - fit[1] * a - fit[2] * a * a) <= std::max(3 * scatter, 0.3);
+        }
+        Eigen::Matrix3d inverse = normal.inverse();
+        if (pass == 1) {
+            const double halfSpan = 0.5 * (high - low);
+            const double error = std::max(scatter, 0.05) * std::sqrt(inverse(2, 2));
+            return std::fabs(fit[2]) > BendsErrors * error && std::fabs(fit[2]) * halfSpan * halfSpan > BendsSagitta;
+        }
+    }
+    return false;
+}
+
 bool TSnapper::GoesOnBeyond(
     const TFittedLine& stem, const TFittedLine& bar, TPoint origin, TPoint at, int armSide) const
 {
     // The parabola through the shifts of the stem's bins on its arm.
-    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
-    Eigen::Vector3d right = Eigen::Vector3d::Zero();
-    int count = 0;
-    for (const TLineBin& b : stem.Bins) {
-        if (!b.Inked || b.Outlier || b.ShiftError <= 0 || (b.Along < 0 ? -1 : 1) != armSide)
-            continue;
-        const Eigen::Vector3d f(1, b.Along, b.Along * b.Along);
-        const double w = 1 / (b.ShiftError * b.ShiftError);
-        normal += w * f * f.transpose();
-        right += w * f * b.Shift;
-        ++count;
-    }
-    if (count < 5)
+    const std::optional<TBinParabola> parabola = FitBinParabola(stem, armSide < 0, armSide > 0);
+    if (!parabola)
         return false;
-    const Eigen::Vector3d fit = normal.inverse() * right;
+    const Eigen::Vector3d& fit = parabola->Coefficients;
     const double c = std::cos(stem.Line.NormalAngle), s = std::sin(stem.Line.NormalAngle);
     const double off = stem.Line.Distance - c * origin.X - s * origin.Y;
     const TPoint foot {origin.X + c * off, origin.Y + s * off};
     const double centre = AlongAt(stem, origin, at);
     const double start = Exclusion(stem, bar) + 2;
-    // Where the stem's curve, drawn on beyond the bar, lies.
-    auto curve = [&](double t, double u) {
+    // Where the stem's curve, drawn on beyond the bar, lies, bent the more
+    // by `bend` times the square of the distance beyond.
+    auto curve = [&](double t, double u, double bend = 0) {
         const double a = centre - armSide * t;
-        const double shift = fit[0] + fit[1] * a + fit[2] * a * a + u;
+        const double shift = fit[0] + fit[1] * a + fit[2] * a * a + bend * t * t + u;
         return TPoint {foot.X - s * a + c * shift, foot.Y + c * a + s * shift};
     };
     // (A straight stem's curve is its bare side beyond the bar.)
@@ -892,19 +1005,32 @@ bool TSnapper::GoesOnBeyond(
         return false;
     std::nth_element(own.begin(), own.begin() + own.size() / 2, own.end());
     const double threshold = std::max(GoOnInk * own[own.size() / 2], 4 * FNoise);
-    int looked = 0, inked = 0;
-    for (double t = start; t <= end; t += 1) {
-        bool any = false, hit = false;
-        for (double u = -core; u <= core; u += 0.5) {
-            bool inside = false;
-            const double d = darkness(curve(t, u), inside);
-            any = any || inside;
-            hit = hit || (inside && d - paper > threshold);
+    auto goesOn = [&](double bend) {
+        int looked = 0, inked = 0;
+        for (double t = start; t <= end; t += 1) {
+            bool any = false, hit = false;
+            for (double u = -core; u <= core; u += 0.5) {
+                bool inside = false;
+                const double d = darkness(curve(t, u, bend), inside);
+                any = any || inside;
+                hit = hit || (inside && d - paper > threshold);
+            }
+            looked += any;
+            inked += hit;
         }
-        looked += any;
-        inked += hit;
-    }
-    return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
+        return looked >= GoOnLength / 2 && inked >= GoOnShare * looked;
+    };
+    if (goesOn(0))
+        return true;
+    // A sharp curve's bins stand off a straight fit only where it is nearly
+    // straight (further on its ink leaves the fit's profile and no bin
+    // shows it), so that its parabola may be flat: it goes on as well where
+    // it bends as a contour or a river does.
+    for (const double radius : GoOnRadii)
+        for (const int sign : {-1, 1})
+            if (goesOn(sign * 0.5 / radius))
+                return true;
+    return false;
 }
 
 bool TSnapper::TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint origin, TPoint at,
@@ -1325,7 +1451,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         // (Nor is one whose line that is none of the answer's is bent: a
         // curve, which makes no feature with anything.)
-        const bool curve = (bentLine && !best.Owns(*bentLine)) ||
+        // (Nor is one whose line that is none of the answer's bends, its ink
+        // read from the pixels: a contour or a river passing the answer.)
+        const bool curve = (bentLine && !best.Owns(*bentLine)) || (!best.Owns(pair.First) && InkBends(pair.First)) ||
+            (!best.Owns(pair.Second) && InkBends(pair.Second)) ||
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));
