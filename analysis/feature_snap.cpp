@@ -569,7 +569,8 @@ private:
     // from the pixels, moves along a parabola off the line. (A sharp
     // curve's bins show no shift in the fit: where its ink leaves the fit's
     // profile the fit gives it no weight.)
-    bool InkBends(size_t k) const;
+    // (leave: lines whose ink is left out at any angle, the answer's own.)
+    bool InkBends(size_t k, const size_t* leave = nullptr, size_t leaveCount = 0) const;
     // Whether ink goes on beyond the bar of a T where the stem's own curve
     // (the parabola through its bins) leads: a curve crossing the bar, not a
     // line ending there.
@@ -845,19 +846,30 @@ bool TSnapper::CurvePieces(size_t i, size_t j) const
     return ua[0] * ub[0] + ua[1] * ub[1] < 0;
 }
 
-bool TSnapper::InkBends(size_t k) const
+bool TSnapper::InkBends(size_t k, const size_t* leave, size_t leaveCount) const
 {
     const TFittedLine& line = FLines[k];
     const double c = std::cos(line.Line.NormalAngle), s = std::sin(line.Line.NormalAngle);
     const double off = line.Line.Distance - c * FClick.X - s * FClick.Y;
     const TPoint foot {FClick.X + c * off, FClick.Y + s * off};
-    // Lines across this one put their ink all over its strip: left out.
-    std::vector<TBandMask> across;
+    // Lines across this one put their ink all over its strip: the bins they
+    // pass are left out. The pixels of the lines left are read as paper.
+    std::vector<TBandMask> across, left;
     for (size_t l = 0; l < FLines.size(); ++l) {
         const double da = std::fabs(FLines[l].Line.NormalAngle - line.Line.NormalAngle);
-        if (l != k && std::min(da, M_PI - da) >= BendsAcross)
+        if (l == k)
+            continue;
+        if (std::find(leave, leave + leaveCount, l) != leave + leaveCount)
+            left.push_back(BandOf(FLines[l]));
+        else if (std::min(da, M_PI - da) >= BendsAcross)
             across.push_back(BandOf(FLines[l]));
     }
+    auto within = [](const std::vector<TBandMask>& bands, TPoint p) {
+        return std::any_of(bands.begin(), bands.end(), [&](const TBandMask& band) {
+            return std::fabs(std::cos(band.Line.NormalAngle) * p.X + std::sin(band.Line.NormalAngle) * p.Y -
+                       band.Line.Distance) <= band.HalfWidth;
+        });
+    };
     const double half = BendsStrip + 0.5 * std::min(line.Width, 6.0);
     const double reach = FOptions.Radius + ArmReach;
     struct TBinInk {
@@ -866,28 +878,33 @@ bool TSnapper::InkBends(size_t k) const
     std::vector<TBinInk> bins;
     for (double a = -reach; a <= reach; a += LineBinLength) {
         std::vector<double> profile, offsets;
+        std::vector<bool> paperOnly;
         bool masked = false;
         for (double u = -half; u <= half && !masked; u += 0.5) {
             double sum = 0;
+            bool ownLeft = false;
             for (const double t : {a - 0.5, a + 0.5}) {
                 const TPoint p {foot.X - s * t + c * u, foot.Y + c * t + s * u};
-                for (const TBandMask& band : across)
-                    masked = masked ||
-                        std::fabs(std::cos(band.Line.NormalAngle) * p.X + std::sin(band.Line.NormalAngle) * p.Y -
-                            band.Line.Distance) <= band.HalfWidth;
+                masked = masked || within(across, p);
+                ownLeft = ownLeft || within(left, p);
                 sum += FWindow.Interpolated(p.X, p.Y, NAN);
             }
             profile.push_back(0.5 * sum);
             offsets.push_back(u);
+            paperOnly.push_back(ownLeft);
         }
-        if (masked || std::any_of(profile.begin(), profile.end(), [](double v) { return std::isnan(v); }))
+        if (masked || std::any_of(profile.begin(), profile.end(), [](double v) { return std::isnan(v); }) ||
+            2 * std::count(paperOnly.begin(), paperOnly.end(), true) > static_cast<long>(paperOnly.size()))
             continue;
-        std::vector<double> sorted = profile;
+        std::vector<double> sorted;
+        for (size_t i = 0; i < profile.size(); ++i)
+            if (!paperOnly[i])
+                sorted.push_back(profile[i]);
         std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
         const double paper = sorted[sorted.size() / 2] + 3 * std::max(FNoise, 1.0);
         double ink = 0, moment = 0;
         for (size_t i = 0; i < profile.size(); ++i)
-            if (profile[i] > paper) {
+            if (profile[i] > paper && !paperOnly[i]) {
                 ink += profile[i] - paper;
                 moment += (profile[i] - paper) * offsets[i];
             }
@@ -1453,8 +1470,12 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // curve, which makes no feature with anything.)
         // (Nor is one whose line that is none of the answer's bends, its ink
         // read from the pixels: a contour or a river passing the answer.)
-        const bool curve = (bentLine && !best.Owns(*bentLine)) || (!best.Owns(pair.First) && InkBends(pair.First)) ||
-            (!best.Owns(pair.Second) && InkBends(pair.Second)) ||
+        // (Read with the answer's own lines left out too: where a curve runs
+        // beside one of them, their inks mix in its strip.)
+        auto bends = [&](size_t k) {
+            return !best.Owns(k) && (InkBends(k) || InkBends(k, best.Lines, 2));
+        };
+        const bool curve = (bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second) ||
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));

@@ -249,6 +249,16 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddArc(s, x + 10.807, y - 61.989, 59.144, 372.702, 547.078, 1.399, InkBrown);
             },
             true, 0.05, TSnapTarget::Any, -2.748, -0.561, 0.744, -0.057},
+        {"river passing 3 pixels beyond a corner and running on beside one of its arms",
+            [](TScene& s) {
+                s.Blur = 0;
+                s.Noise = 4.74;
+                const double x = TruthX - 0.655, y = TruthY + 0.221;
+                AddLine(s, x, y, 179.146, -1.182, 90, 2.15, InkBrown);
+                AddLine(s, x, y, 76.608, -1.075, 90, 2.364, InkBrown);
+                AddArc(s, x + 208.939, y - 52.094, 211.132, 501.577, 550.424, 1.745, InkBlue);
+            },
+            true, 0.05, TSnapTarget::Any, 1.988, 1.84, 0.221, -0.655},
         {"both lines dashed, the crossing in both gaps",
             [](TScene& s) {
                 // Dashes of 10 and gaps of 6 pixels, a gap centred on the crossing.
