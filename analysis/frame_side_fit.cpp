@@ -903,6 +903,34 @@ TGraduatedBorder GraduatedBorderBeside(const TGreyReader& grey, const TSideGuess
     return border;
 }
 
+namespace {
+
+// The paper's grey of a profile: lighter than four fifths of it.
+float Lightest(std::vector<float> grey)
+{
+    const auto paperAt = grey.begin() + std::ptrdiff_t(grey.size() * 4 / 5);
+    std::nth_element(grey.begin(), paperAt, grey.end());
+    return *paperAt;
+}
+
+// The paper's grey beside the line at u: what the few pixels either side of
+// it show, or where those are crowded with ink (a graduated border's black
+// piece just outside the line, a river ending against it near a corner)
+// and a window twice as wide shows paper lighter by more than a line's
+// least darkness, that.
+float PaperBeside(const TGreyReader& grey, bool alongRows, int u, int centre, const TProfile& near)
+{
+    constexpr int Wide = 16;
+    const float paper = Lightest(near.Grey);
+    TProfile wide;
+    if (!ReadProfile(grey, alongRows, u, centre - Wide, 2 * Wide + 1, wide))
+        return paper;
+    const float widePaper = Lightest(wide.Grey);
+    return widePaper > paper + LeastDarkness ? widePaper : paper;
+}
+
+} // namespace
+
 double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows, double from, double to, bool lineOnly)
 {
     const int first = int(std::ceil(std::min(from, to))), last = int(std::floor(std::max(from, to)));
@@ -919,15 +947,13 @@ double ShareInked(const TGreyReader& grey, const TSideFit& side, bool alongRows,
         constexpr int Half = 8;
         if (!ReadProfile(grey, alongRows, u, int(std::lround(at)) - Half, 2 * Half + 1, profile))
             continue;
-        std::vector<float> sorted = profile.Grey;
-        const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
-        std::nth_element(sorted.begin(), paperAt, sorted.end());
+        const float paper = lineOnly ? Lightest(profile.Grey) : PaperBeside(grey, alongRows, u, int(std::lround(at)), profile);
         // The darkest of the pixel the line passes and its two neighbours
         // (with lineOnly, with lighter ground on either side).
         const float darkest = std::min({profile.Grey[Half - 1], profile.Grey[Half], profile.Grey[Half + 1]});
         const float before = *std::max_element(profile.Grey.begin() + Half - clear - 2, profile.Grey.begin() + Half - next + 1);
         const float after = *std::max_element(profile.Grey.begin() + Half + next, profile.Grey.begin() + Half + clear + 3);
-        inked += *paperAt - darkest >= least && (!lineOnly || std::min(before, after) - darkest >= least / 2) ? 1 : 0;
+        inked += paper - darkest >= least && (!lineOnly || std::min(before, after) - darkest >= least / 2) ? 1 : 0;
     }
     return looked ? double(inked) / looked : 0.0;
 }

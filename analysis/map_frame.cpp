@@ -603,8 +603,10 @@ double PaperInside(const TFrameOverview& overview, const TFrameQuad& quad)
 // sides, the neatline still shows as a line at the same gap inside them all
 // (a grid line runs at a gap of its own on each side), and the rectangle is
 // that outer frame.
+// With gapFound, where it refuses: the middle of the gaps at which the line
+// shows, pixels in from the sides.
 void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& sides,
-                        const std::array<TFrameCorner, 4>& c)
+                        const std::array<TFrameCorner, 4>& c, double* gapFound = nullptr)
 {
     const double from[4] = {c[0].Col, c[3].Col, c[0].Row, c[1].Row}, to[4] = {c[1].Col, c[2].Col, c[3].Row, c[2].Row};
     std::vector<TLinesInside> inside;
@@ -621,6 +623,8 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
     // along two sides at least.
     constexpr int LeastSidesShowingLine = 2;
     std::string edges;
+    bool lineAlone = false;
+    double firstGap = -1, lastGap = -1;
     for (double gap = 0; gap <= mostGap; gap += 0.5) {
         const double tolerance = MostGapDeviation * gap + 1;
         int showingLine = 0;
@@ -635,11 +639,21 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
                 all = false;
         if (!all || showingLine < LeastSidesShowingLine)
             continue;
+        // The first run of gaps at which it shows.
+        if (firstGap < 0 || lastGap == gap - 0.5) {
+            if (firstGap < 0)
+                firstGap = gap;
+            lastGap = gap;
+        }
         if (edgeSides.empty())
-            throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame");
-        if (edges.empty())
+            lineAlone = true;
+        else if (edges.empty())
             edges = edgeSides;
     }
+    if (firstGap >= 0 && gapFound)
+        *gapFound = (firstGap + lastGap) / 2;
+    if (lineAlone)
+        throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame");
     if (!edges.empty())
         throw TRefusal("a faint line runs inside the frame found, which may be the map's own frame, with the edge of "
                        "a tint at the same gap inside its " + edges + " side");
@@ -649,7 +663,27 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
 // sides, or a refusal saying why they are not a map frame's.
 TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
                                          const TFrameQuad& quad, const std::vector<TFrameLine>* rowLines = nullptr,
-                                         const std::vector<TFrameLine>* columnLines = nullptr)
+                                         const std::vector<TFrameLine>* columnLines = nullptr,
+                                         double outerGap = 0);
+
+// The rectangle gap pixels inside each side of the quad, in the overview.
+TFrameQuad QuadInside(const TFrameQuad& quad, double gap, int scale)
+{
+    TFrameQuad inner = quad;
+    TFrameLine* lines[4] = {&inner.Top, &inner.Bottom, &inner.Left, &inner.Right};
+    for (int side = 0; side < 4; ++side) {
+        const int inward = side == sdTop || side == sdLeft ? 1 : -1;
+        lines[side]->Offset += inward * gap / scale * std::hypot(1.0, lines[side]->Slope);
+    }
+    inner.Corners = {Intersection(inner.Top, inner.Left), Intersection(inner.Top, inner.Right),
+                     Intersection(inner.Bottom, inner.Right), Intersection(inner.Bottom, inner.Left)};
+    inner.RunsToFrame = {};
+    return inner;
+}
+
+TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview, const TFrameQuad& quad,
+                       const std::vector<TFrameLine>* rowLines, const std::vector<TFrameLine>* columnLines,
+                       double outerGap)
 {
     const int scale = overview.Scale;
     const std::array<TSideFit, 4> sides = FitSides(grey, quad, scale);
@@ -683,11 +717,29 @@ TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
             throw TRefusal("the " + std::string(SideNames[side]) + " side of the frame stops short of its corners", true);
     // A grid line may happen to run along one side; lines running on past
     // the corners of two sides or more make a grid's rectangle, not a frame.
-    const bool runsOn[4] = {
+    bool runsOn[4] = {
         !quad.RunsToFrame[sdTop] && RunsOn(grey, sides[sdTop], true, corners[0], corners[1], sides[sdLeft], sides[sdRight], scale),
         !quad.RunsToFrame[sdBottom] && RunsOn(grey, sides[sdBottom], true, corners[3], corners[2], sides[sdLeft], sides[sdRight], scale),
         !quad.RunsToFrame[sdLeft] && RunsOn(grey, sides[sdLeft], false, corners[0], corners[3], sides[sdTop], sides[sdBottom], scale),
         !quad.RunsToFrame[sdRight] && RunsOn(grey, sides[sdRight], false, corners[1], corners[2], sides[sdTop], sides[sdBottom], scale)};
+    // Inside an outer frame found outerGap pixels outside it, the sides may
+    // run on as rules across the margin out to that frame and end there.
+    if (outerGap > 0) {
+        constexpr double BeyondOuter = 6;
+        const double from[4] = {corners[0].Col, corners[3].Col, corners[0].Row, corners[1].Row},
+                     to[4] = {corners[1].Col, corners[2].Col, corners[3].Row, corners[2].Row};
+        for (int side = 0; side < 4; ++side) {
+            if (!runsOn[side])
+                continue;
+            const bool alongRows = side < 2;
+            const TSideFit& a = sides[alongRows ? sdLeft : sdTop];
+            const TSideFit& b = sides[alongRows ? sdRight : sdBottom];
+            const double most = outerGap + 2 * BeyondOuter;
+            runsOn[side] =
+                ArmLength(grey, sides[size_t(side)], alongRows, from[side], -1, a.Width / 2 + 2, most) > outerGap + BeyondOuter ||
+                ArmLength(grey, sides[size_t(side)], alongRows, to[side], 1, b.Width / 2 + 2, most) > outerGap + BeyondOuter;
+        }
+    }
     if (std::count(runsOn, runsOn + 4, true) > 1) {
         const TRefusal refusal("the lines found run on past the corners of more than one side, as a grid's do", true);
         if (rowLines && columnLines)
@@ -701,7 +753,22 @@ TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
             }
         throw refusal;
     }
-    CheckNoFrameInside(grey, sides, corners);
+    // The faint line inside, when it can be followed at full resolution
+    // all round (too faint a line for the overview to offer), is the map's
+    // frame, and this one an outer frame round it.
+    double gap = -1;
+    try {
+        CheckNoFrameInside(grey, sides, corners, outerGap == 0 ? &gap : nullptr);
+    } catch (const TRefusal&) {
+        if (gap > 0) {
+            try {
+                return ConfirmFrame(grey, overview, QuadInside(quad, gap, scale), nullptr, nullptr, gap);
+            } catch (const TRefusal&) {
+                // Refused for the rectangle found, as before.
+            }
+        }
+        throw;
+    }
     TMapFrame frame;
     frame.Found = true;
     frame.Corners = corners;
