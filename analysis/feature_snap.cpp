@@ -164,6 +164,16 @@ constexpr double PieceBare = 8;
 constexpr double CurveSagitta = 0.15;
 constexpr double CurveErrors = 2.5;
 
+// A line that ends at one line of a feature may point on at a line running
+// beside that one: between the two, its centre darker than the paper beside
+// it by less than this share of its own ink is bare, and it does not reach
+// the farther line. Two lines whose edges lie closer than this (pixels)
+// leave no paper between them to tell by.
+constexpr double BareShare = 0.3;
+constexpr double MinBareGap = 0.5;
+// Lines this near in direction run beside each other for that test.
+constexpr double BesideAngle = 8 * M_PI / 180;
+
 struct TPoint {
     double X = 0, Y = 0;
 };
@@ -566,6 +576,19 @@ private:
     // exclusion, the bands of the other lines left out, has two ridges.
     bool TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint origin, TPoint at, const bool sides[2],
         double exclusion, const std::vector<TBandMask>& masks) const;
+    // Whether `line` stops at `nearLine` short of `farLine`, a line beside
+    // it: between the two, where `line` drawn on would cross to the
+    // farther, its centre is bare paper (BareShare).
+    bool StopsShort(const TFittedLine& line, const TFittedLine& nearLine, const TFittedLine& farLine) const;
+    // Whether corner `c` is where one of its lines only points at the
+    // other: that line leaves c towards feature `near` alone, and stops
+    // short of c at near's other line, which runs beside c's (a T's stem
+    // that ends at its bar, pointing on at a line beside the bar).
+    bool PointsPast(const TCandidate& c, const TCandidate& near) const;
+    // Whether line s of `feature`, which has no arm towards `there`, stops
+    // short of line k crossing it there at the feature's other line a, k
+    // running beside a.
+    bool EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -985,6 +1008,91 @@ bool TSnapper::TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint
     return lower > 0 && profile[second] - valley > TwoInkValley * lower + 2 * FNoise / std::sqrt(weight[second]);
 }
 
+bool TSnapper::StopsShort(const TFittedLine& line, const TFittedLine& nearLine, const TFittedLine& farLine) const
+{
+    const std::optional<TPoint> from = Intersect(line.Line, nearLine.Line), to = Intersect(line.Line, farLine.Line);
+    if (!from || !to)
+        return false;
+    const double length = Distance(*from, *to);
+    if (!(length > 0))
+        return false;
+    // Along the line from the near line to the far one, and along the near line.
+    const TPoint u {(to->X - from->X) / length, (to->Y - from->Y) / length};
+    const TPoint v {-std::sin(nearLine.Line.NormalAngle), std::cos(nearLine.Line.NormalAngle)};
+    auto sineTo = [&](const TFittedLine& l) {
+        return std::fabs(u.X * std::cos(l.Line.NormalAngle) + u.Y * std::sin(l.Line.NormalAngle));
+    };
+    const double sine = sineTo(nearLine), farSine = sineTo(farLine);
+    if (sine < std::sin(MinCrossingAngle) - 1e-9 || farSine < std::sin(MinCrossingAngle) - 1e-9)
+        return false;
+    // The paper between the two lines' edges, and its middle.
+    const double nearEdge = 0.5 * nearLine.Width / sine, farEdge = length - 0.5 * farLine.Width / farSine;
+    if (farEdge - nearEdge < MinBareGap / sine)
+        return false;
+    const double middle = 0.5 * (nearEdge + farEdge);
+    const TPoint m {from->X + u.X * middle, from->Y + u.Y * middle};
+    // The line's centre there, and the paper beside it along the near line
+    // (as far from both lines as the centre is), clear of the line's ink.
+    const double beside = (0.5 * line.Width + line.Blur + 1.5) / sine;
+    double centre = 0, flank = 0;
+    int centres = 0, flanks = 0;
+    for (const double w : {-0.25, 0.0, 0.25}) {
+        const double d = FWindow.Interpolated(m.X + v.X * w * line.Width, m.Y + v.Y * w * line.Width, NAN);
+        if (!std::isnan(d))
+            centre += d, ++centres;
+    }
+    for (const double side : {-1.0, 1.0})
+        for (const double more : {0.0, 1.0}) {
+            const double d = FWindow.Interpolated(
+                m.X + v.X * side * (beside + more), m.Y + v.Y * side * (beside + more), NAN);
+            if (!std::isnan(d))
+                flank += d, ++flanks;
+        }
+    if (centres == 0 || flanks == 0)
+        return false;
+    const double ink = line.Contrast * TLineProfile(line.Width, std::max(line.Blur, 0.3), 0).At(0).Value;
+    return ink > 0 && centre / centres - flank / flanks < BareShare * ink;
+}
+
+bool TSnapper::EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const
+{
+    double da = std::fabs(FLines[a].Line.NormalAngle - FLines[k].Line.NormalAngle);
+    if (std::min(da, M_PI - da) > BesideAngle)
+        return false;
+    // No arm of line s leaves the feature towards there.
+    const double towards = std::atan2(there.Y - feature.Row, there.X - feature.Column) * 180 / M_PI;
+    for (const double arm : feature.Arms) {
+        const double turn = std::fabs(std::remainder(arm - towards, 360.0));
+        if (turn < 10)
+            return false;
+    }
+    return StopsShort(FLines[s], FLines[a], FLines[k]);
+}
+
+bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
+{
+    if (c.Feature.Kind != TFeatureKind::Corner)
+        return false;
+    const TPoint nearAt {near.Feature.Column, near.Feature.Row};
+    for (int k = 0; k < 2; ++k)
+        for (int l = 0; l < 2; ++l)
+            if (c.Lines[k] == near.Lines[l] && c.Lines[1 - k] != near.Lines[1 - l]) {
+                // The shared line's arm at c points at near, none away.
+                const TPoint at {c.Feature.Column, c.Feature.Row};
+                const TPoint away {2 * at.X - nearAt.X, 2 * at.Y - nearAt.Y};
+                const TSnappedFeature& f = c.Feature;
+                auto arm = [&](TPoint to) {
+                    const double towards = std::atan2(to.Y - at.Y, to.X - at.X) * 180 / M_PI;
+                    return std::any_of(f.Arms.begin(), f.Arms.end(),
+                        [&](double a) { return std::fabs(std::remainder(a - towards, 360.0)) < 10; });
+                };
+                if (arm(nearAt) && !arm(away) &&
+                    EndsBefore(near.Feature, near.Lines[l], near.Lines[1 - l], c.Lines[1 - k], at))
+                    return true;
+            }
+    return false;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
     bool* twoInks, bool* unfit) const
@@ -1270,6 +1378,17 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     });
     if (found.empty())
         return std::nullopt;
+    // A corner whose line only points at its other line, stopping short of
+    // it at a line beside it where another feature found lies, is none.
+    {
+        std::vector<bool> past(found.size(), false);
+        for (size_t i = 0; i < found.size(); ++i)
+            for (size_t j = 0; j < found.size() && !past[i]; ++j)
+                past[i] = i != j && PointsPast(found[i], found[j]);
+        for (size_t i = found.size(); i-- > 0;)
+            if (past[i])
+                found.erase(found.begin() + static_cast<std::ptrdiff_t>(i));
+    }
     // Nor is a line inked only within a few dozen pixels of it, where
     // lines that run on meet too.
     // (Nor is a pair that failed where one of them was measured.)
@@ -1345,6 +1464,17 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         };
         if (faint(pair.First) || faint(pair.Second))
             continue;
+        // (Nor is one where a line of the answer that ends there only
+        // points at a line beside its other one.)
+        auto pointsPast = [&](size_t line, size_t beside) {
+            for (int k = 0; k < 2; ++k)
+                if (best.Lines[k] == line && best.Lines[1 - k] != beside &&
+                    EndsBefore(best.Feature, line, best.Lines[1 - k], beside, at))
+                    return true;
+            return false;
+        };
+        if (pointsPast(pair.First, pair.Second) || pointsPast(pair.Second, pair.First))
+            continue;
         if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
     }
@@ -1372,7 +1502,8 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             // (A curve running beside, a contour, crosses it nowhere a click
             // means.)
             if (da < AlongsideAngle && there && Distance(*there, answer) < CloseFeatures &&
-                apart > 0.5 * (FLines[k].Width + line.Width) + 1 && !Curving(FLines[k], true, true))
+                apart > 0.5 * (FLines[k].Width + line.Width) + 1 && !Curving(FLines[k], true, true) &&
+                !EndsBefore(found.front().Feature, found.front().Lines[1 - side], found.front().Lines[side], k, *there))
                 return std::nullopt;
         }
     }

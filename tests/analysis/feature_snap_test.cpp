@@ -284,6 +284,26 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX, TruthY + 4.12, 0, -90, 90, 2.58, brown);
             },
             false, 0.15, TSnapTarget::Any, 0.38, 1.29},
+        {"T whose bar has a line 3 pixels beside it on the far side from its stem, in a JPEG",
+            [](TScene& s) {
+                s.Blur = 0.73;
+                s.Noise = 5.6;
+                s.JpegQuality = 69;
+                AddLine(s, TruthX, TruthY, 183.24, -90, 90, 1.17, InkGrey);
+                AddLine(s, TruthX, TruthY, 65.5, 0, 90, 1.17, InkGrey);
+                // The stem drawn on would cross it 3.4 pixels from the bar.
+                AddLine(s, TruthX + 0.17, TruthY - 3.06, 183.24, -90, 90, 1.41, InkRed);
+            },
+            true, 0.15, TSnapTarget::Any, 0.73, -0.95},
+        {"T whose bar has a line 3.6 pixels beside it on the far side from its stem",
+            [](TScene& s) {
+                s.Blur = 0.47;
+                s.Noise = 7.1;
+                AddLine(s, TruthX, TruthY, -7.74, -90, 90, 1.49, InkGrey);
+                AddLine(s, TruthX, TruthY, 82.26, 0, 90, 1.49, InkGrey);
+                AddLine(s, TruthX - 0.49, TruthY - 3.58, -7.74, -90, 90, 1.53, InkGrey);
+            },
+            true, 0.15, TSnapTarget::Any, 0.11, 0.41},
         {"sharp line square to the pixels, more of it in one row than the next, in a grey palette",
             [](TScene& s) {
                 s.Blur = 0;
