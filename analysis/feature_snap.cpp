@@ -165,14 +165,19 @@ constexpr double CurveSagitta = 0.15;
 constexpr double CurveErrors = 2.5;
 
 // A line that ends at one line of a feature may point on at a line running
-// beside that one: between the two, its centre darker than the paper beside
-// it by less than this share of its own ink is bare, and it does not reach
-// the farther line. Two lines whose edges lie closer than this (pixels)
-// leave no paper between them to tell by.
+// beside that one: halfway between the two, its centre darker than the
+// paper beside it by less than this share of the ink it would add there is
+// bare, and it does not reach the farther line. That ink must stand above
+// this many times the noise, and be this share of the line's own at least
+// (the two lines' blurred edges darken the paper between them, and a line
+// laid over them darkens them less).
 constexpr double BareShare = 0.3;
-constexpr double MinBareGap = 0.5;
-// Lines this near in direction run beside each other for that test.
+constexpr double GapNoises = 3;
+constexpr double MinGapShare = 0.15;
+// Lines this near in direction run beside each other for that test; an arm
+// this near in direction leaves a feature towards a place, degrees.
 constexpr double BesideAngle = 8 * M_PI / 180;
+constexpr double ArmTurn = 10;
 
 struct TPoint {
     double X = 0, Y = 0;
@@ -1016,57 +1021,72 @@ bool TSnapper::StopsShort(const TFittedLine& line, const TFittedLine& nearLine, 
     const double length = Distance(*from, *to);
     if (!(length > 0))
         return false;
-    // Along the line from the near line to the far one, and along the near line.
-    const TPoint u {(to->X - from->X) / length, (to->Y - from->Y) / length};
+    // Along the line from the near line to the far one, across it, and
+    // along the near line.
+    const TPoint u {(to->X - from->X) / length, (to->Y - from->Y) / length}, n {-u.Y, u.X};
     const TPoint v {-std::sin(nearLine.Line.NormalAngle), std::cos(nearLine.Line.NormalAngle)};
-    auto sineTo = [&](const TFittedLine& l) {
-        return std::fabs(u.X * std::cos(l.Line.NormalAngle) + u.Y * std::sin(l.Line.NormalAngle));
-    };
-    const double sine = sineTo(nearLine), farSine = sineTo(farLine);
-    if (sine < std::sin(MinCrossingAngle) - 1e-9 || farSine < std::sin(MinCrossingAngle) - 1e-9)
-        return false;
-    // The paper between the two lines' edges, and its middle.
-    const double nearEdge = 0.5 * nearLine.Width / sine, farEdge = length - 0.5 * farLine.Width / farSine;
-    if (farEdge - nearEdge < MinBareGap / sine)
-        return false;
-    const double middle = 0.5 * (nearEdge + farEdge);
-    const TPoint m {from->X + u.X * middle, from->Y + u.Y * middle};
-    // The line's centre there, and the paper beside it along the near line
-    // (as far from both lines as the centre is), clear of the line's ink.
-    const double beside = (0.5 * line.Width + line.Blur + 1.5) / sine;
-    double centre = 0, flank = 0;
-    int centres = 0, flanks = 0;
-    for (const double w : {-0.25, 0.0, 0.25}) {
-        const double d = FWindow.Interpolated(m.X + v.X * w * line.Width, m.Y + v.Y * w * line.Width, NAN);
-        if (!std::isnan(d))
-            centre += d, ++centres;
-    }
-    for (const double side : {-1.0, 1.0})
-        for (const double more : {0.0, 1.0}) {
-            const double d = FWindow.Interpolated(
-                m.X + v.X * side * (beside + more), m.Y + v.Y * side * (beside + more), NAN);
-            if (!std::isnan(d))
-                flank += d, ++flanks;
+    const double sine = std::fabs(u.X * std::cos(nearLine.Line.NormalAngle) + u.Y * std::sin(nearLine.Line.NormalAngle));
+    std::vector<float> sorted = FWindow.Values;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double paper = sorted[sorted.size() / 2];
+    // Mean darkness above the paper at p + d * k for each k.
+    auto ink = [&](TPoint p, TPoint d, std::initializer_list<double> ks) {
+        double sum = 0;
+        int count = 0;
+        for (const double k : ks) {
+            const double value = FWindow.Interpolated(p.X + d.X * k, p.Y + d.Y * k, NAN);
+            if (!std::isnan(value))
+                sum += value - paper, ++count;
         }
-    if (centres == 0 || flanks == 0)
+        return count ? sum / count : NAN;
+    };
+    // Clear of the line's ink beside it.
+    const double beside = 0.5 * line.Width + line.Blur + 1.5;
+    // The line's own ink on its arm beyond the near line.
+    double own = 0;
+    for (const double t : {4.0, 6.0}) {
+        const TPoint p {from->X - u.X * t, from->Y - u.Y * t};
+        own += 0.5 * (ink(p, n, {0}) - ink(p, n, {-beside, beside}));
+    }
+    // Halfway between the two lines there must be paper beside the line
+    // (along the near line, as far from both as the middle is): lines that
+    // touch leave nothing to tell by.
+    const TPoint middle {0.5 * (from->X + to->X), 0.5 * (from->Y + to->Y)};
+    const double flank = ink(middle, v, {-beside / sine, beside / sine});
+    const double lines = std::min(std::max(ink(*from, v, {-6}), ink(*from, v, {6})),
+        std::max(ink(*to, v, {-6}), ink(*to, v, {6})));
+    const double centre = ink(middle, v, {-0.3, 0, 0.3});
+    // The ink the line would add there over the lines' blurred edges (a
+    // line laid over ink darkens it by less than over paper), which the
+    // noise must not hide.
+    const double expected = own * (1 - std::max(0.0, flank) / lines);
+    if (!(lines > 0) || !(expected > GapNoises * FNoise) || !(expected > MinGapShare * own))
         return false;
-    const double ink = line.Contrast * TLineProfile(line.Width, std::max(line.Blur, 0.3), 0).At(0).Value;
-    return ink > 0 && centre / centres - flank / flanks < BareShare * ink;
+    return centre - flank < BareShare * expected;
 }
 
 bool TSnapper::EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const
 {
-    double da = std::fabs(FLines[a].Line.NormalAngle - FLines[k].Line.NormalAngle);
-    if (std::min(da, M_PI - da) > BesideAngle)
-        return false;
     // No arm of line s leaves the feature towards there.
     const double towards = std::atan2(there.Y - feature.Row, there.X - feature.Column) * 180 / M_PI;
-    for (const double arm : feature.Arms) {
-        const double turn = std::fabs(std::remainder(arm - towards, 360.0));
-        if (turn < 10)
+    for (const double arm : feature.Arms)
+        if (std::fabs(std::remainder(arm - towards, 360.0)) < ArmTurn)
             return false;
+    // The line s stops at: a, or another fit through the feature beside k
+    // (a's rough fit may be a line seeded across it that its full fit
+    // brought onto it).
+    for (size_t m = 0; m < FLines.size(); ++m) {
+        const TStraightLine& l = FLines[m].Line;
+        double da = std::fabs(l.NormalAngle - FLines[k].Line.NormalAngle);
+        if (m == s || m == k || std::min(da, M_PI - da) > BesideAngle ||
+            (m != a &&
+                std::fabs(std::cos(l.NormalAngle) * feature.Column + std::sin(l.NormalAngle) * feature.Row -
+                    l.Distance) > SameFeature))
+            continue;
+        if (StopsShort(FLines[s], FLines[m], FLines[k]))
+            return true;
     }
-    return StopsShort(FLines[s], FLines[a], FLines[k]);
+    return false;
 }
 
 bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
@@ -1084,7 +1104,7 @@ bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
                 auto arm = [&](TPoint to) {
                     const double towards = std::atan2(to.Y - at.Y, to.X - at.X) * 180 / M_PI;
                     return std::any_of(f.Arms.begin(), f.Arms.end(),
-                        [&](double a) { return std::fabs(std::remainder(a - towards, 360.0)) < 10; });
+                        [&](double a) { return std::fabs(std::remainder(a - towards, 360.0)) < ArmTurn; });
                 };
                 if (arm(nearAt) && !arm(away) &&
                     EndsBefore(near.Feature, near.Lines[l], near.Lines[1 - l], c.Lines[1 - k], at))
