@@ -594,6 +594,10 @@ private:
     // short of line k crossing it there at the feature's other line a, k
     // running beside a.
     bool EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const;
+    // Whether fit k, none of `best`'s lines, lies where its full fit met at
+    // `at` between two lines found beside it, one of them best's: a fit
+    // across both, which the blur merged.
+    bool OverTwoLines(size_t k, TPoint at, const TCandidate& best) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -1089,6 +1093,31 @@ bool TSnapper::EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, si
     return false;
 }
 
+bool TSnapper::OverTwoLines(size_t k, TPoint at, const TCandidate& best) const
+{
+    if (best.Owns(k))
+        return false;
+    const TFittedLine& wide = FLines[k];
+    // The lines found beside k whose centres lie within its ink about `at`
+    // (its full fit's place), and on which side of it along k's normal.
+    std::vector<std::pair<size_t, double>> under;
+    for (size_t m = 0; m < FLines.size(); ++m) {
+        const TStraightLine& l = FLines[m].Line;
+        double da = std::fabs(l.NormalAngle - wide.Line.NormalAngle);
+        da = std::min(da, M_PI - da);
+        const double sign = std::cos(l.NormalAngle - wide.Line.NormalAngle) > 0 ? 1 : -1;
+        const double offset = sign * (l.Distance - std::cos(l.NormalAngle) * at.X - std::sin(l.NormalAngle) * at.Y);
+        if (m != k && da <= BesideAngle && std::fabs(offset) <= 0.5 * wide.Width + wide.Blur)
+            under.push_back({m, offset});
+    }
+    // One of best's lines on one side, another line on the other.
+    for (const auto& [i, a] : under)
+        for (const auto& [j, b] : under)
+            if (best.Owns(i) && !best.Owns(j) && a * b < 0)
+                return true;
+    return false;
+}
+
 bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
 {
     if (c.Feature.Kind != TFeatureKind::Corner)
@@ -1317,8 +1346,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         std::optional<size_t> Bent;
     };
     std::vector<TFailed> failed;
-    // Where pairs one of whose lines' fits took in two inks met.
+    // Where pairs one of whose lines' fits took in two inks met, and the pairs.
     std::vector<TPoint> mixed;
+    std::vector<TLinePair> mixedPairs;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         // (A piece of a curve passing a line settles nothing.)
@@ -1336,8 +1366,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool twoInks = false, unfit = false;
         std::optional<TCandidate> c =
             Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit);
-        if (twoInks)
+        if (twoInks) {
             mixed.push_back(measured ? *measured : pair.At);
+            mixedPairs.push_back(pair);
+        }
         if (!c && bent)
             c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
         // A corner asked for, measured but uncertain, may have a tint filled
@@ -1463,9 +1495,17 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // A pair whose fit took in two inks beside the answer, or nearer the
     // click, leaves it unsure: the two inks may be the answer's line and
     // another, which pulls the answer's fit too, or the feature meant.
-    for (const TPoint& at : mixed)
-        if (Distance(at, answer) < SameFeature || Distance(at, FClick) < best.Distance + AmbiguityMargin)
+    // (Not where the two inks are the answer's line and another line beside
+    // it, both found and each fitted with the other left out, the pair's
+    // other line the answer's own.)
+    for (size_t m = 0; m < mixed.size(); ++m) {
+        const TLinePair& pair = mixedPairs[m];
+        if ((best.Owns(pair.First) && OverTwoLines(pair.Second, mixed[m], best)) ||
+            (best.Owns(pair.Second) && OverTwoLines(pair.First, mixed[m], best)))
+            continue;
+        if (Distance(mixed[m], answer) < SameFeature || Distance(mixed[m], FClick) < best.Distance + AmbiguityMargin)
             return std::nullopt;
+    }
     for (const auto& [pair, measured, bentLine] : failed) {
         const TPoint at = pair.At;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||

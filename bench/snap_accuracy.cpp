@@ -13,8 +13,8 @@
 // and times the snap there; --misses writes each wrong, missed, dishonest or falsely
 // answered patch as a PPM file with a line describing it (whether it is
 // ambiguous, and how far the nearest other crossing of straight lines lies
-// from its truth); --case N snaps on case N alone and prints the lines it
-// draws.
+// from its truth); --case N snaps on case N alone and prints its scene, its
+// strokes and the lines it draws.
 #include "analysis/feature_snap.h"
 #include "bench/quantile.h"
 #include "bench/snap_patches.h"
@@ -188,6 +188,14 @@ int main(int argc, char** argv)
         const TSnapCase& c = cases[i];
         if (only >= 0 && static_cast<int>(i) != only)
             continue;
+        if (only >= 0) {
+            const TScene& k = c.Scene;
+            std::printf("scene: seed %u, paper %.0f,%.0f,%.0f, blur %.17g, noise %.17g, JPEG %d, format %d\n", k.Seed,
+                k.Paper.R, k.Paper.G, k.Paper.B, k.Blur, k.Noise, k.JpegQuality, static_cast<int>(k.Format));
+            for (const TStroke& t : k.Strokes)
+                std::printf("stroke %.17g,%.17g to %.17g,%.17g width %.17g ink %.0f,%.0f,%.0f\n", t.X0, t.Y0, t.X1,
+                    t.Y1, t.Width, t.Ink.R, t.Ink.G, t.Ink.B);
+        }
         if (only >= 0)
             for (const TDrawnLine& l : c.Lines)
                 std::printf("drawn %s at %.2f,%.2f angle %.2f from %.2f to %.2f radius %.2f width %.2f\n",
