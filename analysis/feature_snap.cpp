@@ -594,6 +594,11 @@ private:
     // short of line k crossing it there at the feature's other line a, k
     // running beside a.
     bool EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const;
+    // How much of the first `start` pixels of one side (-1 or 1) of a line
+    // beyond the feature at `at` (past `exclusion`) no other line's band
+    // covers: the bare paper before its ink begins.
+    double BareStart(const TFittedLine& line, TPoint origin, TPoint at, int side, double exclusion, double start,
+        const std::vector<TFittedLine>& others) const;
     // Whether fit k, none of `best`'s lines, lies where its full fit met at
     // `at` between two lines found beside it, one of them best's: a fit
     // across both, which the blur merged.
@@ -1118,6 +1123,32 @@ bool TSnapper::OverTwoLines(size_t k, TPoint at, const TCandidate& best) const
     return false;
 }
 
+double TSnapper::BareStart(const TFittedLine& line, TPoint origin, TPoint at, int side, double exclusion,
+    double start, const std::vector<TFittedLine>& others) const
+{
+    const double centre = AlongAt(line, origin, at);
+    // The stretches of [0, start) beyond the exclusion that other lines'
+    // bands cover, where they cross the line.
+    std::vector<std::pair<double, double>> covered;
+    for (const TFittedLine& other : others) {
+        const std::optional<TPoint> crossing = Intersect(line.Line, other.Line);
+        if (!crossing)
+            continue;
+        const double from = side * (AlongAt(line, origin, *crossing) - centre) - exclusion;
+        const double reach = Exclusion(line, other);
+        covered.push_back({std::max(0.0, from - reach), std::min(start, from + reach)});
+    }
+    std::sort(covered.begin(), covered.end());
+    double bare = 0, reached = 0;
+    for (const auto& [low, high] : covered) {
+        if (high <= low)
+            continue;
+        bare += std::max(0.0, low - reached);
+        reached = std::max(reached, high);
+    }
+    return bare + std::max(0.0, start - reached);
+}
+
 bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
 {
     if (c.Feature.Kind != TFeatureKind::Corner)
@@ -1242,7 +1273,16 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         // allowance) makes no junction there at all.
         if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
             meets = false;
-        if (count == 1 && (!lone.ReachesFeature || lone.LoneInk < MinLoneArmInk))
+        // (A lone arm whose ink starts up to a spoilt end's allowance
+        // farther does meet the other line where the bands of other lines
+        // crossing it there cover that much of its start: they hid its
+        // first pixels.)
+        const int loneSide = arms[k][0].Present ? -1 : 1;
+        const bool hidden = count == 1 && !lone.ReachesFeature &&
+            lone.Start <= CornerGap + lone.LongestGap + SpoiltEnd &&
+            BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
+                CornerGap + lone.LongestGap;
+        if (count == 1 && ((!lone.ReachesFeature && !hidden) || lone.LoneInk < MinLoneArmInk))
             return std::nullopt;
         present += count;
         for (int s = 0; s < 2; ++s)

@@ -304,6 +304,16 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX - 0.49, TruthY - 3.58, -7.74, -90, 90, 1.53, InkGrey);
             },
             true, 0.15, TSnapTarget::Any, 0.11, 0.41},
+        {"L whose arm a third line crosses by its corner, hiding the arm's first pixels",
+            [](TScene& s) {
+                s.Paper = {236, 228, 204};
+                s.Blur = 0.46;
+                s.Noise = 7.86;
+                AddLine(s, TruthX, TruthY, 0.72, -1.78, 90, 3.56, InkGrey);
+                AddLine(s, TruthX, TruthY, 90.72, -1.78, 90, 3.56, InkGrey);
+                AddLine(s, TruthX + 4.73, TruthY + 3.42, 111.66, -90, 90, 1.89, InkGrey);
+            },
+            true, 0.25, TSnapTarget::Any, -0.36, -0.77},
         {"sharp line square to the pixels, more of it in one row than the next, in a grey palette",
             [](TScene& s) {
                 s.Blur = 0;
