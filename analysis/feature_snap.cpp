@@ -1564,17 +1564,6 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         };
         if (faint(pair.First) || faint(pair.Second))
             continue;
-        // (Nor is one where a line of the answer that ends there only
-        // points at a line beside its other one.)
-        auto pointsPast = [&](size_t line, size_t beside) {
-            for (int k = 0; k < 2; ++k)
-                if (best.Lines[k] == line && best.Lines[1 - k] != beside &&
-                    EndsBefore(best.Feature, line, best.Lines[1 - k], beside, at))
-                    return true;
-            return false;
-        };
-        if (pointsPast(pair.First, pair.Second) || pointsPast(pair.Second, pair.First))
-            continue;
         if (Distance(at, FClick) < best.Distance - FailedMargin && Distance(at, answer) >= SameFeature && !again && !curve)
             return std::nullopt;
     }
