@@ -590,9 +590,9 @@ private:
     // short of c at near's other line, which runs beside c's (a T's stem
     // that ends at its bar, pointing on at a line beside the bar).
     bool PointsPast(const TCandidate& c, const TCandidate& near) const;
-    // Whether line s of `feature`, which has no arm towards `there`, stops
-    // short of line k crossing it there at the feature's other line a, k
-    // running beside a.
+    // Whether line s of `feature` has no arm towards `there`, where line k
+    // crosses it, and stops short of k at the feature's other line a (or at
+    // another fit through the feature), k running beside that line.
     bool EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const;
     // How much of the first `start` pixels of one side (-1 or 1) of a line
     // beyond the feature at `at` (past `exclusion`) no other line's band
