@@ -590,9 +590,9 @@ private:
     // short of c at near's other line, which runs beside c's (a T's stem
     // that ends at its bar, pointing on at a line beside the bar).
     bool PointsPast(const TCandidate& c, const TCandidate& near) const;
-    // Whether line s of `feature` has no arm towards `there`, where line k
-    // crosses it, and stops short of k at the feature's other line a (or at
-    // another fit through the feature), k running beside that line.
+    // Whether line s of `feature`, which has no arm towards `there`, stops
+    // short of line k crossing it there at the feature's other line a, k
+    // running beside a.
     bool EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const;
     // How much of the first `start` pixels of one side (-1 or 1) of a line
     // beyond the feature at `at` (past `exclusion`) no other line's band
@@ -1551,8 +1551,12 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         // (Nor is one whose line that is none of the answer's is bent: a
-        // curve, which makes no feature with anything.)
-        const bool curve = (bentLine && !best.Owns(*bentLine)) ||
+        // curve, which makes no feature with anything. Unless it meets the
+        // other nearer the click than the answer by more than two close
+        // features lie apart: a straight line under the click whose bins a
+        // line crossing it bent is likelier, the answer a feature beyond.)
+        const bool curve =
+            (bentLine && !best.Owns(*bentLine) && Distance(at, FClick) >= best.Distance - CloseFeatures) ||
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));

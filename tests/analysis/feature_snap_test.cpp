@@ -314,6 +314,15 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX + 4.73, TruthY + 3.42, 111.66, -90, 90, 1.89, InkGrey);
             },
             true, 0.25, TSnapTarget::Any, -0.36, -0.77},
+        {"T whose stem a brown line crosses 3 pixels below the bar, the crossing 6.5 pixels off",
+            [](TScene& s) {
+                s.Blur = 1.47;
+                s.Noise = 2.35;
+                AddLine(s, TruthX, TruthY, 0, -90, 90, 2.43, InkBlack);
+                AddLine(s, TruthX, TruthY, 90, 0, 90, 2.8, InkBlack);
+                AddLine(s, TruthX + 5.35, TruthY + 2.75, 113.43, -90, 90, 1.28, InkBrown);
+            },
+            false, 0.25, TSnapTarget::Any, -0.99, -0.9},
         {"sharp line square to the pixels, more of it in one row than the next, in a grey palette",
             [](TScene& s) {
                 s.Blur = 0;
