@@ -178,6 +178,21 @@ constexpr double BendsErrors = 4;
 constexpr double CurveSagitta = 0.15;
 constexpr double CurveErrors = 2.5;
 
+// A line that ends at one line of a feature may point on at a line running
+// beside that one: halfway between the two, its centre darker than the
+// paper beside it by less than this share of the ink it would add there is
+// bare, and it does not reach the farther line. That ink must stand above
+// this many times the noise, and be this share of the line's own at least
+// (the two lines' blurred edges darken the paper between them, and a line
+// laid over them darkens them less).
+constexpr double BareShare = 0.3;
+constexpr double GapNoises = 3;
+constexpr double MinGapShare = 0.15;
+// Lines this near in direction run beside each other for that test; an arm
+// this near in direction leaves a feature towards a place, degrees.
+constexpr double BesideAngle = 8 * M_PI / 180;
+constexpr double ArmTurn = 10;
+
 struct TPoint {
     double X = 0, Y = 0;
 };
@@ -580,6 +595,28 @@ private:
     // exclusion, the bands of the other lines left out, has two ridges.
     bool TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint origin, TPoint at, const bool sides[2],
         double exclusion, const std::vector<TBandMask>& masks) const;
+    // Whether `line` stops at `nearLine` short of `farLine`, a line beside
+    // it: between the two, where `line` drawn on would cross to the
+    // farther, its centre is bare paper (BareShare).
+    bool StopsShort(const TFittedLine& line, const TFittedLine& nearLine, const TFittedLine& farLine) const;
+    // Whether corner `c` is where one of its lines only points at the
+    // other: that line leaves c towards feature `near` alone, and stops
+    // short of c at near's other line, which runs beside c's (a T's stem
+    // that ends at its bar, pointing on at a line beside the bar).
+    bool PointsPast(const TCandidate& c, const TCandidate& near) const;
+    // Whether line s of `feature`, which has no arm towards `there`, stops
+    // short of line k crossing it there at the feature's other line a, k
+    // running beside a.
+    bool EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const;
+    // How much of the first `start` pixels of one side (-1 or 1) of a line
+    // beyond the feature at `at` (past `exclusion`) no other line's band
+    // covers: the bare paper before its ink begins.
+    double BareStart(const TFittedLine& line, TPoint origin, TPoint at, int side, double exclusion, double start,
+        const std::vector<TFittedLine>& others) const;
+    // Whether fit k, none of `best`'s lines, lies where its full fit met at
+    // `at` between two lines found beside it, one of them best's: a fit
+    // across both, which the blur merged.
+    bool OverTwoLines(size_t k, TPoint at, const TCandidate& best) const;
     // meets: whether both lines have ink at the junction (false when one
     // of them turns out to pass it by without an arm there).
     // bent: whether a line of the pair turned out bent over `reach`.
@@ -1120,6 +1157,157 @@ bool TSnapper::TwoInks(const TFittedLine& line, const TFittedLine& other, TPoint
     return lower > 0 && profile[second] - valley > TwoInkValley * lower + 2 * FNoise / std::sqrt(weight[second]);
 }
 
+bool TSnapper::StopsShort(const TFittedLine& line, const TFittedLine& nearLine, const TFittedLine& farLine) const
+{
+    const std::optional<TPoint> from = Intersect(line.Line, nearLine.Line), to = Intersect(line.Line, farLine.Line);
+    if (!from || !to)
+        return false;
+    const double length = Distance(*from, *to);
+    if (!(length > 0))
+        return false;
+    // Along the line from the near line to the far one, across it, and
+    // along the near line.
+    const TPoint u {(to->X - from->X) / length, (to->Y - from->Y) / length}, n {-u.Y, u.X};
+    const TPoint v {-std::sin(nearLine.Line.NormalAngle), std::cos(nearLine.Line.NormalAngle)};
+    const double sine = std::fabs(u.X * std::cos(nearLine.Line.NormalAngle) + u.Y * std::sin(nearLine.Line.NormalAngle));
+    std::vector<float> sorted = FWindow.Values;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double paper = sorted[sorted.size() / 2];
+    // Mean darkness above the paper at p + d * k for each k.
+    auto ink = [&](TPoint p, TPoint d, std::initializer_list<double> ks) {
+        double sum = 0;
+        int count = 0;
+        for (const double k : ks) {
+            const double value = FWindow.Interpolated(p.X + d.X * k, p.Y + d.Y * k, NAN);
+            if (!std::isnan(value))
+                sum += value - paper, ++count;
+        }
+        return count ? sum / count : NAN;
+    };
+    // Clear of the line's ink beside it.
+    const double beside = 0.5 * line.Width + line.Blur + 1.5;
+    // The line's own ink on its arm beyond the near line.
+    double own = 0;
+    for (const double t : {4.0, 6.0}) {
+        const TPoint p {from->X - u.X * t, from->Y - u.Y * t};
+        own += 0.5 * (ink(p, n, {0}) - ink(p, n, {-beside, beside}));
+    }
+    // Halfway between the two lines there must be paper beside the line
+    // (along the near line, as far from both as the middle is): lines that
+    // touch leave nothing to tell by.
+    const TPoint middle {0.5 * (from->X + to->X), 0.5 * (from->Y + to->Y)};
+    const double flank = ink(middle, v, {-beside / sine, beside / sine});
+    const double lines = std::min(std::max(ink(*from, v, {-6}), ink(*from, v, {6})),
+        std::max(ink(*to, v, {-6}), ink(*to, v, {6})));
+    const double centre = ink(middle, v, {-0.3, 0, 0.3});
+    // The ink the line would add there over the lines' blurred edges (a
+    // line laid over ink darkens it by less than over paper), which the
+    // noise must not hide.
+    const double expected = own * (1 - std::max(0.0, flank) / lines);
+    if (!(lines > 0) || !(expected > GapNoises * FNoise) || !(expected > MinGapShare * own))
+        return false;
+    return centre - flank < BareShare * expected;
+}
+
+bool TSnapper::EndsBefore(const TSnappedFeature& feature, size_t s, size_t a, size_t k, TPoint there) const
+{
+    // No arm of line s leaves the feature towards there.
+    const double towards = std::atan2(there.Y - feature.Row, there.X - feature.Column) * 180 / M_PI;
+    for (const double arm : feature.Arms)
+        if (std::fabs(std::remainder(arm - towards, 360.0)) < ArmTurn)
+            return false;
+    // The line s stops at: a, or another fit through the feature beside k
+    // (a's rough fit may be a line seeded across it that its full fit
+    // brought onto it).
+    for (size_t m = 0; m < FLines.size(); ++m) {
+        const TStraightLine& l = FLines[m].Line;
+        double da = std::fabs(l.NormalAngle - FLines[k].Line.NormalAngle);
+        if (m == s || m == k || std::min(da, M_PI - da) > BesideAngle ||
+            (m != a &&
+                std::fabs(std::cos(l.NormalAngle) * feature.Column + std::sin(l.NormalAngle) * feature.Row -
+                    l.Distance) > SameFeature))
+            continue;
+        if (StopsShort(FLines[s], FLines[m], FLines[k]))
+            return true;
+    }
+    return false;
+}
+
+bool TSnapper::OverTwoLines(size_t k, TPoint at, const TCandidate& best) const
+{
+    if (best.Owns(k))
+        return false;
+    const TFittedLine& wide = FLines[k];
+    // The lines found beside k whose centres lie within its ink about `at`
+    // (its full fit's place), and on which side of it along k's normal.
+    std::vector<std::pair<size_t, double>> under;
+    for (size_t m = 0; m < FLines.size(); ++m) {
+        const TStraightLine& l = FLines[m].Line;
+        double da = std::fabs(l.NormalAngle - wide.Line.NormalAngle);
+        da = std::min(da, M_PI - da);
+        const double sign = std::cos(l.NormalAngle - wide.Line.NormalAngle) > 0 ? 1 : -1;
+        const double offset = sign * (l.Distance - std::cos(l.NormalAngle) * at.X - std::sin(l.NormalAngle) * at.Y);
+        if (m != k && da <= BesideAngle && std::fabs(offset) <= 0.5 * wide.Width + wide.Blur)
+            under.push_back({m, offset});
+    }
+    // One of best's lines on one side, another line on the other.
+    for (const auto& [i, a] : under)
+        for (const auto& [j, b] : under)
+            if (best.Owns(i) && !best.Owns(j) && a * b < 0)
+                return true;
+    return false;
+}
+
+double TSnapper::BareStart(const TFittedLine& line, TPoint origin, TPoint at, int side, double exclusion,
+    double start, const std::vector<TFittedLine>& others) const
+{
+    const double centre = AlongAt(line, origin, at);
+    // The stretches of [0, start) beyond the exclusion that other lines'
+    // bands cover, where they cross the line.
+    std::vector<std::pair<double, double>> covered;
+    for (const TFittedLine& other : others) {
+        const std::optional<TPoint> crossing = Intersect(line.Line, other.Line);
+        if (!crossing)
+            continue;
+        const double from = side * (AlongAt(line, origin, *crossing) - centre) - exclusion;
+        const double reach = Exclusion(line, other);
+        covered.push_back({std::max(0.0, from - reach), std::min(start, from + reach)});
+    }
+    std::sort(covered.begin(), covered.end());
+    double bare = 0, reached = 0;
+    for (const auto& [low, high] : covered) {
+        if (high <= low)
+            continue;
+        bare += std::max(0.0, low - reached);
+        reached = std::max(reached, high);
+    }
+    return bare + std::max(0.0, start - reached);
+}
+
+bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
+{
+    if (c.Feature.Kind != TFeatureKind::Corner)
+        return false;
+    const TPoint nearAt {near.Feature.Column, near.Feature.Row};
+    for (int k = 0; k < 2; ++k)
+        for (int l = 0; l < 2; ++l)
+            if (c.Lines[k] == near.Lines[l] && c.Lines[1 - k] != near.Lines[1 - l]) {
+                // The shared line's arm at c points at near, none away.
+                const TPoint at {c.Feature.Column, c.Feature.Row};
+                const TPoint away {2 * at.X - nearAt.X, 2 * at.Y - nearAt.Y};
+                const TSnappedFeature& f = c.Feature;
+                auto arm = [&](TPoint to) {
+                    const double towards = std::atan2(to.Y - at.Y, to.X - at.X) * 180 / M_PI;
+                    return std::any_of(f.Arms.begin(), f.Arms.end(),
+                        [&](double a) { return std::fabs(std::remainder(a - towards, 360.0)) < ArmTurn; });
+                };
+                if (arm(nearAt) && !arm(away) &&
+                    EndsBefore(near.Feature, near.Lines[l], near.Lines[1 - l], c.Lines[1 - k], at))
+                    return true;
+            }
+    return false;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
     bool* twoInks, bool* unfit) const
@@ -1220,7 +1408,16 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         // allowance) makes no junction there at all.
         if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
             meets = false;
-        if (count == 1 && (!lone.ReachesFeature || lone.LoneInk < MinLoneArmInk))
+        // (A lone arm whose ink starts up to a spoilt end's allowance
+        // farther does meet the other line where the bands of other lines
+        // crossing it there cover that much of its start: they hid its
+        // first pixels.)
+        const int loneSide = arms[k][0].Present ? -1 : 1;
+        const bool hidden = count == 1 && !lone.ReachesFeature &&
+            lone.Start <= CornerGap + lone.LongestGap + SpoiltEnd &&
+            BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
+                CornerGap + lone.LongestGap;
+        if (count == 1 && ((!lone.ReachesFeature && !hidden) || lone.LoneInk < MinLoneArmInk))
             return std::nullopt;
         present += count;
         for (int s = 0; s < 2; ++s)
@@ -1324,8 +1521,9 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         std::optional<size_t> Bent;
     };
     std::vector<TFailed> failed;
-    // Where pairs one of whose lines' fits took in two inks met.
+    // Where pairs one of whose lines' fits took in two inks met, and the pairs.
     std::vector<TPoint> mixed;
+    std::vector<TLinePair> mixedPairs;
     for (const TLinePair& pair : pairs) {
         const double roughDistance = Distance(pair.At, FClick);
         // (A piece of a curve passing a line settles nothing.)
@@ -1343,8 +1541,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool twoInks = false, unfit = false;
         std::optional<TCandidate> c =
             Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit);
-        if (twoInks)
+        if (twoInks) {
             mixed.push_back(measured ? *measured : pair.At);
+            mixedPairs.push_back(pair);
+        }
         if (!c && bent)
             c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
         // A corner asked for, measured but uncertain, may have a tint filled
@@ -1405,6 +1605,17 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     });
     if (found.empty())
         return std::nullopt;
+    // A corner whose line only points at its other line, stopping short of
+    // it at a line beside it where another feature found lies, is none.
+    {
+        std::vector<bool> past(found.size(), false);
+        for (size_t i = 0; i < found.size(); ++i)
+            for (size_t j = 0; j < found.size() && !past[i]; ++j)
+                past[i] = i != j && PointsPast(found[i], found[j]);
+        for (size_t i = found.size(); i-- > 0;)
+            if (past[i])
+                found.erase(found.begin() + static_cast<std::ptrdiff_t>(i));
+    }
     // Nor is a line inked only within a few dozen pixels of it, where
     // lines that run on meet too.
     // (Nor is a pair that failed where one of them was measured.)
@@ -1459,23 +1670,37 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // A pair whose fit took in two inks beside the answer, or nearer the
     // click, leaves it unsure: the two inks may be the answer's line and
     // another, which pulls the answer's fit too, or the feature meant.
-    for (const TPoint& at : mixed)
-        if (Distance(at, answer) < SameFeature || Distance(at, FClick) < best.Distance + AmbiguityMargin)
+    // (Not where the two inks are the answer's line and another line beside
+    // it, both found and each fitted with the other left out, the pair's
+    // other line the answer's own.)
+    for (size_t m = 0; m < mixed.size(); ++m) {
+        const TLinePair& pair = mixedPairs[m];
+        if ((best.Owns(pair.First) && OverTwoLines(pair.Second, mixed[m], best)) ||
+            (best.Owns(pair.Second) && OverTwoLines(pair.First, mixed[m], best)))
+            continue;
+        if (Distance(mixed[m], answer) < SameFeature || Distance(mixed[m], FClick) < best.Distance + AmbiguityMargin)
             return std::nullopt;
+    }
     for (const auto& [pair, measured, bentLine] : failed) {
         const TPoint at = pair.At;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         // (Nor is one whose line that is none of the answer's is bent: a
-        // curve, which makes no feature with anything.)
+        // curve, which makes no feature with anything. Unless it meets the
+        // other nearer the click than the answer by more than two close
+        // features lie apart: a straight line under the click whose bins a
+        // line crossing it bent is likelier, the answer a feature beyond.)
         // (Nor is one whose line that is none of the answer's bends, its ink
-        // read from the pixels: a contour or a river passing the answer.)
+        // read from the pixels: a contour or a river passing the answer;
+        // with the same proviso.)
         // (Read with the answer's own lines left out too: where a curve runs
         // beside one of them, their inks mix in its strip.)
         auto bends = [&](size_t k) {
             return !best.Owns(k) && (InkBends(k) || InkBends(k, best.Lines, 2));
         };
-        const bool curve = (bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second) ||
+        const bool nearer = Distance(at, FClick) < best.Distance - CloseFeatures;
+        const bool curve =
+            (!nearer && ((bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second))) ||
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));
@@ -1514,7 +1739,8 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
             // (A curve running beside, a contour, crosses it nowhere a click
             // means.)
             if (da < AlongsideAngle && there && Distance(*there, answer) < CloseFeatures &&
-                apart > 0.5 * (FLines[k].Width + line.Width) + 1 && !Curving(FLines[k], true, true))
+                apart > 0.5 * (FLines[k].Width + line.Width) + 1 && !Curving(FLines[k], true, true) &&
+                !EndsBefore(found.front().Feature, found.front().Lines[1 - side], found.front().Lines[side], k, *there))
                 return std::nullopt;
         }
     }

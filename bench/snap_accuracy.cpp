@@ -11,8 +11,10 @@
 //
 // --large N places N patches into 20000 x 6000 bitmaps (24-bit and 8-bit)
 // and times the snap there; --misses writes each wrong, missed, dishonest or falsely
-// answered patch as a PPM file with a line describing it; --case N snaps on
-// case N alone.
+// answered patch as a PPM file with a line describing it (whether it is
+// ambiguous, and how far the nearest other crossing of straight lines lies
+// from its truth); --case N snaps on case N alone and prints its scene, its
+// strokes and the lines it draws.
 #include "analysis/feature_snap.h"
 #include "bench/quantile.h"
 #include "bench/snap_patches.h"
@@ -90,9 +92,14 @@ void WriteMiss(const std::string& folder, int index, const TSnapCase& c, const T
         std::fwrite(rgb.data(), 1, rgb.size(), f);
         std::fclose(f);
     }
-    std::printf("case %d (%s%s%s): click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
+    double nearest = INFINITY;
+    for (const TDrawnCrossing& k : OtherCrossings(c))
+        if (!k.Curved)
+            nearest = std::min(nearest, std::hypot(k.X - c.TruthX, k.Y - c.TruthY));
+    std::printf("case %d%s (%s%s%s): other crossing %.2f px; click %.2f,%.2f truth %.2f,%.2f; %s error %.3f sigma %.3f; blur %.2f noise %.1f jpeg %d "
                 "format %d\n",
-        index, c.Category.c_str(), c.Variation.empty() ? "" : ", ", c.Variation.c_str(), c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
+        index, c.Positive && Ambiguous(c) ? " ambiguous" : "", c.Category.c_str(), c.Variation.empty() ? "" : ", ",
+        c.Variation.c_str(), nearest, c.ClickX, c.ClickY, c.TruthX, c.TruthY, o.Answered ? "answered" : "nothing", o.Error,
         o.Sigma, c.Scene.Blur, c.Scene.Noise, c.Scene.JpegQuality, static_cast<int>(c.Scene.Format));
 }
 
@@ -181,6 +188,18 @@ int main(int argc, char** argv)
         const TSnapCase& c = cases[i];
         if (only >= 0 && static_cast<int>(i) != only)
             continue;
+        if (only >= 0) {
+            const TScene& k = c.Scene;
+            std::printf("scene: seed %u, paper %.0f,%.0f,%.0f, blur %.17g, noise %.17g, JPEG %d, format %d\n", k.Seed,
+                k.Paper.R, k.Paper.G, k.Paper.B, k.Blur, k.Noise, k.JpegQuality, static_cast<int>(k.Format));
+            for (const TStroke& t : k.Strokes)
+                std::printf("stroke %.17g,%.17g to %.17g,%.17g width %.17g ink %.0f,%.0f,%.0f\n", t.X0, t.Y0, t.X1,
+                    t.Y1, t.Width, t.Ink.R, t.Ink.G, t.Ink.B);
+        }
+        if (only >= 0)
+            for (const TDrawnLine& l : c.Lines)
+                std::printf("drawn %s at %.2f,%.2f angle %.2f from %.2f to %.2f radius %.2f width %.2f\n",
+                    l.Arc ? "arc" : "line", l.X, l.Y, l.Angle, l.From, l.To, l.Radius, l.Width);
         TBitmap bitmap;
         DrawScene(bitmap, c.Scene);
         const TOutcome o = Snap(bitmap, c);

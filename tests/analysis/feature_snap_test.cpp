@@ -318,6 +318,45 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX, TruthY + 4.12, 0, -90, 90, 2.58, brown);
             },
             false, 0.15, TSnapTarget::Any, 0.38, 1.29},
+        {"T whose bar has a line 3 pixels beside it on the far side from its stem, in a JPEG",
+            [](TScene& s) {
+                s.Blur = 0.73;
+                s.Noise = 5.6;
+                s.JpegQuality = 69;
+                AddLine(s, TruthX, TruthY, 183.24, -90, 90, 1.17, InkGrey);
+                AddLine(s, TruthX, TruthY, 65.5, 0, 90, 1.17, InkGrey);
+                // The stem drawn on would cross it 3.4 pixels from the bar.
+                AddLine(s, TruthX + 0.17, TruthY - 3.06, 183.24, -90, 90, 1.41, InkRed);
+            },
+            true, 0.15, TSnapTarget::Any, 0.73, -0.95},
+        {"T whose bar has a line 3.6 pixels beside it on the far side from its stem",
+            [](TScene& s) {
+                s.Blur = 0.47;
+                s.Noise = 7.1;
+                AddLine(s, TruthX, TruthY, -7.74, -90, 90, 1.49, InkGrey);
+                AddLine(s, TruthX, TruthY, 82.26, 0, 90, 1.49, InkGrey);
+                AddLine(s, TruthX - 0.49, TruthY - 3.58, -7.74, -90, 90, 1.53, InkGrey);
+            },
+            true, 0.15, TSnapTarget::Any, 0.11, 0.41},
+        {"L whose arm a third line crosses by its corner, hiding the arm's first pixels",
+            [](TScene& s) {
+                s.Paper = {236, 228, 204};
+                s.Blur = 0.46;
+                s.Noise = 7.86;
+                AddLine(s, TruthX, TruthY, 0.72, -1.78, 90, 3.56, InkGrey);
+                AddLine(s, TruthX, TruthY, 90.72, -1.78, 90, 3.56, InkGrey);
+                AddLine(s, TruthX + 4.73, TruthY + 3.42, 111.66, -90, 90, 1.89, InkGrey);
+            },
+            true, 0.25, TSnapTarget::Any, -0.36, -0.77},
+        {"T whose stem a brown line crosses 3 pixels below the bar, the crossing 6.5 pixels off",
+            [](TScene& s) {
+                s.Blur = 1.47;
+                s.Noise = 2.35;
+                AddLine(s, TruthX, TruthY, 0, -90, 90, 2.43, InkBlack);
+                AddLine(s, TruthX, TruthY, 90, 0, 90, 2.8, InkBlack);
+                AddLine(s, TruthX + 5.35, TruthY + 2.75, 113.43, -90, 90, 1.28, InkBrown);
+            },
+            false, 0.25, TSnapTarget::Any, -0.99, -0.9},
         {"sharp line square to the pixels, more of it in one row than the next, in a grey palette",
             [](TScene& s) {
                 s.Blur = 0;
