@@ -367,19 +367,21 @@ std::vector<TProfile> ReadProfiles(const TGreyReader& grey, const TSideGuess& gu
     return profiles;
 }
 
-// The line whose darkest pixel lies between v = low and v = high, its
-// centre midway between its two edges, each where the grey changes fastest
-// on that side of the darkest pixel: a line printed a pixel or two from
-// another (a neatline against a graduated border's band) keeps its edges
-// where the grey between the two would pull a centroid towards the other.
-// Height is its darkness, Width the distance between the edges.
-std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double high)
+// The darkest pixel of the profile between v = low and v = high, at least
+// reach pixels clear of its ends, and how much darker it is than the
+// profile's paper; none where it is not as dark as a line.
+struct TDarkest {
+    int At = 0;
+    double Height = 0;
+    double Paper = 0;
+};
+
+std::optional<TDarkest> DarkestBetween(const TProfile& profile, double low, double high, int reach)
 {
     const std::vector<float>& g = profile.Grey;
     const int n = int(g.size());
-    constexpr int Reach = 4;
-    const int from = std::max(Reach + 1, int(std::ceil(low)) - profile.First);
-    const int to = std::min(n - Reach - 2, int(std::floor(high)) - profile.First);
+    const int from = std::max(reach + 1, int(std::ceil(low)) - profile.First);
+    const int to = std::min(n - reach - 2, int(std::floor(high)) - profile.First);
     if (from > to)
         return std::nullopt;
     int darkest = from;
@@ -392,6 +394,24 @@ std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double hi
     const double height = *paperAt - g[size_t(darkest)];
     if (height < LeastDarkness)
         return std::nullopt;
+    return TDarkest{darkest, height, *paperAt};
+}
+
+// The line whose darkest pixel lies between v = low and v = high, its
+// centre midway between its two edges, each where the grey changes fastest
+// on that side of the darkest pixel: a line printed a pixel or two from
+// another (a neatline against a graduated border's band) keeps its edges
+// where the grey between the two would pull a centroid towards the other.
+// Height is its darkness, Width the distance between the edges.
+std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double high)
+{
+    const std::vector<float>& g = profile.Grey;
+    constexpr int Reach = 4;
+    const std::optional<TDarkest> found = DarkestBetween(profile, low, high, Reach);
+    if (!found)
+        return std::nullopt;
+    const int darkest = found->At;
+    const double height = found->Height;
     // The steepest step on either side, from the pixel pair i, i + 1 with
     // the grey falling into the line (side -1) or rising out of it (+1),
     // placed to a fraction of a pixel by a parabola through the steps.
@@ -432,20 +452,11 @@ std::optional<TPeak> InnerEdgeToGap(const TProfile& profile, double low, double 
     constexpr int Reach = 4, Widest = 8;
     // The gap's pixel stands this much lighter than both its neighbours.
     constexpr double LeastGap = 10;
-    const int from = std::max(Reach + 1, int(std::ceil(low)) - profile.First);
-    const int to = std::min(n - Reach - 2, int(std::floor(high)) - profile.First);
-    if (from > to)
+    const std::optional<TDarkest> found = DarkestBetween(profile, low, high, Reach);
+    if (!found)
         return std::nullopt;
-    int darkest = from;
-    for (int i = from; i <= to; ++i)
-        if (g[size_t(i)] < g[size_t(darkest)])
-            darkest = i;
-    std::vector<float> sorted = g;
-    const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
-    std::nth_element(sorted.begin(), paperAt, sorted.end());
-    const double height = *paperAt - g[size_t(darkest)];
-    if (height < LeastDarkness)
-        return std::nullopt;
+    const int darkest = found->At;
+    const double height = found->Height, paper = found->Paper;
     // The inner edge: the steepest step from the pixel pair i, i - outward
     // into the line.
     const int inward = -outward;
@@ -466,7 +477,7 @@ std::optional<TPeak> InnerEdgeToGap(const TProfile& profile, double low, double 
         if (i - 1 < 0 || i + 1 >= n)
             break;
         const double here = g[size_t(i)], before = g[size_t(i - 1)], after = g[size_t(i + 1)];
-        if (*paperAt - here < height / 2)
+        if (paper - here < height / 2)
             break;
         if (here < std::max(before, after) + LeastGap)
             continue;
