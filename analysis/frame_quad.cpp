@@ -322,42 +322,59 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
     return quads;
 }
 
+namespace {
+
+// Much the same gap on every side: grid lines inside a map's frame lie at
+// any distance from it.
+constexpr double MostGapRatio = 1.35;
+
+// The nearest long line inside a side of a rectangle, parallel to it and
+// inked along it between the crossing sides, and its distance from the
+// side (at the side's middle); none when there is none.
+struct TInside {
+    const TFrameLine* Line = nullptr;
+    double Gap = 0;
+};
+
+TInside NearestInside(const TFrameLine& side, int inward, bool alongRows, const TFrameLine& first,
+                      const TFrameLine& second, double extent, const std::vector<TFrameLine>& rowLines,
+                      const std::vector<TFrameLine>& columnLines)
+{
+    TInside nearest;
+    for (const TFrameLine& line : alongRows ? rowLines : columnLines) {
+        if (std::abs(line.Slope - side.Slope) > MostSlopeDifference)
+            continue;
+        const TPointD a = alongRows ? Intersection(line, first) : Intersection(first, line);
+        const TPointD b = alongRows ? Intersection(line, second) : Intersection(second, line);
+        const double from = alongRows ? a.X : a.Y, to = alongRows ? b.X : b.Y;
+        const double middle = (from + to) / 2;
+        const double gap = inward * (line.At(middle) - side.At(middle));
+        if (gap < LeastFrameGap || gap > MostFrameGapShare * extent)
+            continue;
+        if (line.Coverage(std::min(from, to) + gap + 3, std::max(from, to) - gap - 3) < SideInkedShare)
+            continue;
+        if (!nearest.Line || gap < nearest.Gap)
+            nearest = {&line, gap};
+    }
+    return nearest;
+}
+
+// The nearest line inside each side of the rectangle: top, bottom, left, right.
+std::array<TInside, 4> NearestInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                                     const std::vector<TFrameLine>& columnLines, int width, int height)
+{
+    return {NearestInside(quad.Top, 1, true, quad.Left, quad.Right, height, rowLines, columnLines),
+            NearestInside(quad.Bottom, -1, true, quad.Left, quad.Right, height, rowLines, columnLines),
+            NearestInside(quad.Left, 1, false, quad.Top, quad.Bottom, width, rowLines, columnLines),
+            NearestInside(quad.Right, -1, false, quad.Top, quad.Bottom, width, rowLines, columnLines)};
+}
+
+} // namespace
+
 std::optional<TFrameQuad> FrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
                                       const std::vector<TFrameLine>& columnLines, int width, int height)
 {
-    // Much the same gap on every side: grid lines inside a map's frame lie
-    // at any distance from it.
-    constexpr double MostGapRatio = 1.35;
-    // The nearest long line inside the side, parallel to it and inked along
-    // it between the crossing sides, and its distance; none when there is none.
-    struct TInside {
-        const TFrameLine* Line = nullptr;
-        double Gap = 0;
-    };
-    auto nearestInside = [&](const TFrameLine& side, int inward, bool alongRows, const TFrameLine& first,
-                             const TFrameLine& second, double extent) {
-        TInside nearest;
-        for (const TFrameLine& line : alongRows ? rowLines : columnLines) {
-            if (std::abs(line.Slope - side.Slope) > MostSlopeDifference)
-                continue;
-            const TPointD a = alongRows ? Intersection(line, first) : Intersection(first, line);
-            const TPointD b = alongRows ? Intersection(line, second) : Intersection(second, line);
-            const double from = alongRows ? a.X : a.Y, to = alongRows ? b.X : b.Y;
-            const double middle = (from + to) / 2;
-            const double gap = inward * (line.At(middle) - side.At(middle));
-            if (gap < LeastFrameGap || gap > MostFrameGapShare * extent)
-                continue;
-            if (line.Coverage(std::min(from, to) + gap + 3, std::max(from, to) - gap - 3) < SideInkedShare)
-                continue;
-            if (!nearest.Line || gap < nearest.Gap)
-                nearest = {&line, gap};
-        }
-        return nearest;
-    };
-    const TInside inside[4] = {nearestInside(quad.Top, 1, true, quad.Left, quad.Right, height),
-                               nearestInside(quad.Bottom, -1, true, quad.Left, quad.Right, height),
-                               nearestInside(quad.Left, 1, false, quad.Top, quad.Bottom, width),
-                               nearestInside(quad.Right, -1, false, quad.Top, quad.Bottom, width)};
+    const std::array<TInside, 4> inside = NearestInside(quad, rowLines, columnLines, width, height);
     double smallest = inside[0].Gap, largest = inside[0].Gap;
     for (const TInside& side : inside) {
         if (!side.Line)
@@ -371,4 +388,54 @@ std::optional<TFrameQuad> FrameInside(const TFrameQuad& quad, const std::vector<
     TFrameQuad inner{t, b, l, r, {Intersection(t, l), Intersection(t, r), Intersection(b, r), Intersection(b, l)}, {}};
     MarkRunsToFrame(inner, rowLines, columnLines, width, height);
     return inner;
+}
+
+std::optional<TFrameQuad> FrameInsideThreeSides(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                                                const std::vector<TFrameLine>& columnLines, int width, int height)
+{
+    // The three gaps agree within a tenth and an overview pixel; the fourth
+    // side's nearest line, if any, lies clearly further in (a grid line).
+    constexpr double GapShare = 0.1, GapTolerance = 1, FurtherIn = 3;
+    const std::array<TInside, 4> inside = NearestInside(quad, rowLines, columnLines, width, height);
+    if (std::count_if(inside.begin(), inside.end(), [](const TInside& side) { return side.Line != nullptr; }) < 3)
+        return std::nullopt;
+    for (int drawn = 0; drawn < 4; ++drawn) {
+        double smallest = 0, largest = 0, sum = 0;
+        bool all = true;
+        for (int side = 0; side < 4; ++side) {
+            if (side == drawn)
+                continue;
+            const TInside& here = inside[size_t(side)];
+            if (!here.Line) {
+                all = false;
+                break;
+            }
+            smallest = sum == 0 ? here.Gap : std::min(smallest, here.Gap);
+            largest = std::max(largest, here.Gap);
+            sum += here.Gap;
+        }
+        if (!all || largest - smallest > GapShare * smallest + GapTolerance)
+            continue;
+        const double gap = sum / 3;
+        const TInside& missing = inside[size_t(drawn)];
+        if (missing.Line && missing.Gap < gap + FurtherIn)
+            continue;
+        TFrameQuad inner = quad;
+        TFrameLine* lines[4] = {&inner.Top, &inner.Bottom, &inner.Left, &inner.Right};
+        for (int side = 0; side < 4; ++side)
+            if (side != drawn)
+                *lines[side] = *inside[size_t(side)].Line;
+        // The side drawn: its rectangle's side moved in by the gap, parallel
+        // to it, inked nowhere as far as the overview knows.
+        TFrameLine& line = *lines[drawn];
+        line.Offset += (drawn == 0 || drawn == 2 ? 1 : -1) * gap;
+        const size_t length = size_t(drawn < 2 ? width : height) + 1;
+        line.Inked.assign(length, 0);
+        line.Near.assign(length, 0);
+        inner.Corners = {Intersection(inner.Top, inner.Left), Intersection(inner.Top, inner.Right),
+                         Intersection(inner.Bottom, inner.Right), Intersection(inner.Bottom, inner.Left)};
+        inner.RunsToFrame = {};
+        return inner;
+    }
+    return std::nullopt;
 }

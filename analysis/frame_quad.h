@@ -51,6 +51,15 @@ std::vector<TFrameQuad> RankFrameQuads(const std::vector<TFrameLine>& rowLines,
 std::optional<TFrameQuad> FrameInside(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
                                       const std::vector<TFrameLine>& columnLines, int width, int height);
 
+// The frame of its own inside the rectangle along three of its sides, the
+// nearest long line inside each at one gap, where the fourth side shows no
+// long line at that gap (a sea tinted up to a faint neatline hides it from
+// the overview, a grid line may run further in): that side drawn at the
+// same gap inside the rectangle's, parallel to it. None when no side is
+// missing so.
+std::optional<TFrameQuad> FrameInsideThreeSides(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                                                const std::vector<TFrameLine>& columnLines, int width, int height);
+
 // Whether the point lies inside the rectangle (give or take a pixel).
 bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p);
 

@@ -64,7 +64,12 @@ std::optional<double> LineCentre(const std::vector<float>& g, int left, int righ
     // other side stands for both.
     const bool inkedBefore = paper - before >= LeastDarkness, inkedAfter = paper - after >= LeastDarkness;
     // A tint up to the line on one side (a sea up to the neatline) stays as
-    // dark a few pixels further out: the ground steps at the line.
+    // dark a few pixels further out: the ground steps at the line. A tint
+    // lighter than half the line is flat pixel by pixel; one nearly as dark
+    // as a faint line is judged by the median of those pixels, which a
+    // scan's noise or a grid line through them leaves where the ground is,
+    // and by their spread about it: a tint is as smooth as the paper beyond
+    // the line, the map's content beside a line (hatching, lettering) is not.
     auto flat = [&](int a, int b, double level) {
         if (a < 0 || b >= n)
             return false;
@@ -73,23 +78,62 @@ std::optional<double> LineCentre(const std::vector<float>& g, int left, int righ
                 return false;
         return true;
     };
-    // A tint is lighter than the line (half as dark, or on a local ground a
-    // clear step lighter: a faint line on a sea), and flat over several
-    // pixels; the paper on the other side is blank as far.
+    constexpr int Near = 3, Far = 12;
+    struct TGround {
+        bool Read = false;
+        double Median = 0, Spread = 0;
+    };
+    auto ground = [&](int a, int b) {
+        TGround result;
+        if (a < 0 || b >= n)
+            return result;
+        std::vector<double> values(g.begin() + a, g.begin() + b + 1);
+        result.Read = true;
+        result.Median = Median(values);
+        for (double& value : values)
+            value = std::abs(value - result.Median);
+        result.Spread = 1.4826 * Median(values);
+        return result;
+    };
+    // The tint's ground nearer its own grey than the paper's and no rougher
+    // than the paper's by much; the paper's blank within a line's darkness.
+    auto darkTintOn = [&](const TGround& tint, double level, const TGround& blank, double blankLevel) {
+        constexpr double RougherShare = 1.5, Rougher = 2;
+        return tint.Read && blank.Read && std::abs(tint.Median - level) <= std::min(LeastDarkness, (paper - level) / 2) &&
+               tint.Spread <= RougherShare * blank.Spread + Rougher &&
+               std::abs(blank.Median - blankLevel) <= LeastDarkness;
+    };
+    // A tint is a clear step lighter than the line, however dark against
+    // the paper (a faint line on a sea); the paper on the other side is
+    // blank as far.
     const double core = paper - *std::min_element(g.begin() + left, g.begin() + right + 1);
-    const double tintAbove = localGround ? paper - core + LeastDarkness : paper - core / 2;
-    const bool tintBefore = inkedBefore && !inkedAfter && before > tintAbove && flat(from - 8, from - 3, before) &&
-                            flat(to + 3, to + 8, after);
-    const bool tintAfter = inkedAfter && !inkedBefore && after > tintAbove && flat(to + 3, to + 8, after) &&
-                           flat(from - 8, from - 3, before);
+    const double tintAbove = paper - core + LeastDarkness, lightAbove = paper - core / 2;
+    auto tintOn = [&](bool beforeSide) {
+        const double level = beforeSide ? before : after, blankLevel = beforeSide ? after : before;
+        if (level <= tintAbove)
+            return false;
+        const int tintFrom = beforeSide ? from - 8 : to + 3, blankFrom = beforeSide ? to + 3 : from - 8;
+        if (level > lightAbove && !localGround)
+            return flat(tintFrom, tintFrom + 5, level) && flat(blankFrom, blankFrom + 5, blankLevel);
+        if (flat(tintFrom, tintFrom + 5, level) && flat(blankFrom, blankFrom + 5, blankLevel))
+            return true;
+        return beforeSide ? darkTintOn(ground(from - Far, from - Near), before, ground(to + Near, to + Far), after)
+                          : darkTintOn(ground(to + Near, to + Far), after, ground(from - Far, from - Near), before);
+    };
+    const bool tintBefore = inkedBefore && !inkedAfter && tintOn(true);
+    const bool tintAfter = inkedAfter && !inkedBefore && tintOn(false);
     if ((tintBefore || tintAfter)) {
         // The ground is the tint before the line's centre and the paper
         // after it (or the other way round), from the core's middle, then
-        // once more from the centre found.
+        // once more from the centre found; over the core and a pixel either
+        // side only, where the line's darkness stands above the noise of
+        // the two grounds (on a faint line those further pixels scatter the
+        // centre by a pixel).
+        constexpr int TintMargin = 1;
         double centre = (left + right) / 2.0;
         for (int round = 0; round < 2; ++round) {
             double weight = 0, moment = 0;
-            for (int i = from; i <= to; ++i) {
+            for (int i = left - TintMargin; i <= right + TintMargin; ++i) {
                 const double share = std::clamp(centre - i + 0.5, 0.0, 1.0); // of the pixel before the step
                 const double background = share * before + (1 - share) * after;
                 const double darkness = background - g[size_t(i)];
@@ -323,19 +367,21 @@ std::vector<TProfile> ReadProfiles(const TGreyReader& grey, const TSideGuess& gu
     return profiles;
 }
 
-// The line whose darkest pixel lies between v = low and v = high, its
-// centre midway between its two edges, each where the grey changes fastest
-// on that side of the darkest pixel: a line printed a pixel or two from
-// another (a neatline against a graduated border's band) keeps its edges
-// where the grey between the two would pull a centroid towards the other.
-// Height is its darkness, Width the distance between the edges.
-std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double high)
+// The darkest pixel of the profile between v = low and v = high, at least
+// reach pixels clear of its ends, and how much darker it is than the
+// profile's paper; none where it is not as dark as a line.
+struct TDarkest {
+    int At = 0;
+    double Height = 0;
+    double Paper = 0;
+};
+
+std::optional<TDarkest> DarkestBetween(const TProfile& profile, double low, double high, int reach)
 {
     const std::vector<float>& g = profile.Grey;
     const int n = int(g.size());
-    constexpr int Reach = 4;
-    const int from = std::max(Reach + 1, int(std::ceil(low)) - profile.First);
-    const int to = std::min(n - Reach - 2, int(std::floor(high)) - profile.First);
+    const int from = std::max(reach + 1, int(std::ceil(low)) - profile.First);
+    const int to = std::min(n - reach - 2, int(std::floor(high)) - profile.First);
     if (from > to)
         return std::nullopt;
     int darkest = from;
@@ -348,6 +394,24 @@ std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double hi
     const double height = *paperAt - g[size_t(darkest)];
     if (height < LeastDarkness)
         return std::nullopt;
+    return TDarkest{darkest, height, *paperAt};
+}
+
+// The line whose darkest pixel lies between v = low and v = high, its
+// centre midway between its two edges, each where the grey changes fastest
+// on that side of the darkest pixel: a line printed a pixel or two from
+// another (a neatline against a graduated border's band) keeps its edges
+// where the grey between the two would pull a centroid towards the other.
+// Height is its darkness, Width the distance between the edges.
+std::optional<TPeak> BetweenEdges(const TProfile& profile, double low, double high)
+{
+    const std::vector<float>& g = profile.Grey;
+    constexpr int Reach = 4;
+    const std::optional<TDarkest> found = DarkestBetween(profile, low, high, Reach);
+    if (!found)
+        return std::nullopt;
+    const int darkest = found->At;
+    const double height = found->Height;
     // The steepest step on either side, from the pixel pair i, i + 1 with
     // the grey falling into the line (side -1) or rising out of it (+1),
     // placed to a fraction of a pixel by a parabola through the steps.
@@ -388,20 +452,11 @@ std::optional<TPeak> InnerEdgeToGap(const TProfile& profile, double low, double 
     constexpr int Reach = 4, Widest = 8;
     // The gap's pixel stands this much lighter than both its neighbours.
     constexpr double LeastGap = 10;
-    const int from = std::max(Reach + 1, int(std::ceil(low)) - profile.First);
-    const int to = std::min(n - Reach - 2, int(std::floor(high)) - profile.First);
-    if (from > to)
+    const std::optional<TDarkest> found = DarkestBetween(profile, low, high, Reach);
+    if (!found)
         return std::nullopt;
-    int darkest = from;
-    for (int i = from; i <= to; ++i)
-        if (g[size_t(i)] < g[size_t(darkest)])
-            darkest = i;
-    std::vector<float> sorted = g;
-    const auto paperAt = sorted.begin() + std::ptrdiff_t(sorted.size() * 4 / 5);
-    std::nth_element(sorted.begin(), paperAt, sorted.end());
-    const double height = *paperAt - g[size_t(darkest)];
-    if (height < LeastDarkness)
-        return std::nullopt;
+    const int darkest = found->At;
+    const double height = found->Height, paper = found->Paper;
     // The inner edge: the steepest step from the pixel pair i, i - outward
     // into the line.
     const int inward = -outward;
@@ -422,7 +477,7 @@ std::optional<TPeak> InnerEdgeToGap(const TProfile& profile, double low, double 
         if (i - 1 < 0 || i + 1 >= n)
             break;
         const double here = g[size_t(i)], before = g[size_t(i - 1)], after = g[size_t(i + 1)];
-        if (*paperAt - here < height / 2)
+        if (paper - here < height / 2)
             break;
         if (here < std::max(before, after) + LeastGap)
             continue;

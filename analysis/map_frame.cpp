@@ -833,6 +833,23 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
                 return FramesRound(quad.Corners, inner->Corners, overview.Width, overview.Height);
             });
         };
+        // The frame inside an outer frame along three of its sides at one
+        // gap, the fourth side drawn at that gap where the overview shows no
+        // line (a sea tinted up to a faint neatline), once, when it holds
+        // nothing refused and no frame of its own lies inside it in turn.
+        auto insideThreeSides = [&](const TFrameQuad& quad) -> std::optional<TMapFrame> {
+            if (FrameInside(quad, rowLines, columnLines, overview.Width, overview.Height))
+                return std::nullopt;
+            const std::optional<TFrameQuad> inner =
+                FrameInsideThreeSides(quad, rowLines, columnLines, overview.Width, overview.Height);
+            if (!inner || holdsRefused(*inner) || framesNotFrame(*inner) ||
+                std::any_of(triedInside.begin(), triedInside.end(),
+                            [&](const std::array<TPointD, 4>& tried) { return SameCorners(tried, inner->Corners); }) ||
+                FrameInside(*inner, rowLines, columnLines, overview.Width, overview.Height))
+                return std::nullopt;
+            triedInside.push_back(inner->Corners);
+            return ConfirmedOrNot(grey, overview, *inner);
+        };
         for (const TFrameQuad& quad : quads) {
             if (framesNotFrame(quad))
                 continue;
@@ -851,6 +868,8 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
                     if (const auto confirmed = ConfirmedOrNot(grey, overview, *inner))
                         return *confirmed;
                 }
+                if (const auto confirmed = insideThreeSides(quad))
+                    return *confirmed;
                 continue;
             }
             try {
@@ -867,6 +886,11 @@ TMapFrame FindMapFrame(const TBitmap& bitmap)
                 }
                 return ConfirmFrame(grey, overview, quad, &rowLines, &columnLines);
             } catch (const TRefusal& refusal) {
+                // An outer frame refused, with the map's frame inside it
+                // along three sides and the fourth hidden from the overview.
+                if (!refusal.NotFrame)
+                    if (const auto confirmed = insideThreeSides(quad))
+                        return *confirmed;
                 if (!first)
                     first = refusal;
                 (refusal.NotFrame ? notFrames : refused).push_back(&quad);

@@ -221,6 +221,15 @@ TEST(MapFrame, CornersOfSheetsOfEveryKind)
         AddSheetVariation(s);
         cases.push_back({"a neatline too faint to follow inside an outer frame, a sea along it", s, 2, 0.6, true});
     }
+    {
+        // A faint neatline (0.6 px) with a sea up to its top and right
+        // sides, the top too faint there for the overview, which offers the
+        // graduated outer frame 22 px outside it and a grid line 9 px inside
+        // (bench/frame_bench --variations, seed 4: 1.4 px at UL).
+        TSheetPlan s = RandomSheetPlan(4, 7.068);
+        AddSheetVariation(s);
+        cases.push_back({"a sea hiding one side of a faint neatline inside a graduated outer frame", s, 2, 0.6});
+    }
     for (const Case& c : cases) {
         const TSheet sheet = DrawSheet(c.Plan);
         const TMapFrame frame = FindMapFrame(*sheet.Bitmap);
