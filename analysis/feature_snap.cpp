@@ -604,6 +604,12 @@ private:
     // short of c at near's other line, which runs beside c's (a T's stem
     // that ends at its bar, pointing on at a line beside the bar).
     bool PointsPast(const TCandidate& c, const TCandidate& near) const;
+    // Whether corner `c` lies well away from the click on a line of it that
+    // runs on, inked, from c towards the click, where c has no arm: the
+    // line crosses c's other line short of its end, and the feature meant
+    // lies where it ends, nearer the click (a third line crossing the arm
+    // of an L a few pixels from its corner).
+    bool RunsOnToClick(const TCandidate& c) const;
     // Whether line s of `feature`, which has no arm towards `there`, stops
     // short of line k crossing it there at the feature's other line a, k
     // running beside a.
@@ -1308,6 +1314,63 @@ bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
     return false;
 }
 
+bool TSnapper::RunsOnToClick(const TCandidate& c) const
+{
+    if (c.Feature.Kind != TFeatureKind::Corner || c.Distance <= CloseFeatures)
+        return false;
+    const TPoint at {c.Feature.Column, c.Feature.Row};
+    for (int k = 0; k < 2; ++k) {
+        const TFittedLine& line = FLines[c.Lines[k]];
+        const TFittedLine& other = FLines[c.Lines[1 - k]];
+        const TPoint u {-std::sin(line.Line.NormalAngle), std::cos(line.Line.NormalAngle)};
+        const TPoint n {u.Y, -u.X};
+        const double along = (FClick.X - at.X) * u.X + (FClick.Y - at.Y) * u.Y;
+        const double across = (FClick.X - at.X) * n.X + (FClick.Y - at.Y) * n.Y;
+        const int side = along < 0 ? -1 : 1;
+        if (std::fabs(along) <= CloseFeatures || std::fabs(across) > 0.5 * line.Width + line.Blur + 1)
+            continue;
+        const double towards = ArmDirection(line.Line, side);
+        if (std::any_of(c.Feature.Arms.begin(), c.Feature.Arms.end(),
+                [&](double a) { return std::fabs(std::remainder(a - towards, 360.0)) < ArmTurn; }))
+            continue;
+        // The line's centre darker than the paper beside it, `t` pixels from
+        // c on side `s`.
+        const double beside = 0.5 * line.Width + line.Blur + 1.5;
+        auto contrast = [&](double t, int s) {
+            const TPoint p {at.X + s * t * u.X, at.Y + s * t * u.Y};
+            const double centre = FWindow.Interpolated(p.X, p.Y, NAN);
+            const double flank = 0.5 *
+                (FWindow.Interpolated(p.X + beside * n.X, p.Y + beside * n.Y, NAN) +
+                    FWindow.Interpolated(p.X - beside * n.X, p.Y - beside * n.Y, NAN));
+            return centre - flank;
+        };
+        // Clear of the other line's ink; its own ink on its arm there.
+        const double sine = std::fabs(std::sin(line.Line.NormalAngle - other.Line.NormalAngle));
+        const double start = (0.5 * other.Width + other.Blur + 1) / std::max(sine, 0.5);
+        double own = 0;
+        int ownCount = 0;
+        for (double t = start; t <= start + 6; t += 1) {
+            const double v = contrast(t, -side);
+            if (!std::isnan(v))
+                own += v, ++ownCount;
+        }
+        if (ownCount == 0 || !(own / ownCount > GapNoises * FNoise))
+            continue;
+        own /= ownCount;
+        int looked = 0, inked = 0;
+        for (double t = start; t <= std::fabs(along) - 0.5; t += 0.5) {
+            const double v = contrast(t, side);
+            if (std::isnan(v))
+                continue;
+            ++looked;
+            inked += v > 0.5 * own;
+        }
+        if (looked >= 3 && inked >= GoOnShare * looked)
+            return true;
+    }
+    return false;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
     bool* twoInks, bool* unfit) const
@@ -1640,6 +1703,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // are curves crossing a line, not features the click may have meant.
     if (!found.front().GoesOn)
         std::erase_if(found, [](const TCandidate& c) { return c.GoesOn; });
+    // A corner well away from the click whose line runs on towards it
+    // crosses its other line there, short of the feature meant.
+    if (RunsOnToClick(found.front()))
+        return std::nullopt;
     // Another feature about as near makes the click ambiguous; and two
     // lines that seem to meet nearer than the feature found, but could not
     // be measured, may be the feature meant.

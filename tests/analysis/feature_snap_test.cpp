@@ -357,6 +357,19 @@ TEST(FeatureSnap, RealSheetVariationsAnsweredRightOrNotAtAll)
                 AddLine(s, TruthX + 5.35, TruthY + 2.75, 113.43, -90, 90, 1.28, InkBrown);
             },
             false, 0.25, TSnapTarget::Any, -0.99, -0.9},
+        {"L whose arm a third line crosses 6.6 pixels from its corner, the click at the corner",
+            [](TScene& s) {
+                s.Seed = 4178790182;
+                s.Paper = {236, 228, 204};
+                s.Blur = 1.4;
+                s.Noise = 3.73;
+                const TInk blue {40, 90, 200};
+                const double x = TruthX - 0.15, y = TruthY + 0.58;
+                AddLine(s, x, y, 2.6, -1.06, 90, 2.13, blue);
+                AddLine(s, x, y, 67.56, -1.06, 90, 2.13, blue);
+                AddLine(s, TruthX + 4.78, TruthY + 4.77, 140.87, -90, 90, 1.55, blue);
+            },
+            false, 0.25, TSnapTarget::Any, 0.67, -0.4, 0.58, -0.15},
         {"sharp line square to the pixels, more of it in one row than the next, in a grey palette",
             [](TScene& s) {
                 s.Blur = 0;
