@@ -34,6 +34,9 @@ constexpr double CornerGap = 4;
 // How much farther a lone arm's ink may start and its line still count as
 // meeting the other (an end a letter or a fold spoilt), pixels.
 constexpr double SpoiltEnd = 2;
+// The farthest a lone arm's ink may start, pixels, for lines crossing its
+// start to have hidden it (its pair then meets, though unmeasured).
+constexpr double HiddenStart = ArmReach / 2;
 // How far along each line a junction's fits reach from it, pixels; and
 // the shorter reach a bent line is measured again over.
 constexpr double FullReach = ArmReach + 16;
@@ -1469,13 +1472,19 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         // A lone arm whose ink starts well short of the other line (more
         // than a corner's gap and the dashes' own, by a spoilt end's
         // allowance) makes no junction there at all.
-        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
+        // (Unless the bands of other lines crossing it there cover all but
+        // a corner's gap of that start: a curve or a line crossing it by the
+        // other line hid its first pixels, and the two may meet after all.)
+        const int loneSide = arms[k][0].Present ? -1 : 1;
+        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd &&
+            !(lone.Start <= HiddenStart &&
+                BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
+                    CornerGap + lone.LongestGap))
             meets = false;
         // (A lone arm whose ink starts up to a spoilt end's allowance
         // farther does meet the other line where the bands of other lines
         // crossing it there cover that much of its start: they hid its
         // first pixels.)
-        const int loneSide = arms[k][0].Present ? -1 : 1;
         const bool hidden = count == 1 && !lone.ReachesFeature &&
             lone.Start <= CornerGap + lone.LongestGap + SpoiltEnd &&
             BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
@@ -1762,12 +1771,15 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // with the same proviso.)
         // (Read with the answer's own lines left out too: where a curve runs
         // beside one of them, their inks mix in its strip.)
+        // (Nor where the answer is itself a piece of a curve passing a line:
+        // then the pair nearer the click, curve or not, is likelier meant.)
         auto bends = [&](size_t k) {
             return !best.Owns(k) && (InkBends(k) || InkBends(k, best.Lines, 2));
         };
         const bool nearer = Distance(at, FClick) < best.Distance - CloseFeatures;
         const bool curve =
-            (!nearer && ((bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second))) ||
+            (!nearer && !best.Piece &&
+                ((bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second))) ||
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));
