@@ -636,7 +636,8 @@ private:
     // bentLine: the line of the pair refused as bent, if one was.
     std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
         bool stepped = false, std::optional<TPoint>* measured = nullptr,
-        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr, bool* unfit = nullptr) const;
+        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr, bool* unfit = nullptr,
+        bool* hidden = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -1376,8 +1377,10 @@ bool TSnapper::RunsOnToClick(const TCandidate& c) const
 
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
-    bool* twoInks, bool* unfit) const
+    bool* twoInks, bool* unfit, bool* hidden) const
 {
+    if (hidden)
+        *hidden = false;
     if (twoInks)
         *twoInks = false;
     if (unfit)
@@ -1476,11 +1479,15 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         // a corner's gap of that start: a curve or a line crossing it by the
         // other line hid its first pixels, and the two may meet after all.)
         const int loneSide = arms[k][0].Present ? -1 : 1;
-        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd &&
-            !(lone.Start <= HiddenStart &&
+        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd) {
+            const bool covered = lone.Start <= HiddenStart &&
                 BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
-                    CornerGap + lone.LongestGap))
-            meets = false;
+                    CornerGap + lone.LongestGap;
+            if (!covered)
+                meets = false;
+            else if (hidden)
+                *hidden = true;
+        }
         // (A lone arm whose ink starts up to a spoilt end's allowance
         // farther does meet the other line where the bands of other lines
         // crossing it there cover that much of its start: they hid its
@@ -1591,6 +1598,8 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         TLinePair Pair;
         std::optional<TPoint> Measured;
         std::optional<size_t> Bent;
+        // Its lone arm's start hidden by lines crossing it.
+        bool Hidden = false;
     };
     std::vector<TFailed> failed;
     // Where pairs one of whose lines' fits took in two inks met, and the pairs.
@@ -1610,25 +1619,27 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool meets = true, bent = false, uncertain = false;
         std::optional<TPoint> measured;
         std::optional<size_t> bentLine;
-        bool twoInks = false, unfit = false;
-        std::optional<TCandidate> c =
-            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit);
+        bool twoInks = false, unfit = false, hidden = false;
+        std::optional<TCandidate> c = Junction(
+            pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit, &hidden);
         if (twoInks) {
             mixed.push_back(measured ? *measured : pair.At);
             mixedPairs.push_back(pair);
         }
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
+            c = Junction(
+                pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine, nullptr, nullptr, &hidden);
         // A corner asked for, measured but uncertain, may have a tint filled
         // up to its lines (a sea up to the frame), which the plain ground of
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
-            c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine);
+            c = Junction(
+                pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine, nullptr, nullptr, &hidden);
         // (A pair one of whose lines no full fit finds at all, a smudge the
         // rough fit took for a line, meets nowhere.)
         if (!c) {
             if (meets && !unfit)
-                failed.push_back({pair, measured, bentLine});
+                failed.push_back({pair, measured, bentLine, hidden});
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -1757,8 +1768,13 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         if (Distance(mixed[m], answer) < SameFeature || Distance(mixed[m], FClick) < best.Distance + AmbiguityMargin)
             return std::nullopt;
     }
-    for (const auto& [pair, measured, bentLine] : failed) {
+    for (const auto& [pair, measured, bentLine, hidden] : failed) {
         const TPoint at = pair.At;
+        // (A pair whose lone arm's start is hidden meets only for an answer
+        // that is itself a piece of a curve: elsewhere a line crossing a
+        // line's start by another line leaves too little to tell by.)
+        if (hidden && !best.Piece)
+            continue;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         // (Nor is one whose line that is none of the answer's is bent: a
