@@ -34,6 +34,9 @@ constexpr double CornerGap = 4;
 // How much farther a lone arm's ink may start and its line still count as
 // meeting the other (an end a letter or a fold spoilt), pixels.
 constexpr double SpoiltEnd = 2;
+// The farthest a lone arm's ink may start, pixels, for lines crossing its
+// start to have hidden it (its pair then meets, though unmeasured).
+constexpr double HiddenStart = ArmReach / 2;
 // How far along each line a junction's fits reach from it, pixels; and
 // the shorter reach a bent line is measured again over.
 constexpr double FullReach = ArmReach + 16;
@@ -604,6 +607,12 @@ private:
     // short of c at near's other line, which runs beside c's (a T's stem
     // that ends at its bar, pointing on at a line beside the bar).
     bool PointsPast(const TCandidate& c, const TCandidate& near) const;
+    // Whether corner `c` lies well away from the click on a line of it that
+    // runs on, inked, from c towards the click, where c has no arm: the
+    // line crosses c's other line short of its end, and the feature meant
+    // lies where it ends, nearer the click (a third line crossing the arm
+    // of an L a few pixels from its corner).
+    bool RunsOnToClick(const TCandidate& c) const;
     // Whether line s of `feature`, which has no arm towards `there`, stops
     // short of line k crossing it there at the feature's other line a, k
     // running beside a.
@@ -627,7 +636,8 @@ private:
     // bentLine: the line of the pair refused as bent, if one was.
     std::optional<TCandidate> Junction(const TLinePair& pair, double reach, bool& meets, bool& bent, bool& uncertain,
         bool stepped = false, std::optional<TPoint>* measured = nullptr,
-        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr, bool* unfit = nullptr) const;
+        std::optional<size_t>* bentLine = nullptr, bool* twoInks = nullptr, bool* unfit = nullptr,
+        bool* hidden = nullptr) const;
 
     const TDarknessWindow& FWindow;
     TPoint FClick;
@@ -1308,10 +1318,69 @@ bool TSnapper::PointsPast(const TCandidate& c, const TCandidate& near) const
     return false;
 }
 
+bool TSnapper::RunsOnToClick(const TCandidate& c) const
+{
+    if (c.Feature.Kind != TFeatureKind::Corner || c.Distance <= CloseFeatures)
+        return false;
+    const TPoint at {c.Feature.Column, c.Feature.Row};
+    for (int k = 0; k < 2; ++k) {
+        const TFittedLine& line = FLines[c.Lines[k]];
+        const TFittedLine& other = FLines[c.Lines[1 - k]];
+        const TPoint u {-std::sin(line.Line.NormalAngle), std::cos(line.Line.NormalAngle)};
+        const TPoint n {u.Y, -u.X};
+        const double along = (FClick.X - at.X) * u.X + (FClick.Y - at.Y) * u.Y;
+        const double across = (FClick.X - at.X) * n.X + (FClick.Y - at.Y) * n.Y;
+        const int side = along < 0 ? -1 : 1;
+        if (std::fabs(along) <= CloseFeatures || std::fabs(across) > 0.5 * line.Width + line.Blur + 1)
+            continue;
+        const double towards = ArmDirection(line.Line, side);
+        if (std::any_of(c.Feature.Arms.begin(), c.Feature.Arms.end(),
+                [&](double a) { return std::fabs(std::remainder(a - towards, 360.0)) < ArmTurn; }))
+            continue;
+        // The line's centre darker than the paper beside it, `t` pixels from
+        // c on side `s`.
+        const double beside = 0.5 * line.Width + line.Blur + 1.5;
+        auto contrast = [&](double t, int s) {
+            const TPoint p {at.X + s * t * u.X, at.Y + s * t * u.Y};
+            const double centre = FWindow.Interpolated(p.X, p.Y, NAN);
+            const double flank = 0.5 *
+                (FWindow.Interpolated(p.X + beside * n.X, p.Y + beside * n.Y, NAN) +
+                    FWindow.Interpolated(p.X - beside * n.X, p.Y - beside * n.Y, NAN));
+            return centre - flank;
+        };
+        // Clear of the other line's ink; its own ink on its arm there.
+        const double sine = std::fabs(std::sin(line.Line.NormalAngle - other.Line.NormalAngle));
+        const double start = (0.5 * other.Width + other.Blur + 1) / std::max(sine, 0.5);
+        double own = 0;
+        int ownCount = 0;
+        for (double t = start; t <= start + 6; t += 1) {
+            const double v = contrast(t, -side);
+            if (!std::isnan(v))
+                own += v, ++ownCount;
+        }
+        if (ownCount == 0 || !(own / ownCount > GapNoises * FNoise))
+            continue;
+        own /= ownCount;
+        int looked = 0, inked = 0;
+        for (double t = start; t <= std::fabs(along) - 0.5; t += 0.5) {
+            const double v = contrast(t, side);
+            if (std::isnan(v))
+                continue;
+            ++looked;
+            inked += v > 0.5 * own;
+        }
+        if (looked >= 3 && inked >= GoOnShare * looked)
+            return true;
+    }
+    return false;
+}
+
 std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, double reach, bool& meets, bool& bent,
     bool& uncertain, bool stepped, std::optional<TPoint>* measured, std::optional<size_t>* bentLine,
-    bool* twoInks, bool* unfit) const
+    bool* twoInks, bool* unfit, bool* hidden) const
 {
+    if (hidden)
+        *hidden = false;
     if (twoInks)
         *twoInks = false;
     if (unfit)
@@ -1406,13 +1475,23 @@ std::optional<TSnapper::TCandidate> TSnapper::Junction(const TLinePair& pair, do
         // A lone arm whose ink starts well short of the other line (more
         // than a corner's gap and the dashes' own, by a spoilt end's
         // allowance) makes no junction there at all.
-        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd)
-            meets = false;
+        // (Unless the bands of other lines crossing it there cover all but
+        // a corner's gap of that start: a curve or a line crossing it by the
+        // other line hid its first pixels, and the two may meet after all.)
+        const int loneSide = arms[k][0].Present ? -1 : 1;
+        if (count == 1 && lone.Start > CornerGap + lone.LongestGap + SpoiltEnd) {
+            const bool covered = lone.Start <= HiddenStart &&
+                BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
+                    CornerGap + lone.LongestGap;
+            if (!covered)
+                meets = false;
+            else if (hidden)
+                *hidden = true;
+        }
         // (A lone arm whose ink starts up to a spoilt end's allowance
         // farther does meet the other line where the bands of other lines
         // crossing it there cover that much of its start: they hid its
         // first pixels.)
-        const int loneSide = arms[k][0].Present ? -1 : 1;
         const bool hidden = count == 1 && !lone.ReachesFeature &&
             lone.Start <= CornerGap + lone.LongestGap + SpoiltEnd &&
             BareStart(lines[k], origin, *at, loneSide, Exclusion(lines[k], lines[1 - k]), lone.Start, others) <
@@ -1519,6 +1598,8 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         TLinePair Pair;
         std::optional<TPoint> Measured;
         std::optional<size_t> Bent;
+        // Its lone arm's start hidden by lines crossing it.
+        bool Hidden = false;
     };
     std::vector<TFailed> failed;
     // Where pairs one of whose lines' fits took in two inks met, and the pairs.
@@ -1538,25 +1619,27 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         bool meets = true, bent = false, uncertain = false;
         std::optional<TPoint> measured;
         std::optional<size_t> bentLine;
-        bool twoInks = false, unfit = false;
-        std::optional<TCandidate> c =
-            Junction(pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit);
+        bool twoInks = false, unfit = false, hidden = false;
+        std::optional<TCandidate> c = Junction(
+            pair, FullReach, meets, bent, uncertain, false, &measured, &bentLine, &twoInks, &unfit, &hidden);
         if (twoInks) {
             mixed.push_back(measured ? *measured : pair.At);
             mixedPairs.push_back(pair);
         }
         if (!c && bent)
-            c = Junction(pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine);
+            c = Junction(
+                pair, ShortReach, meets, bent, uncertain, false, &measured, &bentLine, nullptr, nullptr, &hidden);
         // A corner asked for, measured but uncertain, may have a tint filled
         // up to its lines (a sea up to the frame), which the plain ground of
         // the fits takes for their ink: measured again on a stepped ground.
         if (!c && uncertain && !FBilevel)
-            c = Junction(pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine);
+            c = Junction(
+                pair, FullReach, meets, bent, uncertain, true, &measured, &bentLine, nullptr, nullptr, &hidden);
         // (A pair one of whose lines no full fit finds at all, a smudge the
         // rough fit took for a line, meets nowhere.)
         if (!c) {
             if (meets && !unfit)
-                failed.push_back({pair, measured, bentLine});
+                failed.push_back({pair, measured, bentLine, hidden});
             continue;
         }
         // One feature found from two pairs of lines is what the pair that
@@ -1640,6 +1723,10 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
     // are curves crossing a line, not features the click may have meant.
     if (!found.front().GoesOn)
         std::erase_if(found, [](const TCandidate& c) { return c.GoesOn; });
+    // A corner well away from the click whose line runs on towards it
+    // crosses its other line there, short of the feature meant.
+    if (RunsOnToClick(found.front()))
+        return std::nullopt;
     // Another feature about as near makes the click ambiguous; and two
     // lines that seem to meet nearer than the feature found, but could not
     // be measured, may be the feature meant.
@@ -1681,8 +1768,13 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         if (Distance(mixed[m], answer) < SameFeature || Distance(mixed[m], FClick) < best.Distance + AmbiguityMargin)
             return std::nullopt;
     }
-    for (const auto& [pair, measured, bentLine] : failed) {
+    for (const auto& [pair, measured, bentLine, hidden] : failed) {
         const TPoint at = pair.At;
+        // (A pair whose lone arm's start is hidden meets only for an answer
+        // that is itself a piece of a curve: elsewhere a line crossing a
+        // line's start by another line leaves too little to tell by.)
+        if (hidden && !best.Piece)
+            continue;
         const bool again = (best.Owns(pair.First) && overlaps(pair.Second)) ||
             (best.Owns(pair.Second) && overlaps(pair.First)) || (measured && Distance(*measured, answer) < SameFeature);
         // (Nor is one whose line that is none of the answer's is bent: a
@@ -1695,12 +1787,15 @@ std::optional<TSnappedFeature> TSnapper::Answer(bool leaveCurves)
         // with the same proviso.)
         // (Read with the answer's own lines left out too: where a curve runs
         // beside one of them, their inks mix in its strip.)
+        // (Nor where the answer is itself a piece of a curve passing a line:
+        // then the pair nearer the click, curve or not, is likelier meant.)
         auto bends = [&](size_t k) {
             return !best.Owns(k) && (InkBends(k) || InkBends(k, best.Lines, 2));
         };
         const bool nearer = Distance(at, FClick) < best.Distance - CloseFeatures;
         const bool curve =
-            (!nearer && ((bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second))) ||
+            (!nearer && !best.Piece &&
+                ((bentLine && !best.Owns(*bentLine)) || bends(pair.First) || bends(pair.Second))) ||
             (measured && std::any_of(pieces.begin(), pieces.end(), [&](TPoint p) {
                 return Distance(p, *measured) < SameFeature;
             }));

@@ -192,13 +192,14 @@ int main(int argc, char** argv)
             const TScene& k = c.Scene;
             std::printf("scene: seed %u, paper %.0f,%.0f,%.0f, blur %.17g, noise %.17g, JPEG %d, format %d\n", k.Seed,
                 k.Paper.R, k.Paper.G, k.Paper.B, k.Blur, k.Noise, k.JpegQuality, static_cast<int>(k.Format));
+            std::printf("click %.6f,%.6f truth %.6f,%.6f\n", c.ClickX, c.ClickY, c.TruthX, c.TruthY);
             for (const TStroke& t : k.Strokes)
                 std::printf("stroke %.17g,%.17g to %.17g,%.17g width %.17g ink %.0f,%.0f,%.0f\n", t.X0, t.Y0, t.X1,
                     t.Y1, t.Width, t.Ink.R, t.Ink.G, t.Ink.B);
         }
         if (only >= 0)
             for (const TDrawnLine& l : c.Lines)
-                std::printf("drawn %s at %.2f,%.2f angle %.2f from %.2f to %.2f radius %.2f width %.2f\n",
+                std::printf("drawn %s at %.6f,%.6f angle %.6f from %.6f to %.6f radius %.6f width %.6f\n",
                     l.Arc ? "arc" : "line", l.X, l.Y, l.Angle, l.From, l.To, l.Radius, l.Width);
         TBitmap bitmap;
         DrawScene(bitmap, c.Scene);
