@@ -116,6 +116,7 @@ void MarkRunsToFrame(TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
         return at;
     };
     quad.RunsToFrame = {};
+    quad.Arms = {};
     std::vector<double> arms;
     const TFrameLine* sides[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
     // The side's two ends, as u along it, from the corners.
@@ -143,8 +144,11 @@ void MarkRunsToFrame(TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
     // make a rectangle with arms of two lengths).
     constexpr double MostArmRatio = 1.35, ArmTolerance = 2;
     const auto [shortest, longest] = std::minmax_element(arms.begin(), arms.end());
-    if (*longest <= MostArmRatio * *shortest + ArmTolerance)
+    if (*longest <= MostArmRatio * *shortest + ArmTolerance) {
         quad.RunsToFrame = {true, true, true, true};
+        for (size_t side = 0; side < 4; ++side)
+            quad.Arms[side] = {arms[2 * side], arms[2 * side + 1]};
+    }
 }
 
 bool InsideQuad(const std::array<TPointD, 4>& quad, const TPointD& p)

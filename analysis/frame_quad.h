@@ -29,6 +29,9 @@ struct TFrameQuad {
     // each corner is a cross rather than an L. A grid line runs on across
     // the lines beyond.
     std::array<bool, 4> RunsToFrame{};
+    // When it does, how far each side's line runs on past its start (the
+    // smaller column or row) and its end to that line, overview pixels.
+    std::array<std::array<double, 2>, 4> Arms{};
 };
 
 // Fills in quad.RunsToFrame from the long lines of the overview.

@@ -56,6 +56,17 @@ constexpr double LeastClearness = 4.5;
 // it replaces (half a degree).
 constexpr double MostArmShare = 0.2;
 constexpr double MostArmSlopeDifference = 0.0087;
+// Between a neatline and the outer frame its sides run on to lies the
+// margin's paper; a grid's outermost lines run on to the neatline across
+// the map, and a sea tinted up to the neatline lies beyond them. The band
+// beyond a side is looked at in this many pieces along it: a piece is
+// tinted where even its lighter tenth is this many grey levels darker than
+// the paper beside the band (the map's inside it, or the margin's beyond
+// where the arms end, whichever is lighter), and a side with this many
+// tinted pieces has a tint beyond it.
+constexpr int TintPieces = 8;
+constexpr double LeastTintDrop = 12;
+constexpr int LeastTintedPieces = 2;
 
 class TRefusal {
 public:
@@ -659,6 +670,91 @@ void CheckNoFrameInside(const TGreyReader& grey, const std::array<TSideFit, 4>& 
                        "a tint at the same gap inside its " + edges + " side");
 }
 
+// Which side of a rectangle whose sides all run on to the lines of a frame
+// round it has a tint beyond it, out to those lines (sdTop .. sdRight), or
+// -1 for none. From the overview's block means; paper is the grey of the
+// paper inside the rectangle.
+int SideWithTintBeyond(const TFrameOverview& overview, const TFrameQuad& quad, double paper)
+{
+    const TFrameLine* lines[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
+    const std::array<TPointD, 4>& c = quad.Corners;
+    const double from[4] = {c[0].X, c[3].X, c[0].Y, c[1].Y}, to[4] = {c[1].X, c[2].X, c[3].Y, c[2].Y};
+    for (int side = 0; side < 4; ++side) {
+        const bool alongRows = side == sdTop || side == sdBottom;
+        const int end = side == sdTop || side == sdLeft ? 0 : 1, outward = end == 0 ? -1 : 1;
+        // The band's width: how far the crossing sides run on at this end.
+        const int first = alongRows ? sdLeft : sdTop, second = alongRows ? sdRight : sdBottom;
+        const double width = std::min(quad.Arms[size_t(first)][size_t(end)], quad.Arms[size_t(second)][size_t(end)]);
+        if (width < 6)
+            continue;
+        const double start = from[side] + 2, stop = to[side] - 2;
+        int tinted = 0;
+        for (int piece = 0; piece < TintPieces; ++piece) {
+            // The grey of the piece's lighter tenth between d0 and d1
+            // pixels out from the side.
+            auto lighterTenth = [&](double d0, double d1) {
+                std::vector<float> greys;
+                for (int u = int(start + (stop - start) * piece / TintPieces);
+                     u < int(start + (stop - start) * (piece + 1) / TintPieces); ++u)
+                    for (double d = d0; d <= d1; d += 1) {
+                        const int v = int(std::lround(lines[side]->At(u) + outward * d));
+                        const int x = alongRows ? u : v, y = alongRows ? v : u;
+                        if (x >= 0 && y >= 0 && x < overview.Width && y < overview.Height)
+                            greys.push_back(overview.Mean[size_t(y) * overview.Width + x]);
+                    }
+                if (greys.empty())
+                    return 0.0;
+                const auto at = greys.begin() + std::ptrdiff_t(greys.size() * 9 / 10);
+                std::nth_element(greys.begin(), at, greys.end());
+                return double(*at);
+            };
+            const double band = lighterTenth(2, width - 2);
+            const double beside = std::min(paper, std::max(lighterTenth(-width + 2, -2), lighterTenth(width + 3, 2 * width)));
+            if (beside - band > LeastTintDrop)
+                ++tinted;
+        }
+        if (tinted >= LeastTintedPieces)
+            return side;
+    }
+    return -1;
+}
+
+// The rectangle of the lines that the sides of the quad run on to, one a
+// like gap outside each side; none when some side has no such line.
+std::optional<TFrameQuad> QuadAtArmEnds(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
+                                        const std::vector<TFrameLine>& columnLines, int width, int height)
+{
+    constexpr double Tolerance = 3;
+    const TFrameLine* sides[4] = {&quad.Top, &quad.Bottom, &quad.Left, &quad.Right};
+    const std::array<TPointD, 4>& c = quad.Corners;
+    const double from[4] = {c[0].X, c[3].X, c[0].Y, c[1].Y}, to[4] = {c[1].X, c[2].X, c[3].Y, c[2].Y};
+    std::array<const TFrameLine*, 4> found{};
+    for (int side = 0; side < 4; ++side) {
+        const bool alongRows = side == sdTop || side == sdBottom;
+        const int end = side == sdTop || side == sdLeft ? 0 : 1, outward = end == 0 ? -1 : 1;
+        const int first = alongRows ? sdLeft : sdTop, second = alongRows ? sdRight : sdBottom;
+        const double shortest = std::min(quad.Arms[size_t(first)][size_t(end)], quad.Arms[size_t(second)][size_t(end)]);
+        const double longest = std::max(quad.Arms[size_t(first)][size_t(end)], quad.Arms[size_t(second)][size_t(end)]);
+        const double middle = (from[side] + to[side]) / 2;
+        double nearest = std::numeric_limits<double>::max();
+        for (const TFrameLine& line : alongRows ? rowLines : columnLines) {
+            if (std::abs(line.Slope - sides[side]->Slope) > MostArmSlopeDifference)
+                continue;
+            const double gap = outward * (line.At(middle) - sides[side]->At(middle));
+            if (gap >= shortest - Tolerance && gap <= longest + Tolerance && gap < nearest) {
+                nearest = gap;
+                found[size_t(side)] = &line;
+            }
+        }
+        if (!found[size_t(side)])
+            return std::nullopt;
+    }
+    const TFrameLine &t = *found[0], &b = *found[1], &l = *found[2], &r = *found[3];
+    TFrameQuad wider{t, b, l, r, {Intersection(t, l), Intersection(t, r), Intersection(b, r), Intersection(b, l)}, {}, {}};
+    MarkRunsToFrame(wider, rowLines, columnLines, width, height);
+    return wider;
+}
+
 // The corners of the rectangle at full resolution and the bows of its
 // sides, or a refusal saying why they are not a map frame's.
 TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview,
@@ -686,6 +782,24 @@ TMapFrame ConfirmFrame(const TGreyReader& grey, const TFrameOverview& overview, 
                        double outerGap)
 {
     const int scale = overview.Scale;
+    // A rectangle whose sides all run on to a frame round it, with a tint
+    // beyond a side: the grid's outermost lines, whose arms end at the
+    // map's frame, which the tint hid from the overview's rectangles.
+    if (outerGap == 0 && rowLines && columnLines &&
+        std::all_of(quad.RunsToFrame.begin(), quad.RunsToFrame.end(), [](bool runs) { return runs; }))
+        if (const int tinted = SideWithTintBeyond(overview, quad, PaperInside(overview, quad)); tinted >= 0) {
+            if (const std::optional<TFrameQuad> wider =
+                    QuadAtArmEnds(quad, *rowLines, *columnLines, overview.Width, overview.Height)) {
+                try {
+                    return ConfirmFrame(grey, overview, *wider, rowLines, columnLines);
+                } catch (const TRefusal&) {
+                    // Refused for the rectangle found, as below.
+                }
+            }
+            throw TRefusal("a tint lies beyond the " + std::string(SideNames[tinted]) +
+                           " side of the frame found, out to the lines its neighbours run on to: it may be the "
+                           "rectangle of a grid's outermost lines inside the map's frame", true);
+        }
     const std::array<TSideFit, 4> sides = FitSides(grey, quad, scale);
     // Beyond a frame's side lies paper; the shadow of the paper's edge on a
     // white scanner lid is a line with the brighter lid beyond it.
