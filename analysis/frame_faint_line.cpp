@@ -30,17 +30,15 @@ double TLinesInside::TAverage::Mean(int bin) const
     return Weight[size_t(bin)] > 0 ? Sum[size_t(bin)] / Weight[size_t(bin)] : 0.0;
 }
 
-// How much darker the grey at the bin is than that just beside it, or 0
-// where a bin of either is empty.
-double TLinesInside::TAverage::Dip(int bin) const
+// The summed grey of the bins 1.5 to 2.5 pixels before and after the bin,
+// and how many bins each sum holds; 0 where the bin lies too near an end
+// or a bin there is empty.
+int TLinesInside::TAverage::Beside(int bin, double (&beside)[2]) const
 {
     const int near = int(std::lround(BesideFrom * BinsPerPixel)), far = int(std::lround(BesideTo * BinsPerPixel));
-    const int bins = int(Sum.size());
-    if (bin - far < 0 || bin + far >= bins || Weight[size_t(bin)] <= 0)
+    if (bin - far < 0 || bin + far >= int(Sum.size()))
         return 0;
-    // Darker than the grey on each side: the light halo a sharpened or
-    // compressed scan leaves right beside a strong line is no line.
-    double beside[2] = {0, 0};
+    beside[0] = beside[1] = 0;
     for (int d = near; d <= far; ++d)
         for (const int side : {0, 1}) {
             const int at = side ? bin + d : bin - d;
@@ -48,26 +46,29 @@ double TLinesInside::TAverage::Dip(int bin) const
                 return 0;
             beside[side] += Mean(at);
         }
-    return std::min(beside[0], beside[1]) / (far - near + 1) - Mean(bin);
+    return far - near + 1;
+}
+
+// How much darker the grey at the bin is than that just beside it, or 0
+// where a bin of either is empty.
+double TLinesInside::TAverage::Dip(int bin) const
+{
+    // Darker than the grey on each side: the light halo a sharpened or
+    // compressed scan leaves right beside a strong line is no line.
+    double beside[2];
+    const int count = Beside(bin, beside);
+    if (count == 0 || Weight[size_t(bin)] <= 0)
+        return 0;
+    return std::min(beside[0], beside[1]) / count - Mean(bin);
 }
 
 // How much lighter the grey just outside the bin is than that just inside
 // it, or 0 where a bin of either is empty.
 double TLinesInside::TAverage::Step(int bin) const
 {
-    const int near = int(std::lround(BesideFrom * BinsPerPixel)), far = int(std::lround(BesideTo * BinsPerPixel));
-    const int bins = int(Sum.size());
-    if (bin - far < 0 || bin + far >= bins)
-        return 0;
-    double beside[2] = {0, 0};
-    for (int d = near; d <= far; ++d)
-        for (const int side : {0, 1}) {
-            const int at = side ? bin + d : bin - d;
-            if (Weight[size_t(at)] <= 0)
-                return 0;
-            beside[side] += Mean(at);
-        }
-    return (beside[0] - beside[1]) / (far - near + 1);
+    double beside[2];
+    const int count = Beside(bin, beside);
+    return count > 0 ? (beside[0] - beside[1]) / count : 0;
 }
 
 TLinesInside::TLinesInside(const TGreyReader& grey, const TSideFit& side, bool alongRows, int outward, double from,

@@ -31,6 +31,7 @@ private:
         std::vector<double> Sum;
         std::vector<double> Weight;
         double Mean(int bin) const;
+        int Beside(int bin, double (&beside)[2]) const;
         double Dip(int bin) const;
         double Step(int bin) const;
     };
