@@ -720,7 +720,8 @@ int SideWithTintBeyond(const TFrameOverview& overview, const TFrameQuad& quad, d
 }
 
 // The rectangle of the lines that the sides of the quad run on to, one a
-// like gap outside each side; none when some side has no such line.
+// like gap (a pixel at least) outside each side; none when some side has
+// no such line.
 std::optional<TFrameQuad> QuadAtArmEnds(const TFrameQuad& quad, const std::vector<TFrameLine>& rowLines,
                                         const std::vector<TFrameLine>& columnLines, int width, int height)
 {
@@ -741,7 +742,9 @@ std::optional<TFrameQuad> QuadAtArmEnds(const TFrameQuad& quad, const std::vecto
             if (std::abs(line.Slope - sides[side]->Slope) > MostArmSlopeDifference)
                 continue;
             const double gap = outward * (line.At(middle) - sides[side]->At(middle));
-            if (gap >= shortest - Tolerance && gap <= longest + Tolerance && gap < nearest) {
+            // Outward by a pixel at least, so that trying the wider
+            // rectangle in its turn ends.
+            if (gap >= std::max(shortest - Tolerance, 1.0) && gap <= longest + Tolerance && gap < nearest) {
                 nearest = gap;
                 found[size_t(side)] = &line;
             }
